@@ -1,0 +1,53 @@
+// Dispatches still2mov's command line to its subcommands and answers --help and --version.
+// A first word that names no subcommand means a plain conversion of the photographs given.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+
+void printUsage(bool toStderr) {
+  std::FILE* out = toStderr ? stderr : stdout;
+  std::fputs(
+      "Usage:\n"
+      "  still2mov [--resize | --no-resize] PHOTO...   make PHOTO.mov from each photograph's voice annotation\n"
+      "  still2mov --info [--json] [--verbose] PHOTO   show what the photograph carries\n"
+      "  still2mov embed VOICE.wav PHOTO.jpg OUT.jpg    write a copy of PHOTO carrying VOICE as its annotation\n"
+      "  still2mov prefs get Resize_QT_Image            show the resize preference\n"
+      "  still2mov prefs set Resize_QT_Image true|false change it\n"
+      "  still2mov app [PHOTO...]                       run as the background application\n"
+      "  still2mov open                                 choose a photograph in an open panel\n"
+      "  still2mov send PHOTO...                        hand photographs to the running application\n"
+      "  still2mov --help | --version\n"
+      "\n"
+      "--resize scales the movie's picture to 600 pixels wide; --no-resize keeps its natural size.\n"
+      "Without either, the Resize_QT_Image preference decides (on when unset).\n"
+      "Exit status: 0 when nothing failed, 1 when a photograph failed, 2 for bad usage.\n",
+      out);
+}
+
+int still2movMain(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    printUsage(true);
+    return 2;
+  }
+  const std::string& first = args[0];
+  if (first == "--help" || first == "-h") {
+    printUsage(false);
+    return 0;
+  }
+  if (first == "--version") {
+    std::printf("still2mov %s\n", STILL2MOV_VERSION);
+    return 0;
+  }
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (first == "--info") return runInfoCommand(rest);
+  if (first == "embed") return runEmbedCommand(rest);
+  if (first == "prefs") return runPrefsCommand(rest);
+  if (first == "app") return runAppCommand(rest);
+  if (first == "open") return runOpenCommand(rest);
+  if (first == "send") return runSendCommand(rest);
+  return runConvertCommand(args);
+}

@@ -1,0 +1,20 @@
+// The command line's subcommands, each in its own file; CommandLine.cpp dispatches to them.
+// Each returns the process exit status: 0 success, 1 a photograph failed, 2 bad usage.
+#pragma once
+#include <string>
+#include <vector>
+
+int still2movMain(int argc, char** argv);
+
+int runConvertCommand(const std::vector<std::string>& args);  // [--resize|--no-resize] PHOTO...
+int runInfoCommand(const std::vector<std::string>& args);     // --info [--json] [--verbose] PHOTO
+int runEmbedCommand(const std::vector<std::string>& args);    // embed VOICE.wav PHOTO.jpg OUT.jpg
+int runPrefsCommand(const std::vector<std::string>& args);    // prefs get|set Resize_QT_Image [value]
+int runAppCommand(const std::vector<std::string>& args);      // app [PHOTO...] : the background application
+int runOpenCommand(const std::vector<std::string>& args);     // open : the open panel
+int runSendCommand(const std::vector<std::string>& args);     // send PHOTO... : the camera-import event
+
+// The resize preference when neither --resize nor --no-resize is given.
+bool defaultResizePreference();
+
+void printUsage(bool toStderr);

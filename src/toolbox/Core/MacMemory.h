@@ -1,0 +1,19 @@
+// Relocatable memory blocks (handles) and plain pointer blocks, with the last memory error.
+// A handle is a pointer to a master pointer that points at the block's bytes.
+#pragma once
+#include "toolbox/Core/MacTypes.h"
+
+Handle NewHandle(Size byteCount);
+Handle NewHandleClear(Size byteCount);
+void DisposeHandle(Handle h);
+Size GetHandleSize(Handle h);
+void SetHandleSize(Handle h, Size newSize);  // MemError() tells whether it worked
+void HLock(Handle h);
+void HUnlock(Handle h);
+OSErr PtrToHand(const void* srcPtr, Handle* dstHndl, long size);
+OSErr MemError();
+
+Ptr NewPtr(Size byteCount);
+Ptr NewPtrClear(Size byteCount);
+void DisposePtr(Ptr p);
+void BlockMoveData(const void* src, void* dst, Size count);

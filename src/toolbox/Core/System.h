@@ -1,0 +1,20 @@
+// Process-wide platform services: the tick clock, the debugger message, the system version.
+// The system version is what the 'sysv' selector answers (0x1030 for 10.3.0).
+#pragma once
+#include "toolbox/Core/MacTypes.h"
+
+// Sixtieths of a second since the machine booted (CLOCK_BOOTTIME).
+UInt32 TickCount();
+
+// Writes the Pascal string as one line on standard error and returns.
+void DebugStr(ConstStr255Param debuggerMsg);
+
+// 'sysv' answers the emulated system version: 0x1040 (10.4.0) unless the environment variable
+// STILL2MOV_SYSTEM_VERSION holds another hexadecimal value, or a test sets one.
+constexpr OSType gestaltSystemVersion = FOUR_CHAR_CODE("sysv");
+OSErr Gestalt(OSType selector, SInt32* response);
+void SetEmulatedSystemVersion(SInt32 version);  // 0 returns to the default
+
+// Pascal-string helpers for building the platform's arguments from C++ text.
+void CopyCStringToPascal(const char* src, Str255 dst);
+void CopyPascalStringToC(ConstStr255Param src, char* dst);  // dst holds at least 256 bytes

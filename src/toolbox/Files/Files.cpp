@@ -1,0 +1,475 @@
+// The file manager over POSIX: paths, folder IDs, creation, deletion and Finder information.
+// Folder IDs come from a process-wide registry keyed by device and inode.
+#include "toolbox/Files/Files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "toolbox/Core/MacErrors.h"
+
+namespace {
+
+struct FolderEntry {
+  std::string path;
+  UInt64 device;
+  UInt64 inode;
+};
+
+struct Registry {
+  std::map<UInt64, SInt16> volumeOfDevice;
+  std::map<SInt16, UInt64> deviceOfVolume;
+  std::map<std::pair<UInt64, UInt64>, SInt32> idOfFolder;
+  std::map<SInt32, FolderEntry> folderOfId;
+  SInt32 nextId = 16;
+};
+
+Registry& registry() {
+  static Registry r;
+  return r;
+}
+
+constexpr const char* kFinderInfoAttribute = "user.com.apple.FinderInfo";
+
+OSErr errnoToOSErr(int e) {
+  switch (e) {
+    case ENOENT: return fnfErr;
+    case ENOTDIR: return dirNFErr;
+    case EEXIST: return dupFNErr;
+    case EACCES:
+    case EPERM: return permErr;
+    case EROFS: return wPrErr;
+    case ENOSPC: return dskFulErr;
+    case ENAMETOOLONG: return bdNamErr;
+    case EMFILE:
+    case ENFILE: return tmfoErr;
+    case ENOMEM: return memFullErr;
+    case EBUSY: return fBsyErr;
+    case ELOOP: return fnfErr;
+    case ENOTEMPTY: return fBsyErr;
+    default: return ioErr;
+  }
+}
+
+std::string pascalToString(ConstStr255Param p) {
+  return p ? std::string(reinterpret_cast<const char*>(p + 1), p[0]) : std::string();
+}
+
+void stringToPascal(const std::string& s, Str255 out) {
+  size_t n = std::min<size_t>(s.size(), 255);
+  std::memcpy(out + 1, s.data(), n);
+  out[0] = UInt8(n);
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+  if (folder == "/") return "/" + name;
+  return folder + "/" + name;
+}
+
+std::string folderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string leafOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool validLeafName(const std::string& name) {
+  return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
+void writeFinderInfo(const std::string& path, OSType type, OSType creator, UInt16 flags) {
+  unsigned char info[32] = {};
+  const UInt32 values[2] = {type, creator};
+  for (int k = 0; k < 2; ++k)
+    for (int b = 0; b < 4; ++b) info[k * 4 + b] = UInt8(values[k] >> (24 - 8 * b));
+  info[8] = UInt8(flags >> 8);
+  info[9] = UInt8(flags);
+  // Where the file system keeps no user attributes the codes are simply not recorded.
+  (void)setxattr(path.c_str(), kFinderInfoAttribute, info, sizeof info, 0);
+}
+
+bool readFinderInfo(const std::string& path, FInfo* out) {
+  unsigned char info[32] = {};
+  ssize_t n = getxattr(path.c_str(), kFinderInfoAttribute, info, sizeof info);
+  std::memset(out, 0, sizeof *out);
+  if (n < 10) return false;
+  out->fdType = (UInt32(info[0]) << 24) | (UInt32(info[1]) << 16) | (UInt32(info[2]) << 8) | info[3];
+  out->fdCreator = (UInt32(info[4]) << 24) | (UInt32(info[5]) << 16) | (UInt32(info[6]) << 8) | info[7];
+  out->fdFlags = UInt16((info[8] << 8) | info[9]);
+  return true;
+}
+
+}  // namespace
+
+SInt16 FSVolumeRefNumForDevice(UInt64 device) {
+  Registry& r = registry();
+  auto it = r.volumeOfDevice.find(device);
+  if (it != r.volumeOfDevice.end()) return it->second;
+  SInt16 v = SInt16(-1 - SInt16(r.volumeOfDevice.size()));
+  r.volumeOfDevice[device] = v;
+  r.deviceOfVolume[v] = device;
+  return v;
+}
+
+bool FSDeviceForVolumeRefNum(SInt16 vRefNum, UInt64* device) {
+  Registry& r = registry();
+  auto it = r.deviceOfVolume.find(vRefNum);
+  if (it == r.deviceOfVolume.end()) return false;
+  if (device) *device = it->second;
+  return true;
+}
+
+SInt32 FSDirIDForFolder(const std::string& absoluteFolderPath) {
+  struct stat st {};
+  if (stat(absoluteFolderPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+  char resolved[PATH_MAX];
+  if (realpath(absoluteFolderPath.c_str(), resolved) == nullptr) return 0;
+  Registry& r = registry();
+  FSVolumeRefNumForDevice(st.st_dev);
+  auto key = std::make_pair(UInt64(st.st_dev), UInt64(st.st_ino));
+  auto it = r.idOfFolder.find(key);
+  if (it != r.idOfFolder.end()) {
+    r.folderOfId[it->second].path = resolved;  // follow a folder that moved
+    return it->second;
+  }
+  SInt32 id = std::strcmp(resolved, "/") == 0 ? fsRtDirID : r.nextId++;
+  r.idOfFolder[key] = id;
+  r.folderOfId[id] = FolderEntry{resolved, UInt64(st.st_dev), UInt64(st.st_ino)};
+  return id;
+}
+
+bool FSFolderForDirID(SInt16 vRefNum, SInt32 dirID, std::string* path) {
+  Registry& r = registry();
+  if (dirID == fsRtDirID && r.folderOfId.find(dirID) == r.folderOfId.end()) FSDirIDForFolder("/");
+  auto it = r.folderOfId.find(dirID);
+  if (it == r.folderOfId.end()) return false;
+  UInt64 device = 0;
+  if (vRefNum != 0 && (!FSDeviceForVolumeRefNum(vRefNum, &device) || device != it->second.device)) return false;
+  struct stat st {};
+  if (stat(it->second.path.c_str(), &st) != 0 || UInt64(st.st_ino) != it->second.inode ||
+      UInt64(st.st_dev) != it->second.device)
+    return false;
+  if (path) *path = it->second.path;
+  return true;
+}
+
+OSErr FSPathMakeRef(const UInt8* path, FSRef* ref, Boolean* isDirectory) {
+  if (path == nullptr || ref == nullptr || path[0] == '\0') return paramErr;
+  char resolved[PATH_MAX];
+  if (realpath(reinterpret_cast<const char*>(path), resolved) == nullptr) return errnoToOSErr(errno);
+  struct stat st {};
+  if (stat(resolved, &st) != 0) return errnoToOSErr(errno);
+  ref->path = resolved;
+  ref->device = st.st_dev;
+  ref->inode = st.st_ino;
+  if (isDirectory) *isDirectory = S_ISDIR(st.st_mode);
+  return noErr;
+}
+
+OSStatus FSRefMakePath(const FSRef* ref, UInt8* path, UInt32 maxPathSize) {
+  if (ref == nullptr || path == nullptr || ref->path.empty()) return paramErr;
+  if (ref->path.size() + 1 > maxPathSize) return pathTooLongErr;
+  std::memcpy(path, ref->path.c_str(), ref->path.size() + 1);
+  return noErr;
+}
+
+OSErr FSFindFolder(SInt16, OSType folderType, Boolean createFolder, FSRef* foundRef) {
+  if (foundRef == nullptr) return paramErr;
+  std::string folder;
+  auto envFolder = [](const char* name) -> std::string {
+    const char* v = std::getenv(name);
+    return v && *v ? std::string(v) : std::string();
+  };
+  if (folderType == kChewableItemsFolderType || folderType == kTemporaryFolderType) {
+    folder = envFolder("TMPDIR");
+    struct stat st {};
+    if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) folder = "/tmp";
+  } else if (folderType == kCurrentUserFolderType) {
+    folder = envFolder("HOME");
+  } else if (folderType == kApplicationSupportFolderType) {
+    folder = envFolder("XDG_DATA_HOME");
+    if (folder.empty() && !envFolder("HOME").empty()) folder = envFolder("HOME") + "/.local/share";
+  } else {
+    return fnfErr;
+  }
+  if (folder.empty()) return fnfErr;
+  struct stat st {};
+  if (stat(folder.c_str(), &st) != 0) {
+    if (!createFolder || mkdir(folder.c_str(), 0700) != 0) return fnfErr;
+  }
+  return FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), foundRef, nullptr);
+}
+
+OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec) {
+  if (spec == nullptr) return paramErr;
+  std::string folder;
+  if (!FSFolderForDirID(vRefNum, dirID, &folder)) {
+    UInt64 device;
+    return vRefNum != 0 && !FSDeviceForVolumeRefNum(vRefNum, &device) ? nsvErr : dirNFErr;
+  }
+  std::string name = pascalToString(fileName);
+  std::memset(spec, 0, sizeof *spec);
+  if (name.empty()) {
+    // An empty name names the folder itself.
+    if (folder == "/") {
+      spec->vRefNum = vRefNum ? vRefNum : FSVolumeRefNumForDevice(0);
+      spec->parID = fsRtParID;
+      return noErr;
+    }
+    return FSpFromPath(folder, spec);
+  }
+  if (!validLeafName(name)) return bdNamErr;
+  struct stat st {};
+  if (stat(folder.c_str(), &st) != 0) return dirNFErr;
+  spec->vRefNum = FSVolumeRefNumForDevice(st.st_dev);
+  spec->parID = dirID;
+  stringToPascal(name, spec->name);
+  struct stat item {};
+  if (lstat(joinPath(folder, name).c_str(), &item) != 0) return errno == ENOENT ? fnfErr : errnoToOSErr(errno);
+  return noErr;
+}
+
+OSErr FSpGetPath(const FSSpec* spec, std::string* path) {
+  if (spec == nullptr || path == nullptr) return paramErr;
+  std::string name = pascalToString(spec->name);
+  if (spec->parID == fsRtParID) {
+    *path = "/";
+    return noErr;
+  }
+  std::string folder;
+  if (!FSFolderForDirID(spec->vRefNum, spec->parID, &folder)) return dirNFErr;
+  *path = name.empty() ? folder : joinPath(folder, name);
+  return noErr;
+}
+
+OSErr FSpFromPath(const std::string& path, FSSpec* spec) {
+  if (spec == nullptr || path.empty() || path[0] != '/') return paramErr;
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  std::memset(spec, 0, sizeof *spec);
+  if (trimmed == "/") {
+    struct stat st {};
+    if (stat("/", &st) != 0) return ioErr;
+    spec->vRefNum = FSVolumeRefNumForDevice(st.st_dev);
+    spec->parID = fsRtParID;
+    return noErr;
+  }
+  std::string leaf = leafOf(trimmed);
+  if (leaf.size() > 255) return bdNamErr;
+  SInt32 dirID = FSDirIDForFolder(folderOf(trimmed));
+  if (dirID == 0) return dirNFErr;
+  struct stat st {};
+  stat(folderOf(trimmed).c_str(), &st);
+  spec->vRefNum = FSVolumeRefNumForDevice(st.st_dev);
+  spec->parID = dirID;
+  stringToPascal(leaf, spec->name);
+  return noErr;
+}
+
+OSErr FSpMakeFSRef(const FSSpec* spec, FSRef* ref) {
+  std::string path;
+  OSErr err = FSpGetPath(spec, &path);
+  if (err != noErr) return err;
+  return FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), ref, nullptr);
+}
+
+OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap, FSCatalogInfo* catalogInfo, void*, FSSpec* fsSpec,
+                       FSRef* parentRef) {
+  if (ref == nullptr || ref->path.empty()) return paramErr;
+  struct stat st {};
+  if (stat(ref->path.c_str(), &st) != 0) return errnoToOSErr(errno);
+  if (UInt64(st.st_ino) != ref->inode || UInt64(st.st_dev) != ref->device) return fnfErr;
+  if (catalogInfo) {
+    catalogInfo->nodeFlags = S_ISDIR(st.st_mode) ? kFSNodeIsDirectoryMask : 0;
+    catalogInfo->dataLogicalSize = UInt64(st.st_size);
+  }
+  if (fsSpec) {
+    OSErr err = FSpFromPath(ref->path, fsSpec);
+    if (err != noErr) return err;
+  }
+  if (parentRef) {
+    std::string parent = folderOf(ref->path);
+    OSErr err = FSPathMakeRef(reinterpret_cast<const UInt8*>(parent.c_str()), parentRef, nullptr);
+    if (err != noErr) return err;
+  }
+  return noErr;
+}
+
+OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
+  if (pb == nullptr) return paramErr;
+  std::string folder;
+  if (!FSFolderForDirID(pb->ioVRefNum, pb->ioDirID, &folder)) return pb->ioResult = dirNFErr;
+  std::string path;
+  if (pb->ioFDirIndex < 0) {
+    path = folder;
+  } else if (pb->ioFDirIndex == 0) {
+    std::string name = pascalToString(pb->ioNamePtr);
+    if (name.empty()) {
+      path = folder;
+    } else {
+      if (!validLeafName(name)) return pb->ioResult = bdNamErr;
+      path = joinPath(folder, name);
+    }
+  } else {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return pb->ioResult = errnoToOSErr(errno);
+    std::vector<std::string> names;
+    while (dirent* e = readdir(dir)) {
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    if (size_t(pb->ioFDirIndex) > names.size()) return pb->ioResult = fnfErr;
+    const std::string& name = names[size_t(pb->ioFDirIndex) - 1];
+    if (pb->ioNamePtr) stringToPascal(name, pb->ioNamePtr);
+    path = joinPath(folder, name);
+  }
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return pb->ioResult = errnoToOSErr(errno);
+  struct stat link {};
+  bool isLink = lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  pb->ioFlAttrib = S_ISDIR(st.st_mode) ? kioFlAttribDirMask : 0;
+  if (access(path.c_str(), W_OK) != 0 && errno == EACCES) pb->ioFlAttrib |= kioFlAttribLockedMask;
+  readFinderInfo(path, &pb->ioFlFndrInfo);
+  if (isLink) pb->ioFlFndrInfo.fdFlags |= kIsAlias;
+  pb->ioFlParID = path == "/" ? fsRtParID : FSDirIDForFolder(folderOf(path));
+  pb->ioFlLgLen = S_ISDIR(st.st_mode) ? 0 : UInt64(st.st_size);
+  pb->ioFlMode = UInt32(st.st_mode);
+  if (S_ISDIR(st.st_mode)) pb->ioDirID = FSDirIDForFolder(path);
+  if (pb->ioFDirIndex < 0 && pb->ioNamePtr) stringToPascal(leafOf(path), pb->ioNamePtr);
+  return pb->ioResult = noErr;
+}
+
+OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode) {
+  std::string path;
+  OSErr err = FSpGetPath(spec, &path);
+  if (err != noErr) return err;
+  if (spec->name[0] == 0) return bdNamErr;
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return errnoToOSErr(errno);
+  close(fd);
+  writeFinderInfo(path, fileType, creator, 0);
+  return noErr;
+}
+
+OSErr FSpDirCreate(const FSSpec* spec, ScriptCode, SInt32* createdDirID) {
+  std::string path;
+  OSErr err = FSpGetPath(spec, &path);
+  if (err != noErr) return err;
+  if (mkdir(path.c_str(), 0777) != 0) return errnoToOSErr(errno);
+  if (createdDirID) *createdDirID = FSDirIDForFolder(path);
+  return noErr;
+}
+
+OSErr FSpDelete(const FSSpec* spec) {
+  std::string path;
+  OSErr err = FSpGetPath(spec, &path);
+  if (err != noErr) return err;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return errnoToOSErr(errno);
+  int rc = S_ISDIR(st.st_mode) ? rmdir(path.c_str()) : unlink(path.c_str());
+  return rc == 0 ? noErr : errnoToOSErr(errno);
+}
+
+OSErr FSpGetFInfo(const FSSpec* spec, FInfo* fndrInfo) {
+  std::string path;
+  OSErr err = FSpGetPath(spec, &path);
+  if (err != noErr) return err;
+  if (fndrInfo == nullptr) return paramErr;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return errnoToOSErr(errno);
+  if (S_ISDIR(st.st_mode)) return notAFileErr;
+  readFinderInfo(path, fndrInfo);
+  return noErr;
+}
+
+OSErr FSpSetFInfo(const FSSpec* spec, const FInfo* fndrInfo) {
+  std::string path;
+  OSErr err = FSpGetPath(spec, &path);
+  if (err != noErr) return err;
+  if (fndrInfo == nullptr) return paramErr;
+  if (access(path.c_str(), F_OK) != 0) return errnoToOSErr(errno);
+  writeFinderInfo(path, fndrInfo->fdType, fndrInfo->fdCreator, fndrInfo->fdFlags);
+  return noErr;
+}
+
+OSErr FSpReplaceObject(const FSSpec* source, const FSSpec* target) {
+  std::string from, to;
+  OSErr err = FSpGetPath(source, &from);
+  if (err == noErr) err = FSpGetPath(target, &to);
+  if (err != noErr) return err;
+  int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errnoToOSErr(errno);
+  int syncRc = fsync(fd);
+  close(fd);
+  if (syncRc != 0) return errnoToOSErr(errno);
+  if (rename(from.c_str(), to.c_str()) != 0) return errnoToOSErr(errno);
+  // Make the rename itself durable.
+  int dirFd = open(folderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
+  return noErr;
+}
+
+OSErr FSpCreateTemporary(const FSSpec* near, const char* baseName, FSSpec* out) {
+  if (near == nullptr || out == nullptr || baseName == nullptr) return paramErr;
+  std::string folder;
+  if (!FSFolderForDirID(near->vRefNum, near->parID, &folder)) return dirNFErr;
+  static std::mt19937_64 rng{std::random_device{}()};
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string base = baseName;
+  if (base.size() > 200) base.resize(200);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = "." + base + ".";
+    for (int k = 0; k < 8; ++k) name += kAlphabet[rng() % (sizeof kAlphabet - 1)];
+    std::string path = joinPath(folder, name);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return errnoToOSErr(errno);
+    }
+    close(fd);
+    *out = *near;
+    stringToPascal(name, out->name);
+    return noErr;
+  }
+  return dupFNErr;
+}
+
+OSErr FSOpenNewFile(const char* path, unsigned mode, FILE** stream) {
+  if (path == nullptr || stream == nullptr) return paramErr;
+  *stream = nullptr;
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd < 0) return errnoToOSErr(errno);
+  *stream = fdopen(fd, "wb");
+  if (*stream == nullptr) {
+    int e = errno;
+    close(fd);
+    unlink(path);
+    return errnoToOSErr(e);
+  }
+  return noErr;
+}
+
+bool FSFileExistsAtPath(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && stat(path.c_str(), &st) == 0;
+}

@@ -1,0 +1,122 @@
+// File references, classic file specifications and the file manager calls built on them.
+// A specification is a volume, a folder ID and a leaf name of up to 255 bytes, kept whole.
+#pragma once
+#include <cstdio>
+#include <string>
+
+#include "toolbox/Core/MacTypes.h"
+
+// A folder ID names a folder seen by this process; IDs are handed out on first sight and stay
+// valid while the folder keeps its device and inode. The root folder is fsRtDirID.
+constexpr SInt32 fsRtParID = 1;
+constexpr SInt32 fsRtDirID = 2;
+
+struct FSSpec {
+  SInt16 vRefNum;
+  SInt32 parID;
+  Str255 name;
+};
+using FSSpecPtr = FSSpec*;
+
+// An existing file or folder: its absolute path with symbolic links resolved, and its identity.
+struct FSRef {
+  std::string path;
+  UInt64 device = 0;
+  UInt64 inode = 0;
+};
+
+struct FInfo {
+  OSType fdType;
+  OSType fdCreator;
+  UInt16 fdFlags;
+  Point fdLocation;
+  SInt16 fdFldr;
+};
+
+constexpr UInt16 kHasBundle = 0x2000;
+constexpr UInt16 kIsAlias = 0x8000;
+constexpr UInt8 kioFlAttribDirMask = 0x10;
+constexpr UInt8 kioFlAttribLockedMask = 0x01;
+
+// Folder lookup.
+constexpr SInt16 kOnSystemDisk = -32767;
+constexpr SInt16 kUserDomain = -32763;
+constexpr Boolean kCreateFolder = true;
+constexpr Boolean kDontCreateFolder = false;
+constexpr OSType kChewableItemsFolderType = FOUR_CHAR_CODE("flnt");  // $TMPDIR, else /tmp
+constexpr OSType kTemporaryFolderType = FOUR_CHAR_CODE("temp");      // the same folder
+constexpr OSType kCurrentUserFolderType = FOUR_CHAR_CODE("cusr");    // $HOME
+constexpr OSType kApplicationSupportFolderType = FOUR_CHAR_CODE("asup");  // $XDG_DATA_HOME
+
+constexpr ScriptCode smSystemScript = -1;
+constexpr ScriptCode smCurrentScript = -2;
+
+OSErr FSPathMakeRef(const UInt8* path, FSRef* ref, Boolean* isDirectory);
+OSStatus FSRefMakePath(const FSRef* ref, UInt8* path, UInt32 maxPathSize);
+OSErr FSFindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, FSRef* foundRef);
+
+// noErr when the item exists, fnfErr when its folder exists but it does not (the
+// specification is then filled all the same), dirNFErr or nsvErr when the folder is unknown.
+OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec);
+OSErr FSpMakeFSRef(const FSSpec* spec, FSRef* ref);
+
+// Catalog information: only the classic specification and the parent are provided.
+using FSCatalogInfoBitmap = UInt32;
+constexpr FSCatalogInfoBitmap kFSCatInfoNone = 0;
+struct FSCatalogInfo {
+  UInt16 nodeFlags;
+  UInt64 dataLogicalSize;
+};
+constexpr UInt16 kFSNodeIsDirectoryMask = 0x0010;
+OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo* catalogInfo,
+                       void* outName, FSSpec* fsSpec, FSRef* parentRef);
+
+// A catalog lookup: ioFDirIndex 0 looks ioNamePtr up in folder ioDirID; a positive index takes
+// the folder's n-th item (in name order; fnfErr past the end) and writes its name to ioNamePtr;
+// a negative index describes folder ioDirID itself. For a folder, ioDirID comes back as its own ID.
+struct CInfoPBRec {
+  OSErr ioResult;
+  StringPtr ioNamePtr;
+  SInt16 ioVRefNum;
+  SInt16 ioFDirIndex;
+  SInt32 ioDirID;
+  UInt8 ioFlAttrib;
+  FInfo ioFlFndrInfo;
+  SInt32 ioFlParID;   // the folder that holds the item
+  UInt64 ioFlLgLen;   // data size of a file
+  UInt32 ioFlMode;    // the item's permission bits and type, as the file system stores them
+};
+using CInfoPBPtr = CInfoPBRec*;
+OSErr PBGetCatInfoSync(CInfoPBPtr pb);
+
+// Creation and removal. FSpCreate never replaces an existing file (dupFNErr); type and creator
+// go into the "user.com.apple.FinderInfo" extended attribute where the file system allows.
+OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode scriptTag);
+OSErr FSpDirCreate(const FSSpec* spec, ScriptCode scriptTag, SInt32* createdDirID);
+OSErr FSpDelete(const FSSpec* spec);
+OSErr FSpGetFInfo(const FSSpec* spec, FInfo* fndrInfo);
+OSErr FSpSetFInfo(const FSSpec* spec, const FInfo* fndrInfo);
+
+// Replaces the target by the source in one step (rename over it), after flushing the source.
+OSErr FSpReplaceObject(const FSSpec* source, const FSSpec* target);
+
+// A new, empty, private (0600) file with a unique hidden name made from baseName, in the
+// folder of near; out names it. The caller removes it.
+OSErr FSpCreateTemporary(const FSSpec* near, const char* baseName, FSSpec* out);
+
+// Opens a new file for writing, created exclusively with the given mode and never through a
+// symbolic link: dupFNErr when the name is taken.
+OSErr FSOpenNewFile(const char* path, unsigned mode, FILE** stream);
+
+bool FSFileExistsAtPath(const std::string& path);
+
+// The absolute path that a specification names (whether or not the item exists).
+OSErr FSpGetPath(const FSSpec* spec, std::string* path);
+// The specification of an absolute path whose folder exists.
+OSErr FSpFromPath(const std::string& path, FSSpec* spec);
+
+// Registry of volume numbers and folder IDs.
+SInt16 FSVolumeRefNumForDevice(UInt64 device);
+bool FSDeviceForVolumeRefNum(SInt16 vRefNum, UInt64* device);
+SInt32 FSDirIDForFolder(const std::string& absoluteFolderPath);  // 0 when it is not a folder
+bool FSFolderForDirID(SInt16 vRefNum, SInt32 dirID, std::string* path);

@@ -1,0 +1,28 @@
+// Components: importers and exporters opened by type and subtype, closed by their owner.
+// Each kind of component derives from ComponentInstanceRecord; the table in Components.cpp lists them.
+#pragma once
+#include "toolbox/Core/MacTypes.h"
+
+struct ComponentInstanceRecord {
+  OSType componentType = 0;
+  OSType componentSubType = 0;
+  virtual ~ComponentInstanceRecord() = default;
+};
+using ComponentInstance = ComponentInstanceRecord*;
+using Component = ComponentInstanceRecord*;
+
+constexpr OSType MovieImportType = FOUR_CHAR_CODE("eat ");
+constexpr OSType GraphicsImporterComponentType = FOUR_CHAR_CODE("grip");
+constexpr OSType GraphicsExporterComponentType = FOUR_CHAR_CODE("grex");
+constexpr OSType kQTFileTypeWave = FOUR_CHAR_CODE("WAVE");
+constexpr OSType kQTFileTypeJPEG = FOUR_CHAR_CODE("JPEG");
+
+// nullptr when no component of that type and subtype exists.
+ComponentInstance OpenDefaultComponent(OSType componentType, OSType componentSubType);
+OSErr OpenADefaultComponent(OSType componentType, OSType componentSubType, ComponentInstance* ci);
+OSErr CloseComponent(ComponentInstance ci);
+
+// Factories of the components this toolbox has; each lives beside its component.
+ComponentInstance NewWaveMovieImporter();
+ComponentInstance NewJpegGraphicsImporter();
+ComponentInstance NewJpegGraphicsExporter();

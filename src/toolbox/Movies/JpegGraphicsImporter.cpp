@@ -1,0 +1,5 @@
+// Placeholder until the component is written.
+// Opening it answers "no such component".
+#include "toolbox/Movies/Components.h"
+
+ComponentInstance NewJpegGraphicsImporter() { return nullptr; }

@@ -6,6 +6,20 @@
 
 #include "toolbox/Core/MacTypes.h"
 
+// What the last conversion found and did, for callers that say more than the status.
+struct ConversionReport {
+  bool imageFound = false;     // a file exists at the image path
+  bool imageReadable = false;  // its JPEG header was read (the pixel size is known)
+  UInt32 audioBlocks = 0;      // pieces of the voice annotation found
+  UInt32 audioSeconds = 0;     // the recording's length from its WAVE headers
+  std::string wavePath;        // the temporary WAVE file, when one was written
+  bool waveWritten = false;
+  bool assembled = false;      // the movie assembly ran
+  std::string moviePath;       // where the movie was written
+  double soundSeconds = 0;     // duration of the movie's sound track
+  SInt32 status = 0;           // what createMovie returned
+};
+
 class Convert2Mov {
  public:
   // 0 when no failure was reported (movie written, or nothing to convert), else the failure
@@ -17,4 +31,9 @@ class Convert2Mov {
 
   SInt32 assembleMovieTracksForMovie(const std::string& movie, const std::string& image, const std::string& audio,
                                      SInt32 resize);
+
+  const ConversionReport& lastReport() const { return mReport; }
+
+ private:
+  ConversionReport mReport;
 };

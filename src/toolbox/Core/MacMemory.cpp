@@ -2,6 +2,7 @@
 // Every call records its outcome for MemError, as the platform does.
 #include "toolbox/Core/MacMemory.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -97,21 +98,44 @@ OSErr PtrToHand(const void* srcPtr, Handle* dstHndl, long size) {
 
 OSErr MemError() { return gMemError; }
 
-Ptr NewPtr(Size byteCount) {
-  Ptr p = byteCount < 0 ? nullptr : static_cast<Ptr>(std::malloc(byteCount ? byteCount : 1));
-  gMemError = p ? noErr : memFullErr;
-  return p;
-}
+namespace {
+// A pointer block is preceded by its size, padded so the bytes stay maximally aligned.
+constexpr size_t kPtrHeader = alignof(std::max_align_t) > sizeof(Size) ? alignof(std::max_align_t) : sizeof(Size);
 
-Ptr NewPtrClear(Size byteCount) {
-  Ptr p = byteCount < 0 ? nullptr : static_cast<Ptr>(std::calloc(1, byteCount ? byteCount : 1));
-  gMemError = p ? noErr : memFullErr;
-  return p;
+Ptr makePtr(Size byteCount, bool clear) {
+  if (byteCount < 0) {
+    gMemError = paramErr;
+    return nullptr;
+  }
+  size_t total = kPtrHeader + size_t(byteCount ? byteCount : 1);
+  char* raw = static_cast<char*>(clear ? std::calloc(1, total) : std::malloc(total));
+  if (raw == nullptr) {
+    gMemError = memFullErr;
+    return nullptr;
+  }
+  std::memcpy(raw, &byteCount, sizeof byteCount);
+  gMemError = noErr;
+  return raw + kPtrHeader;
 }
+}  // namespace
+
+Ptr NewPtr(Size byteCount) { return makePtr(byteCount, false); }
+Ptr NewPtrClear(Size byteCount) { return makePtr(byteCount, true); }
 
 void DisposePtr(Ptr p) {
-  std::free(p);
+  if (p) std::free(p - kPtrHeader);
   gMemError = noErr;
+}
+
+Size GetPtrSize(Ptr p) {
+  if (p == nullptr) {
+    gMemError = nilHandleErr;
+    return 0;
+  }
+  Size n;
+  std::memcpy(&n, p - kPtrHeader, sizeof n);
+  gMemError = noErr;
+  return n;
 }
 
 void BlockMoveData(const void* src, void* dst, Size count) {

@@ -13,7 +13,9 @@ void HUnlock(Handle h);
 OSErr PtrToHand(const void* srcPtr, Handle* dstHndl, long size);
 OSErr MemError();
 
+// Pointer blocks remember their size, so GetPtrSize can bound every use of one.
 Ptr NewPtr(Size byteCount);
 Ptr NewPtrClear(Size byteCount);
 void DisposePtr(Ptr p);
+Size GetPtrSize(Ptr p);
 void BlockMoveData(const void* src, void* dst, Size count);

@@ -1,0 +1,5 @@
+// Whether the TIFF library's warnings and errors reach standard error.
+// They stay silent unless a caller (--info --verbose) asks to see them.
+#pragma once
+
+void XTIFFShowMessages(bool show);

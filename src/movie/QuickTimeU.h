@@ -1,0 +1,39 @@
+// Movie utilities: assembling the movie's sound and video tracks, sizing and scaling the image,
+// and reading an image file's data and description. All static; no state between calls.
+#pragma once
+#include "toolbox/Core/MacTypes.h"
+#include "toolbox/Files/Files.h"
+#include "toolbox/Movies/Components.h"
+#include "toolbox/Movies/ImageCompression.h"
+#include "toolbox/Movies/Movies.h"
+
+// The box that AdjustImageInt fits an image into.
+struct SDimension32 {
+  SInt32 width;
+  SInt32 height;
+};
+
+enum SCALE_TYPE { SCALE_AUTO = 0, SCALE_FIT_WIDTH = 1, SCALE_FIT_HEIGHT = 2 };
+
+class QuickTimeU {
+ public:
+  // Movie assembly.
+  static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize);
+  static long CreateSoundTrack(Movie movie, FSSpec& audio);
+  static int CreateVideoTrack(Movie movie, FSSpec& image, long duration, int resize);
+  static bool AddImageToMedia(Media media, ImageDescriptionHandle desc, char* data, long duration);
+  static long ImportWAVDataFromMemory(Movie movie, char* data, long length);
+  static long GetMediaFromPtr(char* data, long length, Media* media);
+
+  // Image scaling and descriptions.
+  static int GetScaledDimension(FSSpec& image, short* width, short* height, short target);
+  static OSErr AdjustImageInt(ComponentInstanceRecord* importer, unsigned short rotation, SDimension32 box,
+                              SCALE_TYPE scaleType);
+  // Writes the scaled copy to a new, uniquely named file beside the source and names it in
+  // destination; the caller deletes it.
+  static bool CreateScaledImageFile(FSSpec& source, FSSpec& destination, short width, short height);
+  // A NewPtr block (GetPtrSize gives its length) that the caller releases with DisposePtr.
+  static char* GetImageDataFromFile(FSSpec& image);
+  static ImageDescriptionHandle GetImageDescFromFile(FSSpec& image);
+  static ImageDescriptionHandle GetImageDescForImage(char* data, unsigned long length);
+};

@@ -1,0 +1,116 @@
+// The image information record's copying setters, its audio block access and its teardown.
+// Owned strings and counted buffers live in malloc'd memory so that every owner frees alike.
+#include "ImageAudio/ExifInfo/ExImageInfo.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+char* copyString(const char* text) {
+  if (text == nullptr) return nullptr;
+  size_t n = std::strlen(text) + 1;
+  char* copy = static_cast<char*>(std::malloc(n));
+  if (copy != nullptr) std::memcpy(copy, text, n);
+  return copy;
+}
+
+template <typename T>
+T* copyCounted(const T* source, UInt16 count) {
+  if (source == nullptr || count == 0) return nullptr;
+  T* copy = static_cast<T*>(std::malloc(sizeof(T) * count));
+  if (copy != nullptr) std::memcpy(copy, source, sizeof(T) * count);
+  return copy;
+}
+
+// Too long a text is cut, never written past its field.
+void copyText(char* field, size_t size, const char* text) {
+  if (text == nullptr) text = "";
+  size_t n = strnlen(text, size - 1);
+  std::memcpy(field, text, n);
+  field[n] = '\0';
+}
+
+template <typename T>
+void freeAndClear(T*& p) {
+  if (p != nullptr) {
+    std::free(p);
+    p = nullptr;
+  }
+}
+
+}  // namespace
+
+#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag)
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag) \
+  void ExImageInfo::setter(const ElemType* v) {                                              \
+    if (v != nullptr) std::memcpy(member, v, sizeof(ElemType) * (count));                    \
+  }
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag) \
+  void ExImageInfo::setter(const char* text) { copyText(member, size, text); }
+#define EXIF_STRING(member, setter, getter, name, tag) \
+  void ExImageInfo::setter(const char* text) {        \
+    freeAndClear(member);                             \
+    member = copyString(text);                        \
+  }
+#define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, \
+                     bufferGetter, name, tag)                                                     \
+  void ExImageInfo::bufferSetter(const ElemType* v) {                                             \
+    freeAndClear(bufferMember);                                                                   \
+    bufferMember = copyCounted(v, countMember);                                                   \
+  }
+#define EXIF_GPS_BEGIN
+#define EXIF_GPS_END
+#include "ImageAudio/ExifInfo/ExImageInfoFields.def"
+#undef EXIF_NUMBER
+#undef EXIF_ARRAY
+#undef EXIF_TEXT
+#undef EXIF_STRING
+#undef EXIF_COUNTED
+#undef EXIF_GPS_BEGIN
+#undef EXIF_GPS_END
+
+ExImageInfo::~ExImageInfo() {
+#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag)
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag)
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag)
+#define EXIF_STRING(member, setter, getter, name, tag) freeAndClear(member);
+#define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, \
+                     bufferGetter, name, tag)                                                     \
+  freeAndClear(bufferMember);
+#define EXIF_GPS_BEGIN
+#define EXIF_GPS_END
+#include "ImageAudio/ExifInfo/ExImageInfoFields.def"
+#undef EXIF_NUMBER
+#undef EXIF_ARRAY
+#undef EXIF_TEXT
+#undef EXIF_STRING
+#undef EXIF_COUNTED
+#undef EXIF_GPS_BEGIN
+#undef EXIF_GPS_END
+  // The audio blocks are views; only the segment copies are ours to free.
+  mAudioData.clear();
+  mAudioLength.clear();
+  mAudioOffset.clear();
+  for (UInt8* data : mFPExtensionData) std::free(data);
+  mFPExtensionData.clear();
+  mFPExtensionLength.clear();
+}
+
+void ExImageInfo::addFlashPixData(UInt8* data, UInt32 length) {
+  mFPExtensionData.push_back(data);
+  mFPExtensionLength.push_back(length);
+}
+
+void ExImageInfo::addAudioSample(const UInt8* data, UInt32 length, UInt32 offset) {
+  mAudioData.push_back(data);
+  mAudioLength.push_back(length);
+  mAudioOffset.push_back(offset);
+}
+
+void ExImageInfo::getNthAudioBlock(SInt32 index, const UInt8** data, UInt32* length, UInt32* offset) const {
+  if (index < 0 || UInt32(index) >= numAudioBlocks()) return;
+  if (data != nullptr) *data = mAudioData[size_t(index)];
+  if (length != nullptr) *length = mAudioLength[size_t(index)];
+  if (offset != nullptr) *offset = mAudioOffset[size_t(index)];
+}

@@ -1,0 +1,51 @@
+// Reads one camera JPEG's header into an image information record: EXIF segments, FlashPix
+// segment copies, decoded size, path and creation date; then finds the voice annotation.
+#pragma once
+#include <mutex>
+#include <string>
+
+#include "ImageAudio/ExifInfo/ExImageInfo.h"
+#include "toolbox/Core/MacTypes.h"
+
+typedef struct tiff TIFF;
+
+class JpegTagReader {
+ public:
+  JpegTagReader() = default;
+  ~JpegTagReader() = default;
+  JpegTagReader(const JpegTagReader&) = delete;
+  JpegTagReader& operator=(const JpegTagReader&) = delete;
+
+  // Fills record from the file at path; reports nothing. A file that cannot be opened leaves
+  // the record untouched; a damaged one leaves what was gathered before the damage.
+  void readTags(const std::string& path, ExImageInfo* record);
+
+  // One APP1 payload (after its length field), handed on while the decoder's copy is alive.
+  void readExifSegment(const UInt8* payload, UInt32 length);
+
+  // Directory reading over an open TIFF handle into the current record.
+  void readIFDs(TIFF* tif, UInt32 sourceKind);
+  void readMainTags(TIFF* tif);
+  void readExifTags(TIFF* tif);
+  void readGPSTags(TIFF* tif);
+
+  // FlashPix audio: finds the audio stream among the record's segment copies, adds one audio
+  // block per piece and works out the recording's length in whole seconds.
+  void parseAudioData();
+  void parseWaveHeaders();
+  // Offset of the first match of the NUL-terminated pattern, 0 when none. The last start
+  // position is not tried, and a match at 0 reads as none.
+  static UInt32 findCharSequence(const char* pattern, const UInt8* data, UInt32 length);
+  // Copies count bytes in stored order; count <= 0 copies nothing.
+  static void getInt(void* destination, const void* source, SInt32 count);
+
+  // The record the methods above write into; readTags sets it.
+  void setDataStore(ExImageInfo* record) { mDataStore = record; }
+  ExImageInfo* getDataStore() const { return mDataStore; }
+
+  static constexpr UInt32 kSourceJPEG = FOUR_CHAR_CODE("JPEG");
+
+ private:
+  ExImageInfo* mDataStore = nullptr;
+  std::recursive_mutex m_pTagReaderLock;
+};

@@ -1,0 +1,35 @@
+// File attributes from statx. Only a real birth time counts as a creation date: the change or
+// modification time would silently give a wrong answer.
+#include "toolbox/Files/FileAttributes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "toolbox/Core/MacErrors.h"
+
+OSErr FSFileAttributesAtPath(const std::string& path, Boolean traverseLink, FSFileAttributes* attributes) {
+  if (attributes == nullptr) return paramErr;
+  *attributes = FSFileAttributes{};
+  if (path.empty()) return fnfErr;
+  struct statx st {};
+  int flags = traverseLink ? 0 : AT_SYMLINK_NOFOLLOW;
+  if (statx(AT_FDCWD, path.c_str(), flags, STATX_BTIME, &st) != 0) {
+    switch (errno) {
+      case ENOENT: return fnfErr;
+      case ENOTDIR: return dirNFErr;
+      case EACCES:
+      case EPERM: return permErr;
+      case ENAMETOOLONG: return bdNamErr;
+      default: return ioErr;
+    }
+  }
+  if (st.stx_mask & STATX_BTIME) {
+    struct timespec birth {};
+    birth.tv_sec = st.stx_btime.tv_sec;
+    birth.tv_nsec = st.stx_btime.tv_nsec;
+    attributes->creationDate = birth;
+  }
+  return noErr;
+}

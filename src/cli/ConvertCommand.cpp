@@ -1,10 +1,90 @@
-// Placeholder for a subcommand whose subsystem is still being built.
-// It answers bad usage with a clear line until the real command replaces this file.
+// still2mov [--resize | --no-resize] PHOTO...: makes a movie beside each photograph that carries
+// a voice annotation and says, one line per photograph, what came of it.
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "Convert2Mov.h"
 #include "cli/Commands.h"
+#include "cli/PhotoPaths.h"
 
-int runConvertCommand(const std::vector<std::string>&) {
-  std::fprintf(stderr, "still2mov: this command is not available in this build\n");
-  return 2;
+namespace {
+
+constexpr SInt32 kResizeWidth = 600;
+
+// Prints the photograph's line; returns false when it counts as a failure.
+bool reportOutcome(const std::string& photo, const std::string& movie, SInt32 status, const ConversionReport& r) {
+  if (status != 0) {
+    std::fprintf(stderr, "%s: conversion failed (error %d)\n", photo.c_str(), int(status));
+    return false;
+  }
+  if (r.assembled) {
+    const std::string& written = r.moviePath.empty() ? movie : r.moviePath;
+    std::printf("%s -> %s (%.1f s of sound)\n", photo.c_str(), written.c_str(), r.soundSeconds);
+    return true;
+  }
+  if (r.waveWritten) {
+    std::printf("%s: voice annotation written to %s\n", photo.c_str(), r.wavePath.c_str());
+    return true;
+  }
+  if (!r.imageFound || !r.imageReadable) {
+    std::fprintf(stderr, "%s: cannot be read (%s)\n", photo.c_str(), cli::unreadableReason(photo).c_str());
+    return false;
+  }
+  if (r.audioBlocks > 0) {
+    std::fprintf(stderr, "%s: voice annotation found but no sound file could be written\n", photo.c_str());
+    return false;
+  }
+  std::printf("%s: no voice annotation\n", photo.c_str());
+  return true;
+}
+
+}  // namespace
+
+int runConvertCommand(const std::vector<std::string>& args) {
+  bool wantResize = false, wantNoResize = false, optionsEnded = false;
+  std::vector<std::string> photos;
+  for (const std::string& a : args) {
+    if (!optionsEnded && a == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && a == "--resize") {
+      wantResize = true;
+    } else if (!optionsEnded && a == "--no-resize") {
+      wantNoResize = true;
+    } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "still2mov: unknown option %s\n", a.c_str());
+      printUsage(true);
+      return 2;
+    } else {
+      photos.push_back(a);
+    }
+  }
+  if (wantResize && wantNoResize) {
+    std::fprintf(stderr, "still2mov: --resize and --no-resize exclude each other\n");
+    printUsage(true);
+    return 2;
+  }
+  if (photos.empty()) {
+    std::fprintf(stderr, "still2mov: no photograph given\n");
+    printUsage(true);
+    return 2;
+  }
+  bool resize = wantResize || (!wantNoResize && defaultResizePreference());
+  SInt32 target = resize ? kResizeWidth : 0;
+
+  Convert2Mov converter;
+  bool anyFailed = false;
+  for (const std::string& photo : photos) {
+    std::string movie = cli::moviePathFor(photo);
+    if (movie == photo) {
+      // A photograph named *.mov would be overwritten by its own movie.
+      std::fprintf(stderr, "%s: cannot be converted (its movie would replace it; rename it first)\n", photo.c_str());
+      anyFailed = true;
+      continue;
+    }
+    SInt32 status = converter.createMovie(movie, photo, target);
+    if (!reportOutcome(photo, movie, status, converter.lastReport())) anyFailed = true;
+    std::fflush(stdout);
+  }
+  return anyFailed ? 1 : 0;
 }

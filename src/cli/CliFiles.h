@@ -1,0 +1,20 @@
+// File helpers for the subcommands: whole-file reads with a reason on failure, and replacing
+// a file in one step so that a reader never sees it half written.
+#pragma once
+#include <string>
+
+namespace cli {
+
+// Reads a regular file whole. On failure, reason says why in a few words ("no such file",
+// "is a directory", "permission denied" ...).
+bool readWholeFile(const std::string& path, std::string* bytes, std::string* reason);
+
+// True when both paths name the same existing file (links and different spellings included).
+bool sameFile(const std::string& a, const std::string& b);
+
+// Writes bytes to a hidden temporary file beside path and renames it over path. The new file
+// keeps the permissions of the file it replaces, or gets the usual ones (0666 less the umask).
+// Nothing is left behind on failure.
+bool replaceFileWith(const std::string& path, const std::string& bytes, std::string* reason);
+
+}  // namespace cli

@@ -1,0 +1,124 @@
+// Reading a JPEG header with libjpeg: the APP1 and APP2 segments in file order, the decoded
+// size, the path and the creation date, then the search for the voice annotation.
+#include "ImageAudio/ExifInfo/JpegTagReader.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+// clang-format off
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+
+#include "toolbox/Files/FileAttributes.h"
+
+namespace {
+
+constexpr int kAPP1 = JPEG_APP0 + 1;
+constexpr int kAPP2 = JPEG_APP0 + 2;
+
+struct ReaderErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+// A fatal decoder error returns to runDecoder; the decoder is then only destroyed.
+void my_error_exit(j_common_ptr cinfo) {
+  auto* manager = reinterpret_cast<ReaderErrorManager*>(cinfo->err);
+  std::longjmp(manager->jump, 1);
+}
+
+void ExifJpegOutputMessage(j_common_ptr) {}
+
+// At the end of the file the stdio source pads with fake markers; a segment cut short there
+// would be filled with those bytes, so running out of data is as fatal as any error.
+void ExifJpegEmitMessage(j_common_ptr cinfo, int level) {
+  if (level < 0) {
+    if (cinfo->err->msg_code == JWRN_JPEG_EOF) my_error_exit(cinfo);
+    cinfo->err->num_warnings++;
+  }
+}
+
+struct DecodedSize {
+  UInt32 width = 0;
+  UInt32 height = 0;
+  UInt32 components = 0;
+};
+
+// Every decoder step that can fail. Only complete segments are on the saved-marker list, so
+// what it holds after a failure is sound. No C++ object with a destructor lives here, as a
+// failure leaves by longjmp.
+bool runDecoder(jpeg_decompress_struct* cinfo, ReaderErrorManager* manager, std::FILE* file, DecodedSize* size) {
+  if (setjmp(manager->jump) != 0) return false;
+  jpeg_create_decompress(cinfo);
+  jpeg_stdio_src(cinfo, file);
+  jpeg_save_markers(cinfo, kAPP1, 0xFFFF);
+  jpeg_save_markers(cinfo, kAPP2, 0xFFFF);
+  if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
+  // Gives the output size the start step would give, without reading a progressive file's scans.
+  jpeg_calc_output_dimensions(cinfo);
+  size->width = cinfo->output_width;
+  size->height = cinfo->output_height;
+  size->components = UInt32(cinfo->output_components);
+  return true;
+}
+
+// Height times 4-byte-aligned row bytes; a size beyond 32 bits reads as the largest one.
+UInt32 bitmapSize(const DecodedSize& size) {
+  UInt64 rowBytes = (UInt64(size.width) * size.components + 3) & ~UInt64(3);
+  UInt64 total = rowBytes * size.height;
+  return total > std::numeric_limits<UInt32>::max() ? std::numeric_limits<UInt32>::max() : UInt32(total);
+}
+
+}  // namespace
+
+void JpegTagReader::readTags(const std::string& path, ExImageInfo* record) {
+  if (record == nullptr) return;
+  std::lock_guard<std::recursive_mutex> lock(m_pTagReaderLock);
+  mDataStore = record;
+
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return;
+
+  jpeg_decompress_struct cinfo;
+  std::memset(&cinfo, 0, sizeof cinfo);
+  ReaderErrorManager manager;
+  cinfo.err = jpeg_std_error(&manager.pub);
+  manager.pub.error_exit = my_error_exit;
+  manager.pub.output_message = ExifJpegOutputMessage;
+  manager.pub.emit_message = ExifJpegEmitMessage;
+
+  DecodedSize size;
+  bool headerRead = runDecoder(&cinfo, &manager, file, &size);
+
+  for (jpeg_saved_marker_ptr marker = cinfo.marker_list; marker != nullptr; marker = marker->next) {
+    if (marker->marker == kAPP1) {
+      readExifSegment(marker->data, marker->data_length);
+    } else if (marker->marker == kAPP2) {
+      UInt32 length = marker->data_length;
+      auto* copy = static_cast<UInt8*>(std::malloc(length > 0 ? length : 1));
+      if (copy == nullptr) continue;
+      if (length > 0) std::memcpy(copy, marker->data, length);
+      mDataStore->addFlashPixData(copy, length);
+    }
+  }
+
+  if (headerRead) {
+    mDataStore->setFileSize(bitmapSize(size));
+    mDataStore->setPixelWidth(size.width);
+    mDataStore->setPixelHeight(size.height);
+  }
+  mDataStore->setFileName(path);
+  FSFileAttributes attributes;
+  if (FSFileAttributesAtPath(path, true, &attributes) == 0 && attributes.creationDate)
+    mDataStore->setCreationDate(attributes.creationDate);
+
+  // Destroying is enough: the finish step would only complain that no scan line was read.
+  jpeg_destroy_decompress(&cinfo);
+
+  parseAudioData();
+  std::fclose(file);
+}

@@ -32,3 +32,9 @@ struct ImageDescription {
 };
 using ImageDescriptionPtr = ImageDescription*;
 using ImageDescriptionHandle = ImageDescription**;
+
+// Compression quality, from least to lossless; exporters map it to their codec's own scale.
+using CodecQ = UInt32;
+constexpr CodecQ codecMinQuality = 0x000;
+constexpr CodecQ codecLowQuality = 0x100;
+constexpr CodecQ codecLosslessQuality = 0x400;

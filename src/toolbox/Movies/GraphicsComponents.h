@@ -1,0 +1,50 @@
+// What every graphics importer and exporter component shares, so the calls can dispatch to
+// the format's own code. Internal to the toolbox.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "toolbox/Files/Files.h"
+#include "toolbox/Movies/Components.h"
+#include "toolbox/Movies/ImageCompression.h"
+#include "toolbox/Movies/PixelImage.h"
+
+class GraphicsImporterComponent : public ComponentInstanceRecord {
+ public:
+  GraphicsImporterComponent();
+  // Takes one image's bytes and reads its structure; resets source rectangle and matrix.
+  OSErr setData(std::vector<std::uint8_t> bytes);
+  bool hasImage() const { return hasImage_; }
+  const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+
+  Rect naturalBounds{};
+  Rect sourceRect{};
+  MatrixRecord matrix{};
+
+  virtual OSErr dataRange(unsigned long* offset, unsigned long* size) const = 0;
+  virtual OSErr imageDescription(ImageDescriptionHandle* desc) const = 0;
+  // The part src (in natural-bounds coordinates) drawn upright at exactly width by height.
+  virtual OSErr drawRegion(const Rect& src, int width, int height, PixelImage* out) const = 0;
+
+ protected:
+  // Reads the format's structure from bytes(); fills naturalBounds.
+  virtual OSErr parse() = 0;
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  bool hasImage_ = false;
+};
+
+class GraphicsExporterComponent : public ComponentInstanceRecord {
+ public:
+  FSSpec output{};
+  bool haveOutput = false;
+  ComponentInstance input = nullptr;
+  CodecQ quality = CodecQ(codecNormalQuality);
+
+  // Encodes the drawn picture into bytes.
+  virtual OSErr encode(const PixelImage& picture, std::vector<std::uint8_t>* bytes) const = 0;
+};
+
+// The importer's picture drawn through its matrix, moved to the origin.
+OSErr DrawThroughMatrix(const GraphicsImporterComponent& importer, PixelImage* out);

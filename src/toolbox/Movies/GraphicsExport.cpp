@@ -1,0 +1,138 @@
+// The graphics exporter calls: drawing the input importer's picture through its matrix and
+// writing the encoded result over the output file in one step.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Movies/GraphicsComponents.h"
+#include "toolbox/Movies/GraphicsImport.h"
+#include "toolbox/Movies/ImageResample.h"
+
+namespace {
+constexpr std::int64_t kMaxExportPixels = std::int64_t(256) << 20;
+constexpr int kMaxExportSide = 65500;  // what a JPEG frame header can hold
+
+// 16.16 to the nearest whole pixel.
+std::int64_t roundFixed(std::int64_t v) { return (v + 0x8000) >> 16; }
+
+GraphicsExporterComponent* exporterOf(GraphicsExportComponent ci) {
+  return dynamic_cast<GraphicsExporterComponent*>(ci);
+}
+
+// Writes the bytes to a private file beside the target, then renames it over the target, so
+// a failure never leaves a half-written file. An existing target keeps its permissions.
+OSErr writeReplacing(const FSSpec& target, const std::vector<std::uint8_t>& bytes) {
+  std::string targetPath;
+  OSErr err = FSpGetPath(&target, &targetPath);
+  if (err != noErr) return err;
+  mode_t mode = 0644;
+  struct stat st {};
+  if (lstat(targetPath.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return notAFileErr;
+    if (S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+  }
+  FSSpec temp{};
+  err = FSpCreateTemporary(&target, "export", &temp);
+  if (err != noErr) return err;
+  std::string tempPath;
+  err = FSpGetPath(&temp, &tempPath);
+  int fd = err == noErr ? open(tempPath.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC) : -1;
+  if (fd < 0) {
+    FSpDelete(&temp);
+    return err != noErr ? err : ioErr;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size() && err == noErr) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) err = errno == ENOSPC ? dskFulErr : ioErr;
+    else done += std::size_t(n);
+  }
+  if (err == noErr && fchmod(fd, mode) != 0) err = ioErr;
+  if (close(fd) != 0 && err == noErr) err = ioErr;
+  if (err == noErr) err = FSpReplaceObject(&temp, &target);
+  if (err != noErr) FSpDelete(&temp);
+  return err;
+}
+}  // namespace
+
+OSErr DrawThroughMatrix(const GraphicsImporterComponent& importer, PixelImage* out) {
+  const Rect& src = importer.sourceRect;
+  const Fixed(&m)[3][3] = importer.matrix.matrix;
+  const std::int64_t a = m[0][0], b = m[0][1], c = m[1][0], d = m[1][1], tx = m[2][0], ty = m[2][1];
+  if (m[0][2] != 0 || m[1][2] != 0) return codecUnimpErr;  // perspective
+  bool upright = b == 0 && c == 0 && a != 0 && d != 0;
+  bool turned = a == 0 && d == 0 && b != 0 && c != 0;
+  if (!upright && !turned) return codecUnimpErr;
+
+  std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
+  for (std::int64_t x : {std::int64_t(src.left), std::int64_t(src.right)}) {
+    for (std::int64_t y : {std::int64_t(src.top), std::int64_t(src.bottom)}) {
+      std::int64_t px = roundFixed(a * x + c * y + tx), py = roundFixed(b * x + d * y + ty);
+      minX = std::min(minX, px), maxX = std::max(maxX, px);
+      minY = std::min(minY, py), maxY = std::max(maxY, py);
+    }
+  }
+  std::int64_t width = maxX - minX, height = maxY - minY;
+  if (width <= 0 || height <= 0) return invalidRect;
+  if (width > kMaxExportSide || height > kMaxExportSide || width * height > kMaxExportPixels) return memFullErr;
+
+  // Draw upright at the size the picture has before its quarter turn, then turn it.
+  int drawW = int(turned ? height : width), drawH = int(turned ? width : height);
+  PixelImage drawn;
+  OSErr err = importer.drawRegion(src, drawW, drawH, &drawn);
+  if (err != noErr) return err;
+  bool flipX = upright ? a < 0 : b < 0;
+  bool flipY = upright ? d < 0 : c < 0;
+  if (turned || flipX || flipY) OrientImage(drawn, turned, flipX, flipY, out);
+  else *out = std::move(drawn);
+  return noErr;
+}
+
+OSErr GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FSSpec* theFile) {
+  GraphicsExporterComponent* exporter = exporterOf(ci);
+  if (exporter == nullptr) return ci ? badComponentType : paramErr;
+  if (theFile == nullptr) return paramErr;
+  exporter->output = *theFile;
+  exporter->haveOutput = true;
+  return noErr;
+}
+
+OSErr GraphicsExportSetInputGraphicsImporter(GraphicsExportComponent ci, GraphicsImportComponent grip) {
+  GraphicsExporterComponent* exporter = exporterOf(ci);
+  if (exporter == nullptr) return ci ? badComponentType : paramErr;
+  if (grip != nullptr && dynamic_cast<GraphicsImporterComponent*>(grip) == nullptr) return badComponentType;
+  exporter->input = grip;
+  return noErr;
+}
+
+OSErr GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, CodecQ spatialQuality) {
+  GraphicsExporterComponent* exporter = exporterOf(ci);
+  if (exporter == nullptr) return ci ? badComponentType : paramErr;
+  exporter->quality = std::min(spatialQuality, codecLosslessQuality);
+  return noErr;
+}
+
+OSErr GraphicsExportDoExport(GraphicsExportComponent ci, unsigned long* actualSizeWritten) {
+  if (actualSizeWritten) *actualSizeWritten = 0;
+  GraphicsExporterComponent* exporter = exporterOf(ci);
+  if (exporter == nullptr) return ci ? badComponentType : paramErr;
+  if (!exporter->haveOutput) return paramErr;
+  auto* importer = dynamic_cast<GraphicsImporterComponent*>(exporter->input);
+  if (importer == nullptr) return paramErr;
+  if (!importer->hasImage()) return noDataHandler;
+  PixelImage picture;
+  OSErr err = DrawThroughMatrix(*importer, &picture);
+  if (err != noErr) return err;
+  std::vector<std::uint8_t> encoded;
+  err = exporter->encode(picture, &encoded);
+  if (err != noErr) return err;
+  err = writeReplacing(exporter->output, encoded);
+  if (err == noErr && actualSizeWritten) *actualSizeWritten = encoded.size();
+  return err;
+}

@@ -1,0 +1,243 @@
+// The graphics importer calls: finding the importer for an image's content, giving it the
+// bytes, and the geometry, data range and description questions.
+#include "toolbox/Movies/GraphicsImport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/MacMemory.h"
+#include "toolbox/Movies/GraphicsComponents.h"
+#include "toolbox/Movies/JpegStructure.h"
+
+namespace {
+// Images are held in memory while an importer is open; nothing this program reads comes near.
+constexpr off_t kMaxImageFileSize = off_t(1) << 30;
+
+struct FormatRow {
+  bool (*recognises)(const std::uint8_t* data, std::size_t size);
+  OSType subType;
+};
+const FormatRow kFormats[] = {
+    {&LooksLikeJpeg, kQTFileTypeJPEG},
+};
+
+OSErr errnoToOSErr(int e) {
+  switch (e) {
+    case ENOENT: return fnfErr;
+    case ENOTDIR: return dirNFErr;
+    case EACCES:
+    case EPERM: return permErr;
+    case EISDIR: return notAFileErr;
+    case ENOMEM: return memFullErr;
+    default: return ioErr;
+  }
+}
+
+OSErr readWholeFile(const FSSpec* spec, std::vector<std::uint8_t>* bytes) {
+  if (spec == nullptr) return paramErr;
+  std::string path;
+  OSErr err = FSpGetPath(spec, &path);
+  if (err != noErr) return err;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errnoToOSErr(errno);
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return S_ISDIR(st.st_mode) ? notAFileErr : ioErr;
+  }
+  if (st.st_size > kMaxImageFileSize) {
+    close(fd);
+    return memFullErr;
+  }
+  bytes->clear();
+  bytes->resize(std::size_t(st.st_size));
+  std::size_t have = 0;
+  while (have < bytes->size()) {
+    ssize_t n = read(fd, bytes->data() + have, bytes->size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      return ioErr;
+    }
+    if (n == 0) break;  // shrank while reading: keep what is there
+    have += std::size_t(n);
+  }
+  close(fd);
+  bytes->resize(have);
+  return noErr;
+}
+
+OSErr bytesOfDataRef(Handle dataRef, std::vector<std::uint8_t>* bytes) {
+  if (dataRef == nullptr || *dataRef == nullptr) return invalidDataRef;
+  if (std::size_t(GetHandleSize(dataRef)) < sizeof(Handle)) return invalidDataRef;
+  Handle data;
+  std::memcpy(&data, *dataRef, sizeof data);
+  if (data == nullptr || *data == nullptr) return invalidDataRef;
+  Size n = GetHandleSize(data);
+  bytes->assign(reinterpret_cast<const std::uint8_t*>(*data), reinterpret_cast<const std::uint8_t*>(*data) + n);
+  return noErr;
+}
+
+OSErr openImporterFor(std::vector<std::uint8_t> bytes, GraphicsImportComponent* gi) {
+  for (const FormatRow& row : kFormats) {
+    if (!row.recognises(bytes.data(), bytes.size())) continue;
+    ComponentInstance ci = nullptr;
+    OSErr err = OpenADefaultComponent(GraphicsImporterComponentType, row.subType, &ci);
+    if (err != noErr) return err;
+    auto* importer = dynamic_cast<GraphicsImporterComponent*>(ci);
+    err = importer ? importer->setData(std::move(bytes)) : cantOpenHandler;
+    if (err != noErr) {
+      CloseComponent(ci);
+      return err;
+    }
+    *gi = ci;
+    return noErr;
+  }
+  return cantFindHandler;
+}
+
+// The importer behind ci, answering badComponentType for anything else and noDataHandler
+// (no image yet) for one that was opened but never given data.
+OSErr importerOf(GraphicsImportComponent ci, GraphicsImporterComponent** out) {
+  if (ci == nullptr) return paramErr;
+  auto* importer = dynamic_cast<GraphicsImporterComponent*>(ci);
+  if (importer == nullptr) return badComponentType;
+  if (!importer->hasImage()) return noDataHandler;
+  *out = importer;
+  return noErr;
+}
+}  // namespace
+
+GraphicsImporterComponent::GraphicsImporterComponent() { SetIdentityMatrix(&matrix); }
+
+OSErr GraphicsImporterComponent::setData(std::vector<std::uint8_t> bytes) {
+  bytes_ = std::move(bytes);
+  hasImage_ = false;
+  naturalBounds = Rect{};
+  OSErr err = parse();
+  if (err != noErr) {
+    bytes_.clear();
+    naturalBounds = Rect{};
+  }
+  sourceRect = naturalBounds;
+  SetIdentityMatrix(&matrix);
+  hasImage_ = err == noErr;
+  return err;
+}
+
+OSErr GetGraphicsImporterForFile(const FSSpec* theFile, GraphicsImportComponent* gi) {
+  if (gi == nullptr) return paramErr;
+  *gi = nullptr;
+  std::vector<std::uint8_t> bytes;
+  OSErr err = readWholeFile(theFile, &bytes);
+  if (err != noErr) return err;
+  return openImporterFor(std::move(bytes), gi);
+}
+
+OSErr GetGraphicsImporterForDataRef(Handle dataRef, OSType dataRefType, GraphicsImportComponent* gi) {
+  if (gi == nullptr) return paramErr;
+  *gi = nullptr;
+  if (dataRefType != kGraphicsHandleDataRefType) return noDataHandler;
+  std::vector<std::uint8_t> bytes;
+  OSErr err = bytesOfDataRef(dataRef, &bytes);
+  if (err != noErr) return err;
+  return openImporterFor(std::move(bytes), gi);
+}
+
+OSErr GraphicsImportSetDataFile(GraphicsImportComponent ci, const FSSpec* theFile) {
+  auto* importer = dynamic_cast<GraphicsImporterComponent*>(ci);
+  if (importer == nullptr) return ci ? badComponentType : paramErr;
+  std::vector<std::uint8_t> bytes;
+  OSErr err = readWholeFile(theFile, &bytes);
+  return err != noErr ? err : importer->setData(std::move(bytes));
+}
+
+OSErr GraphicsImportSetDataHandle(GraphicsImportComponent ci, Handle h) {
+  auto* importer = dynamic_cast<GraphicsImporterComponent*>(ci);
+  if (importer == nullptr) return ci ? badComponentType : paramErr;
+  if (h == nullptr || *h == nullptr) return nilHandleErr;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(*h);
+  return importer->setData(std::vector<std::uint8_t>(p, p + GetHandleSize(h)));
+}
+
+OSErr GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* naturalBounds) {
+  GraphicsImporterComponent* importer = nullptr;
+  OSErr err = importerOf(ci, &importer);
+  if (err == noErr && naturalBounds == nullptr) err = paramErr;
+  if (err == noErr) *naturalBounds = importer->naturalBounds;
+  return err;
+}
+
+OSErr GraphicsImportGetSourceRect(GraphicsImportComponent ci, Rect* sourceRect) {
+  GraphicsImporterComponent* importer = nullptr;
+  OSErr err = importerOf(ci, &importer);
+  if (err == noErr && sourceRect == nullptr) err = paramErr;
+  if (err == noErr) *sourceRect = importer->sourceRect;
+  return err;
+}
+
+OSErr GraphicsImportSetSourceRect(GraphicsImportComponent ci, const Rect* sourceRect) {
+  GraphicsImporterComponent* importer = nullptr;
+  OSErr err = importerOf(ci, &importer);
+  if (err != noErr) return err;
+  if (sourceRect == nullptr) return paramErr;
+  const Rect& b = importer->naturalBounds;
+  const Rect& r = *sourceRect;
+  if (r.left < b.left || r.top < b.top || r.right > b.right || r.bottom > b.bottom || r.right <= r.left ||
+      r.bottom <= r.top)
+    return paramErr;
+  importer->sourceRect = r;
+  return noErr;
+}
+
+OSErr GraphicsImportGetMatrix(GraphicsImportComponent ci, MatrixRecord* matrix) {
+  GraphicsImporterComponent* importer = nullptr;
+  OSErr err = importerOf(ci, &importer);
+  if (err == noErr && matrix == nullptr) err = paramErr;
+  if (err == noErr) *matrix = importer->matrix;
+  return err;
+}
+
+OSErr GraphicsImportSetMatrix(GraphicsImportComponent ci, const MatrixRecord* matrix) {
+  GraphicsImporterComponent* importer = nullptr;
+  OSErr err = importerOf(ci, &importer);
+  if (err != noErr) return err;
+  if (matrix == nullptr) SetIdentityMatrix(&importer->matrix);  // as the platform does for nil
+  else importer->matrix = *matrix;
+  return noErr;
+}
+
+OSErr GraphicsImportGetDataOffsetAndSize(GraphicsImportComponent ci, unsigned long* offset, unsigned long* size) {
+  GraphicsImporterComponent* importer = nullptr;
+  OSErr err = importerOf(ci, &importer);
+  if (err != noErr) return err;
+  if (offset == nullptr || size == nullptr) return paramErr;
+  return importer->dataRange(offset, size);
+}
+
+OSErr GraphicsImportReadData(GraphicsImportComponent ci, void* dataPtr, unsigned long dataOffset,
+                             unsigned long dataSize) {
+  GraphicsImporterComponent* importer = nullptr;
+  OSErr err = importerOf(ci, &importer);
+  if (err != noErr) return err;
+  if (dataPtr == nullptr && dataSize > 0) return paramErr;
+  const std::vector<std::uint8_t>& bytes = importer->bytes();
+  if (dataOffset > bytes.size() || dataSize > bytes.size() - dataOffset) return eofErr;
+  if (dataSize > 0) std::memcpy(dataPtr, bytes.data() + dataOffset, dataSize);
+  return noErr;
+}
+
+OSErr GraphicsImportGetImageDescription(GraphicsImportComponent ci, ImageDescriptionHandle* desc) {
+  GraphicsImporterComponent* importer = nullptr;
+  if (desc) *desc = nullptr;
+  OSErr err = importerOf(ci, &importer);
+  if (err != noErr) return err;
+  if (desc == nullptr) return paramErr;
+  return importer->imageDescription(desc);
+}

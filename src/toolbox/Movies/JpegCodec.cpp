@@ -1,0 +1,199 @@
+// libjpeg's decoder and encoder behind status codes: its fatal errors unwind to a setjmp
+// point, and its warnings (damaged data it can still decode) stay quiet.
+#include "toolbox/Movies/JpegCodec.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "toolbox/Core/MacErrors.h"
+
+namespace {
+thread_local JpegDecodeStats gLastStats;
+
+// A progressive or multi-scan stream keeps its coefficients in memory; a forged header could
+// ask for gigabytes, so libjpeg is held to this much and fails cleanly beyond it.
+constexpr long kMaxCodecMemory = 1L << 30;
+// The largest picture handed back or accepted, in pixels.
+constexpr std::uint64_t kMaxPixels = 256ull << 20;
+
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+  bool outOfMemory = false;
+};
+
+void onError(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  err->outOfMemory = cinfo->err->msg_code == JERR_OUT_OF_MEMORY || cinfo->err->msg_code == JERR_NO_BACKING_STORE;
+  std::longjmp(err->jump, 1);
+}
+
+void onMessage(j_common_ptr) {}
+
+// Everything that changes between setjmp and a longjmp lives here, outside the frame that
+// calls setjmp, so its value is defined after the jump.
+struct DecodeJob {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::uint32_t minWidth, minHeight;
+  PixelImage* out;
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  std::vector<std::uint8_t> cmykRow;
+  OSErr result = noErr;
+};
+
+void cmykToRgb(const std::uint8_t* cmyk, std::uint8_t* rgb, int width, bool inverted) {
+  for (int x = 0; x < width; ++x) {
+    unsigned c = cmyk[4 * x], m = cmyk[4 * x + 1], y = cmyk[4 * x + 2], k = cmyk[4 * x + 3];
+    if (!inverted) {
+      c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+    }
+    // Inverted values are "how much light is left", so the product gives the colour.
+    rgb[3 * x] = std::uint8_t((c * k + 127) / 255);
+    rgb[3 * x + 1] = std::uint8_t((m * k + 127) / 255);
+    rgb[3 * x + 2] = std::uint8_t((y * k + 127) / 255);
+  }
+}
+
+void runDecode(DecodeJob& job) {
+  jpeg_decompress_struct& cinfo = job.cinfo;
+  if (setjmp(job.err.jump)) {
+    job.result = job.err.outOfMemory ? memFullErr : codecBadDataErr;
+    return;
+  }
+  jpeg_create_decompress(&cinfo);
+  cinfo.mem->max_memory_to_use = kMaxCodecMemory;
+  jpeg_mem_src(&cinfo, job.data, static_cast<unsigned long>(job.size));
+  jpeg_read_header(&cinfo, TRUE);
+  bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  if (cinfo.jpeg_color_space == JCS_GRAYSCALE) cinfo.out_color_space = JCS_GRAYSCALE;
+  else if (cmyk) cinfo.out_color_space = JCS_CMYK;
+  else cinfo.out_color_space = JCS_RGB;
+  int chosen = 8;
+  for (int m = 1; m <= 8; ++m) {
+    cinfo.scale_num = m;
+    cinfo.scale_denom = 8;
+    jpeg_calc_output_dimensions(&cinfo);
+    if (cinfo.output_width >= job.minWidth && cinfo.output_height >= job.minHeight) {
+      chosen = m;
+      break;
+    }
+  }
+  cinfo.scale_num = chosen;
+  cinfo.scale_denom = 8;
+  jpeg_calc_output_dimensions(&cinfo);
+  if (std::uint64_t(cinfo.output_width) * cinfo.output_height > kMaxPixels) {
+    job.result = memFullErr;
+    return;
+  }
+  gLastStats = JpegDecodeStats{chosen, cinfo.output_width, cinfo.output_height};
+  jpeg_start_decompress(&cinfo);
+  PixelImage& out = *job.out;
+  out.width = int(cinfo.output_width);
+  out.height = int(cinfo.output_height);
+  out.channels = cmyk ? 3 : cinfo.output_components;
+  out.pixels.assign(std::size_t(out.width) * out.height * out.channels, 0);
+  if (cmyk) job.cmykRow.resize(std::size_t(out.width) * 4);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    int y = int(cinfo.output_scanline);
+    JSAMPROW row = cmyk ? job.cmykRow.data() : out.row(y);
+    if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;  // suspended on missing data: rows stay blank
+    if (cmyk) cmykToRgb(job.cmykRow.data(), out.row(y), out.width, cinfo.saw_Adobe_marker);
+  }
+  jpeg_finish_decompress(&cinfo);
+}
+
+struct EncodeJob {
+  const PixelImage* image;
+  int quality;
+  bool fullChroma;
+  jpeg_compress_struct cinfo;
+  ErrorManager err;
+  unsigned char* buffer = nullptr;
+  unsigned long length = 0;
+  OSErr result = noErr;
+};
+
+void runEncode(EncodeJob& job) {
+  jpeg_compress_struct& cinfo = job.cinfo;
+  if (setjmp(job.err.jump)) {
+    job.result = job.err.outOfMemory ? memFullErr : codecErr;
+    return;
+  }
+  jpeg_create_compress(&cinfo);
+  jpeg_mem_dest(&cinfo, &job.buffer, &job.length);
+  const PixelImage& img = *job.image;
+  cinfo.image_width = JDIMENSION(img.width);
+  cinfo.image_height = JDIMENSION(img.height);
+  cinfo.input_components = img.channels;
+  cinfo.in_color_space = img.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, job.quality, TRUE);
+  cinfo.optimize_coding = TRUE;
+  if (img.channels == 3 && job.fullChroma) {
+    cinfo.comp_info[0].h_samp_factor = 1;
+    cinfo.comp_info[0].v_samp_factor = 1;
+  }
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(img.row(int(cinfo.next_scanline)));
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+}
+
+void installErrorManager(ErrorManager& err) {
+  jpeg_std_error(&err.pub);
+  err.pub.error_exit = onError;
+  err.pub.output_message = onMessage;
+}
+}  // namespace
+
+JpegDecodeStats JpegLastDecodeStats() { return gLastStats; }
+
+OSErr JpegDecodeScaled(const std::uint8_t* data, std::size_t size, std::uint32_t minWidth, std::uint32_t minHeight,
+                       PixelImage* out) {
+  if (data == nullptr || out == nullptr || size == 0) return paramErr;
+  *out = PixelImage{};
+  auto job = std::make_unique<DecodeJob>();
+  job->data = data;
+  job->size = size;
+  job->minWidth = minWidth;
+  job->minHeight = minHeight;
+  job->out = out;
+  std::memset(&job->cinfo, 0, sizeof job->cinfo);
+  installErrorManager(job->err);
+  job->cinfo.err = &job->err.pub;
+  runDecode(*job);
+  jpeg_destroy_decompress(&job->cinfo);
+  if (job->result != noErr) *out = PixelImage{};
+  return job->result;
+}
+
+OSErr JpegEncode(const PixelImage& image, int quality, bool fullChroma, std::vector<std::uint8_t>* out) {
+  if (out == nullptr) return paramErr;
+  out->clear();
+  if (image.width <= 0 || image.height <= 0 || (image.channels != 1 && image.channels != 3) ||
+      image.pixels.size() != std::size_t(image.width) * image.height * image.channels ||
+      image.width > JPEG_MAX_DIMENSION || image.height > JPEG_MAX_DIMENSION)
+    return paramErr;
+  auto job = std::make_unique<EncodeJob>();
+  job->image = &image;
+  job->quality = quality < 1 ? 1 : quality > 100 ? 100 : quality;
+  job->fullChroma = fullChroma;
+  std::memset(&job->cinfo, 0, sizeof job->cinfo);
+  installErrorManager(job->err);
+  job->cinfo.err = &job->err.pub;
+  runEncode(*job);
+  jpeg_destroy_compress(&job->cinfo);
+  if (job->result == noErr && job->buffer) out->assign(job->buffer, job->buffer + job->length);
+  std::free(job->buffer);
+  return job->result;
+}

@@ -1,0 +1,31 @@
+// JPEG decoding at a reduced DCT scale and baseline encoding, on libjpeg.
+// Decoding at M/8 keeps a large photograph from being expanded in full for a small copy.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "toolbox/Core/MacTypes.h"
+#include "toolbox/Movies/ImageCompression.h"
+#include "toolbox/Movies/PixelImage.h"
+
+// What the last decode on this thread did; lets tests and benchmarks see the scale chosen.
+struct JpegDecodeStats {
+  int scaleNum = 0;  // over 8
+  std::uint32_t outputWidth = 0;
+  std::uint32_t outputHeight = 0;
+};
+JpegDecodeStats JpegLastDecodeStats();
+
+// Decodes at the smallest scale M/8 (M = 1..8) whose output is at least minWidth by minHeight
+// (full size when none is). Grey stays grey; colour, CMYK and YCCK come out as RGB.
+// codecBadDataErr for a stream libjpeg cannot decode, memFullErr past the memory bound.
+OSErr JpegDecodeScaled(const std::uint8_t* data, std::size_t size, std::uint32_t minWidth, std::uint32_t minHeight,
+                       PixelImage* out);
+
+// Baseline JPEG at libjpeg quality 1..100; fullChroma keeps colour at full resolution (4:4:4)
+// instead of halving it both ways (4:2:0).
+OSErr JpegEncode(const PixelImage& image, int quality, bool fullChroma, std::vector<std::uint8_t>* out);
+
+// The libjpeg quality that the JPEG exporter uses for a platform quality (0x300 gives 90).
+int JpegQualityFor(CodecQ q);

@@ -1,0 +1,109 @@
+// Walks a JPEG stream's marker segments and entropy-coded scans to find the frame header
+// and the real end of image (an EOI nested in an APP segment, e.g. a thumbnail's, is skipped).
+#include "toolbox/Movies/JpegStructure.h"
+
+#include "toolbox/Core/MacErrors.h"
+
+namespace {
+constexpr int kSOI = 0xD8, kEOI = 0xD9, kSOS = 0xDA, kTEM = 0x01;
+
+bool isStandalone(int m) { return m == kTEM || (m >= 0xD0 && m <= 0xD7); }
+
+// SOF0..SOF15 apart from DHT (C4), JPG (C8) and DAC (CC).
+bool isFrameHeader(int m) { return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC; }
+
+bool isProgressive(int m) { return m == 0xC2 || m == 0xC6 || m == 0xCA || m == 0xCE; }
+
+unsigned be16(const std::uint8_t* p) { return (unsigned(p[0]) << 8) | p[1]; }
+
+// From the first byte after a scan header, the position of the 0xFF that starts the marker
+// ending the entropy-coded data (stuffed zeros and restart markers belong to the data), or
+// size when the data runs to the end.
+std::size_t skipEntropyData(const std::uint8_t* data, std::size_t size, std::size_t pos) {
+  while (pos < size) {
+    if (data[pos] != 0xFF) {
+      ++pos;
+      continue;
+    }
+    std::size_t next = pos + 1;
+    while (next < size && data[next] == 0xFF) ++next;  // fill bytes
+    if (next >= size) return size;
+    int m = data[next];
+    if (m == 0x00 || (m >= 0xD0 && m <= 0xD7)) {
+      pos = next + 1;
+      continue;
+    }
+    return next - 1;
+  }
+  return size;
+}
+}  // namespace
+
+bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size) {
+  return data != nullptr && size >= 3 && data[0] == 0xFF && data[1] == kSOI && data[2] == 0xFF;
+}
+
+OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* layout) {
+  if (layout == nullptr) return paramErr;
+  *layout = JpegLayout{};
+  if (!LooksLikeJpeg(data, size)) return codecBadDataErr;
+  JpegLayout out;
+  bool haveFrame = false;
+  bool ended = false;
+  std::size_t pos = 2;
+  for (;;) {
+    if (pos >= size) break;  // no EOI: the data runs to the end
+    if (data[pos] != 0xFF) {
+      // Garbage between segments: tolerated after a scan (decoders skip it), fatal before the frame.
+      if (!haveFrame) return codecBadDataErr;
+      pos = skipEntropyData(data, size, pos);
+      continue;
+    }
+    std::size_t mpos = pos + 1;
+    while (mpos < size && data[mpos] == 0xFF) ++mpos;
+    if (mpos >= size) break;
+    int marker = data[mpos];
+    pos = mpos + 1;
+    if (marker == kEOI) {
+      out.sawEOI = ended = true;
+      out.dataSize = pos;
+      break;
+    }
+    // A marker that cannot appear here ends the image data where it starts.
+    bool impossible = marker == kSOI || marker == 0x00 || (pos + 2 <= size && be16(data + pos) < 2 && !isStandalone(marker));
+    if (impossible) {
+      if (!haveFrame) return codecBadDataErr;
+      ended = true;
+      out.dataSize = mpos - 1;
+      break;
+    }
+    if (isStandalone(marker)) continue;
+    if (pos + 2 > size) break;
+    unsigned length = be16(data + pos);
+    std::size_t body = pos + 2;
+    std::size_t end = pos + length;
+    if (isFrameHeader(marker) && !haveFrame) {
+      if (end > size || length < 8) return codecBadDataErr;
+      out.precision = data[body];
+      out.height = be16(data + body + 1);
+      out.width = be16(data + body + 3);
+      out.components = data[body + 5];
+      out.frameMarker = marker;
+      out.progressive = isProgressive(marker);
+      if (out.width == 0 || out.height == 0 || out.components == 0 || length < 8u + 3u * out.components)
+        return codecBadDataErr;
+      haveFrame = true;
+    }
+    if (end > size) break;  // truncated inside a segment
+    pos = end;
+    if (marker == kSOS) {
+      if (!haveFrame) return codecBadDataErr;
+      pos = skipEntropyData(data, size, pos);
+    }
+  }
+  if (!haveFrame) return codecBadDataErr;
+  if (!ended) out.dataSize = size;
+  out.dataOffset = 0;
+  *layout = out;
+  return noErr;
+}

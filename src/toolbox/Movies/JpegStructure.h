@@ -1,0 +1,26 @@
+// Reads a JPEG stream's frame header and the extent of its image data without decoding it.
+// Every read is bounded by the buffer; damaged streams are reported, never overrun.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "toolbox/Core/MacTypes.h"
+
+struct JpegLayout {
+  std::uint32_t width = 0;       // from the frame header
+  std::uint32_t height = 0;
+  int components = 0;
+  int precision = 0;
+  int frameMarker = 0;           // 0xC0..0xCF
+  bool progressive = false;
+  std::size_t dataOffset = 0;    // the SOI
+  std::size_t dataSize = 0;      // through the EOI, or to the end of a stream that has none
+  bool sawEOI = false;
+};
+
+// True when the bytes begin like a JPEG stream (SOI followed by a marker).
+bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size);
+
+// noErr with the layout filled; codecBadDataErr when the stream is not a JPEG or is damaged
+// before its frame header.
+OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* layout);

@@ -296,6 +296,13 @@ const char* waveKindName(WaveKind kind) {
   return "?";
 }
 
+flashpix::EmbedOptions pieces(std::uint32_t maxPieceBytes, std::vector<std::size_t> order) {
+  flashpix::EmbedOptions options;
+  options.maxPieceBytes = maxPieceBytes;
+  options.pieceOrder = std::move(order);
+  return options;
+}
+
 std::string embedWave(const std::string& jpeg, const std::string& wave, const flashpix::EmbedOptions& options) {
   std::string out;
   if (flashpix::embedAudio(jpeg, wave, options, &out) != flashpix::EmbedStatus::ok) return "";

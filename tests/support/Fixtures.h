@@ -18,14 +18,15 @@
 // Voice-annotated photographs (through flashpix::embedAudio, so the layout is the one the
 // embed command writes)
 //   embedWave(jpeg, wave)                               one piece when it fits
-//   embedWave(jpeg, wave, {.maxPieceBytes = 1000})      many pieces
-//   embedWave(jpeg, wave, {.maxPieceBytes = 5000, .pieceOrder = {0, 2, 1}})  out of order
+//   embedWave(jpeg, wave, pieces(1000))                 many pieces of at most 1000 stream bytes
+//   embedWave(jpeg, wave, pieces(5000, {0, 2, 1}))      out of order: third piece before second
 //   Returns "" when the embedder refuses (not a WAVE, not a JPEG, bad options).
 //
 // Running the program
 //   RunResult r = runStill2mov({"--no-resize", photo}, {{"TMPDIR", scratch.path()}});
 //   r.status is the exit status (-1 when it did not exit normally), r.out / r.err the output.
 #pragma once
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -58,6 +59,8 @@ std::string makeWave(WaveKind kind, const WaveSpec& spec = {});
 bool haveWaveKind(WaveKind kind);
 const char* waveKindName(WaveKind kind);
 
+// Options for a piece size and, optionally, the order the pieces are written in.
+flashpix::EmbedOptions pieces(std::uint32_t maxPieceBytes, std::vector<std::size_t> order = {});
 std::string embedWave(const std::string& jpeg, const std::string& wave, const flashpix::EmbedOptions& options = {});
 
 struct RunResult {

@@ -1,0 +1,107 @@
+// still2mov embed through the built program: the copy it writes, what an independent reader
+// finds in it, replacing an earlier annotation, and every refusal leaving the inputs intact.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/Fixtures.h"
+#include "support/TestPaths.h"
+
+using fixtures::RunResult;
+using testsupport::readFile;
+using testsupport::ScratchDir;
+using testsupport::writeFile;
+
+TEST(EmbedCommand, WritesACopyThatCarriesTheRecording) {
+  ScratchDir dir, tmp;
+  std::string wave = fixtures::makeWave(fixtures::WaveKind::imaAdpcm, {.seconds = 20.0});  // two pieces
+  std::string photo = fixtures::makeJpeg({.width = 200, .height = 150});
+  writeFile(dir.file("v.wav"), wave);
+  writeFile(dir.file("p.jpg"), photo);
+  RunResult r = fixtures::runStill2mov({"embed", dir.file("v.wav"), dir.file("p.jpg"), dir.file("out.jpg")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, dir.file("out.jpg") + ": voice annotation embedded (" + std::to_string(wave.size()) +
+                       " bytes in 2 pieces)\n");
+  EXPECT_TRUE(readFile(dir.file("p.jpg")) == photo);
+  EXPECT_TRUE(readFile(dir.file("out.jpg")) == fixtures::embedWave(photo, wave));
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"out.jpg", "p.jpg", "v.wav"}));  // no temporary left
+
+  RunResult c = fixtures::runStill2mov({"--no-resize", dir.file("out.jpg")}, {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(c.status, 0) << c.err;
+  ASSERT_EQ(tmp.list().size(), 1u);
+  EXPECT_TRUE(readFile(tmp.file(tmp.list()[0])) == wave);
+
+  if (!testsupport::haveTool("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  std::string extracted, verbose;
+  testsupport::run("exiftool -b -AudioStream " + testsupport::shellQuote(dir.file("out.jpg")), &extracted);
+  EXPECT_TRUE(extracted == wave);
+  testsupport::run("exiftool -v3 " + testsupport::shellQuote(dir.file("out.jpg")), &verbose);
+  EXPECT_NE(verbose.find("Contents List directory with 2 entries"), std::string::npos);
+  EXPECT_NE(verbose.find("/Audio_bd0100609719a180/Audio Stream 000000' [" + std::to_string(wave.size() + 28)),
+            std::string::npos)
+      << verbose.substr(0, 3000);
+}
+
+TEST(EmbedCommand, ReplacesAnEarlierAnnotationAndAnExistingOutput) {
+  ScratchDir dir;
+  std::string first = fixtures::makeWave(fixtures::WaveKind::pcm8, {.seconds = 0.5});
+  std::string second = fixtures::makeWave(fixtures::WaveKind::pcm16Mono, {.seconds = 0.5});
+  std::string photo = fixtures::makeJpeg();
+  writeFile(dir.file("annotated.jpg"), fixtures::embedWave(photo, first, fixtures::pieces(1000)));
+  writeFile(dir.file("v.wav"), second);
+  writeFile(dir.file("out.jpg"), "old contents");
+  RunResult r = fixtures::runStill2mov({"embed", dir.file("v.wav"), dir.file("annotated.jpg"), dir.file("out.jpg")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::size_t oldSegments = 1 + flashpix::pieceCount(first.size(), 1000);
+  EXPECT_NE(r.out.find("; replaced " + std::to_string(oldSegments) + " FlashPix segments"), std::string::npos) << r.out;
+  EXPECT_TRUE(readFile(dir.file("out.jpg")) == fixtures::embedWave(photo, second));
+}
+
+TEST(EmbedCommand, RefusalsLeaveEveryFileAsItWas) {
+  ScratchDir dir;
+  std::string wave = fixtures::makeWave(fixtures::WaveKind::pcm8, {.seconds = 0.2});
+  std::string photo = fixtures::makeJpeg();
+  writeFile(dir.file("v.wav"), wave);
+  writeFile(dir.file("p.jpg"), photo);
+  writeFile(dir.file("notes.txt"), "not media\n");
+  writeFile(dir.file("empty"), "");
+  ASSERT_EQ(symlink("p.jpg", dir.file("link.jpg").c_str()), 0);
+  ASSERT_EQ(link(dir.file("v.wav").c_str(), dir.file("hard.wav").c_str()), 0);
+  struct Case {
+    std::vector<std::string> args;
+    std::string complaint;
+  };
+  const Case cases[] = {
+      {{"notes.txt", "p.jpg", "o.jpg"}, "notes.txt: not a RIFF WAVE file"},
+      {{"p.jpg", "p.jpg", "o.jpg"}, "p.jpg: not a RIFF WAVE file"},
+      {{"v.wav", "notes.txt", "o.jpg"}, "notes.txt: not a readable JPEG file"},
+      {{"v.wav", "empty", "o.jpg"}, "empty: not a readable JPEG file"},
+      {{"v.wav", "v.wav", "o.jpg"}, "v.wav: not a readable JPEG file"},
+      {{"missing.wav", "p.jpg", "o.jpg"}, "missing.wav: cannot be read (no such file)"},
+      {{"v.wav", ".", "o.jpg"}, ".: cannot be read (is a directory)"},
+      {{"v.wav", "p.jpg", "p.jpg"}, "p.jpg: is one of the input files"},
+      {{"v.wav", "p.jpg", "v.wav"}, "v.wav: is one of the input files"},
+      {{"v.wav", "p.jpg", "link.jpg"}, "link.jpg: is one of the input files"},
+      {{"v.wav", "p.jpg", "hard.wav"}, "hard.wav: is one of the input files"},
+      {{"v.wav", "p.jpg", "no-such-folder/o.jpg"}, "no-such-folder/o.jpg: cannot be written"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"embed"};
+    for (const std::string& a : c.args) args.push_back(dir.file(a));
+    RunResult r = fixtures::runStill2mov(args);
+    EXPECT_EQ(r.status, 1) << c.complaint;
+    EXPECT_NE(r.err.find("still2mov: " + dir.file(c.complaint)), std::string::npos) << r.err;
+    EXPECT_TRUE(readFile(dir.file("p.jpg")) == photo);
+    EXPECT_TRUE(readFile(dir.file("v.wav")) == wave);
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"empty", "hard.wav", "link.jpg", "notes.txt", "p.jpg", "v.wav"}));
+  }
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"embed"}, {"embed", "a", "b"}, {"embed", "a", "b", "c", "d"}, {"embed", "-x", "a", "b", "c"}}) {
+    EXPECT_EQ(fixtures::runStill2mov(args).status, 2) << args.size();
+  }
+  RunResult help = fixtures::runStill2mov({"embed", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("replaced"), std::string::npos);
+}

@@ -14,3 +14,119 @@ using Track = TrackType**;
 using Media = MediaType**;
 using TimeValue = SInt32;
 using TimeScale = SInt32;
+using ComponentResult = SInt32;
+using MovieImportComponent = ComponentInstance;
+
+inline constexpr OSErr badFileFormat = -208;  // the file's contents are not of the expected kind
+
+constexpr OSType VideoMediaType = FOUR_CHAR_CODE("vide");
+constexpr OSType SoundMediaType = FOUR_CHAR_CODE("soun");
+constexpr OSType HandleDataHandlerSubType = FOUR_CHAR_CODE("hndl");
+constexpr OSType kSoundFormatTwosLittleEndian = FOUR_CHAR_CODE("sowt");
+constexpr OSType kSoundFormat8BitOffsetBinary = FOUR_CHAR_CODE("raw ");
+constexpr SInt16 kFullVolume = 0x0100;
+constexpr SInt16 kNoVolume = 0;
+constexpr TimeScale kDefaultMovieTimeScale = 600;
+
+// CreateMovieFile / FlattenMovieData flags.
+constexpr long createMovieFileDeleteCurFile = 1L << 31;
+constexpr long createMovieFileDontCreateResFile = 1L << 28;
+constexpr long flattenAddMovieToDataFork = 1L << 0;
+constexpr short movieInDataForkResID = -1;
+
+// Movie import flags.
+constexpr long movieImportCreateTrack = 1;
+
+// Sample flags.
+constexpr short mediaSampleNotSync = 1;
+
+// What every sample description starts with; the full record depends on the media type.
+struct SampleDescription {
+  SInt32 descSize;
+  OSType dataFormat;
+  SInt32 resvd1;
+  SInt16 resvd2;
+  SInt16 dataRefIndex;
+};
+using SampleDescriptionPtr = SampleDescription*;
+using SampleDescriptionHandle = SampleDescription**;
+
+// A version-0 sound description: one sample is one frame of all channels.
+struct SoundDescription {
+  SInt32 descSize;
+  OSType dataFormat;
+  SInt32 resvd1;
+  SInt16 resvd2;
+  SInt16 dataRefIndex;
+  SInt16 version;
+  SInt16 revlevel;
+  SInt32 vendor;
+  SInt16 numChannels;
+  SInt16 sampleSize;  // bits
+  SInt16 compressionID;
+  SInt16 packetSize;
+  UInt32 sampleRate;  // unsigned 16.16
+};
+using SoundDescriptionHandle = SoundDescription**;
+
+OSErr EnterMovies();
+OSErr GetMoviesError();  // the result of the last movie toolbox call
+
+Movie NewMovie(long flags);
+void DisposeMovie(Movie movie);
+TimeScale GetMovieTimeScale(Movie movie);
+TimeValue GetMovieDuration(Movie movie);
+long GetMovieTrackCount(Movie movie);
+Track GetMovieIndTrack(Movie movie, long index);  // 1-based
+
+// The file is created (replaced with createMovieFileDeleteCurFile) and stays open; the new movie's
+// media write their samples into it.
+OSErr CreateMovieFile(const FSSpec* fileSpec, OSType creator, ScriptCode scriptTag, long createMovieFileFlags,
+                      short* resRefNum, Movie* newmovie);
+OSErr CloseMovieFile(short resRefNum);
+// Writes the movie header into the open movie file (data fork only).
+OSErr AddMovieResource(Movie movie, short resRefNum, short* resId, ConstStr255Param resName);
+// Writes a self-contained copy of the movie. The target is replaced in one step once the copy is
+// complete and flushed; on failure it is left as it was. Returns the new movie, or nullptr with
+// GetMoviesError set.
+Movie FlattenMovieData(Movie movie, long movieFlattenFlags, const FSSpec* theFile, OSType creator,
+                       ScriptCode scriptTag, long createMovieFileFlags);
+
+Track NewMovieTrack(Movie movie, Fixed width, Fixed height, short trackVolume);
+void DisposeMovieTrack(Track track);
+Movie GetTrackMovie(Track track);
+TimeValue GetTrackDuration(Track track);  // movie time units
+void GetTrackDimensions(Track track, Fixed* width, Fixed* height);
+Media NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef, OSType dataRefType);
+Media GetTrackMedia(Track track);
+Track GetMediaTrack(Media media);
+TimeScale GetMediaTimeScale(Media media);
+TimeValue GetMediaDuration(Media media);  // media time units
+long GetMediaSampleCount(Media media);
+OSType GetMediaType(Media media);
+
+OSErr BeginMediaEdits(Media media);
+OSErr EndMediaEdits(Media media);
+// Copies size bytes from dataIn at inOffset: numberOfSamples samples of equal size and duration.
+OSErr AddMediaSample(Media media, Handle dataIn, long inOffset, unsigned long size, TimeValue durationPerSample,
+                     SampleDescriptionHandle sampleDescriptionH, long numberOfSamples, short sampleFlags,
+                     TimeValue* sampleTime);
+// Appends the media segment to the track at trackStart (not before the track's end).
+OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime, TimeValue mediaDuration,
+                           Fixed mediaRate);
+
+ComponentResult MovieImportFile(MovieImportComponent ci, const FSSpec* theFile, Movie theMovie, Track targetTrack,
+                                Track* usedTrack, TimeValue atTime, TimeValue* addedDuration, long inFlags,
+                                long* outFlags);
+// dataRef is a handle whose block holds the handle of the data ('hndl').
+ComponentResult MovieImportDataRef(MovieImportComponent ci, Handle dataRef, OSType dataRefType, Movie theMovie,
+                                   Track targetTrack, Track* usedTrack, TimeValue atTime, TimeValue* addedDuration,
+                                   long inFlags, long* outFlags);
+
+// Reads a movie file back: the duration of its first track of the given media type, in the movie's
+// time scale. invalidMovie when the file is not a readable movie, noMediaHandler when no such track.
+OSErr GetMovieFileTrackDuration(const FSSpec* file, OSType mediaType, TimeValue* duration, TimeScale* movieScale);
+
+// Test hook: movie file writes fail with dskFulErr once this many bytes have been written by
+// FlattenMovieData (negative: never).
+void SetMovieWriteFailureAfter(long long bytes);

@@ -1,0 +1,195 @@
+// Movie assembly: the sound track from the WAVE file, the photograph as one still frame lasting as
+// long as the sound, built in a private working file and flattened into the target movie.
+#include <cstring>
+
+#include "movie/QuickTimeU.h"
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/MacMemory.h"
+#include "toolbox/Core/System.h"
+
+namespace {
+
+constexpr OSType kMovieCreator = FOUR_CHAR_CODE("TVOD");
+constexpr long kReplaceDataForkOnly = createMovieFileDeleteCurFile | createMovieFileDontCreateResFile;
+constexpr TimeScale kVideoTimeScale = 600;
+
+void report(const char* message) {
+  Str255 text;
+  CopyCStringToPascal(message, text);
+  DebugStr(text);
+}
+
+int sign16(long err) { return int(SInt16(err)); }
+
+// A temporary file that was never made has no name; deleting it must touch nothing.
+void deleteTemporary(const FSSpec& spec) {
+  if (spec.name[0] != 0) FSpDelete(&spec);
+}
+
+long importWave(ComponentInstance importer, Handle dataRef, Movie movie, Track* usedTrack) {
+  TimeValue added = 0;
+  long outFlags = 0;
+  MovieImportDataRef(importer, dataRef, HandleDataHandlerSubType, movie, nullptr, usedTrack, 0, &added,
+                     movieImportCreateTrack, &outFlags);
+  return added;
+}
+
+// A handle data reference over a copy of the bytes; used and released within the import.
+long importWaveBytes(Movie movie, char* data, long length, Track* usedTrack) {
+  Handle bytes = NewHandleClear(length > 0 ? length : 0);
+  if (bytes == nullptr) return 0;
+  if (length > 0 && data != nullptr) std::memcpy(*bytes, data, size_t(length));
+  Handle dataRef = NewHandleClear(sizeof(Handle));
+  long added = 0;
+  if (dataRef != nullptr) {
+    std::memcpy(*dataRef, &bytes, sizeof bytes);
+    ComponentInstance importer = OpenDefaultComponent(MovieImportType, kQTFileTypeWave);
+    if (importer != nullptr) {
+      added = importWave(importer, dataRef, movie, usedTrack);
+      CloseComponent(importer);
+    }
+    DisposeHandle(dataRef);
+  }
+  // The importer copied the samples into the movie; nothing refers to these bytes any more.
+  DisposeHandle(bytes);
+  return added;
+}
+
+}  // namespace
+
+int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize) {
+  OSErr err = EnterMovies();
+  if (err != noErr) {
+    report("Image Convert: CreateMovieFile failed");
+    return err;
+  }
+
+  // A private, uniquely named working file beside the target: no file of the user's is touched.
+  FSSpec working;
+  err = FSpCreateTemporary(&movie, "tmp.mov", &working);
+  short resRefNum = 0;
+  Movie theMovie = nullptr;
+  if (err == noErr) {
+    err = CreateMovieFile(&working, kMovieCreator, smCurrentScript, kReplaceDataForkOnly, &resRefNum, &theMovie);
+    if (err != noErr) FSpDelete(&working);
+  }
+  if (err != noErr) {
+    report("Image Convert: CreateMovieFile failed");
+    return err;
+  }
+
+  long duration = CreateSoundTrack(theMovie, audio);
+  if (duration == 0) {
+    if (resRefNum != 0) CloseMovieFile(resRefNum);
+    DisposeMovie(theMovie);
+    FSpDelete(&working);
+    report("Image Convert: CreateSoundTrack failed");
+    return -1;
+  }
+
+  // A movie whose still frame could not be completed is still written.
+  CreateVideoTrack(theMovie, image, duration, resize);
+
+  short resId = movieInDataForkResID;
+  err = AddMovieResource(theMovie, resRefNum, &resId, nullptr);
+  if (err != noErr) {
+    report("Image Convert: CreateMovieFile failed");
+    if (resRefNum != 0) CloseMovieFile(resRefNum);
+    DisposeMovie(theMovie);
+    FSpDelete(&working);
+    return err;
+  }
+  if (resRefNum != 0) CloseMovieFile(resRefNum);
+
+  Movie flattened = FlattenMovieData(theMovie, flattenAddMovieToDataFork, &movie, kMovieCreator, smSystemScript,
+                                     kReplaceDataForkOnly);
+  err = GetMoviesError();
+  if (err != noErr) report("Image Convert: FlattenMovieData failed");
+
+  if (flattened != nullptr) DisposeMovie(flattened);
+  DisposeMovie(theMovie);
+  FSpDelete(&working);
+  return err;
+}
+
+long QuickTimeU::CreateSoundTrack(Movie movie, FSSpec& audio) {
+  ComponentInstance importer = OpenDefaultComponent(MovieImportType, kQTFileTypeWave);
+  if (importer == nullptr) return 0;
+  Track usedTrack = nullptr;
+  TimeValue added = 0;
+  long outFlags = 0;
+  MovieImportFile(importer, &audio, movie, nullptr, &usedTrack, 0, &added, movieImportCreateTrack, &outFlags);
+  CloseComponent(importer);
+  return added;
+}
+
+int QuickTimeU::CreateVideoTrack(Movie movie, FSSpec& image, long duration, int resize) {
+  short width = 0, height = 0;
+  GetScaledDimension(image, &width, &height, short(resize));
+
+  Track track = NewMovieTrack(movie, IntToFixed(width), IntToFixed(height), kNoVolume);
+  OSErr err = GetMoviesError();
+  if (err != noErr) return sign16(err);
+  Media media = NewTrackMedia(track, VideoMediaType, kVideoTimeScale, nullptr, 0);
+  err = GetMoviesError();
+  if (err != noErr) return sign16(err);
+  err = BeginMediaEdits(media);
+  if (err != noErr) return sign16(err);
+
+  char* data = nullptr;
+  ImageDescriptionHandle desc = nullptr;
+  if (resize != 0) {
+    FSSpec scaled;
+    std::memset(&scaled, 0, sizeof scaled);
+    CreateScaledImageFile(image, scaled, width, height);
+    data = GetImageDataFromFile(scaled);
+    desc = GetImageDescFromFile(scaled);
+    deleteTemporary(scaled);
+  } else {
+    data = GetImageDataFromFile(image);
+    desc = GetImageDescFromFile(image);
+  }
+  if (data != nullptr) AddImageToMedia(media, desc, data, duration);
+  if (data != nullptr) DisposePtr(data);
+  if (desc != nullptr) DisposeHandle(reinterpret_cast<Handle>(desc));
+
+  err = EndMediaEdits(media);
+  if (err != noErr) return sign16(err);
+  return sign16(InsertMediaIntoTrack(track, 0, 0, GetMediaDuration(media), fixed1));
+}
+
+// data is a NewPtr block, so its length bounds the sample whatever the description claims.
+bool QuickTimeU::AddImageToMedia(Media media, ImageDescriptionHandle desc, char* data, long duration) {
+  if (data == nullptr || desc == nullptr || *desc == nullptr || media == nullptr) return false;
+  long size = (*desc)->dataSize;
+  long available = GetPtrSize(data);
+  if (size > available) size = available;
+  if (size <= 0) return false;
+  Handle sample = nullptr;
+  if (PtrToHand(data, &sample, size) != noErr || MemError() != noErr) return false;
+  OSErr err = AddMediaSample(media, sample, 0, (unsigned long)size, TimeValue(duration),
+                             reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
+  DisposeHandle(sample);
+  return err == noErr;
+}
+
+long QuickTimeU::ImportWAVDataFromMemory(Movie movie, char* data, long length) {
+  Track usedTrack = nullptr;
+  return importWaveBytes(movie, data, length, &usedTrack);
+}
+
+long QuickTimeU::GetMediaFromPtr(char* data, long length, Media* media) {
+  if (media) *media = nullptr;
+  // The movie stays alive: the media returned belongs to it (GetTrackMovie(GetMediaTrack(m))
+  // finds it for release).
+  Movie movie = NewMovie(0);
+  if (movie == nullptr) return 0;
+  Track usedTrack = nullptr;
+  long added = importWaveBytes(movie, data, length, &usedTrack);
+  if (added == 0 || usedTrack == nullptr) {
+    DisposeMovie(movie);
+    return 0;
+  }
+  if (media) *media = GetTrackMedia(usedTrack);
+  return added;
+}

@@ -1,0 +1,108 @@
+// Reading a written movie file back: a track's duration by media type, found through its atoms.
+// Doubles as a check that the file on disk is a movie at all.
+#include <cstdio>
+#include <vector>
+
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Movies/Movies.h"
+
+namespace {
+
+constexpr UInt64 kMaxMovieAtom = 64ULL << 20;  // far beyond any header this program writes
+
+UInt32 be32(const UInt8* p) { return (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | p[3]; }
+UInt64 be64(const UInt8* p) { return (UInt64(be32(p)) << 32) | be32(p + 4); }
+
+struct Span {
+  const UInt8* begin;
+  const UInt8* end;
+};
+
+// The body of the first child atom of that type, or an empty span.
+Span child(Span parent, OSType type) {
+  const UInt8* p = parent.begin;
+  while (parent.end - p >= 8) {
+    UInt64 size = be32(p);
+    size_t header = 8;
+    if (size == 1) {
+      if (parent.end - p < 16) break;
+      size = be64(p + 8);
+      header = 16;
+    } else if (size == 0) {
+      size = UInt64(parent.end - p);
+    }
+    if (size < header || size > UInt64(parent.end - p)) break;
+    if (be32(p + 4) == type) return Span{p + header, p + size};
+    p += size;
+  }
+  return Span{nullptr, nullptr};
+}
+
+bool empty(Span s) { return s.begin == nullptr; }
+size_t length(Span s) { return size_t(s.end - s.begin); }
+
+}  // namespace
+
+OSErr GetMovieFileTrackDuration(const FSSpec* file, OSType mediaType, TimeValue* duration, TimeScale* movieScale) {
+  if (file == nullptr || duration == nullptr) return paramErr;
+  *duration = 0;
+  if (movieScale) *movieScale = 0;
+  std::string path;
+  OSErr err = FSpGetPath(file, &path);
+  if (err != noErr) return err;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return fnfErr;
+
+  // Find the movie atom among the top-level atoms without reading the samples.
+  std::vector<UInt8> moov;
+  UInt8 header[16];
+  long long at = 0;
+  while (moov.empty() && std::fseek(f, long(at), SEEK_SET) == 0 && std::fread(header, 1, 8, f) == 8) {
+    UInt64 size = be32(header);
+    size_t headerSize = 8;
+    if (size == 1) {
+      if (std::fread(header + 8, 1, 8, f) != 8) break;
+      size = be64(header + 8);
+      headerSize = 16;
+    }
+    if (size < headerSize) break;
+    if (be32(header + 4) == FOUR_CHAR_CODE("moov")) {
+      if (size - headerSize > kMaxMovieAtom) break;
+      moov.resize(size_t(size - headerSize));
+      if (std::fread(moov.data(), 1, moov.size(), f) != moov.size()) moov.clear();
+      break;
+    }
+    at += (long long)size;
+  }
+  std::fclose(f);
+  if (moov.empty()) return invalidMovie;
+
+  Span root{moov.data(), moov.data() + moov.size()};
+  Span mvhd = child(root, FOUR_CHAR_CODE("mvhd"));
+  if (empty(mvhd) || length(mvhd) < 20) return invalidMovie;
+  TimeScale scale = TimeScale(mvhd.begin[0] == 1 ? (length(mvhd) >= 24 ? be32(mvhd.begin + 20) : 0)
+                                                 : be32(mvhd.begin + 12));
+  if (scale <= 0) return invalidMovie;
+  if (movieScale) *movieScale = scale;
+
+  for (Span rest = root; !empty(rest);) {
+    Span trak = child(rest, FOUR_CHAR_CODE("trak"));
+    if (empty(trak)) break;
+    rest = Span{trak.end, root.end};
+    Span hdlr = child(child(trak, FOUR_CHAR_CODE("mdia")), FOUR_CHAR_CODE("hdlr"));
+    if (empty(hdlr) || length(hdlr) < 12 || be32(hdlr.begin + 8) != mediaType) continue;
+    Span tkhd = child(trak, FOUR_CHAR_CODE("tkhd"));
+    if (empty(tkhd)) return invalidTrack;
+    if (tkhd.begin[0] == 1) {
+      if (length(tkhd) < 36) return invalidTrack;
+      UInt64 d = be64(tkhd.begin + 28);
+      if (d > 0x7FFFFFFF) return invalidDuration;
+      *duration = TimeValue(d);
+    } else {
+      if (length(tkhd) < 24) return invalidTrack;
+      *duration = TimeValue(be32(tkhd.begin + 20));
+    }
+    return noErr;
+  }
+  return noMediaHandler;
+}

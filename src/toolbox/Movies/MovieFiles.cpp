@@ -1,0 +1,297 @@
+// Movie files: creating the working file that samples stream into, adding its header, and
+// flattening a movie into a self-contained file that replaces its target only when complete.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Movies/MovieAtoms.h"
+#include "toolbox/Movies/MovieModel.h"
+
+using namespace movies;
+
+namespace {
+
+std::map<short, std::shared_ptr<MovieFileState>>& openFiles() {
+  static std::map<short, std::shared_ptr<MovieFileState>> files;
+  return files;
+}
+short gNextRefNum = 1;
+long long gFailAfterBytes = -1;
+
+constexpr OSType kMovieFileType = FOUR_CHAR_CODE("MooV");
+constexpr size_t kCopyBuffer = 256 * 1024;
+
+OSErr writeAll(int fd, const void* bytes, size_t count, UInt64 at) {
+  const auto* p = static_cast<const UInt8*>(bytes);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = pwrite(fd, p + done, count - done, off_t(at + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errnoError(errno) : dskFulErr;
+    done += size_t(n);
+  }
+  return noErr;
+}
+
+// Sequential writer for the flattened file, with the test hook's simulated full disk.
+class FlatWriter {
+ public:
+  explicit FlatWriter(int fd) : fd_(fd) {}
+  OSErr write(const void* bytes, size_t count) {
+    if (gFailAfterBytes >= 0 && written_ + count > UInt64(gFailAfterBytes)) return dskFulErr;
+    OSErr err = writeAll(fd_, bytes, count, written_);
+    if (err == noErr) written_ += count;
+    return err;
+  }
+  OSErr write(const std::vector<UInt8>& b) { return write(b.data(), b.size()); }
+
+ private:
+  int fd_;
+  UInt64 written_ = 0;
+};
+
+std::vector<std::vector<UInt64>> storedOffsets(const MovieType& m) {
+  std::vector<std::vector<UInt64>> offsets;
+  for (const auto& t : m.tracks) {
+    offsets.emplace_back();
+    if (t->media)
+      for (const Chunk& c : t->media->chunks) offsets.back().push_back(c.offset);
+  }
+  return offsets;
+}
+
+// Chunk offsets when all sample data follows one another from dataStart, track by track.
+std::vector<std::vector<UInt64>> packedOffsets(const MovieType& m, UInt64 dataStart, UInt64* dataSize) {
+  std::vector<std::vector<UInt64>> offsets;
+  UInt64 at = dataStart;
+  for (const auto& t : m.tracks) {
+    offsets.emplace_back();
+    if (!t->media) continue;
+    for (const Chunk& c : t->media->chunks) {
+      offsets.back().push_back(at);
+      at += UInt64(c.sampleCount) * c.sampleSize;
+    }
+  }
+  *dataSize = at - dataStart;
+  return offsets;
+}
+
+// A copy of the movie's structure whose samples are read from another store at new offsets.
+Movie copyMovie(const MovieType& source, const std::vector<std::vector<UInt64>>& offsets,
+                std::shared_ptr<SampleStore> store) {
+  Movie copy = newMovieWithStore(std::move(store));
+  MovieType* m = get(copy);
+  m->timeScale = source.timeScale;
+  m->nextTrackID = source.nextTrackID;
+  m->creationTime = source.creationTime;
+  for (size_t k = 0; k < source.tracks.size(); ++k) {
+    const TrackType& st = *source.tracks[k];
+    auto t = std::make_unique<TrackType>();
+    t->movie = m;
+    t->id = st.id;
+    t->width = st.width;
+    t->height = st.height;
+    t->volume = st.volume;
+    t->edits = st.edits;
+    if (st.media) {
+      t->media = std::make_unique<MediaType>(*st.media);
+      t->media->self = t->media.get();
+      t->media->track = t.get();
+      t->media->editing = false;
+      for (size_t c = 0; c < t->media->chunks.size(); ++c) t->media->chunks[c].offset = offsets[k][c];
+    }
+    m->tracks.push_back(std::move(t));
+  }
+  return copy;
+}
+
+// The flattened movie takes over the mode of the file it replaces, else the usual default.
+mode_t targetMode(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+OSErr writeFlattened(const MovieType& m, int fd, std::vector<std::vector<UInt64>>* finalOffsets) {
+  const std::vector<UInt8> ftyp = buildFileTypeAtom();
+  // The header's size depends on the offsets it holds (32 or 64 bits); settle it first.
+  UInt64 dataSize = 0;
+  std::vector<std::vector<UInt64>> offsets = packedOffsets(m, 0, &dataSize);
+  std::vector<UInt8> moov;
+  std::vector<UInt8> mdatHeader = buildAtomHeader(FOUR_CHAR_CODE("mdat"), dataSize);
+  size_t moovSize = buildMovieAtom(m, offsets).size();
+  for (int pass = 0; pass < 4; ++pass) {
+    UInt64 dataStart = ftyp.size() + moovSize + mdatHeader.size();
+    offsets = packedOffsets(m, dataStart, &dataSize);
+    moov = buildMovieAtom(m, offsets);
+    if (moov.size() == moovSize) break;
+    moovSize = moov.size();
+  }
+  if (moov.size() != moovSize) return internalQuickTimeError;
+
+  FlatWriter out(fd);
+  OSErr err = out.write(ftyp);
+  if (err == noErr) err = out.write(moov);
+  if (err == noErr) err = out.write(mdatHeader);
+  std::vector<UInt8> buffer;
+  for (const auto& t : m.tracks) {
+    if (!t->media || err != noErr) continue;
+    for (const Chunk& c : t->media->chunks) {
+      UInt64 remaining = UInt64(c.sampleCount) * c.sampleSize;
+      UInt64 from = c.offset;
+      while (remaining > 0 && err == noErr) {
+        size_t n = remaining < kCopyBuffer ? size_t(remaining) : kCopyBuffer;
+        if (buffer.size() < n) buffer.resize(n);
+        err = m.store->read(from, buffer.data(), n);
+        if (err == noErr) err = out.write(buffer.data(), n);
+        from += n;
+        remaining -= n;
+      }
+      if (err != noErr) break;
+    }
+  }
+  *finalOffsets = offsets;
+  return err;
+}
+
+}  // namespace
+
+void SetMovieWriteFailureAfter(long long bytes) { gFailAfterBytes = bytes; }
+
+OSErr CreateMovieFile(const FSSpec* fileSpec, OSType creator, ScriptCode, long createMovieFileFlags,
+                      short* resRefNum, Movie* newmovie) {
+  auto fail = [](OSErr err) {
+    setMoviesError(err);
+    return err;
+  };
+  if (fileSpec == nullptr || newmovie == nullptr) return fail(paramErr);
+  *newmovie = nullptr;
+  if (resRefNum) *resRefNum = 0;
+  std::string path;
+  OSErr err = FSpGetPath(fileSpec, &path);
+  if (err != noErr) return fail(err);
+  // Replacing truncates in place rather than unlinking and re-creating, so a name this process
+  // created exclusively (a temporary file) cannot be swapped for a link in between.
+  int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  flags |= (createMovieFileFlags & createMovieFileDeleteCurFile) ? O_TRUNC : O_EXCL;
+  int fd = open(path.c_str(), flags, 0666);
+  if (fd < 0) return fail(errnoError(errno));
+  auto state = std::make_shared<MovieFileState>();
+  state->fd = fd;
+  state->path = path;
+
+  // The working file is a movie of its own: file type, then one sample atom that grows.
+  std::vector<UInt8> head = buildFileTypeAtom();
+  state->mdatStart = head.size();
+  const UInt8 mdat[16] = {0, 0, 0, 1, 'm', 'd', 'a', 't', 0, 0, 0, 0, 0, 0, 0, 16};
+  head.insert(head.end(), mdat, mdat + 16);
+  err = writeAll(fd, head.data(), head.size(), 0);
+  if (err != noErr) return fail(err);
+  state->end = head.size();
+
+  FInfo info{};
+  info.fdType = kMovieFileType;
+  info.fdCreator = creator;
+  FSpSetFInfo(fileSpec, &info);
+
+  *newmovie = newMovieWithStore(makeFileStore(state));
+  get(*newmovie)->file = state;
+  short refNum = gNextRefNum++;
+  if (gNextRefNum <= 0) gNextRefNum = 1;
+  openFiles()[refNum] = state;
+  if (resRefNum) *resRefNum = refNum;
+  return fail(noErr);
+}
+
+OSErr CloseMovieFile(short resRefNum) {
+  auto& files = openFiles();
+  auto it = files.find(resRefNum);
+  if (it == files.end()) {
+    setMoviesError(paramErr);
+    return paramErr;
+  }
+  // The movies writing into it keep their own reference until they are disposed.
+  files.erase(it);
+  setMoviesError(noErr);
+  return noErr;
+}
+
+OSErr AddMovieResource(Movie movie, short resRefNum, short* resId, ConstStr255Param) {
+  auto fail = [](OSErr err) {
+    setMoviesError(err);
+    return err;
+  };
+  MovieType* m = get(movie);
+  if (m == nullptr) return fail(invalidMovie);
+  auto it = openFiles().find(resRefNum);
+  if (it == openFiles().end()) return fail(paramErr);
+  std::shared_ptr<MovieFileState> file = it->second;
+  // The header points at samples by file offset, so they must be in this very file.
+  if (m->file != file) return fail(featureUnsupported);
+  UInt8 size[8];
+  UInt64 mdatSize = file->end - file->mdatStart;
+  for (int k = 0; k < 8; ++k) size[k] = UInt8(mdatSize >> (56 - 8 * k));
+  OSErr err = writeAll(file->fd, size, 8, file->mdatStart + 8);
+  std::vector<UInt8> moov = buildMovieAtom(*m, storedOffsets(*m));
+  if (err == noErr) err = writeAll(file->fd, moov.data(), moov.size(), file->end);
+  if (err != noErr) return fail(err);
+  file->end += moov.size();
+  if (resId) *resId = movieInDataForkResID;
+  return fail(noErr);
+}
+
+Movie FlattenMovieData(Movie movie, long, const FSSpec* theFile, OSType creator, ScriptCode,
+                       long createMovieFileFlags) {
+  auto fail = [](OSErr err) -> Movie {
+    setMoviesError(err);
+    return nullptr;
+  };
+  MovieType* m = get(movie);
+  if (m == nullptr) return fail(invalidMovie);
+  if (theFile == nullptr) return fail(paramErr);
+  std::string targetPath;
+  OSErr err = FSpGetPath(theFile, &targetPath);
+  if (err != noErr) return fail(err);
+  if (!(createMovieFileFlags & createMovieFileDeleteCurFile) && FSFileExistsAtPath(targetPath))
+    return fail(dupFNErr);
+
+  // Written beside the target and renamed over it when complete: a failure at any point leaves
+  // the target as it was.
+  FSSpec temporary;
+  std::string base(reinterpret_cast<const char*>(theFile->name + 1), theFile->name[0]);
+  err = FSpCreateTemporary(theFile, base.c_str(), &temporary);
+  if (err != noErr) return fail(err);
+  std::string temporaryPath;
+  err = FSpGetPath(&temporary, &temporaryPath);
+  int fd = err == noErr ? open(temporaryPath.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC) : -1;
+  if (err == noErr && fd < 0) err = errnoError(errno);
+
+  std::vector<std::vector<UInt64>> offsets;
+  if (err == noErr) err = writeFlattened(*m, fd, &offsets);
+  if (err == noErr && fchmod(fd, targetMode(targetPath)) != 0) err = errnoError(errno);
+  if (fd >= 0 && close(fd) != 0 && err == noErr) err = errnoError(errno);
+  if (err == noErr) {
+    FInfo info{};
+    info.fdType = kMovieFileType;
+    info.fdCreator = creator;
+    FSpSetFInfo(&temporary, &info);
+    err = FSpReplaceObject(&temporary, theFile);
+  }
+  if (err != noErr) {
+    FSpDelete(&temporary);
+    return fail(err);
+  }
+
+  auto state = std::make_shared<MovieFileState>();
+  state->path = targetPath;
+  state->fd = open(targetPath.c_str(), O_RDONLY | O_CLOEXEC);
+  Movie flattened = copyMovie(*m, offsets, makeFileStore(state));
+  setMoviesError(noErr);
+  return flattened;
+}

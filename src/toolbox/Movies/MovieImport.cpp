@@ -1,0 +1,103 @@
+// Movie import entry points: open the file or the handle as a source and hand it to the importer.
+// The importer copies what it takes into the movie, so nothing refers to the source afterwards.
+#include "toolbox/Movies/MovieImport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/MacMemory.h"
+#include "toolbox/Movies/MovieModel.h"
+
+namespace {
+
+class FileSource : public ImportSource {
+ public:
+  FileSource(int fd, UInt64 size) : fd_(fd), size_(size) {}
+  ~FileSource() override { close(fd_); }
+  UInt64 size() const override { return size_; }
+  size_t readAt(UInt64 offset, void* bytes, size_t count) const override {
+    size_t done = 0;
+    auto* p = static_cast<UInt8*>(bytes);
+    while (done < count) {
+      ssize_t n = pread(fd_, p + done, count - done, off_t(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += size_t(n);
+    }
+    return done;
+  }
+
+ private:
+  int fd_;
+  UInt64 size_;
+};
+
+class MemorySource : public ImportSource {
+ public:
+  MemorySource(const char* bytes, UInt64 size) : bytes_(bytes), size_(size) {}
+  UInt64 size() const override { return size_; }
+  size_t readAt(UInt64 offset, void* bytes, size_t count) const override {
+    if (offset >= size_) return 0;
+    size_t n = UInt64(count) < size_ - offset ? count : size_t(size_ - offset);
+    std::memcpy(bytes, bytes_ + offset, n);
+    return n;
+  }
+
+ private:
+  const char* bytes_;
+  UInt64 size_;
+};
+
+ComponentResult importFrom(MovieImportComponent ci, const ImportSource& source, Movie theMovie, Track targetTrack,
+                           Track* usedTrack, TimeValue atTime, TimeValue* addedDuration, long inFlags,
+                           long* outFlags) {
+  auto* importer = dynamic_cast<MovieImporterRecord*>(ci);
+  if (importer == nullptr) return badComponentType;
+  return importer->importSource(source, theMovie, targetTrack, usedTrack, atTime, addedDuration, inFlags, outFlags);
+}
+
+void clearOutputs(Track* usedTrack, TimeValue* addedDuration, long* outFlags) {
+  if (usedTrack) *usedTrack = nullptr;
+  if (addedDuration) *addedDuration = 0;
+  if (outFlags) *outFlags = 0;
+}
+
+}  // namespace
+
+ComponentResult MovieImportFile(MovieImportComponent ci, const FSSpec* theFile, Movie theMovie, Track targetTrack,
+                                Track* usedTrack, TimeValue atTime, TimeValue* addedDuration, long inFlags,
+                                long* outFlags) {
+  clearOutputs(usedTrack, addedDuration, outFlags);
+  if (ci == nullptr || theFile == nullptr || theMovie == nullptr) return paramErr;
+  std::string path;
+  OSErr err = FSpGetPath(theFile, &path);
+  if (err != noErr) return err;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return movies::errnoError(errno);
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return notAFileErr;
+  }
+  FileSource source(fd, UInt64(st.st_size));
+  return importFrom(ci, source, theMovie, targetTrack, usedTrack, atTime, addedDuration, inFlags, outFlags);
+}
+
+ComponentResult MovieImportDataRef(MovieImportComponent ci, Handle dataRef, OSType dataRefType, Movie theMovie,
+                                   Track targetTrack, Track* usedTrack, TimeValue atTime, TimeValue* addedDuration,
+                                   long inFlags, long* outFlags) {
+  clearOutputs(usedTrack, addedDuration, outFlags);
+  if (ci == nullptr || dataRef == nullptr || theMovie == nullptr) return paramErr;
+  if (dataRefType != HandleDataHandlerSubType) return noDataHandler;
+  if (GetHandleSize(dataRef) < Size(sizeof(Handle))) return invalidDataRef;
+  Handle data = nullptr;
+  std::memcpy(&data, *dataRef, sizeof data);
+  if (data == nullptr || *data == nullptr) return invalidDataRef;
+  MemorySource source(*data, UInt64(GetHandleSize(data)));
+  return importFrom(ci, source, theMovie, targetTrack, usedTrack, atTime, addedDuration, inFlags, outFlags);
+}

@@ -1,0 +1,450 @@
+// Movies, tracks and media in memory: creation, sample tables, edits and the last toolbox error.
+// Sample bytes go straight to the movie's store; only their places and sizes are kept here.
+#include "toolbox/Movies/MovieModel.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/MacMemory.h"
+
+namespace movies {
+
+namespace {
+OSErr gMoviesError = noErr;
+
+class MemoryStore : public SampleStore {
+ public:
+  OSErr append(const void* bytes, size_t count, UInt64* offset) override {
+    *offset = data_.size();
+    const auto* p = static_cast<const UInt8*>(bytes);
+    data_.insert(data_.end(), p, p + count);
+    return noErr;
+  }
+  OSErr read(UInt64 offset, void* bytes, size_t count) const override {
+    if (offset > data_.size() || count > data_.size() - offset) return eofErr;
+    std::memcpy(bytes, data_.data() + offset, count);
+    return noErr;
+  }
+
+ private:
+  std::vector<UInt8> data_;
+};
+
+class FileStore : public SampleStore {
+ public:
+  explicit FileStore(std::shared_ptr<MovieFileState> file) : file_(std::move(file)) {}
+  OSErr append(const void* bytes, size_t count, UInt64* offset) override {
+    *offset = file_->end;
+    const auto* p = static_cast<const UInt8*>(bytes);
+    size_t done = 0;
+    while (done < count) {
+      ssize_t n = pwrite(file_->fd, p + done, count - done, off_t(file_->end + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? errnoError(errno) : dskFulErr;
+      done += size_t(n);
+    }
+    file_->end += count;
+    return noErr;
+  }
+  OSErr read(UInt64 offset, void* bytes, size_t count) const override {
+    auto* p = static_cast<UInt8*>(bytes);
+    size_t done = 0;
+    while (done < count) {
+      ssize_t n = pread(file_->fd, p + done, count - done, off_t(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? errnoError(errno) : eofErr;
+      done += size_t(n);
+    }
+    return noErr;
+  }
+
+ private:
+  std::shared_ptr<MovieFileState> file_;
+};
+
+void put16(std::vector<UInt8>& b, UInt16 v) {
+  b.push_back(UInt8(v >> 8));
+  b.push_back(UInt8(v));
+}
+void put32(std::vector<UInt8>& b, UInt32 v) {
+  put16(b, UInt16(v >> 16));
+  put16(b, UInt16(v));
+}
+
+// The common start of every entry; the data reference is always the movie file itself (index 1).
+void putDescriptionStart(std::vector<UInt8>& b, UInt32 size, OSType format) {
+  put32(b, size);
+  put32(b, format);
+  for (int k = 0; k < 6; ++k) b.push_back(0);
+  put16(b, 1);
+}
+
+std::vector<UInt8> serializeImageDescription(const ImageDescription& d) {
+  std::vector<UInt8> b;
+  putDescriptionStart(b, 86, d.cType);
+  put16(b, UInt16(d.version));
+  put16(b, UInt16(d.revisionLevel));
+  put32(b, UInt32(d.vendor));
+  put32(b, UInt32(d.temporalQuality));
+  put32(b, UInt32(d.spatialQuality));
+  put16(b, UInt16(d.width));
+  put16(b, UInt16(d.height));
+  put32(b, UInt32(d.hRes));
+  put32(b, UInt32(d.vRes));
+  put32(b, 0);  // the stored data size is always 0; each sample's size is in the sample table
+  put16(b, UInt16(d.frameCount ? d.frameCount : 1));
+  UInt8 name[32] = {};
+  size_t n = d.name[0] < 31 ? d.name[0] : 31;
+  name[0] = UInt8(n);
+  std::memcpy(name + 1, d.name + 1, n);
+  b.insert(b.end(), name, name + 32);
+  put16(b, UInt16(d.depth));
+  put16(b, UInt16(d.clutID));
+  return b;
+}
+
+std::vector<UInt8> serializeSoundDescription(const SoundDescription& d) {
+  std::vector<UInt8> b;
+  putDescriptionStart(b, 36, d.dataFormat);
+  put16(b, UInt16(d.version));
+  put16(b, UInt16(d.revlevel));
+  put32(b, UInt32(d.vendor));
+  put16(b, UInt16(d.numChannels));
+  put16(b, UInt16(d.sampleSize));
+  put16(b, UInt16(d.compressionID));
+  put16(b, UInt16(d.packetSize));
+  put32(b, d.sampleRate);
+  return b;
+}
+
+Movie makeMovie(std::shared_ptr<SampleStore> store) {
+  auto* m = new MovieType;
+  m->store = std::move(store);
+  m->creationTime = macTimeNow();
+  return &m->self;
+}
+}  // namespace
+
+MovieFileState::~MovieFileState() {
+  if (fd >= 0) close(fd);
+}
+
+std::shared_ptr<SampleStore> makeMemoryStore() { return std::make_shared<MemoryStore>(); }
+std::shared_ptr<SampleStore> makeFileStore(std::shared_ptr<MovieFileState> file) {
+  return std::make_shared<FileStore>(std::move(file));
+}
+
+void setMoviesError(OSErr err) { gMoviesError = err; }
+
+UInt32 macTimeNow() { return UInt32(UInt64(std::time(nullptr)) + 2082844800ULL); }
+
+OSErr errnoError(int e) {
+  switch (e) {
+    case ENOENT: return fnfErr;
+    case ENOTDIR: return dirNFErr;
+    case EEXIST: return dupFNErr;
+    case EACCES:
+    case EPERM: return permErr;
+    case EROFS: return wPrErr;
+    case ENOSPC:
+    case EDQUOT: return dskFulErr;
+    case ENAMETOOLONG: return bdNamErr;
+    case EMFILE:
+    case ENFILE: return tmfoErr;
+    case ENOMEM: return memFullErr;
+    default: return ioErr;
+  }
+}
+
+Movie newMovieWithStore(std::shared_ptr<SampleStore> store) { return makeMovie(std::move(store)); }
+
+}  // namespace movies
+
+using namespace movies;
+
+SInt64 TrackType::duration() const {
+  SInt64 total = 0;
+  for (const Edit& e : edits) total += e.trackDuration;
+  return total;
+}
+
+SInt64 MovieType::duration() const {
+  SInt64 longest = 0;
+  for (const auto& t : tracks) longest = std::max(longest, t->duration());
+  return longest;
+}
+
+OSErr EnterMovies() {
+  setMoviesError(noErr);
+  return noErr;
+}
+
+OSErr GetMoviesError() { return gMoviesError; }
+
+Movie NewMovie(long) {
+  setMoviesError(noErr);
+  return makeMovie(makeMemoryStore());
+}
+
+void DisposeMovie(Movie movie) {
+  delete get(movie);
+  setMoviesError(noErr);
+}
+
+TimeScale GetMovieTimeScale(Movie movie) {
+  MovieType* m = get(movie);
+  setMoviesError(m ? noErr : invalidMovie);
+  return m ? m->timeScale : 0;
+}
+
+TimeValue GetMovieDuration(Movie movie) {
+  MovieType* m = get(movie);
+  setMoviesError(m ? noErr : invalidMovie);
+  return m ? TimeValue(m->duration()) : 0;
+}
+
+long GetMovieTrackCount(Movie movie) {
+  MovieType* m = get(movie);
+  setMoviesError(m ? noErr : invalidMovie);
+  return m ? long(m->tracks.size()) : 0;
+}
+
+Track GetMovieIndTrack(Movie movie, long index) {
+  MovieType* m = get(movie);
+  if (m == nullptr || index < 1 || size_t(index) > m->tracks.size()) {
+    setMoviesError(m ? badTrackIndex : invalidMovie);
+    return nullptr;
+  }
+  setMoviesError(noErr);
+  return &m->tracks[size_t(index) - 1]->self;
+}
+
+Track NewMovieTrack(Movie movie, Fixed width, Fixed height, short trackVolume) {
+  MovieType* m = get(movie);
+  if (m == nullptr) {
+    setMoviesError(invalidMovie);
+    return nullptr;
+  }
+  if (width < 0 || height < 0) {
+    setMoviesError(invalidRect);
+    return nullptr;
+  }
+  auto t = std::make_unique<TrackType>();
+  t->movie = m;
+  t->id = m->nextTrackID++;
+  t->width = width;
+  t->height = height;
+  t->volume = trackVolume;
+  m->tracks.push_back(std::move(t));
+  setMoviesError(noErr);
+  return &m->tracks.back()->self;
+}
+
+void DisposeMovieTrack(Track track) {
+  TrackType* t = get(track);
+  if (t == nullptr) {
+    setMoviesError(invalidTrack);
+    return;
+  }
+  auto& tracks = t->movie->tracks;
+  for (auto it = tracks.begin(); it != tracks.end(); ++it) {
+    if (it->get() == t) {
+      tracks.erase(it);
+      break;
+    }
+  }
+  setMoviesError(noErr);
+}
+
+Movie GetTrackMovie(Track track) {
+  TrackType* t = get(track);
+  setMoviesError(t ? noErr : invalidTrack);
+  return t ? &t->movie->self : nullptr;
+}
+
+TimeValue GetTrackDuration(Track track) {
+  TrackType* t = get(track);
+  setMoviesError(t ? noErr : invalidTrack);
+  return t ? TimeValue(t->duration()) : 0;
+}
+
+void GetTrackDimensions(Track track, Fixed* width, Fixed* height) {
+  TrackType* t = get(track);
+  setMoviesError(t ? noErr : invalidTrack);
+  if (width) *width = t ? t->width : 0;
+  if (height) *height = t ? t->height : 0;
+}
+
+Media NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef, OSType) {
+  TrackType* t = get(track);
+  if (t == nullptr) {
+    setMoviesError(invalidTrack);
+    return nullptr;
+  }
+  // Media keep their samples in the movie's own store; other data references are not offered.
+  if (dataRef != nullptr) {
+    setMoviesError(featureUnsupported);
+    return nullptr;
+  }
+  if (mediaType != VideoMediaType && mediaType != SoundMediaType) {
+    setMoviesError(noMediaHandler);
+    return nullptr;
+  }
+  if (timeScale <= 0) {
+    setMoviesError(paramErr);
+    return nullptr;
+  }
+  if (t->media) {
+    setMoviesError(invalidMedia);
+    return nullptr;
+  }
+  t->media = std::make_unique<MediaType>();
+  t->media->track = t;
+  t->media->type = mediaType;
+  t->media->timeScale = timeScale;
+  setMoviesError(noErr);
+  return &t->media->self;
+}
+
+Media GetTrackMedia(Track track) {
+  TrackType* t = get(track);
+  if (t == nullptr || !t->media) {
+    setMoviesError(t ? invalidMedia : invalidTrack);
+    return nullptr;
+  }
+  setMoviesError(noErr);
+  return &t->media->self;
+}
+
+Track GetMediaTrack(Media media) {
+  MediaType* m = get(media);
+  setMoviesError(m ? noErr : invalidMedia);
+  return m ? &m->track->self : nullptr;
+}
+
+TimeScale GetMediaTimeScale(Media media) {
+  MediaType* m = get(media);
+  setMoviesError(m ? noErr : invalidMedia);
+  return m ? m->timeScale : 0;
+}
+
+TimeValue GetMediaDuration(Media media) {
+  MediaType* m = get(media);
+  setMoviesError(m ? noErr : invalidMedia);
+  return m ? TimeValue(m->duration) : 0;
+}
+
+long GetMediaSampleCount(Media media) {
+  MediaType* m = get(media);
+  setMoviesError(m ? noErr : invalidMedia);
+  long count = 0;
+  if (m)
+    for (const Chunk& c : m->chunks) count += long(c.sampleCount);
+  return count;
+}
+
+OSType GetMediaType(Media media) {
+  MediaType* m = get(media);
+  setMoviesError(m ? noErr : invalidMedia);
+  return m ? m->type : 0;
+}
+
+OSErr BeginMediaEdits(Media media) {
+  MediaType* m = get(media);
+  if (m == nullptr) {
+    setMoviesError(invalidMedia);
+    return invalidMedia;
+  }
+  m->editing = true;
+  setMoviesError(noErr);
+  return noErr;
+}
+
+OSErr EndMediaEdits(Media media) {
+  MediaType* m = get(media);
+  if (m == nullptr) {
+    setMoviesError(invalidMedia);
+    return invalidMedia;
+  }
+  m->editing = false;
+  setMoviesError(noErr);
+  return noErr;
+}
+
+OSErr AddMediaSample(Media media, Handle dataIn, long inOffset, unsigned long size, TimeValue durationPerSample,
+                     SampleDescriptionHandle sampleDescriptionH, long numberOfSamples, short sampleFlags,
+                     TimeValue* sampleTime) {
+  auto fail = [](OSErr err) {
+    setMoviesError(err);
+    return err;
+  };
+  MediaType* m = get(media);
+  if (m == nullptr) return fail(invalidMedia);
+  if (!m->editing) return fail(invalidEditState);
+  if (dataIn == nullptr || *dataIn == nullptr || sampleDescriptionH == nullptr || *sampleDescriptionH == nullptr)
+    return fail(paramErr);
+  if (numberOfSamples <= 0 || durationPerSample <= 0 || size == 0 || size % UInt64(numberOfSamples) != 0 ||
+      size / UInt64(numberOfSamples) > UINT32_MAX || UInt64(numberOfSamples) > UINT32_MAX)
+    return fail(paramErr);
+  Size available = GetHandleSize(dataIn);
+  if (inOffset < 0 || UInt64(inOffset) > UInt64(available) || size > UInt64(available - inOffset))
+    return fail(paramErr);
+  SInt64 added = SInt64(durationPerSample) * numberOfSamples;
+  if (m->duration + added > INT32_MAX) return fail(invalidDuration);
+
+  std::vector<UInt8> description;
+  if (m->type == VideoMediaType) {
+    description = serializeImageDescription(*reinterpret_cast<ImageDescriptionHandle>(sampleDescriptionH)[0]);
+  } else {
+    description = serializeSoundDescription(*reinterpret_cast<SoundDescriptionHandle>(sampleDescriptionH)[0]);
+  }
+  UInt32 index = 0;
+  for (size_t k = 0; k < m->descriptions.size() && index == 0; ++k)
+    if (m->descriptions[k] == description) index = UInt32(k + 1);
+
+  UInt64 offset = 0;
+  OSErr err = m->track->movie->store->append(*dataIn + inOffset, size, &offset);
+  if (err != noErr) return fail(err);
+  if (index == 0) {
+    m->descriptions.push_back(std::move(description));
+    index = UInt32(m->descriptions.size());
+  }
+  m->chunks.push_back(Chunk{offset, UInt32(numberOfSamples), UInt32(size / UInt64(numberOfSamples)),
+                            durationPerSample, index, (sampleFlags & mediaSampleNotSync) == 0});
+  if (sampleTime) *sampleTime = TimeValue(m->duration);
+  m->duration += added;
+  return fail(noErr);
+}
+
+OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime, TimeValue mediaDuration,
+                           Fixed mediaRate) {
+  auto fail = [](OSErr err) {
+    setMoviesError(err);
+    return err;
+  };
+  TrackType* t = get(track);
+  if (t == nullptr) return fail(invalidTrack);
+  if (!t->media) return fail(invalidMedia);
+  if (mediaRate != fixed1) return fail(featureUnsupported);
+  if (mediaTime < 0 || mediaDuration < 0 || SInt64(mediaTime) + mediaDuration > t->media->duration)
+    return fail(invalidDuration);
+  if (trackStart < 0) return fail(invalidTime);
+  if (mediaDuration == 0) return fail(noErr);
+  SInt64 end = t->duration();
+  // Only appending is offered; this toolbox never splits an edit.
+  if (trackStart < end) return fail(featureUnsupported);
+  const SInt64 movieScale = t->movie->timeScale;
+  const SInt64 mediaScale = t->media->timeScale;
+  // Rounded up: the edit must not cut off the media's last samples.
+  SInt64 length = (SInt64(mediaDuration) * movieScale + mediaScale - 1) / mediaScale;
+  if (trackStart + length > INT32_MAX) return fail(invalidDuration);
+  if (trackStart > end) t->edits.push_back(Edit{TimeValue(trackStart - end), -1, fixed1});
+  t->edits.push_back(Edit{TimeValue(length), mediaTime, fixed1});
+  return fail(noErr);
+}

@@ -1,0 +1,97 @@
+// The in-memory movie behind the Movie, Track and Media handles, and the stores their samples live in.
+// Private to the movie toolbox: the atom writer and the file calls read it directly.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "toolbox/Movies/Movies.h"
+
+namespace movies {
+
+// Where a movie's media keep their sample bytes.
+class SampleStore {
+ public:
+  virtual ~SampleStore() = default;
+  virtual OSErr append(const void* bytes, size_t count, UInt64* offset) = 0;
+  virtual OSErr read(UInt64 offset, void* bytes, size_t count) const = 0;
+};
+
+// The open movie file: shared by the file reference number and the media writing into it, so
+// samples stay readable after CloseMovieFile.
+struct MovieFileState {
+  int fd = -1;
+  UInt64 end = 0;        // where the next sample goes
+  UInt64 mdatStart = 0;  // the sample atom's header, patched when the header is added
+  std::string path;
+  ~MovieFileState();
+};
+
+std::shared_ptr<SampleStore> makeMemoryStore();
+std::shared_ptr<SampleStore> makeFileStore(std::shared_ptr<MovieFileState> file);
+
+// One AddMediaSample call: a run of equal samples stored contiguously.
+struct Chunk {
+  UInt64 offset;
+  UInt32 sampleCount;
+  UInt32 sampleSize;
+  TimeValue sampleDuration;
+  UInt32 descriptionIndex;  // 1-based
+  bool sync;
+};
+
+struct Edit {
+  TimeValue trackDuration;  // movie units
+  TimeValue mediaTime;      // -1: empty
+  Fixed rate;
+};
+
+}  // namespace movies
+
+struct MediaType {
+  MediaType* self = this;
+  TrackType* track = nullptr;
+  OSType type = 0;
+  TimeScale timeScale = 0;
+  std::vector<std::vector<UInt8>> descriptions;  // whole sample description entries, big-endian
+  std::vector<movies::Chunk> chunks;
+  SInt64 duration = 0;
+  bool editing = false;
+};
+
+struct TrackType {
+  TrackType* self = this;
+  MovieType* movie = nullptr;
+  UInt32 id = 0;
+  Fixed width = 0;
+  Fixed height = 0;
+  SInt16 volume = 0;
+  std::unique_ptr<MediaType> media;
+  std::vector<movies::Edit> edits;
+  SInt64 duration() const;
+};
+
+struct MovieType {
+  MovieType* self = this;
+  TimeScale timeScale = kDefaultMovieTimeScale;
+  std::vector<std::unique_ptr<TrackType>> tracks;
+  UInt32 nextTrackID = 1;
+  std::shared_ptr<movies::SampleStore> store;
+  std::shared_ptr<movies::MovieFileState> file;  // the movie file the store writes into, if any
+  UInt32 creationTime = 0;  // seconds since 1904
+  SInt64 duration() const;
+};
+
+namespace movies {
+
+inline MovieType* get(Movie m) { return m ? *m : nullptr; }
+inline TrackType* get(Track t) { return t ? *t : nullptr; }
+inline MediaType* get(Media m) { return m ? *m : nullptr; }
+
+Movie newMovieWithStore(std::shared_ptr<SampleStore> store);
+void setMoviesError(OSErr err);
+UInt32 macTimeNow();
+// Converts errno into the file manager's codes.
+OSErr errnoError(int e);
+
+}  // namespace movies

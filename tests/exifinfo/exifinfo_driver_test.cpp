@@ -23,7 +23,7 @@ namespace {
 using namespace testsupport;
 
 // Points the temporary-items folder at a fresh folder of its own for each test.
-class DriverTest : public ::testing::Test {
+class Convert2MovExtraction : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* old = std::getenv("TMPDIR");
@@ -71,7 +71,7 @@ const Layout kLayouts[] = {
     {"all reversed", {0.1, 0.25, 0.4, 0.55, 0.7, 0.85}, {6, 5, 4, 3, 2, 1, 0}},
 };
 
-TEST_F(DriverTest, RecordingRoundTripsInEveryPieceLayout) {
+TEST_F(Convert2MovExtraction, RecordingRoundTripsInEveryPieceLayout) {
   struct Recording {
     const char* name;
     std::string wave;
@@ -107,7 +107,7 @@ TEST_F(DriverTest, RecordingRoundTripsInEveryPieceLayout) {
   }
 }
 
-TEST_F(DriverTest, LongRecordingAcrossFullSegments) {
+TEST_F(Convert2MovExtraction, LongRecordingAcrossFullSegments) {
   const std::string wave = pcmWave(2, 16, 44100, 70000);  // 280,000 bytes: five segments
   std::vector<UInt32> cuts;
   for (UInt32 at = 60000; at < wave.size() + 28; at += 60000) cuts.push_back(at);
@@ -119,7 +119,7 @@ TEST_F(DriverTest, LongRecordingAcrossFullSegments) {
   EXPECT_TRUE(readFile(driver.lastReport().wavePath) == wave);
 }
 
-TEST_F(DriverTest, SoxRecordingRoundTrips) {
+TEST_F(Convert2MovExtraction, SoxRecordingRoundTrips) {
   if (!haveTool("sox")) GTEST_SKIP() << "sox not installed";
   const std::string wavPath = scratch_.file("voice.wav");
   ASSERT_EQ(run("sox -n -r 8000 -c 1 -e ima-adpcm " + shellQuote(wavPath) + " synth 2.5 sine 440 2>/dev/null"), 0);
@@ -131,7 +131,7 @@ TEST_F(DriverTest, SoxRecordingRoundTrips) {
   EXPECT_EQ(driver.lastReport().audioSeconds, 3u);
 }
 
-TEST_F(DriverTest, NothingToConvertWritesNothing) {
+TEST_F(Convert2MovExtraction, NothingToConvertWritesNothing) {
   Convert2Mov driver;
   const std::string icc = std::string("ICC_PROFILE\0\x01\x01", 14) + std::string(100, 'c');
   EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), photo({{0xE2, icc}}), 600), 0);
@@ -146,7 +146,7 @@ TEST_F(DriverTest, NothingToConvertWritesNothing) {
   EXPECT_TRUE(tmpNames().empty());
 }
 
-TEST_F(DriverTest, PlantedLinksAreNeverFollowed) {
+TEST_F(Convert2MovExtraction, PlantedLinksAreNeverFollowed) {
   const std::string victim = scratch_.file("victim");
   writeFile(victim, "precious");
   const UInt32 now = TickCount();
@@ -165,7 +165,7 @@ TEST_F(DriverTest, PlantedLinksAreNeverFollowed) {
   EXPECT_TRUE(readFile(driver.lastReport().wavePath) == wave);
 }
 
-TEST_F(DriverTest, NoFreeNameIsAFailure) {
+TEST_F(Convert2MovExtraction, NoFreeNameIsAFailure) {
   const std::string victim = scratch_.file("victim");
   writeFile(victim, "precious");
   // Far more names than the driver tries, from now on.
@@ -183,7 +183,7 @@ TEST_F(DriverTest, NoFreeNameIsAFailure) {
   EXPECT_EQ(tmpNames().size(), 4000u);
 }
 
-TEST_F(DriverTest, FailedWriteRemovesThePartialFile) {
+TEST_F(Convert2MovExtraction, FailedWriteRemovesThePartialFile) {
   const std::string image = photo(fpxrPieces(pcmWave(1, 8, 8000, 40000), {30000}, {0, 1}));
   // The file system refuses to grow the file past 1,000 bytes.
   struct rlimit old {};

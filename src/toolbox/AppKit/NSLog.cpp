@@ -1,0 +1,30 @@
+// NSLog through GLib's structured logging: the journal writer first, standard error when the
+// journal does not take the message (no journal on this machine, or it refused).
+#include "toolbox/AppKit/NSLog.h"
+
+#include <glib.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+void NSLog(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  gchar* message = g_strdup_vprintf(format, ap);
+  va_end(ap);
+  const std::string pid = std::to_string(getpid());
+  const GLogField fields[] = {
+      {"MESSAGE", message, -1},
+      {"PRIORITY", "5", -1},  // notice: what NSLog lines are
+      {"SYSLOG_IDENTIFIER", "still2mov", -1},
+      {"GLIB_DOMAIN", "still2mov", -1},
+  };
+  GLogWriterOutput out = g_log_writer_journald(G_LOG_LEVEL_MESSAGE, fields, G_N_ELEMENTS(fields), nullptr);
+  if (out != G_LOG_WRITER_HANDLED) {
+    std::fprintf(stderr, "still2mov[%s]: %s\n", pid.c_str(), message);
+    std::fflush(stderr);
+  }
+  g_free(message);
+}

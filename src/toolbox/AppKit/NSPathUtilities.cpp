@@ -1,0 +1,41 @@
+// Path-string helpers in the manner of the platform's string category for paths.
+#include "toolbox/AppKit/NSPathUtilities.h"
+
+#include <glib.h>
+
+#include <cstdlib>
+
+namespace {
+std::string withoutTrailingSlashes(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return p;
+}
+
+// Position of the extension's dot in p, or npos.
+size_t extensionDot(const std::string& p) {
+  size_t slash = p.rfind('/');
+  size_t start = slash == std::string::npos ? 0 : slash + 1;
+  size_t dot = p.rfind('.');
+  if (dot == std::string::npos || dot <= start) return std::string::npos;
+  return dot;
+}
+}  // namespace
+
+std::string NSHomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return home;
+  return g_get_home_dir();
+}
+
+std::string NSStringByDeletingPathExtension(const std::string& path) {
+  std::string p = withoutTrailingSlashes(path);
+  size_t dot = extensionDot(p);
+  return dot == std::string::npos ? p : p.substr(0, dot);
+}
+
+std::string NSStringPathExtension(const std::string& path) {
+  std::string p = withoutTrailingSlashes(path);
+  size_t dot = extensionDot(p);
+  return dot == std::string::npos ? std::string() : p.substr(dot + 1);
+}

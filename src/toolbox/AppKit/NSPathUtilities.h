@@ -1,0 +1,13 @@
+// Path strings: the user's home folder and the parts of a path's last component.
+#pragma once
+#include <string>
+
+// $HOME when it is an absolute path, else the account's home folder.
+std::string NSHomeDirectory();
+
+// The path without the extension of its last component: the text from the component's last
+// ".", when that dot is not the component's first character. Trailing slashes are dropped first.
+//   "/a/b/IMG_0001.JPG" -> "/a/b/IMG_0001", "/a/b.d/photo" -> "/a/b.d/photo", "/a/.jpg" -> "/a/.jpg"
+std::string NSStringByDeletingPathExtension(const std::string& path);
+// The extension itself, without the dot ("" when there is none).
+std::string NSStringPathExtension(const std::string& path);

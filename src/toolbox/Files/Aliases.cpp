@@ -1,0 +1,173 @@
+// Alias records: writing the little-endian layout, checking it strictly, and finding the file again.
+// A volume counts as present when some mount in /proc/self/mountinfo carries its device number.
+#include "toolbox/Files/Aliases.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/MacMemory.h"
+
+namespace {
+
+constexpr char kMagic[4] = {'S', '2', 'a', 'l'};
+
+struct AliasFields {
+  UInt64 device = 0;
+  UInt64 inode = 0;
+  std::string path;
+};
+
+void putLE(std::string& out, UInt64 v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(char((v >> (8 * i)) & 0xFF));
+}
+
+UInt64 getLE(const unsigned char* p, int bytes) {
+  UInt64 v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+std::string encode(const AliasFields& f) {
+  std::string out(kMagic, 4);
+  putLE(out, kAliasRecordVersion, 2);
+  putLE(out, 0, 2);
+  putLE(out, f.device, 8);
+  putLE(out, f.inode, 8);
+  putLE(out, f.path.size(), 4);
+  out += f.path;
+  return out;
+}
+
+// Only ever reads within the handle's size.
+bool decode(AliasHandle alias, AliasFields* f) {
+  if (alias == nullptr || *alias == nullptr) return false;
+  Handle h = reinterpret_cast<Handle>(alias);
+  Size size = GetHandleSize(h);
+  if (size < kAliasHeaderSize) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(*h);
+  if (std::memcmp(p, kMagic, 4) != 0 || getLE(p + 4, 2) != kAliasRecordVersion) return false;
+  UInt64 n = getLE(p + 24, 4);
+  if (n == 0 || n > kAliasMaxPath || Size(n) != size - kAliasHeaderSize) return false;
+  f->device = getLE(p + 8, 8);
+  f->inode = getLE(p + 16, 8);
+  f->path.assign(reinterpret_cast<const char*>(p + kAliasHeaderSize), size_t(n));
+  return f->path[0] == '/' && f->path.find('\0') == std::string::npos;
+}
+
+OSErr store(const AliasFields& f, AliasHandle* inAlias) {
+  std::string bytes = encode(f);
+  Handle h = nullptr;
+  OSErr err = PtrToHand(bytes.data(), &h, long(bytes.size()));
+  if (err != noErr) return err;
+  *inAlias = reinterpret_cast<AliasHandle>(h);
+  return noErr;
+}
+
+bool rewrite(AliasHandle alias, const AliasFields& f) {
+  std::string bytes = encode(f);
+  Handle h = reinterpret_cast<Handle>(alias);
+  SetHandleSize(h, Size(bytes.size()));
+  if (MemError() != noErr) return false;
+  std::memcpy(*h, bytes.data(), bytes.size());
+  return true;
+}
+
+bool volumeMounted(UInt64 device) {
+  std::ifstream in("/proc/self/mountinfo");
+  if (!in) return true;  // cannot tell: let the file lookup decide
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, majmin;
+    if (!(fields >> id >> parent >> majmin)) continue;
+    unsigned maj = 0, min = 0;
+    if (std::sscanf(majmin.c_str(), "%u:%u", &maj, &min) == 2 && makedev(maj, min) == device) return true;
+  }
+  return false;
+}
+
+bool sameFile(const std::string& path, const AliasFields& f) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && UInt64(st.st_dev) == f.device && UInt64(st.st_ino) == f.inode;
+}
+
+// The entry of folder whose device and inode are the alias's, or "".
+std::string findByInode(const std::string& folder, const AliasFields& f) {
+  DIR* dir = opendir(folder.empty() ? "/" : folder.c_str());
+  if (dir == nullptr) return {};
+  std::string found;
+  while (dirent* e = readdir(dir)) {
+    if (UInt64(e->d_ino) != f.inode || std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    std::string candidate = folder + "/" + e->d_name;
+    if (sameFile(candidate, f)) {
+      found = candidate;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+}  // namespace
+
+OSErr FSNewAlias(const FSRef*, const FSRef* target, AliasHandle* inAlias) {
+  if (target == nullptr || inAlias == nullptr || target->path.empty() || target->path[0] != '/' ||
+      target->path.size() > kAliasMaxPath)
+    return paramErr;
+  *inAlias = nullptr;
+  return store(AliasFields{target->device, target->inode, target->path}, inAlias);
+}
+
+OSErr FSNewAliasMinimal(const FSRef* target, AliasHandle* inAlias) { return FSNewAlias(nullptr, target, inAlias); }
+
+OSErr NewAliasFromPath(const char* path, AliasHandle* inAlias) {
+  FSRef ref;
+  OSErr err = FSPathMakeRef(reinterpret_cast<const UInt8*>(path), &ref, nullptr);
+  if (err != noErr) return err;
+  return FSNewAlias(nullptr, &ref, inAlias);
+}
+
+Size GetAliasSize(AliasHandle alias) { return alias ? GetHandleSize(reinterpret_cast<Handle>(alias)) : 0; }
+
+void DisposeAlias(AliasHandle alias) {
+  if (alias) DisposeHandle(reinterpret_cast<Handle>(alias));
+}
+
+OSErr FSResolveAliasWithMountFlags(const FSRef*, AliasHandle alias, FSRef* target, Boolean* wasChanged,
+                                   unsigned long) {
+  if (wasChanged) *wasChanged = false;
+  AliasFields f;
+  if (target == nullptr || !decode(alias, &f)) return paramErr;
+  std::string found;
+  bool moved = false;
+  if (sameFile(f.path, f)) {
+    found = f.path;
+  } else if (!volumeMounted(f.device)) {
+    return nsvErr;
+  } else {
+    std::string folder = f.path.substr(0, f.path.rfind('/'));
+    found = findByInode(folder, f);
+    if (found.empty()) return fnfErr;
+    moved = true;
+  }
+  FSRef ref;
+  OSErr err = FSPathMakeRef(reinterpret_cast<const UInt8*>(found.c_str()), &ref, nullptr);
+  if (err != noErr) return err;
+  *target = ref;
+  if (moved) {
+    f.path = found;
+    if (rewrite(alias, f) && wasChanged) *wasChanged = true;
+  }
+  return noErr;
+}
+
+OSErr FSResolveAlias(const FSRef* fromFile, AliasHandle alias, FSRef* target, Boolean* wasChanged) {
+  return FSResolveAliasWithMountFlags(fromFile, alias, target, wasChanged, kResolveAliasFileNoUI);
+}

@@ -1,0 +1,123 @@
+// Pascal-string helpers, pixel component swapping, four-character codes and version tests.
+// Everything here is pure: no file system, no process state.
+#include <glib.h>
+
+#include <cstring>
+#include <utility>
+
+#include "platform/UtilsCIP.h"
+#include "toolbox/Core/System.h"
+
+namespace {
+int lastDot(ConstStr255Param name) {
+  for (int k = name[0]; k >= 1; --k)
+    if (name[k] == '.') return k;
+  return 0;
+}
+
+SInt32 systemVersion() {
+  SInt32 v = 0;
+  return Gestalt(gestaltSystemVersion, &v) == 0 ? v : 0;
+}
+}  // namespace
+
+void UtilsCIP::PStrCpy(StringPtr dst, ConstStr255Param src) {
+  if (dst == nullptr || src == nullptr) return;
+  std::memmove(dst, src, size_t(src[0]) + 1);
+}
+
+StringPtr UtilsCIP::PStrCat(StringPtr dst, ConstStr255Param src, short capacity) {
+  if (dst == nullptr || src == nullptr) return dst;
+  int limit = capacity - 1;
+  if (limit > 255) limit = 255;
+  int room = limit - dst[0];
+  if (room <= 0) return dst;
+  int n = src[0] < room ? src[0] : room;
+  std::memmove(dst + 1 + dst[0], src + 1, size_t(n));
+  dst[0] = UInt8(dst[0] + n);
+  return dst;
+}
+
+void UtilsCIP::C2Pstr(char* s) {
+  if (s == nullptr) return;
+  size_t n = std::strlen(s);
+  if (n > 255) n = 255;
+  std::memmove(s + 1, s, n);
+  s[0] = char(UInt8(n));
+}
+
+void UtilsCIP::P2Cstr(StringPtr s) {
+  if (s == nullptr) return;
+  size_t n = s[0];
+  std::memmove(s, s + 1, n);
+  s[n] = '\0';
+}
+
+bool UtilsCIP::GetSuffix(ConstStr255Param name, char* suffix) {
+  if (name == nullptr || suffix == nullptr) return false;
+  int dot = lastDot(name);
+  if (dot == 0) return false;
+  size_t n = size_t(name[0] - dot + 1);
+  std::memcpy(suffix, name + dot, n);
+  suffix[n] = '\0';
+  return true;
+}
+
+StringPtr UtilsCIP::StripNameAfterDot(StringPtr name) {
+  if (name == nullptr) return name;
+  if (int dot = lastDot(name)) name[0] = UInt8(dot - 1);
+  return name;
+}
+
+void UtilsCIP::RemoveDotApp(StringPtr name) {
+  if (name == nullptr) return;
+  int dot = lastDot(name);
+  if (dot != 0 && dot + 3 <= name[0] && std::memcmp(name + dot + 1, "app", 3) == 0) name[0] = UInt8(dot - 1);
+}
+
+void UtilsCIP::SwapRGB(void* pixels, long length, short bitsPerPixel) {
+  if (pixels == nullptr || length <= 0) return;
+  auto* p = static_cast<UInt8*>(pixels);
+  if (bitsPerPixel == 24) {
+    for (long k = 0; k + 3 <= length; k += 3) std::swap(p[k], p[k + 2]);
+  } else if (bitsPerPixel == 48) {
+    // Two-byte components move whole, so their byte order is kept.
+    for (long k = 0; k + 6 <= length; k += 6) {
+      std::swap(p[k], p[k + 4]);
+      std::swap(p[k + 1], p[k + 5]);
+    }
+  }
+}
+
+OSType UtilsCIP::FourCharCodeToOSType(const std::string& text) {
+  if (text.empty()) return 0;
+  gsize written = 0;
+  gchar* roman = g_convert(text.data(), gssize(text.size()), "MACINTOSH", "UTF-8", nullptr, &written, nullptr);
+  if (roman == nullptr) return 0;
+  OSType code = 0;
+  if (written == 4) {
+    for (int k = 0; k < 4; ++k) code = (code << 8) | UInt8(roman[k]);
+  }
+  g_free(roman);
+  return code;
+}
+
+std::string UtilsCIP::OsTypeToFourCharCode(OSType code) {
+  if (code == 0) return {};
+  char bytes[4];
+  for (int k = 0; k < 4; ++k) bytes[k] = char(UInt8(code >> (24 - 8 * k)));
+  gsize written = 0;
+  gchar* utf8 = g_convert(bytes, 4, "UTF-8", "MACINTOSH", nullptr, &written, nullptr);
+  if (utf8 == nullptr) return {};
+  std::string out(utf8, written);
+  g_free(utf8);
+  return out;
+}
+
+bool UtilsCIP::IsOSX() { return systemVersion() > 0x999; }
+bool UtilsCIP::JaguarOrGreater() { return systemVersion() > 0x101F; }
+bool UtilsCIP::PantherOrGreater() { return systemVersion() > 0x102F; }
+bool UtilsCIP::NotPanther() {
+  SInt32 v = systemVersion();
+  return v < 0x1030 || v > 0x103F;
+}

@@ -1,0 +1,60 @@
+// Helper preferences answered from GIO's default handler for a URI scheme.
+// The creator comes from the handler's desktop entry, as Launch Services reads it.
+#include "toolbox/InternetConfig/InternetConfig.h"
+
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+
+#include <cstring>
+#include <string>
+
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/LaunchServices/LaunchServices.h"
+
+struct ICInstanceRecord {
+  OSType signature;
+};
+
+OSStatus ICStart(ICInstance* inst, OSType signature) {
+  if (inst == nullptr) return paramErr;
+  *inst = new ICInstanceRecord{signature};
+  return noErr;
+}
+
+OSStatus ICStop(ICInstance inst) {
+  if (inst == nullptr) return paramErr;
+  delete inst;
+  return noErr;
+}
+
+OSStatus ICGetPref(ICInstance inst, ConstStr255Param key, ICAttr* attr, void* buf, long* ioSize) {
+  if (inst == nullptr || key == nullptr || ioSize == nullptr) return paramErr;
+  static const char kHelper[] = "Helper\xA5";
+  std::string k(reinterpret_cast<const char*>(key + 1), key[0]);
+  if (k.size() <= 7 || k.compare(0, 7, kHelper) != 0) return icPrefNotFoundErr;
+  std::string scheme = k.substr(7);
+  GAppInfo* app = g_app_info_get_default_for_uri_scheme(scheme.c_str());
+  if (app == nullptr) return icPrefNotFoundErr;
+  ICAppSpec spec{};
+  spec.fCreator = FOUR_CHAR_CODE("????");
+  if (G_IS_DESKTOP_APP_INFO(app)) {
+    gchar* code = g_desktop_app_info_get_string(G_DESKTOP_APP_INFO(app), "X-Creator-Code");
+    if (OSType c = LSCreatorFromText(code)) spec.fCreator = c;
+    g_free(code);
+  }
+  const char* name = g_app_info_get_name(app);
+  size_t n = name ? std::min<size_t>(std::strlen(name), 63) : 0;
+  spec.name[0] = UInt8(n);
+  if (n) std::memcpy(spec.name + 1, name, n);
+  g_object_unref(app);
+  if (attr) *attr = 0;
+  long available = *ioSize;
+  *ioSize = long(sizeof spec);
+  if (buf == nullptr) return noErr;
+  if (available < long(sizeof spec)) {
+    if (available > 0) std::memcpy(buf, &spec, size_t(available));
+    return icTruncatedErr;
+  }
+  std::memcpy(buf, &spec, sizeof spec);
+  return noErr;
+}

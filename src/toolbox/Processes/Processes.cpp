@@ -1,0 +1,373 @@
+// The process manager: /proc walked in PID order, processes matched to desktop entries, launches.
+// Launched programs are started through an intermediate child so that init reaps them.
+#include "toolbox/Processes/Processes.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <glib.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "toolbox/AppleEvents/AEDataModel.h"
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/MacMemory.h"
+#include "toolbox/Files/Aliases.h"
+#include "toolbox/LaunchServices/LaunchServices.h"
+
+namespace {
+
+std::atomic<pid_t> gFrontProcess{0};
+
+std::string procPath(pid_t pid, const char* leaf) { return "/proc/" + std::to_string(pid) + "/" + leaf; }
+
+std::string readLink(const std::string& path) {
+  char buf[PATH_MAX];
+  ssize_t n = readlink(path.c_str(), buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  return std::string(buf, size_t(n));
+}
+
+std::string resolvedPath(const std::string& path) {
+  char buf[PATH_MAX];
+  return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+// State letter and parent from /proc/PID/stat; the command name sits in parentheses and may
+// itself hold spaces or parentheses, so the fields are read after the last ')'.
+bool readStat(pid_t pid, char* state, pid_t* parent) {
+  std::ifstream in(procPath(pid, "stat"));
+  std::string line;
+  if (!std::getline(in, line)) return false;
+  size_t close = line.rfind(')');
+  if (close == std::string::npos) return false;
+  std::istringstream rest(line.substr(close + 1));
+  long ppid = 0;
+  rest >> *state >> ppid;
+  *parent = pid_t(ppid);
+  return bool(rest);
+}
+
+bool isLive(pid_t pid) {
+  char state = 0;
+  pid_t parent = 0;
+  return readStat(pid, &state, &parent) && state != 'Z' && state != 'X';
+}
+
+std::vector<std::string> readArgs(pid_t pid) {
+  std::ifstream in(procPath(pid, "cmdline"), std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> args;
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    args.push_back(all.substr(start, end - start));
+    start = end + 1;
+  }
+  return args;
+}
+
+// The process's executable, and for a script the script: an interpreter started by "#!" gets
+// the script's path among its first arguments (after any interpreter options).
+struct Running {
+  std::string exe;
+  std::vector<std::string> scriptCandidates;
+};
+
+Running runningOf(pid_t pid) {
+  Running r;
+  r.exe = readLink(procPath(pid, "exe"));
+  std::string cwd = readLink(procPath(pid, "cwd"));
+  std::vector<std::string> args = readArgs(pid);
+  for (size_t k = 0; k < args.size() && k < 3; ++k) {
+    if (args[k].find('/') == std::string::npos) continue;
+    std::string p = args[k][0] == '/' ? args[k] : cwd + "/" + args[k];
+    std::string resolved = resolvedPath(p);
+    if (!resolved.empty()) r.scriptCandidates.push_back(resolved);
+  }
+  return r;
+}
+
+bool runs(const Running& r, const std::string& program, bool isScript) {
+  if (program.empty()) return false;
+  if (r.exe == program) return true;
+  return isScript && std::find(r.scriptCandidates.begin(), r.scriptCandidates.end(), program) != r.scriptCandidates.end();
+}
+
+std::vector<pid_t> listPids() {
+  std::vector<pid_t> pids;
+  DIR* dir = opendir("/proc");
+  if (dir == nullptr) return pids;
+  while (dirent* d = readdir(dir)) {
+    char* end = nullptr;
+    long v = std::strtol(d->d_name, &end, 10);
+    if (end != d->d_name && *end == '\0' && v > 0) pids.push_back(pid_t(v));
+  }
+  closedir(dir);
+  std::sort(pids.begin(), pids.end());
+  return pids;
+}
+
+void toPascal(const std::string& s, StringPtr out) {
+  size_t n = std::min<size_t>(s.size(), 255);
+  std::memcpy(out + 1, s.data(), n);
+  out[0] = UInt8(n);
+}
+
+// The program a launch would run, and whether it is a script.
+OSErr programOf(const std::string& appPath, std::string* program, bool* isScript, bool* isEntry) {
+  struct stat st {};
+  if (stat(appPath.c_str(), &st) != 0) return fnfErr;
+  LSApplicationEntry e;
+  if (LSCopyApplicationEntry(appPath, &e)) {
+    *program = e.program;
+    *isScript = e.programIsScript;
+    *isEntry = true;
+    return e.program.empty() ? fnfErr : noErr;
+  }
+  if (!S_ISREG(st.st_mode) || access(appPath.c_str(), X_OK) != 0) return paramErr;  // not an application
+  *program = resolvedPath(appPath);
+  FILE* f = std::fopen(program->c_str(), "rb");
+  char head[2] = {};
+  *isScript = f && std::fread(head, 1, 2, f) == 2 && head[0] == '#' && head[1] == '!';
+  if (f) std::fclose(f);
+  *isEntry = false;
+  return noErr;
+}
+
+// The files a launch event's direct object names: aliases, alone or in a list. Items that no longer resolve are left out.
+void filesOfLaunchEvent(const AEDesc* event, std::vector<std::string>* files) {
+  if (event == nullptr || event->descriptorType == typeNull) return;
+  AEDesc direct;
+  AEInitializeDesc(&direct);
+  if (AEGetParamDesc(event, keyDirectObject, typeWildCard, &direct) != noErr) return;
+  long count = 1;
+  bool isList = direct.descriptorType == typeAEList;
+  if (isList && AECountItems(&direct, &count) != noErr) count = 0;
+  for (long k = 1; k <= count; ++k) {
+    AEDesc item;
+    AEInitializeDesc(&item);
+    AEKeyword keyword = 0;
+    if (isList ? AEGetNthDesc(&direct, k, typeWildCard, &keyword, &item) != noErr
+               : AEDuplicateDesc(&direct, &item) != noErr)
+      continue;
+    Size size = AEGetDescDataSize(&item);
+    FSRef ref;
+    bool resolved = false;
+    if (item.descriptorType == typeAlias && size > 0) {
+      Handle h = NewHandle(size);
+      if (h && AEGetDescData(&item, *h, size) == noErr) {
+        Boolean changed = false;
+        resolved = FSResolveAlias(nullptr, reinterpret_cast<AliasHandle>(h), &ref, &changed) == noErr;
+      }
+      if (h) DisposeHandle(h);
+    }
+    if (resolved) files->push_back(ref.path);
+    AEDisposeDesc(&item);
+  }
+  AEDisposeDesc(&direct);
+}
+
+OSErr spawnDetached(const std::string& path, const std::vector<std::string>& args, pid_t* pid) {
+  int pidPipe[2], errPipe[2];
+  if (pipe2(pidPipe, O_CLOEXEC) != 0) return memFullErr;
+  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    close(pidPipe[0]);
+    close(pidPipe[1]);
+    return memFullErr;
+  }
+  std::vector<char*> argv{const_cast<char*>(path.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t middle = fork();
+  if (middle == 0) {
+    pid_t child = fork();
+    if (child == 0) {
+      setsid();
+      execv(argv[0], argv.data());
+      int e = errno;
+      (void)!write(errPipe[1], &e, sizeof e);
+      _exit(127);
+    }
+    (void)!write(pidPipe[1], &child, sizeof child);
+    _exit(child > 0 ? 0 : 1);
+  }
+  int forkErrno = errno;
+  close(pidPipe[1]);
+  close(errPipe[1]);
+  if (middle < 0) {
+    close(pidPipe[0]);
+    close(errPipe[0]);
+    return forkErrno == ENOMEM || forkErrno == EAGAIN ? memFullErr : ioErr;
+  }
+  int status = 0;
+  while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_t child = -1;
+  ssize_t got = read(pidPipe[0], &child, sizeof child);
+  int execErrno = 0;
+  ssize_t gotErr = 0;
+  while ((gotErr = read(errPipe[0], &execErrno, sizeof execErrno)) < 0 && errno == EINTR) {
+  }
+  close(pidPipe[0]);
+  close(errPipe[0]);
+  if (got != sizeof child || child <= 0) return memFullErr;
+  if (gotErr == sizeof execErrno) return execErrno == ENOENT ? fnfErr : execErrno == ENOMEM ? memFullErr : permErr;
+  *pid = child;
+  return noErr;
+}
+
+}  // namespace
+
+OSErr GetCurrentProcess(ProcessSerialNumber* psn) {
+  if (psn == nullptr) return paramErr;
+  *psn = ProcessSerialNumber{0, UInt32(getpid())};
+  return noErr;
+}
+
+OSErr GetNextProcess(ProcessSerialNumber* psn) {
+  if (psn == nullptr) return paramErr;
+  for (pid_t pid : listPids()) {
+    if (UInt32(pid) <= psn->lowLongOfPSN) continue;
+    if (!isLive(pid)) continue;
+    *psn = ProcessSerialNumber{0, UInt32(pid)};
+    return noErr;
+  }
+  *psn = ProcessSerialNumber{0, kNoProcess};
+  return procNotFound;
+}
+
+OSErr GetProcessInformation(const ProcessSerialNumber* psn, ProcessInfoRec* info) {
+  if (psn == nullptr || info == nullptr) return paramErr;
+  pid_t pid = pid_t(psn->lowLongOfPSN);
+  char state = 0;
+  pid_t parent = 0;
+  if (pid <= 0 || !readStat(pid, &state, &parent) || state == 'Z' || state == 'X') return procNotFound;
+  info->processNumber = *psn;
+  info->processType = kUnknownType;
+  info->processSignature = kUnknownType;
+  info->processMode = 0;
+  info->processLocation = nullptr;
+  info->processSize = 0;
+  info->processFreeMem = 0;
+  info->processLauncher = ProcessSerialNumber{0, UInt32(parent)};
+  info->processLaunchDate = 0;
+  info->processActiveTime = 0;
+
+  Running r = runningOf(pid);
+  std::string name;
+  std::string program = r.exe;
+  const LSApplicationEntry* match = nullptr;
+  std::vector<LSApplicationEntry> entries = LSCopyApplicationEntries();
+  for (const LSApplicationEntry& e : entries) {
+    if (!runs(r, e.program, e.programIsScript)) continue;
+    if (match == nullptr || (match->creator == 0 && e.creator != 0)) match = &e;
+  }
+  if (match) {
+    info->processType = match->hidden ? kBackgroundAppType : kApplicationType;
+    if (match->creator) info->processSignature = match->creator;
+    name = match->name;
+    program = match->program;
+  }
+  if (name.empty()) {
+    std::ifstream in(procPath(pid, "comm"));
+    std::getline(in, name);
+  }
+  if (info->processName) toPascal(name, info->processName);
+  if (info->processAppSpec) {
+    std::memset(info->processAppSpec, 0, sizeof *info->processAppSpec);
+    if (!program.empty()) FSpFromPath(program, info->processAppSpec);
+  }
+  return noErr;
+}
+
+OSErr SetFrontProcess(const ProcessSerialNumber* psn) {
+  if (psn == nullptr) return paramErr;
+  pid_t pid = pid_t(psn->lowLongOfPSN);
+  if (pid <= 0 || !isLive(pid)) return procNotFound;
+  gFrontProcess = pid;
+  return noErr;
+}
+
+OSErr GetFrontProcess(ProcessSerialNumber* psn) {
+  if (psn == nullptr) return paramErr;
+  pid_t pid = gFrontProcess;
+  if (pid <= 0 || !isLive(pid)) pid = getpid();
+  *psn = ProcessSerialNumber{0, UInt32(pid)};
+  return noErr;
+}
+
+OSErr LaunchApplication(LaunchPBPtr pb) {
+  if (pb == nullptr || pb->launchBlockID != extendedBlock || pb->launchEPBLength < extendedBlockLen ||
+      pb->launchAppSpec == nullptr)
+    return paramErr;
+  std::string appPath;
+  OSErr err = FSpGetPath(pb->launchAppSpec, &appPath);
+  if (err != noErr) return err;
+  std::string program;
+  bool isScript = false, isEntry = false;
+  err = programOf(appPath, &program, &isScript, &isEntry);
+  if (err != noErr) return err;
+
+  for (pid_t pid : listPids()) {
+    if (pid == getpid() || !isLive(pid)) continue;
+    if (runs(runningOf(pid), program, isScript)) {
+      pb->launchProcessSN = ProcessSerialNumber{0, UInt32(pid)};
+      return opWrErr;
+    }
+  }
+  std::vector<std::string> files;
+  filesOfLaunchEvent(pb->launchAppParameters, &files);
+  pid_t pid = 0;
+  if (isEntry) {
+    std::vector<std::string> uris;
+    for (const std::string& f : files) {
+      if (gchar* uri = g_filename_to_uri(f.c_str(), nullptr, nullptr)) {
+        uris.emplace_back(uri);
+        g_free(uri);
+      }
+    }
+    OSStatus st = LSLaunchApplicationEntry(appPath, uris, &pid);
+    if (st != noErr) return OSErr(st == kLSApplicationNotFoundErr ? fnfErr : st);
+  } else {
+    err = spawnDetached(program, files, &pid);
+    if (err != noErr) return err;
+  }
+  pb->launchProcessSN = ProcessSerialNumber{0, UInt32(pid)};
+  return noErr;
+}
+
+namespace {
+gboolean stopWaiting(gpointer flag) {
+  *static_cast<bool*>(flag) = true;
+  return G_SOURCE_REMOVE;
+}
+}  // namespace
+
+void YieldToEventLoop(UInt32 ticks) {
+  GMainContext* ctx = g_main_context_default();
+  guint ms = guint(UInt64(ticks) * 1000 / 60);
+  if (!g_main_context_acquire(ctx)) {  // another thread runs the loop: just wait
+    g_usleep(gulong(ms) * 1000);
+    return;
+  }
+  bool done = false;
+  GSource* timer = g_timeout_source_new(ms);
+  g_source_set_callback(timer, stopWaiting, &done, nullptr);
+  g_source_attach(timer, ctx);
+  while (!done) g_main_context_iteration(ctx, TRUE);
+  g_source_destroy(timer);
+  g_source_unref(timer);
+  g_main_context_release(ctx);
+}

@@ -3,3 +3,5 @@
 #pragma once
 
 void XTIFFShowMessages(bool show);
+// Puts silence in force unless a caller chose otherwise; every TIFF entry of ours calls it.
+void XTIFFEnsureMessagePolicy();

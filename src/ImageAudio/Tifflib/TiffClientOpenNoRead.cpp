@@ -1,0 +1,81 @@
+// Opening a client stream for reading without taking in its first directory. The header is
+// checked here, in the stream's own terms (42 only: a BigTIFF header is no EXIF stream),
+// then the library opens header-only and an empty directory is set up.
+#include <cstring>
+#include <string>
+
+#include "ImageAudio/Tifflib/TiffPrivateDirectory.h"
+#include "ImageAudio/Tifflib/XTiffMessages.h"
+
+namespace {
+uint16_t get16(const unsigned char* p, bool bigEndian) {
+  return bigEndian ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]);
+}
+
+uint32_t get32(const unsigned char* p, bool bigEndian) {
+  return bigEndian ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
+                   : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+}  // namespace
+
+TIFF* TIFFClientOpenNoRead(const char* name, const char* mode, thandle_t clientdata,
+                           TIFFReadWriteProc readProc, TIFFReadWriteProc writeProc,
+                           TIFFSeekProc seekProc, TIFFCloseProc closeProc,
+                           TIFFSizeProc sizeProc, TIFFMapFileProc mapProc,
+                           TIFFUnmapFileProc unmapProc) {
+  XTIFFEnsureMessagePolicy();
+  const char* module = "TIFFClientOpen";
+  if (mode == nullptr || (mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'a')) {
+    TIFFErrorExt(clientdata, module, "\"%s\": Bad mode", mode ? mode : "");
+    if (closeProc) closeProc(clientdata);
+    return nullptr;
+  }
+  if (mode[0] != 'r') {
+    // Writers and appenders open as the library opens them.
+    TIFF* tif = TIFFClientOpen(name, mode, clientdata, readProc, writeProc, seekProc, closeProc,
+                               sizeProc, mapProc, unmapProc);
+    if (tif == nullptr && closeProc) closeProc(clientdata);
+    return tif;
+  }
+
+  unsigned char header[8];
+  if (readProc(clientdata, header, 8) != 8) {
+    TIFFErrorExt(clientdata, name, "Cannot read TIFF header");
+    closeProc(clientdata);
+    return nullptr;
+  }
+  const uint16_t mark = uint16_t(header[0] | header[1] << 8);
+  if (mark != 0x4949 && mark != 0x4D4D) {
+    TIFFErrorExt(clientdata, name, "Not a TIFF file, bad magic number %d (0x%x)", mark, mark);
+    closeProc(clientdata);
+    return nullptr;
+  }
+  const uint16_t version = get16(header + 2, mark == 0x4D4D);
+  if (version != 42) {
+    TIFFErrorExt(clientdata, name, "Not a TIFF file, bad version number %d (0x%x)", version,
+                 version);
+    closeProc(clientdata);
+    return nullptr;
+  }
+  // The library reads the header again from the start.
+  seekProc(clientdata, 0, SEEK_SET);
+  std::string headerOnly = std::string(mode) + "h";
+  TIFF* tif = TIFFClientOpen(name, headerOnly.c_str(), clientdata, readProc, writeProc,
+                             seekProc, closeProc, sizeProc, mapProc, unmapProc);
+  if (tif == nullptr) {
+    closeProc(clientdata);
+    return nullptr;
+  }
+  // A header-only open has no directory yet; this one runs the tag extenders.
+  TIFFCreateDirectory(tif);
+  return tif;
+}
+
+uint32_t TIFFPrivateFirstDirectoryOffset(TIFF* tif) {
+  if (tif == nullptr) return 0;
+  thandle_t h = TIFFClientdata(tif);
+  unsigned char header[8];
+  if (TIFFGetSeekProc(tif)(h, 0, SEEK_SET) != 0) return 0;
+  if (TIFFGetReadProc(tif)(h, header, 8) != 8) return 0;
+  return get32(header + 4, header[0] == 'M');
+}

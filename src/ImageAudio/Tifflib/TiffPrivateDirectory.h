@@ -1,0 +1,26 @@
+// Opening a TIFF stream without reading a directory, and reading or writing one directory at
+// any offset through the handle's field list and the library's set-field call.
+#pragma once
+#include <tiffio.h>
+
+#include <cstdint>
+
+// As TIFFClientOpen, but mode 'r' only checks the header and sets up an empty directory.
+// On failure the client stream has been closed through closeProc.
+TIFF* TIFFClientOpenNoRead(const char* name, const char* mode, thandle_t clientdata,
+                           TIFFReadWriteProc readProc, TIFFReadWriteProc writeProc,
+                           TIFFSeekProc seekProc, TIFFCloseProc closeProc,
+                           TIFFSizeProc sizeProc, TIFFMapFileProc mapProc,
+                           TIFFUnmapFileProc unmapProc);
+
+// Replaces the current directory by the one at offset. 1 when read, 0 otherwise (offset 0
+// reads nothing and leaves the directory alone); failures go to the library's handlers.
+int TIFFReadPrivateDataSubDirectory(TIFF* tif, uint32_t offset);
+
+// Appends the current directory's extended fields as a directory at the end of the stream.
+// Returns its offset, 1 for a read-only handle, 0 on failure; then starts an empty directory.
+uint32_t TIFFWritePrivateDataSubDirectory(TIFF* tif);
+
+// The first-directory offset of the stream's header, read again through the client
+// procedures; 0 when unreadable.
+uint32_t TIFFPrivateFirstDirectoryOffset(TIFF* tif);

@@ -1,0 +1,246 @@
+// The JPEG graphics importer: bounds, data range (the real EOI, whatever surrounds it),
+// description, and robustness against damaged, truncated and foreign input.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "movie/image_fixtures.h"
+#include "movie/QuickTimeU.h"
+#include "toolbox/Core/MacMemory.h"
+#include "toolbox/Movies/GraphicsImport.h"
+#include "toolbox/Movies/JpegStructure.h"
+
+using namespace imagetest;
+using testsupport::ScratchDir;
+
+namespace {
+struct Opened {
+  GraphicsImportComponent ci = nullptr;
+  OSErr err = noErr;
+  explicit Opened(const FSSpec& spec) { err = GetGraphicsImporterForFile(&spec, &ci); }
+  ~Opened() {
+    if (ci) CloseComponent(ci);
+  }
+};
+
+std::string imageBytes(GraphicsImportComponent ci) {
+  unsigned long offset = 1, size = 0;
+  EXPECT_EQ(GraphicsImportGetDataOffsetAndSize(ci, &offset, &size), noErr);
+  std::string bytes(size, '\0');
+  EXPECT_EQ(GraphicsImportReadData(ci, bytes.data(), offset, size), noErr);
+  return bytes;
+}
+}  // namespace
+
+TEST(JpegImporter, DelimitsTheImageDataAndDescribesItForEveryKindOfStream) {
+  ScratchDir dir;
+  struct Case {
+    const char* name;
+    std::string file;    // what is on disk
+    std::string image;   // the SOI..EOI bytes that must be found
+    int width, height;
+    SInt16 depth;
+  };
+  std::string colour = encode(scene(160, 120, 3));
+  std::string grey = encode(scene(64, 48, 1));
+  std::string progressive = encode(scene(90, 70, 3), {85, true});
+  std::string restarts = encode(scene(100, 80, 3), {90, false, 1});
+  std::string exif = withExifThumbnail(colour);
+  std::string comment = withSegment(colour, 0xFE, std::string("fake end \xFF\xD9 inside a comment"));
+  std::vector<Case> cases = {
+      {"baseline colour", colour, colour, 160, 120, 24},
+      {"grey", grey, grey, 64, 48, 40},
+      {"progressive", progressive, progressive, 90, 70, 24},
+      {"restart markers", restarts, restarts, 100, 80, 24},
+      {"EXIF thumbnail with its own EOI", exif, exif, 160, 120, 24},
+      {"EOI bytes inside a comment", comment, comment, 160, 120, 24},
+      {"trailing garbage after EOI", colour + std::string("\xFF\xD9 trailer \xFF\xD8\xFF", 14), colour, 160, 120, 24},
+      {"fill bytes before a marker", colour.substr(0, 2) + "\xFF\xFF" + colour.substr(2), colour.substr(0, 2) + "\xFF\xFF" + colour.substr(2), 160, 120, 24},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NE(restarts.find("\xFF\xD1"), std::string::npos);
+    Opened imp(writeImage(dir, "photo.data", c.file));  // the name does not decide the format
+    ASSERT_EQ(imp.err, noErr);
+    Rect natural{}, source{};
+    ASSERT_EQ(GraphicsImportGetNaturalBounds(imp.ci, &natural), noErr);
+    ASSERT_EQ(GraphicsImportGetSourceRect(imp.ci, &source), noErr);
+    EXPECT_EQ(natural.top, 0);
+    EXPECT_EQ(natural.left, 0);
+    EXPECT_EQ(natural.right, c.width);
+    EXPECT_EQ(natural.bottom, c.height);
+    EXPECT_EQ(std::memcmp(&natural, &source, sizeof natural), 0);
+    MatrixRecord m{}, identity{};
+    SetIdentityMatrix(&identity);
+    ASSERT_EQ(GraphicsImportGetMatrix(imp.ci, &m), noErr);
+    EXPECT_EQ(std::memcmp(&m, &identity, sizeof m), 0);
+    EXPECT_EQ(imageBytes(imp.ci), c.image);
+
+    ImageDescriptionHandle desc = nullptr;
+    ASSERT_EQ(GraphicsImportGetImageDescription(imp.ci, &desc), noErr);
+    ASSERT_NE(desc, nullptr);
+    const ImageDescription& d = **desc;
+    EXPECT_EQ(d.idSize, 86);
+    EXPECT_EQ(d.cType, FOUR_CHAR_CODE("jpeg"));
+    EXPECT_EQ(d.vendor, SInt32(FOUR_CHAR_CODE("appl")));
+    EXPECT_EQ(d.version, 0);
+    EXPECT_EQ(d.revisionLevel, 0);
+    EXPECT_EQ(d.spatialQuality, codecNormalQuality);
+    EXPECT_EQ(d.width, c.width);
+    EXPECT_EQ(d.height, c.height);
+    EXPECT_EQ(d.hRes, 72 << 16);
+    EXPECT_EQ(d.vRes, 72 << 16);
+    EXPECT_EQ(d.dataSize, SInt32(c.image.size()));
+    EXPECT_EQ(d.frameCount, 1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(d.name + 1), d.name[0]), "Photo - JPEG");
+    EXPECT_EQ(d.depth, c.depth);
+    EXPECT_EQ(d.clutID, -1);
+    DisposeHandle(reinterpret_cast<Handle>(desc));
+  }
+}
+
+TEST(JpegImporter, StreamWithoutEndRunsToTheEndOfTheFile) {
+  ScratchDir dir;
+  std::string colour = encode(scene(160, 120, 3));
+  std::string cut = colour.substr(0, colour.size() * 2 / 3);
+  Opened imp(writeImage(dir, "cut.jpg", cut));
+  ASSERT_EQ(imp.err, noErr);
+  EXPECT_EQ(imageBytes(imp.ci), cut);
+  // Reads past the data are refused, not overrun.
+  char byte;
+  EXPECT_EQ(GraphicsImportReadData(imp.ci, &byte, cut.size(), 1), eofErr);
+  EXPECT_EQ(GraphicsImportReadData(imp.ci, &byte, ~0ul, 2), eofErr);
+}
+
+TEST(JpegImporter, RefusesWhatIsNotAReadableJpeg) {
+  ScratchDir dir;
+  std::string colour = encode(scene(40, 30, 3));
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  std::vector<Case> cases = {
+      {"empty", ""},
+      {"PNG", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)},
+      {"text", "just some words, no picture"},
+      {"SOI only", "\xFF\xD8"},
+      {"cut before the frame header", colour.substr(0, 20)},
+      {"no frame header before EOI", "\xFF\xD8\xFF\xFE" + be16(4) + "ab\xFF\xD9"},
+      {"zero width", headerOnlyJpeg(0, 10)},
+      {"segment length below 2", "\xFF\xD8\xFF\xE0" + be16(1) + "\xFF\xD9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Opened imp(writeImage(dir, "x.jpg", c.bytes));
+    EXPECT_NE(imp.err, noErr);
+    EXPECT_EQ(imp.ci, nullptr);
+    FSSpec spec = specFor(dir.file("x.jpg"));
+    EXPECT_EQ(QuickTimeU::GetImageDataFromFile(spec), nullptr);
+    EXPECT_EQ(QuickTimeU::GetImageDescFromFile(spec), nullptr);
+    short w = 5, h = 5;
+    EXPECT_NE(QuickTimeU::GetScaledDimension(spec, &w, &h, 600), 0);
+    EXPECT_EQ(w, 0);
+    EXPECT_EQ(h, 0);
+  }
+  FSSpec missing = specFor(dir.file("missing.jpg"));
+  Opened none(missing);
+  EXPECT_EQ(none.err, fnfErr);
+  mkdir(dir.file("folder.jpg").c_str(), 0755);
+  Opened folder(specFor(dir.file("folder.jpg")));
+  EXPECT_NE(folder.err, noErr);
+}
+
+TEST(JpegImporter, FrameTooLargeForARectangleKeepsItsProportions) {
+  ScratchDir dir;
+  Opened wide(writeImage(dir, "wide.jpg", headerOnlyJpeg(40000, 1000)));
+  ASSERT_EQ(wide.err, noErr);
+  Rect r{};
+  ASSERT_EQ(GraphicsImportGetNaturalBounds(wide.ci, &r), noErr);
+  EXPECT_EQ(r.right, 32767);
+  EXPECT_EQ(r.bottom, 819);  // 1000 × 32767 / 40000, rounded
+}
+
+TEST(JpegImporter, ImageInMemoryIsDescribedLikeTheSameFile) {
+  ScratchDir dir;
+  std::string bytes = withExifThumbnail(encode(scene(120, 90, 1)));
+  FSSpec spec = writeImage(dir, "g.jpg", bytes + "junk");
+  ImageDescriptionHandle fromFile = QuickTimeU::GetImageDescFromFile(spec);
+  ImageDescriptionHandle fromMemory = QuickTimeU::GetImageDescForImage(bytes.data(), bytes.size());
+  ASSERT_NE(fromFile, nullptr);
+  ASSERT_NE(fromMemory, nullptr);
+  EXPECT_EQ(std::memcmp(*fromFile, *fromMemory, 86), 0);
+  EXPECT_EQ((*fromMemory)->dataSize, SInt32(bytes.size()));
+  DisposeHandle(reinterpret_cast<Handle>(fromFile));
+  DisposeHandle(reinterpret_cast<Handle>(fromMemory));
+  std::string text = "not an image";
+  EXPECT_EQ(QuickTimeU::GetImageDescForImage(text.data(), text.size()), nullptr);
+  EXPECT_EQ(QuickTimeU::GetImageDescForImage(nullptr, 0), nullptr);
+}
+
+TEST(JpegImporter, DamagedStreamsNeverOverrunOrCrash) {
+  // Every truncation point and a spread of byte corruptions of a small progressive JPEG with
+  // restart markers and a thumbnail; each is opened, measured and exported.
+  ScratchDir dir;
+  std::string good = withExifThumbnail(encode(scene(48, 40, 3), {80, true, 1}));
+  FSSpec out = specFor(dir.file("out.jpg"));
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int trial = 0; trial < 400; ++trial) {
+    std::string bytes = good;
+    if (trial < 200) {
+      bytes.resize(good.size() * std::size_t(trial) / 200);
+    } else {
+      for (int k = 0; k < 1 + trial % 6; ++k) bytes[next() % bytes.size()] = char(next() >> 16);
+    }
+    std::vector<unsigned char> copy(bytes.begin(), bytes.end());
+    JpegLayout layout;
+    if (ParseJpegLayout(copy.data(), copy.size(), &layout) == noErr) {
+      EXPECT_LE(layout.dataSize, copy.size());
+    }
+    Opened imp(writeImage(dir, "d.jpg", bytes));
+    if (imp.err != noErr) continue;
+    imageBytes(imp.ci);
+    GraphicsExportComponent ex = nullptr;
+    ASSERT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypeJPEG, &ex), noErr);
+    GraphicsExportSetOutputFile(ex, &out);
+    GraphicsExportSetInputGraphicsImporter(ex, imp.ci);
+    unsigned long written = 0;
+    GraphicsExportDoExport(ex, &written);
+    CloseComponent(ex);
+  }
+}
+
+TEST(JpegImporter, EveryCorpusPhotographIsReadSafely) {
+  std::vector<std::string> files = testsupport::corpusJpegs();
+  if (files.empty()) GTEST_SKIP() << "corpus not present";
+  ScratchDir dir;
+  FSSpec out = specFor(dir.file("copy.jpg"));
+  int opened = 0, exported = 0;
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
+    FSSpec spec = specFor(path);
+    Opened imp(spec);
+    if (imp.err != noErr) continue;
+    ++opened;
+    std::string bytes = imageBytes(imp.ci);
+    ImageDescriptionHandle desc = nullptr;
+    ASSERT_EQ(GraphicsImportGetImageDescription(imp.ci, &desc), noErr);
+    EXPECT_EQ((*desc)->dataSize, SInt32(bytes.size()));
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8");
+    DisposeHandle(reinterpret_cast<Handle>(desc));
+    // A small scaled copy (written to scratch, never beside the corpus) exercises decoding;
+    // stripped or odd files may fail to decode, never crash.
+    QuickTimeU::AdjustImageInt(imp.ci, 0, SDimension32{64, 48}, SCALE_AUTO);
+    GraphicsExportComponent ex = nullptr;
+    ASSERT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypeJPEG, &ex), noErr);
+    GraphicsExportSetOutputFile(ex, &out);
+    GraphicsExportSetInputGraphicsImporter(ex, imp.ci);
+    unsigned long written = 0;
+    if (GraphicsExportDoExport(ex, &written) == noErr) ++exported;
+    CloseComponent(ex);
+  }
+  EXPECT_GT(opened, int(files.size()) / 2);
+  EXPECT_GT(exported, 0);
+  std::printf("corpus: %zu files, %d opened, %d exported\n", files.size(), opened, exported);
+}

@@ -1,0 +1,189 @@
+// Movie checks: atom walking over file bytes, and running the external readers on movie files.
+// Output of the tools is parsed from their plain key=value or text forms.
+#include "support/MovieChecks.h"
+
+#include <cstdlib>
+#include <sstream>
+
+#include "support/TestPaths.h"
+
+namespace moviechecks {
+
+using testsupport::run;
+using testsupport::shellQuote;
+
+std::uint32_t be32(const std::string& s, std::size_t at) {
+  if (at + 4 > s.size()) return 0;
+  return (std::uint32_t(std::uint8_t(s[at])) << 24) | (std::uint32_t(std::uint8_t(s[at + 1])) << 16) |
+         (std::uint32_t(std::uint8_t(s[at + 2])) << 8) | std::uint8_t(s[at + 3]);
+}
+
+std::uint16_t be16(const std::string& s, std::size_t at) {
+  if (at + 2 > s.size()) return 0;
+  return std::uint16_t((std::uint8_t(s[at]) << 8) | std::uint8_t(s[at + 1]));
+}
+
+std::vector<AtomRef> childAtoms(const std::string& bytes, std::size_t begin, std::size_t end) {
+  std::vector<AtomRef> atoms;
+  std::size_t p = begin;
+  while (p + 8 <= end) {
+    AtomRef a;
+    a.offset = p;
+    a.size = be32(bytes, p);
+    a.type = bytes.substr(p + 4, 4);
+    if (a.size == 1) {
+      if (p + 16 > end) break;
+      a.size = (std::uint64_t(be32(bytes, p + 8)) << 32) | be32(bytes, p + 12);
+      a.header = 16;
+    } else if (a.size == 0) {
+      a.size = end - p;
+    }
+    if (a.size < a.header || a.size > end - p) break;
+    atoms.push_back(a);
+    p += std::size_t(a.size);
+  }
+  return atoms;
+}
+
+std::string atomBody(const std::string& bytes, const std::string& path, bool* found) {
+  if (found) *found = false;
+  std::size_t begin = 0, end = bytes.size();
+  std::stringstream parts(path);
+  std::string part;
+  while (std::getline(parts, part, '/')) {
+    int nth = 1;
+    std::size_t hash = part.find('#');
+    if (hash != std::string::npos) {
+      nth = std::atoi(part.c_str() + hash + 1);
+      part = part.substr(0, hash);
+    }
+    bool matched = false;
+    for (const AtomRef& a : childAtoms(bytes, begin, end)) {
+      if (a.type == part && --nth == 0) {
+        begin = a.bodyBegin();
+        end = a.end();
+        matched = true;
+        break;
+      }
+    }
+    if (!matched) return "";
+  }
+  if (found) *found = true;
+  return bytes.substr(begin, end - begin);
+}
+
+std::vector<std::string> topLevelTypes(const std::string& bytes) {
+  std::vector<std::string> types;
+  for (const AtomRef& a : childAtoms(bytes, 0, bytes.size())) types.push_back(a.type);
+  return types;
+}
+
+std::vector<Stream> probeStreams(const std::string& path) {
+  std::string out;
+  run("ffprobe -v error -show_entries stream=codec_type,codec_name,duration,width,height,sample_rate,channels "
+      "-of compact=p=0:nk=0 " + shellQuote(path) + " 2>/dev/null",
+      &out);
+  std::vector<Stream> streams;
+  std::stringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty()) continue;
+    Stream s;
+    std::stringstream fields(line);
+    std::string field;
+    while (std::getline(fields, field, '|')) {
+      std::size_t eq = field.find('=');
+      if (eq == std::string::npos) continue;
+      std::string key = field.substr(0, eq), value = field.substr(eq + 1);
+      if (key == "codec_type") s.codecType = value;
+      else if (key == "codec_name") s.codecName = value;
+      else if (key == "duration") s.duration = std::atof(value.c_str());
+      else if (key == "width") s.width = std::atoi(value.c_str());
+      else if (key == "height") s.height = std::atoi(value.c_str());
+      else if (key == "sample_rate") s.sampleRate = std::atoi(value.c_str());
+      else if (key == "channels") s.channels = std::atoi(value.c_str());
+    }
+    streams.push_back(s);
+  }
+  return streams;
+}
+
+std::string decodePcm(const std::string& path) {
+  std::string out;
+  run("ffmpeg -v error -i " + shellQuote(path) + " -map 0:a -f s16le - 2>/dev/null", &out);
+  return out;
+}
+
+std::string copyFrame(const std::string& path) {
+  std::string out;
+  run("ffmpeg -v error -i " + shellQuote(path) + " -map 0:v -c copy -frames:v 1 -f image2 - 2>/dev/null", &out);
+  return out;
+}
+
+std::string decodeRgb(const std::string& path, int* width, int* height) {
+  std::string dims;
+  run("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 " + shellQuote(path) +
+          " 2>/dev/null",
+      &dims);
+  if (width && height && std::sscanf(dims.c_str(), "%d,%d", width, height) != 2) *width = *height = 0;
+  std::string out;
+  run("ffmpeg -v error -i " + shellQuote(path) + " -map 0:v -frames:v 1 -f rawvideo -pix_fmt rgb24 - 2>/dev/null",
+      &out);
+  return out;
+}
+
+std::string decodeRgbScaled(const std::string& path, int width, int height) {
+  std::string out;
+  run("ffmpeg -v error -i " + shellQuote(path) + " -map 0:v -frames:v 1 -vf scale=" + std::to_string(width) + ":" +
+          std::to_string(height) + ":flags=area -f rawvideo -pix_fmt rgb24 - 2>/dev/null",
+      &out);
+  return out;
+}
+
+std::vector<InfoTrack> mediainfoTracks(const std::string& path) {
+  std::vector<InfoTrack> tracks;
+  for (const char* kind : {"Audio", "Video"}) {
+    std::string out;
+    run(std::string("mediainfo --Inform=\"") + kind + ";%CodecID%|%Duration%\\n\" " + shellQuote(path) +
+            " 2>/dev/null",
+        &out);
+    std::stringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+      std::size_t bar = line.find('|');
+      if (bar == std::string::npos) continue;
+      tracks.push_back(InfoTrack{kind, line.substr(0, bar), std::atof(line.c_str() + bar + 1) / 1000.0});
+    }
+  }
+  return tracks;
+}
+
+DiscovererInfo discover(const std::string& path) {
+  DiscovererInfo info;
+  std::string out;
+  run("gst-discoverer-1.0 -v " + shellQuote(path) + " 2>/dev/null", &out);
+  std::stringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::size_t at = line.find("Duration: ");
+    int h = 0, m = 0;
+    double s = 0;
+    if (at != std::string::npos && std::sscanf(line.c_str() + at + 10, "%d:%d:%lf", &h, &m, &s) == 3)
+      info.durationSeconds = h * 3600 + m * 60 + s;
+    std::size_t first = line.find_first_not_of(' ');
+    if (first == std::string::npos) continue;
+    std::string word = line.substr(first);
+    if (word.rfind("audio:", 0) == 0 || word.rfind("audio #", 0) == 0) info.streams.push_back("audio");
+    if (word.rfind("video:", 0) == 0 || word.rfind("video #", 0) == 0) info.streams.push_back("video");
+  }
+  return info;
+}
+
+double meanAbsDifference(const std::string& a, const std::string& b) {
+  if (a.size() != b.size() || a.empty()) return 1e9;
+  double total = 0;
+  for (std::size_t k = 0; k < a.size(); ++k) total += std::abs(int(std::uint8_t(a[k])) - int(std::uint8_t(b[k])));
+  return total / double(a.size());
+}
+
+}  // namespace moviechecks

@@ -1,0 +1,224 @@
+// The WAVE movie importer: every supported kind decodes to the samples ffmpeg decodes from the
+// same file; damaged, odd and hostile files are read as far as they go, or add nothing.
+#include <gtest/gtest.h>
+
+#include "movie/QuickTimeU.h"
+#include "support/Fixtures.h"
+#include "support/JpegBuilder.h"
+#include "support/MovieChecks.h"
+#include "support/TestPaths.h"
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/MacMemory.h"
+#include "toolbox/Movies/Movies.h"
+
+using fixtures::WaveKind;
+using testsupport::le16;
+using testsupport::le32;
+using testsupport::ScratchDir;
+
+namespace {
+
+struct Imported {
+  ComponentResult result = 0;
+  TimeValue added = 0;
+  long tracks = 0;
+  TimeScale mediaScale = 0;
+  long frames = 0;
+  std::string moviePath;  // flattened, when something was added
+};
+
+// Imports the WAVE bytes from a file into a fresh movie file and flattens it.
+Imported importWave(const ScratchDir& dir, const std::string& wave) {
+  Imported r;
+  testsupport::writeFile(dir.file("in.wav"), wave);
+  FSSpec waveSpec, working, target;
+  FSpFromPath(dir.file("in.wav"), &waveSpec);
+  FSpFromPath(dir.file("working.mov"), &working);
+  FSpFromPath(dir.file("out.mov"), &target);
+  short ref = 0;
+  Movie movie = nullptr;
+  EXPECT_EQ(CreateMovieFile(&working, FOUR_CHAR_CODE("TVOD"), smCurrentScript, createMovieFileDeleteCurFile, &ref,
+                            &movie),
+            noErr);
+  ComponentInstance importer = OpenDefaultComponent(MovieImportType, kQTFileTypeWave);
+  Track used = nullptr;
+  long flags = 0;
+  r.result = MovieImportFile(importer, &waveSpec, movie, nullptr, &used, 0, &r.added, movieImportCreateTrack, &flags);
+  CloseComponent(importer);
+  r.tracks = GetMovieTrackCount(movie);
+  if (used) {
+    Media media = GetTrackMedia(used);
+    r.mediaScale = GetMediaTimeScale(media);
+    r.frames = GetMediaSampleCount(media);
+    short resId = movieInDataForkResID;
+    AddMovieResource(movie, ref, &resId, nullptr);
+    Movie flat = FlattenMovieData(movie, flattenAddMovieToDataFork, &target, FOUR_CHAR_CODE("TVOD"), smSystemScript,
+                                  createMovieFileDeleteCurFile);
+    if (flat) {
+      DisposeMovie(flat);
+      r.moviePath = dir.file("out.mov");
+    }
+  }
+  CloseMovieFile(ref);
+  DisposeMovie(movie);
+  return r;
+}
+
+std::string chunk(const std::string& id, const std::string& body) {
+  std::string c = id + le32(std::uint32_t(body.size())) + body;
+  if (body.size() % 2) c += '\0';
+  return c;
+}
+std::string riff(const std::string& chunks) { return "RIFF" + le32(std::uint32_t(chunks.size() + 4)) + "WAVE" + chunks; }
+std::string fmt(unsigned tag, unsigned channels, unsigned rate, unsigned blockAlign, unsigned bits,
+                const std::string& extra = "") {
+  return le16(std::uint16_t(tag)) + le16(std::uint16_t(channels)) + le32(rate) + le32(rate * blockAlign) +
+         le16(std::uint16_t(blockAlign)) + le16(std::uint16_t(bits)) + extra;
+}
+
+// The fixture's chunks, for rearranging: "fmt " body and the data body.
+struct WaveParts {
+  std::string format, data;
+};
+WaveParts split(const std::string& wave) {
+  WaveParts p;
+  std::size_t at = 12;
+  while (at + 8 <= wave.size()) {
+    std::string id = wave.substr(at, 4);
+    std::uint32_t size = std::uint32_t(std::uint8_t(wave[at + 4])) | (std::uint32_t(std::uint8_t(wave[at + 5])) << 8) |
+                         (std::uint32_t(std::uint8_t(wave[at + 6])) << 16) |
+                         (std::uint32_t(std::uint8_t(wave[at + 7])) << 24);
+    if (id == "fmt ") p.format = wave.substr(at + 8, size);
+    if (id == "data") p.data = wave.substr(at + 8, size);
+    at += 8 + size + (size & 1);
+  }
+  return p;
+}
+
+void expectSameSamplesAsFfmpeg(const Imported& r, const std::string& wavePath) {
+  if (!testsupport::haveTool("ffmpeg")) return;
+  ASSERT_FALSE(r.moviePath.empty());
+  std::string expected = moviechecks::decodePcm(wavePath);
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(moviechecks::decodePcm(r.moviePath), expected);
+}
+
+class EveryKind : public testing::TestWithParam<WaveKind> {};
+
+TEST_P(EveryKind, DecodesSampleForSampleAsFfmpegDoes) {
+  if (!fixtures::haveWaveKind(GetParam())) GTEST_SKIP() << "sox missing";
+  ScratchDir dir;
+  for (fixtures::WaveSpec spec : {fixtures::WaveSpec{1.3, 8000}, fixtures::WaveSpec{0.7, 22050}}) {
+    std::string wave = fixtures::makeWave(GetParam(), spec);
+    Imported r = importWave(dir, wave);
+    ASSERT_EQ(r.result, noErr);
+    EXPECT_EQ(r.mediaScale, spec.rate);
+    EXPECT_EQ(r.added, (r.frames * 600 + spec.rate - 1) / spec.rate);  // rounded up, never cut short
+    EXPECT_NEAR(double(r.frames) / spec.rate, spec.seconds, 0.07);
+    expectSameSamplesAsFfmpeg(r, dir.file("in.wav"));
+    // From memory the same bytes give the same sound.
+    Movie movie = NewMovie(0);
+    EXPECT_EQ(QuickTimeU::ImportWAVDataFromMemory(movie, wave.data(), long(wave.size())), r.added);
+    DisposeMovie(movie);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, EveryKind,
+                         testing::Values(WaveKind::pcm8, WaveKind::pcm16Mono, WaveKind::pcm16Stereo, WaveKind::muLaw,
+                                         WaveKind::aLaw, WaveKind::imaAdpcm, WaveKind::msAdpcm),
+                         [](const testing::TestParamInfo<WaveKind>& info) { return fixtures::waveKindName(info.param); });
+
+TEST(WaveImport, ReadsDamagedFilesAsFarAsTheyGo) {
+  ScratchDir dir;
+  WaveParts ima = split(fixtures::makeWave(WaveKind::imaAdpcm));
+  ASSERT_EQ(ima.data.size() % 256, 0u);
+  const std::size_t blocks = ima.data.size() / 256;
+
+  // A data chunk that claims more than the file holds, cut inside the last block: the whole
+  // samples of the short block are kept (4 header bytes, then 8 samples per 4 bytes).
+  std::string cut = riff(chunk("fmt ", ima.format) + "data" + le32(std::uint32_t(ima.data.size() + 5000)) +
+                         ima.data.substr(0, (blocks - 1) * 256 + 4 + 4 * 10 + 3));
+  Imported r = importWave(dir, cut);
+  ASSERT_EQ(r.result, noErr);
+  EXPECT_EQ(r.frames, long((blocks - 1) * 505 + 1 + 80));
+  expectSameSamplesAsFfmpeg(r, dir.file("in.wav"));
+
+  // Chunks the importer does not know, of odd size with their pad bytes, and data before format.
+  WaveParts pcm = split(testsupport::pcmWave(2, 16, 8000, 777));
+  r = importWave(dir, riff(chunk("LIST", "abc") + chunk("data", pcm.data) + chunk("junk", "x") +
+                           chunk("fmt ", pcm.format)));
+  ASSERT_EQ(r.result, noErr);
+  EXPECT_EQ(r.frames, 777);
+  // ffmpeg itself gives up on this layout; 16-bit PCM must come out as the very data bytes.
+  if (testsupport::haveTool("ffmpeg")) {
+    EXPECT_EQ(moviechecks::decodePcm(r.moviePath), pcm.data);
+  }
+
+  // A trailing partial frame is dropped, not read past.
+  r = importWave(dir, riff(chunk("fmt ", pcm.format) + chunk("data", pcm.data.substr(0, 4 * 100 + 3))));
+  EXPECT_EQ(r.frames, 100);
+
+  // WAVE_FORMAT_EXTENSIBLE carrying 16-bit PCM.
+  std::string guid = le16(1) + std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+  std::string extensible = fmt(0xFFFE, 2, 8000, 4, 16, le16(22) + le16(16) + le32(3) + guid);
+  r = importWave(dir, riff(chunk("fmt ", extensible) + chunk("data", pcm.data)));
+  ASSERT_EQ(r.result, noErr);
+  EXPECT_EQ(r.frames, 777);
+  expectSameSamplesAsFfmpeg(r, dir.file("in.wav"));
+}
+
+TEST(WaveImport, FilesWithoutUsableAudioAddNothing) {
+  ScratchDir dir;
+  WaveParts pcm = split(testsupport::pcmWave(1, 16, 8000, 100));
+  std::string guidFloat = le16(3) + std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+  const struct {
+    const char* what;
+    std::string wave;
+  } cases[] = {
+      {"empty file", ""},
+      {"not RIFF", "RIFX" + std::string(40, '\0')},
+      {"no data chunk", riff(chunk("fmt ", pcm.format))},
+      {"no format chunk", riff(chunk("data", pcm.data))},
+      {"empty data", riff(chunk("fmt ", pcm.format) + chunk("data", ""))},
+      {"short format", riff(chunk("fmt ", pcm.format.substr(0, 12)) + chunk("data", pcm.data))},
+      {"rate too high for the description", riff(chunk("fmt ", fmt(1, 1, 96000, 2, 16)) + chunk("data", pcm.data))},
+      {"rate 0", riff(chunk("fmt ", fmt(1, 1, 0, 2, 16)) + chunk("data", pcm.data))},
+      {"three channels", riff(chunk("fmt ", fmt(1, 3, 8000, 6, 16)) + chunk("data", pcm.data))},
+      {"24-bit", riff(chunk("fmt ", fmt(1, 1, 8000, 3, 24)) + chunk("data", pcm.data))},
+      {"IEEE float", riff(chunk("fmt ", fmt(3, 1, 8000, 4, 32)) + chunk("data", pcm.data))},
+      {"extensible float", riff(chunk("fmt ", fmt(0xFFFE, 1, 8000, 4, 32, le16(22) + le16(32) + le32(4) + guidFloat)) +
+                                chunk("data", pcm.data))},
+      {"IMA block smaller than its header", riff(chunk("fmt ", fmt(0x11, 2, 8000, 4, 4, le16(2) + le16(1))) +
+                                                 chunk("data", pcm.data))},
+      {"IMA block size 0", riff(chunk("fmt ", fmt(0x11, 1, 8000, 0, 4, le16(2) + le16(505))) + chunk("data", pcm.data))},
+      {"MS ADPCM with a huge coefficient count",
+       riff(chunk("fmt ", fmt(2, 1, 8000, 256, 4, le16(4) + le16(500) + le16(65535))) + chunk("data", std::string(3, 0)))},
+  };
+  for (const auto& c : cases) {
+    Imported r = importWave(dir, c.wave);
+    EXPECT_NE(r.result, noErr) << c.what;
+    EXPECT_EQ(r.added, 0) << c.what;
+    EXPECT_EQ(r.tracks, 0) << c.what;  // no empty track left behind
+  }
+}
+
+TEST(WaveImport, MediaFromMemoryBelongsToItsOwnMovie) {
+  std::string wave = fixtures::makeWave(WaveKind::muLaw, {.seconds = 0.5, .rate = 8000});
+  Media media = nullptr;
+  long added = QuickTimeU::GetMediaFromPtr(wave.data(), long(wave.size()), &media);
+  EXPECT_EQ(added, 300);
+  ASSERT_NE(media, nullptr);
+  EXPECT_EQ(GetMediaType(media), SoundMediaType);
+  EXPECT_EQ(GetMediaSampleCount(media), 4000);
+  DisposeMovie(GetTrackMovie(GetMediaTrack(media)));
+
+  std::string junk = "not a wave at all";
+  EXPECT_EQ(QuickTimeU::GetMediaFromPtr(junk.data(), long(junk.size()), &media), 0);
+  EXPECT_EQ(media, nullptr);
+  Movie movie = NewMovie(0);
+  EXPECT_EQ(QuickTimeU::ImportWAVDataFromMemory(movie, nullptr, 0), 0);
+  EXPECT_EQ(GetMovieTrackCount(movie), 0);
+  DisposeMovie(movie);
+}
+
+}  // namespace

@@ -33,12 +33,14 @@ inline Picture scene(int width, int height, int channels) {
       double u = double(x) / width, v = double(y) / height;
       double r = std::hypot(u - 0.4, v - 0.6);
       double ring = 0.5 + 0.5 * std::sin(r * 40.0);
+      // Texture a few pixels across: it aliases visibly under point sampling.
+      double fine = 0.5 + 0.5 * std::sin(x * 0.9) * std::sin(y * 1.3);
       std::uint8_t* d = p.px.data() + (std::size_t(y) * width + x) * channels;
       if (channels == 1) {
-        d[0] = std::uint8_t(40 + 120 * u + 80 * ring * v);
+        d[0] = std::uint8_t(20 + 100 * u + 60 * ring * v + 70 * fine);
       } else {
-        d[0] = std::uint8_t(255 * u);
-        d[1] = std::uint8_t(200 * v + 55 * ring);
+        d[0] = std::uint8_t(155 * u + 100 * fine);
+        d[1] = std::uint8_t(150 * v + 55 * ring + 50 * fine);
         d[2] = std::uint8_t(255 * (1 - u) * ring);
       }
     }

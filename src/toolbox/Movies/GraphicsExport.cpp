@@ -70,15 +70,16 @@ OSErr DrawThroughMatrix(const GraphicsImporterComponent& importer, PixelImage* o
   bool turned = a == 0 && d == 0 && b != 0 && c != 0;
   if (!upright && !turned) return codecUnimpErr;
 
+  // The size comes from the exact extent, so a turned picture has the same size either way.
   std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
   for (std::int64_t x : {std::int64_t(src.left), std::int64_t(src.right)}) {
     for (std::int64_t y : {std::int64_t(src.top), std::int64_t(src.bottom)}) {
-      std::int64_t px = roundFixed(a * x + c * y + tx), py = roundFixed(b * x + d * y + ty);
+      std::int64_t px = a * x + c * y + tx, py = b * x + d * y + ty;
       minX = std::min(minX, px), maxX = std::max(maxX, px);
       minY = std::min(minY, py), maxY = std::max(maxY, py);
     }
   }
-  std::int64_t width = maxX - minX, height = maxY - minY;
+  std::int64_t width = roundFixed(maxX - minX), height = roundFixed(maxY - minY);
   if (width <= 0 || height <= 0) return invalidRect;
   if (width > kMaxExportSide || height > kMaxExportSide || width * height > kMaxExportPixels) return memFullErr;
 

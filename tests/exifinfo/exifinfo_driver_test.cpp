@@ -89,8 +89,10 @@ TEST_F(Convert2MovExtraction, RecordingRoundTripsInEveryPieceLayout) {
       for (double f : layout.cuts) cuts.push_back(UInt32(f * streamSize));
       const std::string image = photo(fpxrPieces(rec.wave, cuts, layout.order));
       Convert2Mov driver;
-      EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), image, 600), 0) << rec.name << ", " << layout.name;
+      auto wavePath = driver.extractAudioFromExifForFile(image);
+      ASSERT_TRUE(wavePath.has_value()) << rec.name << ", " << layout.name;
       const auto& report = driver.lastReport();
+      EXPECT_EQ(report.wavePath, *wavePath);
       EXPECT_TRUE(report.imageFound);
       EXPECT_TRUE(report.imageReadable);
       EXPECT_EQ(report.audioBlocks, layout.order.size()) << rec.name << ", " << layout.name;
@@ -114,7 +116,7 @@ TEST_F(Convert2MovExtraction, LongRecordingAcrossFullSegments) {
   std::vector<size_t> order{0};
   for (size_t i = cuts.size(); i >= 1; --i) order.push_back(i);
   Convert2Mov driver;
-  EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), photo(fpxrPieces(wave, cuts, order)), 0), 0);
+  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, cuts, order))).has_value());
   ASSERT_TRUE(driver.lastReport().waveWritten);
   EXPECT_TRUE(readFile(driver.lastReport().wavePath) == wave);
 }
@@ -125,7 +127,7 @@ TEST_F(Convert2MovExtraction, SoxRecordingRoundTrips) {
   ASSERT_EQ(run("sox -n -r 8000 -c 1 -e ima-adpcm " + shellQuote(wavPath) + " synth 2.5 sine 440 2>/dev/null"), 0);
   const std::string wave = readFile(wavPath);
   Convert2Mov driver;
-  EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), photo(fpxrPieces(wave, {3000, 1500}, {0, 2, 1})), 0), 0);
+  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, {3000, 1500}, {0, 2, 1}))).has_value());
   ASSERT_TRUE(driver.lastReport().waveWritten);
   EXPECT_TRUE(readFile(driver.lastReport().wavePath) == wave);
   EXPECT_EQ(driver.lastReport().audioSeconds, 3u);
@@ -144,6 +146,7 @@ TEST_F(Convert2MovExtraction, NothingToConvertWritesNothing) {
   EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), "", 600), 0);
   EXPECT_FALSE(driver.extractAudioFromExifForFile(scratch_.file("photo.jpg")).has_value());
   EXPECT_TRUE(tmpNames().empty());
+  EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
 }
 
 TEST_F(Convert2MovExtraction, PlantedLinksAreNeverFollowed) {
@@ -156,7 +159,7 @@ TEST_F(Convert2MovExtraction, PlantedLinksAreNeverFollowed) {
   }
   const std::string wave = imaAdpcmWave(8000, 20);
   Convert2Mov driver;
-  EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), photo(fpxrPieces(wave, {2000}, {0, 1})), 0), 0);
+  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, {2000}, {0, 1}))).has_value());
   EXPECT_EQ(readFile(victim), "precious");
   ASSERT_TRUE(driver.lastReport().waveWritten);
   struct stat st {};
@@ -181,6 +184,7 @@ TEST_F(Convert2MovExtraction, NoFreeNameIsAFailure) {
   EXPECT_FALSE(driver.lastReport().waveWritten);
   EXPECT_EQ(readFile(victim), "precious");
   EXPECT_EQ(tmpNames().size(), 4000u);
+  EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
 }
 
 TEST_F(Convert2MovExtraction, FailedWriteRemovesThePartialFile) {
@@ -199,6 +203,7 @@ TEST_F(Convert2MovExtraction, FailedWriteRemovesThePartialFile) {
   EXPECT_NE(status, 0);
   EXPECT_FALSE(driver.lastReport().waveWritten);
   EXPECT_TRUE(tmpNames().empty());
+  EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
 }
 
 }  // namespace

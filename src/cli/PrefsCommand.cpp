@@ -1,10 +1,60 @@
-// Placeholder for a subcommand whose subsystem is still being built.
-// It answers bad usage with a clear line until the real command replaces this file.
+// "prefs get|set Resize_QT_Image": shows or changes the one preference, in the per-user key file.
+// The running application reads it at launch, so a change applies from its next start.
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "Controller.h"
 #include "cli/Commands.h"
+#include "toolbox/Preferences/CFPreferences.h"
 
-int runPrefsCommand(const std::vector<std::string>&) {
-  std::fprintf(stderr, "still2mov: this command is not available in this build\n");
+namespace {
+
+int usage() {
+  std::fprintf(stderr, "Usage: still2mov prefs get %s\n       still2mov prefs set %s true|false\n", kResizePreferenceKey,
+               kResizePreferenceKey);
   return 2;
+}
+
+int get() {
+  CFPreferencesAppSynchronize(kPreferenceDomain);
+  Boolean valid = false;
+  Boolean value = CFPreferencesGetAppBooleanValue(kResizePreferenceKey, kPreferenceDomain, &valid);
+  std::optional<std::string> stored = CFPreferencesCopyAppValue(kResizePreferenceKey, kPreferenceDomain);
+  std::printf("%s\n", valid ? (value ? "true" : "false") : "true");
+  if (!stored)
+    std::fprintf(stderr, "still2mov: %s is not set; the default is true\n", kResizePreferenceKey);
+  else if (!valid)
+    std::fprintf(stderr, "still2mov: %s holds \"%s\", which is not true or false; the default true applies\n",
+                 kResizePreferenceKey, stored->c_str());
+  return 0;
+}
+
+int set(const std::string& text) {
+  // The same forms the reader accepts, stored in one spelling.
+  Boolean value = false;
+  const bool valid = CFPreferencesParseBoolean(text, &value);
+  if (!valid) {
+    std::fprintf(stderr, "still2mov: %s takes true or false, not \"%s\"\n", kResizePreferenceKey, text.c_str());
+    return 2;
+  }
+  CFPreferencesSetAppValue(kResizePreferenceKey, std::string(value ? "true" : "false"), kPreferenceDomain);
+  if (!CFPreferencesAppSynchronize(kPreferenceDomain)) {
+    std::fprintf(stderr, "still2mov: cannot write %s\n", CFPreferencesPathForApp(kPreferenceDomain).c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int runPrefsCommand(const std::vector<std::string>& args) {
+  if (args.size() >= 2 && args[1] != kResizePreferenceKey) {
+    std::fprintf(stderr, "still2mov: unknown preference %s (the one preference is %s)\n", args[1].c_str(),
+                 kResizePreferenceKey);
+    return 2;
+  }
+  if (args.size() == 2 && args[0] == "get") return get();
+  if (args.size() == 3 && args[0] == "set") return set(args[2]);
+  return usage();
 }

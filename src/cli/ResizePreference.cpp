@@ -1,5 +1,12 @@
-// The resize preference that a plain conversion falls back on.
-// Until preferences are stored, scaling is on, as it is when the preference is unset.
+// The resize preference that a plain conversion falls back on: the stored Resize_QT_Image,
+// and scaling on when it is unset or holds no boolean.
+#include "Controller.h"
 #include "cli/Commands.h"
+#include "toolbox/Preferences/CFPreferences.h"
 
-bool defaultResizePreference() { return true; }
+bool defaultResizePreference() {
+  CFPreferencesAppSynchronize(kPreferenceDomain);
+  Boolean valid = false;
+  Boolean value = CFPreferencesGetAppBooleanValue(kResizePreferenceKey, kPreferenceDomain, &valid);
+  return valid ? value != 0 : true;
+}

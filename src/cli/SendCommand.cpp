@@ -1,10 +1,96 @@
-// Placeholder for a subcommand whose subsystem is still being built.
-// It answers bad usage with a clear line until the real command replaces this file.
+// "send PHOTO...": what the camera import module does, one 'Itnt'/'St2M' event per photograph
+// with an alias to it, to the application's bus name (the bus starts the application if needed).
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "Controller.h"
 #include "cli/Commands.h"
+#include "toolbox/AppleEvents/AppleEvents.h"
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Files/Aliases.h"
 
-int runSendCommand(const std::vector<std::string>&) {
-  std::fprintf(stderr, "still2mov: this command is not available in this build\n");
-  return 2;
+namespace {
+
+const char* sendErrorText(OSErr err) {
+  switch (err) {
+    case procNotFound: return "the application is not running and could not be started";
+    case connectionInvalid: return "no session bus";
+    case errAETimeout: return "the application did not answer in time";
+    case errAEEventNotHandled: return "the application does not take this request";
+    default: return "the request could not be sent";
+  }
+}
+
+// 0 sent (and, with a reply, served without error), 1 a failure reported for this photograph.
+int sendOne(const std::string& photo, bool wantReply) {
+  AliasHandle alias = nullptr;
+  OSErr err = NewAliasFromPath(photo.c_str(), &alias);
+  if (err != noErr) {
+    std::fprintf(stderr, "still2mov: %s: %s (error %d)\n", photo.c_str(),
+                 err == fnfErr ? "no such file" : "cannot refer to it", int(err));
+    return 1;
+  }
+  AEAddressDesc target;
+  const std::string app = kStill2movApplicationID;
+  AECreateDesc(typeApplicationBundleID, app.data(), Size(app.size()), &target);
+  AppleEvent event, reply;
+  AECreateAppleEvent(kPTPEventClass, kPTPConvertEventID, &target, kAutoGenerateReturnID, kAnyTransactionID, &event);
+  AEDisposeDesc(&target);
+  AEPutParamPtr(&event, keyDirectObject, typeAlias, *reinterpret_cast<Handle>(alias), GetAliasSize(alias));
+  DisposeAlias(alias);
+
+  err = AESend(&event, &reply, (wantReply ? kAEWaitReply : kAENoReply) | kAENeverInteract);
+  AEDisposeDesc(&event);
+  int status = 0;
+  if (err != noErr) {
+    std::fprintf(stderr, "still2mov: %s: %s (error %d)\n", photo.c_str(), sendErrorText(err), int(err));
+    status = 1;
+  } else {
+    SInt32 number = 0;
+    DescType type;
+    Size size = 0;
+    const bool hasNumber =
+        AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, &type, &number, sizeof number, &size) == noErr;
+    std::string text;
+    AEDesc textDesc;
+    if (AEGetParamDesc(&reply, keyErrorString, typeUTF8Text, &textDesc) == noErr) {
+      text.resize(size_t(AEGetDescDataSize(&textDesc)));
+      if (!text.empty()) AEGetDescData(&textDesc, text.data(), Size(text.size()));
+      AEDisposeDesc(&textDesc);
+    }
+    if (hasNumber || !text.empty()) {
+      std::fprintf(stderr, "still2mov: %s: errn %d, errs \"%s\"\n", photo.c_str(), int(number), text.c_str());
+      status = 1;
+    }
+  }
+  AEDisposeDesc(&reply);
+  return status;
+}
+
+}  // namespace
+
+int runSendCommand(const std::vector<std::string>& args) {
+  bool wantReply = true, optionsDone = false;
+  std::vector<std::string> photos;
+  for (const std::string& a : args) {
+    if (!optionsDone && a == "--") {
+      optionsDone = true;
+    } else if (!optionsDone && a == "--no-reply") {
+      wantReply = false;
+    } else if (!optionsDone && !a.empty() && a[0] == '-') {
+      std::fprintf(stderr, "still2mov: unknown option %s\n", a.c_str());
+      return 2;
+    } else {
+      photos.push_back(a);
+    }
+  }
+  if (photos.empty()) {
+    std::fprintf(stderr, "Usage: still2mov send [--no-reply] PHOTO...\n");
+    return 2;
+  }
+  int status = 0;
+  for (const std::string& photo : photos)
+    if (sendOne(photo, wantReply) != 0) status = 1;
+  return status;
 }

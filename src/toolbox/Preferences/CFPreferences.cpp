@@ -107,16 +107,23 @@ Boolean CFPreferencesGetAppBooleanValue(const std::string& key, const std::strin
   const Domain& d = loaded(applicationID);
   auto it = d.values.find(key);
   if (it == d.values.end()) return false;
-  const std::string v = trimmedLower(it->second);
-  bool valid = true, value = false;
-  if (v == "true" || v == "yes" || v == "1")
-    value = true;
-  else if (v == "false" || v == "no" || v == "0")
-    value = false;
-  else
-    valid = false;
+  Boolean value = false;
+  const bool valid = CFPreferencesParseBoolean(it->second, &value);
   if (keyExistsAndHasValidFormat) *keyExistsAndHasValidFormat = valid;
   return valid && value;
+}
+
+bool CFPreferencesParseBoolean(const std::string& text, Boolean* value) {
+  const std::string v = trimmedLower(text);
+  if (v == "true" || v == "yes" || v == "1") {
+    *value = true;
+    return true;
+  }
+  if (v == "false" || v == "no" || v == "0") {
+    *value = false;
+    return true;
+  }
+  return false;
 }
 
 std::optional<std::string> CFPreferencesCopyAppValue(const std::string& key, const std::string& applicationID) {

@@ -25,5 +25,8 @@ std::optional<std::string> CFPreferencesCopyAppValue(const std::string& key, con
 void CFPreferencesSetAppValue(const std::string& key, const std::optional<std::string>& value,
                               const std::string& applicationID);
 
+// Reads text in one of the boolean forms above; false when it is none of them.
+bool CFPreferencesParseBoolean(const std::string& text, Boolean* value);
+
 // Where a domain is stored.
 std::string CFPreferencesPathForApp(const std::string& applicationID);

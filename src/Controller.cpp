@@ -1,0 +1,108 @@
+// The application controller: one per process, on the main thread; every request is converted
+// synchronously, and the first one served arms a one-shot quit timer that nothing postpones.
+#include "Controller.h"
+
+#include "Convert2Mov.h"
+#include "toolbox/AppKit/NSLog.h"
+#include "toolbox/AppKit/NSOpenPanel.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
+#include "toolbox/AppKit/NSTimer.h"
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/MacMemory.h"
+#include "toolbox/CoreFoundation/CFURL.h"
+#include "toolbox/Files/Aliases.h"
+#include "toolbox/Preferences/CFPreferences.h"
+
+Controller::Controller() {
+  // The handler goes in when the first event is about to be dispatched, so that even the event
+  // that launched the process reaches it.
+  NSNotificationCenter::defaultCenter().addObserver(
+      this, [this](const NSNotification& n) { registerEvents(n); }, NSAppleEventManagerWillProcessFirstEventNotification,
+      nullptr);
+  CFPreferencesAppSynchronize(kPreferenceDomain);
+  Boolean valid = false;
+  Boolean value = CFPreferencesGetAppBooleanValue(kResizePreferenceKey, kPreferenceDomain, &valid);
+  m_bResize = valid ? value : true;
+  m_c2m = std::make_unique<Convert2Mov>();
+}
+
+Controller::~Controller() {
+  NSNotificationCenter::defaultCenter().removeObserver(this);
+  NSAppleEventManager::sharedAppleEventManager().removeEventHandler(kPTPEventClass, kPTPConvertEventID);
+  if (m_terminationTimer) m_terminationTimer->invalidate();  // its action points back here
+}
+
+void Controller::registerEvents(const NSNotification&) {
+  NSAppleEventManager::sharedAppleEventManager().setEventHandler(
+      [this](const NSAppleEventDescriptor& event, NSAppleEventDescriptor& reply) {
+        handleAppleEventFromPTPModule(event, reply);
+      },
+      kPTPEventClass, kPTPConvertEventID);
+}
+
+std::string Controller::moviePathForImage(const std::string& imagePath) {
+  return NSStringByDeletingPathExtension(imagePath) + ".mov";
+}
+
+SInt32 Controller::convert(const std::string& imagePath) {
+  if (!m_c2m) return paramErr;  // the driver is gone once termination has begun
+  return m_c2m->createMovie(moviePathForImage(imagePath), imagePath, resizeTarget());
+}
+
+void Controller::handleAppleEventFromPTPModule(const NSAppleEventDescriptor& event, NSAppleEventDescriptor& reply) {
+  std::optional<NSAppleEventDescriptor> direct = event.descriptorForKeyword(keyDirectObject);
+  if (direct && direct->descriptorType() == typeAlias) {
+    const std::string record = direct->data();
+    Handle block = NewHandle(Size(record.size()));
+    if (block != nullptr) {
+      BlockMoveData(record.data(), *block, Size(record.size()));
+      FSRef ref;
+      Boolean wasChanged = false;
+      OSErr status = FSResolveAliasWithMountFlags(nullptr, reinterpret_cast<AliasHandle>(block), &ref, &wasChanged,
+                                                  kResolveAliasFileNoUI);
+      DisposeHandle(block);
+      if (status == noErr) {
+        CFURLRef url = CFURLCreateFromFSRef(kCFAllocatorDefault, &ref);
+        const std::string path = CFURLCopyFileSystemPath(url, kCFURLPOSIXPathStyle);
+        if (url) CFRelease(url);
+        NSLog("Path: %s", path.c_str());
+        convert(path);  // a failed conversion is not the sender's concern
+      } else if (reply.descriptorType() != typeNull) {
+        reply.setParamDescriptor(NSAppleEventDescriptor::descriptorWithInt32(status), keyErrorNumber);
+        reply.setParamDescriptor(NSAppleEventDescriptor::descriptorWithString(kReplyErrorString), keyErrorString);
+      }
+    }
+  }
+  armTerminationTimer();
+}
+
+bool Controller::applicationOpenFile(NSApplication*, const std::string& filename) {
+  SInt32 status = convert(filename);
+  armTerminationTimer();
+  return status == 0;
+}
+
+void Controller::openFile(const void*) {
+  std::unique_ptr<NSOpenPanel> panel = NSOpenPanel::openPanel();
+  panel->setAllowsMultipleSelection(false);
+  if (panel->runModalForDirectory(NSHomeDirectory(), "", {"JPG"}) != NSOKButton) return;
+  const std::vector<std::string> chosen = panel->filenames();
+  for (const std::string& path : chosen) applicationOpenFile(nullptr, path);
+}
+
+bool Controller::terminationPending() const { return m_terminationTimer && m_terminationTimer->isValid(); }
+
+void Controller::armTerminationTimer() {
+  if (terminationPending()) return;  // the quit time never moves
+  m_terminationTimer = NSTimer::scheduledTimerWithTimeInterval(
+      kTerminationDelay, [this](NSTimer& timer) { HandleTermination(&timer); }, false);
+}
+
+void Controller::HandleTermination(NSTimer*) {
+  if (m_terminationTimer) {
+    m_terminationTimer->invalidate();
+    m_terminationTimer.reset();
+  }
+  m_c2m.reset();
+  NSApplication::sharedApplication()->terminate(this);
+}

@@ -1,0 +1,55 @@
+// The application controller: takes the camera import event, desktop open requests and the open
+// panel, hands each photograph to the conversion driver, and quits 5 s after the first request.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "toolbox/AppKit/NSAppleEventManager.h"
+#include "toolbox/AppKit/NSApplication.h"
+#include "toolbox/AppKit/NSNotificationCenter.h"
+#include "toolbox/Core/MacTypes.h"
+
+class Convert2Mov;
+class ExImageInfo;
+class NSTimer;
+
+// The application's bus name and desktop entry name.
+inline constexpr const char* kStill2movApplicationID = "com.vantor.camera.still2mov";
+inline constexpr const char* kPreferenceDomain = "com.vantor.camera.prefs";
+inline constexpr const char* kResizePreferenceKey = "Resize_QT_Image";
+inline constexpr AEEventClass kPTPEventClass = FOUR_CHAR_CODE("Itnt");
+inline constexpr AEEventID kPTPConvertEventID = FOUR_CHAR_CODE("St2M");
+inline constexpr const char* kReplyErrorString = "Complain.";
+inline constexpr double kTerminationDelay = 5.0;
+inline constexpr SInt32 kResizeWidth = 600;
+
+class Controller : public NSApplicationDelegate {
+ public:
+  Controller();  // registers for the first-event notification, reads the preference, makes the driver
+  ~Controller() override;
+  Controller(const Controller&) = delete;
+  Controller& operator=(const Controller&) = delete;
+
+  void registerEvents(const NSNotification& notification);
+  void handleAppleEventFromPTPModule(const NSAppleEventDescriptor& event, NSAppleEventDescriptor& reply);
+  // True exactly when the conversion reported no failure.
+  bool applicationOpenFile(NSApplication* sender, const std::string& filename) override;
+  void openFile(const void* sender);
+  void HandleTermination(NSTimer* timer);
+
+  // What a request would use, for inspection.
+  SInt32 resizeTarget() const { return m_bResize ? kResizeWidth : 0; }
+  bool terminationPending() const;
+  static std::string moviePathForImage(const std::string& imagePath);  // "%@.mov" without the extension
+
+ private:
+  void armTerminationTimer();
+  SInt32 convert(const std::string& imagePath);
+
+  ExImageInfo* m_pExImageInfo = nullptr;  // declared by the design; never used
+  std::string m_ImageFilePath;            // likewise
+  std::shared_ptr<NSTimer> m_terminationTimer;
+  std::shared_ptr<NSTimer> m_sessionInvocationTimer;  // never started
+  Boolean m_bResize = true;
+  std::unique_ptr<Convert2Mov> m_c2m;
+};

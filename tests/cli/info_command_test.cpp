@@ -83,3 +83,33 @@ TEST(InfoCommand, RefusesWhatIsNoReadablePhotograph) {
     EXPECT_NE(r.err.find("Usage: still2mov --info"), std::string::npos);
   }
 }
+
+TEST(InfoCommand, EveryCorpusPhotographGivesValidJsonOrAClearRefusal) {
+  std::vector<std::string> photos = testsupport::corpusJpegs();
+  if (photos.empty()) GTEST_SKIP() << "no corpus";
+  if (!testsupport::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+  testsupport::ScratchDir dir;
+  std::vector<std::string> outputs;
+  for (std::size_t i = 0; i < photos.size(); ++i) {
+    RunResult r = fixtures::runStill2mov({"--info", "--json", photos[i]});
+    ASSERT_TRUE(r.status == 0 || r.status == 1) << photos[i] << " exited " << r.status << "\n" << r.err;
+    if (r.status == 1) {
+      EXPECT_TRUE(r.out.empty());
+      EXPECT_NE(r.err.find(photos[i] + ": cannot be read ("), std::string::npos) << r.err;
+      continue;
+    }
+    outputs.push_back(dir.file(std::to_string(i) + ".json"));
+    testsupport::writeFile(outputs.back(), r.out);
+  }
+  // One interpreter checks them all: each must parse as one object naming its file.
+  std::string files;
+  for (const std::string& f : outputs) files += " " + testsupport::shellQuote(f);
+  std::string out;
+  int rc = testsupport::run(
+      "python3 -c " +
+          testsupport::shellQuote("import json,sys\nfor f in sys.argv[1:]:\n d=json.load(open(f,encoding='utf-8'))\n"
+                                  " assert isinstance(d,dict) and 'FileName' in d and 'AudioBlocks' in d, f\n") +
+          files + " 2>&1",
+      &out);
+  EXPECT_EQ(rc, 0) << out;
+}

@@ -156,9 +156,40 @@ void dinf(Out& o) {
   versionFlags(o, 1);
 }
 
+// A media without samples still gets one description: readers refuse an empty table.
+void placeholderDescription(Out& o, const MediaType& media) {
+  const bool video = media.type == VideoMediaType;
+  o.u32(video ? 86 : 36);
+  o.u32(video ? FOUR_CHAR_CODE("jpeg") : kSoundFormatTwosLittleEndian);
+  o.zeros(6);
+  o.u16(1);
+  if (video) {
+    o.zeros(2 + 2 + 4 + 4 + 4 + 2 + 2);  // version … size 0 by 0
+    o.u32(0x00480000);
+    o.u32(0x00480000);
+    o.u32(0);
+    o.u16(1);
+    o.zeros(32);
+    o.u16(24);
+    o.u16(0xFFFF);
+  } else {
+    o.zeros(2 + 2 + 4);
+    o.u16(1);
+    o.u16(16);
+    o.u16(0);
+    o.u16(0);
+    o.u32(UInt32(media.timeScale) << 16);
+  }
+}
+
 void stsd(Out& o, const MediaType& media) {
   Atom a(o, FOUR_CHAR_CODE("stsd"));
   versionFlags(o);
+  if (media.descriptions.empty()) {
+    o.u32(1);
+    placeholderDescription(o, media);
+    return;
+  }
   o.u32(UInt32(media.descriptions.size()));
   for (const auto& d : media.descriptions) o.raw(d);
 }

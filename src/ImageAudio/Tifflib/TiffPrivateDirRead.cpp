@@ -148,9 +148,10 @@ int DirectoryReader::handEntry(const Entry& e, const Target& t) {
   if (width == 0) return 0;
   const XTiffSlot slot = t.xrow >= 0 ? xtiffFieldInfo[t.xrow].slot : XTiffSlot::U32;
   if (e.count == 0) {
+    // An empty value is refused like any wrong count; the entries after it still count.
     TIFFWarningExt(h_, module_, "incorrect count for field \"%s\" (%lu, expecting %lu); tag ignored",
                    t.name, 0ul, 1ul);
-    return 0;
+    return 1;
   }
   const bool single = e.count == 1;
 

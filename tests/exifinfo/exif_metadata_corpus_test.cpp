@@ -1,0 +1,275 @@
+// Every corpus JPEG is read without a crash, and the record's EXIF and GPS values equal what
+// exiftool reports for the same EXIF directories (one batch run of exiftool -j -n).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+
+#include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "support/TestPaths.h"
+
+namespace {
+using Object = std::map<std::string, std::string>;  // value text; numbers as printed
+
+// Just enough JSON for exiftool's flat objects: strings, numbers, arrays kept as text.
+struct Json {
+  const std::string& s;
+  size_t i = 0;
+  void ws() { while (i < s.size() && isspace(static_cast<unsigned char>(s[i]))) ++i; }
+  std::string str() {
+    std::string out;
+    ++i;
+    while (i < s.size() && s[i] != '"') {
+      if (s[i] == '\\' && i + 1 < s.size()) {
+        const char c = s[++i];
+        if (c == 'n') out += '\n';
+        else if (c == 't') out += '\t';
+        else if (c == 'b') out += '\b';
+        else if (c == 'f') out += '\f';
+        else if (c == 'r') out += '\r';
+        else if (c == 'u' && i + 4 < s.size()) {
+          const long code = std::strtol(s.substr(i + 1, 4).c_str(), nullptr, 16);
+          out += code < 0x80 ? char(code) : '?';
+          i += 4;
+        }
+        else out += c;
+      } else {
+        out += s[i];
+      }
+      ++i;
+    }
+    ++i;
+    return out;
+  }
+  std::string value() {
+    ws();
+    if (s[i] == '"') return str();
+    if (s[i] == '[' || s[i] == '{') {
+      const char open = s[i], close = open == '[' ? ']' : '}';
+      int depth = 0;
+      const size_t start = i;
+      for (; i < s.size(); ++i) {
+        if (s[i] == '"') { str(); --i; continue; }
+        if (s[i] == open) ++depth;
+        if (s[i] == close && --depth == 0) { ++i; break; }
+      }
+      return s.substr(start, i - start);
+    }
+    const size_t start = i;
+    while (i < s.size() && s[i] != ',' && s[i] != '}' && !isspace(static_cast<unsigned char>(s[i]))) ++i;
+    return s.substr(start, i - start);
+  }
+  std::vector<Object> objects() {
+    std::vector<Object> all;
+    ws();
+    if (i >= s.size() || s[i] != '[') return all;
+    ++i;
+    while (true) {
+      ws();
+      if (i >= s.size() || s[i] != '{') break;
+      ++i;
+      Object o;
+      while (true) {
+        ws();
+        if (s[i] == '}') { ++i; break; }
+        const std::string key = str();
+        ws();
+        ++i;  // ':'
+        o[key] = value();
+        ws();
+        if (s[i] == ',') ++i;
+      }
+      all.push_back(o);
+      ws();
+      if (i < s.size() && s[i] == ',') ++i;
+    }
+    return all;
+  }
+};
+
+std::string trimmed(std::string v) {
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.pop_back();
+  return v;
+}
+
+bool near(double a, double b, double rel) {
+  return std::fabs(a - b) <= rel * std::max(1.0, std::max(std::fabs(a), std::fabs(b))) ||
+         std::fabs(a - b) <= rel * std::fabs(b);
+}
+
+std::string bytesText(const UInt8* p, int n) { return std::string(reinterpret_cast<const char*>(p), size_t(n)); }
+
+double dms(const float* v) { return v[0] + v[1] / 60.0 + v[2] / 3600.0; }
+
+// One compared value: exiftool's name, how to get ours, and how to compare.
+struct Check {
+  const char* ours;      // our tag name, as reported
+  const char* exiftool;  // exiftool's name for the same EXIF value
+  enum Kind { Text, Number, Apex2Half, ApexInverse } kind;
+  std::function<bool(const ExImageInfo&)> present;
+  std::function<std::string(const ExImageInfo&)> text;
+  std::function<double(const ExImageInfo&)> number;
+};
+
+#define TEXT_STR(name, tool, getter) \
+  Check{name, tool, Check::Text, [](const ExImageInfo& r) { return r.getter() != nullptr; }, [](const ExImageInfo& r) { return trimmed(r.getter()); }, nullptr}
+#define NUM(name, tool, getter, flag) \
+  Check{name, tool, Check::Number, [](const ExImageInfo& r) { return r.flag(); }, nullptr, [](const ExImageInfo& r) { return double(r.getter()); }}
+
+std::vector<Check> checks() {
+  return {
+      TEXT_STR("Make", "Make", getMake),
+      TEXT_STR("Model", "Model", getModel),
+      TEXT_STR("Software", "Software", getSoftware),
+      TEXT_STR("Artist", "Artist", getArtist),
+      TEXT_STR("Copyright", "Copyright", getCopyright),
+      TEXT_STR("ImageDescription", "ImageDescription", getImageDescription),
+      NUM("XResolution", "XResolution", getXResolution, getXResolutionPresent),
+      NUM("YResolution", "YResolution", getYResolution, getYResolutionPresent),
+      NUM("ResolutionUnit", "ResolutionUnit", getResolutionUnit, getResolutionUnitPresent),
+      NUM("YCbCrPositioning", "YCbCrPositioning", getYcbcr, getYcbcrPresent),
+      NUM("ExposureTime", "ExposureTime", getExposureTime, getExposureTimePresent),
+      NUM("FNumber", "FNumber", getFNumber, getFNumberPresent),
+      NUM("ExposureProgram", "ExposureProgram", getExposureProgram, getExposureProgramPresent),
+      // exiftool calls ISOSpeedRatings "ISO"; several values print space-separated.
+      Check{"ISOSpeedRatings", "ISO", Check::Text,
+            [](const ExImageInfo& r) { return r.getISOSpeedRating() != nullptr; },
+            [](const ExImageInfo& r) {
+              std::string s;
+              for (int i = 0; i < r.getNumISOSpeeds(); ++i) s += (i ? " " : "") + std::to_string(r.getISOSpeedRating()[i]);
+              return s;
+            }, nullptr},
+      // Version bytes are text such as "0220" for exiftool.
+      Check{"ExifVersion", "ExifVersion", Check::Text, [](const ExImageInfo& r) { return r.getVersionPresent(); },
+            [](const ExImageInfo& r) { return bytesText(r.getEXIFVersion(), 4); }, nullptr},
+      Check{"DateTimeOriginal", "DateTimeOriginal", Check::Text,
+            [](const ExImageInfo& r) { return r.getDateTimeOriginalPresent(); },
+            [](const ExImageInfo& r) { return trimmed(r.getDateTimeOriginal()); }, nullptr},
+      // exiftool's name for DateTimeDigitized is CreateDate.
+      Check{"DateTimeDigitized", "CreateDate", Check::Text,
+            [](const ExImageInfo& r) { return r.getDateTimeDigitizedPresent(); },
+            [](const ExImageInfo& r) { return trimmed(r.getDateTimeDigitized()); }, nullptr},
+      Check{"ComponentsConfiguration", "ComponentsConfiguration", Check::Text,
+            [](const ExImageInfo& r) { return r.getComponentConfigPresent(); },
+            [](const ExImageInfo& r) {
+              const UInt8* c = r.getComponentConfig();
+              return std::to_string(c[0]) + " " + std::to_string(c[1]) + " " + std::to_string(c[2]) + " " + std::to_string(c[3]);
+            }, nullptr},
+      // exiftool turns these APEX values into seconds and f-numbers even with -n.
+      Check{"ShutterSpeedValue", "ShutterSpeedValue", Check::ApexInverse,
+            [](const ExImageInfo& r) { return r.getShutterSpeedPresent(); }, nullptr,
+            [](const ExImageInfo& r) { return double(r.getShutterSpeed()); }},
+      Check{"ApertureValue", "ApertureValue", Check::Apex2Half,
+            [](const ExImageInfo& r) { return r.getApertureValuePresent(); }, nullptr,
+            [](const ExImageInfo& r) { return double(r.getApertureValue()); }},
+      Check{"MaxApertureValue", "MaxApertureValue", Check::Apex2Half,
+            [](const ExImageInfo& r) { return r.getMaxAperturePresent(); }, nullptr,
+            [](const ExImageInfo& r) { return double(r.getMaxAperture()); }},
+      // exiftool's name for ExposureBiasValue is ExposureCompensation.
+      NUM("ExposureBiasValue", "ExposureCompensation", getExposureBias, getExposureBiasPresent),
+      NUM("MeteringMode", "MeteringMode", getMeteringMode, getMeteringModePresent),
+      NUM("LightSource", "LightSource", getLightSource, getLightSourcePresent),
+      NUM("Flash", "Flash", getFlash, getFlashPresent),
+      NUM("FocalLength", "FocalLength", getFocalLength, getFocalLengthPresent),
+      Check{"FlashPixVersion", "FlashpixVersion", Check::Text, [](const ExImageInfo& r) { return r.getFlashPixVersionPresent(); },
+            [](const ExImageInfo& r) { return bytesText(r.getFlashPixVersion(), 4); }, nullptr},
+      NUM("ColorSpace", "ColorSpace", getColorSpace, getColorSpacePresent),
+      // exiftool's names for the pixel dimensions are ExifImageWidth and ExifImageHeight.
+      NUM("PixelXDimension", "ExifImageWidth", getPixelXDimension, getPixelXDimensionPresent),
+      NUM("PixelYDimension", "ExifImageHeight", getPixelYDimension, getPixelYDimensionPresent),
+      NUM("FocalPlaneXResolution", "FocalPlaneXResolution", getFocalPlaneXRes, getFocalPlaneXResPresent),
+      NUM("FocalPlaneYResolution", "FocalPlaneYResolution", getFocalPlaneYRes, getFocalPlaneYResPresent),
+      NUM("FocalPlaneResolutionUnit", "FocalPlaneResolutionUnit", getFocalPlaneResUnit, getFocalPlaneResUnitPresent),
+      NUM("SensingMethod", "SensingMethod", getSensingMethod, getSensingMethodPresent),
+      Check{"FileSource", "FileSource", Check::Number, [](const ExImageInfo& r) { return r.getFileSourcePresent(); }, nullptr,
+            [](const ExImageInfo& r) { return double(r.getFileSource()[0]); }},
+      Check{"SceneType", "SceneType", Check::Number, [](const ExImageInfo& r) { return r.getSceneTypePresent(); }, nullptr,
+            [](const ExImageInfo& r) { return double(r.getSceneType()[0]); }},
+      NUM("SubjectDistance", "SubjectDistance", getSubjectDistance, getSubjectDistancePresent),
+      // exiftool gives the position in decimal degrees; ours is degrees, minutes, seconds.
+      Check{"GPSLattitude", "GPSLatitude", Check::Number, [](const ExImageInfo& r) { return r.getGpsLattitudePresent(); }, nullptr,
+            [](const ExImageInfo& r) { return dms(r.getGpsLattitude()); }},
+      Check{"GPSLongitude", "GPSLongitude", Check::Number, [](const ExImageInfo& r) { return r.getGpsLongitudePresent(); }, nullptr,
+            [](const ExImageInfo& r) { return dms(r.getGpsLongitude()); }},
+      Check{"GPSLattitudeRef", "GPSLatitudeRef", Check::Text, [](const ExImageInfo& r) { return r.getGpsLattitudeRefPresent(); },
+            [](const ExImageInfo& r) { return std::string(r.getGpsLattitudeRef()); }, nullptr},
+      Check{"GPSLongitudeRef", "GPSLongitudeRef", Check::Text, [](const ExImageInfo& r) { return r.getGpsLongitudeRefPresent(); },
+            [](const ExImageInfo& r) { return std::string(r.getGpsLongitudeRef()); }, nullptr},
+      NUM("GPSAltitude", "GPSAltitude", getGpsAltitude, getGpsAltitudePresent),
+      NUM("GPSAltitudeRef", "GPSAltitudeRef", getGpsAltitudeRef, getGpsAltitudeRefPresent),
+  };
+}
+
+// Known, explained disagreements: "file|tag" and why.
+const std::map<std::string, const char*> kAllowed = {
+#include "exifinfo/exif_metadata_corpus_allowed.inc"
+};
+
+std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+}  // namespace
+
+TEST(ExifMetadataCorpus, RecordValuesEqualExiftoolsForTheSameDirectories) {
+  const std::vector<std::string> files = testsupport::corpusJpegs();
+  if (files.empty()) GTEST_SKIP() << "no corpus";
+  if (!testsupport::haveTool("exiftool")) GTEST_SKIP() << "exiftool missing";
+  const std::vector<Check> all = checks();
+  std::string command = "exiftool -j -n -q -q";
+  for (const Check& c : all) {
+    const bool gps = std::strncmp(c.exiftool, "GPS", 3) == 0;
+    command += std::string(gps ? " -GPS:" : " -EXIF:") + c.exiftool;
+  }
+  for (const std::string& f : files) command += " " + testsupport::shellQuote(f);
+  command += " 2>/dev/null";
+  std::string out;
+  testsupport::run(command, &out);
+  std::map<std::string, Object> tool;
+  for (Object& o : Json{out}.objects()) tool[o["SourceFile"]] = o;
+  ASSERT_FALSE(tool.empty());
+
+  int compared = 0, disagreements = 0, allowed = 0;
+  std::set<std::string> usedAllowances;
+  for (const std::string& file : files) {
+    ExImageInfo record;
+    JpegTagReader reader;
+    reader.readTags(file, &record);
+    const Object& expected = tool[file];
+    for (const Check& c : all) {
+      auto it = expected.find(c.exiftool);
+      if (it == expected.end()) continue;
+      ++compared;
+      bool same = c.present(record);
+      std::string ours = "(absent)";
+      if (same && c.kind == Check::Text) {
+        ours = c.text(record);
+        same = ours == trimmed(it->second);
+      } else if (same) {
+        double v = c.number(record);
+        if (c.kind == Check::Apex2Half) v = std::pow(2.0, v / 2);
+        if (c.kind == Check::ApexInverse) v = std::pow(2.0, -v);
+        ours = std::to_string(v);
+        char* end = nullptr;
+        const double theirs = std::strtod(it->second.c_str(), &end);
+        const double rel = c.kind == Check::Number ? 1e-6 : 1e-5;
+        same = end != it->second.c_str() && near(v, theirs, rel);
+      }
+      if (same) continue;
+      const std::string key = baseName(file) + "|" + c.ours;
+      if (kAllowed.count(key)) {
+        ++allowed;
+        usedAllowances.insert(key);
+        continue;
+      }
+      ++disagreements;
+      ADD_FAILURE() << key << ": ours " << ours << ", exiftool " << it->second;
+    }
+  }
+  std::printf("compared %d values in %zu files; %d allowed disagreements\n", compared, files.size(), allowed);
+  for (const auto& [key, why] : kAllowed)
+    if (!usedAllowances.count(key)) ADD_FAILURE() << "allowance no longer needed: " << key;
+  EXPECT_EQ(disagreements, 0);
+}

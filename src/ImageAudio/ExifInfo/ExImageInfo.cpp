@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -29,6 +30,12 @@ void copyText(char* field, size_t size, const char* text) {
   size_t n = strnlen(text, size - 1);
   std::memcpy(field, text, n);
   field[n] = '\0';
+}
+
+// Grows geometrically, so that appending stays cheap.
+template <typename T>
+void makeRoom(std::vector<T>& list) {
+  if (list.size() == list.capacity()) list.reserve(list.size() * 2 + 4);
 }
 
 template <typename T>
@@ -97,12 +104,28 @@ ExImageInfo::~ExImageInfo() {
   mFPExtensionLength.clear();
 }
 
+// Room is made in every list of a group before any is appended, so the lists stay parallel
+// even when memory runs out; a segment that cannot be kept is freed, as it was handed over.
 void ExImageInfo::addFlashPixData(UInt8* data, UInt32 length) {
+  try {
+    makeRoom(mFPExtensionData);
+    makeRoom(mFPExtensionLength);
+  } catch (const std::bad_alloc&) {
+    std::free(data);
+    return;
+  }
   mFPExtensionData.push_back(data);
   mFPExtensionLength.push_back(length);
 }
 
 void ExImageInfo::addAudioSample(const UInt8* data, UInt32 length, UInt32 offset) {
+  try {
+    makeRoom(mAudioData);
+    makeRoom(mAudioLength);
+    makeRoom(mAudioOffset);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
   mAudioData.push_back(data);
   mAudioLength.push_back(length);
   mAudioOffset.push_back(offset);

@@ -116,18 +116,6 @@ TEST(FlashPixSearch, FindCharSequenceEdges) {
   EXPECT_EQ(JpegTagReader::findCharSequence("data", nullptr, 100), 0u);
 }
 
-TEST(FlashPixSearch, GetIntCopiesInStoredOrder) {
-  const UInt8 source[4] = {0x11, 0x22, 0x33, 0x44};
-  UInt8 out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-  JpegTagReader::getInt(out, source, 0);
-  JpegTagReader::getInt(out, source, -3);
-  EXPECT_EQ(out[0], 0xAA);
-  JpegTagReader::getInt(out, source, 2);
-  EXPECT_EQ(out[0], 0x11);
-  EXPECT_EQ(out[1], 0x22);
-  EXPECT_EQ(out[2], 0xAA);
-}
-
 TEST(FlashPixPieces, OnlyStreamDataSegmentsOfTheAudioStreamQualify) {
   const std::string wave = pcmWave(1, 8, 8000, 100);
   std::string contents = firstPiece(wave);

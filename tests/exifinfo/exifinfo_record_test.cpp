@@ -309,18 +309,4 @@ TEST(ExImageInfoAudio, SegmentCopiesAreFreedOnceAndBlocksNever) {
   record.reset();
 }
 
-TEST(ExImageInfoFacts, FileNameAndCreationDate) {
-  ExImageInfo record;
-  record.setFileName("/photos/a b.jpg");
-  EXPECT_TRUE(record.hasFileName());
-  EXPECT_EQ(record.getFileName(), "/photos/a b.jpg");
-  struct timespec date {};
-  date.tv_sec = 1075550400;
-  date.tv_nsec = 5;
-  record.setCreationDate(date);
-  ASSERT_TRUE(record.getCreationDate().has_value());
-  EXPECT_EQ(record.getCreationDate()->tv_sec, 1075550400);
-  EXPECT_EQ(record.getCreationDate()->tv_nsec, 5);
-}
-
 }  // namespace

@@ -204,7 +204,8 @@ int NSApplicationMain(int argc, char** argv, const NSInterfaceDescription& inter
   if (connection != nullptr) g_object_ref(connection);
   AEUnpublish();
   app->mApp = nullptr;
-  g_object_unref(gapp);
+  // The GApplication is not released: outside g_application_run it cannot unregister from the
+  // bus, and the process ends right after this, which gives up the name all the same.
   // Replies queued by the last handlers must leave before the process does.
   if (connection != nullptr) {
     g_dbus_connection_flush_sync(connection, nullptr, nullptr);

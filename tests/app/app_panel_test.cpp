@@ -1,0 +1,206 @@
+// The open panel through a stand-in FileChooser portal served by this test on the private bus:
+// what the application asks for, a chosen photograph converted, and a cancel that does nothing.
+#include <fnmatch.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "PrivateBus.h"
+
+namespace {
+
+using apptest::exists;
+using Clock = std::chrono::steady_clock;
+
+// org.freedesktop.portal.Desktop with FileChooser.OpenFile, on its own connection and thread.
+class StandInPortal {
+ public:
+  StandInPortal(const std::string& address, guint32 response, const std::string& chosen)
+      : mAddress(address), mResponse(response), mChosen(chosen) {
+    mThread = std::thread([this] { serve(); });
+    std::unique_lock<std::mutex> lock(mMutex);
+    mReadyCv.wait(lock, [this] { return mReady; });
+  }
+  ~StandInPortal() {
+    g_main_context_invoke(mContext, [](gpointer loop) -> gboolean {
+      g_main_loop_quit(static_cast<GMainLoop*>(loop));
+      return G_SOURCE_REMOVE;
+    }, mLoop);
+    mThread.join();
+  }
+
+  int calls() const { return mCalls; }
+  // What the last OpenFile asked for.
+  struct Request {
+    std::string title;
+    bool multiple = true;
+    std::string folder;
+    std::vector<std::string> patterns;
+  };
+  Request lastRequest() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mLast;
+  }
+
+ private:
+  static void onCall(GDBusConnection* c, const gchar* sender, const gchar*, const gchar*, const gchar* method,
+                     GVariant* params, GDBusMethodInvocation* inv, gpointer data) {
+    auto* self = static_cast<StandInPortal*>(data);
+    if (std::string(method) != "OpenFile") {
+      g_dbus_method_invocation_return_dbus_error(inv, "org.freedesktop.DBus.Error.UnknownMethod", method);
+      return;
+    }
+    const gchar *parent = nullptr, *title = nullptr;
+    GVariant* options = nullptr;
+    g_variant_get(params, "(&s&s@a{sv})", &parent, &title, &options);
+    Request req;
+    req.title = title;
+    gboolean multiple = FALSE;
+    if (g_variant_lookup(options, "multiple", "b", &multiple)) req.multiple = multiple;
+    const gchar* folder = nullptr;
+    if (g_variant_lookup(options, "current_folder", "^&ay", &folder)) req.folder = folder;
+    GVariant* filters = g_variant_lookup_value(options, "filters", G_VARIANT_TYPE("a(sa(us))"));
+    if (filters) {
+      GVariantIter it;
+      g_variant_iter_init(&it, filters);
+      const gchar* name;
+      GVariantIter* pats;
+      while (g_variant_iter_next(&it, "(&sa(us))", &name, &pats)) {
+        guint32 kind;
+        const gchar* pattern;
+        while (g_variant_iter_next(pats, "(u&s)", &kind, &pattern))
+          if (kind == 0) req.patterns.emplace_back(pattern);
+        g_variant_iter_free(pats);
+      }
+      g_variant_unref(filters);
+    }
+    const gchar* token = "t";
+    g_variant_lookup(options, "handle_token", "&s", &token);
+    std::string who = sender + 1;
+    for (char& ch : who)
+      if (ch == '.') ch = '_';
+    const std::string handle = "/org/freedesktop/portal/desktop/request/" + who + "/" + token;
+    g_dbus_method_invocation_return_value(inv, g_variant_new("(o)", handle.c_str()));
+    GVariantBuilder results;
+    g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
+    if (self->mResponse == 0) {
+      gchar* uri = g_filename_to_uri(self->mChosen.c_str(), nullptr, nullptr);
+      const gchar* uris[] = {uri, nullptr};
+      g_variant_builder_add(&results, "{sv}", "uris", g_variant_new_strv(uris, 1));
+      g_free(uri);
+    }
+    g_dbus_connection_emit_signal(c, sender, handle.c_str(), "org.freedesktop.portal.Request", "Response",
+                                  g_variant_new("(ua{sv})", self->mResponse, &results), nullptr);
+    g_variant_unref(options);
+    {
+      std::lock_guard<std::mutex> lock(self->mMutex);
+      self->mLast = req;
+    }
+    ++self->mCalls;
+  }
+
+  void serve() {
+    mContext = g_main_context_new();
+    g_main_context_push_thread_default(mContext);
+    mLoop = g_main_loop_new(mContext, FALSE);
+    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
+        mAddress.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
+        "<node><interface name='org.freedesktop.portal.FileChooser'><method name='OpenFile'>"
+        "<arg type='s' direction='in'/><arg type='s' direction='in'/><arg type='a{sv}' direction='in'/>"
+        "<arg type='o' direction='out'/></method></interface></node>",
+        nullptr);
+    static const GDBusInterfaceVTable vtable = {onCall, nullptr, nullptr, {nullptr}};
+    guint id = g_dbus_connection_register_object(c, "/org/freedesktop/portal/desktop", node->interfaces[0], &vtable,
+                                                 this, nullptr, nullptr);
+    GVariant* r = g_dbus_connection_call_sync(c, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                              "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
+                                              G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    if (r) g_variant_unref(r);
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      mReady = true;
+    }
+    mReadyCv.notify_all();
+    g_main_loop_run(mLoop);
+    g_dbus_connection_unregister_object(c, id);
+    g_dbus_connection_close_sync(c, nullptr, nullptr);
+    g_object_unref(c);
+    g_dbus_node_info_unref(node);
+    g_main_loop_unref(mLoop);
+    g_main_context_pop_thread_default(mContext);
+    g_main_context_unref(mContext);
+  }
+
+  std::string mAddress;
+  guint32 mResponse;
+  std::string mChosen;
+  std::thread mThread;
+  GMainContext* mContext = nullptr;
+  GMainLoop* mLoop = nullptr;
+  std::mutex mMutex;
+  std::condition_variable mReadyCv;
+  bool mReady = false;
+  std::atomic<int> mCalls{0};
+  Request mLast;
+};
+
+bool matchesAny(const std::vector<std::string>& patterns, const std::string& name) {
+  for (const std::string& p : patterns)
+    if (fnmatch(p.c_str(), name.c_str(), 0) == 0) return true;
+  return false;
+}
+
+TEST(OpenPanel, ChosenPhotographIsConvertedAndArmsTheTimer) {
+  REQUIRE_WORKING_CONVERSION();
+  REQUIRE_PRIVATE_BUS();
+  const std::string photo = bus->env().photos("chosen.JPG");
+  testsupport::writeFile(photo, apptest::voicePhoto());
+  StandInPortal portal(bus->address(), 0, photo);
+  // "still2mov open" starts the application with its panel up, and returns when it has quit.
+  std::map<std::string, std::string> env = bus->env().env();
+  env["DBUS_SESSION_BUS_ADDRESS"] = bus->address();
+  const auto started = Clock::now();
+  fixtures::RunResult r = fixtures::runStill2mov({"open"}, env);
+  const double lived = std::chrono::duration<double>(Clock::now() - started).count();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(portal.calls(), 1);
+  EXPECT_TRUE(exists(bus->env().photos("chosen.mov")));
+  EXPECT_GE(lived, 4.5) << "the quit timer should run 5 s from the conversion";
+
+  StandInPortal::Request req = portal.lastRequest();
+  EXPECT_FALSE(req.multiple);
+  EXPECT_EQ(req.folder, bus->env().dir.file("home"));
+  for (const char* name : {"IMG_0001.JPG", "img.jpg", "a.JpG"}) EXPECT_TRUE(matchesAny(req.patterns, name)) << name;
+  for (const char* name : {"IMG_0001.JPEG", "photo.png", "jpg", "a.jpg.txt"}) EXPECT_FALSE(matchesAny(req.patterns, name)) << name;
+}
+
+TEST(OpenPanel, CancelConvertsNothingAndArmsNoTimer) {
+  REQUIRE_PRIVATE_BUS();
+  const std::string photo = bus->env().photos("cancelled.jpg");
+  testsupport::writeFile(photo, apptest::voicePhoto());
+  StandInPortal portal(bus->address(), 1, photo);
+  ASSERT_TRUE(bus->callApp("Activate", g_variant_new("(a{sv})", nullptr)));
+  const auto end = Clock::now() + std::chrono::seconds(20);
+  while (portal.calls() == 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(portal.calls(), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(6500));
+  EXPECT_TRUE(bus->appRunning()) << "a cancelled panel must not arm the quit timer";
+  EXPECT_FALSE(exists(bus->env().photos("cancelled.mov")));
+  // The desktop entry's action brings the panel up again; then the user quits.
+  ASSERT_TRUE(bus->callApp("ActivateAction", g_variant_new("(sava{sv})", "choose-photo", nullptr, nullptr)));
+  const auto end2 = Clock::now() + std::chrono::seconds(20);
+  while (portal.calls() < 2 && Clock::now() < end2) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(portal.calls(), 2);
+  bus->stopApp();
+  EXPECT_FALSE(bus->appRunning());
+}
+
+}  // namespace

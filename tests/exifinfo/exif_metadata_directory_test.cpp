@@ -1,0 +1,207 @@
+// From an EXIF segment to the record: which directories are read, what each tag fills, and
+// how transfer tables of any size reach the record's three tables of 256.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "support/TiffBuilder.h"
+
+using testsupport::TiffBuilder;
+
+namespace {
+const std::string kExifId("Exif\0\0", 6);
+
+void readSegment(const std::string& payload, ExImageInfo* record) {
+  JpegTagReader reader;
+  reader.setDataStore(record);
+  reader.readExifSegment(reinterpret_cast<const UInt8*>(payload.data()), UInt32(payload.size()));
+}
+
+struct Camera {
+  TiffBuilder b;
+  int ifd0, exif = -1, gps = -1;
+  Camera(bool big, bool withExif, bool withGps) : b(big) {
+    ifd0 = b.directory();
+    b.ascii(ifd0, 271, "Canon");
+    b.ascii(ifd0, 272, "Canon EOS");
+    b.rationals(ifd0, 282, {{72, 1}});
+    if (withExif) {
+      exif = b.directory();
+      b.pointer(ifd0, 34665, exif);
+      b.rationals(exif, 33434, {{1, 125}});
+      b.shorts(exif, 34855, {100, 200});
+      b.bytes(exif, 36864, "0220");
+      b.rationals(exif, 37377, {{uint32_t(-1), 3}}, 10);
+      b.rationals(exif, 37380, {{uint32_t(-2), 3}}, 10);
+      b.bytes(exif, 37510, std::string(100, 'c'));
+      b.shorts(exif, 40962, {1600});  // SHORT, as the EXIF standard allows
+      b.longs(exif, 40963, {1200});
+      b.bytes(exif, 41728, "\3");
+    }
+    if (withGps) {
+      gps = b.directory();
+      b.pointer(ifd0, 34853, gps);
+      b.bytes(gps, 0, std::string("\2\2\0\0", 4), 1);
+      b.ascii(gps, 1, "N");
+      b.rationals(gps, 2, {{54, 1}, {5938, 100}, {0, 1}});
+      b.ascii(gps, 3, "W");
+      b.rationals(gps, 4, {{1, 1}, {5485, 100}, {0, 1}});
+      b.bytes(gps, 5, std::string("\1", 1), 1);
+      b.rationals(gps, 6, {{1234, 10}});
+      b.ascii(gps, 18, "WGS-84");
+    }
+  }
+  std::string segment() const { return kExifId + b.build(); }
+};
+}  // namespace
+
+TEST(ExifMetadataDirectories, PrimaryOnlyFillsPrimaryFields) {
+  ExImageInfo r;
+  readSegment(Camera(false, false, false).segment(), &r);
+  EXPECT_STREQ(r.getMake(), "Canon");
+  EXPECT_STREQ(r.getModel(), "Canon EOS");
+  EXPECT_EQ(r.getSoftware(), nullptr);
+  EXPECT_TRUE(r.getXResolutionPresent());
+  EXPECT_EQ(r.getXResolution(), 72.0f);
+  EXPECT_FALSE(r.getExifIFDPresent());
+  EXPECT_FALSE(r.getGPSIFDPresent());
+  EXPECT_FALSE(r.getExposureTimePresent());
+}
+
+TEST(ExifMetadataDirectories, ExifDirectoryFillsItsFieldsInEitherByteOrder) {
+  for (bool big : {false, true}) {
+    SCOPED_TRACE(big ? "MM" : "II");
+    Camera cam(big, true, false);
+    ExImageInfo r;
+    readSegment(cam.segment(), &r);
+    EXPECT_TRUE(r.getExifIFDPresent());
+    EXPECT_EQ(r.getExifIFD(), SInt32(cam.b.offsetOf(cam.exif)));
+    EXPECT_FALSE(r.getGPSIFDPresent());
+    EXPECT_FLOAT_EQ(r.getExposureTime(), 1.0f / 125);
+    ASSERT_EQ(r.getNumISOSpeeds(), 2);
+    EXPECT_EQ(r.getISOSpeedRating()[1], 200);
+    EXPECT_EQ(std::memcmp(r.getEXIFVersion(), "0220", 4), 0);
+    EXPECT_FLOAT_EQ(r.getShutterSpeed(), -1.0f / 3);
+    EXPECT_FLOAT_EQ(r.getExposureBias(), -2.0f / 3);
+    ASSERT_EQ(r.getCommentLength(), 100);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.getComment()), 100), std::string(100, 'c'));
+    EXPECT_EQ(r.getPixelXDimension(), 1600u);
+    EXPECT_EQ(r.getPixelYDimension(), 1200u);
+    EXPECT_EQ(r.getFileSource()[0], 3);
+    EXPECT_FALSE(r.getDateTimeOriginalPresent());
+    EXPECT_EQ(std::string(r.getDateTimeOriginal(), 20), std::string(20, '\0'));
+    EXPECT_STREQ(r.getMake(), "Canon");  // taken out of IFD0 before the EXIF read
+  }
+}
+
+TEST(ExifMetadataDirectories, GpsDirectoryFillsThePosition) {
+  ExImageInfo r;
+  readSegment(Camera(true, true, true).segment(), &r);
+  EXPECT_TRUE(r.getGPSIFDPresent());
+  EXPECT_TRUE(r.getGpsVersionIdPresent());
+  EXPECT_EQ(std::memcmp(r.getGpsVersionId(), "\2\2\0\0", 4), 0);
+  EXPECT_STREQ(r.getGpsLattitudeRef(), "N");
+  EXPECT_FLOAT_EQ(r.getGpsLattitude()[1], 59.38f);
+  EXPECT_STREQ(r.getGpsLongitudeRef(), "W");
+  EXPECT_FLOAT_EQ(r.getGpsLongitude()[0], 1.0f);
+  EXPECT_EQ(r.getGpsAltitudeRef(), 1);
+  EXPECT_FLOAT_EQ(r.getGpsAltitude(), 123.4f);
+  EXPECT_STREQ(r.getGpsMapDatum(), "WGS-84");
+  EXPECT_TRUE(r.getExposureTimePresent());
+}
+
+TEST(ExifMetadataDirectories, ExifOffsetZeroAsksThePrimaryDirectory) {
+  TiffBuilder b;
+  const int ifd0 = b.directory();
+  b.longs(ifd0, 34665, {0});
+  b.rationals(ifd0, 33437, {{28, 10}});  // an EXIF tag misplaced in IFD0
+  ExImageInfo r;
+  readSegment(kExifId + b.build(), &r);
+  EXPECT_TRUE(r.getExifIFDPresent());
+  EXPECT_EQ(r.getExifIFD(), 0);
+  EXPECT_TRUE(r.getFNumberPresent());
+  EXPECT_FLOAT_EQ(r.getFNumber(), 2.8f);
+}
+
+TEST(ExifMetadataDirectories, SegmentsThatCannotHoldATiffStreamAreSkipped) {
+  const std::string tiff = Camera(false, false, false).b.build();
+  struct Case { std::string payload; bool read; } cases[] = {
+      {"Exif", false},
+      {kExifId, false},
+      {"Exif\1\2" + tiff, true},  // the two padding bytes are not examined
+      {std::string("Exig\0\0", 6) + tiff, false},
+      {kExifId + tiff.substr(0, 7), false},
+  };
+  for (const Case& c : cases) {
+    ExImageInfo r;
+    readSegment(c.payload, &r);
+    EXPECT_EQ(r.getMake() != nullptr, c.read) << c.payload.size();
+  }
+  // A later segment overwrites what an earlier one set.
+  TiffBuilder other;
+  other.ascii(other.directory(), 271, "Nikon");
+  ExImageInfo r;
+  JpegTagReader reader;
+  reader.setDataStore(&r);
+  for (const std::string& p : {kExifId + tiff, kExifId + other.build()})
+    reader.readExifSegment(reinterpret_cast<const UInt8*>(p.data()), UInt32(p.size()));
+  EXPECT_STREQ(r.getMake(), "Nikon");
+  EXPECT_STREQ(r.getModel(), "Canon EOS");
+}
+
+TEST(ExifMetadataDirectories, TransferTablesOfAnySizeFillThreeTablesOf256) {
+  auto ramp = [](int n, int scale) {
+    std::vector<uint16_t> v(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) v[size_t(i)] = uint16_t(i * scale);
+    return v;
+  };
+  {  // EXIF's form: three tables of 256 with no depth or samples given
+    TiffBuilder b;
+    std::vector<uint16_t> t = ramp(256, 1), g = ramp(256, 2), bl = ramp(256, 3);
+    t.insert(t.end(), g.begin(), g.end());
+    t.insert(t.end(), bl.begin(), bl.end());
+    b.shorts(b.directory(), 301, t);
+    ExImageInfo r;
+    readSegment(kExifId + b.build(), &r);
+    ASSERT_TRUE(r.getTransferFunctionPresent());
+    EXPECT_EQ(r.getTransferFunction()[255], 255);
+    EXPECT_EQ(r.getTransferFunction()[256 + 10], 20);
+    EXPECT_EQ(r.getTransferFunction()[512 + 255], 765);
+  }
+  {  // one table of 16 for 4-bit grey: resampled and used for all three
+    TiffBuilder b;
+    const int d = b.directory();
+    b.shorts(d, 258, {4});
+    b.shorts(d, 277, {1});
+    b.shorts(d, 301, ramp(16, 100));
+    ExImageInfo r;
+    readSegment(kExifId + b.build(), &r);
+    ASSERT_TRUE(r.getTransferFunctionPresent());
+    const UInt16* f = r.getTransferFunction();
+    EXPECT_EQ(f[0], 0);
+    EXPECT_EQ(f[255], 1500);
+    EXPECT_EQ(f[256 + 255], 1500);
+    EXPECT_EQ(f[512 + 17], f[17]);
+  }
+  {  // a count that fits no table size is refused
+    TiffBuilder b;
+    b.shorts(b.directory(), 301, ramp(100, 1));
+    ExImageInfo r;
+    readSegment(kExifId + b.build(), &r);
+    EXPECT_FALSE(r.getTransferFunctionPresent());
+  }
+}
+
+TEST(ExifMetadataDirectories, EmptyEntryDoesNotEndTheDirectory) {
+  TiffBuilder b;
+  const int d = b.directory();
+  b.entry(d, 270, 2, 0, "");  // an ImageDescription of count 0
+  b.ascii(d, 271, "Kodak");
+  ExImageInfo r;
+  readSegment(kExifId + b.build(), &r);
+  EXPECT_EQ(r.getImageDescription(), nullptr);
+  EXPECT_STREQ(r.getMake(), "Kodak");
+}

@@ -14,7 +14,7 @@ namespace {
 
 // Names already taken in the shared folder (possibly planted links) are passed over; this
 // many tick numbers are tried before giving up.
-constexpr UInt32 kWaveNameTries = 1000;
+constexpr UInt32 kWaveNameTries = 256;
 
 // Removes a WAVE file we created but could not complete.
 void removeWave(const std::string& path) {

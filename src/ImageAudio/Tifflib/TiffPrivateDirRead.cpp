@@ -155,10 +155,9 @@ int DirectoryReader::handEntry(const Entry& e, const Target& t) {
   }
   const bool single = e.count == 1;
 
-  // Element form handed over: the extension's 4-byte version takes 16-bit slots; the
-  // library's integer rows take their own width.
+  // Element form handed over: the entry's own, except that the library's integer rows take
+  // their own width. BYTE arrays go as bytes, as the library's own reader hands them.
   TIFFDataType elemType = static_cast<TIFFDataType>(e.type);
-  if (t.xrow >= 0 && slot == XTiffSlot::LowBytes) elemType = TIFF_SHORT;
   if (t.xrow < 0 && isInteger(e.type) && isInteger(t.rowType)) elemType = t.rowType;
   const bool rational = e.type == TIFF_RATIONAL || e.type == TIFF_SRATIONAL;
   const bool bytesLike = e.type == TIFF_ASCII || e.type == TIFF_UNDEFINED;
@@ -241,7 +240,7 @@ int DirectoryReader::handEntry(const Entry& e, const Target& t) {
   if (t.passCount) return TIFFSetField(tif_, e.tag, e.count, values.p) == 1 || t.xrow < 0;
   if (bytesLike) return TIFFSetField(tif_, e.tag, values.p) == 1 || t.xrow < 0;
   if (single && (t.xrow < 0 || (slot != XTiffSlot::Shorts && slot != XTiffSlot::Floats &&
-                                slot != XTiffSlot::LowBytes && slot != XTiffSlot::Bytes))) {
+                                slot != XTiffSlot::Bytes))) {
     int ok;
     if (isInteger(e.type))
       ok = TIFFSetField(tif_, e.tag, static_cast<uint32_t>(scalar));

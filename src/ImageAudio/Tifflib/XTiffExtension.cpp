@@ -143,12 +143,6 @@ int _XTIFFVSetField(TIFF* tif, uint32_t tag, va_list ap) {
       if (p != nullptr) std::memcpy(v.bytes, p, info.slotCount);
       break;
     }
-    case XTiffSlot::LowBytes: {
-      const uint16_t* p = va_arg(ap, const uint16_t*);
-      if (p != nullptr)
-        for (int i = 0; i < info.slotCount; ++i) v.bytes[i] = static_cast<uint8_t>(p[i]);
-      break;
-    }
     case XTiffSlot::Shorts: {
       const uint16_t* p = va_arg(ap, const uint16_t*);
       if (p != nullptr) std::memcpy(v.shorts, p, info.slotCount * sizeof(uint16_t));
@@ -206,7 +200,6 @@ int _XTIFFVGetField(TIFF* tif, uint32_t tag, va_list ap) {
       *va_arg(ap, char**) = v.text;
       break;
     case XTiffSlot::Bytes:
-    case XTiffSlot::LowBytes:
       *va_arg(ap, uint8_t**) = v.bytes;
       break;
     case XTiffSlot::Shorts:

@@ -17,7 +17,6 @@ enum class XTiffSlot : uint8_t {
   U8,             // set: int (low 8 bits); get: uint8*
   Text,           // set: NUL-terminated text, copied; get: char** (null if never set)
   Bytes,          // set: pointer to slotCount bytes, copied; get: address of the record's bytes
-  LowBytes,       // set: pointer to slotCount 16-bit values, low byte of each kept; get: bytes
   Shorts,         // set: pointer to slotCount uint16; get: address of the record's values
   Floats,         // set: pointer to slotCount floats; get: address of the record's floats
   CountedShorts,  // set: count (int), pointer to count uint16; get: uint16* count, uint16**

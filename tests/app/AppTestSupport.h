@@ -24,7 +24,8 @@ inline bool exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-// HOME, XDG_CONFIG_HOME, XDG_DATA_DIRS and TMPDIR inside a scratch folder for the test's life.
+// HOME, XDG_CONFIG_HOME, XDG_DATA_DIRS and TMPDIR inside a scratch folder for the test's life,
+// and a session bus address where no bus listens.
 class ScratchEnvironment {
  public:
   ScratchEnvironment() {
@@ -33,6 +34,7 @@ class ScratchEnvironment {
     set("XDG_CONFIG_HOME", dir.file("config"));
     set("XDG_DATA_DIRS", dir.file("data"));
     set("TMPDIR", dir.file("tmp"));
+    set("DBUS_SESSION_BUS_ADDRESS", noBus());  // never the machine's own session bus
   }
   ~ScratchEnvironment() {
     for (const auto& [name, old] : saved) {
@@ -49,8 +51,10 @@ class ScratchEnvironment {
   }
   std::map<std::string, std::string> env() const {
     return {{"HOME", dir.file("home")}, {"XDG_CONFIG_HOME", dir.file("config")},
-            {"XDG_DATA_DIRS", dir.file("data")}, {"TMPDIR", dir.file("tmp")}};
+            {"XDG_DATA_DIRS", dir.file("data")}, {"TMPDIR", dir.file("tmp")},
+            {"DBUS_SESSION_BUS_ADDRESS", noBus()}};
   }
+  std::string noBus() const { return "unix:path=" + dir.file("no-bus"); }
   testsupport::ScratchDir dir;
 
  private:

@@ -80,22 +80,14 @@ TEST(JpegImporter, DelimitsTheImageDataAndDescribesItForEveryKindOfStream) {
     ImageDescriptionHandle desc = nullptr;
     ASSERT_EQ(GraphicsImportGetImageDescription(imp.ci, &desc), noErr);
     ASSERT_NE(desc, nullptr);
+    // What varies with the stream; the fixed fields are checked by the movie readers.
     const ImageDescription& d = **desc;
-    EXPECT_EQ(d.idSize, 86);
     EXPECT_EQ(d.cType, FOUR_CHAR_CODE("jpeg"));
-    EXPECT_EQ(d.vendor, SInt32(FOUR_CHAR_CODE("appl")));
-    EXPECT_EQ(d.version, 0);
-    EXPECT_EQ(d.revisionLevel, 0);
-    EXPECT_EQ(d.spatialQuality, codecNormalQuality);
     EXPECT_EQ(d.width, c.width);
     EXPECT_EQ(d.height, c.height);
-    EXPECT_EQ(d.hRes, 72 << 16);
-    EXPECT_EQ(d.vRes, 72 << 16);
     EXPECT_EQ(d.dataSize, SInt32(c.image.size()));
-    EXPECT_EQ(d.frameCount, 1);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(d.name + 1), d.name[0]), "Photo - JPEG");
     EXPECT_EQ(d.depth, c.depth);
-    EXPECT_EQ(d.clutID, -1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(d.name + 1), d.name[0]), "Photo - JPEG");
     DisposeHandle(reinterpret_cast<Handle>(desc));
   }
 }
@@ -209,6 +201,19 @@ TEST(JpegImporter, DamagedStreamsNeverOverrunOrCrash) {
     GraphicsExportDoExport(ex, &written);
     CloseComponent(ex);
   }
+}
+
+TEST(JpegImporter, ForgedHugeProgressiveFrameIsRefusedNotAllocated) {
+  // 60000 by 60000 in a few hundred bytes: its coefficients would need gigabytes.
+  ScratchDir dir;
+  std::string s = encode(scene(16, 16, 3), {90, true});
+  std::size_t sof = s.find("\xFF\xC2");
+  s.replace(sof + 5, 4, be16(60000) + be16(60000));
+  FSSpec source = writeImage(dir, "bomb.jpg", s);
+  FSSpec copy{};
+  EXPECT_TRUE(QuickTimeU::CreateScaledImageFile(source, copy, 64, 64));
+  EXPECT_EQ(QuickTimeU::GetImageDataFromFile(copy), nullptr);
+  FSpDelete(&copy);
 }
 
 TEST(JpegImporter, EveryCorpusPhotographIsReadSafely) {

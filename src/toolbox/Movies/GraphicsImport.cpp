@@ -44,7 +44,8 @@ OSErr readWholeFile(const FSSpec* spec, std::vector<std::uint8_t>* bytes) {
   std::string path;
   OSErr err = FSpGetPath(spec, &path);
   if (err != noErr) return err;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so a FIFO or device under the name cannot stall the open.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errnoToOSErr(errno);
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

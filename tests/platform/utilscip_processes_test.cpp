@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -35,19 +34,28 @@ std::string pathOf(const FSSpec& s) {
   return p;
 }
 
-bool alive(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+// The process's stat line; empty once it is gone (even while it is being read).
+std::string statLine(pid_t pid) {
   std::string line;
-  if (!std::getline(in, line)) return false;
+  FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (f == nullptr) return line;
+  char buf[1024];
+  size_t n = std::fread(buf, 1, sizeof buf, f);
+  if (!std::ferror(f)) line.assign(buf, n);
+  std::fclose(f);
+  return line;
+}
+
+bool alive(pid_t pid) {
+  std::string line = statLine(pid);
   size_t close = line.rfind(')');
   return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
 }
 
 pid_t parentOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(in, line);
+  std::string line = statLine(pid);
   size_t close = line.rfind(')');
+  if (close == std::string::npos || close + 4 >= line.size()) return 0;
   return pid_t(std::atol(line.c_str() + close + 4));
 }
 

@@ -7,8 +7,9 @@
 
 #include <algorithm>
 
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <cstdio>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -38,10 +39,13 @@ struct Volume {
 std::vector<Volume> volumes() {
   std::vector<Volume> list;
   std::set<UInt64> seen;
-  std::ifstream in("/proc/self/mounts");
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
+  // Plain reads: a stream would throw on a read error instead of reporting it.
+  FILE* table = std::fopen("/proc/self/mounts", "re");
+  if (table == nullptr) return list;
+  char* raw = nullptr;
+  size_t cap = 0;
+  while (getline(&raw, &cap, table) > 0) {
+    std::istringstream fields{std::string(raw)};
     std::string source, target;
     if (!(fields >> source >> target)) continue;
     target = unescape(target);
@@ -50,6 +54,8 @@ std::vector<Volume> volumes() {
     if (!seen.insert(UInt64(st.st_dev)).second) continue;
     list.push_back(Volume{target, UInt64(st.st_dev)});
   }
+  std::free(raw);
+  std::fclose(table);
   return list;
 }
 

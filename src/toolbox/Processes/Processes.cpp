@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -30,6 +29,28 @@ namespace {
 std::atomic<pid_t> gFrontProcess{0};
 
 std::string procPath(pid_t pid, const char* leaf) { return "/proc/" + std::to_string(pid) + "/" + leaf; }
+
+// A /proc file read whole with plain reads: the process may end while we read, and that must
+// come back as "no such process", never as an exception out of a stream.
+bool readProcFile(const std::string& path, std::string* out) {
+  out->clear();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    out->append(buf, size_t(n));
+    if (out->size() > (1u << 20)) break;  // far more than any command line we look at
+  }
+  close(fd);
+  return true;
+}
 
 std::string readLink(const std::string& path) {
   char buf[PATH_MAX];
@@ -46,9 +67,8 @@ std::string resolvedPath(const std::string& path) {
 // State letter and parent from /proc/PID/stat; the command name sits in parentheses and may
 // itself hold spaces or parentheses, so the fields are read after the last ')'.
 bool readStat(pid_t pid, char* state, pid_t* parent) {
-  std::ifstream in(procPath(pid, "stat"));
   std::string line;
-  if (!std::getline(in, line)) return false;
+  if (!readProcFile(procPath(pid, "stat"), &line)) return false;
   size_t close = line.rfind(')');
   if (close == std::string::npos) return false;
   std::istringstream rest(line.substr(close + 1));
@@ -65,9 +85,9 @@ bool isLive(pid_t pid) {
 }
 
 std::vector<std::string> readArgs(pid_t pid) {
-  std::ifstream in(procPath(pid, "cmdline"), std::ios::binary);
-  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string all;
   std::vector<std::string> args;
+  if (!readProcFile(procPath(pid, "cmdline"), &all)) return args;
   size_t start = 0;
   while (start < all.size()) {
     size_t end = all.find('\0', start);
@@ -280,9 +300,8 @@ OSErr GetProcessInformation(const ProcessSerialNumber* psn, ProcessInfoRec* info
     name = match->name;
     program = match->program;
   }
-  if (name.empty()) {
-    std::ifstream in(procPath(pid, "comm"));
-    std::getline(in, name);
+  if (name.empty() && readProcFile(procPath(pid, "comm"), &name)) {
+    while (!name.empty() && name.back() == '\n') name.pop_back();
   }
   if (info->processName) toPascal(name, info->processName);
   if (info->processAppSpec) {

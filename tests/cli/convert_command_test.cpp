@@ -176,3 +176,22 @@ TEST(MoviePath, ReplacesOnlyTheLastComponentsExtension) {
   EXPECT_EQ(cli::moviePathFor("/a/.hidden"), "/a/.hidden.mov");
   EXPECT_EQ(cli::moviePathFor("noext"), "noext.mov");
 }
+
+TEST(ConvertCommand, ResizeFlagsDecideThePictureWidth) {
+  if (!testsupport::haveTool("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
+  std::string photo = fixtures::embedWave(fixtures::makeJpeg({.width = 1280, .height = 960}),
+                                          fixtures::makeWave(WaveKind::imaAdpcm, {.seconds = 1.0}));
+  for (const auto& [flag, width] : {std::pair<std::string, int>{"--resize", 600}, {"--no-resize", 1280}}) {
+    ScratchDir dir, tmp;
+    std::string path = dir.file("wide.jpg");
+    testsupport::writeFile(path, photo);
+    RunResult r = fixtures::runStill2mov({flag, path}, {{"TMPDIR", tmp.path()}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (r.out.find(" -> ") == std::string::npos) GTEST_SKIP() << "no movie assembly in this build";
+    std::string probe;
+    testsupport::run("ffprobe -v error -select_streams v -show_entries stream=width -of csv=p=0 " +
+                         testsupport::shellQuote(dir.file("wide.mov")),
+                     &probe);
+    EXPECT_EQ(probe, std::to_string(width) + "\n") << flag;
+  }
+}

@@ -221,7 +221,7 @@ TEST(JpegImporter, EveryCorpusPhotographIsReadSafely) {
   if (files.empty()) GTEST_SKIP() << "corpus not present";
   ScratchDir dir;
   FSSpec out = specFor(dir.file("copy.jpg"));
-  int opened = 0, exported = 0;
+  int opened = 0, exported = 0, endAtEOI = 0, ended = 0;
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
     FSSpec spec = specFor(path);
@@ -233,6 +233,11 @@ TEST(JpegImporter, EveryCorpusPhotographIsReadSafely) {
     ASSERT_EQ(GraphicsImportGetImageDescription(imp.ci, &desc), noErr);
     EXPECT_EQ((*desc)->dataSize, SInt32(bytes.size()));
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8");
+    // Camera files end at their EOI; the range must reach it, past any thumbnail's. (The
+    // deliberately damaged ones may hold an earlier end of image followed by junk.)
+    std::string file = testsupport::readFile(path);
+    bool damaged = path.find("corrupted") != std::string::npos || path.find("/invalid/") != std::string::npos;
+    if (!damaged && file.size() >= 2 && file.compare(file.size() - 2, 2, "\xFF\xD9") == 0) ++endAtEOI, ended += bytes == file;
     DisposeHandle(reinterpret_cast<Handle>(desc));
     // A small scaled copy (written to scratch, never beside the corpus) exercises decoding;
     // stripped or odd files may fail to decode, never crash.
@@ -247,5 +252,7 @@ TEST(JpegImporter, EveryCorpusPhotographIsReadSafely) {
   }
   EXPECT_GT(opened, int(files.size()) / 2);
   EXPECT_GT(exported, 0);
-  std::printf("corpus: %zu files, %d opened, %d exported\n", files.size(), opened, exported);
+  EXPECT_EQ(ended, endAtEOI);
+  std::printf("corpus: %zu files, %d opened, %d exported, %d of %d ending at EOI delimited whole\n", files.size(),
+              opened, exported, ended, endAtEOI);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -47,15 +48,31 @@ struct MessageCapture {
   }
 };
 
+// A writer's block as it was when its stream was closed; the test frees it.
+inline void*& closedBlock() {
+  static void* block = nullptr;
+  return block;
+}
+inline int closeKeepingBlock(thandle_t h) {
+  int32_t size = 0;
+  mfs_map(static_cast<int32_t>(reinterpret_cast<intptr_t>(h)), &closedBlock(), &size);
+  return mfs_close(h);
+}
+
 // A stream over bytes that outlive it; the handle owns the stream once opened.
 struct OpenStream {
   explicit OpenStream(const std::string& bytes, const char* mode = "r") : data(bytes) {
-    fd = mfs_open(data.empty() ? nullptr : data.data(), int32_t(data.size()), mode);
-    if (data.empty() && mode[0] == 'r') fd = mfs_open(&empty, 0, mode);
+    writer = mode[0] != 'r';
+    fd = writer ? mfs_open(nullptr, 0, mode) : mfs_open(data.empty() ? &empty : data.data(), int32_t(data.size()), mode);
     tif = XTIFFClientOpenNoRead("APP1", mode, mfs_handle(fd), mfs_read, mfs_write, mfs_lseek,
-                                mfs_close, mfs_size, mfs_map, mfs_unmap);
+                                writer ? closeKeepingBlock : static_cast<TIFFCloseProc>(mfs_close), mfs_size, mfs_map, mfs_unmap);
   }
-  ~OpenStream() { XTIFFClose(tif); }
+  ~OpenStream() {
+    closedBlock() = nullptr;
+    XTIFFClose(tif);
+    if (writer) std::free(closedBlock());
+  }
+  bool writer = false;
   std::string data;
   char empty = 0;
   int32_t fd = -1;

@@ -57,9 +57,11 @@ TEST(MemoryStream, ModesAreCheckedByTheirFirstLetter) {
   EXPECT_EQ(mfs_write(r, "x", 1), -1);
   EXPECT_EQ(errno, EBADF);
   void* base = nullptr;
+  mfs_map(w, &base, nullptr);
   EXPECT_EQ(mfs_close(w), 0);
   EXPECT_EQ(mfs_close(r), 0);
   EXPECT_EQ(mfs_unmap(99, base, 5), 0);
+  std::free(base);
 }
 
 TEST(MemoryStream, ReadsDeliverAllOrNothingAndSeeksPastTheEndReadNothing) {

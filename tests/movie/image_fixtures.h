@@ -197,7 +197,7 @@ inline std::string pathOf(const FSSpec& spec) {
   return path;
 }
 
-// Writes the bytes into the scratch folder and returns the file's specification.
+// Writes the bytes into the scratch folder and returns the file's FSSpec.
 inline FSSpec writeImage(const testsupport::ScratchDir& dir, const std::string& name, const std::string& bytes) {
   testsupport::writeFile(dir.file(name), bytes);
   return specFor(dir.file(name));

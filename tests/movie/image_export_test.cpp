@@ -167,6 +167,30 @@ TEST(JpegExporter, TurnsAndTranslationsFollowTheMatrixWithoutMargins) {
     EXPECT_EQ(layout(e.picture), c.corners);
   }
 
+  // A source rectangle crops before scaling: the bottom-right quadrant alone, halved.
+  GraphicsImportComponent imp = nullptr;
+  GraphicsExportComponent ex = nullptr;
+  ASSERT_EQ(GetGraphicsImporterForFile(&source, &imp), noErr);
+  Rect outside{0, 0, 1201, 1600}, quarter{600, 800, 1200, 1600};
+  EXPECT_EQ(GraphicsImportSetSourceRect(imp, &outside), paramErr);
+  ASSERT_EQ(GraphicsImportSetSourceRect(imp, &quarter), noErr);
+  MatrixRecord half{};
+  SetIdentityMatrix(&half);
+  half.matrix[0][0] = half.matrix[1][1] = fixed1 / 2;
+  GraphicsImportSetMatrix(imp, &half);
+  ASSERT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypeJPEG, &ex), noErr);
+  FSSpec out = specFor(dir.file("crop.jpg"));
+  GraphicsExportSetOutputFile(ex, &out);
+  GraphicsExportSetInputGraphicsImporter(ex, imp);
+  ASSERT_EQ(GraphicsExportDoExport(ex, nullptr), noErr);
+  CloseComponent(ex);
+  CloseComponent(imp);
+  Picture crop;
+  ASSERT_TRUE(decode(testsupport::readFile(dir.file("crop.jpg")), &crop));
+  EXPECT_EQ(crop.width, 400);
+  EXPECT_EQ(crop.height, 300);
+  EXPECT_EQ(layout(crop), "WWWW");
+
   // A portrait photograph centred in a landscape box is exported at its own scaled size.
   FSSpec portrait = writeImage(dir, "p.jpg", encode(quadrants(1200, 1600), {95}));
   Export e = exportThrough(dir, portrait, SDimension32{800, 600});

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "ImageAudio/Tifflib/MemoryStream.h"
+#include "ImageAudio/Tifflib/XTiffExtension.h"
 #include "support/TiffBuilder.h"
 
 using testsupport::TiffBuilder;
@@ -204,4 +206,33 @@ TEST(ExifMetadataDirectories, EmptyEntryDoesNotEndTheDirectory) {
   readSegment(kExifId + b.build(), &r);
   EXPECT_EQ(r.getImageDescription(), nullptr);
   EXPECT_STREQ(r.getMake(), "Kodak");
+}
+
+TEST(ExifMetadataDirectories, TiffFilesAreReadTheLibrarysOrdinaryWay) {
+  TiffBuilder b;
+  const int d = b.directory();
+  const int exif = b.directory();
+  b.longs(d, 256, {1});
+  b.longs(d, 257, {1});
+  b.shorts(d, 258, {8});
+  b.shorts(d, 262, {1});
+  b.ascii(d, 271, "Scanner");
+  b.longs(d, 273, {8});
+  b.shorts(d, 277, {1});
+  b.longs(d, 279, {1});
+  b.pointer(d, 34665, exif);
+  b.rationals(exif, 33437, {{56, 10}});
+  std::string tiff = b.build();
+  const int32_t fd = mfs_open(tiff.data(), int32_t(tiff.size()), "r");
+  TIFF* tif = XTIFFClientOpenNoRead("file.tif", "r", mfs_handle(fd), mfs_read, mfs_write, mfs_lseek,
+                                    mfs_close, mfs_size, mfs_map, mfs_unmap);
+  ASSERT_NE(tif, nullptr);
+  ExImageInfo r;
+  JpegTagReader reader;
+  reader.setDataStore(&r);
+  reader.readIFDs(tif, FOUR_CHAR_CODE("TIFF"));
+  XTIFFClose(tif);
+  EXPECT_STREQ(r.getMake(), "Scanner");
+  EXPECT_TRUE(r.getExifIFDPresent());
+  EXPECT_FLOAT_EQ(r.getFNumber(), 5.6f);
 }

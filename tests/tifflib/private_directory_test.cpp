@@ -200,7 +200,7 @@ TEST(PrivateDirectory, WrittenDirectoryReadsBackWithTheSameValues) {
     const uint16_t iso[2] = {100, 200};
     const float lat[3] = {12, 30, 15.5f};
     const uint8_t version[4] = {2, 2, 0, 0};
-    TIFFSetField(w.tif, 34665, uint32_t(2090));
+    TIFFSetField(w.tif, 34665, uint64_t(2090));
     TIFFSetField(w.tif, 33437, 2.8);
     TIFFSetField(w.tif, 37380, -0.65);
     TIFFSetField(w.tif, 34855, 2, iso);

@@ -97,7 +97,7 @@ TEST(TagExtension, ValuesKeepTheirSlotFormsAndUnsetTagsAnswerZero) {
 
 TEST(TagExtension, DirectoryResetEmptiesTheRecord) {
   OpenStream s(emptyIfd());
-  TIFFSetField(s.tif, 34665, uint32_t(2090));
+  TIFFSetField(s.tif, 34665, uint64_t(2090));
   TIFFSetField(s.tif, 8, "7");
   ASSERT_EQ(TIFFReadPrivateDataSubDirectory(s.tif, 8), 1);
   uint32_t exif = 0;
@@ -118,7 +118,7 @@ TEST(TagExtension, PrintOutAddsOneLinePerSetField) {
   TIFFSetField(s.tif, 34855, 2, iso);
   TIFFSetField(s.tif, 37520, "12");
   TIFFSetField(s.tif, 41484, 4, "abcd");
-  TIFFSetField(s.tif, 34665, uint32_t(2090));
+  TIFFSetField(s.tif, 34665, uint64_t(2090));
   const std::string more = printed(s.tif);
   EXPECT_NE(more.find("  ISO Speed Ratings:\t2 values present:\n\t  ISO Speed Rating 0:\t100\n"
                       "\t  ISO Speed Rating 1:\t200\n"), std::string::npos) << more;

@@ -203,8 +203,13 @@ void copyTransferFunction(TIFF* tif, R& record) {
 
 void JpegTagReader::readIFDs(TIFF* tif, UInt32 sourceKind) {
   if (tif == nullptr || mDataStore == nullptr) return;
-  if (sourceKind == FOUR_CHAR_CODE("TIFF"))
-    TIFFReadDirectory(tif);
+  if (sourceKind == FOUR_CHAR_CODE("TIFF")) {
+    // A handle that has read no directory starts at the header's first one.
+    if (TIFFCurrentDirectory(tif) == tdir_t(-1))
+      TIFFSetSubDirectory(tif, TIFFPrivateFirstDirectoryOffset(tif));
+    else
+      TIFFReadDirectory(tif);
+  }
   else
     TIFFReadPrivateDataSubDirectory(tif, TIFFPrivateFirstDirectoryOffset(tif));
   readMainTags(tif);

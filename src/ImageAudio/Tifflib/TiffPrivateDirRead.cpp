@@ -242,7 +242,9 @@ int DirectoryReader::handEntry(const Entry& e, const Target& t) {
   if (single && (t.xrow < 0 || (slot != XTiffSlot::Shorts && slot != XTiffSlot::Floats &&
                                 slot != XTiffSlot::Bytes))) {
     int ok;
-    if (isInteger(e.type))
+    if (slot == XTiffSlot::Offset && t.xrow >= 0)
+      ok = TIFFSetField(tif_, e.tag, static_cast<uint64_t>(scalar));
+    else if (isInteger(e.type))
       ok = TIFFSetField(tif_, e.tag, static_cast<uint32_t>(scalar));
     else
       ok = TIFFSetField(tif_, e.tag, scalar);

@@ -99,7 +99,8 @@ bool DirectoryWriter::buildEntry(int row, unsigned char* entry) {
   void* p = nullptr;
   uint16_t n = 0;
   switch (info.slot) {
-    case XTiffSlot::U32: {
+    case XTiffSlot::U32:
+    case XTiffSlot::Offset: {
       uint32_t v = 0;
       TIFFGetField(tif_, info.tag, &v);
       data.resize(4);

@@ -123,6 +123,9 @@ int _XTIFFVSetField(TIFF* tif, uint32_t tag, va_list ap) {
     case XTiffSlot::U32:
       v.u32 = va_arg(ap, uint32_t);
       break;
+    case XTiffSlot::Offset:
+      v.u32 = static_cast<uint32_t>(va_arg(ap, uint64_t));
+      break;
     case XTiffSlot::F32:
       v.f32 = static_cast<float>(va_arg(ap, double));
       break;
@@ -185,6 +188,7 @@ int _XTIFFVGetField(TIFF* tif, uint32_t tag, va_list ap) {
   XTiffValue& v = xd->xd_values[row];
   switch (xtiffFieldInfo[row].slot) {
     case XTiffSlot::U32:
+    case XTiffSlot::Offset:
       *va_arg(ap, uint32_t*) = v.u32;
       break;
     case XTiffSlot::F32:

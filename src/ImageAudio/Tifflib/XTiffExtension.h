@@ -12,6 +12,7 @@ struct FSSpec;
 // How a row's value is kept, set and got (see XTiffTags.def).
 enum class XTiffSlot : uint8_t {
   U32,            // set: uint32; get: uint32*
+  Offset,         // set: uint64 (the library's own form for directory offsets); get: uint32*
   F32,            // set: double; get: float*
   U16,            // set: int (low 16 bits); get: uint16*
   U8,             // set: int (low 8 bits); get: uint8*

@@ -25,6 +25,7 @@ void _XTIFFPrintDirectory(TIFF* tif, FILE* fd, long flags) {
     const XTiffValue& v = xd->xd_values[row];
     switch (info.slot) {
       case XTiffSlot::U32:
+      case XTiffSlot::Offset:
         std::fprintf(fd, info.printLine, static_cast<int>(v.u32));
         break;
       case XTiffSlot::F32:

@@ -48,6 +48,7 @@ TEST(AEDataModel, ParametersAreCopiedReplacedAndCoerced) {
   std::string round(size_t(AEGetDescDataSize(&back)), '\0');
   AEGetDescData(&back, round.data(), Size(round.size()));
   EXPECT_EQ(round, text);
+  AEDisposeDesc(&back);
   AEDesc odd;
   AECreateDesc(typeSInt32, "abc", 3, &odd);
   EXPECT_EQ(AECoerceDesc(&odd, typeSInt16, &back), errAECoercionFail);

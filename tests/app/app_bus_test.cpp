@@ -111,7 +111,8 @@ TEST(AppBus, DirectObjectThatIsNoAliasIsIgnoredAndTheAppStillQuits) {
   ASSERT_EQ(url.sent, noErr);
   EXPECT_EQ(url.type, typeAppleEvent);
   EXPECT_EQ(url.params, 0);
-  Reply text = sendEvent(typeUnicodeText, std::string("\0/\0t\0m\0p", 10));
+  const std::u16string utf16 = u"/tmp/url.jpg";
+  Reply text = sendEvent(typeUnicodeText, std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2));
   EXPECT_EQ(text.sent, noErr);
   EXPECT_EQ(text.params, 0);
   EXPECT_FALSE(exists(bus->env().photos("url.mov")));

@@ -3,6 +3,8 @@
 #include "toolbox/AppKit/NSApplication.h"
 
 #include <gio/gio.h>
+#include <glib-unix.h>
+#include <signal.h>
 
 #include <cstring>
 
@@ -197,7 +199,17 @@ int NSApplicationMain(int argc, char** argv, const NSInterfaceDescription& inter
       },
       launch, [](gpointer data) { delete static_cast<Launch*>(data); });
 
+  // Interrupted or asked to stop, the application ends as after terminate(), so that pending
+  // replies still leave.
+  auto onSignal = [](gpointer) -> gboolean {
+    NSApplication::sharedApplication()->terminate(nullptr);
+    return G_SOURCE_CONTINUE;
+  };
+  const guint sigint = g_unix_signal_add(SIGINT, onSignal, nullptr);
+  const guint sigterm = g_unix_signal_add(SIGTERM, onSignal, nullptr);
   if (!app->mTerminating) NSRunLoop::mainRunLoop().run();
+  g_source_remove(sigint);
+  g_source_remove(sigterm);
 
   topLevel.reset();
   GDBusConnection* connection = g_application_get_dbus_connection(gapp);

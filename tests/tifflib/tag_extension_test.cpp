@@ -7,7 +7,9 @@
 #include <string>
 
 #include "ImageAudio/Tifflib/TiffPrivateDirectory.h"
+#include "support/TestPaths.h"
 #include "support/TiffBuilder.h"
+#include "toolbox/Files/Files.h"
 #include "tifflib/TiffTestSupport.h"
 
 using tifftest::OpenStream;
@@ -145,4 +147,32 @@ TEST(TagExtension, ExtenderInstallsOnceAndEarlierExtendersStillRun) {
     EXPECT_EQ(TIFFGetField(a.tif, 33437, &f), 1);
   }
   TIFFSetTagExtender(earlierExtender);
+}
+
+TEST(TagExtension, FilesOpenByPathOrSpecificationAndTheLibraryVersionIsChecked) {
+  testsupport::TiffBuilder b;
+  const int d = b.directory();
+  b.longs(d, 256, {1});
+  b.longs(d, 257, {1});
+  b.shorts(d, 258, {8});
+  b.shorts(d, 262, {1});
+  b.longs(d, 273, {8});
+  b.longs(d, 279, {1});
+  b.rationals(d, 33437, {{40, 10}});
+  testsupport::ScratchDir dir;
+  const std::string path = dir.file("image.tif");
+  testsupport::writeFile(path, b.build());
+  FSSpec spec{};
+  ASSERT_EQ(FSpFromPath(path, &spec), 0);
+  for (TIFF* tif : {XTIFFAppleOpen(&spec, "r"), XTIFFOpen(path.c_str(), "r")}) {
+    ASSERT_NE(tif, nullptr);
+    float f = 0;
+    EXPECT_EQ(TIFFGetField(tif, 33437, &f), 1);  // through the library's own directory reader
+    EXPECT_EQ(f, 4.0f);
+    XTIFFClose(tif);
+  }
+  EXPECT_TRUE(TIFFPrivateVersionSupported(TIFFGetVersion()));
+  EXPECT_TRUE(TIFFPrivateVersionSupported("LIBTIFF, Version 4.1.0\nCopyright"));
+  EXPECT_FALSE(TIFFPrivateVersionSupported("LIBTIFF, Version 3.9.7"));
+  EXPECT_FALSE(TIFFPrivateVersionSupported("LIBTIFF"));
 }

@@ -1,6 +1,7 @@
 // Opening a client stream for reading without taking in its first directory. The header is
 // checked here, in the stream's own terms (42 only: a BigTIFF header is no EXIF stream),
 // then the library opens header-only and an empty directory is set up.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -27,6 +28,11 @@ TIFF* TIFFClientOpenNoRead(const char* name, const char* mode, thandle_t clientd
   const char* module = "TIFFClientOpen";
   if (mode == nullptr || (mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'a')) {
     TIFFErrorExt(clientdata, module, "\"%s\": Bad mode", mode ? mode : "");
+    if (closeProc) closeProc(clientdata);
+    return nullptr;
+  }
+  if (!TIFFPrivateVersionSupported(TIFFGetVersion())) {
+    TIFFErrorExt(clientdata, module, "%s: this TIFF library cannot open a stream without reading it", name);
     if (closeProc) closeProc(clientdata);
     return nullptr;
   }
@@ -78,4 +84,12 @@ uint32_t TIFFPrivateFirstDirectoryOffset(TIFF* tif) {
   if (TIFFGetSeekProc(tif)(h, 0, SEEK_SET) != 0) return 0;
   if (TIFFGetReadProc(tif)(h, header, 8) != 8) return 0;
   return get32(header + 4, header[0] == 'M');
+}
+
+bool TIFFPrivateVersionSupported(const char* versionText) {
+  if (versionText == nullptr) return false;
+  const char* v = std::strstr(versionText, "Version ");
+  int major = 0, minor = 0;
+  if (v == nullptr || std::sscanf(v + 8, "%d.%d", &major, &minor) != 2) return false;
+  return major > 4 || (major == 4 && minor >= 1);
 }

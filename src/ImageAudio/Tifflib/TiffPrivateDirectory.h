@@ -21,6 +21,10 @@ int TIFFReadPrivateDataSubDirectory(TIFF* tif, uint32_t offset);
 // Returns its offset, 1 for a read-only handle, 0 on failure; then starts an empty directory.
 uint32_t TIFFWritePrivateDataSubDirectory(TIFF* tif);
 
+// Whether a library version text ("LIBTIFF, Version 4.5.0" ...) offers what this layer builds
+// on: header-only opens and one shared custom-field bit, libtiff 4.1 and later.
+bool TIFFPrivateVersionSupported(const char* versionText);
+
 // The first-directory offset of the stream's header, read again through the client
 // procedures; 0 when unreadable.
 uint32_t TIFFPrivateFirstDirectoryOffset(TIFF* tif);

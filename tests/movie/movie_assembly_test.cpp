@@ -1,6 +1,7 @@
 // Movie assembly and the driver's assembly step, in process: what is written, what is reported,
 // which files are left, and that no file of the user's is overwritten or lost on failure.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "Convert2Mov.h"
 #include "movie/QuickTimeU.h"
@@ -183,6 +184,12 @@ TEST(DriverAssembly, PlacesTheMovieBesideThePhotographAndReportsTheSound) {
   FSSpec movie = specFor(dir.file("named.mov"));
   ASSERT_EQ(FSpGetFInfo(&movie, &info), noErr);
   EXPECT_EQ(info.fdCreator, FOUR_CHAR_CODE("TVOD"));
+  // The movie is the user's, with the usual permissions, not those of a private working file.
+  struct stat st {};
+  ASSERT_EQ(stat(dir.file("named.mov").c_str(), &st), 0);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 }
 
 TEST(DriverAssembly, AWaveFileThatDoesNotResolveFailsCleanly) {

@@ -47,6 +47,7 @@ void expectPlayableMovie(const std::string& movie, const std::string& soundCodec
   if (haveTool("gst-discoverer-1.0")) {
     DiscovererInfo info = discover(movie);
     EXPECT_EQ(info.streams, (std::vector<std::string>{"audio", "video"}));
+    EXPECT_EQ(info.caps, (std::vector<std::string>{"audio/x-raw", "image/jpeg"}));
     EXPECT_NEAR(info.durationSeconds, streams[0].duration, kUnit + 0.001);
   }
 }

@@ -173,8 +173,13 @@ DiscovererInfo discover(const std::string& path) {
     std::size_t first = line.find_first_not_of(' ');
     if (first == std::string::npos) continue;
     std::string word = line.substr(first);
-    if (word.rfind("audio:", 0) == 0 || word.rfind("audio #", 0) == 0) info.streams.push_back("audio");
-    if (word.rfind("video:", 0) == 0 || word.rfind("video #", 0) == 0) info.streams.push_back("video");
+    for (const char* kind : {"audio", "video"}) {
+      if (word.rfind(std::string(kind) + " #", 0) != 0) continue;
+      info.streams.push_back(kind);
+      std::size_t colon = word.find(": ");
+      std::size_t comma = word.find(',', colon);
+      info.caps.push_back(colon == std::string::npos ? "" : word.substr(colon + 2, comma - colon - 2));
+    }
   }
   return info;
 }

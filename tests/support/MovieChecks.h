@@ -52,6 +52,7 @@ std::vector<InfoTrack> mediainfoTracks(const std::string& path);
 struct DiscovererInfo {
   double durationSeconds = 0;
   std::vector<std::string> streams;  // "audio", "video" in the order reported
+  std::vector<std::string> caps;     // each stream's media type, e.g. "image/jpeg"
 };
 DiscovererInfo discover(const std::string& path);
 

@@ -7,6 +7,7 @@
 
 #include "AppTestSupport.h"
 #include "Controller.h"
+#include "cli/Commands.h"
 #include "toolbox/AppKit/NSApplication.h"
 #include "toolbox/AppKit/NSTimer.h"
 #include "toolbox/Core/MacErrors.h"
@@ -74,6 +75,7 @@ TEST_F(ControllerTest, ResizeTargetFollowsThePreference) {
       std::remove(env.prefsFile().c_str());
     Controller c;
     EXPECT_EQ(c.resizeTarget(), expected) << (stored ? stored : "(absent)");
+    EXPECT_EQ(defaultResizePreference(), expected == 600) << (stored ? stored : "(absent)");  // plain conversions
   }
 }
 

@@ -2,6 +2,10 @@
 // what the application asks for, a chosen photograph converted, and a cancel that does nothing.
 #include <fnmatch.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -201,6 +205,68 @@ TEST(OpenPanel, CancelConvertsNothingAndArmsNoTimer) {
   EXPECT_EQ(portal.calls(), 2);
   bus->stopApp();
   EXPECT_FALSE(bus->appRunning());
+}
+
+// Reads what the terminal shows until it contains text (or the time runs out).
+std::string readUntil(int fd, const std::string& text, double seconds, std::string& seen) {
+  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+  while (seen.find(text) == std::string::npos && Clock::now() < end) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buf[512];
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    seen.append(buf, size_t(n));
+  }
+  return seen;
+}
+
+TEST(OpenPanel, WithoutAPortalATerminalGetsAPrompt) {
+  REQUIRE_WORKING_CONVERSION();
+  REQUIRE_PRIVATE_BUS();
+  const std::string photo = bus->env().photos("typed.jpg");
+  testsupport::writeFile(photo, apptest::voicePhoto());
+  testsupport::writeFile(bus->env().photos("notes.txt"), "not a photograph");
+  std::map<std::string, std::string> env = bus->env().env();
+  env["DBUS_SESSION_BUS_ADDRESS"] = bus->address();
+  const std::string binary = testsupport::binaryPath();
+  int master = -1;
+  pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    execl(binary.c_str(), "still2mov", "open", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string seen;
+  readUntil(master, "cancels", 20.0, seen);
+  ASSERT_NE(seen.find("JPG"), std::string::npos) << seen;
+  const std::string wrong = bus->env().photos("notes.txt") + "\n";
+  ASSERT_EQ(write(master, wrong.data(), wrong.size()), ssize_t(wrong.size()));
+  readUntil(master, "not a JPG file", 10.0, seen);
+  EXPECT_NE(seen.find("not a JPG file"), std::string::npos) << seen;
+  const std::string right = photo + "\n";
+  ASSERT_EQ(write(master, right.data(), right.size()), ssize_t(right.size()));
+  int status = -1;
+  const auto end = Clock::now() + std::chrono::seconds(30);
+  while (waitpid(child, &status, WNOHANG) == 0 && Clock::now() < end) readUntil(master, "\x01", 0.1, seen);
+  if (Clock::now() >= end) kill(child, SIGKILL), waitpid(child, &status, 0);
+  close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+  EXPECT_TRUE(exists(bus->env().photos("typed.mov"))) << seen;
+}
+
+TEST(OpenPanel, WithoutAPortalOrTerminalThereIsNoPanel) {
+  REQUIRE_PRIVATE_BUS();
+  const std::string photo = bus->env().photos("nopanel.jpg");
+  testsupport::writeFile(photo, apptest::voicePhoto());
+  // Started by the bus, the application has no terminal: activation shows nothing and, as after
+  // a cancel, no quit is pending.
+  ASSERT_TRUE(bus->callApp("Activate", g_variant_new("(a{sv})", nullptr)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(6000));
+  EXPECT_TRUE(bus->appRunning());
+  EXPECT_FALSE(exists(bus->env().photos("nopanel.mov")));
+  bus->stopApp();
 }
 
 }  // namespace

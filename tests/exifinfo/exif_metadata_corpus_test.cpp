@@ -16,81 +16,43 @@
 namespace {
 using Object = std::map<std::string, std::string>;  // value text; numbers as printed
 
-// Just enough JSON for exiftool's flat objects: strings, numbers, arrays kept as text.
-struct Json {
-  const std::string& s;
-  size_t i = 0;
-  void ws() { while (i < s.size() && isspace(static_cast<unsigned char>(s[i]))) ++i; }
-  std::string str() {
-    std::string out;
-    ++i;
-    while (i < s.size() && s[i] != '"') {
-      if (s[i] == '\\' && i + 1 < s.size()) {
-        const char c = s[++i];
-        if (c == 'n') out += '\n';
-        else if (c == 't') out += '\t';
-        else if (c == 'b') out += '\b';
-        else if (c == 'f') out += '\f';
-        else if (c == 'r') out += '\r';
-        else if (c == 'u' && i + 4 < s.size()) {
-          const long code = std::strtol(s.substr(i + 1, 4).c_str(), nullptr, 16);
-          out += code < 0x80 ? char(code) : '?';
+// exiftool -j prints one '  "Name": value,' line per tag and starts each file's object with
+// its "SourceFile"; string values are JSON-escaped.
+std::map<std::string, Object> parseExiftool(const std::string& out) {
+  std::map<std::string, Object> files;
+  Object* current = nullptr;
+  size_t start = 0;
+  while (start < out.size()) {
+    size_t end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    const std::string line = out.substr(start, end - start);
+    start = end + 1;
+    const size_t q = line.find('"'), colon = line.find("\": ");
+    if (q == std::string::npos || colon == std::string::npos) continue;
+    const std::string key = line.substr(q + 1, colon - q - 1);
+    std::string raw = line.substr(colon + 3);
+    if (!raw.empty() && raw.back() == ',') raw.pop_back();
+    std::string value;
+    if (!raw.empty() && raw[0] == '"') {
+      for (size_t i = 1; i + 1 < raw.size(); ++i) {
+        if (raw[i] != '\\') { value += raw[i]; continue; }
+        const char c = raw[++i];
+        if (c == 'u') {
+          const long code = std::strtol(raw.substr(i + 1, 4).c_str(), nullptr, 16);
+          value += code < 0x80 ? char(code) : '?';
           i += 4;
+        } else {
+          value += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'b' ? '\b' : c == 'f' ? '\f' : c == 'r' ? '\r' : c;
         }
-        else out += c;
-      } else {
-        out += s[i];
       }
-      ++i;
+    } else {
+      value = raw;
     }
-    ++i;
-    return out;
+    if (key == "SourceFile") current = &files[value];
+    else if (current) (*current)[key] = value;
   }
-  std::string value() {
-    ws();
-    if (s[i] == '"') return str();
-    if (s[i] == '[' || s[i] == '{') {
-      const char open = s[i], close = open == '[' ? ']' : '}';
-      int depth = 0;
-      const size_t start = i;
-      for (; i < s.size(); ++i) {
-        if (s[i] == '"') { str(); --i; continue; }
-        if (s[i] == open) ++depth;
-        if (s[i] == close && --depth == 0) { ++i; break; }
-      }
-      return s.substr(start, i - start);
-    }
-    const size_t start = i;
-    while (i < s.size() && s[i] != ',' && s[i] != '}' && !isspace(static_cast<unsigned char>(s[i]))) ++i;
-    return s.substr(start, i - start);
-  }
-  std::vector<Object> objects() {
-    std::vector<Object> all;
-    ws();
-    if (i >= s.size() || s[i] != '[') return all;
-    ++i;
-    while (true) {
-      ws();
-      if (i >= s.size() || s[i] != '{') break;
-      ++i;
-      Object o;
-      while (true) {
-        ws();
-        if (s[i] == '}') { ++i; break; }
-        const std::string key = str();
-        ws();
-        ++i;  // ':'
-        o[key] = value();
-        ws();
-        if (s[i] == ',') ++i;
-      }
-      all.push_back(o);
-      ws();
-      if (i < s.size() && s[i] == ',') ++i;
-    }
-    return all;
-  }
-};
+  return files;
+}
 
 std::string trimmed(std::string v) {
   while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.pop_back();
@@ -227,8 +189,7 @@ TEST(ExifMetadataCorpus, RecordValuesEqualExiftoolsForTheSameDirectories) {
   command += " 2>/dev/null";
   std::string out;
   testsupport::run(command, &out);
-  std::map<std::string, Object> tool;
-  for (Object& o : Json{out}.objects()) tool[o["SourceFile"]] = o;
+  std::map<std::string, Object> tool = parseExiftool(out);
   ASSERT_FALSE(tool.empty());
 
   int compared = 0, disagreements = 0, allowed = 0;

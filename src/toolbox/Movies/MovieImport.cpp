@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
@@ -15,26 +17,48 @@
 
 namespace {
 
+// Reads through a window of the file, so importers can take small blocks cheaply.
 class FileSource : public ImportSource {
  public:
   FileSource(int fd, UInt64 size) : fd_(fd), size_(size) {}
   ~FileSource() override { close(fd_); }
   UInt64 size() const override { return size_; }
   size_t readAt(UInt64 offset, void* bytes, size_t count) const override {
-    size_t done = 0;
     auto* p = static_cast<UInt8*>(bytes);
-    while (done < count) {
-      ssize_t n = pread(fd_, p + done, count - done, off_t(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += size_t(n);
+    size_t done = 0;
+    while (done < count && offset + done < size_) {
+      UInt64 at = offset + done;
+      if (at < windowStart_ || at >= windowStart_ + windowLength_) {
+        if (!fill(at)) break;
+      }
+      size_t from = size_t(at - windowStart_);
+      size_t n = std::min(count - done, windowLength_ - from);
+      std::memcpy(p + done, window_.data() + from, n);
+      done += n;
     }
     return done;
   }
 
  private:
+  bool fill(UInt64 at) const {
+    window_.resize(kWindow);
+    windowStart_ = at;
+    windowLength_ = 0;
+    while (windowLength_ < kWindow) {
+      ssize_t n = pread(fd_, window_.data() + windowLength_, kWindow - windowLength_, off_t(at + windowLength_));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      windowLength_ += size_t(n);
+    }
+    return windowLength_ > 0;
+  }
+
+  static constexpr size_t kWindow = 64 * 1024;
   int fd_;
   UInt64 size_;
+  mutable std::vector<UInt8> window_;
+  mutable UInt64 windowStart_ = 0;
+  mutable size_t windowLength_ = 0;
 };
 
 class MemorySource : public ImportSource {

@@ -65,10 +65,26 @@ void onOpen(GApplication*, GFile** files, gint n, gchar*, gpointer) {
   NSApplication::sharedApplication()->openFiles(pathsOf(files, n));
 }
 
-void onActivate(GApplication*, gpointer) { NSApplication::sharedApplication()->activate(); }
+// Activation and actions may bring up the modal panel, so they run from the run loop after the
+// desktop's call has been answered, rather than keeping the caller waiting for the user.
+void later(std::function<void()> work) {
+  auto* w = new std::function<void()>(std::move(work));
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      [](gpointer data) -> gboolean {
+        (*static_cast<std::function<void()>*>(data))();
+        return G_SOURCE_REMOVE;
+      },
+      w, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+void onActivate(GApplication*, gpointer) {
+  later([] { NSApplication::sharedApplication()->activate(); });
+}
 
 void onAction(GSimpleAction* action, GVariant*, gpointer) {
-  NSApplication::sharedApplication()->performAction(g_action_get_name(G_ACTION(action)));
+  std::string name = g_action_get_name(G_ACTION(action));
+  later([name] { NSApplication::sharedApplication()->performAction(name); });
 }
 
 int documentFailures = 0;

@@ -203,6 +203,8 @@ TEST(PrivateDirectory, WrittenDirectoryReadsBackWithTheSameValues) {
     TIFFSetField(w.tif, 34665, uint64_t(2090));
     TIFFSetField(w.tif, 33437, 2.8);
     TIFFSetField(w.tif, 37380, -0.65);
+    TIFFSetField(w.tif, 33434, 1.0 / 8000);
+    TIFFSetField(w.tif, 41483, -3.0);  // unsigned: written as 0 with a warning
     TIFFSetField(w.tif, 34855, 2, iso);
     TIFFSetField(w.tif, 36867, "2004:01:31 12:00:00");
     TIFFSetField(w.tif, 37510, 5, "hello");
@@ -228,6 +230,10 @@ TEST(PrivateDirectory, WrittenDirectoryReadsBackWithTheSameValues) {
     EXPECT_FLOAT_EQ(f, 2.8f);
     EXPECT_EQ(TIFFGetField(r.tif, 37380, &bias), 1);
     EXPECT_FLOAT_EQ(bias, -0.65f);
+    EXPECT_EQ(TIFFGetField(r.tif, 33434, &f), 1);
+    EXPECT_NEAR(f, 1.0f / 8000, 1e-9);  // at most ten steps of 8 in the denominator
+    EXPECT_EQ(TIFFGetField(r.tif, 41483, &f), 1);
+    EXPECT_EQ(f, 0.0f);
     uint16_t n = 0;
     uint16_t* isoBack = nullptr;
     ASSERT_EQ(TIFFGetField(r.tif, 34855, &n, &isoBack), 1);

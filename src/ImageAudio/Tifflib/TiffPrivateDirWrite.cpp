@@ -78,13 +78,19 @@ void DirectoryWriter::appendRationals(const XTiffTagInfo& info, const float* val
         sign = -1;
       }
     }
+    if (!std::isfinite(fv)) fv = 0;
+    // Beyond the numerator's range the value is written as its largest fraction.
+    const float limit = info.type == TIFF_RATIONAL ? 4294967040.0f : 2147483520.0f;
+    if (fv > limit) fv = limit;
     uint32_t den = 1;
     if (fv > 0)
       for (int k = 0; k < 10 && fv < float(1u << 28); ++k) {
         fv *= 8;
         den *= 8;
       }
-    const uint32_t num = uint32_t(int32_t(sign * int64_t(fv + 0.5f)));
+    const int64_t most = info.type == TIFF_RATIONAL ? 0xFFFFFFFFll : 0x7FFFFFFFll;
+    const int64_t magnitude = std::min<int64_t>(int64_t(double(fv) + 0.5), most);
+    const uint32_t num = uint32_t(sign * magnitude);
     unsigned char pair[8];
     put32(pair, num);
     put32(pair + 4, den);

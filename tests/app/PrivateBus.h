@@ -87,9 +87,12 @@ class PrivateBus {
                            "  <servicedir>" + dir + "/services</servicedir>\n"
                            "  <policy context=\"default\">\n    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
                            "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n  </policy>\n</busconfig>\n");
-    testsupport::writeFile(dir + "/services/" + std::string(kStill2movApplicationID) + ".service",
-                           "[D-BUS Service]\nName=" + std::string(kStill2movApplicationID) + "\nExec=" +
-                               testsupport::binaryPath() + " app --gapplication-service\n");
+    // The service file that is installed, naming the program under test.
+    std::string service = testsupport::readFile(testsupport::sourceDir() +
+                                                "/packaging/com.vantor.camera.still2mov.service.in");
+    const std::string placeholder = "@STILL2MOV_BINARY@";
+    service.replace(service.find(placeholder), placeholder.size(), testsupport::binaryPath());
+    testsupport::writeFile(dir + "/services/" + std::string(kStill2movApplicationID) + ".service", service);
     setenv("DBUS_SESSION_BUS_ADDRESS", mAddress.c_str(), 1);
     unsetenv("DBUS_STARTER_ADDRESS");
     GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE);

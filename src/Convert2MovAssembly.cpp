@@ -69,12 +69,16 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
   std::memset(&movieSpec, 0, sizeof movieSpec);
   OSErr err = FSMakeFSSpec(imageSpec.vRefNum, imageSpec.parID, movieName, &movieSpec);
   if (err != noErr && err != fnfErr) return err;
+  // A photograph (or recording) that already carries the movie's name must not be replaced by it.
+  std::string moviePath, imagePath, audioPath;
+  FSpGetPath(&movieSpec, &moviePath);
+  FSpGetPath(&imageSpec, &imagePath);
+  FSpGetPath(&audioSpec, &audioPath);
+  if (moviePath == imagePath || moviePath == audioPath) return dupFNErr;
+  mReport.moviePath = moviePath;
+
   // An existing movie stays where it is until the assembly replaces it whole.
   bool created = FSpCreate(&movieSpec, kMovieCreator, kUnknownFileType, smSystemScript) == noErr;
-
-  std::string moviePath;
-  FSpGetPath(&movieSpec, &moviePath);
-  mReport.moviePath = moviePath;
 
   int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize);
   if (status == noErr) {

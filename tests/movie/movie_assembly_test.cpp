@@ -215,4 +215,18 @@ TEST(DriverAssembly, AWaveFileThatDoesNotResolveFailsCleanly) {
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"photo.jpg", "photo.mov", "voice.wav"}));
 }
 
+TEST(DriverAssembly, NeverReplacesItsOwnInputs) {
+  ScratchDir dir;
+  writeInputs(dir);
+  const std::string photo = readFile(dir.file("photo.jpg"));
+  writeFile(dir.file("shot.mov"), photo);  // a photograph that happens to carry the movie's name
+  Convert2Mov driver;
+  EXPECT_NE(driver.assembleMovieTracksForMovie(dir.file("shot.mov"), dir.file("shot.mov"), dir.file("voice.wav"), 0), 0);
+  EXPECT_EQ(readFile(dir.file("shot.mov")), photo);
+  const std::string wave = readFile(dir.file("voice.wav"));
+  EXPECT_NE(driver.assembleMovieTracksForMovie(dir.file("voice.wav"), dir.file("photo.jpg"), dir.file("voice.wav"), 0),
+            0);
+  EXPECT_EQ(readFile(dir.file("voice.wav")), wave);
+}
+
 }  // namespace

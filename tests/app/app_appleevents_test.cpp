@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -160,6 +161,39 @@ TEST(AETransport, EventToThisProcessByPidComesBackWhole) {
     AEDisposeDesc(d);
   AERemoveEventHandler(kTestClass, kEchoID, echoHandler, false);
   AEUnpublish();
+}
+
+int countingCalls = 0;
+OSErr countingHandler(const AppleEvent*, AppleEvent*, SRefCon) {
+  ++countingCalls;
+  return noErr;
+}
+
+TEST(AETransport, CallQueuedWhenTheReceiverStopsIsRefusedNotDropped) {
+  REQUIRE_PRIVATE_BUS();
+  ASSERT_EQ(AEPublishOnConnection(bus->connection()), noErr);
+  AEInstallEventHandler(kTestClass, kEchoID, countingHandler, nullptr, false);
+  ProcessSerialNumber psn{0, UInt32(getpid())};
+  AEAddressDesc target;
+  AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target);
+  AppleEvent event, reply;
+  AECreateAppleEvent(kTestClass, kEchoID, &target, kAutoGenerateReturnID, kAnyTransactionID, &event);
+  // Found while published, the call waits on the main context, which stops serving before it runs.
+  std::atomic<bool> done{false};
+  OSErr sent = noErr;
+  std::thread sender([&] {
+    sent = AESend(&event, &reply, kAEWaitReply, kAENormalPriority, 20 * 60);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  AEUnpublish();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!done && std::chrono::steady_clock::now() < end) g_main_context_iteration(nullptr, FALSE);
+  sender.join();
+  EXPECT_EQ(sent, errAEEventNotHandled);
+  EXPECT_EQ(countingCalls, 0);
+  AERemoveEventHandler(kTestClass, kEchoID, countingHandler, false);
+  for (AEDesc* d : {&target, &event, &reply}) AEDisposeDesc(d);
 }
 
 TEST(AETransport, SignatureNamesAreDocumentedHex) {

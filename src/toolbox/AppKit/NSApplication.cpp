@@ -227,13 +227,29 @@ int NSApplicationMain(int argc, char** argv, const NSInterfaceDescription& inter
   g_source_remove(sigint);
   g_source_remove(sigterm);
 
-  topLevel.reset();
+  // Requests may already be on their way to a process that is ending. Give up the name first, so
+  // that the bus starts a new instance for anything sent from now on; then stop serving Apple
+  // events and let the queued calls be answered (with an error the sender can retry on) rather
+  // than dropped; desktop requests still queued find no delegate and are refused.
+  app->mDelegate = nullptr;
+  app->mActivation = nullptr;
+  app->mActions.clear();
   GDBusConnection* connection = g_application_get_dbus_connection(gapp);
-  if (connection != nullptr) g_object_ref(connection);
+  if (connection != nullptr) {
+    g_object_ref(connection);
+    GVariant* released = g_dbus_connection_call_sync(
+        connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReleaseName",
+        g_variant_new("(s)", interface.applicationID.c_str()), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000,
+        nullptr, nullptr);
+    if (released != nullptr) g_variant_unref(released);
+  }
   AEUnpublish();
+  for (int i = 0; i < 1000 && g_main_context_iteration(g_main_context_default(), FALSE); ++i) {
+  }
+  topLevel.reset();
   app->mApp = nullptr;
   // The GApplication is not released: outside g_application_run it cannot unregister from the
-  // bus, and the process ends right after this, which gives up the name all the same.
+  // bus, and the process ends right after this, which gives up its connection all the same.
   // Replies queued by the last handlers must leave before the process does.
   if (connection != nullptr) {
     g_dbus_connection_flush_sync(connection, nullptr, nullptr);

@@ -170,6 +170,12 @@ OSErr errorFromGError(const GError* error) {
   }
 }
 
+bool refusedWhileQuitting(const GError* error) {
+  return error != nullptr && error->domain == G_DBUS_ERROR &&
+         (error->code == G_DBUS_ERROR_UNKNOWN_METHOD || error->code == G_DBUS_ERROR_UNKNOWN_OBJECT ||
+          error->code == G_DBUS_ERROR_UNKNOWN_INTERFACE || error->code == G_DBUS_ERROR_NO_REPLY);
+}
+
 GVariant* busCall(GDBusConnection* c, const char* method, GVariant* args, const char* replyType) {
   return g_dbus_connection_call_sync(c, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                                      method, args, G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
@@ -336,9 +342,18 @@ OSErr AESend(const AppleEvent* theAppleEvent, AppleEvent* reply, AESendMode send
   GVariant* args = nullptr;
   if (err == noErr) args = g_variant_new("(uu@a(uv))", guint32(s->eventClass), guint32(s->eventID), encodeItems(theAppleEvent));
   if (err == noErr && wantReply) {
-    GVariant* r = g_dbus_connection_call_sync(bus, dest.c_str(), kAEBusObjectPath, kAEBusInterface, kAEBusMethod, args,
-                                              G_VARIANT_TYPE("(a(uv))"), G_DBUS_CALL_FLAGS_NONE,
-                                              timeoutMillis(timeOutInTicks), nullptr, &error);
+    g_variant_ref_sink(args);
+    GVariant* r = nullptr;
+    for (int attempt = 0; attempt < 2 && r == nullptr; ++attempt) {
+      g_clear_error(&error);
+      r = g_dbus_connection_call_sync(bus, dest.c_str(), kAEBusObjectPath, kAEBusInterface, kAEBusMethod, args,
+                                      G_VARIANT_TYPE("(a(uv))"), G_DBUS_CALL_FLAGS_NONE, timeoutMillis(timeOutInTicks),
+                                      nullptr, &error);
+      // An application that was just quitting refuses or drops the call; by now it has given up
+      // its name, so one more try reaches a fresh instance.
+      if (r == nullptr && !(wellKnown && refusedWhileQuitting(error))) break;
+    }
+    g_variant_unref(args);
     if (r == nullptr) {
       err = errorFromGError(error);
       g_clear_error(&error);

@@ -56,7 +56,9 @@ OSErr AEDispatchAppleEvent(const AppleEvent* theAppleEvent, AppleEvent* reply);
 //       the bus connection that the process owns;
 //   typeApplSignature ('sign'): the well-known name AEBusNameForSignature(code);
 //   typeApplicationBundleID ('bund'): that bus name as given.
-// A well-known name that no one owns is started by the bus when a service file names it.
+// A well-known name that no one owns is started by the bus when a service file names it; when
+// the owner was quitting and refused or dropped the call, it is sent once more (to the instance
+// the bus starts next), so an event racing an idle quit is not lost.
 // Results: noErr (errors of the receiving handler come in the reply's 'errn'), procNotFound
 // when no process or name answers, errAETimeout, connectionInvalid when there is no session
 // bus, errAEEventNotHandled when the target serves no Apple events, paramErr for a bad address.

@@ -258,3 +258,27 @@ TEST(PrivateDirectory, WrittenDirectoryReadsBackWithTheSameValues) {
   OpenStream r(sampleIfd0(false).build());
   EXPECT_EQ(TIFFWritePrivateDataSubDirectory(r.tif), 1u);  // read-only: nothing written
 }
+
+// Library fields that take tables by pointer once crashed the read when an entry held a
+// single value (found by fuzzing): they are skipped and the rest of the directory is read.
+TEST(PrivateDirectory, OneValueForATableFieldIsSkippedNotHandedOnAsAPointer) {
+  TiffBuilder b;
+  const int d = b.directory();
+  b.ascii(d, 271, "Make");
+  b.bytes(d, 301, std::string("\x5c", 1), 1);  // TransferFunction as one BYTE
+  b.shorts(d, 301, {92});                        // and as one SHORT
+  b.shorts(d, 320, {7});                         // ColorMap with one entry
+  b.ascii(d, 272, "Model");
+  MessageCapture capture;
+  OpenStream s(b.build());
+  ASSERT_NE(s.tif, nullptr);
+  TIFFReadPrivateDataSubDirectory(s.tif, 8);
+  char* make = nullptr;
+  char* model = nullptr;
+  ASSERT_EQ(TIFFGetField(s.tif, 271, &make), 1);
+  EXPECT_STREQ(make, "Make");
+  ASSERT_EQ(TIFFGetField(s.tif, 272, &model), 1);
+  EXPECT_STREQ(model, "Model");
+  uint16_t *t0 = nullptr, *t1 = nullptr, *t2 = nullptr;
+  EXPECT_EQ(TIFFGetField(s.tif, 301, &t0, &t1, &t2), 0);
+}

@@ -239,12 +239,16 @@ int DirectoryReader::handEntry(const Entry& e, const Target& t) {
 
   if (t.passCount) return TIFFSetField(tif_, e.tag, e.count, values.p) == 1 || t.xrow < 0;
   if (bytesLike) return TIFFSetField(tif_, e.tag, values.p) == 1 || t.xrow < 0;
-  if (single && (t.xrow < 0 || (slot != XTiffSlot::Shorts && slot != XTiffSlot::Floats &&
-                                slot != XTiffSlot::Bytes))) {
+  // A library field takes a plain value only when it holds one value; the others (the
+  // transfer tables, the colour map) take pointers even for a one-element entry.
+  const bool libraryScalar = t.xrow < 0 && (t.readCount == 1 || t.readCount == TIFF_SPP);
+  const bool extensionScalar = t.xrow >= 0 && slot != XTiffSlot::Shorts && slot != XTiffSlot::Floats &&
+                               slot != XTiffSlot::Bytes;
+  if (single && (libraryScalar || extensionScalar)) {
     int ok;
     if (slot == XTiffSlot::Offset && t.xrow >= 0)
       ok = TIFFSetField(tif_, e.tag, static_cast<uint64_t>(scalar));
-    else if (isInteger(e.type))
+    else if (isInteger(e.type) && (t.xrow >= 0 || isInteger(t.rowType)))
       ok = TIFFSetField(tif_, e.tag, static_cast<uint32_t>(scalar));
     else
       ok = TIFFSetField(tif_, e.tag, scalar);

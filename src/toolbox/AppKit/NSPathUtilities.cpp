@@ -1,4 +1,5 @@
 // Path-string helpers in the manner of the platform's string category for paths.
+// An extension is what follows the last dot of the last component, unless that dot leads the name.
 #include "toolbox/AppKit/NSPathUtilities.h"
 
 #include <glib.h>

@@ -1,4 +1,5 @@
 // Path strings: the user's home folder and the parts of a path's last component.
+// Pure string work: nothing here looks at the file system.
 #pragma once
 #include <string>
 

@@ -14,6 +14,7 @@ void printUsage(bool toStderr) {
       "  still2mov [--resize | --no-resize] PHOTO...   make PHOTO.mov from each photograph's voice annotation\n"
       "  still2mov --info [--json] [--verbose] PHOTO   show what the photograph carries\n"
       "  still2mov embed VOICE.wav PHOTO.jpg OUT.jpg    write a copy of PHOTO carrying VOICE as its annotation\n"
+      "                                                 (replacing any it already carries)\n"
       "  still2mov prefs get Resize_QT_Image            show the resize preference\n"
       "  still2mov prefs set Resize_QT_Image true|false change it\n"
       "  still2mov app [PHOTO...]                       run as the background application\n"

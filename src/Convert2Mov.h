@@ -18,6 +18,7 @@ struct ConversionReport {
   std::string moviePath;       // where the movie was written
   double soundSeconds = 0;     // duration of the movie's sound track
   SInt32 status = 0;           // what createMovie returned
+  std::string problem;         // when it failed or was refused: what went wrong, in words
 };
 
 class Convert2Mov {

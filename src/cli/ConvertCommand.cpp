@@ -15,7 +15,10 @@ constexpr SInt32 kResizeWidth = 600;
 // Prints the photograph's line; returns false when it counts as a failure.
 bool reportOutcome(const std::string& photo, const std::string& movie, SInt32 status, const ConversionReport& r) {
   if (status != 0) {
-    std::fprintf(stderr, "%s: conversion failed (error %d)\n", photo.c_str(), int(status));
+    if (!r.problem.empty())
+      std::fprintf(stderr, "%s: %s\n", photo.c_str(), r.problem.c_str());
+    else
+      std::fprintf(stderr, "%s: conversion failed (error %d)\n", photo.c_str(), int(status));
     return false;
   }
   if (r.assembled) {

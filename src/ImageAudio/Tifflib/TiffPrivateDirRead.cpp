@@ -343,8 +343,7 @@ int DirectoryReader::read(uint32_t offset) {
     return 0;
   }
 
-  TIFFFreeDirectory(tif_);
-  TIFFCreateDirectory(tif_);
+  TIFFPrivateResetDirectory(tif_);
 
   bool warnedOrder = false;
   bool havePosition = false;  // the search restarts from the beginning when false
@@ -387,6 +386,17 @@ int DirectoryReader::read(uint32_t offset) {
   return 1;
 }
 }  // namespace
+
+void TIFFPrivateResetDirectory(TIFF* tif) {
+  // The library lets a codec free its state only when Compression changes (or at close): a
+  // directory freed under it would leave that state behind. Naming the scheme that keeps no
+  // state lets the codec clean up first.
+  uint16_t scheme = COMPRESSION_NONE;
+  if (TIFFGetField(tif, TIFFTAG_COMPRESSION, &scheme) == 1 && scheme != COMPRESSION_NONE)
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  TIFFFreeDirectory(tif);
+  TIFFCreateDirectory(tif);
+}
 
 int TIFFReadPrivateDataSubDirectory(TIFF* tif, uint32_t offset) {
   if (tif == nullptr || offset == 0) return 0;

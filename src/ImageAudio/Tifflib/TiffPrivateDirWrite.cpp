@@ -224,8 +224,7 @@ uint32_t DirectoryWriter::write() {
   }
   std::free(entries);
   if (!ok) return 0;
-  TIFFFreeDirectory(tif_);
-  TIFFCreateDirectory(tif_);
+  TIFFPrivateResetDirectory(tif_);
   return uint32_t(dirOffset);
 }
 }  // namespace

@@ -154,6 +154,37 @@ TEST(ExifMetadataDirectories, SegmentsThatCannotHoldATiffStreamAreSkipped) {
   EXPECT_STREQ(r.getModel(), "Canon EOS");
 }
 
+// The record still holds the first segment's EXIF and GPS offsets while the second is read;
+// bytes at those offsets in the second segment belong to no directory of its own.
+TEST(ExifMetadataDirectories, ALaterSegmentFollowsOnlyItsOwnOffsets) {
+  TiffBuilder first;
+  const int ifd0 = first.directory(), exif = first.directory(), gps = first.directory();
+  first.ascii(ifd0, 271, "Canon");
+  first.pointer(ifd0, 34665, exif);
+  first.pointer(ifd0, 34853, gps);
+  first.rationals(exif, 33434, {{1, 125}});
+  first.ascii(gps, 1, "N");
+  TiffBuilder second;  // same layout, but its IFD0 names neither directory
+  const int ifd0b = second.directory(), strayExif = second.directory(), strayGps = second.directory();
+  second.ascii(ifd0b, 271, "Nikon");
+  second.ascii(ifd0b, 272, "D1");
+  second.ascii(ifd0b, 305, "v1");
+  second.rationals(strayExif, 33437, {{28, 10}});
+  second.ascii(strayGps, 1, "S");
+  ASSERT_EQ(first.offsetOf(exif), second.offsetOf(strayExif));
+  ASSERT_EQ(first.offsetOf(gps), second.offsetOf(strayGps));
+
+  ExImageInfo r;
+  JpegTagReader reader;
+  reader.setDataStore(&r);
+  for (const std::string& p : {kExifId + first.build(), kExifId + second.build()})
+    reader.readExifSegment(reinterpret_cast<const UInt8*>(p.data()), UInt32(p.size()));
+  EXPECT_STREQ(r.getMake(), "Nikon");
+  EXPECT_FALSE(r.getFNumberPresent());
+  EXPECT_STREQ(r.getGpsLattitudeRef(), "N");
+  EXPECT_FLOAT_EQ(r.getExposureTime(), 1.0f / 125);  // the first segment's values stay
+}
+
 TEST(ExifMetadataDirectories, TransferTablesOfAnySizeFillThreeTablesOf256) {
   auto ramp = [](int n, int scale) {
     std::vector<uint16_t> v(static_cast<size_t>(n));

@@ -228,6 +228,46 @@ TEST(ExifMetadataDirectories, TransferTablesOfAnySizeFillThreeTablesOf256) {
   }
 }
 
+// Depth and channels that change after the tables were taken in would have the copy index
+// them by the new depth; the tables are dropped instead. The sanitizer build proves that no
+// read strays past them; the presence flag shows the outcome in any build.
+TEST(ExifMetadataDirectories, TransferTablesGoWhenTheDepthOrChannelsChangeAfterThem) {
+  auto ramp = [](size_t n) {
+    std::vector<uint16_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = uint16_t(i);
+    return v;
+  };
+  struct Entry { uint16_t tag; std::vector<uint16_t> values; };
+  struct Case { const char* what; std::vector<Entry> entries; bool kept; } cases[] = {
+      {"tables before a larger depth", {{301, ramp(48)}, {258, {8}}}, false},
+      {"one table of 256, then depth 16", {{301, ramp(256)}, {258, {16}}}, false},
+      {"depth repeated larger", {{258, {4}}, {277, {1}}, {301, ramp(16)}, {258, {8}}}, false},
+      {"depth repeated smaller", {{258, {8}}, {277, {1}}, {301, ramp(256)}, {258, {4}}}, false},
+      {"second tables, then more channels", {{301, ramp(48)}, {277, {1}}, {258, {8}}, {301, ramp(256)}, {277, {3}}}, false},
+      {"tables before the same depth and channels", {{301, ramp(768)}, {258, {8}}, {277, {3}}}, true},
+  };
+  for (bool big : {false, true})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (big ? " MM" : " II"));
+      TiffBuilder b(big);
+      const int d = b.directory();
+      for (const Entry& e : c.entries) b.shorts(d, e.tag, e.values);
+      b.ascii(d, 271, "Canon");
+      // An exact-size heap copy, so that the sanitizer sees any read past the segment.
+      const std::string segment = kExifId + b.build();
+      std::vector<UInt8> copy(segment.begin(), segment.end());
+      ExImageInfo r;
+      JpegTagReader reader;
+      reader.setDataStore(&r);
+      reader.readExifSegment(copy.data(), UInt32(copy.size()));
+      EXPECT_EQ(r.getTransferFunctionPresent(), c.kept);
+      EXPECT_STREQ(r.getMake(), "Canon");
+      if (c.kept) {
+        EXPECT_EQ(r.getTransferFunction()[512 + 255], 767);
+      }
+    }
+}
+
 TEST(ExifMetadataDirectories, EmptyEntryDoesNotEndTheDirectory) {
   TiffBuilder b;
   const int d = b.directory();

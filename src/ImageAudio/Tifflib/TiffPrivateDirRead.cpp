@@ -3,6 +3,7 @@
 // library's set-field call. Nothing outside the stream is ever touched.
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "ImageAudio/Tifflib/TiffPrivateDirectory.h"
 #include "ImageAudio/Tifflib/XTiffExtension.h"
@@ -98,6 +99,15 @@ class DirectoryReader {
   bool typeAccepted(const Target& t, uint16_t type) const;
   int handEntry(const Entry& e, const Target& t);
   int setLibraryArray(const Entry& e, const Target& t, void* values, TIFFDataType elemType);
+  // The library sizes the transfer tables by the depth and counts them by the colour channels
+  // as they are when the tables are set, but delivers them by those of the moment.
+  struct Shape {
+    uint16_t depth;
+    bool threeTables;
+    bool operator==(const Shape&) const = default;
+  };
+  Shape transferShape();
+  void dropReshapedTransfer();
 
   TIFF* tif_;
   thandle_t h_;
@@ -106,7 +116,26 @@ class DirectoryReader {
   bool big_;
   const char* module_;
   uint64_t streamSize_ = 0;
+  std::optional<Shape> transferSetFor_;  // while this directory's tables are set
 };
+
+DirectoryReader::Shape DirectoryReader::transferShape() {
+  uint16_t bps = 1, spp = 1, extras = 0;
+  uint16_t* extraKinds = nullptr;
+  TIFFGetFieldDefaulted(tif_, TIFFTAG_BITSPERSAMPLE, &bps);
+  TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLESPERPIXEL, &spp);
+  TIFFGetFieldDefaulted(tif_, TIFFTAG_EXTRASAMPLES, &extras, &extraKinds);
+  return Shape{bps, int(spp) - int(extras) > 1};
+}
+
+// An entry after the tables that changes the depth or the channels leaves tables the
+// directory no longer describes, and a reader would index them past their end.
+void DirectoryReader::dropReshapedTransfer() {
+  if (!transferSetFor_ || transferShape() == *transferSetFor_) return;
+  TIFFWarningExt(h_, module_, "\"TransferFunction\" does not fit the depth or samples that follow it; tag ignored");
+  TIFFUnsetField(tif_, TIFFTAG_TRANSFERFUNCTION);
+  transferSetFor_.reset();
+}
 
 bool DirectoryReader::findTarget(const Entry& e, Target* t) {
   const int xrow = XTIFFRowOfTag(e.tag);
@@ -314,7 +343,7 @@ int DirectoryReader::setLibraryArray(const Entry& e, const Target& t, void* valu
       const uint16_t* t0 = shorts;
       const uint16_t* t1 = tables == 3 ? shorts + size : shorts;
       const uint16_t* t2 = tables == 3 ? shorts + 2 * size : shorts;
-      TIFFSetField(tif_, e.tag, t0, t1, t2);
+      if (TIFFSetField(tif_, e.tag, t0, t1, t2) == 1) transferSetFor_ = transferShape();
       return 1;
     }
     default:
@@ -382,6 +411,7 @@ int DirectoryReader::read(uint32_t offset) {
       }
     }
     if (handEntry(e, t) == 0) return 0;
+    dropReshapedTransfer();
   }
   return 1;
 }

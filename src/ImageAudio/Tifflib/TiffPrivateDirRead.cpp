@@ -266,6 +266,8 @@ int DirectoryReader::handEntry(const Entry& e, const Target& t) {
     }
   }
 
+  // One byte goes by value, the form the library's own reader uses for it.
+  if (slot == XTiffSlot::OneByte) return TIFFSetField(tif_, e.tag, int(*static_cast<uint8_t*>(values.p)));
   if (t.passCount) return TIFFSetField(tif_, e.tag, e.count, values.p) == 1 || t.xrow < 0;
   if (bytesLike) return TIFFSetField(tif_, e.tag, values.p) == 1 || t.xrow < 0;
   // A library field takes a plain value only when it holds one value; the others (the

@@ -145,6 +145,7 @@ bool DirectoryWriter::buildEntry(int row, unsigned char* entry) {
       break;
     }
     case XTiffSlot::Bytes:
+    case XTiffSlot::OneByte:
       TIFFGetField(tif_, info.tag, &p);
       if (p) data.assign(static_cast<unsigned char*>(p), static_cast<unsigned char*>(p) + info.slotCount);
       break;

@@ -154,6 +154,37 @@ TEST(ExifMetadataDirectories, SegmentsThatCannotHoldATiffStreamAreSkipped) {
   EXPECT_STREQ(r.getModel(), "Canon EOS");
 }
 
+// The record still holds the first segment's EXIF and GPS offsets while the second is read;
+// bytes at those offsets in the second segment belong to no directory of its own.
+TEST(ExifMetadataDirectories, ALaterSegmentFollowsOnlyItsOwnOffsets) {
+  TiffBuilder first;
+  const int ifd0 = first.directory(), exif = first.directory(), gps = first.directory();
+  first.ascii(ifd0, 271, "Canon");
+  first.pointer(ifd0, 34665, exif);
+  first.pointer(ifd0, 34853, gps);
+  first.rationals(exif, 33434, {{1, 125}});
+  first.ascii(gps, 1, "N");
+  TiffBuilder second;  // same layout, but its IFD0 names neither directory
+  const int ifd0b = second.directory(), strayExif = second.directory(), strayGps = second.directory();
+  second.ascii(ifd0b, 271, "Nikon");
+  second.ascii(ifd0b, 272, "D1");
+  second.ascii(ifd0b, 305, "v1");
+  second.rationals(strayExif, 33437, {{28, 10}});
+  second.ascii(strayGps, 1, "S");
+  ASSERT_EQ(first.offsetOf(exif), second.offsetOf(strayExif));
+  ASSERT_EQ(first.offsetOf(gps), second.offsetOf(strayGps));
+
+  ExImageInfo r;
+  JpegTagReader reader;
+  reader.setDataStore(&r);
+  for (const std::string& p : {kExifId + first.build(), kExifId + second.build()})
+    reader.readExifSegment(reinterpret_cast<const UInt8*>(p.data()), UInt32(p.size()));
+  EXPECT_STREQ(r.getMake(), "Nikon");
+  EXPECT_FALSE(r.getFNumberPresent());
+  EXPECT_STREQ(r.getGpsLattitudeRef(), "N");
+  EXPECT_FLOAT_EQ(r.getExposureTime(), 1.0f / 125);  // the first segment's values stay
+}
+
 TEST(ExifMetadataDirectories, TransferTablesOfAnySizeFillThreeTablesOf256) {
   auto ramp = [](int n, int scale) {
     std::vector<uint16_t> v(static_cast<size_t>(n));
@@ -195,6 +226,46 @@ TEST(ExifMetadataDirectories, TransferTablesOfAnySizeFillThreeTablesOf256) {
     readSegment(kExifId + b.build(), &r);
     EXPECT_FALSE(r.getTransferFunctionPresent());
   }
+}
+
+// Depth and channels that change after the tables were taken in would have the copy index
+// them by the new depth; the tables are dropped instead. The sanitizer build proves that no
+// read strays past them; the presence flag shows the outcome in any build.
+TEST(ExifMetadataDirectories, TransferTablesGoWhenTheDepthOrChannelsChangeAfterThem) {
+  auto ramp = [](size_t n) {
+    std::vector<uint16_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = uint16_t(i);
+    return v;
+  };
+  struct Entry { uint16_t tag; std::vector<uint16_t> values; };
+  struct Case { const char* what; std::vector<Entry> entries; bool kept; } cases[] = {
+      {"tables before a larger depth", {{301, ramp(48)}, {258, {8}}}, false},
+      {"one table of 256, then depth 16", {{301, ramp(256)}, {258, {16}}}, false},
+      {"depth repeated larger", {{258, {4}}, {277, {1}}, {301, ramp(16)}, {258, {8}}}, false},
+      {"depth repeated smaller", {{258, {8}}, {277, {1}}, {301, ramp(256)}, {258, {4}}}, false},
+      {"second tables, then more channels", {{301, ramp(48)}, {277, {1}}, {258, {8}}, {301, ramp(256)}, {277, {3}}}, false},
+      {"tables before the same depth and channels", {{301, ramp(768)}, {258, {8}}, {277, {3}}}, true},
+  };
+  for (bool big : {false, true})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (big ? " MM" : " II"));
+      TiffBuilder b(big);
+      const int d = b.directory();
+      for (const Entry& e : c.entries) b.shorts(d, e.tag, e.values);
+      b.ascii(d, 271, "Canon");
+      // An exact-size heap copy, so that the sanitizer sees any read past the segment.
+      const std::string segment = kExifId + b.build();
+      std::vector<UInt8> copy(segment.begin(), segment.end());
+      ExImageInfo r;
+      JpegTagReader reader;
+      reader.setDataStore(&r);
+      reader.readExifSegment(copy.data(), UInt32(copy.size()));
+      EXPECT_EQ(r.getTransferFunctionPresent(), c.kept);
+      EXPECT_STREQ(r.getMake(), "Canon");
+      if (c.kept) {
+        EXPECT_EQ(r.getTransferFunction()[512 + 255], 767);
+      }
+    }
 }
 
 TEST(ExifMetadataDirectories, EmptyEntryDoesNotEndTheDirectory) {

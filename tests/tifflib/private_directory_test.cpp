@@ -2,6 +2,8 @@
 // refused entries with their messages, damaged offsets, and the writer's round trip.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -281,4 +283,31 @@ TEST(PrivateDirectory, OneValueForATableFieldIsSkippedNotHandedOnAsAPointer) {
   EXPECT_STREQ(model, "Model");
   uint16_t *t0 = nullptr, *t1 = nullptr, *t2 = nullptr;
   EXPECT_EQ(TIFFGetField(s.tif, 301, &t0, &t1, &t2), 0);
+}
+
+// A codec keeps state from the moment Compression names it; every directory read after that
+// one must let it go. The sanitizer build's leak check reports what stays behind; in a plain
+// build the heap must not grow with each read.
+TEST(PrivateDirectory, ACodecsStateGoesWithTheDirectoryThatNamedIt) {
+  for (uint16_t scheme : {7, 5, 8, 6}) {
+    SCOPED_TRACE(scheme);
+    TiffBuilder b;
+    const int ifd0 = b.directory();
+    const int exif = b.directory();
+    b.shorts(ifd0, 259, {scheme});
+    b.shorts(ifd0, 259, {scheme == 7 ? uint16_t(8) : uint16_t(7)});  // changed within one directory
+    b.pointer(ifd0, 34665, exif);
+    b.rationals(exif, 33437, {{28, 10}});
+    OpenStream s(b.build());
+    ASSERT_NE(s.tif, nullptr);
+    auto readBoth = [&] {
+      ASSERT_EQ(TIFFReadPrivateDataSubDirectory(s.tif, 8), 1);
+      ASSERT_EQ(TIFFReadPrivateDataSubDirectory(s.tif, b.offsetOf(exif)), 1);
+    };
+    readBoth();
+    const size_t before = mallinfo2().uordblks;
+    for (int i = 0; i < 200; ++i) readBoth();
+    EXPECT_LT(mallinfo2().uordblks, before + 16 * 1024);
+    readBoth();  // the last state is the close's to free
+  }
 }

@@ -213,11 +213,16 @@ void JpegTagReader::readIFDs(TIFF* tif, UInt32 sourceKind) {
   else
     TIFFReadPrivateDataSubDirectory(tif, TIFFPrivateFirstDirectoryOffset(tif));
   readMainTags(tif);
-  if (mDataStore->getExifIFDPresent()) {
+  // The record may still hold an earlier segment's offsets: follow only those this
+  // directory names, as readMainTags stored them.
+  uint32_t named = 0;
+  const bool exifNamed = TIFFGetField(tif, TIFFTAG_EXIFIFD, &named) == 1;
+  const bool gpsNamed = TIFFGetField(tif, TIFFTAG_GPSIFD, &named) == 1;
+  if (exifNamed) {
     TIFFReadPrivateDataSubDirectory(tif, UInt32(mDataStore->getExifIFD()));
     readExifTags(tif);
   }
-  if (mDataStore->getGPSIFDPresent()) {
+  if (gpsNamed) {
     TIFFReadPrivateDataSubDirectory(tif, UInt32(mDataStore->getGPSIFD()));
     readGPSTags(tif);
   }

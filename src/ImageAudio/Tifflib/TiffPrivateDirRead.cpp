@@ -3,6 +3,7 @@
 // library's set-field call. Nothing outside the stream is ever touched.
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "ImageAudio/Tifflib/TiffPrivateDirectory.h"
 #include "ImageAudio/Tifflib/XTiffExtension.h"
@@ -98,6 +99,15 @@ class DirectoryReader {
   bool typeAccepted(const Target& t, uint16_t type) const;
   int handEntry(const Entry& e, const Target& t);
   int setLibraryArray(const Entry& e, const Target& t, void* values, TIFFDataType elemType);
+  // The library sizes the transfer tables by the depth and counts them by the colour channels
+  // as they are when the tables are set, but delivers them by those of the moment.
+  struct Shape {
+    uint16_t depth;
+    bool threeTables;
+    bool operator==(const Shape&) const = default;
+  };
+  Shape transferShape();
+  void dropReshapedTransfer();
 
   TIFF* tif_;
   thandle_t h_;
@@ -106,7 +116,26 @@ class DirectoryReader {
   bool big_;
   const char* module_;
   uint64_t streamSize_ = 0;
+  std::optional<Shape> transferSetFor_;  // while this directory's tables are set
 };
+
+DirectoryReader::Shape DirectoryReader::transferShape() {
+  uint16_t bps = 1, spp = 1, extras = 0;
+  uint16_t* extraKinds = nullptr;
+  TIFFGetFieldDefaulted(tif_, TIFFTAG_BITSPERSAMPLE, &bps);
+  TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLESPERPIXEL, &spp);
+  TIFFGetFieldDefaulted(tif_, TIFFTAG_EXTRASAMPLES, &extras, &extraKinds);
+  return Shape{bps, int(spp) - int(extras) > 1};
+}
+
+// An entry after the tables that changes the depth or the channels leaves tables the
+// directory no longer describes, and a reader would index them past their end.
+void DirectoryReader::dropReshapedTransfer() {
+  if (!transferSetFor_ || transferShape() == *transferSetFor_) return;
+  TIFFWarningExt(h_, module_, "\"TransferFunction\" does not fit the depth or samples that follow it; tag ignored");
+  TIFFUnsetField(tif_, TIFFTAG_TRANSFERFUNCTION);
+  transferSetFor_.reset();
+}
 
 bool DirectoryReader::findTarget(const Entry& e, Target* t) {
   const int xrow = XTIFFRowOfTag(e.tag);
@@ -237,6 +266,8 @@ int DirectoryReader::handEntry(const Entry& e, const Target& t) {
     }
   }
 
+  // One byte goes by value, the form the library's own reader uses for it.
+  if (slot == XTiffSlot::OneByte) return TIFFSetField(tif_, e.tag, int(*static_cast<uint8_t*>(values.p)));
   if (t.passCount) return TIFFSetField(tif_, e.tag, e.count, values.p) == 1 || t.xrow < 0;
   if (bytesLike) return TIFFSetField(tif_, e.tag, values.p) == 1 || t.xrow < 0;
   // A library field takes a plain value only when it holds one value; the others (the
@@ -314,7 +345,7 @@ int DirectoryReader::setLibraryArray(const Entry& e, const Target& t, void* valu
       const uint16_t* t0 = shorts;
       const uint16_t* t1 = tables == 3 ? shorts + size : shorts;
       const uint16_t* t2 = tables == 3 ? shorts + 2 * size : shorts;
-      TIFFSetField(tif_, e.tag, t0, t1, t2);
+      if (TIFFSetField(tif_, e.tag, t0, t1, t2) == 1) transferSetFor_ = transferShape();
       return 1;
     }
     default:
@@ -343,8 +374,7 @@ int DirectoryReader::read(uint32_t offset) {
     return 0;
   }
 
-  TIFFFreeDirectory(tif_);
-  TIFFCreateDirectory(tif_);
+  TIFFPrivateResetDirectory(tif_);
 
   bool warnedOrder = false;
   bool havePosition = false;  // the search restarts from the beginning when false
@@ -383,10 +413,22 @@ int DirectoryReader::read(uint32_t offset) {
       }
     }
     if (handEntry(e, t) == 0) return 0;
+    dropReshapedTransfer();
   }
   return 1;
 }
 }  // namespace
+
+void TIFFPrivateResetDirectory(TIFF* tif) {
+  // The library lets a codec free its state only when Compression changes (or at close): a
+  // directory freed under it would leave that state behind. Naming the scheme that keeps no
+  // state lets the codec clean up first.
+  uint16_t scheme = COMPRESSION_NONE;
+  if (TIFFGetField(tif, TIFFTAG_COMPRESSION, &scheme) == 1 && scheme != COMPRESSION_NONE)
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  TIFFFreeDirectory(tif);
+  TIFFCreateDirectory(tif);
+}
 
 int TIFFReadPrivateDataSubDirectory(TIFF* tif, uint32_t offset) {
   if (tif == nullptr || offset == 0) return 0;

@@ -145,6 +145,7 @@ bool DirectoryWriter::buildEntry(int row, unsigned char* entry) {
       break;
     }
     case XTiffSlot::Bytes:
+    case XTiffSlot::OneByte:
       TIFFGetField(tif_, info.tag, &p);
       if (p) data.assign(static_cast<unsigned char*>(p), static_cast<unsigned char*>(p) + info.slotCount);
       break;
@@ -224,8 +225,7 @@ uint32_t DirectoryWriter::write() {
   }
   std::free(entries);
   if (!ok) return 0;
-  TIFFFreeDirectory(tif_);
-  TIFFCreateDirectory(tif_);
+  TIFFPrivateResetDirectory(tif_);
   return uint32_t(dirOffset);
 }
 }  // namespace

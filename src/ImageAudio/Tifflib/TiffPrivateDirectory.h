@@ -25,6 +25,10 @@ uint32_t TIFFWritePrivateDataSubDirectory(TIFF* tif);
 // on: header-only opens and one shared custom-field bit, libtiff 4.1 and later.
 bool TIFFPrivateVersionSupported(const char* versionText);
 
+// Empties the current directory for the next one read or written, freeing whatever state the
+// codec its Compression named had set up.
+void TIFFPrivateResetDirectory(TIFF* tif);
+
 // The first-directory offset of the stream's header, read again through the client
 // procedures; 0 when unreadable.
 uint32_t TIFFPrivateFirstDirectoryOffset(TIFF* tif);

@@ -20,8 +20,13 @@ TIFFFieldInfo* libraryFieldInfo() {
   if (!built) {
     for (int i = 0; i < kXTiffTagCount; ++i) {
       const XTiffTagInfo& r = xtiffFieldInfo[i];
+      // The library's own directory reader picks from type and count the form in which it
+      // hands a value to the set method, and has none for a text of fixed length (it
+      // asserts). Described as variable, every text comes as a terminated string, which a
+      // fixed-length slot takes up to its length.
+      const short count = r.type == TIFF_ASCII ? short(TIFF_VARIABLE) : r.count;
       // libtiff 4 marks every merged field with its one shared custom bit.
-      rows[i] = TIFFFieldInfo{r.tag, r.count, r.count, r.type, FIELD_CUSTOM, 1,
+      rows[i] = TIFFFieldInfo{r.tag, count, count, r.type, FIELD_CUSTOM, 1,
                               static_cast<unsigned char>(r.passCount ? 1 : 0),
                               const_cast<char*>(r.name)};
     }
@@ -142,10 +147,19 @@ int _XTIFFVSetField(TIFF* tif, uint32_t tag, va_list ap) {
       break;
     }
     case XTiffSlot::Bytes: {
-      const void* p = va_arg(ap, const void*);
-      if (p != nullptr) std::memcpy(v.bytes, p, info.slotCount);
+      const char* p = va_arg(ap, const char*);
+      if (p == nullptr) break;
+      // A text may be shorter than its field (the library's reader checks no count), so
+      // nothing past its terminator is read.
+      const void* end = info.type == TIFF_ASCII ? std::memchr(p, '\0', info.slotCount) : nullptr;
+      const size_t n = end ? size_t(static_cast<const char*>(end) - p) : info.slotCount;
+      std::memset(v.bytes, 0, info.slotCount);
+      std::memcpy(v.bytes, p, n);
       break;
     }
+    case XTiffSlot::OneByte:
+      v.bytes[0] = static_cast<uint8_t>(va_arg(ap, int));
+      break;
     case XTiffSlot::Shorts: {
       const uint16_t* p = va_arg(ap, const uint16_t*);
       if (p != nullptr) std::memcpy(v.shorts, p, info.slotCount * sizeof(uint16_t));
@@ -204,6 +218,7 @@ int _XTIFFVGetField(TIFF* tif, uint32_t tag, va_list ap) {
       *va_arg(ap, char**) = v.text;
       break;
     case XTiffSlot::Bytes:
+    case XTiffSlot::OneByte:
       *va_arg(ap, uint8_t**) = v.bytes;
       break;
     case XTiffSlot::Shorts:

@@ -17,7 +17,9 @@ enum class XTiffSlot : uint8_t {
   U16,            // set: int (low 16 bits); get: uint16*
   U8,             // set: int (low 8 bits); get: uint8*
   Text,           // set: NUL-terminated text, copied; get: char** (null if never set)
-  Bytes,          // set: pointer to slotCount bytes, copied; get: address of the record's bytes
+  Bytes,          // set: pointer to slotCount bytes, copied (a text up to its terminator);
+                  // get: address of the record's bytes
+  OneByte,        // set: int (low 8 bits); get: address of the record's byte
   Shorts,         // set: pointer to slotCount uint16; get: address of the record's values
   Floats,         // set: pointer to slotCount floats; get: address of the record's floats
   CountedShorts,  // set: count (int), pointer to count uint16; get: uint16* count, uint16**

@@ -41,6 +41,7 @@ void _XTIFFPrintDirectory(TIFF* tif, FILE* fd, long flags) {
         std::fprintf(fd, info.printLine, v.text ? v.text : "");
         break;
       case XTiffSlot::Bytes:
+      case XTiffSlot::OneByte:
         if (info.type == TIFF_ASCII)
           printInlineText(fd, info.printLine, v.bytes, info.slotCount);
         else if (info.slotCount == 4)

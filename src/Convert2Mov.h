@@ -19,6 +19,15 @@ struct ConversionReport {
   double soundSeconds = 0;     // duration of the movie's sound track
   SInt32 status = 0;           // what createMovie returned
   std::string problem;         // when it failed or was refused: what went wrong, in words
+  bool skippedExisting = false;  // a file had the movie's name and the rule said keep it
+  bool refusedExisting = false;  // a file had the movie's name and the rule did not allow replacing it
+};
+
+// What a conversion may do with a file that already has the movie's name.
+enum class ExistingMovie {
+  replaceOwn,  // replace a movie that still2mov made, refuse anything else (the default)
+  replaceAny,  // replace whatever file is there
+  keep,        // leave any existing file and make no movie
 };
 
 class Convert2Mov {
@@ -35,6 +44,9 @@ class Convert2Mov {
 
   const ConversionReport& lastReport() const { return mReport; }
 
+  void setExistingMovieRule(ExistingMovie rule) { mExistingMovie = rule; }
+
  private:
   ConversionReport mReport;
+  ExistingMovie mExistingMovie = ExistingMovie::replaceOwn;
 };

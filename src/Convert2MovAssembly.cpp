@@ -34,14 +34,43 @@ std::string lastPathComponent(const std::string& path) {
   return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
-bool isEmptyFile(const FSSpec& spec) {
+// What stands under the movie's name, looked at without following a link.
+enum class Occupant { none, ownMovie, folder, other };
+
+Occupant occupantOf(FSSpec& spec) {
   CInfoPBRec pb{};
   Str255 name;
   std::memcpy(name, spec.name, size_t(spec.name[0]) + 1);
   pb.ioNamePtr = name;
   pb.ioVRefNum = spec.vRefNum;
   pb.ioDirID = spec.parID;
-  return PBGetCatInfoSync(&pb) == noErr && !(pb.ioFlAttrib & kioFlAttribDirMask) && pb.ioFlLgLen == 0;
+  // A dangling link cannot be looked up, and a link is never ours, whatever it points to.
+  if (PBGetCatInfoSync(&pb) != noErr || (pb.ioFlFndrInfo.fdFlags & kIsAlias)) return Occupant::other;
+  if (pb.ioFlAttrib & kioFlAttribDirMask) return Occupant::folder;
+  if (QuickTimeU::IsMarkedMovie(spec)) return Occupant::ownMovie;
+  // The empty file that earlier releases created before writing the movie, left by a failure.
+  bool placeholder = pb.ioFlLgLen == 0 && pb.ioFlFndrInfo.fdType == kUnknownFileType &&
+                     pb.ioFlFndrInfo.fdCreator == kMovieCreator;
+  return placeholder ? Occupant::ownMovie : Occupant::other;
+}
+
+// What went wrong in the assembly, in the user's words.
+std::string reasonFor(SInt32 status) {
+  switch (status) {
+    case -1: return "the recording gives no sound";
+    case noVideoTrackInMovieErr: return "the picture could not be read for the movie's frame";
+    case dskFulErr: return "the disk is full";
+    case permErr:
+    case wrPermErr:
+    case fLckdErr: return "no permission to write in its folder";
+    case wPrErr:
+    case vLckdErr: return "the disk is read-only";
+    case ioErr: return "a read or write error on the disk";
+    case memFullErr: return "not enough memory";
+    case fnfErr:
+    case dirNFErr: return "a file or folder it needs has gone";
+    default: return "the movie could not be assembled";
+  }
 }
 
 }  // namespace
@@ -58,39 +87,70 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
   resolve(audio, &audioSpec);
   FSSpec imageSpec;
   // The movie's folder is the photograph's: without it there is nowhere to put the movie.
-  if (!resolve(image, &imageSpec)) return fnfErr;
+  if (!resolve(image, &imageSpec)) {
+    mReport.problem = "the photograph's folder cannot be found; no movie written";
+    return fnfErr;
+  }
 
   std::string name = lastPathComponent(movie);
-  if (name.empty() || name.size() > 255) return bdNamErr;
+  if (name.empty() || name.size() > 255) {
+    mReport.problem = "the movie's name is not usable; no movie written";
+    return bdNamErr;
+  }
   Str255 movieName;
   CopyCStringToPascal(name.c_str(), movieName);
 
   FSSpec movieSpec;
   std::memset(&movieSpec, 0, sizeof movieSpec);
   OSErr err = FSMakeFSSpec(imageSpec.vRefNum, imageSpec.parID, movieName, &movieSpec);
-  if (err != noErr && err != fnfErr) return err;
+  if (err != noErr && err != fnfErr) {
+    mReport.problem = "the movie's folder cannot be used; no movie written";
+    return err;
+  }
+  const bool exists = err == noErr;
   // A photograph (or recording) that already carries the movie's name must not be replaced by it.
   std::string moviePath, imagePath, audioPath;
   FSpGetPath(&movieSpec, &moviePath);
   FSpGetPath(&imageSpec, &imagePath);
   FSpGetPath(&audioSpec, &audioPath);
-  if (moviePath == imagePath || moviePath == audioPath) return dupFNErr;
+  if (moviePath == imagePath || moviePath == audioPath) {
+    mReport.problem = "the movie would replace its own photograph or recording; no movie written";
+    return dupFNErr;
+  }
   mReport.moviePath = moviePath;
 
-  // An existing movie stays where it is until the assembly replaces it whole.
-  bool created = FSpCreate(&movieSpec, kMovieCreator, kUnknownFileType, smSystemScript) == noErr;
+  // The movie file is created only once it is complete (the assembly names it then), so none is
+  // made here. What decides here is the file that may already have its name: a movie of ours
+  // is replaced, anything else only when the rule says so.
+  const Occupant occupant = exists ? occupantOf(movieSpec) : Occupant::none;
+  if (occupant != Occupant::none && mExistingMovie == ExistingMovie::keep) {
+    mReport.skippedExisting = true;
+    return noErr;
+  }
+  if (occupant == Occupant::folder) {
+    mReport.problem = moviePath + " is a folder; no movie written";
+    return notAFileErr;
+  }
+  if (occupant == Occupant::other && mExistingMovie != ExistingMovie::replaceAny) {
+    mReport.refusedExisting = true;
+    mReport.problem = moviePath + " exists and is not a movie still2mov made; left as it is";
+    return dupFNErr;
+  }
 
   int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize);
-  if (status == noErr) {
-    TimeValue duration = 0;
-    TimeScale scale = 0;
-    // Read back from the written file: the duration the user gets, and proof that it is a movie.
-    OSErr readErr = GetMovieFileTrackDuration(&movieSpec, SoundMediaType, &duration, &scale);
-    if (readErr != noErr) return readErr;
-    mReport.soundSeconds = double(duration) / double(scale);
-  } else if (created && isEmptyFile(movieSpec)) {
-    // No half-made movie is left behind: only the empty file made above is removed.
-    FSpDelete(&movieSpec);
+  if (status != noErr) {
+    mReport.problem = "no movie written: " + reasonFor(status);
+    if (occupant != Occupant::none) mReport.problem += "; " + moviePath + " is as it was";
+    return status;
   }
+  TimeValue duration = 0;
+  TimeScale scale = 0;
+  // Read back from the written file: the duration the user gets, and proof that it is a movie.
+  OSErr readErr = GetMovieFileTrackDuration(&movieSpec, SoundMediaType, &duration, &scale);
+  if (readErr != noErr) {
+    mReport.problem = "the movie written cannot be read back";
+    return readErr;
+  }
+  mReport.soundSeconds = double(duration) / double(scale);
   return status;
 }

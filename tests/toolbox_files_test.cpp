@@ -1,10 +1,12 @@
-// File manager: specifications, folder IDs, exclusive creation, replacement and temporary files.
+// File manager: specifications, folder IDs, exclusive creation, working files and publishing them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 
+#include "faults/FaultShim.h"
 #include "support/TestPaths.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
@@ -72,22 +74,80 @@ TEST(Files, NewFileIsPrivate) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST(Files, TemporaryFilesAreUniqueAndReplaceObjectSwapsInOneStep) {
+TEST(Files, WorkingFilesHaveNoNameUntilTheyArePublished) {
   ScratchDir dir;
   testsupport::writeFile(dir.file("movie.mov"), "old");
   FSSpec target = specFor(dir.file("movie.mov"));
   FSSpec a{}, b{};
   ASSERT_EQ(FSpCreateTemporary(&target, "movie.mov", &a), noErr);
   ASSERT_EQ(FSpCreateTemporary(&target, "movie.mov", &b), noErr);
-  EXPECT_NE(std::memcmp(a.name, b.name, a.name[0] + 1), 0);
-  std::string pathA;
-  ASSERT_EQ(FSpGetPath(&a, &pathA), noErr);
-  testsupport::writeFile(pathA, "new");
-  EXPECT_EQ(FSpReplaceObject(&a, &target), noErr);
-  EXPECT_EQ(testsupport::readFile(dir.file("movie.mov")), "new");
-  EXPECT_EQ(FSpDelete(&b), noErr);
+  // Nothing shows in the folder, so nothing is left behind should the process be killed.
   EXPECT_EQ(dir.list(), std::vector<std::string>{"movie.mov"});
+  EXPECT_NE(std::memcmp(a.name, b.name, a.name[0] + 1), 0);
+  EXPECT_EQ(FSpDelete(&a), noErr);
+  EXPECT_EQ(FSpDelete(&b), noErr);
 }
+
+// Publishing, with unnamed working files and with the named ones used where the file system
+// has none: the target changes in one step, or not at all.
+class Publishing : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { faultshim_refuse_unnamed(!GetParam()); }
+  void TearDown() override { faultshim_refuse_unnamed(0); }
+
+  static FSSpec working(const FSSpec& near, const std::string& bytes) {
+    FSSpec w{};
+    EXPECT_EQ(FSpCreateTemporary(&near, "w", &w), noErr);
+    int fd = -1;
+    EXPECT_EQ(FSpOpenDescriptor(&w, O_WRONLY, &fd), noErr);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    close(fd);
+    return w;
+  }
+};
+
+TEST_P(Publishing, ReplacesOrCreatesInOneStepAndNeverThroughALink) {
+  ScratchDir dir;
+  testsupport::writeFile(dir.file("movie.mov"), "old");
+  testsupport::writeFile(dir.file("elsewhere"), "keep");
+  ASSERT_EQ(symlink(dir.file("elsewhere").c_str(), dir.file("link.mov").c_str()), 0);
+  FSSpec movie = specFor(dir.file("movie.mov")), fresh = specFor(dir.file("fresh.mov")),
+         link = specFor(dir.file("link.mov"));
+
+  FSSpec w = working(movie, "new");
+  EXPECT_EQ(dir.list().size(), GetParam() ? 3u : 4u);  // a named one shows until it is published
+  EXPECT_EQ(testsupport::readFile(dir.file("movie.mov")), "old");
+  EXPECT_EQ(FSpPublishTemporary(&w, &movie, false), dupFNErr);
+  EXPECT_EQ(testsupport::readFile(dir.file("movie.mov")), "old");
+  EXPECT_EQ(FSpPublishTemporary(&w, &movie, true), noErr);
+  EXPECT_EQ(testsupport::readFile(dir.file("movie.mov")), "new");
+
+  w = working(movie, "fresh");
+  EXPECT_EQ(FSpPublishTemporary(&w, &fresh, false), noErr);
+  EXPECT_EQ(testsupport::readFile(dir.file("fresh.mov")), "fresh");
+
+  w = working(movie, "instead of the link");
+  EXPECT_EQ(FSpPublishTemporary(&w, &link, true), noErr);
+  struct stat st {};
+  ASSERT_EQ(lstat(dir.file("link.mov").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(testsupport::readFile(dir.file("elsewhere")), "keep");
+
+  // A working file that is discarded leaves nothing; one published over another working file
+  // hands it its contents.
+  FSSpec scratch = working(movie, "scratch");
+  w = working(movie, "contents");
+  EXPECT_EQ(FSpPublishTemporary(&w, &scratch, true), noErr);
+  std::string path;
+  ASSERT_EQ(FSpGetPath(&scratch, &path), noErr);
+  EXPECT_EQ(testsupport::readFile(path), "contents");
+  EXPECT_EQ(FSpDelete(&scratch), noErr);
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"elsewhere", "fresh.mov", "link.mov", "movie.mov"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Publishing, testing::Bool(), [](const testing::TestParamInfo<bool>& info) {
+  return info.param ? "Unnamed" : "NamedWhereUnnamedAreRefused";
+});
 
 TEST(Files, TemporaryItemsFolderFollowsTMPDIR) {
   ScratchDir dir;

@@ -2,7 +2,9 @@
 // for the temporary file and the rename.
 #include "cli/CliFiles.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -56,13 +58,29 @@ bool sameFile(const std::string& a, const std::string& b) {
 
 namespace {
 
-fs::perms permissionsFor(const std::string& path) {
+// The system's words for a file manager code.
+int errnoFor(OSErr err) {
+  switch (err) {
+    case dskFulErr: return ENOSPC;
+    case permErr: return EACCES;
+    case wPrErr: return EROFS;
+    case fnfErr: return ENOENT;
+    case dirNFErr: return ENOTDIR;
+    case dupFNErr: return EEXIST;
+    case bdNamErr: return ENAMETOOLONG;
+    default: return EIO;
+  }
+}
+
+// The permission bits of the file being replaced (never of a link's target, never set-ID or
+// sticky bits), else the usual ones.
+mode_t permissionsFor(const std::string& path) {
   std::error_code ec;
-  fs::file_status st = fs::status(path, ec);
-  if (!ec && fs::is_regular_file(st)) return st.permissions() & fs::perms::mask;
+  fs::file_status st = fs::symlink_status(path, ec);
+  if (!ec && fs::is_regular_file(st)) return mode_t(st.permissions() & fs::perms::all);
   mode_t mask = ::umask(0);
   ::umask(mask);
-  return fs::perms(0666 & ~mask);
+  return 0666 & ~mask;
 }
 
 }  // namespace
@@ -83,27 +101,30 @@ bool replaceFileWith(const std::string& path, const std::string& bytes, std::str
     *reason = "is a directory";
     return false;
   }
+  // A working file that has no name until it is complete, so a kill leaves nothing behind.
   OSErr err = FSpCreateTemporary(&target, "still2mov", &temporary);
   if (err != noErr) {
-    *reason = "cannot create a file in its folder (error " + std::to_string(err) + ")";
+    *reason = "cannot create a file in its folder (" + std::string(std::strerror(errnoFor(err))) + ")";
     return false;
   }
-  std::string temporaryPath;
-  FSpGetPath(&temporary, &temporaryPath);
-  bool ok = false;
-  if (std::FILE* f = std::fopen(temporaryPath.c_str(), "wb")) {
-    ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fclose(f) == 0) && ok;
+  int fd = -1;
+  bool ok = FSpOpenDescriptor(&temporary, O_WRONLY, &fd) == noErr;
+  for (std::size_t done = 0; ok && done < bytes.size();) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += std::size_t(n);
   }
+  ok = ok && ::fchmod(fd, permissionsFor(absolute)) == 0;
+  if (fd >= 0) ok = ::close(fd) == 0 && ok;
   if (!ok) {
     *reason = "write failed (disk full?)";
     FSpDelete(&temporary);
     return false;
   }
-  fs::permissions(temporaryPath, permissionsFor(absolute), ec);
-  err = FSpReplaceObject(&temporary, &target);
+  err = FSpPublishTemporary(&temporary, &target, true);
   if (err != noErr) {
-    *reason = "cannot rename into place (error " + std::to_string(err) + ")";
+    *reason = "cannot put it in place (" + std::string(std::strerror(errnoFor(err))) + ")";
     FSpDelete(&temporary);
     return false;
   }

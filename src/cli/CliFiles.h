@@ -12,9 +12,9 @@ bool readWholeFile(const std::string& path, std::string* bytes, std::string* rea
 // True when both paths name the same existing file (links and different spellings included).
 bool sameFile(const std::string& a, const std::string& b);
 
-// Writes bytes to a hidden temporary file beside path and renames it over path. The new file
-// keeps the permissions of the file it replaces, or gets the usual ones (0666 less the umask).
-// Nothing is left behind on failure.
+// Writes bytes to a working file beside path that takes path's name in one step once complete.
+// The new file keeps the permission bits of the file it replaces (never read through a link),
+// or gets the usual ones (0666 less the umask). Nothing is left behind on failure or a kill.
 bool replaceFileWith(const std::string& path, const std::string& bytes, std::string* reason);
 
 }  // namespace cli

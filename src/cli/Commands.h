@@ -6,7 +6,7 @@
 
 int still2movMain(int argc, char** argv);
 
-int runConvertCommand(const std::vector<std::string>& args);  // [--resize|--no-resize] PHOTO...
+int runConvertCommand(const std::vector<std::string>& args);  // [--resize|--no-resize] [-y|-n] PHOTO...
 int runInfoCommand(const std::vector<std::string>& args);     // --info [--json] [--verbose] PHOTO
 int runEmbedCommand(const std::vector<std::string>& args);    // embed VOICE.wav PHOTO.jpg OUT.jpg
 int runPrefsCommand(const std::vector<std::string>& args);    // prefs get|set Resize_QT_Image [value]

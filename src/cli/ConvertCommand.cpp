@@ -1,5 +1,5 @@
-// still2mov [--resize | --no-resize] PHOTO...: makes a movie beside each photograph that carries
-// a voice annotation and says, one line per photograph, what came of it.
+// still2mov [--resize | --no-resize] [-y | -n] PHOTO...: makes a movie beside each photograph that
+// carries a voice annotation and says, one line per photograph, what came of it.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,11 +15,17 @@ constexpr SInt32 kResizeWidth = 600;
 // Prints the photograph's line; returns false when it counts as a failure.
 bool reportOutcome(const std::string& photo, const std::string& movie, SInt32 status, const ConversionReport& r) {
   if (status != 0) {
-    if (!r.problem.empty())
+    if (r.refusedExisting)
+      std::fprintf(stderr, "%s: %s (-y replaces it)\n", photo.c_str(), r.problem.c_str());
+    else if (!r.problem.empty())
       std::fprintf(stderr, "%s: %s\n", photo.c_str(), r.problem.c_str());
     else
       std::fprintf(stderr, "%s: conversion failed (error %d)\n", photo.c_str(), int(status));
     return false;
+  }
+  if (r.skippedExisting) {
+    std::printf("%s: %s exists; skipped\n", photo.c_str(), r.moviePath.c_str());
+    return true;
   }
   if (r.assembled) {
     const std::string& written = r.moviePath.empty() ? movie : r.moviePath;
@@ -46,6 +52,7 @@ bool reportOutcome(const std::string& photo, const std::string& movie, SInt32 st
 
 int runConvertCommand(const std::vector<std::string>& args) {
   bool wantResize = false, wantNoResize = false, optionsEnded = false;
+  bool overwrite = false, skipExisting = false;
   std::vector<std::string> photos;
   for (const std::string& a : args) {
     if (!optionsEnded && a == "--") {
@@ -54,6 +61,10 @@ int runConvertCommand(const std::vector<std::string>& args) {
       wantResize = true;
     } else if (!optionsEnded && a == "--no-resize") {
       wantNoResize = true;
+    } else if (!optionsEnded && (a == "-y" || a == "--overwrite")) {
+      overwrite = true;
+    } else if (!optionsEnded && (a == "-n" || a == "--skip-existing")) {
+      skipExisting = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
       std::fprintf(stderr, "still2mov: unknown option %s\n", a.c_str());
       printUsage(true);
@@ -67,6 +78,11 @@ int runConvertCommand(const std::vector<std::string>& args) {
     printUsage(true);
     return 2;
   }
+  if (overwrite && skipExisting) {
+    std::fprintf(stderr, "still2mov: -y and -n exclude each other\n");
+    printUsage(true);
+    return 2;
+  }
   if (photos.empty()) {
     std::fprintf(stderr, "still2mov: no photograph given\n");
     printUsage(true);
@@ -76,6 +92,8 @@ int runConvertCommand(const std::vector<std::string>& args) {
   SInt32 target = resize ? kResizeWidth : 0;
 
   Convert2Mov converter;
+  if (overwrite) converter.setExistingMovieRule(ExistingMovie::replaceAny);
+  if (skipExisting) converter.setExistingMovieRule(ExistingMovie::keep);
   bool anyFailed = false;
   for (const std::string& photo : photos) {
     std::string movie = cli::moviePathFor(photo);

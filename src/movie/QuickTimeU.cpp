@@ -1,6 +1,7 @@
 // Movie assembly: the sound track from the WAVE file, the photograph as one still frame lasting as
 // long as the sound, built in a private working file and flattened into the target movie.
 #include <cstring>
+#include <string>
 
 #include "movie/QuickTimeU.h"
 #include "toolbox/Core/MacErrors.h"
@@ -10,6 +11,13 @@
 namespace {
 
 constexpr OSType kMovieCreator = FOUR_CHAR_CODE("TVOD");
+// Every movie names its maker in its user data: the software item ('©swr'), which readers show
+// as the encoder. The creator code cannot serve: it is QuickTime Player's, shared by every Mac
+// movie, and file systems and copies drop it.
+constexpr OSType kMarkType = FOUR_CHAR_CODE("\xA9swr");
+constexpr short kMarkRegion = 0;  // English
+constexpr const char* kMarkPrefix = "still2mov";
+constexpr const char* kMark = "still2mov " STILL2MOV_VERSION;
 constexpr long kReplaceDataForkOnly = createMovieFileDeleteCurFile | createMovieFileDontCreateResFile;
 constexpr TimeScale kVideoTimeScale = 600;
 
@@ -20,6 +28,10 @@ void report(const char* message) {
 }
 
 int sign16(long err) { return int(SInt16(err)); }
+
+bool isWriteFailure(OSErr err) {
+  return err == ioErr || err == dskFulErr || err == wPrErr || err == permErr || err == wrPermErr;
+}
 
 // A temporary file that was never made has no name; deleting it must touch nothing.
 void deleteTemporary(const FSSpec& spec) {
@@ -64,7 +76,8 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
     return err;
   }
 
-  // A private, uniquely named working file beside the target: no file of the user's is touched.
+  // A private working file beside the target, without a name where the file system allows:
+  // no file of the user's is touched, and a killed conversion leaves nothing behind.
   FSSpec working;
   err = FSpCreateTemporary(&movie, "tmp.mov", &working);
   short resRefNum = 0;
@@ -77,30 +90,40 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
     report("Image Convert: CreateMovieFile failed");
     return err;
   }
-
-  long duration = CreateSoundTrack(theMovie, audio);
-  if (duration == 0) {
+  auto discard = [&]() {
     if (resRefNum != 0) CloseMovieFile(resRefNum);
     DisposeMovie(theMovie);
     FSpDelete(&working);
+  };
+
+  OSErr importErr = noErr;
+  long duration = CreateSoundTrack(theMovie, audio, &importErr);
+  if (duration == 0) {
+    discard();
     report("Image Convert: CreateSoundTrack failed");
-    return -1;
+    // A disk that fails while the sound is stored is not a recording without sound.
+    return isWriteFailure(importErr) ? importErr : -1;
   }
 
-  // A movie whose still frame could not be completed is still written.
-  CreateVideoTrack(theMovie, image, duration, resize);
+  // A movie without its still frame is no movie: nothing is written.
+  int videoErr = CreateVideoTrack(theMovie, image, duration, resize);
+  if (videoErr != noErr) {
+    discard();
+    report("Image Convert: CreateVideoTrack failed");
+    return videoErr;
+  }
 
+  err = MarkMovie(theMovie);
   short resId = movieInDataForkResID;
-  err = AddMovieResource(theMovie, resRefNum, &resId, nullptr);
+  if (err == noErr) err = AddMovieResource(theMovie, resRefNum, &resId, nullptr);
   if (err != noErr) {
     report("Image Convert: CreateMovieFile failed");
-    if (resRefNum != 0) CloseMovieFile(resRefNum);
-    DisposeMovie(theMovie);
-    FSpDelete(&working);
+    discard();
     return err;
   }
   if (resRefNum != 0) CloseMovieFile(resRefNum);
 
+  // The movie file gets its name only now, complete: an earlier movie stays until then.
   Movie flattened = FlattenMovieData(theMovie, flattenAddMovieToDataFork, &movie, kMovieCreator, smSystemScript,
                                      kReplaceDataForkOnly);
   err = GetMoviesError();
@@ -112,13 +135,16 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
   return err;
 }
 
-long QuickTimeU::CreateSoundTrack(Movie movie, FSSpec& audio) {
+long QuickTimeU::CreateSoundTrack(Movie movie, FSSpec& audio, OSErr* importErr) {
+  if (importErr) *importErr = noErr;
   ComponentInstance importer = OpenDefaultComponent(MovieImportType, kQTFileTypeWave);
   if (importer == nullptr) return 0;
   Track usedTrack = nullptr;
   TimeValue added = 0;
   long outFlags = 0;
-  MovieImportFile(importer, &audio, movie, nullptr, &usedTrack, 0, &added, movieImportCreateTrack, &outFlags);
+  ComponentResult result =
+      MovieImportFile(importer, &audio, movie, nullptr, &usedTrack, 0, &added, movieImportCreateTrack, &outFlags);
+  if (importErr) *importErr = OSErr(result);
   CloseComponent(importer);
   return added;
 }
@@ -149,13 +175,35 @@ int QuickTimeU::CreateVideoTrack(Movie movie, FSSpec& image, long duration, int 
     data = GetImageDataFromFile(image);
     desc = GetImageDescFromFile(image);
   }
-  if (data != nullptr) AddImageToMedia(media, desc, data, duration);
+  // The frame is the movie's picture: without it (unreadable, or not stored) the track fails.
+  OSErr frameErr = noErr;
+  if (data == nullptr || desc == nullptr || width <= 0 || height <= 0) {
+    frameErr = noVideoTrackInMovieErr;
+  } else if (!AddImageToMedia(media, desc, data, duration)) {
+    frameErr = GetMoviesError() != noErr ? GetMoviesError() : noVideoTrackInMovieErr;
+  }
   if (data != nullptr) DisposePtr(data);
   if (desc != nullptr) DisposeHandle(reinterpret_cast<Handle>(desc));
 
   err = EndMediaEdits(media);
+  if (frameErr != noErr) return sign16(frameErr);
   if (err != noErr) return sign16(err);
   return sign16(InsertMediaIntoTrack(track, 0, 0, GetMediaDuration(media), fixed1));
+}
+
+OSErr QuickTimeU::MarkMovie(Movie movie) {
+  Handle text = nullptr;
+  OSErr err = PtrToHand(kMark, &text, long(std::strlen(kMark)));
+  if (err != noErr || text == nullptr) return err != noErr ? err : memFullErr;
+  err = AddUserDataText(GetMovieUserData(movie), text, kMarkType, 1, kMarkRegion);
+  DisposeHandle(text);
+  return err;
+}
+
+bool QuickTimeU::IsMarkedMovie(FSSpec& movie) {
+  std::string text;
+  return GetMovieFileUserDataText(&movie, kMarkType, &text) == noErr &&
+         text.compare(0, std::strlen(kMarkPrefix), kMarkPrefix) == 0;
 }
 
 // data is a NewPtr block, so its length bounds the sample whatever the description claims.

@@ -19,11 +19,16 @@ class QuickTimeU {
  public:
   // Movie assembly.
   static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize);
-  static long CreateSoundTrack(Movie movie, FSSpec& audio);
+  // importErr, when given, receives the import's own result.
+  static long CreateSoundTrack(Movie movie, FSSpec& audio, OSErr* importErr = nullptr);
   static int CreateVideoTrack(Movie movie, FSSpec& image, long duration, int resize);
   static bool AddImageToMedia(Media media, ImageDescriptionHandle desc, char* data, long duration);
   static long ImportWAVDataFromMemory(Movie movie, char* data, long length);
   static long GetMediaFromPtr(char* data, long length, Media* media);
+  // The mark CreateMovie writes into every movie, and whether the file at movie carries it (a
+  // regular file only, never read through a link).
+  static OSErr MarkMovie(Movie movie);
+  static bool IsMarkedMovie(FSSpec& movie);
 
   // Image scaling and descriptions.
   static int GetScaledDimension(FSSpec& image, short* width, short* height, short target);

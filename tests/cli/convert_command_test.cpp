@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -194,4 +196,170 @@ TEST(ConvertCommand, ResizeFlagsDecideThePictureWidth) {
                      &probe);
     EXPECT_EQ(probe, std::to_string(width) + "\n") << flag;
   }
+}
+
+namespace {
+
+// What may stand under a movie's name before a conversion, and whether the default rule
+// replaces it: only a movie that still2mov made, or the empty file an earlier release left.
+struct Occupant {
+  const char* name;
+  bool ours;
+  void (*make)(const std::string& movie, const std::string& ourMovie, const ScratchDir& dir);
+};
+
+void makeEmptyPlaceholder(const std::string& movie, const std::string&, const ScratchDir&) {
+  testsupport::writeFile(movie, "");
+  // Type '????' and creator 'TVOD', as an earlier release created the movie before writing it.
+  const char info[32] = {'?', '?', '?', '?', 'T', 'V', 'O', 'D'};
+  if (setxattr(movie.c_str(), "user.com.apple.FinderInfo", info, sizeof info, 0) != 0)
+    testsupport::writeFile(movie, "no extended attributes here");  // then it is simply not ours
+}
+
+const Occupant kOccupants[] = {
+    {"a movie of ours", true,
+     [](const std::string& movie, const std::string& ours, const ScratchDir&) {
+       testsupport::writeFile(movie, testsupport::readFile(ours));
+     }},
+    {"a camera's own clip", false,
+     [](const std::string& movie, const std::string&, const ScratchDir&) {
+       testsupport::writeFile(movie, std::string("\0\0\0\x14" "ftypqt  \0\0\0\0qt  \0\0\0\x08mdat", 28));
+     }},
+    {"an empty file", false,
+     [](const std::string& movie, const std::string&, const ScratchDir&) { testsupport::writeFile(movie, ""); }},
+    {"a read-only video", false,
+     [](const std::string& movie, const std::string&, const ScratchDir&) {
+       testsupport::writeFile(movie, "read-only video");
+       chmod(movie.c_str(), 0444);
+     }},
+    {"a link to a movie of ours", false,
+     [](const std::string& movie, const std::string& ours, const ScratchDir&) {
+       symlink(ours.c_str(), movie.c_str());
+     }},
+    {"a dangling link", false,
+     [](const std::string& movie, const std::string&, const ScratchDir& dir) {
+       symlink(dir.file("nowhere").c_str(), movie.c_str());
+     }},
+};
+
+// The bytes (or link text) at path, to tell whether it was left alone.
+std::string fingerprint(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec)))
+    return "link to " + std::filesystem::read_symlink(path, ec).string();
+  return testsupport::readFile(path);
+}
+
+bool isNewMovie(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::string bytes = testsupport::readFile(path);
+  return bytes.size() > 16 && bytes.compare(4, 4, "ftyp") == 0;
+}
+
+}  // namespace
+
+TEST(ConvertCommand, AFileUnderTheMoviesNameIsReplacedOnlyWhenOursOrWhenAsked) {
+  ScratchDir tmp, reference;
+  std::string photoBytes = fixtures::embedWave(fixtures::makeJpeg(), fixtures::makeWave(WaveKind::pcm8));
+  // A movie that still2mov made from another photograph, to plant and to link to.
+  testsupport::writeFile(reference.file("ours.jpg"),
+                         fixtures::embedWave(fixtures::makeJpeg(), fixtures::makeWave(WaveKind::pcm16Mono)));
+  ASSERT_EQ(fixtures::runStill2mov({"--no-resize", reference.file("ours.jpg")}, {{"TMPDIR", tmp.path()}}).status, 0);
+  const std::string ourMovie = reference.file("ours.mov");
+  const std::string ourBytes = testsupport::readFile(ourMovie);
+  std::vector<Occupant> occupants(std::begin(kOccupants), std::end(kOccupants));
+  occupants.push_back({"the empty file an earlier release left", true, makeEmptyPlaceholder});
+
+  for (const char* option : {"", "-y", "--overwrite", "-n", "--skip-existing"}) {
+    const std::string opt = option;
+    const bool replaceAny = opt == "-y" || opt == "--overwrite";
+    const bool skip = opt == "-n" || opt == "--skip-existing";
+    for (const Occupant& o : occupants) {
+      SCOPED_TRACE(std::string(o.name) + (opt.empty() ? "" : " with " + opt));
+      ScratchDir dir;
+      const std::string photo = dir.file("p.jpg"), movie = dir.file("p.mov");
+      testsupport::writeFile(photo, photoBytes);
+      o.make(movie, ourMovie, dir);
+      const std::string before = fingerprint(movie);
+      std::vector<std::string> args = {"--no-resize", photo};
+      if (!opt.empty()) args.insert(args.begin(), opt);
+      RunResult r = fixtures::runStill2mov(args, {{"TMPDIR", tmp.path()}});
+
+      const bool replaced = !skip && (o.ours || replaceAny);
+      if (replaced) {
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(isSuccessLine(r.out, photo)) << r.out;
+        EXPECT_TRUE(isNewMovie(movie));
+        EXPECT_NE(fingerprint(movie), before);
+      } else {
+        EXPECT_TRUE(fingerprint(movie) == before) << "the file under the movie's name changed";
+        if (skip) {
+          EXPECT_EQ(r.status, 0);
+          EXPECT_EQ(r.out, photo + ": " + movie + " exists; skipped\n");
+        } else {
+          EXPECT_EQ(r.status, 1);
+          EXPECT_EQ(r.out, "");
+          EXPECT_EQ(r.err, photo + ": " + movie +
+                               " exists and is not a movie still2mov made; left as it is (-y replaces it)\n");
+        }
+      }
+      // A link is replaced by the movie itself; what it pointed to is never written.
+      EXPECT_TRUE(testsupport::readFile(ourMovie) == ourBytes);
+      EXPECT_EQ(dir.list(), (std::vector<std::string>{"p.jpg", "p.mov"}));
+    }
+  }
+}
+
+TEST(ConvertCommand, OverwriteAndSkipOptions) {
+  ScratchDir dir, tmp;
+  const std::string photo = dir.file("p.jpg");
+  testsupport::writeFile(photo, fixtures::embedWave(fixtures::makeJpeg(), fixtures::makeWave(WaveKind::pcm8)));
+  // Without an existing movie, skipping changes nothing.
+  RunResult r = fixtures::runStill2mov({"-n", "--no-resize", photo}, {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(isSuccessLine(r.out, photo)) << r.out;
+  // A folder under the movie's name is never replaced, whatever the option.
+  std::filesystem::remove(dir.file("p.mov"));
+  std::filesystem::create_directory(dir.file("p.mov"));
+  r = fixtures::runStill2mov({"-y", "--no-resize", photo}, {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, photo + ": " + dir.file("p.mov") + " is a folder; no movie written\n");
+  EXPECT_TRUE(std::filesystem::is_directory(dir.file("p.mov")));
+  // The two options exclude each other.
+  r = fixtures::runStill2mov({"-y", "-n", photo}, {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Usage:"), std::string::npos);
+  r = fixtures::runStill2mov({"--help"});
+  EXPECT_NE(r.out.find("--overwrite"), std::string::npos);
+  EXPECT_NE(r.out.find("--skip-existing"), std::string::npos);
+}
+
+TEST(ConvertCommand, TheMovieKeepsOnlyPermissionBitsAndNeverReadsThemThroughALink) {
+  ScratchDir dir, tmp;
+  const std::string photo = dir.file("p.jpg"), movie = dir.file("p.mov");
+  testsupport::writeFile(photo, fixtures::embedWave(fixtures::makeJpeg(), fixtures::makeWave(WaveKind::pcm8)));
+  mode_t mask = umask(0);
+  umask(mask);
+  // A link to a setuid program: the movie replaces the link with the usual permissions.
+  const char* setuidProgram = nullptr;
+  for (const char* candidate : {"/usr/bin/passwd", "/usr/bin/su", "/bin/su", "/usr/bin/mount"}) {
+    struct stat st {};
+    if (stat(candidate, &st) == 0 && (st.st_mode & S_ISUID)) setuidProgram = candidate;
+  }
+  ASSERT_NE(setuidProgram, nullptr) << "no setuid program to link to";
+  ASSERT_EQ(symlink(setuidProgram, movie.c_str()), 0);
+  RunResult r = fixtures::runStill2mov({"-y", "--no-resize", photo}, {{"TMPDIR", tmp.path()}});
+  ASSERT_EQ(r.status, 0) << r.err;
+  struct stat st {};
+  ASSERT_EQ(lstat(movie.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+
+  // An earlier movie's own mode is kept, without its set-ID and sticky bits.
+  ASSERT_EQ(chmod(movie.c_str(), 07750), 0);
+  r = fixtures::runStill2mov({"--no-resize", photo}, {{"TMPDIR", tmp.path()}});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(lstat(movie.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
 }

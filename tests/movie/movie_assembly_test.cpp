@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "Convert2Mov.h"
+#include "faults/FaultShim.h"
 #include "movie/QuickTimeU.h"
 #include "support/Fixtures.h"
 #include "support/MovieChecks.h"
@@ -94,52 +95,50 @@ TEST(MovieAssembly, WithoutSoundNothingIsWritten) {
   }
 }
 
-TEST(MovieAssembly, AnUnreadablePhotographStillGetsItsSound) {
-  ScratchDir dir;
-  writeInputs(dir);
-  writeFile(dir.file("photo.jpg"), "not a JPEG at all");
-  for (int resize : {0, 600}) {
-    Outcome o = createMovie(dir, resize);
-    EXPECT_EQ(o.status, 0);
-    std::string file = readFile(dir.file("photo.mov"));
-    EXPECT_EQ(atomBody(file, "moov/trak#1/mdia/hdlr").substr(8, 4), "soun");
-    std::string tkhd = atomBody(file, "moov/trak#2/tkhd");
-    EXPECT_EQ(be32(tkhd, 76), 0u);
-    EXPECT_EQ(be32(tkhd, 80), 0u);
-    EXPECT_EQ(be32(atomBody(file, "moov/trak#2/mdia/minf/stbl/stsz"), 4), 0u);  // no sample
-    EXPECT_EQ(dir.list(), (std::vector<std::string>{"photo.jpg", "photo.mov", "voice.wav"}));
-    if (testsupport::haveTool("ffmpeg")) {
-      EXPECT_TRUE(decodePcm(dir.file("photo.mov")) == decodePcm(dir.file("voice.wav")));
-      std::vector<Stream> streams = probeStreams(dir.file("photo.mov"));
-      ASSERT_EQ(streams.size(), 2u);
-      EXPECT_EQ(streams[0].codecType, "audio");
-      EXPECT_EQ(streams[1].codecType, "video");
-    }
-  }
-}
-
-TEST(MovieAssembly, AFailedWriteKeepsTheEarlierMovie) {
+TEST(MovieAssembly, WithoutItsPictureNoMovieIsWritten) {
   ScratchDir dir;
   writeInputs(dir);
   ASSERT_EQ(createMovie(dir, 0).status, 0);
   const std::string earlier = readFile(dir.file("photo.mov"));
-  for (long long failAt : {0LL, 64LL, 4096LL, (long long)(earlier.size()) - 1}) {
-    SetMovieWriteFailureAfter(failAt);
-    Outcome o = createMovie(dir, 600);
-    SetMovieWriteFailureAfter(-1);
-    EXPECT_EQ(o.status, dskFulErr) << failAt;
-    EXPECT_EQ(o.messages, "Image Convert: FlattenMovieData failed\n");
-    EXPECT_EQ(readFile(dir.file("photo.mov")), earlier);
+  writeFile(dir.file("photo.jpg"), "not a JPEG at all");
+  for (int resize : {0, 600}) {
+    Outcome o = createMovie(dir, resize);
+    EXPECT_EQ(o.status, noVideoTrackInMovieErr) << resize;
+    EXPECT_EQ(o.messages, "Image Convert: CreateVideoTrack failed\n");
+    EXPECT_TRUE(readFile(dir.file("photo.mov")) == earlier);
     EXPECT_EQ(dir.list(), (std::vector<std::string>{"photo.jpg", "photo.mov", "voice.wav"}));
   }
+}
+
+// Each write, flush, link or rename on the way to the movie fails in turn: the earlier movie
+// stays, no working file is left, and the failure reported is the disk's.
+TEST(MovieAssembly, AFailedCallKeepsTheEarlierMovie) {
+  ScratchDir dir;
+  writeInputs(dir);
+  ASSERT_EQ(createMovie(dir, 0).status, 0);
+  const std::string earlier = readFile(dir.file("photo.mov"));
+  for (const char* kind : {"pwrite", "write", "fsync", "linkat", "rename"}) {
+    faultshim_arm(kind, 0, ENOSPC);
+    ASSERT_EQ(createMovie(dir, 600).status, 0);
+    const int calls = faultshim_calls(kind);
+    EXPECT_GT(calls, 0) << kind;
+    for (int n = 1; n <= calls; ++n) {
+      SCOPED_TRACE(std::string(kind) + " #" + std::to_string(n));
+      writeFile(dir.file("photo.mov"), earlier);
+      faultshim_arm(kind, n, ENOSPC);
+      Outcome o = createMovie(dir, 600);
+      faultshim_disarm();
+      EXPECT_EQ(o.status, std::string(kind) == "write" ? noVideoTrackInMovieErr : dskFulErr);
+      EXPECT_NE(o.messages, "");
+      EXPECT_TRUE(readFile(dir.file("photo.mov")) == earlier);
+      EXPECT_EQ(dir.list(), (std::vector<std::string>{"photo.jpg", "photo.mov", "voice.wav"}));
+    }
+  }
+  faultshim_disarm();
   // Converting again replaces the movie whole: nothing of a longer earlier file remains.
   writeFile(dir.file("photo.mov"), std::string(1 << 20, 'x'));
   ASSERT_EQ(createMovie(dir, 600).status, 0);
-  std::string file = readFile(dir.file("photo.mov"));
-  std::uint64_t total = 0;
-  for (const AtomRef& a : childAtoms(file, 0, file.size())) total += a.size;
-  EXPECT_EQ(total, file.size());
-  EXPECT_EQ(topLevelTypes(file), (std::vector<std::string>{"ftyp", "moov", "mdat"}));
+  EXPECT_EQ(completeMovieProblem(readFile(dir.file("photo.mov"))), "");
 }
 
 TEST(MovieAssembly, TheSampleNeverReachesPastTheImageData) {
@@ -203,15 +202,21 @@ TEST(DriverAssembly, AWaveFileThatDoesNotResolveFailsCleanly) {
   EXPECT_EQ(status, -1);
   EXPECT_EQ(messages, "Image Convert: CreateSoundTrack failed\n");
   EXPECT_EQ(driver.lastReport().soundSeconds, 0);
-  // The empty movie file made for the assembly is not left behind.
+  EXPECT_EQ(driver.lastReport().problem, "no movie written: the recording gives no sound");
+  // No movie file, not even an empty one, comes of a failed assembly.
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"photo.jpg", "voice.wav"}));
 
-  // An existing movie of the user's is never removed, even when the assembly fails.
-  writeFile(dir.file("photo.mov"), "");
+  // An earlier movie is never removed, even when the assembly fails.
+  ASSERT_EQ(driver.assembleMovieTracksForMovie(dir.file("photo.mov"), dir.file("photo.jpg"), dir.file("voice.wav"), 0),
+            0);
+  const std::string earlier = readFile(dir.file("photo.mov"));
   testing::internal::CaptureStderr();
   EXPECT_EQ(driver.assembleMovieTracksForMovie(dir.file("photo.mov"), dir.file("photo.jpg"), dir.file("none.wav"), 0),
             -1);
   testing::internal::GetCapturedStderr();
+  EXPECT_EQ(driver.lastReport().problem,
+            "no movie written: the recording gives no sound; " + specPath(dir.file("photo.mov")) + " is as it was");
+  EXPECT_TRUE(readFile(dir.file("photo.mov")) == earlier);
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"photo.jpg", "photo.mov", "voice.wav"}));
 }
 

@@ -22,8 +22,10 @@ constexpr double kUnit = 1.0 / 600;
 
 bool haveReaders() { return haveTool("ffprobe") && haveTool("ffmpeg"); }
 
-fixtures::RunResult convert(const std::string& photo, bool resize, const ScratchDir& tmp) {
-  return fixtures::runStill2mov({resize ? "--resize" : "--no-resize", photo}, {{"TMPDIR", tmp.path()}});
+fixtures::RunResult convert(const std::string& photo, bool resize, const ScratchDir& tmp, bool overwrite = false) {
+  std::vector<std::string> args = {resize ? "--resize" : "--no-resize", photo};
+  if (overwrite) args.insert(args.begin(), "--overwrite");
+  return fixtures::runStill2mov(args, {{"TMPDIR", tmp.path()}});
 }
 
 // Two streams, sound first, the still frame as long as the sound; the other readers agree.
@@ -35,6 +37,12 @@ void expectPlayableMovie(const std::string& movie, const std::string& soundCodec
   EXPECT_EQ(streams[1].codecName, "mjpeg");
   EXPECT_GT(streams[0].duration, 0);
   EXPECT_NEAR(streams[0].duration, streams[1].duration, kUnit + 1e-6);
+  // The mark by which a later conversion knows the movie as its own; readers call it the encoder.
+  std::string encoder;
+  testsupport::run("ffprobe -v error -show_entries format_tags=encoder -of default=nw=1:nk=1 " +
+                       testsupport::shellQuote(movie),
+                   &encoder);
+  EXPECT_EQ(encoder, "still2mov " STILL2MOV_VERSION "\n");
 
   if (haveTool("mediainfo")) {
     std::vector<InfoTrack> tracks = mediainfoTracks(movie);
@@ -136,9 +144,10 @@ TEST(EndToEnd, UsersFilesSurviveAndAnEarlierMovieIsReplacedWhole) {
   writeFile(dir.file("photo.jpg"), photo);
   writeFile(dir.file("tmp.mov"), "mine");
   writeFile(dir.file("TempFile.jpg"), "also mine");
+  // Not a movie of ours, so replaced only when asked; the second time it is ours.
   writeFile(dir.file("photo.mov"), std::string(3 << 20, 'x'));
   for (bool resize : {true, false}) {
-    ASSERT_EQ(convert(dir.file("photo.jpg"), resize, tmp).status, 0);
+    ASSERT_EQ(convert(dir.file("photo.jpg"), resize, tmp, resize).status, 0);
     EXPECT_EQ(dir.list(), (std::vector<std::string>{"TempFile.jpg", "photo.jpg", "photo.mov", "tmp.mov"}));
     EXPECT_EQ(readFile(dir.file("tmp.mov")), "mine");
     EXPECT_EQ(readFile(dir.file("TempFile.jpg")), "also mine");

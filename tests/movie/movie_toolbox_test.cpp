@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "faults/FaultShim.h"
 #include "support/Fixtures.h"
 #include "support/JpegBuilder.h"
 #include "support/MovieChecks.h"
@@ -224,15 +225,23 @@ TEST(MovieToolbox, FailedFlatteningLeavesTheTargetAsItWas) {
   ASSERT_GT(importWaveFile(movie, dir.file("sound.wav")), 0);
   CloseMovieFile(ref);
   FSSpec target = specFor(dir.file("movie.mov"));
-  for (long long failAt : {0LL, 100LL, 5000LL}) {
-    SetMovieWriteFailureAfter(failAt);
-    Movie flat = FlattenMovieData(movie, flattenAddMovieToDataFork, &target, FOUR_CHAR_CODE("TVOD"),
-                                  smSystemScript, createMovieFileDeleteCurFile);
-    SetMovieWriteFailureAfter(-1);
-    EXPECT_EQ(flat, nullptr);
-    EXPECT_EQ(GetMoviesError(), dskFulErr);
-    EXPECT_EQ(testsupport::readFile(dir.file("movie.mov")), earlier);
-    EXPECT_EQ(dir.list(), (std::vector<std::string>{"movie.mov", "sound.wav", "working.mov"}));
+  // Each write, flush, link and rename of the flattened copy, and the close of the finished
+  // copy, fails in turn.
+  for (const auto& [kind, last] : {std::pair<const char*, int>{"pwrite", 3}, {"fsync", 1}, {"linkat", 2},
+                                   {"rename", 1}, {"close", 1}}) {
+    for (int n = 1; n <= last; ++n) {
+      SCOPED_TRACE(std::string(kind) + " #" + std::to_string(n));
+      faultshim_arm(kind, n, ENOSPC);
+      Movie flat = FlattenMovieData(movie, flattenAddMovieToDataFork, &target, FOUR_CHAR_CODE("TVOD"),
+                                    smSystemScript, createMovieFileDeleteCurFile);
+      const int calls = faultshim_calls(kind);
+      faultshim_disarm();
+      ASSERT_GE(calls, n);
+      EXPECT_EQ(flat, nullptr);
+      EXPECT_EQ(GetMoviesError(), dskFulErr);
+      EXPECT_EQ(testsupport::readFile(dir.file("movie.mov")), earlier);
+      EXPECT_EQ(dir.list(), (std::vector<std::string>{"movie.mov", "sound.wav", "working.mov"}));
+    }
   }
   // Without permission to replace, an existing target is refused rather than overwritten.
   EXPECT_EQ(FlattenMovieData(movie, flattenAddMovieToDataFork, &target, FOUR_CHAR_CODE("TVOD"), smSystemScript, 0),

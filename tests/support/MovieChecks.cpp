@@ -78,6 +78,38 @@ std::vector<std::string> topLevelTypes(const std::string& bytes) {
   return types;
 }
 
+std::string completeMovieProblem(const std::string& bytes) {
+  if (bytes.empty()) return "empty file";
+  std::vector<AtomRef> top = childAtoms(bytes, 0, bytes.size());
+  std::uint64_t covered = 0;
+  for (const AtomRef& a : top) covered += a.size;
+  if (covered != bytes.size()) return "atoms do not cover the file";
+  if (topLevelTypes(bytes) != std::vector<std::string>{"ftyp", "moov", "mdat"}) return "not ftyp, moov, mdat";
+  const AtomRef& mdat = top[2];
+  for (int track = 1; track <= 2; ++track) {
+    std::string prefix = "moov/trak#" + std::to_string(track) + "/";
+    std::string kind = atomBody(bytes, prefix + "mdia/hdlr").substr(8, 4);
+    if (kind != (track == 1 ? "soun" : "vide")) return "track " + std::to_string(track) + " is '" + kind + "'";
+    std::string stbl = prefix + "mdia/minf/stbl/";
+    std::string stsz = atomBody(bytes, stbl + "stsz");
+    std::string stco = atomBody(bytes, stbl + "stco");
+    std::uint32_t samples = be32(stsz, 8), uniform = be32(stsz, 4), chunks = be32(stco, 4);
+    if (samples == 0 || chunks == 0) return "track " + std::to_string(track) + " has no samples";
+    if (track == 2) {
+      std::string tkhd = atomBody(bytes, prefix + "tkhd");
+      if (samples != 1 || uniform == 0) return "the video track does not hold one frame";
+      if (be32(tkhd, 76) == 0 || be32(tkhd, 80) == 0) return "the video track has no size";
+    }
+    for (std::uint32_t c = 0; c < chunks; ++c) {
+      std::uint32_t at = be32(stco, 8 + 4 * c);
+      if (at < mdat.bodyBegin() || at >= mdat.end()) return "a chunk lies outside the sample atom";
+    }
+  }
+  std::string swr = atomBody(bytes, "moov/udta/\xA9swr");
+  if (swr.size() < 4 || swr.compare(4, 9, "still2mov") != 0) return "no still2mov mark";
+  return "";
+}
+
 std::vector<Stream> probeStreams(const std::string& path) {
   std::string out;
   run("ffprobe -v error -show_entries stream=codec_type,codec_name,duration,width,height,sample_rate,channels "

@@ -24,6 +24,11 @@ std::vector<AtomRef> childAtoms(const std::string& bytes, std::size_t begin, std
 std::string atomBody(const std::string& bytes, const std::string& path, bool* found = nullptr);
 std::vector<std::string> topLevelTypes(const std::string& bytes);
 
+// "" when bytes are a whole movie as still2mov writes it: ftyp, moov and mdat tiling the file,
+// a sound track and a video track of one frame with a size, every chunk inside the sample atom,
+// and the program's mark; otherwise what is missing, in words.
+std::string completeMovieProblem(const std::string& bytes);
+
 std::uint32_t be32(const std::string& s, std::size_t at);
 std::uint16_t be16(const std::string& s, std::size_t at);
 

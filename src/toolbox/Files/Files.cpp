@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <random>
 #include <vector>
 
@@ -41,6 +42,67 @@ Registry& registry() {
 }
 
 constexpr const char* kFinderInfoAttribute = "user.com.apple.FinderInfo";
+
+// Working files without a name, by the specification that names them for this process. The
+// descriptor keeps each one alive; closing it (or the process ending) frees it.
+struct WorkingFiles {
+  std::mutex lock;
+  std::map<std::string, int> descriptors;
+};
+
+WorkingFiles& workingFiles() {
+  static WorkingFiles w;
+  return w;
+}
+
+std::string workingKey(const FSSpec& spec) {
+  return std::to_string(spec.vRefNum) + ":" + std::to_string(spec.parID) + ":" +
+         std::string(reinterpret_cast<const char*>(spec.name + 1), spec.name[0]);
+}
+
+// The descriptor of the working file that spec names, or -1.
+int workingDescriptor(const FSSpec* spec) {
+  if (spec == nullptr) return -1;
+  WorkingFiles& w = workingFiles();
+  std::lock_guard<std::mutex> hold(w.lock);
+  auto it = w.descriptors.find(workingKey(*spec));
+  return it == w.descriptors.end() ? -1 : it->second;
+}
+
+// Takes the working file out of the table; the caller now owns its descriptor.
+int takeWorkingDescriptor(const FSSpec* spec) {
+  WorkingFiles& w = workingFiles();
+  std::lock_guard<std::mutex> hold(w.lock);
+  auto it = w.descriptors.find(workingKey(*spec));
+  if (it == w.descriptors.end()) return -1;
+  int fd = it->second;
+  w.descriptors.erase(it);
+  return fd;
+}
+
+// The path through which this process reaches a file by its descriptor, named or not.
+std::string descriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// A hidden name for a working file: base, then 8 random letters or digits.
+std::string hiddenName(const std::string& baseName) {
+  static std::mt19937_64 rng{std::random_device{}()};
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string base = baseName;
+  if (base.size() > 200) base.resize(200);
+  std::string name = "." + base + ".";
+  for (int k = 0; k < 8; ++k) name += kAlphabet[rng() % (sizeof kAlphabet - 1)];
+  return name;
+}
+
+// Makes a rename or link in the folder durable; a folder that cannot be flushed changes nothing
+// about the result, which is already in place.
+void flushFolder(const std::string& folder) {
+  int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
+}
 
 OSErr errnoToOSErr(int e) {
   switch (e) {
@@ -247,6 +309,10 @@ OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSp
 
 OSErr FSpGetPath(const FSSpec* spec, std::string* path) {
   if (spec == nullptr || path == nullptr) return paramErr;
+  if (int fd = workingDescriptor(spec); fd >= 0) {
+    *path = descriptorPath(fd);
+    return noErr;
+  }
   std::string name = pascalToString(spec->name);
   if (spec->parID == fsRtParID) {
     *path = "/";
@@ -378,6 +444,13 @@ OSErr FSpDirCreate(const FSSpec* spec, ScriptCode, SInt32* createdDirID) {
 }
 
 OSErr FSpDelete(const FSSpec* spec) {
+  if (spec != nullptr) {
+    // A working file without a name goes when its last descriptor closes.
+    if (int fd = takeWorkingDescriptor(spec); fd >= 0) {
+      close(fd);
+      return noErr;
+    }
+  }
   std::string path;
   OSErr err = FSpGetPath(spec, &path);
   if (err != noErr) return err;
@@ -410,38 +483,37 @@ OSErr FSpSetFInfo(const FSSpec* spec, const FInfo* fndrInfo) {
 }
 
 OSErr FSpReplaceObject(const FSSpec* source, const FSSpec* target) {
-  std::string from, to;
-  OSErr err = FSpGetPath(source, &from);
-  if (err == noErr) err = FSpGetPath(target, &to);
-  if (err != noErr) return err;
-  int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errnoToOSErr(errno);
-  int syncRc = fsync(fd);
-  close(fd);
-  if (syncRc != 0) return errnoToOSErr(errno);
-  if (rename(from.c_str(), to.c_str()) != 0) return errnoToOSErr(errno);
-  // Make the rename itself durable.
-  int dirFd = open(folderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
-  }
-  return noErr;
+  return FSpPublishTemporary(source, target, true);
 }
 
 OSErr FSpCreateTemporary(const FSSpec* near, const char* baseName, FSSpec* out) {
   if (near == nullptr || out == nullptr || baseName == nullptr) return paramErr;
   std::string folder;
   if (!FSFolderForDirID(near->vRefNum, near->parID, &folder)) return dirNFErr;
-  static std::mt19937_64 rng{std::random_device{}()};
-  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::string base = baseName;
-  if (base.size() > 200) base.resize(200);
+
+  // Unnamed, where the file system and /proc (through which it is opened again) allow.
+  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 && access("/proc/self/fd", X_OK) != 0) {
+    close(fd);
+    fd = -1;
+  }
+  if (fd >= 0) {
+    WorkingFiles& w = workingFiles();
+    std::lock_guard<std::mutex> hold(w.lock);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      *out = *near;
+      stringToPascal(hiddenName(baseName), out->name);
+      if (w.descriptors.emplace(workingKey(*out), fd).second) return noErr;
+    }
+    close(fd);
+    return dupFNErr;
+  }
+
+  // Elsewhere a private file with a hidden name, created exclusively.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = "." + base + ".";
-    for (int k = 0; k < 8; ++k) name += kAlphabet[rng() % (sizeof kAlphabet - 1)];
+    std::string name = hiddenName(baseName);
     std::string path = joinPath(folder, name);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return errnoToOSErr(errno);
@@ -452,6 +524,91 @@ OSErr FSpCreateTemporary(const FSSpec* near, const char* baseName, FSSpec* out) 
     return noErr;
   }
   return dupFNErr;
+}
+
+OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean replaceExisting) {
+  if (temporary == nullptr || target == nullptr) return paramErr;
+  const int fd = workingDescriptor(temporary);
+
+  // One working file taking over another's contents: nothing on disk has a name to change.
+  if (fd >= 0 && workingDescriptor(target) >= 0) {
+    if (!replaceExisting) return dupFNErr;
+    WorkingFiles& w = workingFiles();
+    std::lock_guard<std::mutex> hold(w.lock);
+    int& slot = w.descriptors[workingKey(*target)];
+    close(slot);
+    slot = fd;
+    w.descriptors.erase(workingKey(*temporary));
+    return noErr;
+  }
+
+  std::string to;
+  OSErr err = FSpGetPath(target, &to);
+  if (err != noErr) return err;
+  if (target->name[0] == 0) return bdNamErr;
+  const std::string folder = folderOf(to);
+
+  if (fd >= 0) {
+    if (fsync(fd) != 0) return errnoToOSErr(errno);
+    const std::string from = descriptorPath(fd);
+    // Straight to the target's name when it is free: then there is never a second name.
+    if (linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      if (errno != EEXIST || !replaceExisting) return errnoToOSErr(errno);
+      // Only rename replaces a name in one step, and it needs a name to start from.
+      std::string hidden;
+      int rc = -1;
+      for (int attempt = 0; attempt < 100 && rc != 0; ++attempt) {
+        hidden = joinPath(folder, hiddenName(leafOf(to)));
+        rc = linkat(AT_FDCWD, from.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW);
+        if (rc != 0 && errno != EEXIST) return errnoToOSErr(errno);
+      }
+      if (rc != 0) return dupFNErr;
+      if (rename(hidden.c_str(), to.c_str()) != 0) {
+        int e = errno;
+        unlink(hidden.c_str());
+        return errnoToOSErr(e);
+      }
+    }
+    // Named and flushed: the descriptor has done its work.
+    close(takeWorkingDescriptor(temporary));
+    flushFolder(folder);
+    return noErr;
+  }
+
+  std::string from;
+  err = FSpGetPath(temporary, &from);
+  if (err != noErr) return err;
+  int named = open(from.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (named < 0) return errnoToOSErr(errno);
+  int syncRc = fsync(named);
+  int syncErr = errno;
+  close(named);
+  if (syncRc != 0) return errnoToOSErr(syncErr);
+  if (replaceExisting) {
+    if (rename(from.c_str(), to.c_str()) != 0) return errnoToOSErr(errno);
+  } else {
+    // A link fails on a taken name where rename would replace it.
+    if (link(from.c_str(), to.c_str()) != 0) return errnoToOSErr(errno);
+    unlink(from.c_str());
+  }
+  flushFolder(folder);
+  return noErr;
+}
+
+OSErr FSpOpenDescriptor(const FSSpec* spec, int openFlags, int* fd) {
+  if (spec == nullptr || fd == nullptr) return paramErr;
+  *fd = -1;
+  if (int working = workingDescriptor(spec); working >= 0) {
+    // A fresh open of the same file, with the access asked for and an offset of its own.
+    int flags = (openFlags & ~(O_CREAT | O_EXCL | O_NOFOLLOW)) | O_CLOEXEC;
+    *fd = open(descriptorPath(working).c_str(), flags);
+    return *fd >= 0 ? noErr : errnoToOSErr(errno);
+  }
+  std::string path;
+  OSErr err = FSpGetPath(spec, &path);
+  if (err != noErr) return err;
+  *fd = open(path.c_str(), openFlags | O_NOFOLLOW | O_CLOEXEC, 0666);
+  return *fd >= 0 ? noErr : errnoToOSErr(errno);
 }
 
 OSErr FSOpenNewFile(const char* path, unsigned mode, FILE** stream) {

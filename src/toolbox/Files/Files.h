@@ -97,12 +97,27 @@ OSErr FSpDelete(const FSSpec* spec);
 OSErr FSpGetFInfo(const FSSpec* spec, FInfo* fndrInfo);
 OSErr FSpSetFInfo(const FSSpec* spec, const FInfo* fndrInfo);
 
-// Replaces the target by the source in one step (rename over it), after flushing the source.
+// Replaces the target by the source in one step, after flushing the source: a working file
+// from FSpCreateTemporary is published over the target, any other file renamed over it.
 OSErr FSpReplaceObject(const FSSpec* source, const FSSpec* target);
 
-// A new, empty, private (0600) file with a unique hidden name made from baseName, in the
-// folder of near; out names it. The caller removes it.
+// A new, empty, private working file in the folder of near, for data nobody may see before it
+// is complete. It has no name in the folder where the file system allows (O_TMPFILE), so it
+// vanishes with the process however that ends; elsewhere it is a 0600 file with a unique
+// hidden name made from baseName. out names it for every call here (FSpGetPath gives a path
+// that opens it); FSpDelete discards it, FSpPublishTemporary gives it a real name.
 OSErr FSpCreateTemporary(const FSSpec* near, const char* baseName, FSSpec* out);
+
+// Flushes a complete working file and gives it the target's name in one step. With
+// replaceExisting, whatever has that name is replaced (a link itself, never what it points
+// to); without, dupFNErr when the name is taken. On success the working file's specification
+// is spent; on failure the working file is as it was, for the caller to discard. A target
+// that is itself a working file simply takes over the new contents.
+OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean replaceExisting);
+
+// Opens the file that a specification names with open(2) flags, never through a symbolic
+// link; a working file opens even while it has no name. The caller closes the descriptor.
+OSErr FSpOpenDescriptor(const FSSpec* spec, int openFlags, int* fd);
 
 // Opens a new file for writing, created exclusively with the given mode and never through a
 // symbolic link: dupFNErr when the name is taken.

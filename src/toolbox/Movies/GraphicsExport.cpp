@@ -24,38 +24,36 @@ GraphicsExporterComponent* exporterOf(GraphicsExportComponent ci) {
   return dynamic_cast<GraphicsExporterComponent*>(ci);
 }
 
-// Writes the bytes to a private file beside the target, then renames it over the target, so
-// a failure never leaves a half-written file. An existing target keeps its permissions.
+// Writes the bytes to a working file beside the target and publishes it over the target, so a
+// failure or a kill never leaves a half-written or a stray file. An existing target keeps its
+// permission bits (never those of a link's target, never set-ID bits).
 OSErr writeReplacing(const FSSpec& target, const std::vector<std::uint8_t>& bytes) {
-  std::string targetPath;
-  OSErr err = FSpGetPath(&target, &targetPath);
-  if (err != noErr) return err;
-  mode_t mode = 0644;
-  struct stat st {};
-  if (lstat(targetPath.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return notAFileErr;
-    if (S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+  mode_t mask = umask(0);
+  umask(mask);
+  mode_t mode = 0666 & ~mask;
+  int probe = -1;
+  if (FSpOpenDescriptor(&target, O_PATH, &probe) == noErr) {
+    struct stat st {};
+    bool folder = fstat(probe, &st) == 0 && S_ISDIR(st.st_mode);
+    if (S_ISREG(st.st_mode)) mode = st.st_mode & 0777;
+    close(probe);
+    if (folder) return notAFileErr;
   }
   FSSpec temp{};
-  err = FSpCreateTemporary(&target, "export", &temp);
+  OSErr err = FSpCreateTemporary(&target, "export", &temp);
   if (err != noErr) return err;
-  std::string tempPath;
-  err = FSpGetPath(&temp, &tempPath);
-  int fd = err == noErr ? open(tempPath.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC) : -1;
-  if (fd < 0) {
-    FSpDelete(&temp);
-    return err != noErr ? err : ioErr;
-  }
+  int fd = -1;
+  err = FSpOpenDescriptor(&temp, O_WRONLY, &fd);
   std::size_t done = 0;
-  while (done < bytes.size() && err == noErr) {
+  while (err == noErr && done < bytes.size()) {
     ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) err = errno == ENOSPC ? dskFulErr : ioErr;
+    if (n <= 0) err = n < 0 && errno == ENOSPC ? dskFulErr : ioErr;
     else done += std::size_t(n);
   }
   if (err == noErr && fchmod(fd, mode) != 0) err = ioErr;
-  if (close(fd) != 0 && err == noErr) err = ioErr;
-  if (err == noErr) err = FSpReplaceObject(&temp, &target);
+  if (fd >= 0 && close(fd) != 0 && err == noErr) err = ioErr;
+  if (err == noErr) err = FSpPublishTemporary(&temp, &target, true);
   if (err != noErr) FSpDelete(&temp);
   return err;
 }

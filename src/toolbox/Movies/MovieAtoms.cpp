@@ -317,6 +317,16 @@ void trak(Out& o, const MovieType& m, const TrackType& t, const std::vector<UInt
   if (t.media) mdia(o, m, *t.media, offsets);
 }
 
+// Items in the order they were added, each an atom of its own type.
+void udta(Out& o, const MovieType& m) {
+  if (m.userData.items.empty()) return;
+  Atom a(o, FOUR_CHAR_CODE("udta"));
+  for (const auto& item : m.userData.items) {
+    Atom i(o, item.type);
+    o.raw(item.body);
+  }
+}
+
 }  // namespace
 
 std::vector<UInt8> buildFileTypeAtom() {
@@ -336,6 +346,7 @@ std::vector<UInt8> buildMovieAtom(const MovieType& movie, const std::vector<std:
     Atom a(o, FOUR_CHAR_CODE("moov"));
     mvhd(o, movie);
     for (size_t k = 0; k < movie.tracks.size(); ++k) trak(o, movie, *movie.tracks[k], chunkOffsets[k]);
+    udta(o, movie);
   }
   return o.bytes;
 }

@@ -1,6 +1,10 @@
-// Reading a written movie file back: a track's duration by media type, found through its atoms.
-// Doubles as a check that the file on disk is a movie at all.
-#include <cstdio>
+// Reading a movie file back through its atoms: a track's duration by media type, and a user-data
+// text item. Doubles as a check that the file on disk is a movie at all.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <vector>
 
 #include "toolbox/Core/MacErrors.h"
@@ -41,41 +45,64 @@ Span child(Span parent, OSType type) {
 bool empty(Span s) { return s.begin == nullptr; }
 size_t length(Span s) { return size_t(s.end - s.begin); }
 
+bool readAt(int fd, UInt64 at, void* bytes, size_t count) {
+  auto* p = static_cast<UInt8*>(bytes);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = pread(fd, p + done, count - done, off_t(at + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+// The body of the file's movie atom, found among the top-level atoms without reading samples.
+// Only a regular file is opened, without following a link and without waiting on a FIFO.
+OSErr readMovieAtom(const FSSpec* file, std::vector<UInt8>* moov) {
+  moov->clear();
+  int fd = -1;
+  OSErr err = FSpOpenDescriptor(file, O_RDONLY | O_NONBLOCK, &fd);
+  if (err != noErr) return err;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return invalidMovie;
+  }
+  UInt8 header[16];
+  UInt64 at = 0;
+  while (readAt(fd, at, header, 8)) {
+    UInt64 size = be32(header);
+    size_t headerSize = 8;
+    if (size == 1) {
+      if (!readAt(fd, at + 8, header + 8, 8)) break;
+      size = be64(header + 8);
+      headerSize = 16;
+    } else if (size == 0) {
+      size = UInt64(st.st_size) - at;
+    }
+    if (size < headerSize) break;
+    if (be32(header + 4) == FOUR_CHAR_CODE("moov")) {
+      if (size - headerSize > kMaxMovieAtom) break;
+      moov->resize(size_t(size - headerSize));
+      if (!readAt(fd, at + headerSize, moov->data(), moov->size())) moov->clear();
+      break;
+    }
+    at += size;
+  }
+  close(fd);
+  return moov->empty() ? invalidMovie : noErr;
+}
+
 }  // namespace
 
 OSErr GetMovieFileTrackDuration(const FSSpec* file, OSType mediaType, TimeValue* duration, TimeScale* movieScale) {
   if (file == nullptr || duration == nullptr) return paramErr;
   *duration = 0;
   if (movieScale) *movieScale = 0;
-  std::string path;
-  OSErr err = FSpGetPath(file, &path);
-  if (err != noErr) return err;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return fnfErr;
-
-  // Find the movie atom among the top-level atoms without reading the samples.
   std::vector<UInt8> moov;
-  UInt8 header[16];
-  long long at = 0;
-  while (moov.empty() && std::fseek(f, long(at), SEEK_SET) == 0 && std::fread(header, 1, 8, f) == 8) {
-    UInt64 size = be32(header);
-    size_t headerSize = 8;
-    if (size == 1) {
-      if (std::fread(header + 8, 1, 8, f) != 8) break;
-      size = be64(header + 8);
-      headerSize = 16;
-    }
-    if (size < headerSize) break;
-    if (be32(header + 4) == FOUR_CHAR_CODE("moov")) {
-      if (size - headerSize > kMaxMovieAtom) break;
-      moov.resize(size_t(size - headerSize));
-      if (std::fread(moov.data(), 1, moov.size(), f) != moov.size()) moov.clear();
-      break;
-    }
-    at += (long long)size;
-  }
-  std::fclose(f);
-  if (moov.empty()) return invalidMovie;
+  OSErr err = readMovieAtom(file, &moov);
+  if (err != noErr) return err == fnfErr ? fnfErr : invalidMovie;
 
   Span root{moov.data(), moov.data() + moov.size()};
   Span mvhd = child(root, FOUR_CHAR_CODE("mvhd"));
@@ -105,4 +132,18 @@ OSErr GetMovieFileTrackDuration(const FSSpec* file, OSType mediaType, TimeValue*
     return noErr;
   }
   return noMediaHandler;
+}
+
+OSErr GetMovieFileUserDataText(const FSSpec* file, OSType udType, std::string* text) {
+  if (file == nullptr || text == nullptr) return paramErr;
+  text->clear();
+  std::vector<UInt8> moov;
+  OSErr err = readMovieAtom(file, &moov);
+  if (err != noErr) return err == fnfErr ? fnfErr : invalidMovie;
+  Span item = child(child(Span{moov.data(), moov.data() + moov.size()}, FOUR_CHAR_CODE("udta")), udType);
+  if (empty(item) || length(item) < 4) return userDataItemNotFound;
+  size_t n = (size_t(item.begin[0]) << 8) | item.begin[1];
+  if (n > length(item) - 4) return userDataItemNotFound;
+  text->assign(reinterpret_cast<const char*>(item.begin + 4), n);
+  return noErr;
 }

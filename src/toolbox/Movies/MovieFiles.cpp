@@ -20,7 +20,6 @@ std::map<short, std::shared_ptr<MovieFileState>>& openFiles() {
   return files;
 }
 short gNextRefNum = 1;
-long long gFailAfterBytes = -1;
 
 constexpr OSType kMovieFileType = FOUR_CHAR_CODE("MooV");
 constexpr size_t kCopyBuffer = 256 * 1024;
@@ -37,12 +36,11 @@ OSErr writeAll(int fd, const void* bytes, size_t count, UInt64 at) {
   return noErr;
 }
 
-// Sequential writer for the flattened file, with the test hook's simulated full disk.
+// Sequential writer for the flattened file.
 class FlatWriter {
  public:
   explicit FlatWriter(int fd) : fd_(fd) {}
   OSErr write(const void* bytes, size_t count) {
-    if (gFailAfterBytes >= 0 && written_ + count > UInt64(gFailAfterBytes)) return dskFulErr;
     OSErr err = writeAll(fd_, bytes, count, written_);
     if (err == noErr) written_ += count;
     return err;
@@ -88,6 +86,7 @@ Movie copyMovie(const MovieType& source, const std::vector<std::vector<UInt64>>&
   m->timeScale = source.timeScale;
   m->nextTrackID = source.nextTrackID;
   m->creationTime = source.creationTime;
+  m->userData = source.userData;
   for (size_t k = 0; k < source.tracks.size(); ++k) {
     const TrackType& st = *source.tracks[k];
     auto t = std::make_unique<TrackType>();
@@ -109,10 +108,11 @@ Movie copyMovie(const MovieType& source, const std::vector<std::vector<UInt64>>&
   return copy;
 }
 
-// The flattened movie takes over the mode of the file it replaces, else the usual default.
+// The flattened movie takes over the permissions of the file it replaces, else the usual
+// default. Never set-ID or sticky bits, and never the mode of whatever a link points to.
 mode_t targetMode(const std::string& path) {
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 0777;
   mode_t mask = umask(0);
   umask(mask);
   return 0666 & ~mask;
@@ -162,8 +162,6 @@ OSErr writeFlattened(const MovieType& m, int fd, std::vector<std::vector<UInt64>
 
 }  // namespace
 
-void SetMovieWriteFailureAfter(long long bytes) { gFailAfterBytes = bytes; }
-
 OSErr CreateMovieFile(const FSSpec* fileSpec, OSType creator, ScriptCode, long createMovieFileFlags,
                       short* resRefNum, Movie* newmovie) {
   auto fail = [](OSErr err) {
@@ -177,11 +175,12 @@ OSErr CreateMovieFile(const FSSpec* fileSpec, OSType creator, ScriptCode, long c
   OSErr err = FSpGetPath(fileSpec, &path);
   if (err != noErr) return fail(err);
   // Replacing truncates in place rather than unlinking and re-creating, so a name this process
-  // created exclusively (a temporary file) cannot be swapped for a link in between.
-  int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  // created exclusively (a working file) cannot be swapped for a link in between.
+  int flags = O_RDWR | O_CREAT;
   flags |= (createMovieFileFlags & createMovieFileDeleteCurFile) ? O_TRUNC : O_EXCL;
-  int fd = open(path.c_str(), flags, 0666);
-  if (fd < 0) return fail(errnoError(errno));
+  int fd = -1;
+  err = FSpOpenDescriptor(fileSpec, flags, &fd);
+  if (err != noErr) return fail(err);
   auto state = std::make_shared<MovieFileState>();
   state->fd = fd;
   state->path = path;
@@ -258,19 +257,17 @@ Movie FlattenMovieData(Movie movie, long, const FSSpec* theFile, OSType creator,
   std::string targetPath;
   OSErr err = FSpGetPath(theFile, &targetPath);
   if (err != noErr) return fail(err);
-  if (!(createMovieFileFlags & createMovieFileDeleteCurFile) && FSFileExistsAtPath(targetPath))
-    return fail(dupFNErr);
+  const bool replace = (createMovieFileFlags & createMovieFileDeleteCurFile) != 0;
+  if (!replace && FSFileExistsAtPath(targetPath)) return fail(dupFNErr);
 
-  // Written beside the target and renamed over it when complete: a failure at any point leaves
-  // the target as it was.
+  // Written into a working file beside the target that gets the target's name only when it is
+  // complete and flushed: a failure or a kill at any point leaves the target as it was.
   FSSpec temporary;
   std::string base(reinterpret_cast<const char*>(theFile->name + 1), theFile->name[0]);
   err = FSpCreateTemporary(theFile, base.c_str(), &temporary);
   if (err != noErr) return fail(err);
-  std::string temporaryPath;
-  err = FSpGetPath(&temporary, &temporaryPath);
-  int fd = err == noErr ? open(temporaryPath.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC) : -1;
-  if (err == noErr && fd < 0) err = errnoError(errno);
+  int fd = -1;
+  err = FSpOpenDescriptor(&temporary, O_WRONLY, &fd);
 
   std::vector<std::vector<UInt64>> offsets;
   if (err == noErr) err = writeFlattened(*m, fd, &offsets);
@@ -281,7 +278,7 @@ Movie FlattenMovieData(Movie movie, long, const FSSpec* theFile, OSType creator,
     info.fdType = kMovieFileType;
     info.fdCreator = creator;
     FSpSetFInfo(&temporary, &info);
-    err = FSpReplaceObject(&temporary, theFile);
+    err = FSpPublishTemporary(&temporary, theFile, replace);
   }
   if (err != noErr) {
     FSpDelete(&temporary);

@@ -225,6 +225,48 @@ Track GetMovieIndTrack(Movie movie, long index) {
   return &m->tracks[size_t(index) - 1]->self;
 }
 
+UserData GetMovieUserData(Movie movie) {
+  MovieType* m = get(movie);
+  setMoviesError(m ? noErr : invalidMovie);
+  return m ? &m->userData : nullptr;
+}
+
+// A text item holds entries of a 16-bit length, a 16-bit region (language) code and the text.
+OSErr AddUserDataText(UserData theUserData, Handle data, OSType udType, long index, short itlRegionTag) {
+  auto fail = [](OSErr err) {
+    setMoviesError(err);
+    return err;
+  };
+  if (theUserData == nullptr || data == nullptr || *data == nullptr || index < 1) return fail(paramErr);
+  Size length = GetHandleSize(data);
+  if (length > 0xFFFF) return fail(paramErr);
+  std::vector<UserDataRecord::Item*> ofType;
+  for (auto& item : theUserData->items)
+    if (item.type == udType) ofType.push_back(&item);
+  if (size_t(index) > ofType.size() + 1) return fail(userDataItemNotFound);
+  if (size_t(index) == ofType.size() + 1) {
+    theUserData->items.push_back({udType, {}});
+    ofType.push_back(&theUserData->items.back());
+  }
+  std::vector<UInt8>& body = ofType[size_t(index) - 1]->body;
+  std::vector<UInt8> kept;
+  for (size_t at = 0; at + 4 <= body.size();) {
+    size_t n = (size_t(body[at]) << 8) | body[at + 1];
+    UInt16 region = UInt16((body[at + 2] << 8) | body[at + 3]);
+    size_t end = std::min(body.size(), at + 4 + n);
+    if (region != UInt16(itlRegionTag)) kept.insert(kept.end(), body.begin() + long(at), body.begin() + long(end));
+    at = end;
+  }
+  kept.push_back(UInt8(length >> 8));
+  kept.push_back(UInt8(length));
+  kept.push_back(UInt8(UInt16(itlRegionTag) >> 8));
+  kept.push_back(UInt8(itlRegionTag));
+  const auto* text = reinterpret_cast<const UInt8*>(*data);
+  kept.insert(kept.end(), text, text + length);
+  body = std::move(kept);
+  return fail(noErr);
+}
+
 Track NewMovieTrack(Movie movie, Fixed width, Fixed height, short trackVolume) {
   MovieType* m = get(movie);
   if (m == nullptr) {

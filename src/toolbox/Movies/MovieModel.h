@@ -71,6 +71,15 @@ struct TrackType {
   SInt64 duration() const;
 };
 
+// The movie's user data: items of the 'udta' atom in the order they were added.
+struct UserDataRecord {
+  struct Item {
+    OSType type;
+    std::vector<UInt8> body;
+  };
+  std::vector<Item> items;
+};
+
 struct MovieType {
   MovieType* self = this;
   TimeScale timeScale = kDefaultMovieTimeScale;
@@ -79,6 +88,7 @@ struct MovieType {
   std::shared_ptr<movies::SampleStore> store;
   std::shared_ptr<movies::MovieFileState> file;  // the movie file the store writes into, if any
   UInt32 creationTime = 0;  // seconds since 1904
+  UserDataRecord userData;
   SInt64 duration() const;
 };
 

@@ -9,6 +9,8 @@
 struct MovieType;
 struct TrackType;
 struct MediaType;
+struct UserDataRecord;
+using UserData = UserDataRecord*;
 using Movie = MovieType**;
 using Track = TrackType**;
 using Media = MediaType**;
@@ -92,6 +94,12 @@ OSErr AddMovieResource(Movie movie, short resRefNum, short* resId, ConstStr255Pa
 Movie FlattenMovieData(Movie movie, long movieFlattenFlags, const FSSpec* theFile, OSType creator,
                        ScriptCode scriptTag, long createMovieFileFlags);
 
+// The movie's user data, written into its header with the tracks.
+UserData GetMovieUserData(Movie movie);
+// Adds the handle's bytes as text to the index-th item (from 1) of that type, one entry per
+// region code: an entry of the same region is replaced. Index one past the last adds an item.
+OSErr AddUserDataText(UserData theUserData, Handle data, OSType udType, long index, short itlRegionTag);
+
 Track NewMovieTrack(Movie movie, Fixed width, Fixed height, short trackVolume);
 void DisposeMovieTrack(Track track);
 Movie GetTrackMovie(Track track);
@@ -126,7 +134,8 @@ ComponentResult MovieImportDataRef(MovieImportComponent ci, Handle dataRef, OSTy
 // Reads a movie file back: the duration of its first track of the given media type, in the movie's
 // time scale. invalidMovie when the file is not a readable movie, noMediaHandler when no such track.
 OSErr GetMovieFileTrackDuration(const FSSpec* file, OSType mediaType, TimeValue* duration, TimeScale* movieScale);
+// Reads a movie file's user-data text back: the first entry of the first item of that type.
+// Only a regular file is read, never through a link. invalidMovie when the file is not a
+// readable movie, userDataItemNotFound when it has no such item.
+OSErr GetMovieFileUserDataText(const FSSpec* file, OSType udType, std::string* text);
 
-// Test hook: movie file writes fail with dskFulErr once this many bytes have been written by
-// FlattenMovieData (negative: never).
-void SetMovieWriteFailureAfter(long long bytes);

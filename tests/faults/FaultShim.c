@@ -1,0 +1,180 @@
+/* A preloadable library that makes one chosen write, pwrite, fsync, rename, link or close fail,
+   or refuses unnamed files, so tests can see what a conversion does when the disk lets it down
+   or offers less. Inert until armed. */
+#define _GNU_SOURCE
+#include "faults/FaultShim.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdatomic.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+enum { kWrite, kPwrite, kFsync, kRename, kLinkat, kClose, kKinds };
+static const char* const kNames[kKinds] = {"write", "pwrite", "fsync", "rename", "linkat", "close"};
+
+static atomic_int gCalls[kKinds];
+static int gArmedKind = -1;
+static int gArmedNth = 0;
+static int gErrno = EIO;
+static atomic_int gLoaded;
+static int gRefuseUnnamed;
+
+static int kindOf(const char* name) {
+  for (int k = 0; k < kKinds; ++k)
+    if (name && strcmp(name, kNames[k]) == 0) return k;
+  return -1;
+}
+
+/* STILL2MOV_FAULT=kind:n arms the n-th call (from 1) of that kind; STILL2MOV_FAULT_ERRNO picks
+   the error (EIO by default). */
+static void loadEnvironment(void) {
+  if (atomic_exchange(&gLoaded, 1)) return;
+  const char* fault = getenv("STILL2MOV_FAULT");
+  if (fault) {
+    char kind[16] = {0};
+    int nth = 0;
+    if (sscanf(fault, "%15[a-z]:%d", kind, &nth) == 2) faultshim_arm(kind, nth, 0);
+  }
+  const char* err = getenv("STILL2MOV_FAULT_ERRNO");
+  if (err && atoi(err) > 0) gErrno = atoi(err);
+  /* STILL2MOV_NO_TMPFILE=1: a file system that cannot make unnamed files. */
+  const char* noTmpfile = getenv("STILL2MOV_NO_TMPFILE");
+  if (noTmpfile && *noTmpfile == '1') gRefuseUnnamed = 1;
+}
+
+void faultshim_arm(const char* kind, int nth, int err) {
+  atomic_store(&gLoaded, 1);
+  for (int k = 0; k < kKinds; ++k) atomic_store(&gCalls[k], 0);
+  gArmedKind = kindOf(kind);
+  gArmedNth = nth;
+  if (err > 0) gErrno = err;
+}
+
+void faultshim_disarm(void) { gArmedKind = -1; }
+
+void faultshim_refuse_unnamed(int refuse) {
+  atomic_store(&gLoaded, 1);
+  gRefuseUnnamed = refuse;
+}
+
+int faultshim_calls(const char* kind) {
+  int k = kindOf(kind);
+  return k < 0 ? 0 : atomic_load(&gCalls[k]);
+}
+
+/* Only descriptors that can change a file count: standard streams, pipes and read-only files
+   are left alone. */
+static int writableFile(int fd) {
+  if (fd <= 2) return 0;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
+}
+
+/* Counts the call and says whether it is the one to fail. */
+static int injected(int kind) {
+  loadEnvironment();
+  int n = atomic_fetch_add(&gCalls[kind], 1) + 1;
+  if (kind == gArmedKind && n == gArmedNth) {
+    errno = gErrno;
+    return 1;
+  }
+  return 0;
+}
+
+#define REAL(name, type) ((type)dlsym(RTLD_NEXT, name))
+
+static int refusedUnnamed(int flags) {
+  loadEnvironment();
+  if (gRefuseUnnamed && (flags & O_TMPFILE) == O_TMPFILE) {
+    errno = EOPNOTSUPP;
+    return 1;
+  }
+  return 0;
+}
+
+int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+  va_end(args);
+  if (refusedUnnamed(flags)) return -1;
+  return REAL("open", int (*)(const char*, int, ...))(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+  va_end(args);
+  if (refusedUnnamed(flags)) return -1;
+  return REAL("open64", int (*)(const char*, int, ...))(path, flags, mode);
+}
+
+ssize_t write(int fd, const void* buf, size_t count) {
+  if (writableFile(fd) && injected(kWrite)) return -1;
+  return REAL("write", ssize_t (*)(int, const void*, size_t))(fd, buf, count);
+}
+
+ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
+  if (writableFile(fd) && injected(kPwrite)) return -1;
+  return REAL("pwrite", ssize_t (*)(int, const void*, size_t, off_t))(fd, buf, count, offset);
+}
+
+ssize_t pwrite64(int fd, const void* buf, size_t count, off_t offset) {
+  if (writableFile(fd) && injected(kPwrite)) return -1;
+  return REAL("pwrite64", ssize_t (*)(int, const void*, size_t, off_t))(fd, buf, count, offset);
+}
+
+int fsync(int fd) {
+  if (writableFile(fd) && injected(kFsync)) return -1;
+  return REAL("fsync", int (*)(int))(fd);
+}
+
+int close(int fd) {
+  if (writableFile(fd) && injected(kClose)) {
+    /* As the kernel does: the descriptor is gone even though the close reports an error. */
+    REAL("close", int (*)(int))(fd);
+    errno = gErrno;
+    return -1;
+  }
+  return REAL("close", int (*)(int))(fd);
+}
+
+int rename(const char* from, const char* to) {
+  if (injected(kRename)) return -1;
+  return REAL("rename", int (*)(const char*, const char*))(from, to);
+}
+
+int renameat(int fromDir, const char* from, int toDir, const char* to) {
+  if (injected(kRename)) return -1;
+  return REAL("renameat", int (*)(int, const char*, int, const char*))(fromDir, from, toDir, to);
+}
+
+int link(const char* from, const char* to) {
+  if (injected(kLinkat)) return -1;
+  return REAL("link", int (*)(const char*, const char*))(from, to);
+}
+
+int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
+  if (injected(kLinkat)) return -1;
+  return REAL("linkat", int (*)(int, const char*, int, const char*, int))(fromDir, from, toDir, to, flags);
+}
+
+/* STILL2MOV_FAULT_COUNTS=path: on exit, how many calls of each kind the process made. */
+__attribute__((destructor)) static void writeCounts(void) {
+  const char* path = getenv("STILL2MOV_FAULT_COUNTS");
+  if (path == NULL) return;
+  FILE* f = fopen(path, "w");
+  if (f == NULL) return;
+  for (int k = 0; k < kKinds; ++k) fprintf(f, "%s %d\n", kNames[k], atomic_load(&gCalls[k]));
+  fclose(f);
+}

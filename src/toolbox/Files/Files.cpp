@@ -326,13 +326,16 @@ OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
       if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
     }
     closedir(dir);
-    std::sort(names.begin(), names.end());
     // fnfErr must mean "past the last item", or a listing would end early. An item removed since
     // the folder was read is passed over (the n-th item is now the one after it); a link that
     // leads nowhere is described as itself, a file.
-    size_t k = size_t(pb->ioFDirIndex) - 1;
-    for (;; ++k) {
+    const size_t wanted = size_t(pb->ioFDirIndex) - 1;
+    if (wanted >= names.size()) return pb->ioResult = fnfErr;
+    // Selecting the n-th name is linear; a listing asks once per item, so sorting would not be.
+    std::nth_element(names.begin(), names.begin() + std::ptrdiff_t(wanted), names.end());
+    for (size_t k = wanted;; ++k) {
       if (k >= names.size()) return pb->ioResult = fnfErr;
+      if (k == wanted + 1) std::sort(names.begin() + std::ptrdiff_t(k), names.end());  // the rest, once needed
       path = joinPath(folder, names[k]);
       struct stat link {};
       if (lstat(path.c_str(), &link) != 0) {
@@ -347,7 +350,7 @@ OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
       }
       if (errno != ENOENT) return pb->ioResult = errnoToOSErr(errno);
     }
-    if (pb->ioNamePtr) stringToPascal(names[k], pb->ioNamePtr);
+    if (pb->ioNamePtr) stringToPascal(leafOf(path), pb->ioNamePtr);
   } else {
     if (pb->ioFDirIndex < 0) {
       path = folder;

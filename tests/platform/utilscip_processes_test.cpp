@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -260,6 +261,58 @@ TEST_F(Desktop, LaunchesFindsAndFrontsARunningApplication) {
   EXPECT_EQ(SetFrontProcess(&pb.launchProcessSN), procNotFound);
 }
 
+// A process belongs to the entry it was launched from, not to every entry that names its
+// program: a sleep of our own is not the entry whose Exec line is "sleep", and an Exec line
+// that wraps its program ("env X=1 program") is still found.
+TEST_F(Desktop, AProcessIsTheApplicationItWasLaunchedAs) {
+  FSSpec napper = specOf(entry(home_, "napper", "Napper", "Napp", "sleep 600"));
+  pid_t stray = fork();
+  if (stray == 0) {
+    execlp("sleep", "sleep", "600", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(stray, 0);
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  } reap{stray};
+  ASSERT_TRUE(eventually([&] { return testsupport::readFile("/proc/" + std::to_string(stray) + "/comm") == "sleep\n"; }));
+
+  EXPECT_EQ(UtilsCIP::FindRunningApp(FOUR_CHAR_CODE("Napp")), procNotFound);
+  ProcessSerialNumber strayPsn{0, UInt32(stray)};
+  ProcessInfoRec info{};
+  ASSERT_EQ(GetProcessInformation(&strayPsn, &info), noErr);
+  EXPECT_EQ(info.processSignature, kUnknownType);
+  EXPECT_EQ(info.processType, kUnknownType);
+
+  LaunchParamBlockRec pb{};
+  pb.launchBlockID = extendedBlock;
+  pb.launchEPBLength = extendedBlockLen;
+  pb.launchAppSpec = &napper;
+  ASSERT_EQ(LaunchApplication(&pb), noErr) << "another sleep is not this application running";
+  track(pb.launchProcessSN);
+  EXPECT_NE(pb.launchProcessSN.lowLongOfPSN, UInt32(stray));
+  ProcessSerialNumber psn{};
+  ASSERT_TRUE(eventually([&] { return UtilsCIP::FindRunningProcess(&psn, FOUR_CHAR_CODE("Napp"), nullptr) == noErr; }));
+  EXPECT_EQ(psn.lowLongOfPSN, pb.launchProcessSN.lowLongOfPSN);
+
+  FSSpec wrapped = specOf(entry(home_, "wrapped", "Wrapped", "Wrap", "env WRAPPED=1 " + script("wrapped.sh")));
+  LaunchParamBlockRec launched{};
+  OSErr err = UtilsCIP::LaunchAnotherApplication(&wrapped, &launched, FOUR_CHAR_CODE("Wrap"));
+  track(launched.launchProcessSN);
+  ASSERT_EQ(err, noErr);
+  Str255 name;
+  ASSERT_EQ(UtilsCIP::FindRunningProcess(&psn, FOUR_CHAR_CODE("Wrap"), name), noErr);
+  EXPECT_EQ(psn.lowLongOfPSN, launched.launchProcessSN.lowLongOfPSN);
+  EXPECT_EQ(str(name), "Wrapped");
+  pb.launchAppSpec = &wrapped;
+  EXPECT_EQ(LaunchApplication(&pb), opWrErr) << "found running";
+  EXPECT_EQ(pb.launchProcessSN.lowLongOfPSN, launched.launchProcessSN.lowLongOfPSN);
+}
+
 TEST_F(Desktop, BackgroundApplicationsRunButAreNotFoundAsApplications) {
   FSSpec spec = specOf(app("agent", "Agent", "Agnt", /*hidden=*/true));
   LaunchParamBlockRec pb{};
@@ -411,4 +464,34 @@ TEST(OwnProcess, WalksProcessesAndKnowsItsOwnProgram) {
     if (up.empty()) up = "/";
   }
   EXPECT_EQ(pathOf(exterior), up);
+}
+
+// The unit names desktops, flatpak and the bus give the applications they start, and names that
+// only look like them.
+TEST(ApplicationUnits, AUnitNamesTheApplicationItWasStartedFor) {
+  struct Row {
+    const char* unit;
+    const char* desktopID;
+    bool belongs;
+  };
+  const Row rows[] = {
+      {"app-gnome-org.gnome.Terminal-4242.scope", "org.gnome.Terminal.desktop", true},
+      {"app-org.gnome.Terminal-4242.scope", "org.gnome.Terminal.desktop", true},
+      {"app-flatpak-org.gnome.Calculator-183729.scope", "org.gnome.Calculator.desktop", true},
+      {"app-gnome-firefox\\x2desr-2301.scope", "firefox-esr.desktop", true},
+      {"app-gnome-firefox-esr-2301.scope", "firefox-esr.desktop", true},
+      {"app-org.kde.konsole@6b1f2c.service", "org.kde.konsole.desktop", true},
+      {"app-KDE-org.kde.dolphin@0a9e.service", "org.kde.dolphin.desktop", true},
+      {"app-gnome-org.gnome.Nautilus.service", "org.gnome.Nautilus.desktop", true},
+      {"dbus-:1.14-org.gnome.Calendar@0.service", "org.gnome.Calendar.desktop", true},
+      {"app-gnome-org.gnome.Terminalx-4242.scope", "org.gnome.Terminal.desktop", false},
+      {"app-gnome-xorg.gnome.Terminal-4242.scope", "org.gnome.Terminal.desktop", false},
+      {"app-gnome-org.gnome.Terminal-4242.scope", "Terminal.desktop", false},
+      {"app-gnome-firefox-esr-2301.scope", "esr.desktop", false},
+      {"app-org.gnome.Terminal.scope", "org.gnome.Terminal.desktop", false},
+      {"session-2.scope", "session.desktop", false},
+      {"user@1000.service", "user.desktop", false},
+      {"dbus-:1.14-org.gnome.Calendar@0.service", "org.gnome.Cal.desktop", false},
+  };
+  for (const Row& r : rows) EXPECT_EQ(UnitBelongsToApplication(r.unit, r.desktopID), r.belongs) << r.unit << " / " << r.desktopID;
 }

@@ -166,15 +166,20 @@ class Bus : public Desktop {
     g_free(g_data_input_stream_read_line(in, nullptr, nullptr, nullptr));  // listening once it says where
     g_object_unref(in);
     setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-    // GIO announces launches on this shared connection; the private bus going away at the end
+    // GIO announces launches on the shared connection; the private bus going away at the end
     // must not end the test process.
-    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    shared_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (shared_) g_dbus_connection_set_exit_on_close(shared_, FALSE);
+    bus_ = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
     ASSERT_NE(bus_, nullptr);
-    g_dbus_connection_set_exit_on_close(bus_, FALSE);
   }
   void TearDown() override {
     Desktop::TearDown();
     if (bus_) g_object_unref(bus_);
+    if (shared_) g_object_unref(shared_);
     if (daemon_) {
       g_subprocess_send_signal(daemon_, SIGTERM);
       g_subprocess_wait(daemon_, nullptr, nullptr);
@@ -204,6 +209,7 @@ class Bus : public Desktop {
 
   GSubprocess* daemon_ = nullptr;
   GDBusConnection* bus_ = nullptr;
+  GDBusConnection* shared_ = nullptr;
   std::pair<bool, std::string> savedAddress_;
 };
 

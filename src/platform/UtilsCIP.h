@@ -11,8 +11,8 @@
 
 // On Linux an application is a desktop entry (a Type=Application .desktop file in the XDG data
 // folders' "applications"); its creator is the entry's X-Creator-Code key, and a process has the
-// creator of the entry whose program it runs. Pascal strings hold names as the file system keeps
-// them (UTF-8 bytes), whatever the system script. The system version is Gestalt's 'sysv' answer:
+// creator of the entry it was launched as (Processes.h says how that is told). Pascal strings hold
+// names as the file system keeps them (UTF-8 bytes), whatever the system script. The system version is Gestalt's 'sysv' answer:
 // 0x1040 unless STILL2MOV_SYSTEM_VERSION (hexadecimal) or SetEmulatedSystemVersion says otherwise.
 class UtilsCIP {
  public:
@@ -89,11 +89,14 @@ class UtilsCIP {
   // fnfErr (with the path) when the item does not exist.
   static OSErr GetFullPath(StringPtr path, FSSpec* spec);
   // The item's folder; the root of a volume (the root folder or a mount point) is its own parent.
+  // A link's folder is its parent, wherever the link leads.
   static bool GetParentSpec(FSSpec& spec, FSSpec& parent);
   // True when a catalog lookup of the specification finds the item.
   static bool ValidFile(FSSpec& spec);
   // The folder whose ID is folder->parID, listed by index in name order: folders when
   // filesWanted is false, files when true, up to capacity; the end of the folder is success.
+  // A link counts as what it leads to, one that leads nowhere as a file. While other programs
+  // add or remove items, every item that stays is listed once.
   static OSErr GetDirectoryList(FSSpec* folder, FSSpec* items, short capacity, short* count, bool filesWanted);
   // Names the subfolder in spec and puts its folder ID in spec->parID; dirNFErr for a file.
   static OSErr GetSubDirectory(ConstStr255Param name, FSSpec* spec);
@@ -106,7 +109,8 @@ class UtilsCIP {
   // (or the specification's) and spec is updated to it. Mode 0666 under the umask.
   static OSErr CreateOSIndFile(FSSpec& spec, OSType creator, OSType fileType, ConstStr255Param name);
   // Creates the folder named name in spec's folder, mode 0777 under the umask; an existing folder
-  // of that name answers noErr with its ID; an existing file answers dupFNErr.
+  // of that name answers noErr with its ID; an existing file answers dupFNErr. bdNamErr for a
+  // name that is not one name in that folder ("", ".", "..", a "/" or a zero byte).
   static OSErr CreateOSIndDirectory(FSSpec& spec, ConstStr255Param name, SInt32* dirID);
 
   // The photo-library bridge: "vantor/photo-support/vantor2ipho.so" in the XDG data folders,

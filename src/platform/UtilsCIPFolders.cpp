@@ -1,6 +1,7 @@
 // Volumes, paths, folder listings, catalog searches and file and folder creation.
 // Everything goes through the file manager; nothing here touches a path directly.
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/UtilsCIP.h"
@@ -19,6 +20,18 @@ OSErr lookUp(const FSSpec& spec, CInfoPBRec* pb, Str255 nameBuffer) {
   pb->ioFDirIndex = 0;
   pb->ioDirID = spec.parID;
   return PBGetCatInfoSync(pb);
+}
+
+// The folder's index-th item (folder->parID names the folder), with its name as a string too.
+OSErr itemAt(const FSSpec& folder, SInt16 index, CInfoPBRec* pb, Str255 name, std::string* text) {
+  std::memset(pb, 0, sizeof *pb);
+  pb->ioNamePtr = name;
+  pb->ioVRefNum = folder.vRefNum;
+  pb->ioFDirIndex = index;
+  pb->ioDirID = folder.parID;  // the lookup overwrites it for a folder, so it is set every time
+  OSErr err = PBGetCatInfoSync(pb);
+  if (err == noErr) text->assign(reinterpret_cast<const char*>(name + 1), name[0]);
+  return err;
 }
 
 bool endsWith(ConstStr255Param name, const char* tail) {
@@ -58,10 +71,15 @@ bool UtilsCIP::GetParentSpec(FSSpec& spec, FSSpec& parent) {
   if (FSpGetPath(&spec, &path) != noErr) return false;
   size_t slash = path.find_last_of('/');
   std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-  FSRef item, holder;
-  bool itemExists = FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &item, nullptr) == noErr;
+  FSRef holder;
   if (FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &holder, nullptr) != noErr) return false;
-  if (itemExists && item.device != holder.device) {  // a mount point: the root of its volume
+  // Only a folder mounted here starts a volume; a link belongs to its folder wherever it leads.
+  CInfoPBRec pb;
+  Str255 buffer;
+  bool isLink = lookUp(spec, &pb, buffer) == noErr && (pb.ioFlFndrInfo.fdFlags & kIsAlias) != 0;
+  FSRef item;
+  if (!isLink && FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &item, nullptr) == noErr &&
+      item.device != holder.device) {
     parent = spec;
     return true;
   }
@@ -77,27 +95,49 @@ bool UtilsCIP::ValidFile(FSSpec& spec) {
 OSErr UtilsCIP::GetDirectoryList(FSSpec* folder, FSSpec* items, short capacity, short* count, bool filesWanted) {
   if (folder == nullptr || count == nullptr || (items == nullptr && capacity > 0)) return paramErr;
   *count = 0;
-  for (SInt16 index = 1; *count < capacity; ++index) {
+  // An item's index is its place in name order, and places shift when another program adds or
+  // removes items ahead of the one reached. The last name listed keeps the walk on track: the
+  // next item is the first whose name sorts after it. The place before is checked after the
+  // item is read, so that removals made meanwhile are seen.
+  std::string last;
+  bool started = false;
+  SInt16 index = 1;
+  while (*count < capacity) {
+    CInfoPBRec pb;
     Str255 name;
-    CInfoPBRec pb{};
-    pb.ioNamePtr = name;
-    pb.ioVRefNum = folder->vRefNum;
-    pb.ioFDirIndex = index;
-    pb.ioDirID = folder->parID;  // the lookup overwrites it for a folder, so it is set every time
-    OSErr err = PBGetCatInfoSync(&pb);
-    if (err == fnfErr) return noErr;  // past the last item
-    if (err != noErr) return err;
-    bool isFolder = (pb.ioFlAttrib & kioFlAttribDirMask) != 0;
-    if (isFolder == filesWanted) {
+    std::string here;
+    OSErr err = itemAt(*folder, index, &pb, name, &here);
+    if (err != noErr && err != fnfErr) return err;
+    bool pastEnd = err == fnfErr;
+    if (!pastEnd && started && here <= last) {  // pushed here by additions behind us: seen already
       if (index == 0x7FFF) return noErr;
+      ++index;
       continue;
     }
-    FSSpec& out = items[*count];
-    out.vRefNum = folder->vRefNum;
-    out.parID = folder->parID;
-    std::memcpy(out.name, name, size_t(name[0]) + 1);
-    ++*count;
+    if (started && index > 1) {
+      CInfoPBRec before;
+      Str255 beforeName;
+      std::string previous;
+      err = itemAt(*folder, SInt16(index - 1), &before, beforeName, &previous);
+      if (err == fnfErr || (err == noErr && previous > last)) {  // removals behind us: step back
+        --index;
+        continue;
+      }
+      if (err != noErr) return err;
+    }
+    if (pastEnd) return noErr;
+    last = here;
+    started = true;
+    bool isFolder = (pb.ioFlAttrib & kioFlAttribDirMask) != 0;
+    if (isFolder != filesWanted) {
+      FSSpec& out = items[*count];
+      out.vRefNum = folder->vRefNum;
+      out.parID = folder->parID;
+      std::memcpy(out.name, name, size_t(name[0]) + 1);
+      ++*count;
+    }
     if (index == 0x7FFF) return noErr;  // the index cannot go further
+    ++index;
   }
   return noErr;
 }

@@ -1,13 +1,18 @@
 // Folder listings, subfolders, paths, parents, volumes, catalog searches, file and folder
 // creation with their modes, and the photo-library plug-in.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/UtilsCIP.h"
 #include "support/TestPaths.h"
@@ -110,6 +115,92 @@ TEST(DirectoryList, ListsFilesOrFoldersUpToCapacityAndEndsCleanly) {
   EXPECT_EQ(UtilsCIP::GetDirectoryList(&gone, items, 8, &count, true), dirNFErr);
 }
 
+// A link is an item of its folder wherever it leads: one that leads nowhere or round in a
+// circle is listed as a file, and the listing goes on past it.
+TEST(DirectoryList, LinksThatLeadNowhereAreListedAndTheListingGoesOn) {
+  ScratchDir dir;
+  writeFile(dir.file("a.jpg"), "x");
+  ASSERT_EQ(symlink(dir.file("missing").c_str(), dir.file("b-dangling").c_str()), 0);
+  ASSERT_EQ(symlink(dir.file("c-loop").c_str(), dir.file("c-loop").c_str()), 0);
+  ASSERT_EQ(mkdir(dir.file("d-folder").c_str(), 0755), 0);
+  ASSERT_EQ(symlink(dir.file("d-folder").c_str(), dir.file("e-to-folder").c_str()), 0);
+  writeFile(dir.file("f.jpg"), "x");
+  FSSpec folder = folderOf(dir.path());
+  FSSpec items[8];
+  short count = 0;
+
+  ASSERT_EQ(UtilsCIP::GetDirectoryList(&folder, items, 8, &count, true), noErr);
+  std::vector<std::string> names;
+  for (short k = 0; k < count; ++k) names.push_back(str(items[k].name));
+  EXPECT_EQ(names, (std::vector<std::string>{"a.jpg", "b-dangling", "c-loop", "f.jpg"}));
+
+  ASSERT_EQ(UtilsCIP::GetDirectoryList(&folder, items, 8, &count, false), noErr);
+  names.clear();
+  for (short k = 0; k < count; ++k) names.push_back(str(items[k].name));
+  EXPECT_EQ(names, (std::vector<std::string>{"d-folder", "e-to-folder"}));
+}
+
+// Another program changes the folder while it is being listed. Every item that stays is listed
+// exactly once and in name order, whatever came or went ahead of the place the listing had reached.
+TEST(DirectoryList, ItemsThatStayAreListedOnceWhileOthersComeAndGo) {
+  for (bool removing : {true, false}) {
+    SCOPED_TRACE(removing ? "items removed" : "items added");
+    ScratchDir dir;
+    char name[16];
+    std::set<std::string> stayers;
+    for (int k = 0; k < 100; ++k) {
+      std::snprintf(name, sizeof name, "m%03d", k);
+      writeFile(dir.file(name), "");
+      stayers.insert(name);
+    }
+    std::vector<std::string> comers;
+    for (int k = 0; k < 150; ++k) {
+      std::snprintf(name, sizeof name, "a%03d", k);
+      comers.push_back(dir.file(name));
+      if (removing) writeFile(comers.back(), "");
+    }
+
+    // The change starts once the listing is under way: after the folder has been read a few times.
+    int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(), IN_OPEN), 0);
+    std::thread other([&] {
+      alignas(inotify_event) char buf[4096];
+      for (int opens = 0; opens < 10;) {
+        pollfd p{watch, POLLIN, 0};
+        if (poll(&p, 1, 5000) <= 0) break;
+        ssize_t n = read(watch, buf, sizeof buf);
+        for (ssize_t at = 0; at < n;) {
+          const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+          if (e->mask & IN_OPEN) ++opens;
+          at += ssize_t(sizeof *e + e->len);
+        }
+      }
+      for (const std::string& f : comers) {
+        if (removing) unlink(f.c_str());
+        else writeFile(f, "");
+      }
+    });
+    FSSpec folder = folderOf(dir.path());
+    std::vector<FSSpec> items(400);
+    short count = 0;
+    OSErr err = UtilsCIP::GetDirectoryList(&folder, items.data(), short(items.size()), &count, true);
+    other.join();
+    close(watch);
+
+    ASSERT_EQ(err, noErr);
+    std::set<std::string> listed;
+    std::string previous;
+    for (short k = 0; k < count; ++k) {
+      std::string n = str(items[size_t(k)].name);
+      EXPECT_LT(previous, n) << "listed out of order or twice, at " << k;
+      previous = n;
+      if (n[0] == 'm') listed.insert(n);
+    }
+    EXPECT_EQ(listed, stayers) << count << " listed";
+  }
+}
+
 TEST(SubDirectory, MovesIntoAFolderButNotAFile) {
   ScratchDir dir;
   mkdir(dir.file("sub").c_str(), 0755);
@@ -171,6 +262,30 @@ TEST(Paths, FullPathValidityAndParents) {
   EXPECT_EQ(UtilsCIP::GetFullPath(path, &longSpec), pathTooLongErr);
   EXPECT_EQ(path[0], 0);
   EXPECT_TRUE(UtilsCIP::ValidFile(longSpec));
+}
+
+// A link's folder is its parent wherever the link leads, onto another file system too; only a
+// folder mounted in its place starts a volume of its own.
+TEST(Paths, ALinkToAnotherFileSystemHasItsFolderAsParent) {
+  ScratchDir dir;
+  struct stat here {}, proc {};
+  ASSERT_EQ(stat(dir.path().c_str(), &here), 0);
+  ASSERT_EQ(stat("/proc", &proc), 0);
+  ASSERT_NE(here.st_dev, proc.st_dev) << "/proc is a file system of its own";
+  ASSERT_EQ(symlink("/proc", dir.file("to-folder").c_str()), 0);
+  ASSERT_EQ(symlink("/proc/self/status", dir.file("to-file").c_str()), 0);
+  ASSERT_EQ(symlink("/proc/no-such-item", dir.file("to-nothing").c_str()), 0);
+  for (const char* link : {"to-folder", "to-file", "to-nothing"}) {
+    FSSpec spec = specOf(dir.file(link));
+    FSSpec parent{};
+    ASSERT_TRUE(UtilsCIP::GetParentSpec(spec, parent)) << link;
+    EXPECT_EQ(pathOf(parent), dir.path()) << link;
+  }
+
+  FSSpec mounted = specOf("/proc");
+  FSSpec parent{};
+  ASSERT_TRUE(UtilsCIP::GetParentSpec(mounted, parent));
+  EXPECT_EQ(pathOf(parent), "/proc");
 }
 
 TEST(Paths, AMountPointIsItsOwnParent) {
@@ -271,6 +386,28 @@ TEST(CreateFolders, ModeUnderUmaskAndExistingFolders) {
   pset(name, "Shared");
   ASSERT_EQ(UtilsCIP::CreateOSIndDirectory(spec, name, &id), noErr);
   EXPECT_EQ(modeOf(dir.file("Shared")), unsigned(S_IFDIR | 0777));
+}
+
+// A folder's name is one name in the given folder: nothing that reaches out of it, into a
+// subfolder or is cut short by a zero byte.
+TEST(CreateFolders, NamesThatAreNotASingleNameAreRefused) {
+  ScratchDir outer;
+  ASSERT_EQ(mkdir(outer.file("in").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(outer.file("in/sub").c_str(), 0755), 0);
+  FSSpec spec = specOf(outer.file("in/anything"));
+  const std::string names[] = {"../escaped", "sub/../../escaped", "sub/nested", "/",
+                               ".",          "..",                std::string("cut\0short", 9), ""};
+  for (const std::string& bad : names) {
+    Str255 name;
+    pset(name, bad);
+    SInt32 id = 77;
+    EXPECT_EQ(UtilsCIP::CreateOSIndDirectory(spec, name, &id), bdNamErr) << bad;
+    EXPECT_EQ(id, 77) << bad;
+  }
+  EXPECT_EQ(outer.list(), std::vector<std::string>{"in"});
+  EXPECT_EQ(testsupport::run("test -z \"$(ls -A " + testsupport::shellQuote(outer.file("in/sub")) + ")\""), 0);
+  struct stat st {};
+  EXPECT_NE(stat(outer.file("in/cut").c_str(), &st), 0);
 }
 
 TEST(CatalogSearch, FindsApplicationsAndBundlesByExactName) {

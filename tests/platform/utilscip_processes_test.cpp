@@ -1,8 +1,11 @@
 // Desktop entries, creators, launching, running processes and the launch time-outs, against
-// XDG data folders of the test's own, with small helper programs it writes itself.
+// XDG data folders of the test's own, with small helper programs it writes itself; activatable
+// entries against a private session bus.
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Files/Aliases.h"
+#include "toolbox/LaunchServices/LaunchServices.h"
 
 using testsupport::writeFile;
 
@@ -112,9 +116,10 @@ class Desktop : public ::testing::Test {
   }
 
   std::string entry(const std::string& folder, const std::string& id, const std::string& name,
-                    const std::string& creator, const std::string& program, bool hidden = false) {
+                    const std::string& creator, const std::string& program, bool hidden = false,
+                    const std::string& more = "") {
     std::string path = folder + "/applications/" + id + ".desktop";
-    std::string text = "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + program + " %F\n";
+    std::string text = "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + program + " %F\n" + more;
     if (!creator.empty()) text += "X-Creator-Code=" + creator + "\n";
     if (hidden) text += "NoDisplay=true\n";
     writeFile(path, text);
@@ -133,6 +138,115 @@ class Desktop : public ::testing::Test {
   std::vector<std::string> scripts_;
   std::vector<pid_t> launched_;
 };
+
+
+// A private session bus whose services are the test's own.
+class Bus : public Desktop {
+ protected:
+  void SetUp() override {
+    Desktop::SetUp();
+    ASSERT_TRUE(testsupport::haveTool("dbus-daemon")) << "dbus-daemon is needed to test activation";
+    const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    savedAddress_ = {old != nullptr, old ? old : ""};
+    mkdir(dir_.file("services").c_str(), 0700);
+    const std::string address = "unix:path=" + dir_.file("bus");
+    writeFile(dir_.file("bus.conf"),
+              "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+              " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+              "<busconfig><type>session</type><listen>" + address + "</listen>"
+              "<servicedir>" + dir_.file("services") + "</servicedir>"
+              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+              "<allow own=\"*\"/></policy></busconfig>\n");
+    GError* error = nullptr;
+    const std::string config = "--config-file=" + dir_.file("bus.conf");
+    daemon_ = g_subprocess_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE, &error, "dbus-daemon", "--nofork", "--print-address=1",
+                               config.c_str(), nullptr);
+    ASSERT_NE(daemon_, nullptr) << (error ? error->message : "");
+    GDataInputStream* in = g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_));
+    g_free(g_data_input_stream_read_line(in, nullptr, nullptr, nullptr));  // listening once it says where
+    g_object_unref(in);
+    setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    // GIO announces launches on the shared connection; the private bus going away at the end
+    // must not end the test process.
+    shared_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (shared_) g_dbus_connection_set_exit_on_close(shared_, FALSE);
+    bus_ = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    ASSERT_NE(bus_, nullptr);
+  }
+  void TearDown() override {
+    Desktop::TearDown();
+    if (bus_) g_object_unref(bus_);
+    if (shared_) g_object_unref(shared_);
+    if (daemon_) {
+      g_subprocess_send_signal(daemon_, SIGTERM);
+      g_subprocess_wait(daemon_, nullptr, nullptr);
+      g_object_unref(daemon_);
+    }
+    restore("DBUS_SESSION_BUS_ADDRESS", savedAddress_);
+  }
+
+  std::string activatable(const std::string& busName, const std::string& creator, const std::string& program) {
+    return entry(home_, busName, busName, creator, program, false, "DBusActivatable=true\n");
+  }
+  void service(const std::string& busName, const std::string& exec) {
+    writeFile(dir_.file("services/" + busName + ".service"), "[D-BUS Service]\nName=" + busName + "\nExec=" + exec + "\n");
+  }
+  pid_t owner(const std::string& busName) {
+    GVariant* r = g_dbus_connection_call_sync(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                              "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                                              g_variant_new("(s)", busName.c_str()), G_VARIANT_TYPE("(u)"),
+                                              G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    guint32 pid = 0;
+    if (r) {
+      g_variant_get(r, "(u)", &pid);
+      g_variant_unref(r);
+    }
+    return pid_t(pid);
+  }
+
+  GSubprocess* daemon_ = nullptr;
+  GDBusConnection* bus_ = nullptr;
+  GDBusConnection* shared_ = nullptr;
+  std::pair<bool, std::string> savedAddress_;
+};
+
+const char* const kApplicationInterface =
+    "<node><interface name='org.freedesktop.Application'>"
+    "<method name='Activate'><arg type='a{sv}' direction='in'/></method>"
+    "<method name='Open'><arg type='as' direction='in'/><arg type='a{sv}' direction='in'/></method>"
+    "<method name='ActivateAction'><arg type='s' direction='in'/><arg type='av' direction='in'/>"
+    "<arg type='a{sv}' direction='in'/></method>"
+    "</interface></node>";
+
+void logLine(const std::string& line) {
+  FILE* f = std::fopen(std::getenv("UTILSCIP_SERVE_LOG"), "a");
+  if (f == nullptr) return;
+  std::fprintf(f, "%s\n", line.c_str());
+  std::fclose(f);
+}
+
+void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method, GVariant* args,
+            GDBusMethodInvocation* invocation, gpointer) {
+  std::string line = method;
+  if (std::strcmp(method, "Open") == 0) {
+    GVariantIter* uris = nullptr;
+    g_variant_get(args, "(as@a{sv})", &uris, nullptr);
+    const gchar* uri = nullptr;
+    while (g_variant_iter_next(uris, "&s", &uri)) line += std::string(" ") + uri;
+    g_variant_iter_free(uris);
+  }
+  logLine(line);
+  g_dbus_method_invocation_return_value(invocation, nullptr);
+}
+
+std::string selfPath() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, size_t(n)) : std::string();
+}
 
 constexpr OSType kOne = FOUR_CHAR_CODE("Tst1");
 }  // namespace
@@ -258,6 +372,58 @@ TEST_F(Desktop, LaunchesFindsAndFrontsARunningApplication) {
   ASSERT_TRUE(eventually([&] { return UtilsCIP::FindRunningApp(kOne) == procNotFound; }));
   EXPECT_EQ(UtilsCIP::FindRunningProcess(&psn, kOne, nullptr), procNotFound);
   EXPECT_EQ(SetFrontProcess(&pb.launchProcessSN), procNotFound);
+}
+
+// A process belongs to the entry it was launched from, not to every entry that names its
+// program: a sleep of our own is not the entry whose Exec line is "sleep", and an Exec line
+// that wraps its program ("env X=1 program") is still found.
+TEST_F(Desktop, AProcessIsTheApplicationItWasLaunchedAs) {
+  FSSpec napper = specOf(entry(home_, "napper", "Napper", "Napp", "sleep 600"));
+  pid_t stray = fork();
+  if (stray == 0) {
+    execlp("sleep", "sleep", "600", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(stray, 0);
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  } reap{stray};
+  ASSERT_TRUE(eventually([&] { return testsupport::readFile("/proc/" + std::to_string(stray) + "/comm") == "sleep\n"; }));
+
+  EXPECT_EQ(UtilsCIP::FindRunningApp(FOUR_CHAR_CODE("Napp")), procNotFound);
+  ProcessSerialNumber strayPsn{0, UInt32(stray)};
+  ProcessInfoRec info{};
+  ASSERT_EQ(GetProcessInformation(&strayPsn, &info), noErr);
+  EXPECT_EQ(info.processSignature, kUnknownType);
+  EXPECT_EQ(info.processType, kUnknownType);
+
+  LaunchParamBlockRec pb{};
+  pb.launchBlockID = extendedBlock;
+  pb.launchEPBLength = extendedBlockLen;
+  pb.launchAppSpec = &napper;
+  ASSERT_EQ(LaunchApplication(&pb), noErr) << "another sleep is not this application running";
+  track(pb.launchProcessSN);
+  EXPECT_NE(pb.launchProcessSN.lowLongOfPSN, UInt32(stray));
+  ProcessSerialNumber psn{};
+  ASSERT_TRUE(eventually([&] { return UtilsCIP::FindRunningProcess(&psn, FOUR_CHAR_CODE("Napp"), nullptr) == noErr; }));
+  EXPECT_EQ(psn.lowLongOfPSN, pb.launchProcessSN.lowLongOfPSN);
+
+  FSSpec wrapped = specOf(entry(home_, "wrapped", "Wrapped", "Wrap", "env WRAPPED=1 " + script("wrapped.sh")));
+  LaunchParamBlockRec launched{};
+  OSErr err = UtilsCIP::LaunchAnotherApplication(&wrapped, &launched, FOUR_CHAR_CODE("Wrap"));
+  track(launched.launchProcessSN);
+  ASSERT_EQ(err, noErr);
+  Str255 name;
+  ASSERT_EQ(UtilsCIP::FindRunningProcess(&psn, FOUR_CHAR_CODE("Wrap"), name), noErr);
+  EXPECT_EQ(psn.lowLongOfPSN, launched.launchProcessSN.lowLongOfPSN);
+  EXPECT_EQ(str(name), "Wrapped");
+  pb.launchAppSpec = &wrapped;
+  EXPECT_EQ(LaunchApplication(&pb), opWrErr) << "found running";
+  EXPECT_EQ(pb.launchProcessSN.lowLongOfPSN, launched.launchProcessSN.lowLongOfPSN);
 }
 
 TEST_F(Desktop, BackgroundApplicationsRunButAreNotFoundAsApplications) {
@@ -411,4 +577,113 @@ TEST(OwnProcess, WalksProcessesAndKnowsItsOwnProgram) {
     if (up.empty()) up = "/";
   }
   EXPECT_EQ(pathOf(exterior), up);
+}
+
+// The unit names desktops, flatpak and the bus give the applications they start, and names that
+// only look like them.
+TEST(ApplicationUnits, AUnitNamesTheApplicationItWasStartedFor) {
+  struct Row {
+    const char* unit;
+    const char* desktopID;
+    bool belongs;
+  };
+  const Row rows[] = {
+      {"app-gnome-org.gnome.Terminal-4242.scope", "org.gnome.Terminal.desktop", true},
+      {"app-org.gnome.Terminal-4242.scope", "org.gnome.Terminal.desktop", true},
+      {"app-flatpak-org.gnome.Calculator-183729.scope", "org.gnome.Calculator.desktop", true},
+      {"app-gnome-firefox\\x2desr-2301.scope", "firefox-esr.desktop", true},
+      {"app-gnome-firefox-esr-2301.scope", "firefox-esr.desktop", true},
+      {"app-org.kde.konsole@6b1f2c.service", "org.kde.konsole.desktop", true},
+      {"app-KDE-org.kde.dolphin@0a9e.service", "org.kde.dolphin.desktop", true},
+      {"app-gnome-org.gnome.Nautilus.service", "org.gnome.Nautilus.desktop", true},
+      {"dbus-:1.14-org.gnome.Calendar@0.service", "org.gnome.Calendar.desktop", true},
+      {"app-gnome-org.gnome.Terminalx-4242.scope", "org.gnome.Terminal.desktop", false},
+      {"app-gnome-xorg.gnome.Terminal-4242.scope", "org.gnome.Terminal.desktop", false},
+      {"app-gnome-org.gnome.Terminal-4242.scope", "Terminal.desktop", false},
+      {"app-gnome-firefox-esr-2301.scope", "esr.desktop", false},
+      {"app-org.gnome.Terminal.scope", "org.gnome.Terminal.desktop", false},
+      {"session-2.scope", "session.desktop", false},
+      {"user@1000.service", "user.desktop", false},
+      {"dbus-:1.14-org.gnome.Calendar@0.service", "org.gnome.Cal.desktop", false},
+  };
+  for (const Row& r : rows) EXPECT_EQ(UnitBelongsToApplication(r.unit, r.desktopID), r.belongs) << r.unit << " / " << r.desktopID;
+}
+
+// Not a test of its own: the application the bus starts for the cases below.
+TEST(ActivationChild, Serve) {
+  const char* name = std::getenv("UTILSCIP_SERVE_NAME");
+  if (name == nullptr || std::getenv("UTILSCIP_SERVE_LOG") == nullptr)
+    GTEST_SKIP() << "runs only when the bus starts it for the cases below";
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_STARTER, nullptr, nullptr);
+  ASSERT_NE(bus, nullptr);
+  GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kApplicationInterface, nullptr);
+  ASSERT_NE(node, nullptr);
+  std::string path = "/" + std::string(name);
+  for (char& c : path) {
+    if (c == '.') c = '/';
+  }
+  static const GDBusInterfaceVTable vtable = {onCall, nullptr, nullptr, {nullptr}};
+  ASSERT_NE(g_dbus_connection_register_object(bus, path.c_str(), node->interfaces[0], &vtable, nullptr, nullptr,
+                                              nullptr),
+            0u);
+  GVariant* r = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                            "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", name, 4u),
+                                            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+  ASSERT_NE(r, nullptr);
+  g_variant_unref(r);
+  for (;;) g_main_context_iteration(nullptr, TRUE);  // until ended, or the bus goes
+}
+
+TEST_F(Bus, TheBusStartsTheApplicationAndHandsItTheFiles) {
+  const std::string name = "org.example.Served";
+  const std::string log = dir_.file("served.log");
+  service(name, "/usr/bin/env UTILSCIP_SERVE_NAME=" + name + " UTILSCIP_SERVE_LOG=" + log + " " + selfPath() +
+                    " --gtest_filter=ActivationChild.Serve");
+  const std::string notRun = script("exec-line.sh");
+  const std::string desktop = activatable(name, "Srvd", notRun);
+
+  pid_t pid = 0;
+  ASSERT_EQ(LSLaunchApplicationEntry(desktop, {"file:///photos/a.jpg"}, &pid), noErr);
+  track(ProcessSerialNumber{0, UInt32(owner(name))});
+  EXPECT_GT(pid, 0);
+  EXPECT_EQ(pid, owner(name)) << "the process that answers for the name";
+  EXPECT_EQ(testsupport::readFile(log), "Open file:///photos/a.jpg\n");
+  EXPECT_FALSE(FSFileExistsAtPath(notRun + ".args")) << "the Exec line is not run as well";
+
+  EXPECT_EQ(UtilsCIP::FindRunningApp(FOUR_CHAR_CODE("Srvd")), noErr);
+  ProcessSerialNumber psn{0, UInt32(pid)};
+  ProcessInfoRec info{};
+  ASSERT_EQ(GetProcessInformation(&psn, &info), noErr);
+  EXPECT_EQ(info.processSignature, FOUR_CHAR_CODE("Srvd"));
+
+  FSSpec spec{};
+  ASSERT_EQ(FSpFromPath(desktop, &spec), noErr);
+  LaunchParamBlockRec pb{};
+  pb.launchBlockID = extendedBlock;
+  pb.launchEPBLength = extendedBlockLen;
+  pb.launchAppSpec = &spec;
+  EXPECT_EQ(LaunchApplication(&pb), opWrErr);
+  EXPECT_EQ(pb.launchProcessSN.lowLongOfPSN, UInt32(pid));
+}
+
+// A launch is reported only when it happened: a name no service provides runs the Exec line, and
+// a service whose program fails is a failure.
+TEST_F(Bus, ANameTheBusCannotStartRunsTheExecLineOrFails) {
+  const std::string ghost = script("ghost.sh");
+  FSSpec spec{};
+  ASSERT_EQ(FSpFromPath(activatable("org.example.Ghost", "Ghst", ghost), &spec), noErr);
+  LaunchParamBlockRec pb{};
+  OSErr err = UtilsCIP::LaunchAnotherApplication(&spec, &pb, FOUR_CHAR_CODE("Ghst"));
+  track(pb.launchProcessSN);
+  ASSERT_EQ(err, noErr);
+  pid_t pid = pid_t(pb.launchProcessSN.lowLongOfPSN);
+  EXPECT_TRUE(alive(pid));
+  EXPECT_TRUE(eventually([&] { return FSFileExistsAtPath(ghost + ".args"); })) << "the Exec line ran";
+
+  service("org.example.Broken", "/bin/false");
+  const std::string broken = script("broken.sh");
+  const std::string desktop = activatable("org.example.Broken", "Brkn", broken);
+  pid_t none = -1;
+  EXPECT_NE(LSLaunchApplicationEntry(desktop, {}, &none), noErr);
+  EXPECT_EQ(none, -1);
 }

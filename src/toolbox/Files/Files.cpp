@@ -382,17 +382,9 @@ OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
   std::string folder;
   if (!FSFolderForDirID(pb->ioVRefNum, pb->ioDirID, &folder)) return pb->ioResult = dirNFErr;
   std::string path;
-  if (pb->ioFDirIndex < 0) {
-    path = folder;
-  } else if (pb->ioFDirIndex == 0) {
-    std::string name = pascalToString(pb->ioNamePtr);
-    if (name.empty()) {
-      path = folder;
-    } else {
-      if (!validLeafName(name)) return pb->ioResult = bdNamErr;
-      path = joinPath(folder, name);
-    }
-  } else {
+  struct stat st {};
+  bool isLink = false;
+  if (pb->ioFDirIndex > 0) {
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) return pb->ioResult = errnoToOSErr(errno);
     std::vector<std::string> names;
@@ -400,16 +392,47 @@ OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
       if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
     }
     closedir(dir);
-    std::sort(names.begin(), names.end());
-    if (size_t(pb->ioFDirIndex) > names.size()) return pb->ioResult = fnfErr;
-    const std::string& name = names[size_t(pb->ioFDirIndex) - 1];
-    if (pb->ioNamePtr) stringToPascal(name, pb->ioNamePtr);
-    path = joinPath(folder, name);
+    // fnfErr must mean "past the last item", or a listing would end early. An item removed since
+    // the folder was read is passed over (the n-th item is now the one after it); a link that
+    // leads nowhere is described as itself, a file.
+    const size_t wanted = size_t(pb->ioFDirIndex) - 1;
+    if (wanted >= names.size()) return pb->ioResult = fnfErr;
+    // Selecting the n-th name is linear; a listing asks once per item, so sorting would not be.
+    std::nth_element(names.begin(), names.begin() + std::ptrdiff_t(wanted), names.end());
+    for (size_t k = wanted;; ++k) {
+      if (k >= names.size()) return pb->ioResult = fnfErr;
+      if (k == wanted + 1) std::sort(names.begin() + std::ptrdiff_t(k), names.end());  // the rest, once needed
+      path = joinPath(folder, names[k]);
+      struct stat link {};
+      if (lstat(path.c_str(), &link) != 0) {
+        if (errno == ENOENT) continue;
+        return pb->ioResult = errnoToOSErr(errno);
+      }
+      isLink = S_ISLNK(link.st_mode);
+      if (stat(path.c_str(), &st) == 0) break;
+      if (isLink) {
+        st = link;
+        break;
+      }
+      if (errno != ENOENT) return pb->ioResult = errnoToOSErr(errno);
+    }
+    if (pb->ioNamePtr) stringToPascal(leafOf(path), pb->ioNamePtr);
+  } else {
+    if (pb->ioFDirIndex < 0) {
+      path = folder;
+    } else {
+      std::string name = pascalToString(pb->ioNamePtr);
+      if (name.empty()) {
+        path = folder;
+      } else {
+        if (!validLeafName(name)) return pb->ioResult = bdNamErr;
+        path = joinPath(folder, name);
+      }
+    }
+    if (stat(path.c_str(), &st) != 0) return pb->ioResult = errnoToOSErr(errno);
+    struct stat link {};
+    isLink = lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   }
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return pb->ioResult = errnoToOSErr(errno);
-  struct stat link {};
-  bool isLink = lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   pb->ioFlAttrib = S_ISDIR(st.st_mode) ? kioFlAttribDirMask : 0;
   if (access(path.c_str(), W_OK) != 0 && errno == EACCES) pb->ioFlAttrib |= kioFlAttribLockedMask;
   readFinderInfo(path, &pb->ioFlFndrInfo);
@@ -438,6 +461,9 @@ OSErr FSpDirCreate(const FSSpec* spec, ScriptCode, SInt32* createdDirID) {
   std::string path;
   OSErr err = FSpGetPath(spec, &path);
   if (err != noErr) return err;
+  // One name in the specification's folder: never a path out of it, nor one a zero byte cuts short.
+  std::string name = pascalToString(spec->name);
+  if (!validLeafName(name) || name.find('\0') != std::string::npos) return bdNamErr;
   if (mkdir(path.c_str(), 0777) != 0) return errnoToOSErr(errno);
   if (createdDirID) *createdDirID = FSDirIDForFolder(path);
   return noErr;

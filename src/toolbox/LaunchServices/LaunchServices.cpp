@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -35,11 +36,21 @@ bool startsWithShebang(const std::string& path) {
   return n == 2 && head[0] == '#' && head[1] == '!';
 }
 
-bool parseEntry(const std::string& file, LSApplicationEntry* out) {
+// An activatable entry's name on the bus is its desktop ID without ".desktop", when that is a
+// well-known bus name.
+std::string busNameOf(const std::string& id) {
+  std::string name = id.size() > 8 ? id.substr(0, id.size() - 8) : std::string();
+  return g_dbus_is_name(name.c_str()) && !g_dbus_is_unique_name(name.c_str()) ? name : std::string();
+}
+
+bool parseEntry(const std::string& file, const std::string& id, LSApplicationEntry* out) {
   GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(file.c_str());
   if (info == nullptr) return false;
   LSApplicationEntry e;
-  e.path = file;
+  e.path = resolvedPath(file);
+  if (e.path.empty()) e.path = file;
+  e.id = id;
+  if (g_desktop_app_info_get_boolean(info, "DBusActivatable")) e.busName = busNameOf(id);
   if (const char* exe = g_app_info_get_executable(G_APP_INFO(info)); exe && *exe) {
     gchar* found = g_find_program_in_path(exe);
     if (found) {
@@ -109,6 +120,189 @@ struct PidSink {
 
 void onLaunched(GDesktopAppInfo*, GPid pid, gpointer data) { static_cast<PidSink*>(data)->pid = pid; }
 
+// The desktop ID of an entry file: its path below a data folder's "applications" with "/" made
+// "-", or for a file elsewhere its own name.
+std::string desktopIdOf(const std::string& file) {
+  std::string path = resolvedPath(file);
+  if (path.empty()) path = file;
+  for (const std::string& data : LSCopyDataFolders()) {
+    std::string folder = resolvedPath(data + "/applications");
+    if (folder.empty() || path.size() <= folder.size() + 1 || path.compare(0, folder.size(), folder) != 0 ||
+        path[folder.size()] != '/')
+      continue;
+    std::string id = path.substr(folder.size() + 1);
+    std::replace(id.begin(), id.end(), '/', '-');
+    return id;
+  }
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A private connection to the session bus, or null when there is none. Private, because the
+// shared one ends the process when the bus goes away. Without DBUS_SESSION_BUS_ADDRESS only the
+// user's runtime socket is tried: never an autolaunched bus.
+GDBusConnection* openSessionBus() {
+  std::string address;
+  if (const char* a = std::getenv("DBUS_SESSION_BUS_ADDRESS"); a && *a) {
+    address = a;
+  } else if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run) {
+    std::string socket = std::string(run) + "/bus";
+    struct stat st {};
+    if (stat(socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+      gchar* escaped = g_dbus_address_escape_value(socket.c_str());
+      address = std::string("unix:path=") + escaped;
+      g_free(escaped);
+    }
+  }
+  if (address.empty()) return nullptr;
+  GError* error = nullptr;
+  GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+      address.c_str(),
+      GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, &error);
+  if (error) g_error_free(error);
+  return bus;
+}
+
+void closeSessionBus(GDBusConnection* bus) {
+  if (bus == nullptr) return;
+  g_dbus_connection_close_sync(bus, nullptr, nullptr);
+  g_object_unref(bus);
+}
+
+GVariant* callBus(GDBusConnection* bus, const char* method, GVariant* args, const char* replyType) {
+  return g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                     method, args, G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
+                                     nullptr);
+}
+
+bool ownerOf(GDBusConnection* bus, const std::string& name, pid_t* pid) {
+  GVariant* r = callBus(bus, "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()), "(u)");
+  if (r == nullptr) return false;
+  guint32 owner = 0;
+  g_variant_get(r, "(u)", &owner);
+  g_variant_unref(r);
+  if (pid) *pid = pid_t(owner);
+  return owner != 0;
+}
+
+struct OwnerSnapshot {
+  std::mutex lock;
+  bool valid = false;
+  std::chrono::steady_clock::time_point taken;
+  std::map<pid_t, std::string> entryOfPid;  // the owner's entry path
+};
+
+OwnerSnapshot& ownerSnapshot() {
+  static OwnerSnapshot s;
+  return s;
+}
+
+void forgetOwners() {
+  OwnerSnapshot& s = ownerSnapshot();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.valid = false;
+}
+
+// An application's object path: its bus name with "." as "/" and "-" as "_".
+std::string objectPathOf(const std::string& busName) {
+  std::string path = "/" + busName;
+  for (char& c : path) {
+    if (c == '.') c = '/';
+    else if (c == '-') c = '_';
+  }
+  return path;
+}
+
+constexpr OSStatus kNotActivatable = 1;  // no bus, or none can start the name: run the Exec line
+
+// Asks the bus to start (or reach) the application and hand it the files.
+OSStatus activateOverBus(const LSApplicationEntry& e, const std::vector<std::string>& uris, pid_t* pid) {
+  GDBusConnection* bus = openSessionBus();
+  if (bus == nullptr) return kNotActivatable;
+  GVariantBuilder none;
+  g_variant_builder_init(&none, G_VARIANT_TYPE("a{sv}"));
+  GVariant* args;
+  if (uris.empty()) {
+    args = g_variant_new("(a{sv})", &none);
+  } else {
+    GVariantBuilder files;
+    g_variant_builder_init(&files, G_VARIANT_TYPE("as"));
+    for (const std::string& u : uris) g_variant_builder_add(&files, "s", u.c_str());
+    args = g_variant_new("(asa{sv})", &files, &none);
+  }
+  GError* error = nullptr;
+  // Starting a program by activation can take a while; the bus itself gives up after 25 s.
+  GVariant* reply = g_dbus_connection_call_sync(bus, e.busName.c_str(), objectPathOf(e.busName).c_str(),
+                                                "org.freedesktop.Application", uris.empty() ? "Activate" : "Open",
+                                                args, nullptr, G_DBUS_CALL_FLAGS_NONE, 30000, nullptr, &error);
+  pid_t owner = 0;
+  bool owned = ownerOf(bus, e.busName, &owner);
+  closeSessionBus(bus);
+  std::string remote;
+  if (error) {
+    gchar* name = g_dbus_error_get_remote_error(error);
+    if (name) remote = name;
+    g_free(name);
+    g_error_free(error);
+  }
+  if (reply) g_variant_unref(reply);
+  if (owned) {  // it runs, whatever it made of the request
+    *pid = owner;
+    return noErr;
+  }
+  if (reply) {  // it took the request and has already left the bus
+    *pid = 0;
+    return noErr;
+  }
+  if (remote == "org.freedesktop.DBus.Error.ServiceUnknown" || remote == "org.freedesktop.DBus.Error.NameHasNoOwner")
+    return kNotActivatable;
+  return ioErr;  // the bus tried to start it and failed
+}
+
+// Runs the entry's Exec line. An activatable entry is run from a copy that does not say so, or
+// GIO would only ask the bus again; the process still learns which entry it was launched from.
+OSStatus runExecLine(const std::string& desktopFile, const LSApplicationEntry& e, const std::vector<std::string>& uris,
+                     pid_t* pid) {
+  GDesktopAppInfo* info = nullptr;
+  GAppLaunchContext* context = g_app_launch_context_new();
+  if (e.busName.empty()) {
+    info = g_desktop_app_info_new_from_filename(desktopFile.c_str());
+  } else {
+    GKeyFile* keys = g_key_file_new();
+    if (g_key_file_load_from_file(keys, desktopFile.c_str(), G_KEY_FILE_KEEP_TRANSLATIONS, nullptr)) {
+      g_key_file_set_boolean(keys, G_KEY_FILE_DESKTOP_GROUP, "DBusActivatable", FALSE);
+      info = g_desktop_app_info_new_from_keyfile(keys);
+      g_app_launch_context_setenv(context, "GIO_LAUNCHED_DESKTOP_FILE", desktopFile.c_str());
+    }
+    g_key_file_unref(keys);
+  }
+  if (info == nullptr || e.program.empty()) {
+    if (info) g_object_unref(info);
+    g_object_unref(context);
+    return info ? fnfErr : kLSApplicationNotFoundErr;
+  }
+  GList* list = nullptr;
+  for (const std::string& u : uris) list = g_list_append(list, const_cast<char*>(u.c_str()));
+  PidSink sink;
+  GError* error = nullptr;
+  // Without G_SPAWN_DO_NOT_REAP_CHILD the program is started through an intermediate child, so it
+  // is not ours to reap.
+  gboolean ok = g_desktop_app_info_launch_uris_as_manager(info, list, context, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+                                                          onLaunched, &sink, &error);
+  g_list_free(list);
+  g_object_unref(info);
+  g_object_unref(context);
+  if (!ok) {
+    OSStatus st = error && error->domain == G_SPAWN_ERROR && error->code == G_SPAWN_ERROR_NOENT ? fnfErr : ioErr;
+    if (error) g_error_free(error);
+    return st;
+  }
+  if (sink.pid <= 0) return ioErr;  // no process was started
+  if (pid) *pid = sink.pid;
+  return noErr;
+}
+
 }  // namespace
 
 OSType LSCreatorFromText(const char* text) {
@@ -154,7 +348,7 @@ std::vector<LSApplicationEntry> LSCopyApplicationEntries() {
     std::vector<LSApplicationEntry> entries;
     for (const Found& f : chosen) {
       LSApplicationEntry e;
-      if (parseEntry(f.path, &e)) entries.push_back(std::move(e));
+      if (parseEntry(f.path, f.id, &e)) entries.push_back(std::move(e));
     }
     c.entries = std::move(entries);
     c.signature = std::move(signature);
@@ -165,7 +359,7 @@ std::vector<LSApplicationEntry> LSCopyApplicationEntries() {
 bool LSCopyApplicationEntry(const std::string& desktopFile, LSApplicationEntry* entry) {
   if (!isDesktopFile(desktopFile)) return false;
   LSApplicationEntry e;
-  if (!parseEntry(desktopFile, &e)) return false;
+  if (!parseEntry(desktopFile, desktopIdOf(desktopFile), &e)) return false;
   if (entry) *entry = std::move(e);
   return true;
 }
@@ -184,25 +378,62 @@ OSStatus LSFindApplicationForInfo(OSType inCreator, const char*, const char*, FS
 }
 
 OSStatus LSLaunchApplicationEntry(const std::string& desktopFile, const std::vector<std::string>& uris, pid_t* pid) {
-  GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(desktopFile.c_str());
-  if (info == nullptr) return kLSApplicationNotFoundErr;
-  GList* list = nullptr;
-  for (const std::string& u : uris) list = g_list_append(list, const_cast<char*>(u.c_str()));
-  PidSink sink;
-  GError* error = nullptr;
-  // Without G_SPAWN_DO_NOT_REAP_CHILD the program is started through an intermediate child, so it
-  // is not ours to reap.
-  gboolean ok = g_desktop_app_info_launch_uris_as_manager(info, list, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
-                                                          onLaunched, &sink, &error);
-  g_list_free(list);
-  g_object_unref(info);
-  if (!ok) {
-    OSStatus st = error && error->domain == G_SPAWN_ERROR && error->code == G_SPAWN_ERROR_NOENT ? fnfErr : ioErr;
-    if (error) g_error_free(error);
-    return st;
+  LSApplicationEntry e;
+  if (!LSCopyApplicationEntry(desktopFile, &e)) return kLSApplicationNotFoundErr;
+  forgetOwners();
+  pid_t launched = 0;
+  OSStatus st = e.busName.empty() ? kNotActivatable : activateOverBus(e, uris, &launched);
+  if (st == kNotActivatable) st = runExecLine(desktopFile, e, uris, &launched);
+  if (st == noErr && pid) *pid = launched;
+  return st;
+}
+
+bool LSCopyApplicationOwner(const LSApplicationEntry& entry, pid_t* pid) {
+  if (entry.busName.empty()) return false;
+  GDBusConnection* bus = openSessionBus();
+  if (bus == nullptr) return false;
+  bool owned = ownerOf(bus, entry.busName, pid);
+  closeSessionBus(bus);
+  return owned;
+}
+
+bool LSCopyApplicationEntryOwnedBy(pid_t pid, const std::vector<LSApplicationEntry>& entries,
+                                   LSApplicationEntry* entry) {
+  if (std::none_of(entries.begin(), entries.end(), [](const LSApplicationEntry& e) { return !e.busName.empty(); }))
+    return false;
+  OwnerSnapshot& s = ownerSnapshot();
+  std::lock_guard<std::mutex> guard(s.lock);
+  auto now = std::chrono::steady_clock::now();
+  if (!s.valid || now - s.taken > std::chrono::milliseconds(500)) {
+    s.entryOfPid.clear();
+    if (GDBusConnection* bus = openSessionBus()) {
+      std::set<std::string> names;
+      if (GVariant* r = callBus(bus, "ListNames", nullptr, "(as)")) {
+        GVariantIter* it = nullptr;
+        const gchar* name = nullptr;
+        g_variant_get(r, "(as)", &it);
+        while (g_variant_iter_next(it, "&s", &name)) names.insert(name);
+        g_variant_iter_free(it);
+        g_variant_unref(r);
+      }
+      for (const LSApplicationEntry& e : entries) {
+        pid_t owner = 0;
+        if (!e.busName.empty() && names.count(e.busName) && ownerOf(bus, e.busName, &owner))
+          s.entryOfPid.emplace(owner, e.path);
+      }
+      closeSessionBus(bus);
+    }
+    s.valid = true;
+    s.taken = now;
   }
-  if (pid) *pid = sink.pid;
-  return noErr;
+  auto it = s.entryOfPid.find(pid);
+  if (it == s.entryOfPid.end()) return false;
+  for (const LSApplicationEntry& e : entries) {
+    if (e.path != it->second) continue;
+    if (entry) *entry = e;
+    return true;
+  }
+  return false;
 }
 
 OSStatus LSOpenFSRef(const FSRef* inRef, FSRef* outLaunchedRef) {
@@ -224,18 +455,22 @@ OSStatus LSOpenFSRef(const FSRef* inRef, FSRef* outLaunchedRef) {
     g_free(uri);
     return kLSApplicationNotFoundErr;
   }
-  GList one{uri, nullptr, nullptr};
-  gboolean ok = g_app_info_launch_uris(handler, &one, nullptr, &error);
-  if (ok && outLaunchedRef) {
-    if (G_IS_DESKTOP_APP_INFO(handler)) {
-      if (const char* f = g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(handler)))
-        FSPathMakeRef(reinterpret_cast<const UInt8*>(f), outLaunchedRef, nullptr);
-    }
+  // A handler with an entry file goes the way every entry is launched, so that an activatable
+  // one is really reached.
+  const char* entryFile = G_IS_DESKTOP_APP_INFO(handler) ? g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(handler))
+                                                          : nullptr;
+  OSStatus st;
+  if (entryFile) {
+    st = LSLaunchApplicationEntry(entryFile, {uri}, nullptr);
+    if (st == noErr && outLaunchedRef) FSPathMakeRef(reinterpret_cast<const UInt8*>(entryFile), outLaunchedRef, nullptr);
+  } else {
+    GList one{uri, nullptr, nullptr};
+    st = g_app_info_launch_uris(handler, &one, nullptr, &error) ? noErr : ioErr;
   }
   g_object_unref(handler);
   g_free(uri);
   if (error) g_error_free(error);
-  return ok ? noErr : ioErr;
+  return st;
 }
 
 OSStatus LSCopyDisplayNameForRef(const FSRef* inRef, std::string* outDisplayName) {

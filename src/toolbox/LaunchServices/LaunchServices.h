@@ -14,12 +14,14 @@
 std::vector<std::string> LSCopyDataFolders();
 
 struct LSApplicationEntry {
-  std::string path;     // the .desktop file
+  std::string path;     // the .desktop file, symbolic links resolved
+  std::string id;       // its desktop ID ("org.example.App.desktop"; "kde4-kate.desktop" from a subfolder)
   std::string program;  // the Exec line's program, found on PATH and resolved; "" when missing
   bool programIsScript = false;  // a "#!" file: the process runs its interpreter
   bool hidden = false;  // NoDisplay=true
   OSType creator = 0;   // 0 when the entry names none (the key must be exactly four bytes)
   std::string name;     // the entry's (localised) Name
+  std::string busName;  // DBusActivatable=true with an ID that is a bus name: that name, else ""
 };
 
 // Every application entry, data home first; an entry shadows later ones with its desktop ID.
@@ -36,8 +38,20 @@ OSStatus LSFindApplicationForInfo(OSType inCreator, const char* inBundleID, cons
 // Opens the item: an application entry is launched, any other file is opened with the desktop's
 // default application for its content type.
 OSStatus LSOpenFSRef(const FSRef* inRef, FSRef* outLaunchedRef);
-// Launches an application entry with the given file URIs; pid receives the new process's ID.
+// Launches an application entry with the given file URIs; pid receives the process's ID. An
+// activatable entry is asked over the session bus to activate (or open the files), and pid is
+// then the process that owns its name; when no bus answers or none can start that name, its
+// Exec line runs instead. A launch is reported only when it happened.
 OSStatus LSLaunchApplicationEntry(const std::string& desktopFile, const std::vector<std::string>& uris, pid_t* pid);
+
+// The process that owns an activatable entry's name on the session bus; false when there is no
+// bus, the entry is not activatable or the name has no owner.
+bool LSCopyApplicationOwner(const LSApplicationEntry& entry, pid_t* pid);
+// The activatable entry among entries (those of LSCopyApplicationEntries) whose name the process
+// owns. Answers come from a snapshot of at most half a second, so a walk over every process asks
+// the bus once; a launch through LSLaunchApplicationEntry renews it.
+bool LSCopyApplicationEntryOwnedBy(pid_t pid, const std::vector<LSApplicationEntry>& entries,
+                                   LSApplicationEntry* entry);
 
 // An application entry's Name; any other item's display base name (GLib's filename form).
 OSStatus LSCopyDisplayNameForRef(const FSRef* inRef, std::string* outDisplayName);

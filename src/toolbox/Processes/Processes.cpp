@@ -12,10 +12,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "toolbox/AppleEvents/AEDataModel.h"
@@ -125,6 +128,79 @@ bool runs(const Running& r, const std::string& program, bool isScript) {
   return isScript && std::find(r.scriptCandidates.begin(), r.scriptCandidates.end(), program) != r.scriptCandidates.end();
 }
 
+// The entry file GIO launched this very process from; "" for another process, or for a child
+// that inherited the variables from the process GIO launched.
+std::string launchedDesktopFile(pid_t pid) {
+  std::string all;
+  if (!readProcFile(procPath(pid, "environ"), &all)) return {};
+  static const std::string kFile = "GIO_LAUNCHED_DESKTOP_FILE=";
+  static const std::string kPid = "GIO_LAUNCHED_DESKTOP_FILE_PID=";
+  std::string file, launchedPid;
+  for (size_t start = 0; start < all.size();) {
+    size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    std::string_view v(all.data() + start, end - start);
+    if (v.substr(0, kFile.size()) == kFile) file = v.substr(kFile.size());
+    if (v.substr(0, kPid.size()) == kPid) launchedPid = v.substr(kPid.size());
+    start = end + 1;
+  }
+  return launchedPid == std::to_string(pid) ? file : std::string();
+}
+
+// The innermost systemd unit of the process that a desktop or a bus starts applications in
+// ("app-..." or "dbus-:..."); "" when it runs in none.
+std::string applicationUnitOf(pid_t pid) {
+  std::string all;
+  if (!readProcFile(procPath(pid, "cgroup"), &all)) return {};
+  std::istringstream lines(all);
+  std::string line;
+  while (std::getline(lines, line)) {
+    // "hierarchy:controllers:path"; the path itself may hold colons.
+    size_t first = line.find(':');
+    size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+    if (second == std::string::npos) continue;
+    std::string controllers = line.substr(first + 1, second - first - 1);
+    if (!controllers.empty() && controllers != "name=systemd") continue;
+    std::string path = line.substr(second + 1);
+    for (size_t end = path.size(); end > 0;) {
+      size_t slash = path.rfind('/', end - 1);
+      size_t begin = slash == std::string::npos ? 0 : slash + 1;
+      std::string unit = path.substr(begin, end - begin);
+      bool isUnit = unit.size() > 6 && (unit.compare(unit.size() - 6, 6, ".scope") == 0 ||
+                                        (unit.size() > 8 && unit.compare(unit.size() - 8, 8, ".service") == 0));
+      if (isUnit && (unit.compare(0, 4, "app-") == 0 || unit.compare(0, 6, "dbus-:") == 0)) return unit;
+      if (slash == std::string::npos) break;
+      end = slash;
+    }
+  }
+  return {};
+}
+
+// The entry a process was launched as (Processes.h says how it is found).
+bool entryOf(pid_t pid, const std::vector<LSApplicationEntry>& entries, LSApplicationEntry* out) {
+  std::string file = launchedDesktopFile(pid);
+  if (!file.empty()) {
+    std::string resolved = resolvedPath(file);
+    for (const LSApplicationEntry& e : entries) {
+      if (!resolved.empty() && e.path == resolved) {
+        *out = e;
+        return true;
+      }
+    }
+    if (LSCopyApplicationEntry(file, out)) return true;  // an entry outside the data folders
+  }
+  std::string unit = applicationUnitOf(pid);
+  if (!unit.empty()) {
+    for (const LSApplicationEntry& e : entries) {
+      if (UnitBelongsToApplication(unit, e.id)) {
+        *out = e;
+        return true;
+      }
+    }
+  }
+  return LSCopyApplicationEntryOwnedBy(pid, entries, out);
+}
+
 std::vector<pid_t> listPids() {
   std::vector<pid_t> pids;
   DIR* dir = opendir("/proc");
@@ -145,16 +221,17 @@ void toPascal(const std::string& s, StringPtr out) {
   out[0] = UInt8(n);
 }
 
-// The program a launch would run, and whether it is a script.
-OSErr programOf(const std::string& appPath, std::string* program, bool* isScript, bool* isEntry) {
+// The program a launch would run, and whether it is a script; for an entry, the entry.
+OSErr programOf(const std::string& appPath, std::string* program, bool* isScript, LSApplicationEntry* entry,
+                bool* isEntry) {
   struct stat st {};
   if (stat(appPath.c_str(), &st) != 0) return fnfErr;
-  LSApplicationEntry e;
+  LSApplicationEntry& e = *entry;
   if (LSCopyApplicationEntry(appPath, &e)) {
     *program = e.program;
     *isScript = e.programIsScript;
     *isEntry = true;
-    return e.program.empty() ? fnfErr : noErr;
+    return e.program.empty() && e.busName.empty() ? fnfErr : noErr;  // the bus may start it without one
   }
   if (!S_ISREG(st.st_mode) || access(appPath.c_str(), X_OK) != 0) return paramErr;  // not an application
   *program = resolvedPath(appPath);
@@ -250,6 +327,68 @@ OSErr spawnDetached(const std::string& path, const std::vector<std::string>& arg
 
 }  // namespace
 
+namespace {
+
+// A unit name's escape of an application ID: "-" and every byte but letters, digits, ":", "_"
+// and a "." that does not lead become \xNN.
+std::string unitEscape(const std::string& id) {
+  std::string out;
+  char hex[5];
+  for (size_t k = 0; k < id.size(); ++k) {
+    unsigned char c = static_cast<unsigned char>(id[k]);
+    if (std::isalnum(c) || c == ':' || c == '_' || (c == '.' && k > 0)) {
+      out.push_back(char(c));
+    } else {
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+bool endsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+bool UnitBelongsToApplication(const std::string& unit, const std::string& desktopID) {
+  std::string id = endsWith(desktopID, ".desktop") ? desktopID.substr(0, desktopID.size() - 8) : desktopID;
+  if (id.empty()) return false;
+  const std::string forms[] = {unitEscape(id), id};
+  std::string rest;
+  if (unit.compare(0, 6, "dbus-:") == 0 && endsWith(unit, ".service")) {
+    // dbus-:<connection>-<ID>@<n>.service; a connection name holds no "-".
+    rest = unit.substr(6, unit.size() - 6 - 8);
+    size_t at = rest.rfind('@');
+    size_t dash = rest.find('-');
+    if (at == std::string::npos || dash == std::string::npos || dash > at) return false;
+    rest = rest.substr(dash + 1, at - dash - 1);
+    return rest == forms[0] || rest == forms[1];
+  }
+  if (unit.compare(0, 4, "app-") != 0) return false;
+  if (endsWith(unit, ".scope")) {
+    rest = unit.substr(4, unit.size() - 4 - 6);
+    size_t dash = rest.rfind('-');  // before the random part, which a scope always has
+    if (dash == std::string::npos || dash + 1 == rest.size()) return false;
+    rest.resize(dash);
+  } else if (endsWith(unit, ".service")) {
+    rest = unit.substr(4, unit.size() - 4 - 8);
+    size_t at = rest.rfind('@');
+    if (at != std::string::npos) rest.resize(at);
+  } else {
+    return false;
+  }
+  for (const std::string& form : forms) {
+    if (rest == form) return true;
+    // A launcher's name before the ID holds no "-".
+    if (rest.size() > form.size() + 1 && endsWith(rest, "-" + form) &&
+        rest.find('-') == rest.size() - form.size() - 1)
+      return true;
+  }
+  return false;
+}
+
 OSErr GetCurrentProcess(ProcessSerialNumber* psn) {
   if (psn == nullptr) return paramErr;
   *psn = ProcessSerialNumber{0, UInt32(getpid())};
@@ -285,20 +424,14 @@ OSErr GetProcessInformation(const ProcessSerialNumber* psn, ProcessInfoRec* info
   info->processLaunchDate = 0;
   info->processActiveTime = 0;
 
-  Running r = runningOf(pid);
   std::string name;
-  std::string program = r.exe;
-  const LSApplicationEntry* match = nullptr;
-  std::vector<LSApplicationEntry> entries = LSCopyApplicationEntries();
-  for (const LSApplicationEntry& e : entries) {
-    if (!runs(r, e.program, e.programIsScript)) continue;
-    if (match == nullptr || (match->creator == 0 && e.creator != 0)) match = &e;
-  }
-  if (match) {
-    info->processType = match->hidden ? kBackgroundAppType : kApplicationType;
-    if (match->creator) info->processSignature = match->creator;
-    name = match->name;
-    program = match->program;
+  std::string program = readLink(procPath(pid, "exe"));
+  LSApplicationEntry entry;
+  if (entryOf(pid, LSCopyApplicationEntries(), &entry)) {
+    info->processType = entry.hidden ? kBackgroundAppType : kApplicationType;
+    if (entry.creator) info->processSignature = entry.creator;
+    name = entry.name;
+    if (!entry.program.empty()) program = entry.program;
   }
   if (name.empty() && readProcFile(procPath(pid, "comm"), &name)) {
     while (!name.empty() && name.back() == '\n') name.pop_back();
@@ -336,12 +469,23 @@ OSErr LaunchApplication(LaunchPBPtr pb) {
   if (err != noErr) return err;
   std::string program;
   bool isScript = false, isEntry = false;
-  err = programOf(appPath, &program, &isScript, &isEntry);
+  LSApplicationEntry target;
+  err = programOf(appPath, &program, &isScript, &target, &isEntry);
   if (err != noErr) return err;
 
+  pid_t running = 0;
+  if (isEntry && LSCopyApplicationOwner(target, &running)) {
+    pb->launchProcessSN = ProcessSerialNumber{0, UInt32(running)};
+    return opWrErr;
+  }
+  std::vector<LSApplicationEntry> entries;
+  if (isEntry) entries = LSCopyApplicationEntries();
   for (pid_t pid : listPids()) {
     if (pid == getpid() || !isLive(pid)) continue;
-    if (runs(runningOf(pid), program, isScript)) {
+    LSApplicationEntry e;
+    bool same = isEntry ? entryOf(pid, entries, &e) && (e.path == target.path || e.id == target.id)
+                        : runs(runningOf(pid), program, isScript);
+    if (same) {
       pb->launchProcessSN = ProcessSerialNumber{0, UInt32(pid)};
       return opWrErr;
     }

@@ -1,6 +1,8 @@
 // The process manager over /proc: walking, describing, launching and fronting processes.
 // A process serial number is the process ID; creators come from the desktop entry a process runs.
 #pragma once
+#include <string>
+
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/AppleEvents/AEDataModel.h"
 #include "toolbox/Files/Files.h"
@@ -9,8 +11,14 @@
 using ProcessSerialNumberPtr = ProcessSerialNumber*;
 constexpr UInt32 kNoProcess = 0;
 
-// Type 'APPL' for a process that runs a shown desktop entry's program, 'appe' for one whose
-// entry is hidden (NoDisplay=true, a background agent), '????' for any other process.
+// A process runs the desktop entry it was launched as, never merely one whose Exec line names
+// the same program (any "sleep" would otherwise be every entry that runs sleep). That entry is:
+// the one GIO names in the process's environment (GIO_LAUNCHED_DESKTOP_FILE, with
+// GIO_LAUNCHED_DESKTOP_FILE_PID its own ID, since children inherit both); else the one whose
+// desktop ID names the systemd unit it runs in (desktops start applications, flatpaks among
+// them, in such units); else the activatable entry whose name it owns on the session bus.
+// Type 'APPL' for a process of a shown entry, 'appe' for one whose entry is hidden
+// (NoDisplay=true, a background agent), '????' for any other process.
 constexpr OSType kApplicationType = FOUR_CHAR_CODE("APPL");
 constexpr OSType kBackgroundAppType = FOUR_CHAR_CODE("appe");
 constexpr OSType kUnknownType = FOUR_CHAR_CODE("????");
@@ -32,6 +40,12 @@ struct ProcessInfoRec {
 };
 using ProcessInfoRecPtr = ProcessInfoRec*;
 
+// Whether a systemd unit is one a desktop started for the application with that desktop ID:
+// "app[-<launcher>]-<ID>-<random>.scope", "app[-<launcher>]-<ID>[@<random>].service" (the ID
+// without ".desktop", its "-" written \x2d or, by some launchers, left as it is), or the unit a
+// bus starts for an activation, "dbus-:<connection>-<ID>@<n>.service".
+bool UnitBelongsToApplication(const std::string& unit, const std::string& desktopID);
+
 OSErr GetCurrentProcess(ProcessSerialNumber* psn);
 // The next live process after psn in PID order (kNoProcess starts); procNotFound after the last.
 // Zombies are skipped: they run nothing.
@@ -42,10 +56,11 @@ OSErr GetProcessInformation(const ProcessSerialNumber* psn, ProcessInfoRec* info
 OSErr SetFrontProcess(const ProcessSerialNumber* psn);
 OSErr GetFrontProcess(ProcessSerialNumber* psn);  // the last one brought to the front, else us
 
-// Launching. The application is a desktop entry (its Exec line runs, with no files) or an
-// executable file (run without arguments). The new process is detached: it is never our child,
-// so it leaves no zombie behind. opWrErr with its serial number when that application's program
-// already runs; the new process's serial number on success.
+// Launching. The application is a desktop entry (launched as LSLaunchApplicationEntry says) or
+// an executable file (run without arguments). The new process is detached: it is never our
+// child, so it leaves no zombie behind. opWrErr with its serial number when that application
+// already runs (a process runs the entry, or for an executable, that program); the new
+// process's serial number on success.
 constexpr UInt16 extendedBlock = 0x4C43;  // 'LC'
 constexpr UInt32 extendedBlockLen = 32;
 constexpr UInt16 launchContinue = 0x4000;

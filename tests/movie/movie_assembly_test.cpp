@@ -108,7 +108,7 @@ TEST(MovieAssembly, AnUnreadablePhotographStillGetsItsSound) {
     EXPECT_EQ(be32(tkhd, 80), 0u);
     EXPECT_EQ(be32(atomBody(file, "moov/trak#2/mdia/minf/stbl/stsz"), 4), 0u);  // no sample
     EXPECT_EQ(dir.list(), (std::vector<std::string>{"photo.jpg", "photo.mov", "voice.wav"}));
-    if (testsupport::haveTool("ffmpeg")) {
+    if (testsupport::requireTool("ffmpeg")) {
       EXPECT_TRUE(decodePcm(dir.file("photo.mov")) == decodePcm(dir.file("voice.wav")));
       std::vector<Stream> streams = probeStreams(dir.file("photo.mov"));
       ASSERT_EQ(streams.size(), 2u);

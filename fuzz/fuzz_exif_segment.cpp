@@ -1,14 +1,17 @@
 // Fuzz target: one APP1 payload through the memory stream, the TIFF extension and the
-// directory readers, without the JPEG around it.
+// sub-directory readers into the record, without the JPEG around it; then the --info
+// renderers read back every field the walk stored.
 #include <cstring>
 #include <vector>
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "cli/InfoPrinter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
-  if (size > 65533) return 0;
-  // A payload starts "Exif\0\0"; prepend it so the fuzzer spends its effort on the TIFF stream.
+  if (size > 65533) return 0;  // what one segment can carry
+  // A payload starts "Exif\0\0"; prepending it spends the effort on the TIFF stream. The
+  // payload is exactly its size so the sanitizer sees any read past it.
   std::vector<UInt8> payload(size + 6);
   std::memcpy(payload.data(), "Exif\0\0", 6);
   if (size) std::memcpy(payload.data() + 6, data, size);
@@ -16,5 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   JpegTagReader reader;
   reader.setDataStore(&record);
   reader.readExifSegment(payload.data(), UInt32(payload.size()));
-  return 0;
+  size_t n = cli::formatInfoText(record).size() + cli::formatInfoJson(record).size();
+  return n == 0 ? 1 : 0;
 }

@@ -1,29 +1,18 @@
-// Fuzz target: a whole photograph through the tag reader (markers, EXIF, FlashPix audio).
+// Fuzz target: a whole photograph through the tag reader (marker walk, EXIF, FlashPix segments,
+// audio pieces), then through the --info renderers, which touch every field of the record.
 // The bytes go through a file because the reader opens photographs by path.
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
+#include "FuzzScratch.h"
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "cli/InfoPrinter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
-  static const std::string path = [] {
-    char name[] = "/tmp/still2mov-fuzz-XXXXXX";
-    int fd = mkstemp(name);
-    if (fd >= 0) close(fd);
-    return std::string(name);
-  }();
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  static const std::string path = fuzzscratch::folder().file("photo.jpg");
+  fuzzscratch::Folder::write(path, data, size);
   ExImageInfo record;
   JpegTagReader reader;
   reader.readTags(path, &record);
-  // Walk what was found, as the driver does, so a bad block pointer shows up here.
+  // Read every byte of every block, as the driver does, so a bad block pointer shows here.
   unsigned long sum = 0;
   for (UInt32 k = 0; k < record.numAudioBlocks(); ++k) {
     const UInt8* block = nullptr;
@@ -31,5 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     record.getNthAudioBlock(SInt32(k), &block, &length, &offset);
     for (UInt32 i = 0; i < length; ++i) sum += block[i];
   }
+  sum += cli::formatInfoText(record).size() + cli::formatInfoJson(record).size();
   return sum == 0xFFFFFFFFul ? 1 : 0;
 }

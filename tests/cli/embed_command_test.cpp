@@ -33,7 +33,7 @@ TEST(EmbedCommand, WritesACopyThatCarriesTheRecording) {
   ASSERT_EQ(tmp.list().size(), 1u);
   EXPECT_TRUE(readFile(tmp.file(tmp.list()[0])) == wave);
 
-  if (!testsupport::haveTool("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  REQUIRE_TOOL("exiftool");
   std::string extracted, verbose;
   testsupport::run("exiftool -b -AudioStream " + testsupport::shellQuote(dir.file("out.jpg")), &extracted);
   EXPECT_TRUE(extracted == wave);

@@ -42,7 +42,7 @@ TEST(InfoCommand, ShowsTheAudioBlocksOfAnEmbeddedRecording) {
       << text.out;
   EXPECT_NE(text.out.find("AudioSeconds: 3\n"), std::string::npos);
 
-  if (!testsupport::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+  REQUIRE_TOOL("python3");
   RunResult json = fixtures::runStill2mov({"--info", "--json", path});
   ASSERT_EQ(json.status, 0);
   EXPECT_EQ(jsonQuery(json.out, "sum(b['Length'] for b in d['AudioBlocks']), d['AudioSeconds'], d['PixelWidth']"),
@@ -53,11 +53,11 @@ TEST(InfoCommand, ShowsTheAudioBlocksOfAnEmbeddedRecording) {
 
 TEST(InfoCommand, TheBundledSampleCarriesItsVoiceNote) {
   std::string sample = testsupport::sourceDir() + "/samples/voice-note.jpg";
-  if (!std::filesystem::exists(sample)) GTEST_SKIP() << "no sample";
+  ASSERT_TRUE(std::filesystem::exists(sample)) << sample << " is missing";
   RunResult text = fixtures::runStill2mov({"--info", "--verbose", sample});
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_EQ(text.out.find("AudioBlocks: 0\n"), std::string::npos) << text.out;
-  if (!testsupport::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+  REQUIRE_TOOL("python3");
   RunResult json = fixtures::runStill2mov({"--info", "--json", sample});
   ASSERT_EQ(json.status, 0);
   EXPECT_EQ(jsonQuery(json.out, "len(d['AudioBlocks']) > 0, d['AudioSeconds'] > 0"), "True True\n");
@@ -87,7 +87,7 @@ TEST(InfoCommand, RefusesWhatIsNoReadablePhotograph) {
 TEST(InfoCommand, EveryCorpusPhotographGivesValidJsonOrAClearRefusal) {
   std::vector<std::string> photos = testsupport::corpusJpegs();
   if (photos.empty()) GTEST_SKIP() << "no corpus";
-  if (!testsupport::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+  REQUIRE_TOOL("python3");
   testsupport::ScratchDir dir;
   std::vector<std::string> outputs;
   for (std::size_t i = 0; i < photos.size(); ++i) {

@@ -19,7 +19,7 @@ std::string itemText(const ExImageInfo& r, const std::string& name, std::string*
 }
 
 bool validJson(const std::string& text) {
-  if (!testsupport::haveTool("python3")) return true;
+  if (!testsupport::requireTool("python3")) return false;
   testsupport::ScratchDir dir;
   testsupport::writeFile(dir.file("x.json"), text);
   return testsupport::run("python3 -m json.tool " + testsupport::shellQuote(dir.file("x.json")) + " >/dev/null 2>&1") == 0;

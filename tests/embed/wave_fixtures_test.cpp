@@ -10,7 +10,7 @@
 using fixtures::WaveKind;
 
 TEST(WaveFixtures, EveryKindDecodesAsTheToneItClaims) {
-  if (!testsupport::haveTool("ffprobe") || !testsupport::haveTool("sox")) GTEST_SKIP() << "ffprobe or sox missing";
+  REQUIRE_TOOL("ffprobe"); REQUIRE_TOOL("sox");
   struct Expect {
     WaveKind kind;
     const char* codec;

@@ -178,7 +178,7 @@ std::string baseName(const std::string& path) { return path.substr(path.rfind('/
 TEST(ExifMetadataCorpus, RecordValuesEqualExiftoolsForTheSameDirectories) {
   const std::vector<std::string> files = testsupport::corpusJpegs();
   if (files.empty()) GTEST_SKIP() << "no corpus";
-  if (!testsupport::haveTool("exiftool")) GTEST_SKIP() << "exiftool missing";
+  REQUIRE_TOOL("exiftool");
   const std::vector<Check> all = checks();
   std::string command = "exiftool -j -n -q -q";
   for (const Check& c : all) {

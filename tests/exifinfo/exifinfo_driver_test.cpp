@@ -122,7 +122,7 @@ TEST_F(Convert2MovExtraction, LongRecordingAcrossFullSegments) {
 }
 
 TEST_F(Convert2MovExtraction, SoxRecordingRoundTrips) {
-  if (!haveTool("sox")) GTEST_SKIP() << "sox not installed";
+  REQUIRE_TOOL("sox");
   const std::string wavPath = scratch_.file("voice.wav");
   ASSERT_EQ(run("sox -n -r 8000 -c 1 -e ima-adpcm " + shellQuote(wavPath) + " synth 2.5 sine 440 2>/dev/null"), 0);
   const std::string wave = readFile(wavPath);

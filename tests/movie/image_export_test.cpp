@@ -88,7 +88,7 @@ TEST(JpegExporter, ScaledCopyMatchesReferenceScalers) {
   ASSERT_EQ(copy.picture.width, 600);
   ASSERT_EQ(copy.picture.height, 450);
   EXPECT_EQ(copy.components, 3);
-  if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+  REQUIRE_TOOL("ffmpeg");
   Picture reference;
   ASSERT_TRUE(ffmpegScale(dir, dir.file("photo.jpg"), 600, 450, "area", &reference));
   double areaDiff = meanAbsDiff(copy.picture, reference);

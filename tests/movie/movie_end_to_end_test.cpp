@@ -20,7 +20,7 @@ namespace {
 
 constexpr double kUnit = 1.0 / 600;
 
-bool haveReaders() { return haveTool("ffprobe") && haveTool("ffmpeg"); }
+bool haveReaders() { return testsupport::requireTool("ffprobe") && testsupport::requireTool("ffmpeg"); }
 
 fixtures::RunResult convert(const std::string& photo, bool resize, const ScratchDir& tmp, bool overwrite = false) {
   std::vector<std::string> args = {resize ? "--resize" : "--no-resize", photo};
@@ -44,7 +44,7 @@ void expectPlayableMovie(const std::string& movie, const std::string& soundCodec
                    &encoder);
   EXPECT_EQ(encoder, "still2mov " STILL2MOV_VERSION "\n");
 
-  if (haveTool("mediainfo")) {
+  if (testsupport::requireTool("mediainfo")) {
     std::vector<InfoTrack> tracks = mediainfoTracks(movie);
     ASSERT_EQ(tracks.size(), 2u);
     EXPECT_EQ(tracks[0].codecId, soundCodec);
@@ -52,7 +52,7 @@ void expectPlayableMovie(const std::string& movie, const std::string& soundCodec
     EXPECT_NEAR(tracks[0].durationSeconds, streams[0].duration, kUnit + 0.001);
     EXPECT_NEAR(tracks[1].durationSeconds, streams[1].duration, kUnit + 0.001);
   }
-  if (haveTool("gst-discoverer-1.0")) {
+  if (testsupport::requireTool("gst-discoverer-1.0")) {
     DiscovererInfo info = discover(movie);
     EXPECT_EQ(info.streams, (std::vector<std::string>{"audio", "video"}));
     EXPECT_EQ(info.caps, (std::vector<std::string>{"audio/x-raw", "image/jpeg"}));
@@ -64,7 +64,7 @@ class EveryKind : public testing::TestWithParam<WaveKind> {};
 
 TEST_P(EveryKind, ConvertsInOneAndInSeveralPiecesWithAndWithoutResizing) {
   if (!haveReaders()) GTEST_SKIP() << "ffmpeg/ffprobe missing";
-  if (!fixtures::haveWaveKind(GetParam())) GTEST_SKIP() << "sox missing";
+  if (GetParam() == WaveKind::msAdpcm) REQUIRE_TOOL("sox");
   const std::string wave = fixtures::makeWave(GetParam(), {.seconds = 1.2, .rate = 8000});
   const std::string jpeg = fixtures::makeJpeg({.width = 320, .height = 240});
   const std::string soundCodec = GetParam() == WaveKind::pcm8 ? "raw " : "sowt";

@@ -191,7 +191,7 @@ TEST(MovieToolbox, FlattenedMovieHasTheLayoutPlayersExpect) {
   EXPECT_EQ(scale, 600);
   EXPECT_EQ(GetMovieFileTrackDuration(&spec, FOUR_CHAR_CODE("text"), &duration, &scale), noMediaHandler);
 
-  if (!testsupport::haveTool("ffprobe")) GTEST_SKIP() << "ffprobe missing";
+  REQUIRE_TOOL("ffprobe");
   std::vector<Stream> streams = probeStreams(b.moviePath);
   ASSERT_EQ(streams.size(), 2u);
   EXPECT_EQ(streams[0].codecType, "audio");

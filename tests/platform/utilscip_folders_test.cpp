@@ -476,7 +476,7 @@ TEST(PhotoBridge, MissingPluginOrFunctionIsMinusOne) {
 }
 
 TEST(PhotoBridge, CallsSubmit2OfTheFirstPluginFound) {
-  if (!testsupport::haveTool("cc")) GTEST_SKIP() << "no C compiler";
+  REQUIRE_TOOL("cc");
   ScratchDir dir;
   EnvSet home("XDG_DATA_HOME", dir.file("home"));
   EnvSet dirs("XDG_DATA_DIRS", dir.file("sys1") + ":" + dir.file("sys2"));

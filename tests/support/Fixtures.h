@@ -13,7 +13,7 @@
 //   makeWave(WaveKind::pcm16Stereo, {.seconds = 0.5, .rate = 11025})
 //   Kinds: pcm8 (unsigned), pcm16Mono, pcm16Stereo, muLaw, aLaw, imaAdpcm (all written by
 //   hand, always available) and msAdpcm (made with sox; "" when sox is missing - use
-//   haveWaveKind() to skip).
+//   haveWaveKind(); tests REQUIRE_TOOL("sox") for it).
 //
 // Voice-annotated photographs (through flashpix::embedAudio, so the layout is the one the
 // embed command writes)

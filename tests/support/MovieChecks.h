@@ -1,6 +1,6 @@
 // Checking written movies: a small atom parser for structure, and the answers of ffprobe, ffmpeg,
 // mediainfo and gst-discoverer-1.0 about the same files. Every reader call returns "" or an empty
-// result when its tool is missing or fails; tests skip on haveTool().
+// result when its tool is missing or fails; tests first REQUIRE_TOOL() it.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "support/RequireTool.h"  // checks whose judge is missing fail
+
 namespace testsupport {
 std::string sourceDir();
 std::string binaryPath();      // the built still2mov executable

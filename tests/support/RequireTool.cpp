@@ -1,0 +1,14 @@
+// A missing judge is a failure that names it, never a skip.
+#include "support/RequireTool.h"
+
+#include <gtest/gtest.h>
+
+#include "support/TestPaths.h"
+
+namespace testsupport {
+bool requireTool(const std::string& name) {
+  if (haveTool(name)) return true;
+  ADD_FAILURE() << name << " is missing: this check needs it as a judge (scripts/setup installs it)";
+  return false;
+}
+}  // namespace testsupport

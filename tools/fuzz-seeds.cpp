@@ -1,0 +1,502 @@
+// Writes the raw seed inputs of the fuzz targets: photographs carrying every kind of recording in
+// every piece layout, EXIF and TIFF streams, WAVE files, pictures, and crafted damaged inputs.
+// Usage: fuzz-seeds OUTDIR   -> OUTDIR/<target>/<name>; inputs that must stay are named "crafted-*".
+// Everything is built from fixed values, so two runs write the same bytes.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "ImageAudio/Embed/FlashPixAudioWriter.h"
+#include "support/Fixtures.h"
+#include "support/JpegBuilder.h"
+#include "support/TestPaths.h"
+#include "support/TiffBuilder.h"
+
+namespace {
+
+using fixtures::WaveKind;
+using testsupport::TiffBuilder;
+
+std::string gOut;
+
+void put(const std::string& target, const std::string& name, const std::string& bytes) {
+  const std::string dir = gOut + "/" + target;
+  mkdir(dir.c_str(), 0755);
+  testsupport::writeFile(dir + "/" + name, bytes);
+}
+
+const std::string kExifId("Exif\0\0", 6);
+
+// ---- EXIF and TIFF streams ----
+
+// Every primary, EXIF, interoperability and GPS row a camera writes, with sensible values.
+std::string cameraStream(bool big, bool withGps = true, bool withTransfer = false) {
+  TiffBuilder b(big);
+  const int ifd0 = b.directory();
+  const int exif = b.directory();
+  const int interop = b.directory();
+  b.ascii(ifd0, 270, "voice note");
+  b.ascii(ifd0, 271, "Camera Maker");
+  b.ascii(ifd0, 272, "Model 1");
+  b.shorts(ifd0, 274, {1});
+  b.rationals(ifd0, 282, {{72, 1}});
+  b.rationals(ifd0, 283, {{72, 1}});
+  b.shorts(ifd0, 296, {2});
+  if (withTransfer) {
+    std::vector<uint16_t> t(768);
+    for (size_t i = 0; i < t.size(); ++i) t[i] = uint16_t((i % 256) * 257);
+    b.shorts(ifd0, 301, t);
+  }
+  b.ascii(ifd0, 305, "firmware 1.0");
+  b.ascii(ifd0, 306, "2024:05:01 09:30:00");
+  b.ascii(ifd0, 315, "someone");
+  b.rationals(ifd0, 318, {{313, 1000}, {329, 1000}});
+  b.rationals(ifd0, 319, {{64, 100}, {33, 100}, {21, 100}, {71, 100}, {15, 100}, {6, 100}});
+  b.rationals(ifd0, 529, {{299, 1000}, {587, 1000}, {114, 1000}});
+  b.shorts(ifd0, 531, {2});
+  b.rationals(ifd0, 532, {{0, 1}, {255, 1}, {128, 1}, {255, 1}, {128, 1}, {255, 1}});
+  b.ascii(ifd0, 33432, "(c) nobody");
+  b.pointer(ifd0, 34665, exif);
+
+  b.rationals(exif, 33434, {{1, 125}});
+  b.rationals(exif, 33437, {{28, 10}});
+  b.shorts(exif, 34850, {2});
+  b.ascii(exif, 34852, "none");
+  b.shorts(exif, 34855, {100, 200});
+  b.bytes(exif, 34856, std::string("\0\1\0\1oecf", 8));
+  b.bytes(exif, 36864, "0220");
+  b.ascii(exif, 36867, "2024:05:01 09:30:00");
+  b.ascii(exif, 36868, "2024:05:01 09:30:01");
+  b.bytes(exif, 37121, std::string("\1\2\3\0", 4));
+  b.rationals(exif, 37122, {{2, 1}});
+  b.rationals(exif, 37377, {{uint32_t(-7), 1}}, 10);
+  b.rationals(exif, 37378, {{3, 1}});
+  b.rationals(exif, 37379, {{uint32_t(-1), 2}}, 10);
+  b.rationals(exif, 37380, {{0, 1}}, 10);
+  b.rationals(exif, 37381, {{3, 1}});
+  b.rationals(exif, 37382, {{15, 10}});
+  b.shorts(exif, 37383, {5});
+  b.shorts(exif, 37384, {1});
+  b.shorts(exif, 37385, {16});
+  b.rationals(exif, 37386, {{63, 10}});
+  b.bytes(exif, 37500, std::string(24, 'm'));
+  b.bytes(exif, 37510, std::string("ASCII\0\0\0a comment", 17));
+  b.ascii(exif, 37520, "12");
+  b.ascii(exif, 37521, "34");
+  b.ascii(exif, 37522, "56");
+  b.bytes(exif, 40960, "0100");
+  b.shorts(exif, 40961, {1});
+  b.longs(exif, 40962, {64});
+  b.shorts(exif, 40963, {48}, 3);
+  b.ascii(exif, 40964, "DSC00001.WAV");
+  b.pointer(exif, 40965, interop);
+  b.rationals(exif, 41483, {{10, 1}});
+  b.bytes(exif, 41484, std::string("\0\2\0\1sfr\0", 8));
+  b.rationals(exif, 41486, {{2000, 1}});
+  b.rationals(exif, 41487, {{2000, 1}});
+  b.shorts(exif, 41488, {2});
+  b.shorts(exif, 41492, {32, 24});
+  b.rationals(exif, 41493, {{100, 1}});
+  b.shorts(exif, 41495, {2});
+  b.bytes(exif, 41728, "\3");
+  b.bytes(exif, 41729, "\1");
+  b.bytes(exif, 41730, std::string("\0\2\0\2\0\1\1\2", 8));
+
+  b.ascii(interop, 1, "R98");
+  b.bytes(interop, 2, "0100");
+
+  if (withGps) {
+    const int gps = b.directory();
+    b.pointer(ifd0, 34853, gps);
+    b.bytes(gps, 0, std::string("\2\2\0\0", 4), 1);
+    b.ascii(gps, 1, "N");
+    b.rationals(gps, 2, {{51, 1}, {30, 1}, {1234, 100}});
+    b.ascii(gps, 3, "W");
+    b.rationals(gps, 4, {{0, 1}, {7, 1}, {3960, 100}});
+    b.bytes(gps, 5, std::string("\0", 1), 1);
+    b.rationals(gps, 6, {{35, 1}});
+    b.rationals(gps, 7, {{9, 1}, {30, 1}, {0, 1}});
+    b.ascii(gps, 8, "07");
+    b.ascii(gps, 9, "A");
+    b.ascii(gps, 10, "3");
+    b.rationals(gps, 11, {{15, 10}});
+    b.ascii(gps, 12, "K");
+    b.rationals(gps, 13, {{0, 1}});
+    b.ascii(gps, 14, "T");
+    b.rationals(gps, 15, {{90, 1}});
+    b.ascii(gps, 16, "M");
+    b.rationals(gps, 17, {{180, 1}});
+    b.ascii(gps, 18, "WGS-84");
+    b.ascii(gps, 19, "N");
+    b.rationals(gps, 20, {{51, 1}, {31, 1}, {0, 1}});
+    b.ascii(gps, 21, "E");
+    b.rationals(gps, 22, {{0, 1}, {1, 1}, {0, 1}});
+    b.ascii(gps, 23, "T");
+    b.rationals(gps, 24, {{45, 1}});
+    b.ascii(gps, 25, "K");
+    b.rationals(gps, 26, {{3, 1}});
+  }
+  return b.build();
+}
+
+// Only a primary directory, with the entries the caller adds.
+template <typename Fill>
+std::string primaryOnly(bool big, Fill fill) {
+  TiffBuilder b(big);
+  const int d = b.directory();
+  b.ascii(d, 271, "Camera Maker");
+  fill(b, d);
+  return b.build();
+}
+
+// A TIFF image the library's own directory reader accepts: one grey pixel in one strip, then
+// the entries the caller adds.
+template <typename Fill>
+std::string tinyImage(bool big, Fill fill) {
+  TiffBuilder b(big);
+  const int d = b.directory();
+  b.longs(d, 256, {1});
+  b.longs(d, 257, {1});
+  b.shorts(d, 258, {8});
+  b.shorts(d, 259, {1});
+  b.shorts(d, 262, {1});
+  fill(b, d);
+  b.longs(d, 278, {1});
+  b.longs(d, 279, {1});
+  // The strip's one byte sits in the strip-offset entry's own value field region: offset 0 is
+  // the header's first byte, which is as good a pixel as any.
+  b.longs(d, 273, {0});
+  return b.build();
+}
+
+// The transfer-table cases: a table sized for one depth, then a larger depth.
+std::string transferThenDepth(bool big, unsigned tables, uint16_t laterDepth, bool depthFirst) {
+  return primaryOnly(big, [&](TiffBuilder& b, int d) {
+    if (tables == 3) b.shorts(d, 277, {3});
+    if (depthFirst) b.shorts(d, 258, {1});
+    b.shorts(d, 301, std::vector<uint16_t>(2 * tables, 0x8000));  // 2^1 entries per table
+    b.shorts(d, 258, {laterDepth});
+  });
+}
+
+// Compression in the primary directory (the library sets up a codec for it), then a
+// sub-directory read.
+std::string compressionInPrimary(bool big) {
+  TiffBuilder b(big);
+  const int ifd0 = b.directory();
+  const int exif = b.directory();
+  b.shorts(ifd0, 259, {7});
+  b.pointer(ifd0, 34665, exif);
+  b.rationals(exif, 33434, {{1, 60}});
+  return b.build();
+}
+
+// ---- WAVE files ----
+
+constexpr WaveKind kWaveKinds[] = {WaveKind::pcm8,  WaveKind::pcm16Mono, WaveKind::pcm16Stereo, WaveKind::muLaw,
+                                   WaveKind::aLaw, WaveKind::imaAdpcm,  WaveKind::msAdpcm};
+
+uint32_t le32At(const std::string& s, size_t at) {
+  return uint32_t(uint8_t(s[at])) | uint32_t(uint8_t(s[at + 1])) << 8 | uint32_t(uint8_t(s[at + 2])) << 16 |
+         uint32_t(uint8_t(s[at + 3])) << 24;
+}
+void setLe32(std::string* s, size_t at, uint32_t v) { s->replace(at, 4, testsupport::le32(v)); }
+
+// Offset of a chunk's header in a RIFF file, or npos.
+size_t chunkAt(const std::string& wave, const char* id) {
+  size_t pos = 12;
+  while (pos + 8 <= wave.size()) {
+    if (wave.compare(pos, 4, id) == 0) return pos;
+    pos += 8 + le32At(wave, pos + 4) + (le32At(wave, pos + 4) & 1);
+  }
+  return std::string::npos;
+}
+
+std::string chunk(const char* id, const std::string& body) {
+  std::string c = std::string(id, 4) + testsupport::le32(uint32_t(body.size())) + body;
+  if (body.size() & 1) c += '\0';
+  return c;
+}
+
+std::string riff(const std::string& chunks) {
+  return "RIFF" + testsupport::le32(uint32_t(chunks.size() + 4)) + "WAVE" + chunks;
+}
+
+// A PCM format chunk body.
+std::string pcmFormat(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
+  using testsupport::le16;
+  const uint16_t align = uint16_t(channels * ((bits + 7) / 8));
+  return le16(tag) + le16(channels) + testsupport::le32(rate) + testsupport::le32(rate * align) + le16(align) +
+         le16(bits);
+}
+
+std::string wave(WaveKind kind, double seconds) { return fixtures::makeWave(kind, {.seconds = seconds, .rate = 8000}); }
+
+void waveSeeds() {
+  for (WaveKind kind : kWaveKinds) {
+    const std::string w = wave(kind, 0.05);
+    if (w.empty()) {
+      std::fprintf(stderr, "fuzz-seeds: no %s recording (sox missing?)\n", fixtures::waveKindName(kind));
+      std::exit(1);
+    }
+    put("wave_import", std::string("kind-") + fixtures::waveKindName(kind) + ".wav", w);
+  }
+  const std::string pcm = testsupport::pseudoRandomBytes(400, 7);
+  put("wave_import", "pcm16-11025-stereo.wav", riff(chunk("fmt ", pcmFormat(1, 2, 11025, 16)) + chunk("data", pcm)));
+  put("wave_import", "pcm24.wav", riff(chunk("fmt ", pcmFormat(1, 1, 8000, 24)) + chunk("data", pcm.substr(0, 300))));
+  put("wave_import", "float32.wav", riff(chunk("fmt ", pcmFormat(3, 1, 8000, 32)) + chunk("data", pcm)));
+  {
+    using testsupport::le16;
+    std::string ext = pcmFormat(0xFFFE, 1, 8000, 16) + le16(22) + le16(16) + testsupport::le32(4) + le16(1) +
+                      std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+    put("wave_import", "extensible-pcm16.wav", riff(chunk("fmt ", ext) + chunk("data", pcm)));
+  }
+  put("wave_import", "list-before-fmt.wav",
+      riff(chunk("LIST", "INFOISFT" + testsupport::le32(5) + "sox\0\0") + chunk("fmt ", pcmFormat(1, 1, 8000, 8)) +
+           chunk("data", pcm.substr(0, 101))));
+  put("wave_import", "fmt-after-data.wav",
+      riff(chunk("data", pcm) + chunk("fmt ", pcmFormat(1, 1, 8000, 16))));
+
+  std::string big = wave(WaveKind::pcm16Mono, 0.02);
+  setLe32(&big, chunkAt(big, "data") + 4, 0x7FFFFFF0);
+  put("wave_import", "crafted-data-size-huge.wav", big);
+  std::string bigRiff = wave(WaveKind::imaAdpcm, 0.1);
+  setLe32(&bigRiff, 4, 0xFFFFFFF0);
+  setLe32(&bigRiff, chunkAt(bigRiff, "data") + 4, 0xFFFFFF00);
+  put("wave_import", "crafted-riff-and-data-size-huge.wav", bigRiff);
+  std::string cut = wave(WaveKind::msAdpcm, 0.2);
+  put("wave_import", "crafted-cut-inside-data.wav", cut.substr(0, cut.size() * 2 / 3));
+}
+
+// ---- Photographs ----
+
+std::string smallPhoto() { return fixtures::makeJpeg({.width = 64, .height = 48, .quality = 50}); }
+
+std::string withExif(const std::string& jpeg, const std::string& tiff) {
+  return fixtures::withSegment(jpeg, 0xE1, kExifId + tiff);
+}
+
+std::string embed(const std::string& jpeg, const std::string& w, const flashpix::EmbedOptions& options = {}) {
+  std::string out = fixtures::embedWave(jpeg, w, options);
+  if (out.empty()) {
+    std::fprintf(stderr, "fuzz-seeds: the embedder refused a seed\n");
+    std::exit(1);
+  }
+  return out;
+}
+
+// Offset of the n-th (from 0) APP2 "FPXR" stream piece (type 2) of a photograph, or npos.
+size_t streamPiece(const std::string& jpeg, int n) {
+  size_t pos = 2;
+  while (pos + 4 <= jpeg.size() && uint8_t(jpeg[pos]) == 0xFF && uint8_t(jpeg[pos + 1]) != 0xDA) {
+    const size_t length = size_t(uint8_t(jpeg[pos + 2])) << 8 | uint8_t(jpeg[pos + 3]);
+    if (uint8_t(jpeg[pos + 1]) == 0xE2 && jpeg.compare(pos + 4, 4, "FPXR") == 0 && jpeg[pos + 10] == 2 && n-- == 0)
+      return pos;
+    pos += 2 + length;
+  }
+  return std::string::npos;
+}
+
+// Start of the entropy-coded data (after the SOS segment).
+size_t scanData(const std::string& jpeg) {
+  size_t sos = jpeg.find("\xFF\xDA");
+  return sos + 2 + (size_t(uint8_t(jpeg[sos + 2])) << 8 | uint8_t(jpeg[sos + 3]));
+}
+
+void photoSeeds() {
+  const std::string plain = smallPhoto();
+  const std::string camera = withExif(plain, cameraStream(false, true));
+  const std::vector<std::string> photoTargets = {"jpeg_reader", "conversion"};
+  auto both = [&](const std::string& name, const std::string& bytes) {
+    for (const std::string& t : photoTargets) put(t, name, bytes);
+  };
+
+  both("plain.jpg", plain);
+  both("camera-no-audio.jpg", camera);
+  both("icc-profile.jpg", fixtures::withSegment(embed(plain, wave(WaveKind::pcm8, 0.05)), 0xE2,
+                                                fixtures::iccProfileSegmentPayload()));
+  for (WaveKind kind : kWaveKinds)
+    both(std::string("one-piece-") + fixtures::waveKindName(kind) + ".jpg", embed(camera, wave(kind, 0.1)));
+
+  const std::string ima = wave(WaveKind::imaAdpcm, 0.5);  // several 256-byte blocks
+  const std::string manyPieces = embed(camera, ima, fixtures::pieces(300));
+  both("many-pieces.jpg", manyPieces);
+  const size_t pieceCount = flashpix::pieceCount(ima.size(), 300);
+  std::vector<size_t> reversed;
+  for (size_t k = pieceCount; k-- > 0;) reversed.push_back(k);
+  both("pieces-out-of-order.jpg", embed(camera, ima, fixtures::pieces(300, reversed)));
+  flashpix::EmbedOptions noContents = fixtures::pieces(400);
+  noContents.contentsList = false;
+  both("pieces-no-contents-list.jpg", embed(plain, ima, noContents));
+  both("grey-progressive.jpg",
+       embed(fixtures::makeJpeg({.width = 40, .height = 30, .grey = true, .progressive = true, .quality = 50}),
+             wave(WaveKind::muLaw, 0.1)));
+
+  // Pieces that claim offsets or sizes far beyond the bytes the photograph carries.
+  {
+    std::string hugeOffset = manyPieces;
+    size_t last = streamPiece(hugeOffset, int(pieceCount) - 1);
+    hugeOffset.replace(last + 13, 4, testsupport::be32(0x7FFFFF00));
+    both("crafted-piece-offset-2g.jpg", hugeOffset);
+    hugeOffset.replace(last + 13, 4, testsupport::be32(0xFFFFFF00));
+    both("crafted-piece-offset-4g.jpg", hugeOffset);
+    std::string bigData = wave(WaveKind::pcm16Mono, 0.05);
+    setLe32(&bigData, 4, 0xFFFFFFF0);
+    setLe32(&bigData, chunkAt(bigData, "data") + 4, 0x7FFFFFF0);
+    both("crafted-wave-data-size-2g.jpg", embed(plain, bigData));
+  }
+  // Damaged photographs: cut inside the audio pieces, the last piece gone, cut inside the picture.
+  {
+    const size_t second = streamPiece(manyPieces, 1);
+    both("crafted-cut-inside-audio.jpg", manyPieces.substr(0, second + 100));
+    const size_t lastPiece = streamPiece(manyPieces, int(pieceCount) - 1);
+    const size_t lastLength = 2 + (size_t(uint8_t(manyPieces[lastPiece + 2])) << 8 | uint8_t(manyPieces[lastPiece + 3]));
+    both("crafted-last-piece-missing.jpg", std::string(manyPieces).erase(lastPiece, lastLength));
+    const std::string onePiece = embed(camera, wave(WaveKind::pcm16Mono, 0.1));
+    const size_t scan = scanData(onePiece);
+    both("crafted-cut-inside-picture.jpg", onePiece.substr(0, scan + (onePiece.size() - scan) / 2));
+  }
+  // Transfer tables sized for one depth read at a larger one, in a photograph.
+  both("crafted-transfer-before-depth.jpg", embed(withExif(plain, transferThenDepth(false, 1, 8, false)),
+                                                  wave(WaveKind::pcm8, 0.05)));
+  both("crafted-depth-repeated-larger-mm.jpg", embed(withExif(plain, transferThenDepth(true, 3, 16, true)),
+                                                     wave(WaveKind::pcm8, 0.05)));
+  // Compression in the primary directory (a codec is set up for it).
+  both("crafted-compression-in-ifd0.jpg", embed(withExif(plain, compressionInPrimary(false)), wave(WaveKind::pcm8, 0.05)));
+  // Two EXIF segments: the second has no sub-directories of its own but bytes where the first's were.
+  {
+    const std::string first = cameraStream(false, true);
+    std::string second = primaryOnly(false, [](TiffBuilder&, int) {});
+    second += testsupport::pseudoRandomBytes(first.size(), 3);
+    const std::string two = fixtures::withSegment(withExif(plain, second), 0xE1, kExifId + first);
+    both("crafted-two-exif-segments.jpg", embed(two, wave(WaveKind::pcm8, 0.05)));
+  }
+}
+
+// ---- TIFF streams for the EXIF segment and the library's own directory reader ----
+
+void tiffSeeds() {
+  auto both = [](const std::string& name, const std::string& tiff) {
+    put("exif_segment", name, tiff);
+    put("tiff_file", name, tiff);
+  };
+  both("camera-ii.tif", cameraStream(false, true, true));
+  both("camera-mm.tif", cameraStream(true, true, false));
+  both("camera-no-gps.tif", cameraStream(false, false, false));
+  both("crafted-transfer-before-depth-ii.tif", transferThenDepth(false, 1, 8, false));
+  both("crafted-transfer-before-depth-mm.tif", transferThenDepth(true, 1, 8, false));
+  both("crafted-transfer3-before-depth16-ii.tif", transferThenDepth(false, 3, 16, false));
+  both("crafted-depth-repeated-larger-ii.tif", transferThenDepth(false, 1, 8, true));
+  both("crafted-depth-repeated-larger-mm.tif", transferThenDepth(true, 3, 16, true));
+  both("crafted-compression-in-ifd0.tif", compressionInPrimary(false));
+  both("crafted-compression-in-ifd0-mm.tif", compressionInPrimary(true));
+
+  // Image directories for the library's own reader, each carrying rows it must be told about.
+  put("tiff_file", "tiny-image-ii.tif", tinyImage(false, [](TiffBuilder&, int) {}));
+  put("tiff_file", "tiny-camera-rows-mm.tif", tinyImage(true, [](TiffBuilder& b, int d) {
+        b.ascii(d, 271, "Camera Maker");
+        b.ascii(d, 306, "2024:05:01 09:30:00");
+        b.rationals(d, 33434, {{1, 60}});
+        b.shorts(d, 34855, {400});
+      }));
+  put("tiff_file", "crafted-tiny-compression7.tif",
+      tinyImage(false, [](TiffBuilder& b, int d) { b.shorts(d, 259, {7}); }));
+  put("tiff_file", "crafted-filesource.tif", tinyImage(false, [](TiffBuilder& b, int d) { b.bytes(d, 41728, "\3"); }));
+  put("tiff_file", "crafted-scenetype-mm.tif", tinyImage(true, [](TiffBuilder& b, int d) { b.bytes(d, 41729, "\1"); }));
+  put("tiff_file", "crafted-datetimeoriginal.tif",
+      tinyImage(false, [](TiffBuilder& b, int d) { b.ascii(d, 36867, "2024:05:01 09:30:00"); }));
+  put("tiff_file", "crafted-datetimedigitized.tif",
+      tinyImage(false, [](TiffBuilder& b, int d) { b.ascii(d, 36868, "2024:05:01 09:30:00"); }));
+  put("tiff_file", "crafted-relatedsoundfile.tif",
+      tinyImage(false, [](TiffBuilder& b, int d) { b.ascii(d, 40964, "DSC00001.WAV"); }));
+  for (uint16_t tag : {1, 3, 9, 10, 12, 14, 16, 19, 21, 23, 25}) {
+    put("tiff_file", "crafted-gps-ascii-" + std::to_string(tag) + ".tif",
+        tinyImage(false, [tag](TiffBuilder& b, int d) { b.ascii(d, tag, "N"); }));
+  }
+}
+
+// ---- Pictures ----
+
+struct PictureSpec {
+  int width, height, components;
+  bool progressive = false;
+  bool arithmetic = false;
+  int restartRows = 0;
+  bool fullChroma = false;
+};
+
+std::string encode(const PictureSpec& spec) {
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr jerr{};
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = JDIMENSION(spec.width);
+  cinfo.image_height = JDIMENSION(spec.height);
+  cinfo.input_components = spec.components;
+  cinfo.in_color_space = spec.components == 1 ? JCS_GRAYSCALE : spec.components == 4 ? JCS_CMYK : JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 40, TRUE);
+  if (spec.progressive) jpeg_simple_progression(&cinfo);
+  cinfo.arith_code = spec.arithmetic ? TRUE : FALSE;
+  cinfo.restart_in_rows = spec.restartRows;
+  if (spec.fullChroma && spec.components == 3) cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<JSAMPLE> row(size_t(spec.width) * size_t(spec.components));
+  while (cinfo.next_scanline < cinfo.image_height) {
+    for (size_t x = 0; x < row.size(); ++x) row[x] = JSAMPLE((x * 5 + cinfo.next_scanline * 3) & 0xFF);
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::string out(reinterpret_cast<const char*>(buffer), size);
+  std::free(buffer);
+  return out;
+}
+
+void pictureSeeds() {
+  put("picture", "rgb-64x48.jpg", encode({64, 48, 3}));
+  put("picture", "rgb-48x64-444.jpg", encode({48, 64, 3, false, false, 0, true}));
+  put("picture", "grey-40x30.jpg", encode({40, 30, 1}));
+  put("picture", "progressive-40x30.jpg", encode({40, 30, 3, true}));
+  put("picture", "cmyk-16x16.jpg", encode({16, 16, 4}));
+  put("picture", "arithmetic-16x16.jpg", encode({16, 16, 3, false, true}));
+  put("picture", "restarts-32x32.jpg", encode({32, 32, 3, false, false, 1}));
+  put("picture", "one-pixel.jpg", encode({1, 1, 3}));
+  put("picture", "wide-200x3.jpg", encode({200, 3, 1}));
+  put("picture", "tall-3x200.jpg", encode({3, 200, 3}));
+  put("picture", "with-exif.jpg", withExif(encode({24, 16, 3}), cameraStream(false, false)));
+  const std::string whole = encode({64, 48, 3, true});
+  const size_t scan = scanData(whole);
+  put("picture", "crafted-cut-inside-picture.jpg", whole.substr(0, scan + (whole.size() - scan) / 3));
+  // A frame header that claims a huge picture over a few bytes of data.
+  std::string claim = encode({8, 8, 1});
+  const size_t sof = claim.find("\xFF\xC0");
+  claim.replace(sof + 5, 4, testsupport::be16(30000) + testsupport::be16(30000));
+  put("picture", "crafted-huge-frame-claim.jpg", claim);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: fuzz-seeds OUTDIR\n");
+    return 2;
+  }
+  gOut = argv[1];
+  mkdir(gOut.c_str(), 0755);
+  waveSeeds();
+  photoSeeds();
+  tiffSeeds();
+  pictureSeeds();
+  return 0;
+}

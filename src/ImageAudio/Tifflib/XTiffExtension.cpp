@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "ImageAudio/Tifflib/XTiffMessages.h"
 
@@ -12,6 +13,10 @@ constexpr const char* kRecordName = "XTIFFDirectory";
 
 TIFFExtendProc _ParentExtender = nullptr;
 bool first_time = true;
+
+// Records made while an open wrapper runs: the library frees a handle whose open fails without
+// telling the extension, so the wrapper frees these itself then.
+thread_local std::vector<XTIFFDirectory*>* gOpening = nullptr;
 
 // The library's form of the table; names must outlive every handle, so it is static.
 TIFFFieldInfo* libraryFieldInfo() {
@@ -97,6 +102,7 @@ void _XTIFFDefaultDirectory(TIFF* tif) {
     xd = static_cast<XTIFFDirectory*>(std::calloc(1, sizeof(XTIFFDirectory)));
     if (xd == nullptr) return;
     TIFFSetClientInfo(tif, xd, kRecordName);
+    if (gOpening != nullptr) gOpening->push_back(xd);
   }
   TIFFMergeFieldInfo(tif, libraryFieldInfo(), kXTiffTagCount);
   _XTIFFFreeDirectory(xd);
@@ -107,6 +113,21 @@ void _XTIFFDefaultDirectory(TIFF* tif) {
   xd->xd_parentGet = methods->vgetfield;
   methods->vgetfield = _XTIFFVGetField;
   if (_ParentExtender != nullptr) _ParentExtender(tif);
+}
+
+XTIFFOpening::XTIFFOpening() : outer_(gOpening) { gOpening = &made_; }
+
+XTIFFOpening::~XTIFFOpening() { gOpening = outer_; }
+
+TIFF* XTIFFOpening::result(TIFF* tif) {
+  if (tif == nullptr) {
+    for (XTIFFDirectory* xd : made_) {
+      _XTIFFFreeDirectory(xd);
+      std::free(xd);
+    }
+  }
+  made_.clear();
+  return tif;
 }
 
 void XTIFFInitialize() {

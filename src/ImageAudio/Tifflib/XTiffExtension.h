@@ -1,6 +1,7 @@
 // The EXIF, GPS and Copyright tag extension of the TIFF library: its tag table, the per-handle
 // record that keeps the values, the set/get/print methods and the open wrappers.
 #pragma once
+#include <vector>
 #include <tiffio.h>
 
 #include <cstdarg>
@@ -97,6 +98,21 @@ void XTIFFClose(TIFF* tif);
 
 // Installs the extender now if no open wrapper has yet.
 void XTIFFInitialize();
+
+// Held by an open wrapper around the library's open: when the open fails, the records the
+// extender made for the handle the library freed are freed too.
+class XTIFFOpening {
+ public:
+  XTIFFOpening();
+  ~XTIFFOpening();
+  XTIFFOpening(const XTIFFOpening&) = delete;
+  XTIFFOpening& operator=(const XTIFFOpening&) = delete;
+  TIFF* result(TIFF* tif);
+
+ private:
+  std::vector<XTIFFDirectory*> made_;
+  std::vector<XTIFFDirectory*>* outer_;
+};
 
 // Methods installed on every handle's directory.
 int _XTIFFVSetField(TIFF* tif, uint32_t tag, va_list ap);

@@ -9,19 +9,22 @@
 
 TIFF* XTIFFOpen(const char* name, const char* mode) {
   XTIFFInitialize();
-  return TIFFOpen(name, mode);
+  XTIFFOpening opening;
+  return opening.result(TIFFOpen(name, mode));
 }
 
 TIFF* XTIFFFdOpen(int fd, const char* name, const char* mode) {
   XTIFFInitialize();
-  return TIFFFdOpen(fd, name, mode);
+  XTIFFOpening opening;
+  return opening.result(TIFFFdOpen(fd, name, mode));
 }
 
 TIFF* XTIFFAppleOpen(const FSSpec* spec, const char* mode) {
   XTIFFInitialize();
   std::string path;
   if (spec == nullptr || FSpGetPath(spec, &path) != 0) return nullptr;
-  return TIFFOpen(path.c_str(), mode);
+  XTIFFOpening opening;
+  return opening.result(TIFFOpen(path.c_str(), mode));
 }
 
 TIFF* XTIFFClientOpen(const char* name, const char* mode, thandle_t clientdata,
@@ -29,8 +32,9 @@ TIFF* XTIFFClientOpen(const char* name, const char* mode, thandle_t clientdata,
                       TIFFSeekProc seekProc, TIFFCloseProc closeProc, TIFFSizeProc sizeProc,
                       TIFFMapFileProc mapProc, TIFFUnmapFileProc unmapProc) {
   XTIFFInitialize();
-  return TIFFClientOpen(name, mode, clientdata, readProc, writeProc, seekProc, closeProc,
-                        sizeProc, mapProc, unmapProc);
+  XTIFFOpening opening;
+  return opening.result(TIFFClientOpen(name, mode, clientdata, readProc, writeProc, seekProc,
+                                       closeProc, sizeProc, mapProc, unmapProc));
 }
 
 TIFF* XTIFFClientOpenNoRead(const char* name, const char* mode, thandle_t clientdata,
@@ -39,8 +43,9 @@ TIFF* XTIFFClientOpenNoRead(const char* name, const char* mode, thandle_t client
                             TIFFSizeProc sizeProc, TIFFMapFileProc mapProc,
                             TIFFUnmapFileProc unmapProc) {
   XTIFFInitialize();
-  return TIFFClientOpenNoRead(name, mode, clientdata, readProc, writeProc, seekProc, closeProc,
-                              sizeProc, mapProc, unmapProc);
+  XTIFFOpening opening;
+  return opening.result(TIFFClientOpenNoRead(name, mode, clientdata, readProc, writeProc,
+                                             seekProc, closeProc, sizeProc, mapProc, unmapProc));
 }
 
 void XTIFFClose(TIFF* tif) {

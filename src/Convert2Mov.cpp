@@ -109,7 +109,8 @@ std::optional<std::string> Convert2Mov::extractAudioFromExifForFile(const std::s
     err = FSOpenNewFile(wavePath.c_str(), 0600, &file);
   }
   if (err != noErr) {
-    refuse(err, "no new file for the recording could be made in " + folder + " (error " + std::to_string(err) + ")");
+    const std::string why = err == dupFNErr ? "every name tried is taken" : std::strerror(errno);
+    refuse(err, "no new file for the recording could be made in " + folder + " (" + why + ")");
     return std::nullopt;
   }
 

@@ -89,7 +89,7 @@ TEST(Files, TemporaryFilesAreUniqueAndReplaceObjectSwapsInOneStep) {
   EXPECT_EQ(dir.list(), std::vector<std::string>{"movie.mov"});
 }
 
-TEST(Files, TemporaryFolderFollowsTMPDIR) {
+TEST(Files, TemporaryItemsFolderFollowsTMPDIR) {
   ScratchDir dir;
   const char* saved = getenv("TMPDIR");
   std::string keep = saved ? saved : "";

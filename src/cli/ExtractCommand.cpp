@@ -2,8 +2,11 @@
 // the WAVE file the camera stored, through the conversion's own extraction.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,22 @@ fs::perms permissionsFor(const fs::file_status& existing) {
   mode_t mask = ::umask(0);
   ::umask(mask);
   return fs::perms(0666 & ~mask);
+}
+
+// A new, private file with a hidden, unused name beside path, where the recording is written
+// before it takes its real name.
+OSErr openWorkingFile(const std::string& path, std::string* workingPath, std::FILE** stream) {
+  static std::mt19937_64 rng{std::random_device{}()};
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = path.substr(0, slash + 1), leaf = path.substr(slash + 1, 200);
+  OSErr err = dupFNErr;
+  for (int attempt = 0; attempt < 100 && err == dupFNErr; ++attempt) {
+    *workingPath = folder + "." + leaf + ".";
+    for (int k = 0; k < 8; ++k) *workingPath += kAlphabet[rng() % (sizeof kAlphabet - 1)];
+    err = FSOpenNewFile(workingPath->c_str(), 0600, stream);
+  }
+  return err;
 }
 
 }  // namespace
@@ -79,17 +98,16 @@ int runExtractCommand(const std::vector<std::string>& args) {
   const std::string absolute = fs::absolute(out, ec).lexically_normal().string();
   FSSpec target{}, working{};
   if (ec || FSpFromPath(absolute, &target) != noErr) return fail(out, "cannot be written (its folder does not exist)");
-  if (OSErr err = FSpCreateTemporary(&target, "still2mov.wav", &working); err != noErr)
-    return fail(out, "cannot be written (no new file can be made in its folder, error " + std::to_string(err) + ")");
   std::string workingPath;
-  FSpGetPath(&working, &workingPath);
+  std::FILE* f = nullptr;
+  if (openWorkingFile(absolute, &workingPath, &f) != noErr)
+    return fail(out, std::string("cannot be written (no new file can be made in its folder: ") + std::strerror(errno) +
+                         ")");
+  FSpFromPath(workingPath, &working);
 
   Convert2Mov converter;
-  SInt32 status = paramErr;
-  if (std::FILE* f = std::fopen(workingPath.c_str(), "wb")) {
-    status = converter.extractRecording(photo, f);
-    if (std::fclose(f) != 0 && status == noErr) status = ioErr;
-  }
+  SInt32 status = converter.extractRecording(photo, f);
+  if (std::fclose(f) != 0 && status == noErr) status = ioErr;
   const ConversionReport& r = converter.lastReport();
   auto discard = [&](const std::string& path, const std::string& what) {
     FSpDelete(&working);
@@ -103,7 +121,7 @@ int runExtractCommand(const std::vector<std::string>& args) {
   fs::permissions(workingPath, permissionsFor(existing), ec);
   OSErr err = overwrite ? FSpReplaceObject(&working, &target) : FSpRenameUnlessTaken(&working, &target);
   if (err == dupFNErr) return discard(out, "already exists (-y replaces it)");
-  if (err != noErr) return discard(out, "cannot be written (error " + std::to_string(err) + ")");
+  if (err != noErr) return discard(out, std::string("cannot be written (") + std::strerror(errno) + ")");
   std::printf("%s -> %s (%llu bytes)\n", photo.c_str(), out.c_str(), static_cast<unsigned long long>(r.recordingBytes));
   return 0;
 }

@@ -1,99 +1,148 @@
-// The conversion driver: reads the photograph, writes its voice annotation to a new private
-// WAVE file in the temporary-items folder, then has the movie assembled from both.
+// The conversion driver: reads the photograph, writes its voice annotation to a new WAVE file
+// in the user's private temporary-items folder, has the movie assembled from both, and removes
+// the WAVE file again.
 #include "Convert2Mov.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Files/Files.h"
+#include "toolbox/Files/RegularFiles.h"
+#include "toolbox/Files/TemporaryItems.h"
+#include "toolbox/Movies/JpegStructure.h"
 
 namespace {
 
-// Names already taken in the shared folder (possibly planted links) are passed over; this
+// Names taken in the folder (conversions running at the same moment) are passed over; this
 // many tick numbers are tried before giving up.
 constexpr UInt32 kWaveNameTries = 256;
 
-// Removes a WAVE file we created but could not complete.
 void removeWave(const std::string& path) {
   FSSpec spec;
   if (FSpFromPath(path, &spec) == noErr) FSpDelete(&spec);
 }
 
-// Writes each block at its WAVE offset; a block at offset 0 follows the one before it.
-OSErr writeBlocks(std::FILE* file, const ExImageInfo& record) {
-  const UInt32 n = record.numAudioBlocks();
-  for (UInt32 k = 0; k < n; ++k) {
-    const UInt8* data = nullptr;
-    UInt32 length = 0;
-    UInt32 offset = 0;
-    record.getNthAudioBlock(SInt32(k), &data, &length, &offset);
-    if (offset != 0 && std::fseek(file, long(offset), SEEK_SET) != 0) return posErr;
-    if (length != 0 && (data == nullptr || std::fwrite(data, 1, length, file) != length)) return ioErr;
+// The recording is working material: it goes when the conversion ends, however it ends.
+struct WaveRemover {
+  std::string path;
+  ~WaveRemover() {
+    if (!path.empty()) removeWave(path);
   }
-  return noErr;
-}
+};
 
 }  // namespace
+
+OSErr Convert2Mov::refuse(OSErr status, const std::string& problem) {
+  mReport.status = status;
+  mReport.problem = problem;
+  return status;
+}
 
 SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& image, SInt32 resize) {
   mReport = ConversionReport{};
   std::optional<std::string> audio = extractAudioFromExifForFile(image);
   // Without a WAVE path the status is whatever the extraction reported (0: nothing to convert).
   SInt32 status = mReport.status;
-  if (audio) status = assembleMovieTracksForMovie(movie, image, *audio, resize);
+  if (audio) {
+    WaveRemover remover{*audio};
+    status = assembleMovieTracksForMovie(movie, image, *audio, resize);
+  }
   mReport.status = status;
   return status;
 }
 
-std::optional<std::string> Convert2Mov::extractAudioFromExifForFile(const std::string& image) {
-  mReport.status = noErr;
-  if (image.empty() || !FSFileExistsAtPath(image)) return std::nullopt;
+bool Convert2Mov::readPhotograph(const std::string& image, std::vector<UInt8>* bytes, ExImageInfo* record) {
+  // Only a regular file is a photograph; the read never waits on anything else under the name.
+  if (image.empty() || FSReadRegularFile(image, bytes, nullptr) != noErr) return false;
   mReport.imageFound = true;
-
-  ExImageInfo record;
   {
     JpegTagReader reader;
-    reader.readTags(image, &record);
+    reader.readTags(image, bytes->data(), bytes->size(), record);
   }
-  mReport.imageReadable = record.getPixelWidth() != 0;
-  mReport.audioBlocks = record.numAudioBlocks();
-  mReport.audioSeconds = record.getAudioSeconds();
+  mReport.imageReadable = record->getPixelWidth() != 0;
+  mReport.audioBlocks = record->numAudioBlocks();
+  mReport.audioSeconds = record->getAudioSeconds();
+  return true;
+}
+
+OSErr Convert2Mov::checkPicture(const std::vector<UInt8>& bytes) {
+  JpegLayout layout;
+  if (ParseJpegLayout(bytes.data(), bytes.size(), &layout) != noErr)
+    return refuse(codecBadDataErr, "the picture is damaged: its frame header is missing or unreadable");
+  if (const char* missing = JpegMissingPart(layout))
+    return refuse(codecBadDataErr, std::string("the picture is damaged: ") + missing);
+  if (!mReport.imageReadable) return refuse(codecBadDataErr, "the picture is damaged: its JPEG header cannot be read");
+  return noErr;
+}
+
+std::optional<std::string> Convert2Mov::extractAudioFromExifForFile(const std::string& image) {
+  mReport.status = noErr;
+  std::vector<UInt8> bytes;
+  ExImageInfo record;
+  if (!readPhotograph(image, &bytes, &record)) return std::nullopt;
   // The blocks decide, not the length: a recording of unknown length is still written.
   if (record.numAudioBlocks() == 0) return std::nullopt;
+  // A damaged photograph makes no movie: nothing is written for it.
+  if (checkRecording(record) != noErr || checkPicture(bytes) != noErr) return std::nullopt;
 
-  FSRef folder;
-  FSFindFolder(kOnSystemDisk, kChewableItemsFolderType, kDontCreateFolder, &folder);
-  UInt8 folderPath[256];
-  if (FSRefMakePath(&folder, folderPath, sizeof folderPath) != noErr) return std::nullopt;
+  std::string folder, reason;
+  OSErr err = FSFindTemporaryItemsFolder(&folder, &reason);
+  if (err != noErr) {
+    refuse(err, "no place for the recording: " + reason);
+    return std::nullopt;
+  }
 
-  // Created exclusively and never through a link: the folder is shared by every user.
+  // Created exclusively and never through a link.
   std::string wavePath;
   std::FILE* file = nullptr;
-  OSErr err = dupFNErr;
+  err = dupFNErr;
   const UInt32 tick = TickCount();
   for (UInt32 attempt = 0; attempt < kWaveNameTries && err == dupFNErr; ++attempt) {
     char name[32];
     std::snprintf(name, sizeof name, "%d.wav", SInt32(tick + attempt));
-    wavePath = std::string(reinterpret_cast<const char*>(folderPath)) + "/" + name;
+    wavePath = folder + "/" + name;
     err = FSOpenNewFile(wavePath.c_str(), 0600, &file);
   }
   if (err != noErr) {
-    mReport.status = err;
+    const std::string why = err == dupFNErr ? "every name tried is taken" : std::strerror(errno);
+    refuse(err, "no new file for the recording could be made in " + folder + " (" + why + ")");
     return std::nullopt;
   }
 
-  err = writeBlocks(file, record);
-  if (std::fclose(file) != 0 && err == noErr) err = ioErr;
+  err = writeRecording(file, record);
+  int writeErrno = errno;
+  if (std::fclose(file) != 0 && err == noErr) {
+    err = ioErr;
+    writeErrno = errno;
+  }
   if (err != noErr) {
     // A truncated recording must not become a movie.
     removeWave(wavePath);
-    mReport.status = err;
+    refuse(err, "the recording could not be written to " + folder + " (" + std::strerror(writeErrno) + ")");
     return std::nullopt;
   }
   mReport.wavePath = wavePath;
   mReport.waveWritten = true;
   return wavePath;
+}
+
+SInt32 Convert2Mov::extractRecording(const std::string& image, std::FILE* out) {
+  mReport = ConversionReport{};
+  std::vector<UInt8> bytes;
+  ExImageInfo record;
+  if (out == nullptr) return paramErr;
+  if (!readPhotograph(image, &bytes, &record) || record.numAudioBlocks() == 0) return noErr;
+  // The recording does not need the picture: only its own pieces must be whole.
+  OSErr err = checkRecording(record);
+  if (err != noErr) return err;
+  err = writeRecording(out, record);
+  if (err != noErr)
+    return refuse(err, std::string("the recording could not be written (") + std::strerror(errno) + ")");
+  mReport.waveWritten = true;
+  return noErr;
 }

@@ -1,19 +1,24 @@
 // The conversion driver: photograph in, temporary WAVE file and movie beside the photograph out.
 // One instance lives as long as the application; each call is one self-contained conversion.
 #pragma once
+#include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "toolbox/Core/MacTypes.h"
 
+class ExImageInfo;
+
 // What the last conversion found and did, for callers that say more than the status.
 struct ConversionReport {
-  bool imageFound = false;     // a file exists at the image path
+  bool imageFound = false;     // a regular file was read at the image path
   bool imageReadable = false;  // its JPEG header was read (the pixel size is known)
   UInt32 audioBlocks = 0;      // pieces of the voice annotation found
   UInt32 audioSeconds = 0;     // the recording's length from its WAVE headers
-  std::string wavePath;        // the temporary WAVE file, when one was written
-  bool waveWritten = false;
+  UInt64 recordingBytes = 0;   // the recording's size, once its pieces were found whole
+  std::string wavePath;        // the temporary WAVE file, when one was written (gone once the
+  bool waveWritten = false;    // conversion has ended)
   bool assembled = false;      // the movie assembly ran
   std::string moviePath;       // where the movie was written
   double soundSeconds = 0;     // duration of the movie's sound track
@@ -33,20 +38,41 @@ enum class ExistingMovie {
 class Convert2Mov {
  public:
   // 0 when no failure was reported (movie written, or nothing to convert), else the failure
-  // code of the assembly, kept whole so that no failure reads as 0.
+  // code of the assembly, kept whole so that no failure reads as 0. The temporary WAVE file
+  // is removed when the conversion ends, whatever the outcome.
   SInt32 createMovie(const std::string& movie, const std::string& image, SInt32 resize);
 
-  // The WAVE file written from the photograph's voice annotation, or nothing.
+  // The WAVE file written from the photograph's voice annotation into the user's private
+  // temporary-items folder, or nothing; the caller removes it. A damaged recording or picture
+  // is refused (status and problem in the report) before anything is written.
   std::optional<std::string> extractAudioFromExifForFile(const std::string& image);
 
   SInt32 assembleMovieTracksForMovie(const std::string& movie, const std::string& image, const std::string& audio,
                                      SInt32 resize);
+
+  // Writes the photograph's recording, byte for byte the WAVE file the camera stored, into out
+  // (a new, empty file open for writing), by the same rules as a conversion. 0 when it was
+  // written or when there is none (audioBlocks in the report tells which); else the failure,
+  // with the problem in the report.
+  SInt32 extractRecording(const std::string& image, std::FILE* out);
 
   const ConversionReport& lastReport() const { return mReport; }
 
   void setExistingMovieRule(ExistingMovie rule) { mExistingMovie = rule; }
 
  private:
+  // Reads the photograph whole and its header into record; false when no regular file could be
+  // read at image.
+  bool readPhotograph(const std::string& image, std::vector<UInt8>* bytes, ExImageInfo* record);
+  // The recording's pieces must lie within the bytes the photograph carries for them, leave no
+  // gap, and fill what the WAVE header declares. On failure the report says what is missing.
+  OSErr checkRecording(const ExImageInfo& record);
+  // The picture must be readable and whole, judged from its structure.
+  OSErr checkPicture(const std::vector<UInt8>& bytes);
+  // Each block at its WAVE offset; a block at offset 0 follows the one before it.
+  static OSErr writeRecording(std::FILE* file, const ExImageInfo& record);
+  OSErr refuse(OSErr status, const std::string& problem);
+
   ConversionReport mReport;
   ExistingMovie mExistingMovie = ExistingMovie::replaceOwn;
 };

@@ -155,14 +155,14 @@ TEST(Files, TemporaryItemsFolderFollowsTMPDIR) {
   std::string keep = saved ? saved : "";
   setenv("TMPDIR", dir.path().c_str(), 1);
   FSRef ref;
-  ASSERT_EQ(FSFindFolder(kOnSystemDisk, kChewableItemsFolderType, kDontCreateFolder, &ref), noErr);
+  ASSERT_EQ(FSFindFolder(kOnSystemDisk, kTemporaryFolderType, kDontCreateFolder, &ref), noErr);
   UInt8 path[256];
   ASSERT_EQ(FSRefMakePath(&ref, path, sizeof path), noErr);
   char real[4096];
   ASSERT_NE(realpath(dir.path().c_str(), real), nullptr);
   EXPECT_STREQ(reinterpret_cast<char*>(path), real);
   setenv("TMPDIR", (dir.path() + "/missing").c_str(), 1);
-  ASSERT_EQ(FSFindFolder(kOnSystemDisk, kChewableItemsFolderType, kDontCreateFolder, &ref), noErr);
+  ASSERT_EQ(FSFindFolder(kOnSystemDisk, kTemporaryFolderType, kDontCreateFolder, &ref), noErr);
   EXPECT_EQ(ref.path, "/tmp");
   if (saved) setenv("TMPDIR", keep.c_str(), 1);
   else unsetenv("TMPDIR");

@@ -16,6 +16,8 @@ void printUsage(bool toStderr) {
       "  still2mov --info [--json] [--verbose] PHOTO   show what the photograph carries\n"
       "  still2mov embed VOICE.wav PHOTO.jpg OUT.jpg    write a copy of PHOTO carrying VOICE as its annotation\n"
       "                                                 (replacing any it already carries)\n"
+      "  still2mov extract [-y] PHOTO [OUT.wav]         write the voice annotation as the camera stored it\n"
+      "                                                 (OUT.wav: PHOTO's name with .wav; -y replaces it)\n"
       "  still2mov prefs get Resize_QT_Image            show the resize preference\n"
       "  still2mov prefs set Resize_QT_Image true|false change it\n"
       "  still2mov app [PHOTO...]                       run as the background application\n"
@@ -49,6 +51,7 @@ int still2movMain(int argc, char** argv) {
   std::vector<std::string> rest(args.begin() + 1, args.end());
   if (first == "--info") return runInfoCommand(rest);
   if (first == "embed") return runEmbedCommand(rest);
+  if (first == "extract") return runExtractCommand(rest);
   if (first == "prefs") return runPrefsCommand(rest);
   if (first == "app") return runAppCommand(rest);
   if (first == "open") return runOpenCommand(rest);

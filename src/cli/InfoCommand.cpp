@@ -1,7 +1,6 @@
 // still2mov --info [--json] [--verbose] PHOTO: reads the photograph's header, metadata and
 // voice annotation into a record and prints it, as text lines or as one JSON object.
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/InfoPrinter.h"
 #include "cli/PhotoPaths.h"
+#include "toolbox/Files/RegularFiles.h"
 
 namespace {
 
@@ -49,15 +49,19 @@ int runInfoCommand(const std::vector<std::string>& args) {
     return 2;
   }
   const std::string& photo = photos[0];
-  // Only regular files go to the reader; anything else has nothing to show.
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(photo, ec)) return cannotRead(photo);
+  // Only a regular file is a photograph; the read never waits on anything else under the name.
+  std::vector<UInt8> bytes;
+  std::string reason;
+  if (FSReadRegularFile(photo, &bytes, &reason) != 0) {
+    std::fprintf(stderr, "still2mov: %s: cannot be read (%s)\n", photo.c_str(), reason.c_str());
+    return 1;
+  }
 
   if (verbose) XTIFFShowMessages(true);
   ExImageInfo record;
   {
     JpegTagReader reader;
-    reader.readTags(photo, &record);
+    reader.readTags(photo, bytes.data(), bytes.size(), &record);
   }
   if (record.getPixelWidth() == 0 || record.getPixelHeight() == 0) return cannotRead(photo);
 

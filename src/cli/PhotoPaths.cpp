@@ -1,36 +1,32 @@
-// Movie naming and unreadable-photograph reasons for the subcommands.
+// Movie and recording naming, and unreadable-photograph reasons for the subcommands.
 #include "cli/PhotoPaths.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
+
+#include "toolbox/Files/RegularFiles.h"
 
 namespace cli {
-namespace fs = std::filesystem;
 
-std::string moviePathFor(const std::string& photo) {
+std::string pathWithExtension(const std::string& photo, const std::string& extension) {
   std::size_t leafStart = photo.rfind('/');
   leafStart = leafStart == std::string::npos ? 0 : leafStart + 1;
   std::size_t dot = photo.rfind('.');
   std::string stem = photo;
   if (dot != std::string::npos && dot > leafStart) stem.erase(dot);
-  return stem + ".mov";
+  return stem + extension;
 }
 
 std::string unreadableReason(const std::string& path) {
-  std::error_code ec;
-  fs::file_status st = fs::status(path, ec);
-  if (!fs::exists(st)) return "no such file";
-  if (fs::is_directory(st)) return "is a directory";
-  if (!fs::is_regular_file(st)) return "not a regular file";
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return std::strerror(errno);
+  std::FILE* f = nullptr;
+  std::string reason;
+  if (FSOpenRegularFile(path, &f, &reason) != 0) return reason;
   unsigned char head[2] = {0, 0};
   std::size_t n = std::fread(head, 1, 2, f);
+  bool huge = std::fseek(f, 0, SEEK_END) == 0 && UInt64(std::ftell(f)) > kFSMaxWholeFileBytes;
   std::fclose(f);
   if (n == 0) return "empty file";
   if (n < 2 || head[0] != 0xFF || head[1] != 0xD8) return "not a JPEG file";
+  if (huge) return "larger than " + std::to_string(kFSMaxWholeFileBytes >> 20) + " MB";
   return "damaged JPEG header";
 }
 

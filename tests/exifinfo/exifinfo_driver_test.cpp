@@ -1,6 +1,7 @@
 // The driver's extraction: the WAVE file written from the photograph's FlashPix pieces is the
-// recording byte for byte, is created privately and never through a planted link, and a
-// failed write leaves nothing behind and is reported.
+// recording byte for byte, is created privately (in the user's own folder, never through a
+// planted link) and removed when the conversion ends; a damaged recording or picture, a
+// photograph that is no regular file and a failed write leave nothing behind and are reported.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "Convert2Mov.h"
+#include "support/Fifo.h"
 #include "support/JpegBuilder.h"
 #include "support/TestPaths.h"
 #include "toolbox/Core/MacErrors.h"
@@ -42,10 +44,14 @@ class Convert2MovExtraction : public ::testing::Test {
     writeFile(path, buildJpeg(40, 30, 3, segments));
     return path;
   }
-  std::vector<std::string> tmpNames() const {
+  // The user's private folder inside the temporary folder, where the recordings go.
+  std::string privateFolder() const { return tmp_ + "/still2mov-" + std::to_string(geteuid()); }
+  std::vector<std::string> tmpNames() const { return namesIn(tmp_); }
+  std::vector<std::string> privateNames() const { return namesIn(privateFolder()); }
+  static std::vector<std::string> namesIn(const std::string& folder) {
     std::vector<std::string> names;
     std::string out;
-    run("ls -A " + shellQuote(tmp_), &out);
+    run("ls -A " + shellQuote(folder) + " 2>/dev/null", &out);
     size_t start = 0;
     for (size_t nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1) names.push_back(out.substr(start, nl - start));
     return names;
@@ -98,7 +104,7 @@ TEST_F(Convert2MovExtraction, RecordingRoundTripsInEveryPieceLayout) {
       EXPECT_EQ(report.audioBlocks, layout.order.size()) << rec.name << ", " << layout.name;
       EXPECT_EQ(report.audioSeconds, rec.seconds) << rec.name;
       ASSERT_TRUE(report.waveWritten) << rec.name << ", " << layout.name;
-      EXPECT_EQ(report.wavePath.rfind(tmp_ + "/", 0), 0u);
+      EXPECT_EQ(report.wavePath.rfind(privateFolder() + "/", 0), 0u);
       EXPECT_TRUE(readFile(report.wavePath) == rec.wave) << rec.name << ", " << layout.name;
       struct stat st {};
       ASSERT_EQ(lstat(report.wavePath.c_str(), &st), 0);
@@ -149,41 +155,63 @@ TEST_F(Convert2MovExtraction, NothingToConvertWritesNothing) {
   EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
 }
 
-TEST_F(Convert2MovExtraction, PlantedLinksAreNeverFollowed) {
+TEST_F(Convert2MovExtraction, NamesPlantedInTheSharedFolderNeitherBlockNorCatchTheRecording) {
   const std::string victim = scratch_.file("victim");
   writeFile(victim, "precious");
+  // Every tick name the driver could use, for a while, taken in the shared folder by links
+  // and files of someone else's.
   const UInt32 now = TickCount();
-  for (UInt32 i = 0; i < 200; ++i) {
-    std::string link = tmp_ + "/" + std::to_string(SInt32(now + i)) + ".wav";
-    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+  for (UInt32 i = 0; i < 300; ++i) {
+    std::string name = tmp_ + "/" + std::to_string(SInt32(now + i)) + ".wav";
+    if (i % 2) ASSERT_EQ(symlink(victim.c_str(), name.c_str()), 0);
+    else writeFile(name, "someone else's");
   }
   const std::string wave = imaAdpcmWave(8000, 20);
   Convert2Mov driver;
-  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, {2000}, {0, 1}))).has_value());
+  const std::string image = photo(fpxrPieces(wave, {2000}, {0, 1}));
+  auto wavePath = driver.extractAudioFromExifForFile(image);
+  ASSERT_TRUE(wavePath.has_value()) << driver.lastReport().problem;
+  EXPECT_EQ(wavePath->rfind(privateFolder() + "/", 0), 0u) << *wavePath;
+  EXPECT_TRUE(readFile(*wavePath) == wave);
+  unlink(wavePath->c_str());
+  EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), image, 0), 0) << driver.lastReport().problem;
   EXPECT_EQ(readFile(victim), "precious");
-  ASSERT_TRUE(driver.lastReport().waveWritten);
-  struct stat st {};
-  ASSERT_EQ(lstat(driver.lastReport().wavePath.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_TRUE(readFile(driver.lastReport().wavePath) == wave);
+  EXPECT_EQ(tmpNames().size(), 301u);  // the planted names and the private folder
 }
 
-TEST_F(Convert2MovExtraction, NoFreeNameIsAFailure) {
+TEST_F(Convert2MovExtraction, InsideThePrivateFolderLinksAreNeverFollowedAndNoFreeNameIsAFailure) {
   const std::string victim = scratch_.file("victim");
   writeFile(victim, "precious");
+  ASSERT_EQ(mkdir(privateFolder().c_str(), 0700), 0);
   // Far more names than the driver tries, from now on.
   const UInt32 now = TickCount();
   for (UInt32 i = 0; i < 1500; ++i) {
-    std::string link = tmp_ + "/" + std::to_string(SInt32(now + i)) + ".wav";
+    std::string link = privateFolder() + "/" + std::to_string(SInt32(now + i)) + ".wav";
     ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
   }
   Convert2Mov driver;
   const SInt32 status = driver.createMovie(scratch_.file("photo.mov"), photo(fpxrPieces(imaAdpcmWave(8000, 4), {}, {0})), 0);
   EXPECT_EQ(status, dupFNErr);
   EXPECT_EQ(driver.lastReport().status, dupFNErr);
+  EXPECT_EQ(driver.lastReport().problem,
+            "no new file for the recording could be made in " + privateFolder() + " (every name tried is taken)");
   EXPECT_FALSE(driver.lastReport().waveWritten);
   EXPECT_EQ(readFile(victim), "precious");
-  EXPECT_EQ(tmpNames().size(), 1500u);
+  EXPECT_EQ(privateNames().size(), 1500u);
+  EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
+}
+
+TEST_F(Convert2MovExtraction, APlantedPrivateFolderIsRefusedInWords) {
+  const std::string elsewhere = scratch_.file("elsewhere");
+  ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+  ASSERT_EQ(symlink(elsewhere.c_str(), privateFolder().c_str()), 0);
+  Convert2Mov driver;
+  const SInt32 status = driver.createMovie(scratch_.file("photo.mov"), photo(fpxrPieces(imaAdpcmWave(8000, 4), {}, {0})), 0);
+  EXPECT_NE(status, 0);
+  EXPECT_EQ(driver.lastReport().problem,
+            "no place for the recording: the temporary folder " + privateFolder() +
+                " is a symbolic link, not a folder of this user's");
+  EXPECT_TRUE(namesIn(elsewhere).empty());
   EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
 }
 
@@ -202,6 +230,138 @@ TEST_F(Convert2MovExtraction, FailedWriteRemovesThePartialFile) {
   signal(SIGXFSZ, oldHandler);
   EXPECT_NE(status, 0);
   EXPECT_FALSE(driver.lastReport().waveWritten);
+  EXPECT_EQ(driver.lastReport().problem, "the recording could not be written to " + privateFolder() + " (File too large)");
+  EXPECT_TRUE(privateNames().empty());
+  EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
+}
+
+TEST_F(Convert2MovExtraction, TheRecordingIsRemovedWhenTheConversionEnds) {
+  const std::string image = photo(fpxrPieces(imaAdpcmWave(8000, 20), {3000}, {0, 1}));
+  struct Case {
+    const char* name;
+    std::string movie;
+    bool written;
+  };
+  const Case cases[] = {
+      {"movie written", scratch_.file("photo.mov"), true},
+      {"assembly refuses the movie's name", scratch_.file(std::string(300, 'm') + ".mov"), false},
+      {"movie would replace the photograph", image, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Convert2Mov driver;
+    const SInt32 status = driver.createMovie(c.movie, image, 0);
+    EXPECT_EQ(status == 0, c.written) << status;
+    EXPECT_TRUE(driver.lastReport().waveWritten);
+    EXPECT_TRUE(driver.lastReport().assembled);
+    EXPECT_NE(access(driver.lastReport().wavePath.c_str(), F_OK), 0) << driver.lastReport().wavePath;
+    EXPECT_TRUE(privateNames().empty());
+  }
+}
+
+TEST_F(Convert2MovExtraction, DamagedRecordingsAreRefusedBeforeAnythingIsWritten) {
+  const std::string wave = imaAdpcmWave(8000, 40);  // 10,300 bytes
+  const std::string stream = audioStreamHeader() + wave;
+  auto piece = [&](UInt32 offset, UInt32 from, UInt32 to) {
+    return JpegSegment{0xE2, fpxrSegment(1, offset, stream.substr(from, to - from))};
+  };
+  const UInt32 end = UInt32(stream.size());
+  std::string riff = stream;
+  riff.replace(28 + 4, 4, le32(0x7FFFFFF0));
+  std::string unknownSize = stream;
+  unknownSize.replace(28 + 4, 4, le32(0xFFFFFFFF));
+  struct Case {
+    const char* name;
+    std::vector<JpegSegment> pieces;
+    std::string problem;  // "" when the recording is whole
+    std::string recording;
+  };
+  const std::vector<Case> cases = {
+      {"a piece two gigabytes out", {piece(0, 0, 4000), piece(0x80000000u, 4000, end)},
+       "the voice annotation is damaged: one of its pieces claims bytes 2147483620 to 2147489948 of the recording, "
+       "but the photograph carries only 10300 bytes of it", ""},
+      {"a piece at the last offset there is", {piece(0, 0, 4000), piece(0xFFFFFFF0u, 4000, 4100)},
+       "the voice annotation is damaged: one of its pieces claims bytes 4294967252 to 4294967352 of the recording, "
+       "but the photograph carries only 4072 bytes of it", ""},
+      {"the middle piece missing", {piece(0, 0, 3000), piece(7000, 7000, end)},
+       "the voice annotation is incomplete: bytes 2972 to 6972 of its recording are missing", ""},
+      {"the last piece missing", {piece(0, 0, 3000), piece(3000, 3000, 7000)},
+       "the voice annotation is cut short: the photograph carries 6972 of the 10300 bytes its recording declares", ""},
+      {"a header that claims two gigabytes", {JpegSegment{0xE2, fpxrSegment(1, 0, riff)}},
+       "the voice annotation is cut short: the photograph carries 10300 of the 2147483640 bytes its recording declares",
+       ""},
+      // Kept as they were stored: a size never filled in, and a piece that came twice.
+      {"a RIFF size left unknown", {JpegSegment{0xE2, fpxrSegment(1, 0, unknownSize)}}, "", unknownSize.substr(28)},
+      {"a piece stored twice", {piece(0, 0, 3000), piece(3000, 3000, end), piece(3000, 3000, end)}, "", wave},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = photo(c.pieces);
+    const std::string before = readFile(image);
+    Convert2Mov driver;
+    const SInt32 status = driver.createMovie(scratch_.file("photo.mov"), image, 0);
+    if (c.problem.empty()) {
+      EXPECT_EQ(status, 0) << driver.lastReport().problem;
+      EXPECT_EQ(driver.lastReport().recordingBytes, c.recording.size());
+      auto wavePath = driver.extractAudioFromExifForFile(image);
+      ASSERT_TRUE(wavePath.has_value());
+      EXPECT_TRUE(readFile(*wavePath) == c.recording);
+      unlink(wavePath->c_str());
+      unlink(scratch_.file("photo.mov").c_str());
+      continue;
+    }
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(driver.lastReport().problem, c.problem);
+    EXPECT_FALSE(driver.lastReport().waveWritten);
+    EXPECT_FALSE(driver.lastReport().assembled);
+    EXPECT_TRUE(privateNames().empty());
+    EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
+    EXPECT_TRUE(readFile(image) == before);
+  }
+}
+
+TEST_F(Convert2MovExtraction, ADamagedPictureMakesNoMovie) {
+  const std::string whole = buildJpeg(40, 30, 3, fpxrPieces(imaAdpcmWave(8000, 8), {}, {0}));
+  const size_t sos = whole.find("\xFF\xDA");
+  ASSERT_NE(sos, std::string::npos);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"cut inside the image data", whole.substr(0, (sos + whole.size()) / 2),
+       "the picture is damaged: its image data is cut short (no end-of-image marker)"},
+      {"cut before the end of image", whole.substr(0, whole.size() - 1),
+       "the picture is damaged: its image data is cut short (no end-of-image marker)"},
+      {"cut inside the scan header", whole.substr(0, sos + 6), "the picture is damaged: it ends before its image data"},
+      {"a frame header of width 0", std::string(whole).replace(whole.find("\xFF\xC0") + 7, 2, be16(0)),
+       "the picture is damaged: its frame header is missing or unreadable"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = scratch_.file("photo.jpg");
+    writeFile(image, c.bytes);
+    for (SInt32 resize : {0, 600}) {
+      Convert2Mov driver;
+      EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), image, resize), codecBadDataErr);
+      EXPECT_EQ(driver.lastReport().problem, c.problem);
+      EXPECT_EQ(driver.lastReport().audioBlocks, 1u);
+      EXPECT_FALSE(driver.lastReport().waveWritten);
+      EXPECT_TRUE(privateNames().empty());
+      EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
+    }
+  }
+}
+
+TEST_F(Convert2MovExtraction, AFifoNamedLikeAPhotographIsNotWaitedOn) {
+  const std::string fifo = scratch_.file("photo.jpg");
+  ASSERT_TRUE(makeFifo(fifo));
+  Convert2Mov driver;
+  SInt32 status = -1;
+  EXPECT_TRUE(returnsWithin(fifo, [&] { status = driver.createMovie(scratch_.file("photo.mov"), fifo, 600); }));
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(driver.lastReport().imageFound);
   EXPECT_TRUE(tmpNames().empty());
   EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
 }

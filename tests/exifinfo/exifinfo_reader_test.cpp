@@ -11,6 +11,7 @@
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "support/Fifo.h"
 #include "support/JpegBuilder.h"
 #include "support/TestPaths.h"
 
@@ -136,9 +137,11 @@ TEST(JpegTagReaderFiles, ForeignFilesGiveNoDecodedFacts) {
   writeFile(dir.file("text.jpg"), "This is not a photograph.\n");
   writeFile(dir.file("soi.jpg"), "\xFF\xD8");
   mkdir(dir.file("folder.jpg").c_str(), 0700);
-  for (const char* name : {"empty.jpg", "text.jpg", "soi.jpg", "folder.jpg"}) {
+  ASSERT_TRUE(makeFifo(dir.file("fifo.jpg")));
+  for (const char* name : {"empty.jpg", "text.jpg", "soi.jpg", "folder.jpg", "fifo.jpg"}) {
     ExImageInfo record;
-    readInto(dir.file(name), record);
+    // Whatever is under the name, the reader never waits on it.
+    EXPECT_TRUE(returnsWithin(dir.file("fifo.jpg"), [&] { readInto(dir.file(name), record); })) << name;
     EXPECT_EQ(record.getPixelWidth(), 0u) << name;
     EXPECT_EQ(record.getFileSize(), 0u) << name;
     EXPECT_TRUE(record.getFPDataArray().empty()) << name;

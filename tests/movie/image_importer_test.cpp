@@ -9,6 +9,7 @@
 #include "movie/QuickTimeU.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Movies/GraphicsImport.h"
+#include "toolbox/Movies/JpegCodec.h"
 #include "toolbox/Movies/JpegStructure.h"
 
 using namespace imagetest;
@@ -92,17 +93,74 @@ TEST(JpegImporter, DelimitsTheImageDataAndDescribesItForEveryKindOfStream) {
   }
 }
 
-TEST(JpegImporter, StreamWithoutEndRunsToTheEndOfTheFile) {
+TEST(JpegImporter, AStreamCutShortHasBoundsButNoUsableImage) {
+  // Cut inside the scan data, or inside the scan header: the frame header still gives the size,
+  // but neither the data nor a description is handed out, and nothing is drawn from it.
   ScratchDir dir;
   std::string colour = encode(scene(160, 120, 3));
-  std::string cut = colour.substr(0, colour.size() * 2 / 3);
-  Opened imp(writeImage(dir, "cut.jpg", cut));
-  ASSERT_EQ(imp.err, noErr);
-  EXPECT_EQ(imageBytes(imp.ci), cut);
-  // Reads past the data are refused, not overrun.
-  char byte;
-  EXPECT_EQ(GraphicsImportReadData(imp.ci, &byte, cut.size(), 1), eofErr);
-  EXPECT_EQ(GraphicsImportReadData(imp.ci, &byte, ~0ul, 2), eofErr);
+  std::size_t sos = colour.find("\xFF\xDA");
+  for (std::size_t cut : {colour.size() * 2 / 3, colour.size() - 1, sos + 5}) {
+    SCOPED_TRACE(cut);
+    std::string bytes = colour.substr(0, cut);
+    JpegLayout layout;
+    ASSERT_EQ(ParseJpegLayout(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), &layout), noErr);
+    EXPECT_NE(JpegMissingPart(layout), nullptr);
+    FSSpec spec = writeImage(dir, "cut.jpg", bytes);
+    Opened imp(spec);
+    ASSERT_EQ(imp.err, noErr);
+    Rect bounds{};
+    EXPECT_EQ(GraphicsImportGetNaturalBounds(imp.ci, &bounds), noErr);
+    EXPECT_EQ(bounds.right, 160);
+    unsigned long offset = 0, size = 0;
+    EXPECT_EQ(GraphicsImportGetDataOffsetAndSize(imp.ci, &offset, &size), codecBadDataErr);
+    ImageDescriptionHandle desc = nullptr;
+    EXPECT_EQ(GraphicsImportGetImageDescription(imp.ci, &desc), codecBadDataErr);
+    EXPECT_EQ(desc, nullptr);
+    EXPECT_EQ(QuickTimeU::GetImageDataFromFile(spec), nullptr);
+    EXPECT_EQ(QuickTimeU::GetImageDescFromFile(spec), nullptr);
+    FSSpec copy{};
+    EXPECT_TRUE(QuickTimeU::CreateScaledImageFile(spec, copy, 80, 60));
+    EXPECT_EQ(QuickTimeU::GetImageDataFromFile(copy), nullptr);
+    FSpDelete(&copy);
+  }
+  // The whole stream, for contrast, is complete.
+  JpegLayout layout;
+  ASSERT_EQ(ParseJpegLayout(reinterpret_cast<const std::uint8_t*>(colour.data()), colour.size(), &layout), noErr);
+  EXPECT_EQ(JpegMissingPart(layout), nullptr);
+}
+
+TEST(JpegDecoder, DamagedScanDataIsAFailureNotAGreyPicture) {
+  // Streams whose structure is whole (frame, scan, end of image) but whose scan data libjpeg
+  // can only pad or resynchronise: the decode for a scaled copy must fail.
+  std::string plain = encode(scene(96, 64, 3), {85});
+  std::string restarts = encode(scene(96, 64, 3), {85, false, 1});
+  std::string progressive = encode(scene(96, 64, 3), {85, true});
+  auto scanStart = [](const std::string& s) { return s.find("\xFF\xDA") + 2 + 12; };
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  std::string cutThenEnd = plain.substr(0, (scanStart(plain) + plain.size()) / 2) + "\xFF\xD9";
+  std::string progressiveCut = progressive.substr(0, progressive.size() * 2 / 3) + "\xFF\xD9";
+  std::string missingRestart = restarts;
+  std::size_t rst = missingRestart.find("\xFF\xD1");
+  ASSERT_NE(rst, std::string::npos);
+  missingRestart.erase(rst, 2);
+  const Case cases[] = {
+      {"scan data cut, then the end of image", cutThenEnd},
+      {"progressive scans cut, then the end of image", progressiveCut},
+      {"a restart marker missing", missingRestart},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PixelImage out;
+    EXPECT_EQ(JpegDecodeScaled(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size(), 96, 64, &out),
+              codecBadDataErr);
+    EXPECT_EQ(out.width, 0);
+  }
+  PixelImage whole;
+  EXPECT_EQ(JpegDecodeScaled(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size(), 96, 64, &whole), noErr);
+  EXPECT_EQ(whole.width, 96);
 }
 
 TEST(JpegImporter, RefusesWhatIsNotAReadableJpeg) {
@@ -192,7 +250,13 @@ TEST(JpegImporter, DamagedStreamsNeverOverrunOrCrash) {
     }
     Opened imp(writeImage(dir, "d.jpg", bytes));
     if (imp.err != noErr) continue;
-    imageBytes(imp.ci);
+    unsigned long offset = 0, size = 0;
+    if (GraphicsImportGetDataOffsetAndSize(imp.ci, &offset, &size) == noErr) {
+      std::string data(size, '\0');
+      EXPECT_EQ(GraphicsImportReadData(imp.ci, data.data(), offset, size), noErr);
+    } else {
+      EXPECT_NE(JpegMissingPart(layout), nullptr);  // only a stream cut short offers no data
+    }
     GraphicsExportComponent ex = nullptr;
     ASSERT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypeJPEG, &ex), noErr);
     GraphicsExportSetOutputFile(ex, &out);
@@ -221,13 +285,24 @@ TEST(JpegImporter, EveryCorpusPhotographIsReadSafely) {
   if (files.empty()) GTEST_SKIP() << "corpus not present";
   ScratchDir dir;
   FSSpec out = specFor(dir.file("copy.jpg"));
-  int opened = 0, exported = 0, endAtEOI = 0, ended = 0;
+  int opened = 0, exported = 0, endAtEOI = 0, ended = 0, cutShort = 0;
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
     FSSpec spec = specFor(path);
+    std::string file = testsupport::readFile(path);
     Opened imp(spec);
     if (imp.err != noErr) continue;
     ++opened;
+    std::vector<std::uint8_t> whole(file.begin(), file.end());
+    JpegLayout layout;
+    ASSERT_EQ(ParseJpegLayout(whole.data(), whole.size(), &layout), noErr);
+    // A file cut short (the corpus keeps some on purpose) offers no image data.
+    if (JpegMissingPart(layout) != nullptr) {
+      unsigned long offset = 0, size = 0;
+      EXPECT_EQ(GraphicsImportGetDataOffsetAndSize(imp.ci, &offset, &size), codecBadDataErr);
+      ++cutShort;
+      continue;
+    }
     std::string bytes = imageBytes(imp.ci);
     ImageDescriptionHandle desc = nullptr;
     ASSERT_EQ(GraphicsImportGetImageDescription(imp.ci, &desc), noErr);
@@ -235,7 +310,6 @@ TEST(JpegImporter, EveryCorpusPhotographIsReadSafely) {
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8");
     // Camera files end at their EOI; the range must reach it, past any thumbnail's. (The
     // deliberately damaged ones may hold an earlier end of image followed by junk.)
-    std::string file = testsupport::readFile(path);
     bool damaged = path.find("corrupted") != std::string::npos || path.find("/invalid/") != std::string::npos;
     if (!damaged && file.size() >= 2 && file.compare(file.size() - 2, 2, "\xFF\xD9") == 0) ++endAtEOI, ended += bytes == file;
     DisposeHandle(reinterpret_cast<Handle>(desc));
@@ -253,6 +327,6 @@ TEST(JpegImporter, EveryCorpusPhotographIsReadSafely) {
   EXPECT_GT(opened, int(files.size()) / 2);
   EXPECT_GT(exported, 0);
   EXPECT_EQ(ended, endAtEOI);
-  std::printf("corpus: %zu files, %d opened, %d exported, %d of %d ending at EOI delimited whole\n", files.size(),
-              opened, exported, ended, endAtEOI);
+  std::printf("corpus: %zu files, %d opened (%d cut short), %d exported, %d of %d ending at EOI delimited whole\n",
+              files.size(), opened, cutShort, exported, ended, endAtEOI);
 }

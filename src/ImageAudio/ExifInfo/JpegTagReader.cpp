@@ -7,13 +7,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 // clang-format off
 #include <jpeglib.h>
 #include <jerror.h>
 // clang-format on
 
+#include "toolbox/Core/MacErrors.h"
 #include "toolbox/Files/FileAttributes.h"
+#include "toolbox/Files/RegularFiles.h"
 
 namespace {
 
@@ -33,7 +36,7 @@ void my_error_exit(j_common_ptr cinfo) {
 
 void ExifJpegOutputMessage(j_common_ptr) {}
 
-// At the end of the file the stdio source pads with fake markers; a segment cut short there
+// At the end of the data the source pads with fake markers; a segment cut short there
 // would be filled with those bytes, so running out of data is as fatal as any error.
 void ExifJpegEmitMessage(j_common_ptr cinfo, int level) {
   if (level < 0) {
@@ -51,10 +54,11 @@ struct DecodedSize {
 // Every decoder step that can fail. Only complete segments are on the saved-marker list, so
 // what it holds after a failure is sound. No C++ object with a destructor lives here, as a
 // failure leaves by longjmp.
-bool runDecoder(jpeg_decompress_struct* cinfo, ReaderErrorManager* manager, std::FILE* file, DecodedSize* size) {
+bool runDecoder(jpeg_decompress_struct* cinfo, ReaderErrorManager* manager, const UInt8* bytes, size_t length,
+                DecodedSize* size) {
   if (setjmp(manager->jump) != 0) return false;
   jpeg_create_decompress(cinfo);
-  jpeg_stdio_src(cinfo, file);
+  jpeg_mem_src(cinfo, bytes, static_cast<unsigned long>(length));
   jpeg_save_markers(cinfo, kAPP1, 0xFFFF);
   jpeg_save_markers(cinfo, kAPP2, 0xFFFF);
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
@@ -79,9 +83,18 @@ void JpegTagReader::readTags(const std::string& path, ExImageInfo* record) {
   if (record == nullptr) return;
   std::lock_guard<std::recursive_mutex> lock(m_pTagReaderLock);
   mDataStore = record;
+  // Only a regular file is a photograph; anything else under the name is never waited on.
+  std::vector<UInt8> bytes;
+  if (FSReadRegularFile(path, &bytes, nullptr) != noErr) return;
+  readTags(path, bytes.data(), bytes.size(), record);
+}
 
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return;
+void JpegTagReader::readTags(const std::string& path, const UInt8* bytes, size_t length, ExImageInfo* record) {
+  if (record == nullptr) return;
+  std::lock_guard<std::recursive_mutex> lock(m_pTagReaderLock);
+  mDataStore = record;
+  // Past what libjpeg's source can be told; no photograph comes near.
+  if (bytes == nullptr || length > std::numeric_limits<unsigned long>::max()) return;
 
   jpeg_decompress_struct cinfo;
   std::memset(&cinfo, 0, sizeof cinfo);
@@ -92,7 +105,7 @@ void JpegTagReader::readTags(const std::string& path, ExImageInfo* record) {
   manager.pub.emit_message = ExifJpegEmitMessage;
 
   DecodedSize size;
-  bool headerRead = runDecoder(&cinfo, &manager, file, &size);
+  bool headerRead = runDecoder(&cinfo, &manager, bytes, length, &size);
 
   for (jpeg_saved_marker_ptr marker = cinfo.marker_list; marker != nullptr; marker = marker->next) {
     if (marker->marker == kAPP1) {
@@ -120,5 +133,4 @@ void JpegTagReader::readTags(const std::string& path, ExImageInfo* record) {
   jpeg_destroy_decompress(&cinfo);
 
   parseAudioData();
-  std::fclose(file);
 }

@@ -1,6 +1,7 @@
 // Reads one camera JPEG's header into an image information record: EXIF segments, FlashPix
 // segment copies, decoded size, path and creation date; then finds the voice annotation.
 #pragma once
+#include <cstddef>
 #include <mutex>
 #include <string>
 
@@ -16,9 +17,13 @@ class JpegTagReader {
   JpegTagReader(const JpegTagReader&) = delete;
   JpegTagReader& operator=(const JpegTagReader&) = delete;
 
-  // Fills record from the file at path; reports nothing. A file that cannot be opened leaves
-  // the record untouched; a damaged one leaves what was gathered before the damage.
+  // Fills record from the file at path; reports nothing. A file that cannot be opened, or is
+  // no regular file, leaves the record untouched; a damaged one leaves what was gathered
+  // before the damage.
   void readTags(const std::string& path, ExImageInfo* record);
+  // The same over the photograph's bytes, already read from path (which still names it in the
+  // record and gives the creation date). The bytes stay the caller's.
+  void readTags(const std::string& path, const UInt8* bytes, size_t length, ExImageInfo* record);
 
   // One APP1 payload (after its length field), handed on while the decoder's copy is alive.
   void readExifSegment(const UInt8* payload, UInt32 length);

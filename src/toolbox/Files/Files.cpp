@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Files/TemporaryItems.h"
 
 namespace {
 
@@ -258,7 +259,13 @@ OSErr FSFindFolder(SInt16, OSType folderType, Boolean createFolder, FSRef* found
     const char* v = std::getenv(name);
     return v && *v ? std::string(v) : std::string();
   };
-  if (folderType == kChewableItemsFolderType || folderType == kTemporaryFolderType) {
+  if (folderType == kChewableItemsFolderType) {
+    // The self-emptying temporary items become the user's private folder in $TMPDIR.
+    std::string items;
+    OSErr err = FSFindTemporaryItemsFolder(&items, nullptr);
+    return err != noErr ? err : FSPathMakeRef(reinterpret_cast<const UInt8*>(items.c_str()), foundRef, nullptr);
+  }
+  if (folderType == kTemporaryFolderType) {
     folder = envFolder("TMPDIR");
     struct stat st {};
     if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) folder = "/tmp";

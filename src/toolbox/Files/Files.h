@@ -43,8 +43,8 @@ constexpr SInt16 kOnSystemDisk = -32767;
 constexpr SInt16 kUserDomain = -32763;
 constexpr Boolean kCreateFolder = true;
 constexpr Boolean kDontCreateFolder = false;
-constexpr OSType kChewableItemsFolderType = FOUR_CHAR_CODE("flnt");  // $TMPDIR, else /tmp
-constexpr OSType kTemporaryFolderType = FOUR_CHAR_CODE("temp");      // the same folder
+constexpr OSType kChewableItemsFolderType = FOUR_CHAR_CODE("flnt");  // the user's own folder in the next
+constexpr OSType kTemporaryFolderType = FOUR_CHAR_CODE("temp");      // $TMPDIR, else /tmp
 constexpr OSType kCurrentUserFolderType = FOUR_CHAR_CODE("cusr");    // $HOME
 constexpr OSType kApplicationSupportFolderType = FOUR_CHAR_CODE("asup");  // $XDG_DATA_HOME
 

@@ -1,5 +1,5 @@
-// libjpeg's decoder and encoder behind status codes: its fatal errors unwind to a setjmp
-// point, and its warnings (damaged data it can still decode) stay quiet.
+// libjpeg's decoder and encoder behind status codes: its fatal errors, and the warnings that
+// mean a damaged picture, unwind to a setjmp point; other warnings stay quiet.
 #include "toolbox/Movies/JpegCodec.h"
 
 #include <csetjmp>
@@ -35,6 +35,18 @@ void onError(j_common_ptr cinfo) {
 }
 
 void onMessage(j_common_ptr) {}
+
+// Warnings after which the picture cannot come out whole: the data ends early or is corrupt
+// where it matters. Junk bytes before a marker (common, and harmless) are not among them.
+constexpr int kDamageWarnings[] = {JWRN_JPEG_EOF, JWRN_HIT_MARKER, JWRN_HUFF_BAD_CODE, JWRN_MUST_RESYNC,
+                                   JWRN_ARITH_BAD_CODE};
+
+void onEmit(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;  // trace messages
+  for (int code : kDamageWarnings)
+    if (cinfo->err->msg_code == code) onError(cinfo);
+  cinfo->err->num_warnings++;
+}
 
 // Everything that changes between setjmp and a longjmp lives here, outside the frame that
 // calls setjmp, so its value is defined after the jump.
@@ -153,6 +165,7 @@ void installErrorManager(ErrorManager& err) {
   jpeg_std_error(&err.pub);
   err.pub.error_exit = onError;
   err.pub.output_message = onMessage;
+  err.pub.emit_message = onEmit;
 }
 }  // namespace
 

@@ -19,7 +19,8 @@ JpegDecodeStats JpegLastDecodeStats();
 
 // Decodes at the smallest scale M/8 (M = 1..8) whose output is at least minWidth by minHeight
 // (full size when none is). Grey stays grey; colour, CMYK and YCCK come out as RGB.
-// codecBadDataErr for a stream libjpeg cannot decode, memFullErr past the memory bound.
+// codecBadDataErr for a stream libjpeg cannot decode whole (cut short or corrupt), memFullErr
+// past the memory bound.
 OSErr JpegDecodeScaled(const std::uint8_t* data, std::size_t size, std::uint32_t minWidth, std::uint32_t minHeight,
                        PixelImage* out);
 

@@ -1,5 +1,6 @@
-// The JPEG graphics importer: bounds from the frame header, the SOI..EOI data range, a
-// 'jpeg' image description, and drawing by DCT-scaled decoding plus exact resampling.
+// The JPEG graphics importer: bounds from the frame header, the SOI..EOI data range and a
+// 'jpeg' image description of a whole stream, and drawing by DCT-scaled decoding plus exact
+// resampling.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -16,13 +17,16 @@ constexpr int kMaxRectSide = 32767;
 
 class JpegGraphicsImporter final : public GraphicsImporterComponent {
  public:
+  // A stream cut short has bounds but no image data that could be used as it is.
   OSErr dataRange(unsigned long* offset, unsigned long* size) const override {
+    if (JpegMissingPart(layout_) != nullptr) return codecBadDataErr;
     *offset = layout_.dataOffset;
     *size = layout_.dataSize;
     return noErr;
   }
 
   OSErr imageDescription(ImageDescriptionHandle* desc) const override {
+    if (JpegMissingPart(layout_) != nullptr) return codecBadDataErr;
     Handle h = NewHandleClear(sizeof(ImageDescription));
     if (h == nullptr) return MemError();
     auto* id = reinterpret_cast<ImageDescription*>(*h);
@@ -50,6 +54,7 @@ class JpegGraphicsImporter final : public GraphicsImporterComponent {
 
   OSErr drawRegion(const Rect& src, int width, int height, PixelImage* out) const override {
     if (width <= 0 || height <= 0) return paramErr;
+    if (JpegMissingPart(layout_) != nullptr) return codecBadDataErr;  // could never decode whole
     // Natural bounds may be a proportionally reduced stand-in for a frame too big for a Rect.
     double fx = double(layout_.width) / (naturalBounds.right - naturalBounds.left);
     double fy = double(layout_.height) / (naturalBounds.bottom - naturalBounds.top);

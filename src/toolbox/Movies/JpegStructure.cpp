@@ -2,6 +2,8 @@
 // and the real end of image (an EOI nested in an APP segment, e.g. a thumbnail's, is skipped).
 #include "toolbox/Movies/JpegStructure.h"
 
+#include <cstring>
+
 #include "toolbox/Core/MacErrors.h"
 
 namespace {
@@ -21,10 +23,10 @@ unsigned be16(const std::uint8_t* p) { return (unsigned(p[0]) << 8) | p[1]; }
 // size when the data runs to the end.
 std::size_t skipEntropyData(const std::uint8_t* data, std::size_t size, std::size_t pos) {
   while (pos < size) {
-    if (data[pos] != 0xFF) {
-      ++pos;
-      continue;
-    }
+    // Most of a photograph is scan data: let memchr find the next 0xFF.
+    const void* ff = std::memchr(data + pos, 0xFF, size - pos);
+    if (ff == nullptr) return size;
+    pos = std::size_t(static_cast<const std::uint8_t*>(ff) - data);
     std::size_t next = pos + 1;
     while (next < size && data[next] == 0xFF) ++next;  // fill bytes
     if (next >= size) return size;
@@ -98,6 +100,7 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
     pos = end;
     if (marker == kSOS) {
       if (!haveFrame) return codecBadDataErr;
+      out.sawScan = true;
       pos = skipEntropyData(data, size, pos);
     }
   }
@@ -106,4 +109,10 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
   out.dataOffset = 0;
   *layout = out;
   return noErr;
+}
+
+const char* JpegMissingPart(const JpegLayout& layout) {
+  if (!layout.sawScan) return "it ends before its image data";
+  if (!layout.sawEOI) return "its image data is cut short (no end-of-image marker)";
+  return nullptr;
 }

@@ -15,6 +15,7 @@ struct JpegLayout {
   bool progressive = false;
   std::size_t dataOffset = 0;    // the SOI
   std::size_t dataSize = 0;      // through the EOI, or to the end of a stream that has none
+  bool sawScan = false;          // a whole scan header, with the frame header before it
   bool sawEOI = false;
 };
 
@@ -24,3 +25,8 @@ bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size);
 // noErr with the layout filled; codecBadDataErr when the stream is not a JPEG or is damaged
 // before its frame header.
 OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* layout);
+
+// What a parsed stream lacks to be decoded whole, in words ("its image data is cut short ..."),
+// or nullptr when its frame header, a scan and the end of image are all there. Judged from the
+// structure alone, without decoding.
+const char* JpegMissingPart(const JpegLayout& layout);

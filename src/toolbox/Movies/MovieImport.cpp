@@ -101,7 +101,8 @@ ComponentResult MovieImportFile(MovieImportComponent ci, const FSSpec* theFile, 
   std::string path;
   OSErr err = FSpGetPath(theFile, &path);
   if (err != noErr) return err;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO under the name is refused below instead of waited on.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return movies::errnoError(errno);
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

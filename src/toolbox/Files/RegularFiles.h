@@ -1,0 +1,22 @@
+// Opening and reading files that must be regular files, such as photographs. The open never
+// blocks (a FIFO or device under the name is refused, not waited on) and says why in words.
+#pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "toolbox/Core/MacTypes.h"
+
+// Files larger than this are not read whole into memory.
+constexpr UInt64 kFSMaxWholeFileBytes = UInt64(1) << 30;
+
+// Opens the file at path for reading once it is known to be a regular file (checked on the
+// open descriptor, so nothing can be swapped in between). On failure stream is null and
+// reason says why: "no such file", "is a directory", "not a regular file",
+// "permission denied" ...
+OSErr FSOpenRegularFile(const std::string& path, std::FILE** stream, std::string* reason);
+
+// Reads a regular file whole (at most maxBytes, else memFullErr, "larger than ..."), with the
+// same refusals as FSOpenRegularFile.
+OSErr FSReadRegularFile(const std::string& path, std::vector<UInt8>* bytes, std::string* reason,
+                        UInt64 maxBytes = kFSMaxWholeFileBytes);

@@ -19,7 +19,7 @@ namespace apptest {
 
 class PrivateBus {
  public:
-  // Null when dbus-daemon is missing.
+  // Null when dbus-daemon is missing (scripts/setup installs it).
   static PrivateBus* shared() {
     static PrivateBus* bus = testsupport::haveTool("dbus-daemon") ? new PrivateBus() : nullptr;
     return bus;
@@ -127,9 +127,9 @@ class PrivateBus {
   GDBusConnection* mConnection = nullptr;
 };
 
-#define REQUIRE_PRIVATE_BUS()                                                   \
-  apptest::PrivateBus* bus = apptest::PrivateBus::shared();                     \
-  if (bus == nullptr) GTEST_SKIP() << "dbus-daemon is not installed";           \
+#define REQUIRE_PRIVATE_BUS()                                                                  \
+  apptest::PrivateBus* bus = apptest::PrivateBus::shared();                                    \
+  ASSERT_NE(bus, nullptr) << "dbus-daemon is not installed (scripts/setup installs it)"; \
   bus->stopApp()
 
 }  // namespace apptest

@@ -1,5 +1,6 @@
 // The application controller: one per process, on the main thread; every request is converted
 // synchronously, and the first one served arms a one-shot quit timer that nothing postpones.
+// Requests that reach the application while it ends are still converted.
 #include "Controller.h"
 
 #include "Convert2Mov.h"
@@ -45,7 +46,7 @@ std::string Controller::moviePathForImage(const std::string& imagePath) {
 }
 
 SInt32 Controller::convert(const std::string& imagePath) {
-  if (!m_c2m) return paramErr;  // the driver is gone once termination has begun
+  if (!m_c2m) return paramErr;  // the driver is gone once the application has ended
   return m_c2m->createMovie(moviePathForImage(imagePath), imagePath, resizeTarget());
 }
 
@@ -93,7 +94,8 @@ void Controller::openFile(const void*) {
 bool Controller::terminationPending() const { return m_terminationTimer && m_terminationTimer->isValid(); }
 
 void Controller::armTerminationTimer() {
-  if (terminationPending()) return;  // the quit time never moves
+  // The quit time never moves, and once the application is ending there is nothing left to arm.
+  if (terminationPending() || NSApplication::sharedApplication()->isTerminating()) return;
   m_terminationTimer = NSTimer::scheduledTimerWithTimeInterval(
       kTerminationDelay, [this](NSTimer& timer) { HandleTermination(&timer); }, false);
 }
@@ -103,6 +105,8 @@ void Controller::HandleTermination(NSTimer*) {
     m_terminationTimer->invalidate();
     m_terminationTimer.reset();
   }
-  m_c2m.reset();
+  // The driver stays until the application has served what was already on its way here.
   NSApplication::sharedApplication()->terminate(this);
 }
+
+void Controller::applicationWillTerminate() { m_c2m.reset(); }

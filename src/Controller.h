@@ -34,6 +34,7 @@ class Controller : public NSApplicationDelegate {
   void handleAppleEventFromPTPModule(const NSAppleEventDescriptor& event, NSAppleEventDescriptor& reply);
   // True exactly when the conversion reported no failure.
   bool applicationOpenFile(NSApplication* sender, const std::string& filename) override;
+  void applicationWillTerminate() override;  // releases the driver
   void openFile(const void* sender);
   void HandleTermination(NSTimer* timer);
 

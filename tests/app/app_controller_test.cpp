@@ -162,6 +162,7 @@ TEST_F(ControllerTest, OpenRequestAnswersTrueExactlyWhenTheConversionSucceeded) 
 }
 
 TEST_F(ControllerTest, QuitFiresFiveSecondsAfterTheFirstRequestAndIsNeverPostponed) {
+  REQUIRE_WORKING_CONVERSION();
   Controller c;
   EXPECT_FALSE(c.terminationPending());  // launched without a request: idle, no timer
   using Clock = std::chrono::steady_clock;
@@ -173,11 +174,18 @@ TEST_F(ControllerTest, QuitFiresFiveSecondsAfterTheFirstRequestAndIsNeverPostpon
   EXPECT_TRUE(NSRunLoop::mainRunLoop().runUntilDate(30.0)) << "the timer never fired";
   const double elapsed = std::chrono::duration<double>(Clock::now() - first).count();
   EXPECT_GE(elapsed, 4.9);
-  EXPECT_LT(elapsed, 15.0);
+  EXPECT_LT(elapsed, 6.5);
   EXPECT_TRUE(NSApplication::sharedApplication()->isTerminating());
   EXPECT_FALSE(c.terminationPending());
-  // The driver is gone: a straggling request converts nothing and fails cleanly.
-  EXPECT_FALSE(c.applicationOpenFile(nullptr, env.photos("none-3.jpg")));
+  // A request that reaches the application while it ends is converted all the same, and arms
+  // nothing; once the application has ended there is nothing left to convert with.
+  const std::string late = env.photos("late.jpg");
+  testsupport::writeFile(late, apptest::voicePhoto());
+  EXPECT_TRUE(c.applicationOpenFile(nullptr, late));
+  EXPECT_TRUE(exists(env.photos("late.mov")));
+  EXPECT_FALSE(c.terminationPending());
+  c.applicationWillTerminate();
+  EXPECT_FALSE(c.applicationOpenFile(nullptr, env.photos("late.jpg")));
 }
 
 TEST(TimerTest, OneShotTimerReportsInvalidOnceFiredOrInvalidated) {

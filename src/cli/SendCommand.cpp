@@ -22,6 +22,39 @@ const char* sendErrorText(OSErr err) {
   }
 }
 
+// The reply's text parameter, or "" when it has none.
+std::string textParam(const AERecord* reply, AEKeyword key) {
+  std::string text;
+  AEDesc desc;
+  if (AEGetParamDesc(reply, key, typeUTF8Text, &desc) == noErr) {
+    text.resize(size_t(AEGetDescDataSize(&desc)));
+    if (!text.empty()) AEGetDescData(&desc, text.data(), Size(text.size()));
+    AEDisposeDesc(&desc);
+  }
+  return text;
+}
+
+// Prints what the reply reports for the photograph; true when it reports a failure.
+bool reportsFailure(const std::string& photo, const AppleEvent* reply) {
+  SInt32 number = 0;
+  const bool hasNumber =
+      AEGetParamPtr(reply, keyErrorNumber, typeSInt32, nullptr, &number, sizeof number, nullptr) == noErr;
+  const std::string text = textParam(reply, keyErrorString);
+  if (hasNumber || !text.empty()) {
+    std::fprintf(stderr, "still2mov: %s: errn %d, errs \"%s\"\n", photo.c_str(), int(number), text.c_str());
+    return true;
+  }
+  AERecord result;
+  if (AEGetParamDesc(reply, keyConversionResult, typeAERecord, &result) != noErr) return false;
+  SInt32 status = 0;
+  AEGetParamPtr(&result, keyConversionStatus, typeSInt32, nullptr, &status, sizeof status, nullptr);
+  std::string message = textParam(&result, keyConversionMessage);
+  AEDisposeDesc(&result);
+  if (message.empty()) message = "the conversion failed";
+  std::fprintf(stderr, "still2mov: %s: %s (error %d)\n", photo.c_str(), message.c_str(), int(status));
+  return true;
+}
+
 // 0 sent (and, with a reply, served without error), 1 a failure reported for this photograph.
 int sendOne(const std::string& photo, bool wantReply) {
   AliasHandle alias = nullptr;
@@ -46,23 +79,8 @@ int sendOne(const std::string& photo, bool wantReply) {
   if (err != noErr) {
     std::fprintf(stderr, "still2mov: %s: %s (error %d)\n", photo.c_str(), sendErrorText(err), int(err));
     status = 1;
-  } else {
-    SInt32 number = 0;
-    DescType type;
-    Size size = 0;
-    const bool hasNumber =
-        AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, &type, &number, sizeof number, &size) == noErr;
-    std::string text;
-    AEDesc textDesc;
-    if (AEGetParamDesc(&reply, keyErrorString, typeUTF8Text, &textDesc) == noErr) {
-      text.resize(size_t(AEGetDescDataSize(&textDesc)));
-      if (!text.empty()) AEGetDescData(&textDesc, text.data(), Size(text.size()));
-      AEDisposeDesc(&textDesc);
-    }
-    if (hasNumber || !text.empty()) {
-      std::fprintf(stderr, "still2mov: %s: errn %d, errs \"%s\"\n", photo.c_str(), int(number), text.c_str());
-      status = 1;
-    }
+  } else if (reportsFailure(photo, &reply)) {
+    status = 1;
   }
   AEDisposeDesc(&reply);
   return status;

@@ -146,6 +146,27 @@ TEST(AppBus, UnresolvableAliasIsComplainedAboutOnlyToASenderThatWantsAReply) {
   EXPECT_TRUE(bus->waitForName(kStill2movApplicationID, false, 20.0));
 }
 
+TEST(AppBus, SendSaysWhichConversionsFailedAndExitsOne) {
+  REQUIRE_WORKING_CONVERSION();
+  REQUIRE_PRIVATE_BUS();
+  const std::string good = newPhoto(bus, "good.jpg");
+  const std::string notJpeg = bus->env().photos("notes.jpg");
+  testsupport::writeFile(notJpeg, "a shopping list, not a photograph");
+  const std::string blocked = newPhoto(bus, "blocked.jpg");
+  mkdir(bus->env().photos("blocked.mov").c_str(), 0700);
+  std::map<std::string, std::string> env = bus->env().env();
+  env["DBUS_SESSION_BUS_ADDRESS"] = bus->address();
+  fixtures::RunResult r = fixtures::runStill2mov({"send", notJpeg, good, blocked}, env);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(exists(bus->env().photos("good.mov")));
+  EXPECT_NE(r.err.find(notJpeg + ": not a readable JPEG"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(blocked + ": "), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(good), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("errn"), std::string::npos) << "the alias resolved: " << r.err;
+  // All three were served: the good one is not reported, and none twice.
+  EXPECT_EQ(fixtures::runStill2mov({"send", good}, env).status, 0);
+}
+
 TEST(AppBus, SenderHearsWhenNoOneServesTheName) {
   REQUIRE_PRIVATE_BUS();
   AEAddressDesc target;

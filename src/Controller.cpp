@@ -111,7 +111,12 @@ bool Controller::applicationOpenFile(NSApplication*, const std::string& filename
 void Controller::openFile(const void*) {
   std::unique_ptr<NSOpenPanel> panel = NSOpenPanel::openPanel();
   panel->setAllowsMultipleSelection(false);
-  if (panel->runModalForDirectory(NSHomeDirectory(), "", {"JPG"}) != NSOKButton) return;
+  if (panel->runModalForDirectory(NSHomeDirectory(), "", {"JPG"}) != NSOKButton) {
+    // Cancelled, or no panel could be shown: with nothing on screen, nobody could quit a process
+    // that waited on.
+    armTerminationTimer();
+    return;
+  }
   const std::vector<std::string> chosen = panel->filenames();
   for (const std::string& path : chosen) applicationOpenFile(nullptr, path);
 }

@@ -1,5 +1,6 @@
 // "send PHOTO...": what the camera import module does, one 'Itnt'/'St2M' event per photograph
 // with an alias to it, to the application's bus name (the bus starts the application if needed).
+// With --or-convert, a photograph that no application can be reached for is converted here.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -55,8 +56,11 @@ bool reportsFailure(const std::string& photo, const AppleEvent* reply) {
   return true;
 }
 
+// Nothing was delivered: no session bus, or no application on it that could take the event.
+bool unreachable(OSErr err) { return err == connectionInvalid || err == procNotFound; }
+
 // 0 sent (and, with a reply, served without error), 1 a failure reported for this photograph.
-int sendOne(const std::string& photo, bool wantReply) {
+int sendOne(const std::string& photo, bool wantReply, bool orConvert) {
   AliasHandle alias = nullptr;
   OSErr err = NewAliasFromPath(photo.c_str(), &alias);
   if (err != noErr) {
@@ -76,6 +80,11 @@ int sendOne(const std::string& photo, bool wantReply) {
   err = AESend(&event, &reply, (wantReply ? kAEWaitReply : kAENoReply) | kAENeverInteract);
   AEDisposeDesc(&event);
   int status = 0;
+  if (err != noErr && orConvert && unreachable(err)) {
+    AEDisposeDesc(&reply);
+    std::fprintf(stderr, "still2mov: %s: %s; converting it here\n", photo.c_str(), sendErrorText(err));
+    return runConvertCommand({"--", photo});
+  }
   if (err != noErr) {
     std::fprintf(stderr, "still2mov: %s: %s (error %d)\n", photo.c_str(), sendErrorText(err), int(err));
     status = 1;
@@ -89,13 +98,15 @@ int sendOne(const std::string& photo, bool wantReply) {
 }  // namespace
 
 int runSendCommand(const std::vector<std::string>& args) {
-  bool wantReply = true, optionsDone = false;
+  bool wantReply = true, orConvert = false, optionsDone = false;
   std::vector<std::string> photos;
   for (const std::string& a : args) {
     if (!optionsDone && a == "--") {
       optionsDone = true;
     } else if (!optionsDone && a == "--no-reply") {
       wantReply = false;
+    } else if (!optionsDone && a == "--or-convert") {
+      orConvert = true;
     } else if (!optionsDone && !a.empty() && a[0] == '-') {
       std::fprintf(stderr, "still2mov: unknown option %s\n", a.c_str());
       return 2;
@@ -104,11 +115,11 @@ int runSendCommand(const std::vector<std::string>& args) {
     }
   }
   if (photos.empty()) {
-    std::fprintf(stderr, "Usage: still2mov send [--no-reply] PHOTO...\n");
+    std::fprintf(stderr, "Usage: still2mov send [--no-reply] [--or-convert] PHOTO...\n");
     return 2;
   }
   int status = 0;
   for (const std::string& photo : photos)
-    if (sendOne(photo, wantReply) != 0) status = 1;
+    if (sendOne(photo, wantReply, orConvert) != 0) status = 1;
   return status;
 }

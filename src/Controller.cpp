@@ -1,5 +1,6 @@
 // The application controller: one per process, on the main thread; every request is converted
 // synchronously, and the first one served arms a one-shot quit timer that nothing postpones.
+// Requests that reach the application while it ends are still converted.
 #include "Controller.h"
 
 #include "Convert2Mov.h"
@@ -44,9 +45,24 @@ std::string Controller::moviePathForImage(const std::string& imagePath) {
   return NSStringByDeletingPathExtension(imagePath) + ".mov";
 }
 
-SInt32 Controller::convert(const std::string& imagePath) {
-  if (!m_c2m) return paramErr;  // the driver is gone once termination has begun
-  return m_c2m->createMovie(moviePathForImage(imagePath), imagePath, resizeTarget());
+RequestOutcome Controller::convert(const std::string& imagePath) {
+  if (!m_c2m) return {paramErr, "the application has ended"};
+  const SInt32 status = m_c2m->createMovie(moviePathForImage(imagePath), imagePath, resizeTarget());
+  const ConversionReport& report = m_c2m->lastReport();
+  // The driver answers 0 for a photograph it could not read at all; a request for one failed.
+  RequestOutcome outcome;
+  if (status != noErr)
+    outcome = {status, report.problem.empty() ? "the conversion failed (error " + std::to_string(status) + ")"
+                                              : report.problem};
+  else if (!report.imageFound)
+    outcome = {fnfErr, "no such file"};
+  else if (!report.imageReadable)
+    outcome = {codecBadDataErr, "not a readable JPEG photograph"};
+  else if (report.audioBlocks > 0 && !report.waveWritten)
+    outcome = {ioErr, "voice annotation found but no sound file could be written"};
+  // Nobody watches a background application's output: failures go to the log.
+  if (outcome.status != noErr) NSLog("%s: %s", imagePath.c_str(), outcome.problem.c_str());
+  return outcome;
 }
 
 void Controller::handleAppleEventFromPTPModule(const NSAppleEventDescriptor& event, NSAppleEventDescriptor& reply) {
@@ -66,7 +82,17 @@ void Controller::handleAppleEventFromPTPModule(const NSAppleEventDescriptor& eve
         const std::string path = CFURLCopyFileSystemPath(url, kCFURLPOSIXPathStyle);
         if (url) CFRelease(url);
         NSLog("Path: %s", path.c_str());
-        convert(path);  // a failed conversion is not the sender's concern
+        const RequestOutcome outcome = convert(path);
+        // A failure travels back in a parameter of its own, beside the alias's 'errn'/'errs'.
+        if (outcome.status != noErr && reply.descriptorType() != typeNull) {
+          AERecord result;
+          AECreateList(nullptr, 0, true, &result);
+          AEPutParamPtr(&result, keyConversionStatus, typeSInt32, &outcome.status, sizeof outcome.status);
+          AEPutParamPtr(&result, keyConversionMessage, typeUTF8Text, outcome.problem.data(),
+                        Size(outcome.problem.size()));
+          reply.setParamDescriptor(NSAppleEventDescriptor::copyOf(&result), keyConversionResult);
+          AEDisposeDesc(&result);
+        }
       } else if (reply.descriptorType() != typeNull) {
         reply.setParamDescriptor(NSAppleEventDescriptor::descriptorWithInt32(status), keyErrorNumber);
         reply.setParamDescriptor(NSAppleEventDescriptor::descriptorWithString(kReplyErrorString), keyErrorString);
@@ -77,15 +103,20 @@ void Controller::handleAppleEventFromPTPModule(const NSAppleEventDescriptor& eve
 }
 
 bool Controller::applicationOpenFile(NSApplication*, const std::string& filename) {
-  SInt32 status = convert(filename);
+  const RequestOutcome outcome = convert(filename);
   armTerminationTimer();
-  return status == 0;
+  return outcome.status == noErr;
 }
 
 void Controller::openFile(const void*) {
   std::unique_ptr<NSOpenPanel> panel = NSOpenPanel::openPanel();
   panel->setAllowsMultipleSelection(false);
-  if (panel->runModalForDirectory(NSHomeDirectory(), "", {"JPG"}) != NSOKButton) return;
+  if (panel->runModalForDirectory(NSHomeDirectory(), "", {"JPG"}) != NSOKButton) {
+    // Cancelled, or no panel could be shown: with nothing on screen, nobody could quit a process
+    // that waited on.
+    armTerminationTimer();
+    return;
+  }
   const std::vector<std::string> chosen = panel->filenames();
   for (const std::string& path : chosen) applicationOpenFile(nullptr, path);
 }
@@ -93,7 +124,8 @@ void Controller::openFile(const void*) {
 bool Controller::terminationPending() const { return m_terminationTimer && m_terminationTimer->isValid(); }
 
 void Controller::armTerminationTimer() {
-  if (terminationPending()) return;  // the quit time never moves
+  // The quit time never moves, and once the application is ending there is nothing left to arm.
+  if (terminationPending() || NSApplication::sharedApplication()->isTerminating()) return;
   m_terminationTimer = NSTimer::scheduledTimerWithTimeInterval(
       kTerminationDelay, [this](NSTimer& timer) { HandleTermination(&timer); }, false);
 }
@@ -103,6 +135,8 @@ void Controller::HandleTermination(NSTimer*) {
     m_terminationTimer->invalidate();
     m_terminationTimer.reset();
   }
-  m_c2m.reset();
+  // The driver stays until the application has served what was already on its way here.
   NSApplication::sharedApplication()->terminate(this);
 }
+
+void Controller::applicationWillTerminate() { m_c2m.reset(); }

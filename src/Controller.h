@@ -20,8 +20,19 @@ inline constexpr const char* kResizePreferenceKey = "Resize_QT_Image";
 inline constexpr AEEventClass kPTPEventClass = FOUR_CHAR_CODE("Itnt");
 inline constexpr AEEventID kPTPConvertEventID = FOUR_CHAR_CODE("St2M");
 inline constexpr const char* kReplyErrorString = "Complain.";
+// Added to the reply when a conversion failed: a record of the failure's code and its words.
+inline constexpr AEKeyword keyConversionResult = FOUR_CHAR_CODE("cnvr");
+inline constexpr AEKeyword keyConversionStatus = FOUR_CHAR_CODE("stat");   // SInt32, never 0
+inline constexpr AEKeyword keyConversionMessage = FOUR_CHAR_CODE("mesg");  // text
 inline constexpr double kTerminationDelay = 5.0;
 inline constexpr SInt32 kResizeWidth = 600;
+
+// What came of one request: status 0 when it succeeded (a movie, or a photograph with nothing
+// to convert), else a failure code and what went wrong, in words.
+struct RequestOutcome {
+  SInt32 status = 0;
+  std::string problem;
+};
 
 class Controller : public NSApplicationDelegate {
  public:
@@ -34,6 +45,7 @@ class Controller : public NSApplicationDelegate {
   void handleAppleEventFromPTPModule(const NSAppleEventDescriptor& event, NSAppleEventDescriptor& reply);
   // True exactly when the conversion reported no failure.
   bool applicationOpenFile(NSApplication* sender, const std::string& filename) override;
+  void applicationWillTerminate() override;  // releases the driver
   void openFile(const void* sender);
   void HandleTermination(NSTimer* timer);
 
@@ -44,7 +56,7 @@ class Controller : public NSApplicationDelegate {
 
  private:
   void armTerminationTimer();
-  SInt32 convert(const std::string& imagePath);
+  RequestOutcome convert(const std::string& imagePath);
 
   ExImageInfo* m_pExImageInfo = nullptr;  // declared by the design; never used
   std::string m_ImageFilePath;            // likewise

@@ -1,5 +1,6 @@
 // "send PHOTO...": what the camera import module does, one 'Itnt'/'St2M' event per photograph
 // with an alias to it, to the application's bus name (the bus starts the application if needed).
+// With --or-convert, a photograph that no application can be reached for is converted here.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -22,8 +23,44 @@ const char* sendErrorText(OSErr err) {
   }
 }
 
+// The reply's text parameter, or "" when it has none.
+std::string textParam(const AERecord* reply, AEKeyword key) {
+  std::string text;
+  AEDesc desc;
+  if (AEGetParamDesc(reply, key, typeUTF8Text, &desc) == noErr) {
+    text.resize(size_t(AEGetDescDataSize(&desc)));
+    if (!text.empty()) AEGetDescData(&desc, text.data(), Size(text.size()));
+    AEDisposeDesc(&desc);
+  }
+  return text;
+}
+
+// Prints what the reply reports for the photograph; true when it reports a failure.
+bool reportsFailure(const std::string& photo, const AppleEvent* reply) {
+  SInt32 number = 0;
+  const bool hasNumber =
+      AEGetParamPtr(reply, keyErrorNumber, typeSInt32, nullptr, &number, sizeof number, nullptr) == noErr;
+  const std::string text = textParam(reply, keyErrorString);
+  if (hasNumber || !text.empty()) {
+    std::fprintf(stderr, "still2mov: %s: errn %d, errs \"%s\"\n", photo.c_str(), int(number), text.c_str());
+    return true;
+  }
+  AERecord result;
+  if (AEGetParamDesc(reply, keyConversionResult, typeAERecord, &result) != noErr) return false;
+  SInt32 status = 0;
+  AEGetParamPtr(&result, keyConversionStatus, typeSInt32, nullptr, &status, sizeof status, nullptr);
+  std::string message = textParam(&result, keyConversionMessage);
+  AEDisposeDesc(&result);
+  if (message.empty()) message = "the conversion failed";
+  std::fprintf(stderr, "still2mov: %s: %s (error %d)\n", photo.c_str(), message.c_str(), int(status));
+  return true;
+}
+
+// Nothing was delivered: no session bus, or no application on it that could take the event.
+bool unreachable(OSErr err) { return err == connectionInvalid || err == procNotFound; }
+
 // 0 sent (and, with a reply, served without error), 1 a failure reported for this photograph.
-int sendOne(const std::string& photo, bool wantReply) {
+int sendOne(const std::string& photo, bool wantReply, bool orConvert) {
   AliasHandle alias = nullptr;
   OSErr err = NewAliasFromPath(photo.c_str(), &alias);
   if (err != noErr) {
@@ -43,26 +80,16 @@ int sendOne(const std::string& photo, bool wantReply) {
   err = AESend(&event, &reply, (wantReply ? kAEWaitReply : kAENoReply) | kAENeverInteract);
   AEDisposeDesc(&event);
   int status = 0;
+  if (err != noErr && orConvert && unreachable(err)) {
+    AEDisposeDesc(&reply);
+    std::fprintf(stderr, "still2mov: %s: %s; converting it here\n", photo.c_str(), sendErrorText(err));
+    return runConvertCommand({"--", photo});
+  }
   if (err != noErr) {
     std::fprintf(stderr, "still2mov: %s: %s (error %d)\n", photo.c_str(), sendErrorText(err), int(err));
     status = 1;
-  } else {
-    SInt32 number = 0;
-    DescType type;
-    Size size = 0;
-    const bool hasNumber =
-        AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, &type, &number, sizeof number, &size) == noErr;
-    std::string text;
-    AEDesc textDesc;
-    if (AEGetParamDesc(&reply, keyErrorString, typeUTF8Text, &textDesc) == noErr) {
-      text.resize(size_t(AEGetDescDataSize(&textDesc)));
-      if (!text.empty()) AEGetDescData(&textDesc, text.data(), Size(text.size()));
-      AEDisposeDesc(&textDesc);
-    }
-    if (hasNumber || !text.empty()) {
-      std::fprintf(stderr, "still2mov: %s: errn %d, errs \"%s\"\n", photo.c_str(), int(number), text.c_str());
-      status = 1;
-    }
+  } else if (reportsFailure(photo, &reply)) {
+    status = 1;
   }
   AEDisposeDesc(&reply);
   return status;
@@ -71,13 +98,15 @@ int sendOne(const std::string& photo, bool wantReply) {
 }  // namespace
 
 int runSendCommand(const std::vector<std::string>& args) {
-  bool wantReply = true, optionsDone = false;
+  bool wantReply = true, orConvert = false, optionsDone = false;
   std::vector<std::string> photos;
   for (const std::string& a : args) {
     if (!optionsDone && a == "--") {
       optionsDone = true;
     } else if (!optionsDone && a == "--no-reply") {
       wantReply = false;
+    } else if (!optionsDone && a == "--or-convert") {
+      orConvert = true;
     } else if (!optionsDone && !a.empty() && a[0] == '-') {
       std::fprintf(stderr, "still2mov: unknown option %s\n", a.c_str());
       return 2;
@@ -86,11 +115,11 @@ int runSendCommand(const std::vector<std::string>& args) {
     }
   }
   if (photos.empty()) {
-    std::fprintf(stderr, "Usage: still2mov send [--no-reply] PHOTO...\n");
+    std::fprintf(stderr, "Usage: still2mov send [--no-reply] [--or-convert] PHOTO...\n");
     return 2;
   }
   int status = 0;
   for (const std::string& photo : photos)
-    if (sendOne(photo, wantReply) != 0) status = 1;
+    if (sendOne(photo, wantReply, orConvert) != 0) status = 1;
   return status;
 }

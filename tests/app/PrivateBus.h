@@ -19,7 +19,7 @@ namespace apptest {
 
 class PrivateBus {
  public:
-  // Null when dbus-daemon is missing.
+  // Null when dbus-daemon is missing (scripts/setup installs it).
   static PrivateBus* shared() {
     static PrivateBus* bus = testsupport::haveTool("dbus-daemon") ? new PrivateBus() : nullptr;
     return bus;
@@ -51,6 +51,18 @@ class PrivateBus {
   }
 
   bool appRunning() const { return nameHasOwner(kStill2movApplicationID); }
+
+  // Seconds from since until the application gave up its name (it does so as it quits), or a
+  // negative number when it still runs after limit seconds from since.
+  double secondsUntilQuit(std::chrono::steady_clock::time_point since, double limit) const {
+    const auto end = since + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                 std::chrono::duration<double>(limit));
+    while (appRunning()) {
+      if (std::chrono::steady_clock::now() > end) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+  }
 
   // Ends a still2mov left running by an earlier test, so that each test starts from none.
   void stopApp() const {
@@ -127,9 +139,9 @@ class PrivateBus {
   GDBusConnection* mConnection = nullptr;
 };
 
-#define REQUIRE_PRIVATE_BUS()                                                   \
-  apptest::PrivateBus* bus = apptest::PrivateBus::shared();                     \
-  if (bus == nullptr) GTEST_SKIP() << "dbus-daemon is not installed";           \
+#define REQUIRE_PRIVATE_BUS()                                                                  \
+  apptest::PrivateBus* bus = apptest::PrivateBus::shared();                                    \
+  ASSERT_NE(bus, nullptr) << "dbus-daemon is not installed (scripts/setup installs it)"; \
   bus->stopApp()
 
 }  // namespace apptest

@@ -1,5 +1,6 @@
 // The application's command line and packaging: the prefs command over the key file, the send
-// command's failures, the desktop entry's validity and the gphoto2 hook's hand-over.
+// command's failures, the desktop entry's validity and the gphoto2 hook's hand-over, or its own
+// conversion when there is no session bus.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -71,7 +72,7 @@ TEST(SendCommand, MissingPhotographAndBadUsageFail) {
 }
 
 TEST(Packaging, DesktopEntryValidatesAndNamesTheBusName) {
-  if (!testsupport::haveTool("desktop-file-validate")) GTEST_SKIP() << "desktop-file-validate is not installed";
+  ASSERT_TRUE(testsupport::haveTool("desktop-file-validate")) << "desktop-file-validate is missing (scripts/setup installs it)";
   ScratchEnvironment env;
   const std::string source = testsupport::readFile(testsupport::sourceDir() + "/packaging/com.vantor.camera.still2mov.desktop.in");
   ASSERT_FALSE(source.empty());
@@ -111,7 +112,32 @@ TEST(Packaging, GphotoHookSendsEachDownloadedJpegOnly) {
   EXPECT_EQ(runHook("download", "-odd name.jpeg"), 0);
   EXPECT_EQ(runHook("download", "MVI_0002.AVI"), 0);
   EXPECT_EQ(runHook("stop", ""), 0);
-  EXPECT_EQ(testsupport::readFile(log), "send|--|IMG_0001.JPG|\nsend|--|-odd name.jpeg|\n");
+  EXPECT_EQ(testsupport::readFile(log), "send|--or-convert|--|IMG_0001.JPG|\nsend|--or-convert|--|-odd name.jpeg|\n");
+}
+
+TEST(Packaging, GphotoHookConvertsHereWhenThereIsNoSessionBus) {
+  REQUIRE_WORKING_CONVERSION();
+  ScratchEnvironment env;  // its bus address leads nowhere, as over ssh or from udev
+  const std::string hook = env.dir.file("hook");
+  testsupport::writeFile(hook, replaceAll(testsupport::readFile(testsupport::sourceDir() +
+                                                                "/packaging/still2mov-gphoto2-hook.in"),
+                                          "@STILL2MOV_BINARY@", testsupport::binaryPath()));
+  chmod(hook.c_str(), 0755);
+  const std::string photo = env.photos("IMG_0007.JPG");
+  testsupport::writeFile(photo, apptest::voicePhoto());
+  std::string command = "cd " + testsupport::shellQuote(env.dir.file("photos")) + " && env -u DISPLAY";
+  for (const auto& [name, value] : env.env()) command += " " + name + "=" + testsupport::shellQuote(value);
+  command += " ACTION=download ARGUMENT=IMG_0007.JPG " + testsupport::shellQuote(hook) + " 2>&1";
+  std::string out;
+  EXPECT_EQ(testsupport::run(command, &out), 0) << out;
+  EXPECT_TRUE(apptest::exists(env.photos("IMG_0007.mov"))) << out;
+
+  // A plain send still says that it reached nobody, and converts nothing.
+  std::remove(env.photos("IMG_0007.mov").c_str());
+  fixtures::RunResult r = runStill2mov({"send", photo}, env.env());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no session bus"), std::string::npos) << r.err;
+  EXPECT_FALSE(apptest::exists(env.photos("IMG_0007.mov")));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The controller in this process: the resize preference, movie paths, the three requests with
-// their replies, and the quit timer that the first request arms and nothing postpones.
+// their replies (a failed conversion's included), and the quit timer that the first request arms
+// and nothing postpones.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -32,6 +33,9 @@ struct ControllerTest : ::testing::Test {
     std::string errs;
     long replyParams = 0;
     DescType replyType = typeNull;
+    bool hasResult = false;  // the conversion's failure, beside 'errn'/'errs'
+    SInt32 resultStatus = 0;
+    std::string resultMessage;
   };
   Outcome dispatch(Controller& c, DescType type, const std::string& bytes, bool wantReply = true) {
     c.registerEvents({});
@@ -50,6 +54,17 @@ struct ControllerTest : ::testing::Test {
       o.errs.resize(size_t(AEGetDescDataSize(&s)));
       AEGetDescData(&s, o.errs.data(), Size(o.errs.size()));
       AEDisposeDesc(&s);
+    }
+    AERecord result;
+    if (AEGetParamDesc(&reply, keyConversionResult, typeAERecord, &result) == noErr) {
+      o.hasResult = true;
+      AEGetParamPtr(&result, keyConversionStatus, typeSInt32, nullptr, &o.resultStatus, sizeof o.resultStatus, nullptr);
+      if (AEGetParamDesc(&result, keyConversionMessage, typeUTF8Text, &s) == noErr) {
+        o.resultMessage.resize(size_t(AEGetDescDataSize(&s)));
+        AEGetDescData(&s, o.resultMessage.data(), Size(o.resultMessage.size()));
+        AEDisposeDesc(&s);
+      }
+      AEDisposeDesc(&result);
     }
     AEDisposeDesc(&event);
     AEDisposeDesc(&reply);
@@ -145,6 +160,30 @@ TEST_F(ControllerTest, UnresolvableAliasComplainsOnlyToASenderThatWantsAReply) {
   }
 }
 
+TEST_F(ControllerTest, FailedConversionTravelsBackInAParameterOfItsOwn) {
+  REQUIRE_WORKING_CONVERSION();
+  const std::string notJpeg = env.photos("notes.jpg");
+  testsupport::writeFile(notJpeg, "a shopping list, not a photograph");
+  const std::string blocked = env.photos("blocked.jpg");  // a folder holds its movie's name
+  testsupport::writeFile(blocked, apptest::voicePhoto());
+  mkdir(env.photos("blocked.mov").c_str(), 0700);
+  for (const std::string& photo : {notJpeg, blocked}) {
+    Controller c;
+    Outcome o = dispatch(c, typeAlias, aliasTo(photo));
+    EXPECT_TRUE(o.hasResult) << photo;
+    EXPECT_NE(o.resultStatus, 0) << photo;
+    EXPECT_FALSE(o.resultMessage.empty()) << photo;
+    // The alias resolved: its own parameters stay out of it.
+    EXPECT_FALSE(o.hasErrn) << photo;
+    EXPECT_EQ(o.errs, "") << photo;
+    EXPECT_TRUE(c.terminationPending());
+    Outcome quiet = dispatch(c, typeAlias, aliasTo(photo), /*wantReply=*/false);
+    EXPECT_EQ(quiet.replyType, typeNull);
+  }
+  Controller c;
+  EXPECT_NE(dispatch(c, typeAlias, aliasTo(notJpeg)).resultMessage.find("JPEG"), std::string::npos);
+}
+
 TEST_F(ControllerTest, OpenRequestAnswersTrueExactlyWhenTheConversionSucceeded) {
   REQUIRE_WORKING_CONVERSION();
   const std::string photo = env.photos("ok.jpg");
@@ -159,9 +198,14 @@ TEST_F(ControllerTest, OpenRequestAnswersTrueExactlyWhenTheConversionSucceeded) 
   testsupport::writeFile(blocked, apptest::voicePhoto());
   mkdir(env.photos("blocked.mov").c_str(), 0700);
   EXPECT_FALSE(c.applicationOpenFile(nullptr, blocked));
+  // Neither a file that is no photograph nor a missing one opens.
+  testsupport::writeFile(env.photos("notes.jpg"), "not a photograph");
+  EXPECT_FALSE(c.applicationOpenFile(nullptr, env.photos("notes.jpg")));
+  EXPECT_FALSE(c.applicationOpenFile(nullptr, env.photos("absent.jpg")));
 }
 
 TEST_F(ControllerTest, QuitFiresFiveSecondsAfterTheFirstRequestAndIsNeverPostponed) {
+  REQUIRE_WORKING_CONVERSION();
   Controller c;
   EXPECT_FALSE(c.terminationPending());  // launched without a request: idle, no timer
   using Clock = std::chrono::steady_clock;
@@ -173,11 +217,18 @@ TEST_F(ControllerTest, QuitFiresFiveSecondsAfterTheFirstRequestAndIsNeverPostpon
   EXPECT_TRUE(NSRunLoop::mainRunLoop().runUntilDate(30.0)) << "the timer never fired";
   const double elapsed = std::chrono::duration<double>(Clock::now() - first).count();
   EXPECT_GE(elapsed, 4.9);
-  EXPECT_LT(elapsed, 15.0);
+  EXPECT_LT(elapsed, 6.5);
   EXPECT_TRUE(NSApplication::sharedApplication()->isTerminating());
   EXPECT_FALSE(c.terminationPending());
-  // The driver is gone: a straggling request converts nothing and fails cleanly.
-  EXPECT_FALSE(c.applicationOpenFile(nullptr, env.photos("none-3.jpg")));
+  // A request that reaches the application while it ends is converted all the same, and arms
+  // nothing; once the application has ended there is nothing left to convert with.
+  const std::string late = env.photos("late.jpg");
+  testsupport::writeFile(late, apptest::voicePhoto());
+  EXPECT_TRUE(c.applicationOpenFile(nullptr, late));
+  EXPECT_TRUE(exists(env.photos("late.mov")));
+  EXPECT_FALSE(c.terminationPending());
+  c.applicationWillTerminate();
+  EXPECT_FALSE(c.applicationOpenFile(nullptr, env.photos("late.jpg")));
 }
 
 TEST(TimerTest, OneShotTimerReportsInvalidOnceFiredOrInvalidated) {

@@ -185,7 +185,13 @@ int NSApplicationMain(int argc, char** argv, const NSInterfaceDescription& inter
       g_application_open(gapp, files.data(), gint(files.size()), "");
     else if (activateAtLaunch && !service)
       g_application_activate(gapp);
-    if (GDBusConnection* c = g_application_get_dbus_connection(gapp)) g_dbus_connection_flush_sync(c, nullptr, nullptr);
+    // The bus drops a request still waiting for a starting instance once its sender has gone: a
+    // ping behind it, answered, means that it has arrived.
+    if (GDBusConnection* c = g_application_get_dbus_connection(gapp)) {
+      GVariant* pong = g_dbus_connection_call_sync(c, interface.applicationID.c_str(), "/", "org.freedesktop.DBus.Peer",
+                                                   "Ping", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+      if (pong != nullptr) g_variant_unref(pong);
+    }
     g_object_unref(gapp);
     freeFiles();
     return 0;
@@ -227,25 +233,27 @@ int NSApplicationMain(int argc, char** argv, const NSInterfaceDescription& inter
   g_source_remove(sigint);
   g_source_remove(sigterm);
 
-  // Requests may already be on their way to a process that is ending. Give up the name first, so
-  // that the bus starts a new instance for anything sent from now on; then stop serving Apple
-  // events and let the queued calls be answered (with an error the sender can retry on) rather
-  // than dropped; desktop requests still queued find no delegate and are refused.
-  app->mDelegate = nullptr;
-  app->mActivation = nullptr;
-  app->mActions.clear();
+  // Requests may already be on their way to a process that is ending. Give up the name first:
+  // the bus then routes nothing more here and starts a fresh instance for what is sent from now
+  // on. Whatever it routed here before sits ahead of the release's answer on the connection, so
+  // by the time that answer is back it is all queued on the run loop: serve it, and only then
+  // stop serving Apple events. A request that reached this instance is never dropped.
   GDBusConnection* connection = g_application_get_dbus_connection(gapp);
   if (connection != nullptr) {
     g_object_ref(connection);
     GVariant* released = g_dbus_connection_call_sync(
         connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReleaseName",
-        g_variant_new("(s)", interface.applicationID.c_str()), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000,
+        g_variant_new("(s)", interface.applicationID.c_str()), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1,
         nullptr, nullptr);
     if (released != nullptr) g_variant_unref(released);
   }
-  AEUnpublish();
-  for (int i = 0; i < 1000 && g_main_context_iteration(g_main_context_default(), FALSE); ++i) {
+  while (g_main_context_iteration(g_main_context_default(), FALSE)) {
   }
+  AEUnpublish();
+  if (app->mDelegate != nullptr) app->mDelegate->applicationWillTerminate();
+  app->mDelegate = nullptr;
+  app->mActivation = nullptr;
+  app->mActions.clear();
   topLevel.reset();
   app->mApp = nullptr;
   // The GApplication is not released: outside g_application_run it cannot unregister from the

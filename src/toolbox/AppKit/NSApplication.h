@@ -16,6 +16,8 @@ class NSApplicationDelegate {
   virtual ~NSApplicationDelegate() = default;
   // One document to open (a desktop open request, or a path given at launch): true when opened.
   virtual bool applicationOpenFile(NSApplication* sender, const std::string& filename) = 0;
+  // The application is about to end: every request that reached it has been served.
+  virtual void applicationWillTerminate() {}
 };
 
 // The main interface description: the application's identity and what it creates at launch.
@@ -37,7 +39,8 @@ class NSApplication {
   void setActivationAction(std::function<void()> action) { mActivation = std::move(action); }
   void addAction(const std::string& name, std::function<void()> action);
 
-  // Ends the run loop; NSApplicationMain then returns. Without a run loop it only records it.
+  // Ends the run loop; NSApplicationMain then gives up the bus name, serves the requests that
+  // reached this instance before that, and returns. Without a run loop it only records it.
   void terminate(const void* sender);
   bool isTerminating() const { return mTerminating; }
 
@@ -61,5 +64,8 @@ class NSApplication {
 // Runs the application. argv[1..]: "--gapplication-service" (started by the bus: wait for
 // requests), "--activate" (activate once started), and documents to open. When another instance
 // already runs in the session, the documents or the activation go to it and this one returns 0
-// at once. Returns 0 after terminate(), 1 when the application could not start.
+// at once. After terminate(), no request that reached the instance is dropped: the bus name goes
+// first (so the bus starts a fresh instance for anything sent from then on), then whatever was
+// routed here before is served. Returns 0 then (1 when a document could not be opened), 1 when
+// the application could not start.
 int NSApplicationMain(int argc, char** argv, const NSInterfaceDescription& interface);

@@ -219,26 +219,6 @@ OSErr uniqueNameForPid(GDBusConnection* c, guint32 pid, std::string* name) {
   return err;
 }
 
-// A well-known name that is owned now or that the bus can start.
-bool nameReachable(GDBusConnection* c, const std::string& name) {
-  GVariant* r = busCall(c, "NameHasOwner", g_variant_new("(s)", name.c_str()), "(b)");
-  if (r == nullptr) return false;
-  gboolean owned = FALSE;
-  g_variant_get(r, "(b)", &owned);
-  g_variant_unref(r);
-  if (owned) return true;
-  r = busCall(c, "ListActivatableNames", nullptr, "(as)");
-  if (r == nullptr) return false;
-  GVariantIter* it = nullptr;
-  g_variant_get(r, "(as)", &it);
-  const gchar* n = nullptr;
-  bool found = false;
-  while (!found && g_variant_iter_next(it, "&s", &n)) found = name == n;
-  g_variant_iter_free(it);
-  g_variant_unref(r);
-  return found;
-}
-
 OSErr destinationFor(GDBusConnection* c, const AEDesc* target, std::string* dest, bool* wellKnown) {
   *wellKnown = false;
   Size n = AEGetDescDataSize(target);
@@ -370,20 +350,37 @@ OSErr AESend(const AppleEvent* theAppleEvent, AppleEvent* reply, AESendMode send
         AEDisposeDesc(&answer);
     }
   } else if (err == noErr) {
-    // Without a reply the bus reports nothing, so check first that someone can take it.
-    if (wellKnown && !nameReachable(bus, dest)) {
-      g_variant_unref(g_variant_ref_sink(args));
-      err = procNotFound;
-    } else {
+    // Without a reply the bus reports nothing, and it drops a message still waiting for the
+    // application to start when its sender has gone by then. A ping to the same destination
+    // travels behind the event: its answer (given by the receiver's connection, not after its
+    // queue of conversions) means that the event is in the receiver's hands.
+    g_variant_ref_sink(args);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      g_clear_error(&error);
       GDBusMessage* m = g_dbus_message_new_method_call(dest.c_str(), kAEBusObjectPath, kAEBusInterface, kAEBusMethod);
       g_dbus_message_set_body(m, args);
       g_dbus_message_set_flags(m, G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED);
-      if (!g_dbus_connection_send_message(bus, m, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, &error) ||
-          !g_dbus_connection_flush_sync(bus, nullptr, &error)) {
-        err = errorFromGError(error);
-        g_clear_error(&error);
-      }
+      const bool sent = g_dbus_connection_send_message(bus, m, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, &error);
       g_object_unref(m);
+      GVariant* pong = nullptr;
+      if (sent)
+        pong = g_dbus_connection_call_sync(bus, dest.c_str(), kAEBusObjectPath, "org.freedesktop.DBus.Peer", "Ping",
+                                           nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, timeoutMillis(timeOutInTicks),
+                                           nullptr, &error);
+      if (pong != nullptr) {
+        g_variant_unref(pong);
+        g_clear_error(&error);
+        break;
+      }
+      // A receiver that vanished before answering may not have had the event: send it once more,
+      // to the name's next owner.
+      const bool vanished = error != nullptr && error->domain == G_DBUS_ERROR && error->code == G_DBUS_ERROR_NO_REPLY;
+      if (!(sent && wellKnown && vanished)) break;
+    }
+    g_variant_unref(args);
+    if (error != nullptr) {
+      err = errorFromGError(error);
+      g_clear_error(&error);
     }
   }
   g_object_unref(bus);

@@ -51,7 +51,9 @@ OSErr AEDispatchAppleEvent(const AppleEvent* theAppleEvent, AppleEvent* reply);
 // Delivers the event to its target (keyAddressAttr) and, with kAEWaitReply, waits for the reply,
 // which arrives as an Apple event holding the reply's parameters. With kAENoReply the message
 // carries D-Bus's no-reply flag, the receiver's reply has type typeNull, and *reply comes back
-// typeNull. Where each address goes on the session bus:
+// typeNull; AESend still returns only once the receiver holds the event (not once it has handled
+// it), so the event outlives a sender that ends right after. Where each address goes on the
+// session bus:
 //   typeProcessSerialNumber ('psn ', pid in the low word) and typeKernelProcessID ('kpid'):
 //       the bus connection that the process owns;
 //   typeApplSignature ('sign'): the well-known name AEBusNameForSignature(code);

@@ -61,6 +61,8 @@ TEST(PrivateDirectory, OpenReadsNoDirectoryThenReadsIfd0InEitherByteOrder) {
 TEST(PrivateDirectory, BadHeadersFailTheOpenWithTheirMessageAndCloseTheStream) {
   struct Case { std::string bytes; std::string message; } cases[] = {
       {std::string("XX\x2a\0\x08\0\0\0", 8), "E APP1: Not a TIFF file, bad magic number 22616 (0x5858)"},
+      {std::string("MI\0\x2a\0\0\0\x08", 8), "E APP1: Not a TIFF file, bad magic number 18765 (0x494d)"},
+      {std::string("IM\x2a\0\x08\0\0\0", 8), "E APP1: Not a TIFF file, bad magic number 19785 (0x4d49)"},
       {std::string("II\x2a\0\x08\0", 6), "E APP1: Cannot read TIFF header"},
       {std::string("II\x2b\0\x08\0\0\0", 8), "E APP1: Not a TIFF file, bad version number 43 (0x2b)"},
       {std::string(), "E APP1: Cannot read TIFF header"},

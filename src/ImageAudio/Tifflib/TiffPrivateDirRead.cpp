@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "ImageAudio/Tifflib/TiffByteOrder.h"
 #include "ImageAudio/Tifflib/TiffPrivateDirectory.h"
 #include "ImageAudio/Tifflib/XTiffExtension.h"
 
@@ -53,7 +54,7 @@ class DirectoryReader {
         h_(TIFFClientdata(tif)),
         read_(TIFFGetReadProc(tif)),
         seek_(TIFFGetSeekProc(tif)),
-        big_(TIFFIsBigEndian(tif) != 0),
+        order_(TiffByteOrder::of(tif)),
         module_(TIFFFileName(tif)) {
     const toff_t size = TIFFGetSizeProc(tif)(h_);
     streamSize_ = size == static_cast<toff_t>(-1) ? 0 : size;
@@ -62,18 +63,6 @@ class DirectoryReader {
   int read(uint32_t offset);
 
  private:
-  uint16_t get16(const unsigned char* p) const {
-    return big_ ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]);
-  }
-  uint32_t get32(const unsigned char* p) const {
-    return big_ ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
-                : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-  }
-  uint64_t get64(const unsigned char* p) const {
-    const uint64_t a = get32(p), b = get32(p + 4);
-    return big_ ? a << 32 | b : b << 32 | a;
-  }
-
   void* checkMalloc(uint64_t size, const char* what) {
     void* p = size <= uint64_t(INT32_MAX) ? std::malloc(size ? size : 1) : nullptr;
     if (p == nullptr) TIFFErrorExt(h_, module_, "No space %s", what);
@@ -91,7 +80,7 @@ class DirectoryReader {
       std::memcpy(destination, e.value, size);
       return true;
     }
-    if (readAt(get32(e.value), destination, size)) return true;
+    if (readAt(order_.get32(e.value), destination, size)) return true;
     TIFFErrorExt(h_, module_, "Error fetching data for field \"%s\"", t.name);
     return false;
   }
@@ -113,7 +102,7 @@ class DirectoryReader {
   thandle_t h_;
   TIFFReadWriteProc read_;
   TIFFSeekProc seek_;
-  bool big_;
+  TiffByteOrder order_;
   const char* module_;
   uint64_t streamSize_ = 0;
   std::optional<Shape> transferSetFor_;  // while this directory's tables are set
@@ -217,7 +206,7 @@ int DirectoryReader::handEntry(const Entry& e, const Target& t) {
     for (uint32_t i = 0; i < e.count; ++i) {
       const unsigned char* p = bytes + uint64_t(i) * width;
       if (rational) {
-        const uint32_t num = get32(p), den = get32(p + 4);
+        const uint32_t num = order_.get32(p), den = order_.get32(p + 4);
         float f;
         if (den == 0) {
           TIFFErrorExt(h_, module_, "%s: Rational with zero denominator (num = %lu)", t.name,
@@ -237,17 +226,17 @@ int DirectoryReader::handEntry(const Entry& e, const Target& t) {
       double d = 0;
       switch (e.type) {
         case TIFF_BYTE: case TIFF_SBYTE: u = p[0]; break;
-        case TIFF_SHORT: case TIFF_SSHORT: u = get16(p); break;
-        case TIFF_LONG: case TIFF_SLONG: u = get32(p); break;
+        case TIFF_SHORT: case TIFF_SSHORT: u = order_.get16(p); break;
+        case TIFF_LONG: case TIFF_SLONG: u = order_.get32(p); break;
         case TIFF_FLOAT: {
-          const uint32_t b = get32(p);
+          const uint32_t b = order_.get32(p);
           float f;
           std::memcpy(&f, &b, 4);
           d = f;
           break;
         }
         case TIFF_DOUBLE: {
-          const uint64_t b = get64(p);
+          const uint64_t b = order_.get64(p);
           std::memcpy(&d, &b, 8);
           break;
         }
@@ -365,7 +354,7 @@ int DirectoryReader::read(uint32_t offset) {
     TIFFErrorExt(h_, module_, "Can not read TIFF private subdirectory count");
     return 0;
   }
-  const uint16_t n = get16(countBytes);
+  const uint16_t n = order_.get16(countBytes);
   Block entries;
   entries.p = checkMalloc(uint64_t(n) * 12, "to read TIFF private subdirectory");
   if (entries.p == nullptr) return 0;
@@ -381,7 +370,7 @@ int DirectoryReader::read(uint32_t offset) {
   uint32_t positionTag = 0;
   for (uint16_t i = 0; i < n; ++i) {
     const unsigned char* raw = static_cast<unsigned char*>(entries.p) + size_t(i) * 12;
-    Entry e{get16(raw), get16(raw + 2), get32(raw + 4), {raw[8], raw[9], raw[10], raw[11]}};
+    Entry e{order_.get16(raw), order_.get16(raw + 2), order_.get32(raw + 4), {raw[8], raw[9], raw[10], raw[11]}};
     if (havePosition && e.tag < positionTag && !warnedOrder) {
       TIFFWarningExt(h_, module_, "invalid TIFF private subdirectory; tags are not sorted in ascending order");
       warnedOrder = true;

@@ -2,6 +2,7 @@
 // one table row per tag: the form the library delivers it in and the record's setters.
 #include <tiffio.h>
 
+#include <bit>
 #include <cstring>
 #include <type_traits>
 #include <variant>
@@ -163,6 +164,23 @@ void copyTags(TIFF* tif, R& record, const TagRow (&rows)[N]) {
     std::visit([&](const auto& to) { copyTag(tif, row.tag, record, to); }, row.form);
 }
 
+// An EXIF stream's primary directory names neither depth nor samples, yet may carry transfer
+// tables: EXIF writes them as three tables of 2^depth entries, or one, so their count gives
+// the layout.
+bool exifTransferLayout(TIFF* tif, uint32_t count, TIFFPrivateTransferLayout* layout) {
+  uint16_t given = 0;
+  if (TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &given) == 1 || TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &given) == 1)
+    return false;
+  const uint32_t n = count % 3 == 0 ? count / 3 : count;
+  if (n < 2 || n > 65536 || !std::has_single_bit(n)) return false;
+  layout->bitsPerSample = uint16_t(std::countr_zero(n));
+  layout->tables = count == n ? 1 : 3;
+  return true;
+}
+
+// Every directory of an EXIF stream is read by the EXIF rule for transfer tables.
+void readExifDirectory(TIFF* tif, UInt32 offset) { TIFFReadPrivateDataSubDirectory(tif, offset, exifTransferLayout); }
+
 // The library holds one table of 2^BitsPerSample entries per colour channel (one, or three);
 // the record holds three of 256. Each table is resampled to 256 entries by nearest index, and
 // a single table serves all three channels.
@@ -195,7 +213,7 @@ void JpegTagReader::readIFDs(TIFF* tif, UInt32 sourceKind) {
       TIFFReadDirectory(tif);
   }
   else
-    TIFFReadPrivateDataSubDirectory(tif, TIFFPrivateFirstDirectoryOffset(tif));
+    readExifDirectory(tif, TIFFPrivateFirstDirectoryOffset(tif));
   readMainTags(tif);
   // The record may still hold an earlier segment's offsets: follow only those this
   // directory names, as readMainTags stored them.
@@ -203,11 +221,11 @@ void JpegTagReader::readIFDs(TIFF* tif, UInt32 sourceKind) {
   const bool exifNamed = TIFFGetField(tif, TIFFTAG_EXIFIFD, &named) == 1;
   const bool gpsNamed = TIFFGetField(tif, TIFFTAG_GPSIFD, &named) == 1;
   if (exifNamed) {
-    TIFFReadPrivateDataSubDirectory(tif, UInt32(mDataStore->getExifIFD()));
+    readExifDirectory(tif, UInt32(mDataStore->getExifIFD()));
     readExifTags(tif);
   }
   if (gpsNamed) {
-    TIFFReadPrivateDataSubDirectory(tif, UInt32(mDataStore->getGPSIFD()));
+    readExifDirectory(tif, UInt32(mDataStore->getGPSIFD()));
     readGPSTags(tif);
   }
 }

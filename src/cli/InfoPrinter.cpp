@@ -159,16 +159,7 @@ std::vector<InfoItem> infoItems(const ExImageInfo& r) {
 #define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, bufferGetter, name, \
                      tag)                                                                                          \
   if (r.bufferGetter() != nullptr) items.push_back(countedItem(name, tag, r.bufferGetter(), r.countGetter()));
-#define EXIF_GPS_BEGIN
-#define EXIF_GPS_END
 #include "ImageAudio/ExifInfo/ExImageInfoFields.def"
-#undef EXIF_NUMBER
-#undef EXIF_ARRAY
-#undef EXIF_TEXT
-#undef EXIF_STRING
-#undef EXIF_COUNTED
-#undef EXIF_GPS_BEGIN
-#undef EXIF_GPS_END
   return items;
 }
 

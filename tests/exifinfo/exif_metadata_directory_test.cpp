@@ -219,6 +219,17 @@ TEST(ExifMetadataDirectories, TransferTablesOfAnySizeFillThreeTablesOf256) {
     EXPECT_EQ(f[256 + 255], 1500);
     EXPECT_EQ(f[512 + 17], f[17]);
   }
+  {  // EXIF's other form: one table with no depth given, used for all three
+    TiffBuilder b(true);
+    b.shorts(b.directory(), 301, ramp(64, 4));
+    ExImageInfo r;
+    readSegment(kExifId + b.build(), &r);
+    ASSERT_TRUE(r.getTransferFunctionPresent());
+    const UInt16* f = r.getTransferFunction();
+    EXPECT_EQ(f[255], 252);
+    EXPECT_EQ(f[256 + 255], 252);
+    EXPECT_EQ(f[512 + 128], f[128]);
+  }
   {  // a count that fits no table size is refused
     TiffBuilder b;
     b.shorts(b.directory(), 301, ramp(100, 1));

@@ -21,18 +21,10 @@ namespace {
 #define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, bufferGetter, name, tag) \
   v.counted(r.countGetter(), r.bufferGetter(), name);
 #define EXIF_GPS_BEGIN v.gps = true;
-#define EXIF_GPS_END
 template <typename R, typename V>
 void visitAll(const R& r, V& v) {
 #include "ImageAudio/ExifInfo/ExImageInfoFields.def"
 }
-#undef EXIF_NUMBER
-#undef EXIF_ARRAY
-#undef EXIF_TEXT
-#undef EXIF_STRING
-#undef EXIF_COUNTED
-#undef EXIF_GPS_BEGIN
-#undef EXIF_GPS_END
 
 struct ExpectEmpty {
   bool gps = false;
@@ -101,18 +93,10 @@ struct ExpectEmpty {
   }                    \
   template <typename R> \
   void setGpsRows(R& r, int& seq) {
-#define EXIF_GPS_END
 template <typename R>
 void setDirectoryRows(R& r, int& seq) {
 #include "ImageAudio/ExifInfo/ExImageInfoFields.def"
 }
-#undef EXIF_NUMBER
-#undef EXIF_ARRAY
-#undef EXIF_TEXT
-#undef EXIF_STRING
-#undef EXIF_COUNTED
-#undef EXIF_GPS_BEGIN
-#undef EXIF_GPS_END
 
 // Checks what setDirectoryRows stored, in the same order, and that GPS rows stayed empty.
 struct ExpectOwnValues {

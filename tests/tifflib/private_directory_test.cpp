@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "ImageAudio/Tifflib/TiffPrivateDirectory.h"
 #include "support/TiffBuilder.h"
@@ -61,6 +63,8 @@ TEST(PrivateDirectory, OpenReadsNoDirectoryThenReadsIfd0InEitherByteOrder) {
 TEST(PrivateDirectory, BadHeadersFailTheOpenWithTheirMessageAndCloseTheStream) {
   struct Case { std::string bytes; std::string message; } cases[] = {
       {std::string("XX\x2a\0\x08\0\0\0", 8), "E APP1: Not a TIFF file, bad magic number 22616 (0x5858)"},
+      {std::string("MI\0\x2a\0\0\0\x08", 8), "E APP1: Not a TIFF file, bad magic number 18765 (0x494d)"},
+      {std::string("IM\x2a\0\x08\0\0\0", 8), "E APP1: Not a TIFF file, bad magic number 19785 (0x4d49)"},
       {std::string("II\x2a\0\x08\0", 6), "E APP1: Cannot read TIFF header"},
       {std::string("II\x2b\0\x08\0\0\0", 8), "E APP1: Not a TIFF file, bad version number 43 (0x2b)"},
       {std::string(), "E APP1: Cannot read TIFF header"},
@@ -259,6 +263,90 @@ TEST(PrivateDirectory, WrittenDirectoryReadsBackWithTheSameValues) {
   }
   OpenStream r(sampleIfd0(false).build());
   EXPECT_EQ(TIFFWritePrivateDataSubDirectory(r.tif), 1u);  // read-only: nothing written
+}
+
+// The generic reader knows no stream format's layout for transfer tables: the caller's rule
+// names it, and a layout whose tables do not hold exactly the entry's values is refused, since
+// the library would copy them by that layout.
+TEST(PrivateDirectory, TransferTablesOfNoNamedLayoutTakeOnlyAFittingLayoutFromTheCallersRule) {
+  static TIFFPrivateTransferLayout given;
+  const TIFFPrivateTransferRule rule = [](TIFF*, uint32_t, TIFFPrivateTransferLayout* layout) {
+    *layout = given;
+    return true;
+  };
+  std::vector<uint16_t> ramp(768);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = uint16_t(i);
+  struct Case { const char* what; TIFFPrivateTransferRule rule; TIFFPrivateTransferLayout layout; bool kept; } cases[] = {
+      {"no rule", nullptr, {}, false},
+      {"three tables of 2^8", rule, {8, 3}, true},
+      {"one table of 2^8: fewer than the entry holds", rule, {8, 1}, false},
+      {"three tables of 2^16: more than the entry holds", rule, {16, 3}, false},
+  };
+  for (bool big : {false, true})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (big ? " MM" : " II"));
+      TiffBuilder b(big);
+      const int d = b.directory();
+      b.ascii(d, 271, "Make");
+      b.shorts(d, 301, ramp);
+      given = c.layout;
+      MessageCapture capture;
+      OpenStream s(b.build());
+      ASSERT_EQ(TIFFReadPrivateDataSubDirectory(s.tif, 8, c.rule), 1);
+      char* make = nullptr;
+      EXPECT_EQ(TIFFGetField(s.tif, 271, &make), 1);
+      uint16_t *t0 = nullptr, *t1 = nullptr, *t2 = nullptr;
+      ASSERT_EQ(TIFFGetField(s.tif, 301, &t0, &t1, &t2), c.kept ? 1 : 0);
+      uint16_t depth = 0;
+      EXPECT_EQ(TIFFGetField(s.tif, 258, &depth), c.kept ? 1 : 0);
+      if (c.kept) {
+        EXPECT_EQ(depth, 8);
+        EXPECT_EQ(t2[255], 767);
+      } else {
+        EXPECT_EQ(capture.count("W APP1: incorrect count for field \"TransferFunction\" (768, expecting 2); tag ignored"), 1)
+            << capture.all();
+      }
+    }
+}
+
+// Values are kept in place up to a size and on the heap beyond it; counts around that size,
+// reals of eight bytes and texts of every short length read back whole in either byte order.
+TEST(PrivateDirectory, ValuesOfEverySizeReadBackWholeInEitherByteOrder) {
+  for (bool big : {false, true}) {
+    SCOPED_TRACE(big ? "MM" : "II");
+    for (uint16_t n = 1; n <= 40; ++n) {
+      SCOPED_TRACE(n);
+      TiffBuilder b(big);
+      const int d = b.directory();
+      std::vector<uint16_t> iso(n);
+      for (uint16_t i = 0; i < n; ++i) iso[i] = uint16_t(0x0102 * (i + 1));
+      const std::string text(n, char('a' + n % 26));
+      b.ascii(d, 34852, text);  // SpectralSensitivity
+      b.shorts(d, 34855, iso);   // ISOSpeedRatings
+      OpenStream s(b.build());
+      ASSERT_EQ(TIFFReadPrivateDataSubDirectory(s.tif, 8), 1);
+      char* back = nullptr;
+      ASSERT_EQ(TIFFGetField(s.tif, 34852, &back), 1);
+      EXPECT_EQ(std::string(back), text);
+      uint16_t count = 0;
+      uint16_t* isoBack = nullptr;
+      ASSERT_EQ(TIFFGetField(s.tif, 34855, &count, &isoBack), 1);
+      ASSERT_EQ(count, n);
+      EXPECT_EQ(std::vector<uint16_t>(isoBack, isoBack + n), iso);
+    }
+    TiffBuilder b(big);
+    const int d = b.directory();
+    const double nits = -1234.56789;
+    uint64_t bits;
+    std::memcpy(&bits, &nits, 8);
+    const std::string hi = b.u32(uint32_t(bits >> 32)), lo = b.u32(uint32_t(bits));
+    b.entry(d, 37439, 12, 1, big ? hi + lo : lo + hi);  // StoNits, one DOUBLE
+    OpenStream s(b.build());
+    ASSERT_EQ(TIFFReadPrivateDataSubDirectory(s.tif, 8), 1);
+    double back = 0;
+    ASSERT_EQ(TIFFGetField(s.tif, 37439, &back), 1);
+    EXPECT_EQ(back, nits);
+  }
 }
 
 // Library fields that take tables by pointer once crashed the read when an entry held a

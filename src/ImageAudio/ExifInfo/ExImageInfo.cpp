@@ -48,7 +48,6 @@ void freeAndClear(T*& p) {
 
 }  // namespace
 
-#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag)
 #define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag) \
   void ExImageInfo::setter(const ElemType* v) {                                              \
     if (v != nullptr) std::memcpy(member, v, sizeof(ElemType) * (count));                    \
@@ -66,35 +65,14 @@ void freeAndClear(T*& p) {
     freeAndClear(bufferMember);                                                                   \
     bufferMember = copyCounted(v, countMember);                                                   \
   }
-#define EXIF_GPS_BEGIN
-#define EXIF_GPS_END
 #include "ImageAudio/ExifInfo/ExImageInfoFields.def"
-#undef EXIF_NUMBER
-#undef EXIF_ARRAY
-#undef EXIF_TEXT
-#undef EXIF_STRING
-#undef EXIF_COUNTED
-#undef EXIF_GPS_BEGIN
-#undef EXIF_GPS_END
 
 ExImageInfo::~ExImageInfo() {
-#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag)
-#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag)
-#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag)
 #define EXIF_STRING(member, setter, getter, name, tag) freeAndClear(member);
 #define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, \
                      bufferGetter, name, tag)                                                     \
   freeAndClear(bufferMember);
-#define EXIF_GPS_BEGIN
-#define EXIF_GPS_END
 #include "ImageAudio/ExifInfo/ExImageInfoFields.def"
-#undef EXIF_NUMBER
-#undef EXIF_ARRAY
-#undef EXIF_TEXT
-#undef EXIF_STRING
-#undef EXIF_COUNTED
-#undef EXIF_GPS_BEGIN
-#undef EXIF_GPS_END
   // The audio blocks are views; only the segment copies are ours to free.
   mAudioData.clear();
   mAudioLength.clear();

@@ -44,16 +44,7 @@ class ExImageInfo {
                      bufferGetter, name, tag)                                                     \
   UInt16 countGetter() const { return countMember; }                                              \
   const ElemType* bufferGetter() const { return bufferMember; }
-#define EXIF_GPS_BEGIN
-#define EXIF_GPS_END
 #include "ImageAudio/ExifInfo/ExImageInfoFields.def"
-#undef EXIF_NUMBER
-#undef EXIF_ARRAY
-#undef EXIF_TEXT
-#undef EXIF_STRING
-#undef EXIF_COUNTED
-#undef EXIF_GPS_BEGIN
-#undef EXIF_GPS_END
 
   // Directory setters; the GPS ones are private: only the reader fills them.
   // Texts longer than their field are cut to size - 1 characters and always terminated.
@@ -76,13 +67,6 @@ class ExImageInfo {
 #define EXIF_GPS_BEGIN private:
 #define EXIF_GPS_END public:
 #include "ImageAudio/ExifInfo/ExImageInfoFields.def"
-#undef EXIF_NUMBER
-#undef EXIF_ARRAY
-#undef EXIF_TEXT
-#undef EXIF_STRING
-#undef EXIF_COUNTED
-#undef EXIF_GPS_BEGIN
-#undef EXIF_GPS_END
 
   // FlashPix data list: the record takes ownership of each malloc'd buffer and frees it once.
   void addFlashPixData(UInt8* data, UInt32 length);
@@ -125,16 +109,7 @@ class ExImageInfo {
                      bufferGetter, name, tag)                                                     \
   UInt16 countMember = 0;                                                                         \
   ElemType* bufferMember = nullptr;
-#define EXIF_GPS_BEGIN
-#define EXIF_GPS_END
 #include "ImageAudio/ExifInfo/ExImageInfoFields.def"
-#undef EXIF_NUMBER
-#undef EXIF_ARRAY
-#undef EXIF_TEXT
-#undef EXIF_STRING
-#undef EXIF_COUNTED
-#undef EXIF_GPS_BEGIN
-#undef EXIF_GPS_END
 
   std::vector<UInt8*> mFPExtensionData;
   std::vector<UInt32> mFPExtensionLength;

@@ -5,19 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "ImageAudio/Tifflib/TiffByteOrder.h"
 #include "ImageAudio/Tifflib/TiffPrivateDirectory.h"
 #include "ImageAudio/Tifflib/XTiffMessages.h"
-
-namespace {
-uint16_t get16(const unsigned char* p, bool bigEndian) {
-  return bigEndian ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]);
-}
-
-uint32_t get32(const unsigned char* p, bool bigEndian) {
-  return bigEndian ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
-                   : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-}
-}  // namespace
 
 TIFF* TIFFClientOpenNoRead(const char* name, const char* mode, thandle_t clientdata,
                            TIFFReadWriteProc readProc, TIFFReadWriteProc writeProc,
@@ -50,13 +40,14 @@ TIFF* TIFFClientOpenNoRead(const char* name, const char* mode, thandle_t clientd
     closeProc(clientdata);
     return nullptr;
   }
-  const uint16_t mark = uint16_t(header[0] | header[1] << 8);
-  if (mark != 0x4949 && mark != 0x4D4D) {
+  const std::optional<TiffByteOrder> order = TiffByteOrder::ofMark(header);
+  if (!order) {
+    const uint16_t mark = TiffByteOrder(false).get16(header);
     TIFFErrorExt(clientdata, name, "Not a TIFF file, bad magic number %d (0x%x)", mark, mark);
     closeProc(clientdata);
     return nullptr;
   }
-  const uint16_t version = get16(header + 2, mark == 0x4D4D);
+  const uint16_t version = order->get16(header + 2);
   if (version != 42) {
     TIFFErrorExt(clientdata, name, "Not a TIFF file, bad version number %d (0x%x)", version,
                  version);
@@ -83,7 +74,7 @@ uint32_t TIFFPrivateFirstDirectoryOffset(TIFF* tif) {
   unsigned char header[8];
   if (TIFFGetSeekProc(tif)(h, 0, SEEK_SET) != 0) return 0;
   if (TIFFGetReadProc(tif)(h, header, 8) != 8) return 0;
-  return get32(header + 4, header[0] == 'M');
+  return TiffByteOrder::of(tif).get32(header + 4);
 }
 
 bool TIFFPrivateVersionSupported(const char* versionText) {

@@ -5,10 +5,17 @@
 #include <cstring>
 #include <optional>
 
+#include "ImageAudio/Tifflib/TiffByteOrder.h"
+#include "ImageAudio/Tifflib/TiffEntryValues.h"
 #include "ImageAudio/Tifflib/TiffPrivateDirectory.h"
 #include "ImageAudio/Tifflib/XTiffExtension.h"
 
 namespace {
+using tiffentry::Form;
+using tiffentry::isInteger;
+using tiffentry::typeWidth;
+using tiffentry::Values;
+
 struct Entry {
   uint16_t tag;
   uint16_t type;
@@ -25,36 +32,44 @@ struct Target {
   int xrow;  // row of the extension, -1 for the library's own fields
 };
 
-int typeWidth(uint16_t type) {
-  switch (type) {
-    case TIFF_BYTE: case TIFF_ASCII: case TIFF_SBYTE: case TIFF_UNDEFINED: return 1;
-    case TIFF_SHORT: case TIFF_SSHORT: return 2;
-    case TIFF_LONG: case TIFF_SLONG: case TIFF_FLOAT: return 4;
-    case TIFF_RATIONAL: case TIFF_SRATIONAL: case TIFF_DOUBLE: return 8;
-    default: return 0;
+// Room for one entry's bytes: in place for the few bytes most values take, on the heap for
+// larger ones.
+class Room {
+ public:
+  Room() = default;
+  Room(const Room&) = delete;
+  Room& operator=(const Room&) = delete;
+  ~Room() { release(); }
+  // False when size bytes cannot be had.
+  bool reserve(uint64_t size) {
+    release();
+    if (size <= sizeof inPlace_) return true;
+    void* p = size <= uint64_t(INT32_MAX) ? std::malloc(size) : nullptr;
+    if (p == nullptr) return false;
+    data_ = static_cast<unsigned char*>(p);
+    return true;
   }
-}
+  unsigned char* data() { return data_; }
 
-bool isInteger(uint16_t type) {
-  return type == TIFF_BYTE || type == TIFF_SBYTE || type == TIFF_SHORT || type == TIFF_SSHORT ||
-         type == TIFF_LONG || type == TIFF_SLONG;
-}
-
-// Owns a malloc'd block for the length of one entry.
-struct Block {
-  void* p = nullptr;
-  ~Block() { std::free(p); }
+ private:
+  void release() {
+    if (data_ != inPlace_) std::free(data_);
+    data_ = inPlace_;
+  }
+  alignas(8) unsigned char inPlace_[32];
+  unsigned char* data_ = inPlace_;
 };
 
 class DirectoryReader {
  public:
-  explicit DirectoryReader(TIFF* tif)
+  DirectoryReader(TIFF* tif, TIFFPrivateTransferRule transferRule)
       : tif_(tif),
         h_(TIFFClientdata(tif)),
         read_(TIFFGetReadProc(tif)),
         seek_(TIFFGetSeekProc(tif)),
-        big_(TIFFIsBigEndian(tif) != 0),
-        module_(TIFFFileName(tif)) {
+        order_(TiffByteOrder::of(tif)),
+        module_(TIFFFileName(tif)),
+        transferRule_(transferRule) {
     const toff_t size = TIFFGetSizeProc(tif)(h_);
     streamSize_ = size == static_cast<toff_t>(-1) ? 0 : size;
   }
@@ -62,43 +77,27 @@ class DirectoryReader {
   int read(uint32_t offset);
 
  private:
-  uint16_t get16(const unsigned char* p) const {
-    return big_ ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]);
+  bool reserve(Room& room, uint64_t size, const char* what) {
+    if (room.reserve(size)) return true;
+    TIFFErrorExt(h_, module_, "No space %s", what);
+    return false;
   }
-  uint32_t get32(const unsigned char* p) const {
-    return big_ ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
-                : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-  }
-  uint64_t get64(const unsigned char* p) const {
-    const uint64_t a = get32(p), b = get32(p + 4);
-    return big_ ? a << 32 | b : b << 32 | a;
-  }
-
-  void* checkMalloc(uint64_t size, const char* what) {
-    void* p = size <= uint64_t(INT32_MAX) ? std::malloc(size ? size : 1) : nullptr;
-    if (p == nullptr) TIFFErrorExt(h_, module_, "No space %s", what);
-    return p;
+  void warnIncorrectCount(const Target& t, uint64_t count, uint64_t expected) {
+    TIFFWarningExt(h_, module_, "incorrect count for field \"%s\" (%lu, expecting %lu); tag ignored", t.name,
+                   static_cast<unsigned long>(count), static_cast<unsigned long>(expected));
   }
   bool readAt(uint64_t offset, void* destination, uint64_t size) {
     if (offset + size > streamSize_ || offset + size < offset) return false;
     if (seek_(h_, offset, SEEK_SET) != offset) return false;
     return read_(h_, destination, static_cast<tmsize_t>(size)) == static_cast<tmsize_t>(size);
   }
-  // The entry's bytes, from its value field or from its offset.
-  bool entryBytes(const Entry& e, const Target& t, unsigned char* destination) {
-    const uint64_t size = uint64_t(e.count) * typeWidth(e.type);
-    if (size <= 4) {
-      std::memcpy(destination, e.value, size);
-      return true;
-    }
-    if (readAt(get32(e.value), destination, size)) return true;
-    TIFFErrorExt(h_, module_, "Error fetching data for field \"%s\"", t.name);
-    return false;
-  }
   bool findTarget(const Entry& e, Target* t);
   bool typeAccepted(const Target& t, uint16_t type) const;
   int handEntry(const Entry& e, const Target& t);
-  int setLibraryArray(const Entry& e, const Target& t, void* values, TIFFDataType elemType);
+  const unsigned char* fetch(const Entry& e, const Target& t, const Form& form, Room& room);
+  int handOver(const Entry& e, const Target& t, const Form& form, const Values& v);
+  int setLibraryArray(const Entry& e, const Target& t, const Values& v, TIFFDataType elemType);
+  int setTransferTables(const Entry& e, const Target& t, const uint16_t* values);
   // The library sizes the transfer tables by the depth and counts them by the colour channels
   // as they are when the tables are set, but delivers them by those of the moment.
   struct Shape {
@@ -113,8 +112,9 @@ class DirectoryReader {
   thandle_t h_;
   TIFFReadWriteProc read_;
   TIFFSeekProc seek_;
-  bool big_;
+  TiffByteOrder order_;
   const char* module_;
+  TIFFPrivateTransferRule transferRule_;
   uint64_t streamSize_ = 0;
   std::optional<Shape> transferSetFor_;  // while this directory's tables are set
 };
@@ -171,188 +171,134 @@ bool DirectoryReader::typeAccepted(const Target& t, uint16_t type) const {
   }
 }
 
-// Hands one checked entry to the set-field call. 1: go on; 0: stop the read.
+// Hands one checked entry to the set-field call: fetch, convert, hand over. 1: go on; 0: stop
+// the read.
 int DirectoryReader::handEntry(const Entry& e, const Target& t) {
-  const int width = typeWidth(e.type);
-  if (width == 0) return 0;
-  const XTiffSlot slot = t.xrow >= 0 ? xtiffFieldInfo[t.xrow].slot : XTiffSlot::U32;
+  if (typeWidth(e.type) == 0) return 0;
   if (e.count == 0) {
     // An empty value is refused like any wrong count; the entries after it still count.
-    TIFFWarningExt(h_, module_, "incorrect count for field \"%s\" (%lu, expecting %lu); tag ignored",
-                   t.name, 0ul, 1ul);
+    warnIncorrectCount(t, 0, 1);
     return 1;
   }
-  const bool single = e.count == 1;
-
-  // Element form handed over: the entry's own, except that the library's integer rows take
-  // their own width. BYTE arrays go as bytes, as the library's own reader hands them.
-  TIFFDataType elemType = static_cast<TIFFDataType>(e.type);
-  if (t.xrow < 0 && isInteger(e.type) && isInteger(t.rowType)) elemType = t.rowType;
-  const bool rational = e.type == TIFF_RATIONAL || e.type == TIFF_SRATIONAL;
-  const bool bytesLike = e.type == TIFF_ASCII || e.type == TIFF_UNDEFINED;
-  const int elemWidth = rational ? 4 : typeWidth(elemType);
-  const uint64_t rawSize = uint64_t(e.count) * width;
-  if (rawSize > streamSize_ && rawSize > 4) {
-    TIFFErrorExt(h_, module_, "Error fetching data for field \"%s\"", t.name);
-    return 0;
+  const Form form = tiffentry::handedForm(e.type, t.xrow < 0 ? t.rowType : TIFF_NOTYPE);
+  Room stored, handed;
+  const unsigned char* bytes = fetch(e, t, form, stored);
+  // Already reported; a single rational reads as 1 and the read goes on.
+  const bool readsAsOne = bytes == nullptr && e.count == 1 && form.rational;
+  if (bytes == nullptr && !readsAsOne) return 0;
+  if (!reserve(handed, uint64_t(e.count) * form.elemWidth + 1, "to fetch tag value")) return 0;
+  Values v{handed.data()};
+  if (readsAsOne) {
+    const float one = 1.0f;
+    std::memcpy(v.elements, &one, 4);
+    v.scalar = 1.0;
+  } else if (const uint32_t at = tiffentry::convert(e.type, e.count, bytes, order_, form, &v); at < e.count) {
+    TIFFErrorExt(h_, module_, "%s: Rational with zero denominator (num = %lu)", t.name,
+                 static_cast<unsigned long>(order_.get32(bytes + uint64_t(at) * 8)));
+    // A single one reads as 1; in an array it leaves the whole array unusable.
+    if (e.count != 1) return 0;
   }
+  return handOver(e, t, form, v);
+}
 
-  Block raw;
-  raw.p = checkMalloc(rawSize, rational && !single ? "to fetch array of rationals" : "to fetch tag value");
-  if (raw.p == nullptr) return 0;
-  unsigned char* bytes = static_cast<unsigned char*>(raw.p);
-  double scalar = 0;
-  Block values;
-  values.p = checkMalloc(uint64_t(e.count) * elemWidth + 1, "to fetch tag value");
-  if (values.p == nullptr) return 0;
-
-  if (!entryBytes(e, t, bytes)) {
-    if (!(single && rational)) return 0;
-    scalar = 1.0;  // already reported; a single rational reads as 1 and the read goes on
-    *static_cast<float*>(values.p) = 1.0f;
-  } else if (bytesLike) {
-    std::memcpy(values.p, bytes, e.count);
-    static_cast<char*>(values.p)[e.count] = '\0';
-  } else {
-    for (uint32_t i = 0; i < e.count; ++i) {
-      const unsigned char* p = bytes + uint64_t(i) * width;
-      if (rational) {
-        const uint32_t num = get32(p), den = get32(p + 4);
-        float f;
-        if (den == 0) {
-          TIFFErrorExt(h_, module_, "%s: Rational with zero denominator (num = %lu)", t.name,
-                       static_cast<unsigned long>(num));
-          if (!single) return 0;
-          f = 1.0f;
-        } else if (e.type == TIFF_RATIONAL) {
-          f = float(num) / float(den);
-        } else {
-          f = float(int32_t(num)) / float(int32_t(den));
-        }
-        static_cast<float*>(values.p)[i] = f;
-        scalar = f;
-        continue;
-      }
-      uint64_t u = 0;
-      double d = 0;
-      switch (e.type) {
-        case TIFF_BYTE: case TIFF_SBYTE: u = p[0]; break;
-        case TIFF_SHORT: case TIFF_SSHORT: u = get16(p); break;
-        case TIFF_LONG: case TIFF_SLONG: u = get32(p); break;
-        case TIFF_FLOAT: {
-          const uint32_t b = get32(p);
-          float f;
-          std::memcpy(&f, &b, 4);
-          d = f;
-          break;
-        }
-        case TIFF_DOUBLE: {
-          const uint64_t b = get64(p);
-          std::memcpy(&d, &b, 8);
-          break;
-        }
-        default: break;
-      }
-      unsigned char* out = static_cast<unsigned char*>(values.p) + uint64_t(i) * elemWidth;
-      switch (elemType) {
-        case TIFF_BYTE: case TIFF_SBYTE: *out = uint8_t(u); break;
-        case TIFF_SHORT: case TIFF_SSHORT: { const uint16_t v = uint16_t(u); std::memcpy(out, &v, 2); break; }
-        case TIFF_LONG: case TIFF_SLONG: { const uint32_t v = uint32_t(u); std::memcpy(out, &v, 4); break; }
-        case TIFF_FLOAT: { const float v = float(d); std::memcpy(out, &v, 4); break; }
-        case TIFF_DOUBLE: std::memcpy(out, &d, 8); break;
-        default: break;
-      }
-      scalar = isInteger(e.type) ? double(u) : d;
-    }
+// The entry's stored bytes: its own value field when they fit there, else read from the
+// stream into room. Null when they cannot be had (reported).
+const unsigned char* DirectoryReader::fetch(const Entry& e, const Target& t, const Form& form, Room& room) {
+  const uint64_t size = uint64_t(e.count) * typeWidth(e.type);
+  if (size <= 4) return e.value;
+  // A count the stream cannot hold is refused before any room is made for it.
+  if (size <= streamSize_) {
+    if (!reserve(room, size, form.rational && e.count > 1 ? "to fetch array of rationals" : "to fetch tag value"))
+      return nullptr;
+    if (readAt(order_.get32(e.value), room.data(), size)) return room.data();
   }
+  TIFFErrorExt(h_, module_, "Error fetching data for field \"%s\"", t.name);
+  return nullptr;
+}
 
+// The set-field call in the form the target documents for the entry's values.
+int DirectoryReader::handOver(const Entry& e, const Target& t, const Form& form, const Values& v) {
+  const XTiffSlot slot = t.xrow >= 0 ? xtiffFieldInfo[t.xrow].slot : XTiffSlot::U32;
   // One byte goes by value, the form the library's own reader uses for it.
-  if (slot == XTiffSlot::OneByte) return TIFFSetField(tif_, e.tag, int(*static_cast<uint8_t*>(values.p)));
-  if (t.passCount) return TIFFSetField(tif_, e.tag, e.count, values.p) == 1 || t.xrow < 0;
-  if (bytesLike) return TIFFSetField(tif_, e.tag, values.p) == 1 || t.xrow < 0;
+  if (slot == XTiffSlot::OneByte) return TIFFSetField(tif_, e.tag, int(v.elements[0]));
+  if (t.passCount) return TIFFSetField(tif_, e.tag, e.count, v.elements) == 1 || t.xrow < 0;
+  if (form.bytesLike) return TIFFSetField(tif_, e.tag, v.elements) == 1 || t.xrow < 0;
   // A library field takes a plain value only when it holds one value; the others (the
   // transfer tables, the colour map) take pointers even for a one-element entry.
   const bool libraryScalar = t.xrow < 0 && (t.readCount == 1 || t.readCount == TIFF_SPP);
   const bool extensionScalar = t.xrow >= 0 && slot != XTiffSlot::Shorts && slot != XTiffSlot::Floats &&
                                slot != XTiffSlot::Bytes;
-  if (single && (libraryScalar || extensionScalar)) {
+  if (e.count == 1 && (libraryScalar || extensionScalar)) {
     int ok;
     if (slot == XTiffSlot::Offset && t.xrow >= 0)
-      ok = TIFFSetField(tif_, e.tag, static_cast<uint64_t>(scalar));
+      ok = TIFFSetField(tif_, e.tag, static_cast<uint64_t>(v.scalar));
     else if (isInteger(e.type) && (t.xrow >= 0 || isInteger(t.rowType)))
-      ok = TIFFSetField(tif_, e.tag, static_cast<uint32_t>(scalar));
+      ok = TIFFSetField(tif_, e.tag, static_cast<uint32_t>(v.scalar));
     else
-      ok = TIFFSetField(tif_, e.tag, scalar);
+      ok = TIFFSetField(tif_, e.tag, v.scalar);
     // The library refuses values it thinks bad (and says so); the directory reads on.
     return ok == 1 || t.xrow < 0;
   }
-  if (t.xrow >= 0) return TIFFSetField(tif_, e.tag, values.p);
-  return setLibraryArray(e, t, values.p, elemType);
+  if (t.xrow >= 0) return TIFFSetField(tif_, e.tag, v.elements);
+  return setLibraryArray(e, t, v, form.elemType);
 }
 
 // Arrays of the library's own fields, in the forms its set-field call documents.
-int DirectoryReader::setLibraryArray(const Entry& e, const Target& t, void* values,
-                                     TIFFDataType elemType) {
-  const uint16_t* shorts = static_cast<const uint16_t*>(values);
+int DirectoryReader::setLibraryArray(const Entry& e, const Target& t, const Values& v, TIFFDataType elemType) {
+  uint16_t first = 0, second = 0;
+  if (elemType == TIFF_SHORT) {
+    std::memcpy(&first, v.elements, 2);
+    if (e.count > 1) std::memcpy(&second, v.elements + 2, 2);
+  }
   switch (e.tag) {
     case TIFFTAG_PAGENUMBER:
     case TIFFTAG_HALFTONEHINTS:
     case TIFFTAG_DOTRANGE:
     case TIFFTAG_YCBCRSUBSAMPLING:  // two values, not a pointer
-      if (elemType == TIFF_SHORT) TIFFSetField(tif_, e.tag, uint32_t(shorts[0]), uint32_t(shorts[1]));
+      if (elemType == TIFF_SHORT) TIFFSetField(tif_, e.tag, uint32_t(first), uint32_t(second));
       return 1;
     case TIFFTAG_BITSPERSAMPLE:
     case TIFFTAG_SAMPLEFORMAT:
     case TIFFTAG_MINSAMPLEVALUE:
     case TIFFTAG_MAXSAMPLEVALUE:  // one value per sample, kept once
-      if (elemType == TIFF_SHORT) TIFFSetField(tif_, e.tag, uint32_t(shorts[0]));
+      if (elemType == TIFF_SHORT) TIFFSetField(tif_, e.tag, uint32_t(first));
       return 1;
-    case TIFFTAG_TRANSFERFUNCTION: {
-      if (elemType != TIFF_SHORT) return 1;
-      uint16_t spp = 1, bps = 1, extras = 0;
-      uint16_t* extraKinds = nullptr;
-      TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLESPERPIXEL, &spp);
-      TIFFGetFieldDefaulted(tif_, TIFFTAG_EXTRASAMPLES, &extras, &extraKinds);
-      TIFFGetFieldDefaulted(tif_, TIFFTAG_BITSPERSAMPLE, &bps);
-      int channels = spp > extras && spp - extras > 1 ? 3 : 1;
-      uint64_t size = bps <= 16 ? uint64_t(1) << bps : 0;
-      uint32_t tables = 0;
-      if (size != 0 && e.count == size * channels) tables = channels;
-      else if (size != 0 && e.count == size) tables = 1;
-      if (tables == 0) {
-        uint16_t given = 0;
-        // A JPEG's primary directory names neither depth nor samples: take them from the
-        // tables, as EXIF writes them (three of 2^depth entries, or one).
-        const bool implicit = TIFFGetField(tif_, TIFFTAG_BITSPERSAMPLE, &given) == 0 &&
-                              TIFFGetField(tif_, TIFFTAG_SAMPLESPERPIXEL, &given) == 0;
-        const uint32_t n = e.count % 3 == 0 ? e.count / 3 : e.count;
-        if (implicit && n >= 2 && n <= 65536 && (n & (n - 1)) == 0) {
-          tables = e.count == n ? 1 : 3;
-          int depth = 0;
-          while ((uint32_t(1) << depth) < n) ++depth;
-          TIFFSetField(tif_, TIFFTAG_BITSPERSAMPLE, uint32_t(depth));
-          if (tables == 3) TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, uint32_t(3));
-          size = n;
-          channels = tables;
-        } else {
-          TIFFWarningExt(h_, module_,
-                         "incorrect count for field \"%s\" (%lu, expecting %lu); tag ignored",
-                         t.name, static_cast<unsigned long>(e.count),
-                         static_cast<unsigned long>(size * channels));
-          return 1;
-        }
-      }
-      const uint16_t* t0 = shorts;
-      const uint16_t* t1 = tables == 3 ? shorts + size : shorts;
-      const uint16_t* t2 = tables == 3 ? shorts + 2 * size : shorts;
-      if (TIFFSetField(tif_, e.tag, t0, t1, t2) == 1) transferSetFor_ = transferShape();
+    case TIFFTAG_TRANSFERFUNCTION:
+      if (elemType == TIFF_SHORT) return setTransferTables(e, t, reinterpret_cast<const uint16_t*>(v.elements));
       return 1;
-    }
     default:
       // Fixed-count arrays go by pointer; other variable ones have no set-field form here.
-      if (t.readCount > 1) TIFFSetField(tif_, e.tag, values);
+      if (t.readCount > 1) TIFFSetField(tif_, e.tag, v.elements);
       return 1;
   }
+}
+
+// One table of 2^depth entries per colour channel (one, or three), by the depth and channels
+// named so far; when the count fits neither, the format's rule may name them from the count.
+int DirectoryReader::setTransferTables(const Entry& e, const Target& t, const uint16_t* values) {
+  const Shape shape = transferShape();
+  const uint32_t channels = shape.threeTables ? 3 : 1;
+  uint64_t size = shape.depth <= 16 ? uint64_t(1) << shape.depth : 0;
+  uint32_t tables = 0;
+  if (size != 0 && e.count == size * channels) tables = channels;
+  else if (size != 0 && e.count == size) tables = 1;
+  TIFFPrivateTransferLayout layout{};
+  if (tables == 0 && transferRule_ != nullptr && transferRule_(tif_, e.count, &layout) &&
+      (layout.tables == 1 || layout.tables == 3) && layout.bitsPerSample >= 1 && layout.bitsPerSample <= 16 &&
+      uint64_t(e.count) == uint64_t(layout.tables) << layout.bitsPerSample) {
+    TIFFSetField(tif_, TIFFTAG_BITSPERSAMPLE, uint32_t(layout.bitsPerSample));
+    if (layout.tables == 3) TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, uint32_t(3));
+    tables = layout.tables;
+    size = uint64_t(1) << layout.bitsPerSample;
+  } else if (tables == 0) {
+    warnIncorrectCount(t, e.count, size * channels);
+    return 1;
+  }
+  const uint16_t* t0 = values;
+  const uint16_t* t1 = tables == 3 ? values + size : values;
+  const uint16_t* t2 = tables == 3 ? values + 2 * size : values;
+  if (TIFFSetField(tif_, e.tag, t0, t1, t2) == 1) transferSetFor_ = transferShape();
+  return 1;
 }
 
 int DirectoryReader::read(uint32_t offset) {
@@ -365,11 +311,10 @@ int DirectoryReader::read(uint32_t offset) {
     TIFFErrorExt(h_, module_, "Can not read TIFF private subdirectory count");
     return 0;
   }
-  const uint16_t n = get16(countBytes);
-  Block entries;
-  entries.p = checkMalloc(uint64_t(n) * 12, "to read TIFF private subdirectory");
-  if (entries.p == nullptr) return 0;
-  if (n > 0 && read_(h_, entries.p, tmsize_t(n) * 12) != tmsize_t(n) * 12) {
+  const uint16_t n = order_.get16(countBytes);
+  Room entries;
+  if (!reserve(entries, uint64_t(n) * 12, "to read TIFF private subdirectory")) return 0;
+  if (n > 0 && read_(h_, entries.data(), tmsize_t(n) * 12) != tmsize_t(n) * 12) {
     TIFFErrorExt(h_, module_, "Can not read TIFF private subdirectory");
     return 0;
   }
@@ -380,8 +325,8 @@ int DirectoryReader::read(uint32_t offset) {
   bool havePosition = false;  // the search restarts from the beginning when false
   uint32_t positionTag = 0;
   for (uint16_t i = 0; i < n; ++i) {
-    const unsigned char* raw = static_cast<unsigned char*>(entries.p) + size_t(i) * 12;
-    Entry e{get16(raw), get16(raw + 2), get32(raw + 4), {raw[8], raw[9], raw[10], raw[11]}};
+    const unsigned char* raw = entries.data() + size_t(i) * 12;
+    Entry e{order_.get16(raw), order_.get16(raw + 2), order_.get32(raw + 4), {raw[8], raw[9], raw[10], raw[11]}};
     if (havePosition && e.tag < positionTag && !warnedOrder) {
       TIFFWarningExt(h_, module_, "invalid TIFF private subdirectory; tags are not sorted in ascending order");
       warnedOrder = true;
@@ -407,8 +352,7 @@ int DirectoryReader::read(uint32_t offset) {
         expected = spp;
       }
       if (e.count != expected) {
-        TIFFWarningExt(h_, module_, "incorrect count for field \"%s\" (%lu, expecting %lu); tag ignored",
-                       t.name, static_cast<unsigned long>(e.count), static_cast<unsigned long>(expected));
+        warnIncorrectCount(t, e.count, expected);
         continue;
       }
     }
@@ -430,7 +374,7 @@ void TIFFPrivateResetDirectory(TIFF* tif) {
   TIFFCreateDirectory(tif);
 }
 
-int TIFFReadPrivateDataSubDirectory(TIFF* tif, uint32_t offset) {
+int TIFFReadPrivateDataSubDirectory(TIFF* tif, uint32_t offset, TIFFPrivateTransferRule transferRule) {
   if (tif == nullptr || offset == 0) return 0;
-  return DirectoryReader(tif).read(offset);
+  return DirectoryReader(tif, transferRule).read(offset);
 }

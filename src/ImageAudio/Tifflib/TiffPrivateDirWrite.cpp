@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ImageAudio/Tifflib/TiffByteOrder.h"
 #include "ImageAudio/Tifflib/TiffPrivateDirectory.h"
 #include "ImageAudio/Tifflib/XTiffExtension.h"
 
@@ -19,20 +20,12 @@ class DirectoryWriter {
         h_(TIFFClientdata(tif)),
         write_(TIFFGetWriteProc(tif)),
         seek_(TIFFGetSeekProc(tif)),
-        big_(TIFFIsBigEndian(tif) != 0),
+        order_(TiffByteOrder::of(tif)),
         module_(TIFFFileName(tif)) {}
 
   uint32_t write();
 
  private:
-  void put16(unsigned char* p, uint16_t v) const {
-    if (big_) { p[0] = uint8_t(v >> 8); p[1] = uint8_t(v); }
-    else { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-  }
-  void put32(unsigned char* p, uint32_t v) const {
-    if (big_) { p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v); }
-    else { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24); }
-  }
   bool writeAt(uint64_t offset, const void* data, size_t size) {
     if (seek_(h_, offset, SEEK_SET) != offset) return false;
     return write_(h_, const_cast<void*>(data), tmsize_t(size)) == tmsize_t(size);
@@ -47,7 +40,7 @@ class DirectoryWriter {
       TIFFErrorExt(h_, module_, "Error writing data for field \"%s\"", info.name);
       return false;
     }
-    put32(entry + 8, uint32_t(dataOffset_));
+    order_.put32(entry + 8, uint32_t(dataOffset_));
     dataOffset_ += data.size() + (data.size() & 1);
     return true;
   }
@@ -58,7 +51,7 @@ class DirectoryWriter {
   thandle_t h_;
   TIFFReadWriteProc write_;
   TIFFSeekProc seek_;
-  bool big_;
+  TiffByteOrder order_;
   const char* module_;
   uint64_t dataOffset_ = 0;
 };
@@ -92,8 +85,8 @@ void DirectoryWriter::appendRationals(const XTiffTagInfo& info, const float* val
     const int64_t magnitude = std::min<int64_t>(int64_t(double(fv) + 0.5), most);
     const uint32_t num = uint32_t(sign * magnitude);
     unsigned char pair[8];
-    put32(pair, num);
-    put32(pair + 4, den);
+    order_.put32(pair, num);
+    order_.put32(pair + 4, den);
     out->insert(out->end(), pair, pair + 8);
   }
 }
@@ -110,7 +103,7 @@ bool DirectoryWriter::buildEntry(int row, unsigned char* entry) {
       uint32_t v = 0;
       TIFFGetField(tif_, info.tag, &v);
       data.resize(4);
-      put32(data.data(), v);
+      order_.put32(data.data(), v);
       count = 1;
       break;
     }
@@ -118,7 +111,7 @@ bool DirectoryWriter::buildEntry(int row, unsigned char* entry) {
       uint16_t v = 0;
       TIFFGetField(tif_, info.tag, &v);
       data.resize(2);
-      put16(data.data(), v);
+      order_.put16(data.data(), v);
       count = 1;
       break;
     }
@@ -152,7 +145,7 @@ bool DirectoryWriter::buildEntry(int row, unsigned char* entry) {
     case XTiffSlot::Shorts:
       TIFFGetField(tif_, info.tag, &p);
       data.resize(size_t(info.slotCount) * 2);
-      for (int i = 0; p && i < info.slotCount; ++i) put16(data.data() + 2 * i, static_cast<uint16_t*>(p)[i]);
+      for (int i = 0; p && i < info.slotCount; ++i) order_.put16(data.data() + 2 * i, static_cast<uint16_t*>(p)[i]);
       break;
     case XTiffSlot::Floats:
       TIFFGetField(tif_, info.tag, &p);
@@ -161,7 +154,7 @@ bool DirectoryWriter::buildEntry(int row, unsigned char* entry) {
     case XTiffSlot::CountedShorts:
       TIFFGetField(tif_, info.tag, &n, &p);
       data.resize(size_t(n) * 2);
-      for (int i = 0; p && i < n; ++i) put16(data.data() + 2 * i, static_cast<uint16_t*>(p)[i]);
+      for (int i = 0; p && i < n; ++i) order_.put16(data.data() + 2 * i, static_cast<uint16_t*>(p)[i]);
       count = n;
       break;
     case XTiffSlot::CountedBytes:
@@ -170,9 +163,9 @@ bool DirectoryWriter::buildEntry(int row, unsigned char* entry) {
       count = n;
       break;
   }
-  put16(entry, uint16_t(info.tag));
-  put16(entry + 2, uint16_t(info.type));
-  put32(entry + 4, count);
+  order_.put16(entry, uint16_t(info.tag));
+  order_.put16(entry + 2, uint16_t(info.type));
+  order_.put32(entry + 4, count);
   return placeData(info, entry, data);
 }
 
@@ -208,7 +201,7 @@ uint32_t DirectoryWriter::write() {
       return 0;
     }
   unsigned char word[4];
-  put16(word, uint16_t(rows.size()));
+  order_.put16(word, uint16_t(rows.size()));
   bool ok = true;
   if (!writeAt(dirOffset, word, 2)) {
     TIFFErrorExt(h_, module_, "Error writing private subdirectory count");
@@ -217,7 +210,7 @@ uint32_t DirectoryWriter::write() {
     TIFFErrorExt(h_, module_, "Error writing private subdirectory contents");
     ok = false;
   } else {
-    put32(word, 0);
+    order_.put32(word, 0);
     if (write_(h_, word, 4) != 4) {
       TIFFErrorExt(h_, module_, "Error writing private subdirectory link");
       ok = false;

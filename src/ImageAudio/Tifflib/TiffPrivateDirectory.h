@@ -13,9 +13,21 @@ TIFF* TIFFClientOpenNoRead(const char* name, const char* mode, thandle_t clientd
                            TIFFSizeProc sizeProc, TIFFMapFileProc mapProc,
                            TIFFUnmapFileProc unmapProc);
 
+// How transfer tables are laid out: one table of 2^bitsPerSample entries, or three (one per
+// colour channel).
+struct TIFFPrivateTransferLayout {
+  uint16_t bitsPerSample;
+  uint16_t tables;
+};
+// A stream format's rule for the layout of `count` transfer entries that fit neither the depth
+// nor the channels the directory has named so far: true with the layout, false for none. The
+// reader takes a layout only when its tables hold exactly `count` entries.
+using TIFFPrivateTransferRule = bool (*)(TIFF* tif, uint32_t count, TIFFPrivateTransferLayout* layout);
+
 // Replaces the current directory by the one at offset. 1 when read, 0 otherwise (offset 0
 // reads nothing and leaves the directory alone); failures go to the library's handlers.
-int TIFFReadPrivateDataSubDirectory(TIFF* tif, uint32_t offset);
+// Transfer tables that fit no named layout are refused unless transferRule gives one.
+int TIFFReadPrivateDataSubDirectory(TIFF* tif, uint32_t offset, TIFFPrivateTransferRule transferRule = nullptr);
 
 // Appends the current directory's extended fields as a directory at the end of the stream.
 // Returns its offset, 1 for a read-only handle, 0 on failure; then starts an empty directory.

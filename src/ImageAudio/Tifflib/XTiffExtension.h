@@ -42,7 +42,6 @@ inline constexpr XTiffTagInfo xtiffFieldInfo[] = {
 #define XTIFF_TAG(tag, name, type, count, passCount, slot, slotCount, line) \
   {tag, name, type, count, passCount != 0, XTiffSlot::slot, slotCount, line},
 #include "ImageAudio/Tifflib/XTiffTags.def"
-#undef XTIFF_TAG
 };
 inline constexpr int kXTiffTagCount = int(sizeof xtiffFieldInfo / sizeof xtiffFieldInfo[0]);
 static_assert(kXTiffTagCount == 73);

@@ -9,6 +9,7 @@
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Files/Files.h"
@@ -36,6 +37,14 @@ struct WaveRemover {
 };
 
 }  // namespace
+
+std::string Convert2Mov::moviePathFor(const std::string& image) {
+  return NSStringByDeletingPathExtension(image) + ".mov";
+}
+
+std::string Convert2Mov::recordingPathFor(const std::string& image) {
+  return NSStringByDeletingPathExtension(image) + ".wav";
+}
 
 OSErr Convert2Mov::refuse(OSErr status, const std::string& problem) {
   mReport.status = status;

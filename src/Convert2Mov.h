@@ -37,6 +37,12 @@ enum class ExistingMovie {
 
 class Convert2Mov {
  public:
+  // Where the movie of the photograph at image goes: beside it, under its name with the last
+  // component's extension replaced. Trailing slashes are not part of the name.
+  static std::string moviePathFor(const std::string& image);
+  // Where its recording goes when extracted, by the same rule.
+  static std::string recordingPathFor(const std::string& image);
+
   // 0 when no failure was reported (movie written, or nothing to convert), else the failure
   // code of the assembly, kept whole so that no failure reads as 0. The temporary WAVE file
   // is removed when the conversion ends, whatever the outcome.

@@ -4,13 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "Controller.h"
 #include "Convert2Mov.h"
 #include "cli/Commands.h"
 #include "cli/PhotoPaths.h"
 
 namespace {
-
-constexpr SInt32 kResizeWidth = 600;
 
 // Prints the photograph's line; returns false when it counts as a failure.
 bool reportOutcome(const std::string& photo, const std::string& movie, SInt32 status, const ConversionReport& r) {
@@ -88,15 +87,14 @@ int runConvertCommand(const std::vector<std::string>& args) {
     printUsage(true);
     return 2;
   }
-  bool resize = wantResize || (!wantNoResize && defaultResizePreference());
-  SInt32 target = resize ? kResizeWidth : 0;
+  const SInt32 target = resizeTargetFor(wantResize || (!wantNoResize && readResizePreference()));
 
   Convert2Mov converter;
   if (overwrite) converter.setExistingMovieRule(ExistingMovie::replaceAny);
   if (skipExisting) converter.setExistingMovieRule(ExistingMovie::keep);
   bool anyFailed = false;
   for (const std::string& photo : photos) {
-    std::string movie = cli::moviePathFor(photo);
+    std::string movie = Convert2Mov::moviePathFor(photo);
     if (movie == photo) {
       // A photograph named *.mov would be overwritten by its own movie.
       std::fprintf(stderr, "%s: cannot be converted (its movie would replace it; rename it first)\n", photo.c_str());

@@ -87,7 +87,7 @@ int runExtractCommand(const std::vector<std::string>& args) {
     return 2;
   }
   const std::string& photo = operands[0];
-  const std::string out = operands.size() == 2 ? operands[1] : cli::recordingPathFor(photo);
+  const std::string out = operands.size() == 2 ? operands[1] : Convert2Mov::recordingPathFor(photo);
 
   std::error_code ec;
   const fs::file_status existing = fs::symlink_status(out, ec);

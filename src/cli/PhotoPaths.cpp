@@ -1,4 +1,4 @@
-// Movie and recording naming, and unreadable-photograph reasons for the subcommands.
+// Unreadable-photograph reasons for the subcommands.
 #include "cli/PhotoPaths.h"
 
 #include <cstdio>
@@ -6,15 +6,6 @@
 #include "toolbox/Files/RegularFiles.h"
 
 namespace cli {
-
-std::string pathWithExtension(const std::string& photo, const std::string& extension) {
-  std::size_t leafStart = photo.rfind('/');
-  leafStart = leafStart == std::string::npos ? 0 : leafStart + 1;
-  std::size_t dot = photo.rfind('.');
-  std::string stem = photo;
-  if (dot != std::string::npos && dot > leafStart) stem.erase(dot);
-  return stem + extension;
-}
 
 std::string unreadableReason(const std::string& path) {
   std::FILE* f = nullptr;

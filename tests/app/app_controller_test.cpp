@@ -8,7 +8,6 @@
 
 #include "AppTestSupport.h"
 #include "Controller.h"
-#include "cli/Commands.h"
 #include "toolbox/AppKit/NSApplication.h"
 #include "toolbox/AppKit/NSTimer.h"
 #include "toolbox/Core/MacErrors.h"
@@ -90,17 +89,8 @@ TEST_F(ControllerTest, ResizeTargetFollowsThePreference) {
       std::remove(env.prefsFile().c_str());
     Controller c;
     EXPECT_EQ(c.resizeTarget(), expected) << (stored ? stored : "(absent)");
-    EXPECT_EQ(defaultResizePreference(), expected == 600) << (stored ? stored : "(absent)");  // plain conversions
+    EXPECT_EQ(resizeTargetFor(readResizePreference()), expected) << (stored ? stored : "(absent)");  // plain conversions
   }
-}
-
-TEST(ControllerPaths, MoviePathReplacesOnlyTheLastExtension) {
-  EXPECT_EQ(Controller::moviePathForImage("/a/b/IMG_0001.JPG"), "/a/b/IMG_0001.mov");
-  EXPECT_EQ(Controller::moviePathForImage("/a/b/photo.x.jpg"), "/a/b/photo.x.mov");
-  EXPECT_EQ(Controller::moviePathForImage("/a/b/photo"), "/a/b/photo.mov");
-  EXPECT_EQ(Controller::moviePathForImage("/a/b.d/photo"), "/a/b.d/photo.mov");
-  EXPECT_EQ(Controller::moviePathForImage("/a/b/.hidden"), "/a/b/.hidden.mov");
-  EXPECT_EQ(Controller::moviePathForImage("/a/b/photo.jpg/"), "/a/b/photo.mov");
 }
 
 TEST_F(ControllerTest, AliasEventConvertsAndLeavesTheReplyEmpty) {

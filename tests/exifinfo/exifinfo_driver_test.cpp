@@ -2,6 +2,7 @@
 // recording byte for byte, is created privately (in the user's own folder, never through a
 // planted link) and removed when the conversion ends; a damaged recording or picture, a
 // photograph that is no regular file and a failed write leave nothing behind and are reported.
+// Also the movie's name for a photograph.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -17,6 +18,7 @@
 #include "support/Fifo.h"
 #include "support/JpegBuilder.h"
 #include "support/TestPaths.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 
@@ -364,6 +366,33 @@ TEST_F(Convert2MovExtraction, AFifoNamedLikeAPhotographIsNotWaitedOn) {
   EXPECT_FALSE(driver.lastReport().imageFound);
   EXPECT_TRUE(tmpNames().empty());
   EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
+}
+
+TEST(MoviePath, ReplacesOnlyTheLastComponentsExtension) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/a/b/IMG_0001.JPG", "/a/b/IMG_0001.mov"},
+      {"/a/b/photo.x.jpg", "/a/b/photo.x.mov"},
+      {"photo.tar.JPG", "photo.tar.mov"},
+      {"/a/b/photo", "/a/b/photo.mov"},
+      {"noext", "noext.mov"},
+      {"/a/b.d/photo", "/a/b.d/photo.mov"},
+      {"/a/b/.hidden", "/a/b/.hidden.mov"},  // a leading dot starts no extension
+      {"/a/.jpg", "/a/.jpg.mov"},
+      {"photo.", "photo.mov"},
+      // A trailing slash is no part of the name: the movie goes beside, never inside.
+      {"/a/b/photo.jpg/", "/a/b/photo.mov"},
+      {"photo.jpg//", "photo.mov"},
+      {"/a/b/", "/a/b.mov"},
+  };
+  for (const auto& [image, movie] : cases) {
+    EXPECT_EQ(Convert2Mov::moviePathFor(image), movie) << image;
+    EXPECT_EQ(Convert2Mov::recordingPathFor(image), movie.substr(0, movie.size() - 4) + ".wav") << image;
+  }
+  // What the movie file is named, whatever folder the movie path names.
+  EXPECT_EQ(NSStringLastPathComponent("/a/b/photo.mov"), "photo.mov");
+  EXPECT_EQ(NSStringLastPathComponent("/a/b/"), "b");
+  EXPECT_EQ(NSStringLastPathComponent("photo.mov"), "photo.mov");
+  EXPECT_EQ(NSStringLastPathComponent("//"), "/");
 }
 
 }  // namespace

@@ -47,19 +47,18 @@ std::string Convert2Mov::recordingPathFor(const std::string& image) {
 }
 
 OSErr Convert2Mov::refuse(OSErr status, const std::string& problem) {
-  mReport.status = status;
   mReport.problem = problem;
   return status;
 }
 
 SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& image, SInt32 resize) {
   mReport = ConversionReport{};
-  std::optional<std::string> audio = extractAudioFromExifForFile(image);
-  // Without a WAVE path the status is whatever the extraction reported (0: nothing to convert).
-  SInt32 status = mReport.status;
-  if (audio) {
-    WaveRemover remover{*audio};
-    status = assembleMovieTracksForMovie(movie, image, *audio, resize);
+  ExtractedAudio audio = extractAudioFromExifForFile(image);
+  // Without a WAVE file the status is the extraction's (0: nothing to convert).
+  SInt32 status = audio.status;
+  if (audio.wavePath) {
+    WaveRemover remover{*audio.wavePath};
+    status = assembleMovieTracksForMovie(movie, image, *audio.wavePath, resize);
   }
   mReport.status = status;
   return status;
@@ -89,22 +88,20 @@ OSErr Convert2Mov::checkPicture(const std::vector<UInt8>& bytes) {
   return noErr;
 }
 
-std::optional<std::string> Convert2Mov::extractAudioFromExifForFile(const std::string& image) {
-  mReport.status = noErr;
+ExtractedAudio Convert2Mov::extractAudioFromExifForFile(const std::string& image) {
   std::vector<UInt8> bytes;
   ExImageInfo record;
-  if (!readPhotograph(image, &bytes, &record)) return std::nullopt;
+  if (!readPhotograph(image, &bytes, &record)) return {};
   // The blocks decide, not the length: a recording of unknown length is still written.
-  if (record.numAudioBlocks() == 0) return std::nullopt;
+  if (record.numAudioBlocks() == 0) return {};
   // A damaged photograph makes no movie: nothing is written for it.
-  if (checkRecording(record) != noErr || checkPicture(bytes) != noErr) return std::nullopt;
+  OSErr err = checkRecording(record);
+  if (err == noErr) err = checkPicture(bytes);
+  if (err != noErr) return {err, std::nullopt};
 
   std::string folder, reason;
-  OSErr err = FSFindTemporaryItemsFolder(&folder, &reason);
-  if (err != noErr) {
-    refuse(err, "no place for the recording: " + reason);
-    return std::nullopt;
-  }
+  err = FSFindTemporaryItemsFolder(&folder, &reason);
+  if (err != noErr) return {refuse(err, "no place for the recording: " + reason), std::nullopt};
 
   // Created exclusively and never through a link.
   std::string wavePath;
@@ -119,8 +116,7 @@ std::optional<std::string> Convert2Mov::extractAudioFromExifForFile(const std::s
   }
   if (err != noErr) {
     const std::string why = err == dupFNErr ? "every name tried is taken" : std::strerror(errno);
-    refuse(err, "no new file for the recording could be made in " + folder + " (" + why + ")");
-    return std::nullopt;
+    return {refuse(err, "no new file for the recording could be made in " + folder + " (" + why + ")"), std::nullopt};
   }
 
   err = writeRecording(file, record);
@@ -132,12 +128,12 @@ std::optional<std::string> Convert2Mov::extractAudioFromExifForFile(const std::s
   if (err != noErr) {
     // A truncated recording must not become a movie.
     removeWave(wavePath);
-    refuse(err, "the recording could not be written to " + folder + " (" + std::strerror(writeErrno) + ")");
-    return std::nullopt;
+    return {refuse(err, "the recording could not be written to " + folder + " (" + std::strerror(writeErrno) + ")"),
+            std::nullopt};
   }
   mReport.wavePath = wavePath;
   mReport.waveWritten = true;
-  return wavePath;
+  return {noErr, wavePath};
 }
 
 SInt32 Convert2Mov::extractRecording(const std::string& image, std::FILE* out) {

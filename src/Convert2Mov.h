@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacTypes.h"
 
 class ExImageInfo;
@@ -35,6 +36,13 @@ enum class ExistingMovie {
   keep,        // leave any existing file and make no movie
 };
 
+// The extraction's result: a WAVE file written (its path), nothing to write (no path, noErr), or
+// a failure (its code; the report says it in words).
+struct ExtractedAudio {
+  OSErr status = noErr;
+  std::optional<std::string> wavePath;
+};
+
 class Convert2Mov {
  public:
   // Where the movie of the photograph at image goes: beside it, under its name with the last
@@ -50,8 +58,8 @@ class Convert2Mov {
 
   // The WAVE file written from the photograph's voice annotation into the user's private
   // temporary-items folder, or nothing; the caller removes it. A damaged recording or picture
-  // is refused (status and problem in the report) before anything is written.
-  std::optional<std::string> extractAudioFromExifForFile(const std::string& image);
+  // is refused (its status here, its words in the report) before anything is written.
+  ExtractedAudio extractAudioFromExifForFile(const std::string& image);
 
   SInt32 assembleMovieTracksForMovie(const std::string& movie, const std::string& image, const std::string& audio,
                                      SInt32 resize);
@@ -77,6 +85,7 @@ class Convert2Mov {
   OSErr checkPicture(const std::vector<UInt8>& bytes);
   // Each block at its WAVE offset; a block at offset 0 follows the one before it.
   static OSErr writeRecording(std::FILE* file, const ExImageInfo& record);
+  // The problem in words for the report; returns status.
   OSErr refuse(OSErr status, const std::string& problem);
 
   ConversionReport mReport;

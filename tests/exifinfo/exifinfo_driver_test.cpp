@@ -97,7 +97,7 @@ TEST_F(Convert2MovExtraction, RecordingRoundTripsInEveryPieceLayout) {
       for (double f : layout.cuts) cuts.push_back(UInt32(f * streamSize));
       const std::string image = photo(fpxrPieces(rec.wave, cuts, layout.order));
       Convert2Mov driver;
-      auto wavePath = driver.extractAudioFromExifForFile(image);
+      auto wavePath = driver.extractAudioFromExifForFile(image).wavePath;
       ASSERT_TRUE(wavePath.has_value()) << rec.name << ", " << layout.name;
       const auto& report = driver.lastReport();
       EXPECT_EQ(report.wavePath, *wavePath);
@@ -124,7 +124,7 @@ TEST_F(Convert2MovExtraction, LongRecordingAcrossFullSegments) {
   std::vector<size_t> order{0};
   for (size_t i = cuts.size(); i >= 1; --i) order.push_back(i);
   Convert2Mov driver;
-  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, cuts, order))).has_value());
+  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, cuts, order))).wavePath.has_value());
   ASSERT_TRUE(driver.lastReport().waveWritten);
   EXPECT_TRUE(readFile(driver.lastReport().wavePath) == wave);
 }
@@ -135,7 +135,7 @@ TEST_F(Convert2MovExtraction, SoxRecordingRoundTrips) {
   ASSERT_EQ(run("sox -n -r 8000 -c 1 -e ima-adpcm " + shellQuote(wavPath) + " synth 2.5 sine 440 2>/dev/null"), 0);
   const std::string wave = readFile(wavPath);
   Convert2Mov driver;
-  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, {3000, 1500}, {0, 2, 1}))).has_value());
+  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, {3000, 1500}, {0, 2, 1}))).wavePath.has_value());
   ASSERT_TRUE(driver.lastReport().waveWritten);
   EXPECT_TRUE(readFile(driver.lastReport().wavePath) == wave);
   EXPECT_EQ(driver.lastReport().audioSeconds, 3u);
@@ -152,7 +152,7 @@ TEST_F(Convert2MovExtraction, NothingToConvertWritesNothing) {
   EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), scratch_.file("absent.jpg"), 600), 0);
   EXPECT_FALSE(driver.lastReport().imageFound);
   EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), "", 600), 0);
-  EXPECT_FALSE(driver.extractAudioFromExifForFile(scratch_.file("photo.jpg")).has_value());
+  EXPECT_FALSE(driver.extractAudioFromExifForFile(scratch_.file("photo.jpg")).wavePath.has_value());
   EXPECT_TRUE(tmpNames().empty());
   EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
 }
@@ -171,7 +171,7 @@ TEST_F(Convert2MovExtraction, NamesPlantedInTheSharedFolderNeitherBlockNorCatchT
   const std::string wave = imaAdpcmWave(8000, 20);
   Convert2Mov driver;
   const std::string image = photo(fpxrPieces(wave, {2000}, {0, 1}));
-  auto wavePath = driver.extractAudioFromExifForFile(image);
+  auto wavePath = driver.extractAudioFromExifForFile(image).wavePath;
   ASSERT_TRUE(wavePath.has_value()) << driver.lastReport().problem;
   EXPECT_EQ(wavePath->rfind(privateFolder() + "/", 0), 0u) << *wavePath;
   EXPECT_TRUE(readFile(*wavePath) == wave);
@@ -305,7 +305,7 @@ TEST_F(Convert2MovExtraction, DamagedRecordingsAreRefusedBeforeAnythingIsWritten
     if (c.problem.empty()) {
       EXPECT_EQ(status, 0) << driver.lastReport().problem;
       EXPECT_EQ(driver.lastReport().recordingBytes, c.recording.size());
-      auto wavePath = driver.extractAudioFromExifForFile(image);
+      auto wavePath = driver.extractAudioFromExifForFile(image).wavePath;
       ASSERT_TRUE(wavePath.has_value());
       EXPECT_TRUE(readFile(*wavePath) == c.recording);
       unlink(wavePath->c_str());

@@ -46,9 +46,41 @@ std::string Convert2Mov::recordingPathFor(const std::string& image) {
   return NSStringByDeletingPathExtension(image) + ".wav";
 }
 
+std::string Convert2Mov::unreadableJpegReason(const std::vector<UInt8>& bytes) {
+  if (bytes.empty()) return "empty file";
+  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return "not a JPEG file";
+  return "damaged JPEG header";
+}
+
 OSErr Convert2Mov::refuse(OSErr status, const std::string& problem) {
   mReport.problem = problem;
   return status;
+}
+
+void Convert2Mov::concludeReport(SInt32 status) {
+  ConversionReport& r = mReport;
+  r.status = status;
+  auto fail = [&r](SInt32 failure, const std::string& problem) {
+    r.outcome = ConversionOutcome::failed;
+    r.failure = failure;
+    r.problem = problem;
+  };
+  if (status != noErr)
+    fail(status, r.problem.empty() ? "the conversion failed (error " + std::to_string(status) + ")" : r.problem);
+  // The driver's status is 0 for a photograph it could not read at all; its callers count that
+  // as a failure all the same.
+  else if (!r.imageFound)
+    fail(fnfErr, "cannot be read (" + r.unreadable + ")");
+  else if (r.audioBlocks == 0 && !r.imageReadable)
+    fail(codecBadDataErr, "cannot be read (" + r.unreadable + ")");
+  else if (r.audioBlocks == 0)
+    r.outcome = ConversionOutcome::noVoice;
+  else if (r.skippedExisting)
+    r.outcome = ConversionOutcome::skipped;
+  else if (r.waveWritten)
+    r.outcome = ConversionOutcome::converted;
+  else
+    fail(ioErr, "voice annotation found but no sound file could be written");
 }
 
 SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& image, SInt32 resize) {
@@ -60,19 +92,24 @@ SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& ima
     WaveRemover remover{*audio.wavePath};
     status = assembleMovieTracksForMovie(movie, image, *audio.wavePath, resize);
   }
-  mReport.status = status;
+  concludeReport(status);
   return status;
 }
 
 bool Convert2Mov::readPhotograph(const std::string& image, std::vector<UInt8>* bytes, ExImageInfo* record) {
   // Only a regular file is a photograph; the read never waits on anything else under the name.
-  if (image.empty() || FSReadRegularFile(image, bytes, nullptr) != noErr) return false;
+  if (image.empty()) {
+    mReport.unreadable = "no such file";
+    return false;
+  }
+  if (FSReadRegularFile(image, bytes, &mReport.unreadable) != noErr) return false;
   mReport.imageFound = true;
   {
     JpegTagReader reader;
     reader.readTags(image, bytes->data(), bytes->size(), record);
   }
   mReport.imageReadable = record->getPixelWidth() != 0;
+  if (!mReport.imageReadable) mReport.unreadable = unreadableJpegReason(*bytes);
   mReport.audioBlocks = record->numAudioBlocks();
   mReport.audioSeconds = record->getAudioSeconds();
   return true;
@@ -138,9 +175,15 @@ ExtractedAudio Convert2Mov::extractAudioFromExifForFile(const std::string& image
 
 SInt32 Convert2Mov::extractRecording(const std::string& image, std::FILE* out) {
   mReport = ConversionReport{};
+  const OSErr err = writeRecordingOf(image, out);
+  concludeReport(err);
+  return err;
+}
+
+OSErr Convert2Mov::writeRecordingOf(const std::string& image, std::FILE* out) {
   std::vector<UInt8> bytes;
   ExImageInfo record;
-  if (out == nullptr) return paramErr;
+  if (out == nullptr) return refuse(paramErr, "no file to write the recording to");
   if (!readPhotograph(image, &bytes, &record) || record.numAudioBlocks() == 0) return noErr;
   // The recording does not need the picture: only its own pieces must be whole.
   OSErr err = checkRecording(record);

@@ -172,6 +172,13 @@ TEST(ConvertCommand, APhotographNamedLikeItsMovieIsLeftAlone) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("would replace it"), std::string::npos) << r.err;
   EXPECT_TRUE(testsupport::readFile(path) == bytes);
+  // Without a voice annotation there is no movie to collide with: it says so, as for any name.
+  const std::string plain = fixtures::makeJpeg();
+  testsupport::writeFile(path, plain);
+  r = fixtures::runStill2mov({"--no-resize", path}, {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, path + ": no voice annotation\n");
+  EXPECT_TRUE(testsupport::readFile(path) == plain);
 }
 
 TEST(ConvertCommand, ResizeFlagsDecideThePictureWidth) {

@@ -2,7 +2,7 @@
 // recording byte for byte, is created privately (in the user's own folder, never through a
 // planted link) and removed when the conversion ends; a damaged recording or picture, a
 // photograph that is no regular file and a failed write leave nothing behind and are reported.
-// Also the movie's name for a photograph.
+// Also the movie's name for a photograph, and the one outcome every caller reports.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -393,6 +393,118 @@ TEST(MoviePath, ReplacesOnlyTheLastComponentsExtension) {
   EXPECT_EQ(NSStringLastPathComponent("/a/b/"), "b");
   EXPECT_EQ(NSStringLastPathComponent("photo.mov"), "photo.mov");
   EXPECT_EQ(NSStringLastPathComponent("//"), "/");
+}
+
+TEST_F(Convert2MovExtraction, APhotographPathEndingInASlashIsNoPhotograph) {
+  const std::string image = photo(fpxrPieces(imaAdpcmWave(8000, 8), {}, {0}));
+  Convert2Mov driver;
+  EXPECT_EQ(driver.createMovie(Convert2Mov::moviePathFor(image + "/"), image + "/", 0), 0);
+  EXPECT_EQ(driver.lastReport().outcome, ConversionOutcome::failed);
+  EXPECT_EQ(driver.lastReport().problem.rfind("cannot be read (", 0), 0u) << driver.lastReport().problem;
+  EXPECT_EQ(scratch_.list(), (std::vector<std::string>{"chewable", "photo.jpg"}));
+  // A movie path naming no file at all is refused before anything is written.
+  EXPECT_EQ(driver.createMovie("/", image, 0), bdNamErr);
+  EXPECT_EQ(driver.lastReport().problem, "the movie's name is not usable; no movie written");
+  EXPECT_EQ(scratch_.list(), (std::vector<std::string>{"chewable", "photo.jpg"}));
+}
+
+// One rule says what came of a photograph: converted, no voice, skipped or failed, and for a
+// failure a code that is never 0 and the words the user sees.
+TEST_F(Convert2MovExtraction, EveryOutcomeIsNamedAndEveryFailureHasACodeAndWords) {
+  const std::string voice = buildJpeg(40, 30, 3, fpxrPieces(imaAdpcmWave(8000, 8), {}, {0}));
+  const std::string movie = scratch_.file("p.mov");
+  struct Case {
+    const char* name;
+    std::string bytes;  // "<dir>": a folder under the photograph's name, "<none>": nothing
+    ExistingMovie rule;
+    const char* occupant;  // a file of someone else's under the movie's name, or null
+    ConversionOutcome outcome;
+    SInt32 failure;
+    std::string problem;
+  };
+  const std::string foreign = movie + " exists and is not a movie still2mov made; left as it is";
+  const Case cases[] = {
+      {"a voice annotation", voice, ExistingMovie::replaceOwn, nullptr, ConversionOutcome::converted, 0, ""},
+      {"none", buildJpeg(40, 30, 3, {}), ExistingMovie::replaceOwn, nullptr, ConversionOutcome::noVoice, 0, ""},
+      {"no file", "<none>", ExistingMovie::replaceOwn, nullptr, ConversionOutcome::failed, fnfErr,
+       "cannot be read (no such file)"},
+      {"a folder", "<dir>", ExistingMovie::replaceOwn, nullptr, ConversionOutcome::failed, fnfErr,
+       "cannot be read (is a directory)"},
+      {"an empty file", "", ExistingMovie::replaceOwn, nullptr, ConversionOutcome::failed, codecBadDataErr,
+       "cannot be read (empty file)"},
+      {"text", "a shopping list", ExistingMovie::replaceOwn, nullptr, ConversionOutcome::failed, codecBadDataErr,
+       "cannot be read (not a JPEG file)"},
+      {"a header cut short", voice.substr(0, 40), ExistingMovie::replaceOwn, nullptr, ConversionOutcome::failed,
+       codecBadDataErr, "cannot be read (damaged JPEG header)"},
+      {"someone else's file refused", voice, ExistingMovie::replaceOwn, "mine", ConversionOutcome::failed, dupFNErr,
+       foreign},
+      {"someone else's file kept", voice, ExistingMovie::keep, "mine", ConversionOutcome::skipped, 0, ""},
+      {"someone else's file replaced", voice, ExistingMovie::replaceAny, "mine", ConversionOutcome::converted, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = scratch_.file("p.jpg");
+    if (c.bytes == "<dir>") {
+      ASSERT_EQ(mkdir(image.c_str(), 0700), 0);
+    } else if (c.bytes != "<none>") {
+      writeFile(image, c.bytes);
+    }
+    if (c.occupant) writeFile(movie, c.occupant);
+    Convert2Mov driver;
+    driver.setExistingMovieRule(c.rule);
+    const SInt32 status = driver.createMovie(Convert2Mov::moviePathFor(image), image, 0);
+    const ConversionReport& r = driver.lastReport();
+    EXPECT_EQ(r.outcome, c.outcome);
+    EXPECT_EQ(r.failure, c.failure);
+    EXPECT_EQ(r.problem, c.problem);
+    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(access(movie.c_str(), F_OK) == 0, c.outcome == ConversionOutcome::converted || c.occupant != nullptr);
+    if (c.occupant && c.outcome != ConversionOutcome::converted) {
+      EXPECT_EQ(readFile(movie), c.occupant);
+    }
+    run("rm -rf " + shellQuote(image) + " " + shellQuote(movie));
+  }
+}
+
+TEST_F(Convert2MovExtraction, AnExtractionNeedsOnlyTheRecordingAndNamesItsOutcomeTheSameWay) {
+  const std::string wave = imaAdpcmWave(8000, 8);
+  const std::string whole = buildJpeg(40, 30, 3, fpxrPieces(wave, {}, {0}));
+  // Cut before the frame header: no picture, but every piece of the recording.
+  const std::string noPicture = whole.substr(0, whole.find("\xFF\xDB"));
+  struct Case {
+    const char* name;
+    std::string bytes;
+    ConversionOutcome outcome;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"a whole photograph", whole, ConversionOutcome::converted, ""},
+      {"a photograph without its picture", noPicture, ConversionOutcome::converted, ""},
+      {"no voice annotation", buildJpeg(40, 30, 3, {}), ConversionOutcome::noVoice, ""},
+      {"not a photograph", "a shopping list", ConversionOutcome::failed, "cannot be read (not a JPEG file)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = scratch_.file("p.jpg");
+    writeFile(image, c.bytes);
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    Convert2Mov driver;
+    EXPECT_EQ(driver.extractRecording(image, out), 0);
+    EXPECT_EQ(driver.lastReport().outcome, c.outcome);
+    EXPECT_EQ(driver.lastReport().problem, c.problem);
+    if (c.outcome == ConversionOutcome::converted) {
+      std::string written(wave.size() + 1, '\0');
+      std::rewind(out);
+      written.resize(std::fread(written.data(), 1, written.size(), out));
+      EXPECT_TRUE(written == wave);
+    }
+    std::fclose(out);
+  }
+  Convert2Mov driver;
+  EXPECT_EQ(driver.extractRecording(scratch_.file("p.jpg"), nullptr), paramErr);
+  EXPECT_EQ(driver.lastReport().outcome, ConversionOutcome::failed);
+  EXPECT_FALSE(driver.lastReport().problem.empty());
 }
 
 }  // namespace

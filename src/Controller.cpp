@@ -20,10 +20,7 @@ Controller::Controller() {
   NSNotificationCenter::defaultCenter().addObserver(
       this, [this](const NSNotification& n) { registerEvents(n); }, NSAppleEventManagerWillProcessFirstEventNotification,
       nullptr);
-  CFPreferencesAppSynchronize(kPreferenceDomain);
-  Boolean valid = false;
-  Boolean value = CFPreferencesGetAppBooleanValue(kResizePreferenceKey, kPreferenceDomain, &valid);
-  m_bResize = valid ? value : true;
+  m_bResize = readResizePreference();
   m_c2m = std::make_unique<Convert2Mov>();
 }
 
@@ -41,28 +38,21 @@ void Controller::registerEvents(const NSNotification&) {
       kPTPEventClass, kPTPConvertEventID);
 }
 
-std::string Controller::moviePathForImage(const std::string& imagePath) {
-  return NSStringByDeletingPathExtension(imagePath) + ".mov";
+bool readResizePreference() {
+  CFPreferencesAppSynchronize(kPreferenceDomain);
+  Boolean valid = false;
+  Boolean value = CFPreferencesGetAppBooleanValue(kResizePreferenceKey, kPreferenceDomain, &valid);
+  return valid ? value != 0 : true;
 }
 
 RequestOutcome Controller::convert(const std::string& imagePath) {
   if (!m_c2m) return {paramErr, "the application has ended"};
-  const SInt32 status = m_c2m->createMovie(moviePathForImage(imagePath), imagePath, resizeTarget());
+  m_c2m->createMovie(Convert2Mov::moviePathFor(imagePath), imagePath, resizeTarget());
   const ConversionReport& report = m_c2m->lastReport();
-  // The driver answers 0 for a photograph it could not read at all; a request for one failed.
-  RequestOutcome outcome;
-  if (status != noErr)
-    outcome = {status, report.problem.empty() ? "the conversion failed (error " + std::to_string(status) + ")"
-                                              : report.problem};
-  else if (!report.imageFound)
-    outcome = {fnfErr, "no such file"};
-  else if (!report.imageReadable)
-    outcome = {codecBadDataErr, "not a readable JPEG photograph"};
-  else if (report.audioBlocks > 0 && !report.waveWritten)
-    outcome = {ioErr, "voice annotation found but no sound file could be written"};
+  if (report.outcome != ConversionOutcome::failed) return {};
   // Nobody watches a background application's output: failures go to the log.
-  if (outcome.status != noErr) NSLog("%s: %s", imagePath.c_str(), outcome.problem.c_str());
-  return outcome;
+  NSLog("%s: %s", imagePath.c_str(), report.problem.c_str());
+  return {report.failure, report.problem};
 }
 
 void Controller::handleAppleEventFromPTPModule(const NSAppleEventDescriptor& event, NSAppleEventDescriptor& reply) {

@@ -25,7 +25,13 @@ inline constexpr AEKeyword keyConversionResult = FOUR_CHAR_CODE("cnvr");
 inline constexpr AEKeyword keyConversionStatus = FOUR_CHAR_CODE("stat");   // SInt32, never 0
 inline constexpr AEKeyword keyConversionMessage = FOUR_CHAR_CODE("mesg");  // text
 inline constexpr double kTerminationDelay = 5.0;
+// The width the movie's picture is scaled to when the resize preference is on.
 inline constexpr SInt32 kResizeWidth = 600;
+
+// The stored resize preference: true when it is unset or holds no boolean.
+bool readResizePreference();
+// What the driver is asked to scale to: the width, or 0 for the picture's natural size.
+constexpr SInt32 resizeTargetFor(bool resize) { return resize ? kResizeWidth : 0; }
 
 // What came of one request: status 0 when it succeeded (a movie, or a photograph with nothing
 // to convert), else a failure code and what went wrong, in words.
@@ -50,9 +56,8 @@ class Controller : public NSApplicationDelegate {
   void HandleTermination(NSTimer* timer);
 
   // What a request would use, for inspection.
-  SInt32 resizeTarget() const { return m_bResize ? kResizeWidth : 0; }
+  SInt32 resizeTarget() const { return resizeTargetFor(m_bResize); }
   bool terminationPending() const;
-  static std::string moviePathForImage(const std::string& imagePath);  // "%@.mov" without the extension
 
  private:
   void armTerminationTimer();

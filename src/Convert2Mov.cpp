@@ -9,6 +9,7 @@
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Files/Files.h"
@@ -37,34 +38,78 @@ struct WaveRemover {
 
 }  // namespace
 
+std::string Convert2Mov::moviePathFor(const std::string& image) {
+  return NSStringByDeletingPathExtension(image) + ".mov";
+}
+
+std::string Convert2Mov::recordingPathFor(const std::string& image) {
+  return NSStringByDeletingPathExtension(image) + ".wav";
+}
+
+std::string Convert2Mov::unreadableJpegReason(const std::vector<UInt8>& bytes) {
+  if (bytes.empty()) return "empty file";
+  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return "not a JPEG file";
+  return "damaged JPEG header";
+}
+
 OSErr Convert2Mov::refuse(OSErr status, const std::string& problem) {
-  mReport.status = status;
   mReport.problem = problem;
   return status;
 }
 
+void Convert2Mov::concludeReport(SInt32 status) {
+  ConversionReport& r = mReport;
+  r.status = status;
+  auto fail = [&r](SInt32 failure, const std::string& problem) {
+    r.outcome = ConversionOutcome::failed;
+    r.failure = failure;
+    r.problem = problem;
+  };
+  if (status != noErr)
+    fail(status, r.problem.empty() ? "the conversion failed (error " + std::to_string(status) + ")" : r.problem);
+  // The driver's status is 0 for a photograph it could not read at all; its callers count that
+  // as a failure all the same.
+  else if (!r.imageFound)
+    fail(fnfErr, "cannot be read (" + r.unreadable + ")");
+  else if (r.audioBlocks == 0 && !r.imageReadable)
+    fail(codecBadDataErr, "cannot be read (" + r.unreadable + ")");
+  else if (r.audioBlocks == 0)
+    r.outcome = ConversionOutcome::noVoice;
+  else if (r.skippedExisting)
+    r.outcome = ConversionOutcome::skipped;
+  else if (r.waveWritten)
+    r.outcome = ConversionOutcome::converted;
+  else
+    fail(ioErr, "voice annotation found but no sound file could be written");
+}
+
 SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& image, SInt32 resize) {
   mReport = ConversionReport{};
-  std::optional<std::string> audio = extractAudioFromExifForFile(image);
-  // Without a WAVE path the status is whatever the extraction reported (0: nothing to convert).
-  SInt32 status = mReport.status;
-  if (audio) {
-    WaveRemover remover{*audio};
-    status = assembleMovieTracksForMovie(movie, image, *audio, resize);
+  ExtractedAudio audio = extractAudioFromExifForFile(image);
+  // Without a WAVE file the status is the extraction's (0: nothing to convert).
+  SInt32 status = audio.status;
+  if (audio.wavePath) {
+    WaveRemover remover{*audio.wavePath};
+    status = assembleMovieTracksForMovie(movie, image, *audio.wavePath, resize);
   }
-  mReport.status = status;
+  concludeReport(status);
   return status;
 }
 
 bool Convert2Mov::readPhotograph(const std::string& image, std::vector<UInt8>* bytes, ExImageInfo* record) {
   // Only a regular file is a photograph; the read never waits on anything else under the name.
-  if (image.empty() || FSReadRegularFile(image, bytes, nullptr) != noErr) return false;
+  if (image.empty()) {
+    mReport.unreadable = "no such file";
+    return false;
+  }
+  if (FSReadRegularFile(image, bytes, &mReport.unreadable) != noErr) return false;
   mReport.imageFound = true;
   {
     JpegTagReader reader;
     reader.readTags(image, bytes->data(), bytes->size(), record);
   }
   mReport.imageReadable = record->getPixelWidth() != 0;
+  if (!mReport.imageReadable) mReport.unreadable = unreadableJpegReason(*bytes);
   mReport.audioBlocks = record->numAudioBlocks();
   mReport.audioSeconds = record->getAudioSeconds();
   return true;
@@ -80,22 +125,20 @@ OSErr Convert2Mov::checkPicture(const std::vector<UInt8>& bytes) {
   return noErr;
 }
 
-std::optional<std::string> Convert2Mov::extractAudioFromExifForFile(const std::string& image) {
-  mReport.status = noErr;
+ExtractedAudio Convert2Mov::extractAudioFromExifForFile(const std::string& image) {
   std::vector<UInt8> bytes;
   ExImageInfo record;
-  if (!readPhotograph(image, &bytes, &record)) return std::nullopt;
+  if (!readPhotograph(image, &bytes, &record)) return {};
   // The blocks decide, not the length: a recording of unknown length is still written.
-  if (record.numAudioBlocks() == 0) return std::nullopt;
+  if (record.numAudioBlocks() == 0) return {};
   // A damaged photograph makes no movie: nothing is written for it.
-  if (checkRecording(record) != noErr || checkPicture(bytes) != noErr) return std::nullopt;
+  OSErr err = checkRecording(record);
+  if (err == noErr) err = checkPicture(bytes);
+  if (err != noErr) return {err, std::nullopt};
 
   std::string folder, reason;
-  OSErr err = FSFindTemporaryItemsFolder(&folder, &reason);
-  if (err != noErr) {
-    refuse(err, "no place for the recording: " + reason);
-    return std::nullopt;
-  }
+  err = FSFindTemporaryItemsFolder(&folder, &reason);
+  if (err != noErr) return {refuse(err, "no place for the recording: " + reason), std::nullopt};
 
   // Created exclusively and never through a link.
   std::string wavePath;
@@ -110,8 +153,7 @@ std::optional<std::string> Convert2Mov::extractAudioFromExifForFile(const std::s
   }
   if (err != noErr) {
     const std::string why = err == dupFNErr ? "every name tried is taken" : std::strerror(errno);
-    refuse(err, "no new file for the recording could be made in " + folder + " (" + why + ")");
-    return std::nullopt;
+    return {refuse(err, "no new file for the recording could be made in " + folder + " (" + why + ")"), std::nullopt};
   }
 
   err = writeRecording(file, record);
@@ -123,19 +165,25 @@ std::optional<std::string> Convert2Mov::extractAudioFromExifForFile(const std::s
   if (err != noErr) {
     // A truncated recording must not become a movie.
     removeWave(wavePath);
-    refuse(err, "the recording could not be written to " + folder + " (" + std::strerror(writeErrno) + ")");
-    return std::nullopt;
+    return {refuse(err, "the recording could not be written to " + folder + " (" + std::strerror(writeErrno) + ")"),
+            std::nullopt};
   }
   mReport.wavePath = wavePath;
   mReport.waveWritten = true;
-  return wavePath;
+  return {noErr, wavePath};
 }
 
 SInt32 Convert2Mov::extractRecording(const std::string& image, std::FILE* out) {
   mReport = ConversionReport{};
+  const OSErr err = writeRecordingOf(image, out);
+  concludeReport(err);
+  return err;
+}
+
+OSErr Convert2Mov::writeRecordingOf(const std::string& image, std::FILE* out) {
   std::vector<UInt8> bytes;
   ExImageInfo record;
-  if (out == nullptr) return paramErr;
+  if (out == nullptr) return refuse(paramErr, "no file to write the recording to");
   if (!readPhotograph(image, &bytes, &record) || record.numAudioBlocks() == 0) return noErr;
   // The recording does not need the picture: only its own pieces must be whole.
   OSErr err = checkRecording(record);

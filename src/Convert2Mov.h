@@ -6,14 +6,24 @@
 #include <string>
 #include <vector>
 
+#include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacTypes.h"
 
 class ExImageInfo;
+
+// What came of one photograph, as every caller reports it.
+enum class ConversionOutcome {
+  converted,  // the movie (for an extraction: the recording) was written
+  noVoice,    // a readable photograph without a voice annotation: nothing to convert
+  skipped,    // a file already had the movie's name and the rule said keep it
+  failed,     // nothing written; the report's failure and problem say why
+};
 
 // What the last conversion found and did, for callers that say more than the status.
 struct ConversionReport {
   bool imageFound = false;     // a regular file was read at the image path
   bool imageReadable = false;  // its JPEG header was read (the pixel size is known)
+  std::string unreadable;      // when not found or not readable: why, in words ("no such file" ...)
   UInt32 audioBlocks = 0;      // pieces of the voice annotation found
   UInt32 audioSeconds = 0;     // the recording's length from its WAVE headers
   UInt64 recordingBytes = 0;   // the recording's size, once its pieces were found whole
@@ -22,10 +32,13 @@ struct ConversionReport {
   bool assembled = false;      // the movie assembly ran
   std::string moviePath;       // where the movie was written
   double soundSeconds = 0;     // duration of the movie's sound track
-  SInt32 status = 0;           // what createMovie returned
-  std::string problem;         // when it failed or was refused: what went wrong, in words
+  SInt32 status = 0;           // what createMovie (or extractRecording) returned
   bool skippedExisting = false;  // a file had the movie's name and the rule said keep it
   bool refusedExisting = false;  // a file had the movie's name and the rule did not allow replacing it
+
+  ConversionOutcome outcome = ConversionOutcome::failed;
+  SInt32 failure = 0;    // when failed: a code that is never 0 (the status, or why nothing was read)
+  std::string problem;   // when failed: what went wrong, in words
 };
 
 // What a conversion may do with a file that already has the movie's name.
@@ -35,25 +48,42 @@ enum class ExistingMovie {
   keep,        // leave any existing file and make no movie
 };
 
+// The extraction's result: a WAVE file written (its path), nothing to write (no path, noErr), or
+// a failure (its code; the report says it in words).
+struct ExtractedAudio {
+  OSErr status = noErr;
+  std::optional<std::string> wavePath;
+};
+
 class Convert2Mov {
  public:
+  // Where the movie of the photograph at image goes: beside it, under its name with the last
+  // component's extension replaced. Trailing slashes are not part of the name.
+  static std::string moviePathFor(const std::string& image);
+  // Where its recording goes when extracted, by the same rule.
+  static std::string recordingPathFor(const std::string& image);
+  // Why bytes read from a photograph give no JPEG header: "empty file", "not a JPEG file",
+  // "damaged JPEG header".
+  static std::string unreadableJpegReason(const std::vector<UInt8>& bytes);
+
   // 0 when no failure was reported (movie written, or nothing to convert), else the failure
   // code of the assembly, kept whole so that no failure reads as 0. The temporary WAVE file
-  // is removed when the conversion ends, whatever the outcome.
+  // is removed when the conversion ends, whatever the outcome. The report's outcome says what
+  // came of it.
   SInt32 createMovie(const std::string& movie, const std::string& image, SInt32 resize);
 
   // The WAVE file written from the photograph's voice annotation into the user's private
   // temporary-items folder, or nothing; the caller removes it. A damaged recording or picture
-  // is refused (status and problem in the report) before anything is written.
-  std::optional<std::string> extractAudioFromExifForFile(const std::string& image);
+  // is refused (its status here, its words in the report) before anything is written.
+  ExtractedAudio extractAudioFromExifForFile(const std::string& image);
 
   SInt32 assembleMovieTracksForMovie(const std::string& movie, const std::string& image, const std::string& audio,
                                      SInt32 resize);
 
   // Writes the photograph's recording, byte for byte the WAVE file the camera stored, into out
   // (a new, empty file open for writing), by the same rules as a conversion. 0 when it was
-  // written or when there is none (audioBlocks in the report tells which); else the failure,
-  // with the problem in the report.
+  // written or when there is none (the report's outcome tells which); else the failure, with
+  // the problem in the report.
   SInt32 extractRecording(const std::string& image, std::FILE* out);
 
   const ConversionReport& lastReport() const { return mReport; }
@@ -71,7 +101,12 @@ class Convert2Mov {
   OSErr checkPicture(const std::vector<UInt8>& bytes);
   // Each block at its WAVE offset; a block at offset 0 follows the one before it.
   static OSErr writeRecording(std::FILE* file, const ExImageInfo& record);
+  // extractRecording's work, before the report is settled.
+  OSErr writeRecordingOf(const std::string& image, std::FILE* out);
+  // The problem in words for the report; returns status.
   OSErr refuse(OSErr status, const std::string& problem);
+  // Settles the report once a conversion or an extraction has ended with status.
+  void concludeReport(SInt32 status);
 
   ConversionReport mReport;
   ExistingMovie mExistingMovie = ExistingMovie::replaceOwn;

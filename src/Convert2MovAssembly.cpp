@@ -5,6 +5,7 @@
 #include "Convert2Mov.h"
 #include "movie/QuickTimeU.h"
 #include "platform/UtilsCIP.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Files/Files.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr OSType kMovieCreator = FOUR_CHAR_CODE("TVOD");
 constexpr OSType kUnknownFileType = FOUR_CHAR_CODE("????");
 
 // An unresolved path leaves the specification naming nothing (folder ID 0), never stale bytes.
@@ -25,13 +25,6 @@ bool resolve(const std::string& path, FSSpec* spec) {
     return false;
   }
   return true;
-}
-
-std::string lastPathComponent(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  size_t slash = p.find_last_of('/');
-  return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
 // What stands under the movie's name, looked at without following a link.
@@ -50,7 +43,7 @@ Occupant occupantOf(FSSpec& spec) {
   if (QuickTimeU::IsMarkedMovie(spec)) return Occupant::ownMovie;
   // The empty file that earlier releases created before writing the movie, left by a failure.
   bool placeholder = pb.ioFlLgLen == 0 && pb.ioFlFndrInfo.fdType == kUnknownFileType &&
-                     pb.ioFlFndrInfo.fdCreator == kMovieCreator;
+                     pb.ioFlFndrInfo.fdCreator == QuickTimeU::kMovieCreator;
   return placeholder ? Occupant::ownMovie : Occupant::other;
 }
 
@@ -92,8 +85,9 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     return fnfErr;
   }
 
-  std::string name = lastPathComponent(movie);
-  if (name.empty() || name.size() > 255) {
+  // Only the name counts: the movie goes into the photograph's folder. The root has none.
+  std::string name = NSStringLastPathComponent(movie);
+  if (name.empty() || name == "/" || name.size() > 255) {
     mReport.problem = "the movie's name is not usable; no movie written";
     return bdNamErr;
   }

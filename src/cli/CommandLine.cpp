@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Controller.h"
 #include "cli/Commands.h"
 
 void printUsage(bool toStderr) {
@@ -24,8 +25,11 @@ void printUsage(bool toStderr) {
       "  still2mov open                                 choose a photograph in an open panel\n"
       "  still2mov send PHOTO...                        hand photographs to the running application\n"
       "  still2mov --help | --version\n"
-      "\n"
-      "--resize scales the movie's picture to 600 pixels wide; --no-resize keeps its natural size.\n"
+      "\n",
+      out);
+  std::fprintf(out, "--resize scales the movie's picture to %d pixels wide; --no-resize keeps its natural size.\n",
+               int(kResizeWidth));
+  std::fputs(
       "Without either, the Resize_QT_Image preference decides (on when unset).\n"
       "A file already named PHOTO.mov is replaced only when still2mov made it; -y (--overwrite)\n"
       "replaces any file, -n (--skip-existing) leaves any existing file and skips the photograph.\n"

@@ -15,7 +15,4 @@ int runAppCommand(const std::vector<std::string>& args);      // app [PHOTO...] 
 int runOpenCommand(const std::vector<std::string>& args);     // open : the open panel
 int runSendCommand(const std::vector<std::string>& args);     // send PHOTO... : the camera-import event
 
-// The resize preference when neither --resize nor --no-resize is given.
-bool defaultResizePreference();
-
 void printUsage(bool toStderr);

@@ -4,48 +4,29 @@
 #include <string>
 #include <vector>
 
+#include "Controller.h"
 #include "Convert2Mov.h"
 #include "cli/Commands.h"
-#include "cli/PhotoPaths.h"
 
 namespace {
 
-constexpr SInt32 kResizeWidth = 600;
-
 // Prints the photograph's line; returns false when it counts as a failure.
-bool reportOutcome(const std::string& photo, const std::string& movie, SInt32 status, const ConversionReport& r) {
-  if (status != 0) {
-    if (r.refusedExisting)
-      std::fprintf(stderr, "%s: %s (-y replaces it)\n", photo.c_str(), r.problem.c_str());
-    else if (!r.problem.empty())
-      std::fprintf(stderr, "%s: %s\n", photo.c_str(), r.problem.c_str());
-    else
-      std::fprintf(stderr, "%s: conversion failed (error %d)\n", photo.c_str(), int(status));
-    return false;
+bool reportOutcome(const std::string& photo, const ConversionReport& r) {
+  switch (r.outcome) {
+    case ConversionOutcome::converted:
+      std::printf("%s -> %s (%.1f s of sound)\n", photo.c_str(), r.moviePath.c_str(), r.soundSeconds);
+      return true;
+    case ConversionOutcome::noVoice:
+      std::printf("%s: no voice annotation\n", photo.c_str());
+      return true;
+    case ConversionOutcome::skipped:
+      std::printf("%s: %s exists; skipped\n", photo.c_str(), r.moviePath.c_str());
+      return true;
+    case ConversionOutcome::failed:
+      break;
   }
-  if (r.skippedExisting) {
-    std::printf("%s: %s exists; skipped\n", photo.c_str(), r.moviePath.c_str());
-    return true;
-  }
-  if (r.assembled) {
-    const std::string& written = r.moviePath.empty() ? movie : r.moviePath;
-    std::printf("%s -> %s (%.1f s of sound)\n", photo.c_str(), written.c_str(), r.soundSeconds);
-    return true;
-  }
-  if (r.waveWritten) {
-    std::printf("%s: voice annotation written to %s\n", photo.c_str(), r.wavePath.c_str());
-    return true;
-  }
-  if (!r.imageFound || !r.imageReadable) {
-    std::fprintf(stderr, "%s: cannot be read (%s)\n", photo.c_str(), cli::unreadableReason(photo).c_str());
-    return false;
-  }
-  if (r.audioBlocks > 0) {
-    std::fprintf(stderr, "%s: voice annotation found but no sound file could be written\n", photo.c_str());
-    return false;
-  }
-  std::printf("%s: no voice annotation\n", photo.c_str());
-  return true;
+  std::fprintf(stderr, "%s: %s%s\n", photo.c_str(), r.problem.c_str(), r.refusedExisting ? " (-y replaces it)" : "");
+  return false;
 }
 
 }  // namespace
@@ -88,23 +69,15 @@ int runConvertCommand(const std::vector<std::string>& args) {
     printUsage(true);
     return 2;
   }
-  bool resize = wantResize || (!wantNoResize && defaultResizePreference());
-  SInt32 target = resize ? kResizeWidth : 0;
+  const SInt32 target = resizeTargetFor(wantResize || (!wantNoResize && readResizePreference()));
 
   Convert2Mov converter;
   if (overwrite) converter.setExistingMovieRule(ExistingMovie::replaceAny);
   if (skipExisting) converter.setExistingMovieRule(ExistingMovie::keep);
   bool anyFailed = false;
   for (const std::string& photo : photos) {
-    std::string movie = cli::moviePathFor(photo);
-    if (movie == photo) {
-      // A photograph named *.mov would be overwritten by its own movie.
-      std::fprintf(stderr, "%s: cannot be converted (its movie would replace it; rename it first)\n", photo.c_str());
-      anyFailed = true;
-      continue;
-    }
-    SInt32 status = converter.createMovie(movie, photo, target);
-    if (!reportOutcome(photo, movie, status, converter.lastReport())) anyFailed = true;
+    converter.createMovie(Convert2Mov::moviePathFor(photo), photo, target);
+    if (!reportOutcome(photo, converter.lastReport())) anyFailed = true;
     std::fflush(stdout);
   }
   return anyFailed ? 1 : 0;

@@ -13,7 +13,6 @@
 #include "Convert2Mov.h"
 #include "cli/CliFiles.h"
 #include "cli/Commands.h"
-#include "cli/PhotoPaths.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Files/FilePlacing.h"
 #include "toolbox/Files/Files.h"
@@ -87,7 +86,7 @@ int runExtractCommand(const std::vector<std::string>& args) {
     return 2;
   }
   const std::string& photo = operands[0];
-  const std::string out = operands.size() == 2 ? operands[1] : cli::recordingPathFor(photo);
+  const std::string out = operands.size() == 2 ? operands[1] : Convert2Mov::recordingPathFor(photo);
 
   std::error_code ec;
   const fs::file_status existing = fs::symlink_status(out, ec);
@@ -106,17 +105,16 @@ int runExtractCommand(const std::vector<std::string>& args) {
   FSpFromPath(workingPath, &working);
 
   Convert2Mov converter;
-  SInt32 status = converter.extractRecording(photo, f);
-  if (std::fclose(f) != 0 && status == noErr) status = ioErr;
+  converter.extractRecording(photo, f);
+  const bool closed = std::fclose(f) == 0;
   const ConversionReport& r = converter.lastReport();
   auto discard = [&](const std::string& path, const std::string& what) {
     FSpDelete(&working);
     return fail(path, what);
   };
-  if (status != noErr) return discard(photo, r.problem.empty() ? "the recording could not be written" : r.problem);
-  if (!r.imageFound || (r.audioBlocks == 0 && !r.imageReadable))
-    return discard(photo, "cannot be read (" + cli::unreadableReason(photo) + ")");
-  if (r.audioBlocks == 0) return discard(photo, "no voice annotation");
+  if (r.outcome == ConversionOutcome::failed) return discard(photo, r.problem);
+  if (!closed) return discard(photo, "the recording could not be written");
+  if (r.outcome == ConversionOutcome::noVoice) return discard(photo, "no voice annotation");
 
   fs::permissions(workingPath, permissionsFor(existing), ec);
   OSErr err = overwrite ? FSpReplaceObject(&working, &target) : FSpRenameUnlessTaken(&working, &target);

@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "Convert2Mov.h"
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
 #include "ImageAudio/Tifflib/XTiffMessages.h"
 #include "cli/Commands.h"
 #include "cli/InfoPrinter.h"
-#include "cli/PhotoPaths.h"
 #include "toolbox/Files/RegularFiles.h"
 
 namespace {
@@ -18,8 +18,8 @@ void printInfoUsage() {
   std::fputs("Usage: still2mov --info [--json] [--verbose] PHOTO\n", stderr);
 }
 
-int cannotRead(const std::string& photo) {
-  std::fprintf(stderr, "still2mov: %s: cannot be read (%s)\n", photo.c_str(), cli::unreadableReason(photo).c_str());
+int cannotRead(const std::string& photo, const std::string& reason) {
+  std::fprintf(stderr, "still2mov: %s: cannot be read (%s)\n", photo.c_str(), reason.c_str());
   return 1;
 }
 
@@ -52,10 +52,7 @@ int runInfoCommand(const std::vector<std::string>& args) {
   // Only a regular file is a photograph; the read never waits on anything else under the name.
   std::vector<UInt8> bytes;
   std::string reason;
-  if (FSReadRegularFile(photo, &bytes, &reason) != 0) {
-    std::fprintf(stderr, "still2mov: %s: cannot be read (%s)\n", photo.c_str(), reason.c_str());
-    return 1;
-  }
+  if (FSReadRegularFile(photo, &bytes, &reason) != 0) return cannotRead(photo, reason);
 
   if (verbose) XTIFFShowMessages(true);
   ExImageInfo record;
@@ -63,7 +60,8 @@ int runInfoCommand(const std::vector<std::string>& args) {
     JpegTagReader reader;
     reader.readTags(photo, bytes.data(), bytes.size(), &record);
   }
-  if (record.getPixelWidth() == 0 || record.getPixelHeight() == 0) return cannotRead(photo);
+  if (record.getPixelWidth() == 0 || record.getPixelHeight() == 0)
+    return cannotRead(photo, Convert2Mov::unreadableJpegReason(bytes));
 
   std::string text = asJson ? cli::formatInfoJson(record) : cli::formatInfoText(record);
   std::fwrite(text.data(), 1, text.size(), stdout);

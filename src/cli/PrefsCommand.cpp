@@ -17,14 +17,13 @@ int usage() {
 }
 
 int get() {
-  CFPreferencesAppSynchronize(kPreferenceDomain);
-  Boolean valid = false;
-  Boolean value = CFPreferencesGetAppBooleanValue(kResizePreferenceKey, kPreferenceDomain, &valid);
+  std::printf("%s\n", readResizePreference() ? "true" : "false");
+  // Why the default applies, when it does.
   std::optional<std::string> stored = CFPreferencesCopyAppValue(kResizePreferenceKey, kPreferenceDomain);
-  std::printf("%s\n", valid ? (value ? "true" : "false") : "true");
+  Boolean value = false;
   if (!stored)
     std::fprintf(stderr, "still2mov: %s is not set; the default is true\n", kResizePreferenceKey);
-  else if (!valid)
+  else if (!CFPreferencesParseBoolean(*stored, &value))
     std::fprintf(stderr, "still2mov: %s holds \"%s\", which is not true or false; the default true applies\n",
                  kResizePreferenceKey, stored->c_str());
   return 0;

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr OSType kMovieCreator = FOUR_CHAR_CODE("TVOD");
 // Every movie names its maker in its user data: the software item ('©swr'), which readers show
 // as the encoder. The creator code cannot serve: it is QuickTime Player's, shared by every Mac
 // movie, and file systems and copies drop it.

@@ -17,6 +17,10 @@ enum SCALE_TYPE { SCALE_AUTO = 0, SCALE_FIT_WIDTH = 1, SCALE_FIT_HEIGHT = 2 };
 
 class QuickTimeU {
  public:
+  // The creator code of the movie files made here: QuickTime Player's, so desktops that read
+  // it open them there.
+  static constexpr OSType kMovieCreator = FOUR_CHAR_CODE("TVOD");
+
   // Movie assembly.
   static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize);
   // importErr, when given, receives the import's own result.

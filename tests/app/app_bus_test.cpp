@@ -159,7 +159,7 @@ TEST(AppBus, SendSaysWhichConversionsFailedAndExitsOne) {
   fixtures::RunResult r = fixtures::runStill2mov({"send", notJpeg, good, blocked}, env);
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_TRUE(exists(bus->env().photos("good.mov")));
-  EXPECT_NE(r.err.find(notJpeg + ": not a readable JPEG"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(notJpeg + ": cannot be read (not a JPEG file)"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(blocked + ": "), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find(good), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("errn"), std::string::npos) << "the alias resolved: " << r.err;

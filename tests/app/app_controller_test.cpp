@@ -8,7 +8,6 @@
 
 #include "AppTestSupport.h"
 #include "Controller.h"
-#include "cli/Commands.h"
 #include "toolbox/AppKit/NSApplication.h"
 #include "toolbox/AppKit/NSTimer.h"
 #include "toolbox/Core/MacErrors.h"
@@ -90,17 +89,8 @@ TEST_F(ControllerTest, ResizeTargetFollowsThePreference) {
       std::remove(env.prefsFile().c_str());
     Controller c;
     EXPECT_EQ(c.resizeTarget(), expected) << (stored ? stored : "(absent)");
-    EXPECT_EQ(defaultResizePreference(), expected == 600) << (stored ? stored : "(absent)");  // plain conversions
+    EXPECT_EQ(resizeTargetFor(readResizePreference()), expected) << (stored ? stored : "(absent)");  // plain conversions
   }
-}
-
-TEST(ControllerPaths, MoviePathReplacesOnlyTheLastExtension) {
-  EXPECT_EQ(Controller::moviePathForImage("/a/b/IMG_0001.JPG"), "/a/b/IMG_0001.mov");
-  EXPECT_EQ(Controller::moviePathForImage("/a/b/photo.x.jpg"), "/a/b/photo.x.mov");
-  EXPECT_EQ(Controller::moviePathForImage("/a/b/photo"), "/a/b/photo.mov");
-  EXPECT_EQ(Controller::moviePathForImage("/a/b.d/photo"), "/a/b.d/photo.mov");
-  EXPECT_EQ(Controller::moviePathForImage("/a/b/.hidden"), "/a/b/.hidden.mov");
-  EXPECT_EQ(Controller::moviePathForImage("/a/b/photo.jpg/"), "/a/b/photo.mov");
 }
 
 TEST_F(ControllerTest, AliasEventConvertsAndLeavesTheReplyEmpty) {
@@ -182,6 +172,15 @@ TEST_F(ControllerTest, FailedConversionTravelsBackInAParameterOfItsOwn) {
   }
   Controller c;
   EXPECT_NE(dispatch(c, typeAlias, aliasTo(notJpeg)).resultMessage.find("JPEG"), std::string::npos);
+  // The words say what is wrong with the photograph, as the command line says them.
+  const std::string folder = env.photos("folder.jpg");
+  mkdir(folder.c_str(), 0700);
+  Outcome o = dispatch(c, typeAlias, aliasTo(folder));
+  EXPECT_EQ(o.resultStatus, fnfErr);
+  EXPECT_EQ(o.resultMessage, "cannot be read (is a directory)");
+  o = dispatch(c, typeAlias, aliasTo(notJpeg));
+  EXPECT_EQ(o.resultStatus, codecBadDataErr);
+  EXPECT_EQ(o.resultMessage, "cannot be read (not a JPEG file)");
 }
 
 TEST_F(ControllerTest, OpenRequestAnswersTrueExactlyWhenTheConversionSucceeded) {
@@ -198,6 +197,12 @@ TEST_F(ControllerTest, OpenRequestAnswersTrueExactlyWhenTheConversionSucceeded) 
   testsupport::writeFile(blocked, apptest::voicePhoto());
   mkdir(env.photos("blocked.mov").c_str(), 0700);
   EXPECT_FALSE(c.applicationOpenFile(nullptr, blocked));
+  // So does a file of someone else's under the movie's name, which stays as it was.
+  const std::string taken = env.photos("taken.jpg");
+  testsupport::writeFile(taken, apptest::voicePhoto());
+  testsupport::writeFile(env.photos("taken.mov"), "someone else's");
+  EXPECT_FALSE(c.applicationOpenFile(nullptr, taken));
+  EXPECT_EQ(testsupport::readFile(env.photos("taken.mov")), "someone else's");
   // Neither a file that is no photograph nor a missing one opens.
   testsupport::writeFile(env.photos("notes.jpg"), "not a photograph");
   EXPECT_FALSE(c.applicationOpenFile(nullptr, env.photos("notes.jpg")));

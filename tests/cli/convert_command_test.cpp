@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "cli/PhotoPaths.h"
+#include "Convert2Mov.h"
 #include "support/Fixtures.h"
 #include "support/TestPaths.h"
 
@@ -28,7 +28,7 @@ std::vector<std::string> wavesIn(const ScratchDir& dir) {
 
 // A successful line: the movie was made, or (while no movie can be assembled) the WAVE file.
 bool isSuccessLine(const std::string& out, const std::string& photo) {
-  return out.rfind(photo + " -> " + cli::moviePathFor(photo) + " (", 0) == 0 ||
+  return out.rfind(photo + " -> " + Convert2Mov::moviePathFor(photo) + " (", 0) == 0 ||
          out.rfind(photo + ": voice annotation written to ", 0) == 0;
 }
 
@@ -132,7 +132,7 @@ TEST(ConvertCommand, PhotographsWithoutAnAnnotationOrUnreadable) {
     const std::string& stream = c.status == 0 ? r.out : r.err;
     EXPECT_EQ(stream, path + ": " + c.line + "\n") << "stdout: " << r.out << "stderr: " << r.err;
     EXPECT_TRUE(wavesIn(tmp).empty());
-    EXPECT_FALSE(std::filesystem::exists(cli::moviePathFor(path)));
+    EXPECT_FALSE(std::filesystem::exists(Convert2Mov::moviePathFor(path)));
   }
 }
 
@@ -172,14 +172,13 @@ TEST(ConvertCommand, APhotographNamedLikeItsMovieIsLeftAlone) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("would replace it"), std::string::npos) << r.err;
   EXPECT_TRUE(testsupport::readFile(path) == bytes);
-}
-
-TEST(MoviePath, ReplacesOnlyTheLastComponentsExtension) {
-  EXPECT_EQ(cli::moviePathFor("/a/photo.jpg"), "/a/photo.mov");
-  EXPECT_EQ(cli::moviePathFor("photo.tar.JPG"), "photo.tar.mov");
-  EXPECT_EQ(cli::moviePathFor("/a.b/photo"), "/a.b/photo.mov");
-  EXPECT_EQ(cli::moviePathFor("/a/.hidden"), "/a/.hidden.mov");
-  EXPECT_EQ(cli::moviePathFor("noext"), "noext.mov");
+  // Without a voice annotation there is no movie to collide with: it says so, as for any name.
+  const std::string plain = fixtures::makeJpeg();
+  testsupport::writeFile(path, plain);
+  r = fixtures::runStill2mov({"--no-resize", path}, {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, path + ": no voice annotation\n");
+  EXPECT_TRUE(testsupport::readFile(path) == plain);
 }
 
 TEST(ConvertCommand, ResizeFlagsDecideThePictureWidth) {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <set>
 
-#include "cli/PhotoPaths.h"
+#include "Convert2Mov.h"
 #include "support/Fixtures.h"
 #include "support/MovieChecks.h"
 #include "support/TestPaths.h"
@@ -83,7 +83,7 @@ TEST(DamagedPhotograph, EveryCutIsAFailureInWordsAndOnlyTheWholeOneMakesAMovie) 
     ASSERT_FALSE(p.bytes.empty());
     ScratchDir dir, tmp;
     const std::string photo = dir.file("photo.jpg");
-    const std::string movie = cli::moviePathFor(photo);
+    const std::string movie = Convert2Mov::moviePathFor(photo);
     writeFile(photo, p.bytes);
     RunResult r = fixtures::runStill2mov({"extract", photo, dir.file("recording.wav")});
     ASSERT_EQ(r.status, 0) << r.err;

@@ -2,6 +2,7 @@
 // recording byte for byte, is created privately (in the user's own folder, never through a
 // planted link) and removed when the conversion ends; a damaged recording or picture, a
 // photograph that is no regular file and a failed write leave nothing behind and are reported.
+// Also the movie's name for a photograph, and the one outcome every caller reports.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -17,6 +18,7 @@
 #include "support/Fifo.h"
 #include "support/JpegBuilder.h"
 #include "support/TestPaths.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 
@@ -95,7 +97,7 @@ TEST_F(Convert2MovExtraction, RecordingRoundTripsInEveryPieceLayout) {
       for (double f : layout.cuts) cuts.push_back(UInt32(f * streamSize));
       const std::string image = photo(fpxrPieces(rec.wave, cuts, layout.order));
       Convert2Mov driver;
-      auto wavePath = driver.extractAudioFromExifForFile(image);
+      auto wavePath = driver.extractAudioFromExifForFile(image).wavePath;
       ASSERT_TRUE(wavePath.has_value()) << rec.name << ", " << layout.name;
       const auto& report = driver.lastReport();
       EXPECT_EQ(report.wavePath, *wavePath);
@@ -122,7 +124,7 @@ TEST_F(Convert2MovExtraction, LongRecordingAcrossFullSegments) {
   std::vector<size_t> order{0};
   for (size_t i = cuts.size(); i >= 1; --i) order.push_back(i);
   Convert2Mov driver;
-  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, cuts, order))).has_value());
+  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, cuts, order))).wavePath.has_value());
   ASSERT_TRUE(driver.lastReport().waveWritten);
   EXPECT_TRUE(readFile(driver.lastReport().wavePath) == wave);
 }
@@ -133,7 +135,7 @@ TEST_F(Convert2MovExtraction, SoxRecordingRoundTrips) {
   ASSERT_EQ(run("sox -n -r 8000 -c 1 -e ima-adpcm " + shellQuote(wavPath) + " synth 2.5 sine 440 2>/dev/null"), 0);
   const std::string wave = readFile(wavPath);
   Convert2Mov driver;
-  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, {3000, 1500}, {0, 2, 1}))).has_value());
+  EXPECT_TRUE(driver.extractAudioFromExifForFile(photo(fpxrPieces(wave, {3000, 1500}, {0, 2, 1}))).wavePath.has_value());
   ASSERT_TRUE(driver.lastReport().waveWritten);
   EXPECT_TRUE(readFile(driver.lastReport().wavePath) == wave);
   EXPECT_EQ(driver.lastReport().audioSeconds, 3u);
@@ -150,7 +152,7 @@ TEST_F(Convert2MovExtraction, NothingToConvertWritesNothing) {
   EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), scratch_.file("absent.jpg"), 600), 0);
   EXPECT_FALSE(driver.lastReport().imageFound);
   EXPECT_EQ(driver.createMovie(scratch_.file("photo.mov"), "", 600), 0);
-  EXPECT_FALSE(driver.extractAudioFromExifForFile(scratch_.file("photo.jpg")).has_value());
+  EXPECT_FALSE(driver.extractAudioFromExifForFile(scratch_.file("photo.jpg")).wavePath.has_value());
   EXPECT_TRUE(tmpNames().empty());
   EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
 }
@@ -169,7 +171,7 @@ TEST_F(Convert2MovExtraction, NamesPlantedInTheSharedFolderNeitherBlockNorCatchT
   const std::string wave = imaAdpcmWave(8000, 20);
   Convert2Mov driver;
   const std::string image = photo(fpxrPieces(wave, {2000}, {0, 1}));
-  auto wavePath = driver.extractAudioFromExifForFile(image);
+  auto wavePath = driver.extractAudioFromExifForFile(image).wavePath;
   ASSERT_TRUE(wavePath.has_value()) << driver.lastReport().problem;
   EXPECT_EQ(wavePath->rfind(privateFolder() + "/", 0), 0u) << *wavePath;
   EXPECT_TRUE(readFile(*wavePath) == wave);
@@ -303,7 +305,7 @@ TEST_F(Convert2MovExtraction, DamagedRecordingsAreRefusedBeforeAnythingIsWritten
     if (c.problem.empty()) {
       EXPECT_EQ(status, 0) << driver.lastReport().problem;
       EXPECT_EQ(driver.lastReport().recordingBytes, c.recording.size());
-      auto wavePath = driver.extractAudioFromExifForFile(image);
+      auto wavePath = driver.extractAudioFromExifForFile(image).wavePath;
       ASSERT_TRUE(wavePath.has_value());
       EXPECT_TRUE(readFile(*wavePath) == c.recording);
       unlink(wavePath->c_str());
@@ -364,6 +366,145 @@ TEST_F(Convert2MovExtraction, AFifoNamedLikeAPhotographIsNotWaitedOn) {
   EXPECT_FALSE(driver.lastReport().imageFound);
   EXPECT_TRUE(tmpNames().empty());
   EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
+}
+
+TEST(MoviePath, ReplacesOnlyTheLastComponentsExtension) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/a/b/IMG_0001.JPG", "/a/b/IMG_0001.mov"},
+      {"/a/b/photo.x.jpg", "/a/b/photo.x.mov"},
+      {"photo.tar.JPG", "photo.tar.mov"},
+      {"/a/b/photo", "/a/b/photo.mov"},
+      {"noext", "noext.mov"},
+      {"/a/b.d/photo", "/a/b.d/photo.mov"},
+      {"/a/b/.hidden", "/a/b/.hidden.mov"},  // a leading dot starts no extension
+      {"/a/.jpg", "/a/.jpg.mov"},
+      {"photo.", "photo.mov"},
+      // A trailing slash is no part of the name: the movie goes beside, never inside.
+      {"/a/b/photo.jpg/", "/a/b/photo.mov"},
+      {"photo.jpg//", "photo.mov"},
+      {"/a/b/", "/a/b.mov"},
+  };
+  for (const auto& [image, movie] : cases) {
+    EXPECT_EQ(Convert2Mov::moviePathFor(image), movie) << image;
+    EXPECT_EQ(Convert2Mov::recordingPathFor(image), movie.substr(0, movie.size() - 4) + ".wav") << image;
+  }
+  // What the movie file is named, whatever folder the movie path names.
+  EXPECT_EQ(NSStringLastPathComponent("/a/b/photo.mov"), "photo.mov");
+  EXPECT_EQ(NSStringLastPathComponent("/a/b/"), "b");
+  EXPECT_EQ(NSStringLastPathComponent("photo.mov"), "photo.mov");
+  EXPECT_EQ(NSStringLastPathComponent("//"), "/");
+}
+
+TEST_F(Convert2MovExtraction, APhotographPathEndingInASlashIsNoPhotograph) {
+  const std::string image = photo(fpxrPieces(imaAdpcmWave(8000, 8), {}, {0}));
+  Convert2Mov driver;
+  EXPECT_EQ(driver.createMovie(Convert2Mov::moviePathFor(image + "/"), image + "/", 0), 0);
+  EXPECT_EQ(driver.lastReport().outcome, ConversionOutcome::failed);
+  EXPECT_EQ(driver.lastReport().problem.rfind("cannot be read (", 0), 0u) << driver.lastReport().problem;
+  EXPECT_EQ(scratch_.list(), (std::vector<std::string>{"chewable", "photo.jpg"}));
+  // A movie path naming no file at all is refused before anything is written.
+  EXPECT_EQ(driver.createMovie("/", image, 0), bdNamErr);
+  EXPECT_EQ(driver.lastReport().problem, "the movie's name is not usable; no movie written");
+  EXPECT_EQ(scratch_.list(), (std::vector<std::string>{"chewable", "photo.jpg"}));
+}
+
+// One rule says what came of a photograph: converted, no voice, skipped or failed, and for a
+// failure a code that is never 0 and the words the user sees.
+TEST_F(Convert2MovExtraction, EveryOutcomeIsNamedAndEveryFailureHasACodeAndWords) {
+  const std::string voice = buildJpeg(40, 30, 3, fpxrPieces(imaAdpcmWave(8000, 8), {}, {0}));
+  const std::string movie = scratch_.file("p.mov");
+  struct Case {
+    const char* name;
+    std::string bytes;  // "<dir>": a folder under the photograph's name, "<none>": nothing
+    ExistingMovie rule;
+    const char* occupant;  // a file of someone else's under the movie's name, or null
+    ConversionOutcome outcome;
+    SInt32 failure;
+    std::string problem;
+  };
+  const std::string foreign = movie + " exists and is not a movie still2mov made; left as it is";
+  const Case cases[] = {
+      {"a voice annotation", voice, ExistingMovie::replaceOwn, nullptr, ConversionOutcome::converted, 0, ""},
+      {"none", buildJpeg(40, 30, 3, {}), ExistingMovie::replaceOwn, nullptr, ConversionOutcome::noVoice, 0, ""},
+      {"no file", "<none>", ExistingMovie::replaceOwn, nullptr, ConversionOutcome::failed, fnfErr,
+       "cannot be read (no such file)"},
+      {"a folder", "<dir>", ExistingMovie::replaceOwn, nullptr, ConversionOutcome::failed, fnfErr,
+       "cannot be read (is a directory)"},
+      {"an empty file", "", ExistingMovie::replaceOwn, nullptr, ConversionOutcome::failed, codecBadDataErr,
+       "cannot be read (empty file)"},
+      {"text", "a shopping list", ExistingMovie::replaceOwn, nullptr, ConversionOutcome::failed, codecBadDataErr,
+       "cannot be read (not a JPEG file)"},
+      {"a header cut short", voice.substr(0, 40), ExistingMovie::replaceOwn, nullptr, ConversionOutcome::failed,
+       codecBadDataErr, "cannot be read (damaged JPEG header)"},
+      {"someone else's file refused", voice, ExistingMovie::replaceOwn, "mine", ConversionOutcome::failed, dupFNErr,
+       foreign},
+      {"someone else's file kept", voice, ExistingMovie::keep, "mine", ConversionOutcome::skipped, 0, ""},
+      {"someone else's file replaced", voice, ExistingMovie::replaceAny, "mine", ConversionOutcome::converted, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = scratch_.file("p.jpg");
+    if (c.bytes == "<dir>") {
+      ASSERT_EQ(mkdir(image.c_str(), 0700), 0);
+    } else if (c.bytes != "<none>") {
+      writeFile(image, c.bytes);
+    }
+    if (c.occupant) writeFile(movie, c.occupant);
+    Convert2Mov driver;
+    driver.setExistingMovieRule(c.rule);
+    const SInt32 status = driver.createMovie(Convert2Mov::moviePathFor(image), image, 0);
+    const ConversionReport& r = driver.lastReport();
+    EXPECT_EQ(r.outcome, c.outcome);
+    EXPECT_EQ(r.failure, c.failure);
+    EXPECT_EQ(r.problem, c.problem);
+    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(access(movie.c_str(), F_OK) == 0, c.outcome == ConversionOutcome::converted || c.occupant != nullptr);
+    if (c.occupant && c.outcome != ConversionOutcome::converted) {
+      EXPECT_EQ(readFile(movie), c.occupant);
+    }
+    run("rm -rf " + shellQuote(image) + " " + shellQuote(movie));
+  }
+}
+
+TEST_F(Convert2MovExtraction, AnExtractionNeedsOnlyTheRecordingAndNamesItsOutcomeTheSameWay) {
+  const std::string wave = imaAdpcmWave(8000, 8);
+  const std::string whole = buildJpeg(40, 30, 3, fpxrPieces(wave, {}, {0}));
+  // Cut before the frame header: no picture, but every piece of the recording.
+  const std::string noPicture = whole.substr(0, whole.find("\xFF\xDB"));
+  struct Case {
+    const char* name;
+    std::string bytes;
+    ConversionOutcome outcome;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"a whole photograph", whole, ConversionOutcome::converted, ""},
+      {"a photograph without its picture", noPicture, ConversionOutcome::converted, ""},
+      {"no voice annotation", buildJpeg(40, 30, 3, {}), ConversionOutcome::noVoice, ""},
+      {"not a photograph", "a shopping list", ConversionOutcome::failed, "cannot be read (not a JPEG file)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = scratch_.file("p.jpg");
+    writeFile(image, c.bytes);
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    Convert2Mov driver;
+    EXPECT_EQ(driver.extractRecording(image, out), 0);
+    EXPECT_EQ(driver.lastReport().outcome, c.outcome);
+    EXPECT_EQ(driver.lastReport().problem, c.problem);
+    if (c.outcome == ConversionOutcome::converted) {
+      std::string written(wave.size() + 1, '\0');
+      std::rewind(out);
+      written.resize(std::fread(written.data(), 1, written.size(), out));
+      EXPECT_TRUE(written == wave);
+    }
+    std::fclose(out);
+  }
+  Convert2Mov driver;
+  EXPECT_EQ(driver.extractRecording(scratch_.file("p.jpg"), nullptr), paramErr);
+  EXPECT_EQ(driver.lastReport().outcome, ConversionOutcome::failed);
+  EXPECT_FALSE(driver.lastReport().problem.empty());
 }
 
 }  // namespace

@@ -40,3 +40,11 @@ std::string NSStringPathExtension(const std::string& path) {
   size_t dot = extensionDot(p);
   return dot == std::string::npos ? std::string() : p.substr(dot + 1);
 }
+
+std::string NSStringLastPathComponent(const std::string& path) {
+  std::string p = withoutTrailingSlashes(path);
+  size_t slash = p.rfind('/');
+  // The root is its own last component.
+  if (slash == std::string::npos || p.size() == 1) return p;
+  return p.substr(slash + 1);
+}

@@ -12,3 +12,6 @@ std::string NSHomeDirectory();
 std::string NSStringByDeletingPathExtension(const std::string& path);
 // The extension itself, without the dot ("" when there is none).
 std::string NSStringPathExtension(const std::string& path);
+// The last component, trailing slashes dropped first:
+//   "/a/b/photo.mov" -> "photo.mov", "/a/b/" -> "b", "photo" -> "photo", "/" -> "/", "" -> ""
+std::string NSStringLastPathComponent(const std::string& path);

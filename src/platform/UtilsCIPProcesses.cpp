@@ -13,14 +13,15 @@ constexpr UInt32 kYieldTicks = 90;
 
 // The first process with that creator whose type is one of the wanted ones (any when none given).
 OSErr findProcess(OSType creator, OSType typeA, OSType typeB, ProcessSerialNumber* psn, StringPtr name) {
-  ProcessSerialNumber cursor{0, kNoProcess};
+  ProcessWalk walk;  // the desktop entries read once, not once for each process
+  ProcessSerialNumber cursor;
   OSErr err;
-  while ((err = GetNextProcess(&cursor)) == noErr) {
+  while ((err = walk.next(&cursor)) == noErr) {
     Str255 processName;
     ProcessInfoRec info{};
     info.processInfoLength = sizeof info;
     info.processName = processName;
-    if (GetProcessInformation(&cursor, &info) != noErr) continue;  // ended meanwhile
+    if (walk.information(&cursor, &info) != noErr) continue;  // ended meanwhile
     if (info.processSignature != creator) continue;
     if (typeA != 0 && info.processType != typeA && info.processType != typeB) continue;
     if (psn) *psn = cursor;

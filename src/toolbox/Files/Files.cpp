@@ -171,8 +171,8 @@ bool FSDeviceForVolumeRefNum(SInt16 vRefNum, UInt64* device) {
 SInt32 FSDirIDForFolder(const std::string& absoluteFolderPath) {
   struct stat st {};
   if (stat(absoluteFolderPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
-  char resolved[PATH_MAX];
-  if (realpath(absoluteFolderPath.c_str(), resolved) == nullptr) return 0;
+  const std::string resolved = FSResolvedPath(absoluteFolderPath);
+  if (resolved.empty()) return 0;
   Registry& r = registry();
   FSVolumeRefNumForDevice(st.st_dev);
   auto key = std::make_pair(UInt64(st.st_dev), UInt64(st.st_ino));
@@ -181,7 +181,7 @@ SInt32 FSDirIDForFolder(const std::string& absoluteFolderPath) {
     r.folderOfId[it->second].path = resolved;  // follow a folder that moved
     return it->second;
   }
-  SInt32 id = std::strcmp(resolved, "/") == 0 ? fsRtDirID : r.nextId++;
+  SInt32 id = resolved == "/" ? fsRtDirID : r.nextId++;
   r.idOfFolder[key] = id;
   r.folderOfId[id] = FolderEntry{resolved, UInt64(st.st_dev), UInt64(st.st_ino)};
   return id;
@@ -629,4 +629,18 @@ OSErr FSOpenNewFile(const char* path, unsigned mode, FILE** stream) {
 bool FSFileExistsAtPath(const std::string& path) {
   struct stat st {};
   return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+std::string FSResolvedPath(const std::string& path) {
+  char buf[PATH_MAX];
+  return !path.empty() && realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+bool FSIsInterpreterScript(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char head[2] = {};
+  ssize_t n = pread(fd, head, 2, 0);
+  close(fd);
+  return n == 2 && head[0] == '#' && head[1] == '!';
 }

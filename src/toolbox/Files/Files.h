@@ -123,6 +123,12 @@ OSErr FSOpenNewFile(const char* path, unsigned mode, FILE** stream);
 
 bool FSFileExistsAtPath(const std::string& path);
 
+// The absolute path of an existing item with every symbolic link resolved; "" when none.
+std::string FSResolvedPath(const std::string& path);
+// Whether the file starts with "#!", a script the system runs through its interpreter (whose
+// process then runs the interpreter, with the script among its arguments).
+bool FSIsInterpreterScript(const std::string& path);
+
 // The absolute path that a specification names (whether or not the item exists).
 OSErr FSpGetPath(const FSSpec* spec, std::string* path);
 // The specification of an absolute path whose folder exists.

@@ -5,16 +5,16 @@
 
 namespace cli {
 
-// Reads a regular file whole. On failure, reason says why in a few words ("no such file",
-// "is a directory", "permission denied" ...).
+// Reads a regular file whole, never waiting on a FIFO or device under the name. On failure,
+// reason says why in a few words ("no such file", "is a directory", "permission denied" ...).
 bool readWholeFile(const std::string& path, std::string* bytes, std::string* reason);
 
 // True when both paths name the same existing file (links and different spellings included).
 bool sameFile(const std::string& a, const std::string& b);
 
-// Writes bytes to a working file beside path that takes path's name in one step once complete.
-// The new file keeps the permission bits of the file it replaces (never read through a link),
-// or gets the usual ones (0666 less the umask). Nothing is left behind on failure or a kill.
+// Saves bytes as path, whole or not at all, as FSpSaveFile does: the new file keeps the
+// permission bits of the file it replaces (never read through a link), or gets the usual ones
+// (0666 less the umask). Nothing is left behind on failure or a kill.
 bool replaceFileWith(const std::string& path, const std::string& bytes, std::string* reason);
 
 }  // namespace cli

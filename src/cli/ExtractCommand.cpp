@@ -1,12 +1,11 @@
 // still2mov extract [-y] PHOTO [OUT.wav]: writes the photograph's voice annotation, byte for byte
 // the WAVE file the camera stored, through the conversion's own extraction.
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -14,8 +13,9 @@
 #include "cli/CliFiles.h"
 #include "cli/Commands.h"
 #include "toolbox/Core/MacErrors.h"
-#include "toolbox/Files/FilePlacing.h"
+#include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
+#include "toolbox/Files/SafeSave.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -32,31 +32,6 @@ void printExtractHelp(std::FILE* out) {
 int fail(const std::string& path, const std::string& what) {
   std::fprintf(stderr, "%s: %s\n", path.c_str(), what.c_str());
   return 1;
-}
-
-// The permissions the new file gets: those of the file it replaces (never through a link, and
-// never more than the permission bits), else the usual ones.
-fs::perms permissionsFor(const fs::file_status& existing) {
-  if (fs::is_regular_file(existing)) return existing.permissions() & fs::perms::all;
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  return fs::perms(0666 & ~mask);
-}
-
-// A new, private file with a hidden, unused name beside path, where the recording is written
-// before it takes its real name.
-OSErr openWorkingFile(const std::string& path, std::string* workingPath, std::FILE** stream) {
-  static std::mt19937_64 rng{std::random_device{}()};
-  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  const std::size_t slash = path.find_last_of('/');
-  const std::string folder = path.substr(0, slash + 1), leaf = path.substr(slash + 1, 200);
-  OSErr err = dupFNErr;
-  for (int attempt = 0; attempt < 100 && err == dupFNErr; ++attempt) {
-    *workingPath = folder + "." + leaf + ".";
-    for (int k = 0; k < 8; ++k) *workingPath += kAlphabet[rng() % (sizeof kAlphabet - 1)];
-    err = FSOpenNewFile(workingPath->c_str(), 0600, stream);
-  }
-  return err;
 }
 
 }  // namespace
@@ -95,31 +70,33 @@ int runExtractCommand(const std::vector<std::string>& args) {
   if (fs::exists(existing) && !overwrite) return fail(out, "already exists (-y replaces it)");
 
   const std::string absolute = fs::absolute(out, ec).lexically_normal().string();
-  FSSpec target{}, working{};
+  FSSpec target{};
   if (ec || FSpFromPath(absolute, &target) != noErr) return fail(out, "cannot be written (its folder does not exist)");
-  std::string workingPath;
-  std::FILE* f = nullptr;
-  if (openWorkingFile(absolute, &workingPath, &f) != noErr)
-    return fail(out, std::string("cannot be written (no new file can be made in its folder: ") + std::strerror(errno) +
-                         ")");
-  FSpFromPath(workingPath, &working);
 
+  // The recording goes straight into the working file; a photograph that has none to give
+  // leaves nothing behind.
   Convert2Mov converter;
-  converter.extractRecording(photo, f);
-  const bool closed = std::fclose(f) == 0;
-  const ConversionReport& r = converter.lastReport();
-  auto discard = [&](const std::string& path, const std::string& what) {
-    FSpDelete(&working);
-    return fail(path, what);
-  };
-  if (r.outcome == ConversionOutcome::failed) return discard(photo, r.problem);
-  if (!closed) return discard(photo, "the recording could not be written");
-  if (r.outcome == ConversionOutcome::noVoice) return discard(photo, "no voice annotation");
-
-  fs::permissions(workingPath, permissionsFor(existing), ec);
-  OSErr err = overwrite ? FSpReplaceObject(&working, &target) : FSpRenameUnlessTaken(&working, &target);
-  if (err == dupFNErr) return discard(out, "already exists (-y replaces it)");
-  if (err != noErr) return discard(out, std::string("cannot be written (") + std::strerror(errno) + ")");
-  std::printf("%s -> %s (%llu bytes)\n", photo.c_str(), out.c_str(), static_cast<unsigned long long>(r.recordingBytes));
+  std::string refusal;
+  const OSErr err = FSpSaveFile(&target, overwrite, [&](int fd) -> OSErr {
+    const int own = dup(fd);  // the stream closes a descriptor of its own
+    std::FILE* f = own >= 0 ? fdopen(own, "wb") : nullptr;
+    if (f == nullptr) {
+      const OSErr err = OSErrFromErrno(errno);
+      if (own >= 0) close(own);
+      return err;
+    }
+    SInt32 status = converter.extractRecording(photo, f);
+    if (std::fclose(f) != 0 && status == noErr) status = ioErr;
+    const ConversionReport& r = converter.lastReport();
+    if (r.outcome == ConversionOutcome::failed) refusal = r.problem;
+    else if (status != noErr) refusal = "the recording could not be written";
+    else if (r.outcome == ConversionOutcome::noVoice) refusal = "no voice annotation";
+    return refusal.empty() ? noErr : eofErr;  // anything but noErr discards the working file
+  });
+  if (!refusal.empty()) return fail(photo, refusal);
+  if (err == dupFNErr) return fail(out, "already exists (-y replaces it)");
+  if (err != noErr) return fail(out, std::string("cannot be written (") + std::strerror(ErrnoFromOSErr(err)) + ")");
+  std::printf("%s -> %s (%llu bytes)\n", photo.c_str(), out.c_str(),
+              static_cast<unsigned long long>(converter.lastReport().recordingBytes));
   return 0;
 }

@@ -12,17 +12,16 @@
 // On Linux an application is a desktop entry (a Type=Application .desktop file in the XDG data
 // folders' "applications"); its creator is the entry's X-Creator-Code key, and a process has the
 // creator of the entry it was launched as (Processes.h says how that is told). Pascal strings hold
-// names as the file system keeps them (UTF-8 bytes), whatever the system script. The system version is Gestalt's 'sysv' answer:
-// 0x1040 unless STILL2MOV_SYSTEM_VERSION (hexadecimal) or SetEmulatedSystemVersion says otherwise.
+// names as the file system keeps them (UTF-8 bytes), whatever the system script, and text longer
+// than a Pascal string holds is cut where a character ends (TextConversion.h). The system version
+// is Gestalt's 'sysv' answer: 0x1040 unless STILL2MOV_SYSTEM_VERSION (hexadecimal) or
+// SetEmulatedSystemVersion says otherwise.
 class UtilsCIP {
  public:
   // The classic specification of a referenced item; true when a catalog lookup confirms it.
   static bool GetFSSpecFromFSRef(FSRef& ref, FSSpec& spec);
 
-  // --- Launch Services and the desktop database ---
-  // Opens the item: launches an application entry, opens any other file with its default
-  // application. Launch Services' status.
-  static OSStatus LaunchAppByRef(FSRef ref);
+  // --- Applications: Launch Services and the desktop entries (UtilsCIPApplications.cpp) ---
   // The first application entry with that creator, data home first.
   static bool FindOSXFSSpec(OSType creator, FSSpec* spec);
   static bool FindOSXFSRef(OSType creator, FSRef& ref);
@@ -39,14 +38,10 @@ class UtilsCIP {
   // True for an application entry with that creator, or a file recorded as 'APPL' with it.
   static bool IsApplication(FSSpec& spec, OSType creator);
 
-  // --- Processes (/proc) ---
-  // The first process of type 'APPL' with that creator, brought to the front; its serial
-  // number and (when name is not null) its name. procNotFound when there is none.
-  static OSErr FindRunningProcess(ProcessSerialNumber* psn, OSType creator, StringPtr name);
-  // The first process with that creator, of any type, to the front; procNotFound when none.
-  static OSErr SetFrontProcessByCreator(OSType creator);
-  // noErr when a process of type 'APPL' or 'appe' with that creator runs, else procNotFound.
-  static OSErr FindRunningApp(OSType creator);
+  // --- Launching (UtilsCIPLaunching.cpp) ---
+  // Opens the item: launches an application entry, opens any other file with its default
+  // application. Launch Services' status.
+  static OSStatus LaunchAppByRef(FSRef ref);
   // Launches (flags launchContinue | launchNoFileFlags), with the launch event's files; on
   // memFullErr retries once also with launchUseMinimum; an application already running is
   // brought to the front instead (noErr).
@@ -59,6 +54,15 @@ class UtilsCIP {
   // ticks until it is sent; memFullErr when the launch lacked memory, -609 on time-out.
   static OSErr LaunchWithDocument(FSSpec* app, AEEventClass eventClass, AEEventID eventID, FSSpec* documents,
                                   short count, OSType creator);
+
+  // --- Processes, and our own program (UtilsCIPProcesses.cpp) ---
+  // The first process of type 'APPL' with that creator, brought to the front; its serial
+  // number and (when name is not null) its name. procNotFound when there is none.
+  static OSErr FindRunningProcess(ProcessSerialNumber* psn, OSType creator, StringPtr name);
+  // The first process with that creator, of any type, to the front; procNotFound when none.
+  static OSErr SetFrontProcessByCreator(OSType creator);
+  // noErr when a process of type 'APPL' or 'appe' with that creator runs, else procNotFound.
+  static OSErr FindRunningApp(OSType creator);
   // The running program's own file (for a script, the script). Always noErr.
   static OSErr GetActiveDir(FSSpec* spec);
   // The same, from the process manager, with its status.
@@ -67,7 +71,7 @@ class UtilsCIP {
   // above the root. Always noErr.
   static OSErr GetExteriorDir(FSSpec* spec);
 
-  // --- Apple events to other applications ---
+  // --- Apple events to other applications (UtilsCIPEvents.cpp) ---
   // Sends class/ID to the process with a direct object listing aliases to the files; no reply.
   static OSErr CreateODEvent(FSSpec* files, AEEventClass eventClass, AEEventID eventID, ProcessSerialNumber psn,
                              short count);
@@ -75,13 +79,13 @@ class UtilsCIP {
   // the specification ('fss ', 70 bytes); no reply.
   static OSErr SetDirectory(FSSpec& spec, OSType creator);
 
-  // --- Internet Config (the desktop's default handlers) ---
+  // --- Internet Config, the desktop's default handlers (UtilsCIPInternetConfig.cpp) ---
   // A helper preference ("Helper\xA5" + URI scheme): the default handler for that scheme.
   static bool GetICPref(ConstStr255Param key, ICAppSpec* app);
   // The creator of the default mailto handler; 'emal' when there is none or it names none.
   static OSType GetSignatureForUsersDefaultEmail();
 
-  // --- Files and folders ---
+  // --- Files and folders (UtilsCIPFolders.cpp; the photo library, UtilsCIPPhoto.cpp) ---
   // The index-th mounted volume (from 1): its mount point as the name, and its number.
   static bool GetVolumeByNumber(StringPtr volumeName, short index, short* vRefNum);
   // The item's absolute path (a Linux path uses "/", not ":"). pathTooLongErr, and an empty
@@ -118,11 +122,11 @@ class UtilsCIP {
   // -1 when the library or the function is missing.
   static OSStatus SendToIPhoto(FSSpec* spec, long flags);
 
-  // --- Strings and codes ---
+  // --- Strings and codes (UtilsCIPStrings.cpp) ---
   static void PStrCpy(StringPtr dst, ConstStr255Param src);
-  // Appends what fits in capacity − 1 characters (and never more than 255); returns dst.
+  // Appends what fits in capacity − 1 bytes (and never more than 255); returns dst.
   static StringPtr PStrCat(StringPtr dst, ConstStr255Param src, short capacity);
-  static void C2Pstr(char* s);       // a C string of more than 255 bytes keeps its first 255
+  static void C2Pstr(char* s);       // a C string of more than 255 bytes keeps what fits of it
   static void P2Cstr(StringPtr s);   // the buffer needs length + 1 bytes
   // The text from the last "." on, dot included, as a C string (256 bytes suffice); false
   // without a dot.
@@ -131,13 +135,14 @@ class UtilsCIP {
   static void RemoveDotApp(StringPtr name);
   // First and third component of each whole pixel exchanged (24 and 48 bits per pixel).
   static void SwapRGB(void* pixels, long length, short bitsPerPixel);
-  // Four Mac OS Roman characters, first in the most significant byte ("Itnt" == 0x49746E74, as
-  // FOUR_CHAR_CODE); text is UTF-8. 0 for text that is not four characters.
+  // FourCharCodeFromText: four Mac OS Roman characters, first in the most significant byte
+  // ("Itnt" == 0x49746E74, as FOUR_CHAR_CODE); text is UTF-8. 0 for text that is not four
+  // characters. Desktop entries' creators are read by the same rule.
   static OSType FourCharCodeToOSType(const std::string& text);
   // The reverse; "" (no value) for 0.
   static std::string OsTypeToFourCharCode(OSType code);
 
-  // --- System version ---
+  // --- System version (UtilsCIPStrings.cpp) ---
   static bool IsOSX();            // > 0x999
   static bool JaguarOrGreater();  // > 0x101F
   static bool PantherOrGreater(); // > 0x102F

@@ -7,6 +7,7 @@
 #include "platform/UtilsCIP.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
+#include "toolbox/Core/TextConversion.h"
 #include "toolbox/Files/Volumes.h"
 
 namespace {
@@ -30,7 +31,7 @@ OSErr itemAt(const FSSpec& folder, SInt16 index, CInfoPBRec* pb, Str255 name, st
   pb->ioFDirIndex = index;
   pb->ioDirID = folder.parID;  // the lookup overwrites it for a folder, so it is set every time
   OSErr err = PBGetCatInfoSync(pb);
-  if (err == noErr) text->assign(reinterpret_cast<const char*>(name + 1), name[0]);
+  if (err == noErr) *text = PascalText(name);
   return err;
 }
 
@@ -56,8 +57,7 @@ OSErr UtilsCIP::GetFullPath(StringPtr path, FSSpec* spec) {
   OSErr err = FSpGetPath(spec, &full);
   if (err != noErr) return err;
   if (full.size() > 255) return pathTooLongErr;
-  path[0] = UInt8(full.size());
-  std::memcpy(path + 1, full.data(), full.size());
+  CopyTextToPascal(full, path);
   FSRef ref;
   return FSpMakeFSRef(spec, &ref) == noErr ? noErr : fnfErr;
 }
@@ -159,7 +159,7 @@ OSErr UtilsCIP::GetSubDirectory(ConstStr255Param name, FSSpec* spec) {
 bool UtilsCIP::FindFileByName(ConstStr255Param name, FSSpec& spec, short vRefNum, OSType creator) {
   if (name == nullptr || name[0] == 0) return false;
   std::vector<FSSpec> matches;
-  std::string wanted(reinterpret_cast<const char*>(name + 1), name[0]);
+  const std::string wanted = PascalText(name);
   if (FSCatalogSearchByName(vRefNum, wanted, 20, &matches) != noErr) return false;
   bool appName = endsWith(name, ".app");
   for (FSSpec& m : matches) {

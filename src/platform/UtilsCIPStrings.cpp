@@ -1,12 +1,11 @@
 // Pascal-string helpers, pixel component swapping, four-character codes and version tests.
 // Everything here is pure: no file system, no process state.
-#include <glib.h>
-
 #include <cstring>
 #include <utility>
 
 #include "platform/UtilsCIP.h"
 #include "toolbox/Core/System.h"
+#include "toolbox/Core/TextConversion.h"
 
 namespace {
 int lastDot(ConstStr255Param name) {
@@ -32,18 +31,15 @@ StringPtr UtilsCIP::PStrCat(StringPtr dst, ConstStr255Param src, short capacity)
   if (limit > 255) limit = 255;
   int room = limit - dst[0];
   if (room <= 0) return dst;
-  int n = src[0] < room ? src[0] : room;
-  std::memmove(dst + 1 + dst[0], src + 1, size_t(n));
+  const size_t n = UTF8PrefixLength(PascalText(src), size_t(room));
+  std::memmove(dst + 1 + dst[0], src + 1, n);
   dst[0] = UInt8(dst[0] + n);
   return dst;
 }
 
 void UtilsCIP::C2Pstr(char* s) {
   if (s == nullptr) return;
-  size_t n = std::strlen(s);
-  if (n > 255) n = 255;
-  std::memmove(s + 1, s, n);
-  s[0] = char(UInt8(n));
+  CopyTextToPascal(s, reinterpret_cast<StringPtr>(s));
 }
 
 void UtilsCIP::P2Cstr(StringPtr s) {
@@ -89,30 +85,9 @@ void UtilsCIP::SwapRGB(void* pixels, long length, short bitsPerPixel) {
   }
 }
 
-OSType UtilsCIP::FourCharCodeToOSType(const std::string& text) {
-  if (text.empty()) return 0;
-  gsize written = 0;
-  gchar* roman = g_convert(text.data(), gssize(text.size()), "MACINTOSH", "UTF-8", nullptr, &written, nullptr);
-  if (roman == nullptr) return 0;
-  OSType code = 0;
-  if (written == 4) {
-    for (int k = 0; k < 4; ++k) code = (code << 8) | UInt8(roman[k]);
-  }
-  g_free(roman);
-  return code;
-}
+OSType UtilsCIP::FourCharCodeToOSType(const std::string& text) { return FourCharCodeFromText(text); }
 
-std::string UtilsCIP::OsTypeToFourCharCode(OSType code) {
-  if (code == 0) return {};
-  char bytes[4];
-  for (int k = 0; k < 4; ++k) bytes[k] = char(UInt8(code >> (24 - 8 * k)));
-  gsize written = 0;
-  gchar* utf8 = g_convert(bytes, 4, "UTF-8", "MACINTOSH", nullptr, &written, nullptr);
-  if (utf8 == nullptr) return {};
-  std::string out(utf8, written);
-  g_free(utf8);
-  return out;
-}
+std::string UtilsCIP::OsTypeToFourCharCode(OSType code) { return TextFromFourCharCode(code); }
 
 bool UtilsCIP::IsOSX() { return systemVersion() > 0x999; }
 bool UtilsCIP::JaguarOrGreater() { return systemVersion() > 0x101F; }

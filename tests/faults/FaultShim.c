@@ -159,6 +159,11 @@ int renameat(int fromDir, const char* from, int toDir, const char* to) {
   return REAL("renameat", int (*)(int, const char*, int, const char*))(fromDir, from, toDir, to);
 }
 
+int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned int flags) {
+  if (injected(kRename)) return -1;
+  return REAL("renameat2", int (*)(int, const char*, int, const char*, unsigned int))(fromDir, from, toDir, to, flags);
+}
+
 int link(const char* from, const char* to) {
   if (injected(kLinkat)) return -1;
   return REAL("link", int (*)(const char*, const char*))(from, to);

@@ -12,6 +12,7 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Core/System.h"
+#include "toolbox/Movies/GraphicsImport.h"
 #include "toolbox/Movies/MovieAtoms.h"
 #include "toolbox/Movies/Movies.h"
 
@@ -253,6 +254,47 @@ TEST(MovieToolbox, FailedFlatteningLeavesTheTargetAsItWas) {
   EXPECT_EQ(topLevelTypes(testsupport::readFile(dir.file("movie.mov"))),
             (std::vector<std::string>{"ftyp", "moov", "mdat"}));
   DisposeMovie(flat);
+  DisposeMovie(movie);
+}
+
+// A full quota is as full as a full disk to whoever saves a file, movie or picture, whichever
+// step runs out of room.
+TEST(MovieToolbox, AFullQuotaIsAFullDiskWhereverAFileIsSaved) {
+  ScratchDir dir;
+  testsupport::writeFile(dir.file("sound.wav"), testsupport::pcmWave(1, 16, 8000, 800));
+  testsupport::writeFile(dir.file("photo.jpg"), fixtures::makeJpeg({.width = 64, .height = 48}));
+  Movie movie = NewMovie(0);
+  ASSERT_GT(importWaveFile(movie, dir.file("sound.wav")), 0);
+  FSSpec movieTarget = specFor(dir.file("movie.mov")), photo = specFor(dir.file("photo.jpg")),
+         pictureTarget = specFor(dir.file("copy.jpg"));
+  GraphicsImportComponent importer = nullptr;
+  GraphicsExportComponent exporter = nullptr;
+  ASSERT_EQ(GetGraphicsImporterForFile(&photo, &importer), noErr);
+  ASSERT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypeJPEG, &exporter), noErr);
+  GraphicsExportSetInputGraphicsImporter(exporter, importer);
+  GraphicsExportSetOutputFile(exporter, &pictureTarget);
+
+  for (int error : {ENOSPC, EDQUOT}) {
+    for (const char* kind : {"pwrite", "write", "fsync", "close"}) {
+      SCOPED_TRACE(std::string(kind) + (error == EDQUOT ? ", quota" : ", disk"));
+      if (std::string(kind) != "write") {  // a movie is written at offsets
+        faultshim_arm(kind, 1, error);
+        Movie flat = FlattenMovieData(movie, flattenAddMovieToDataFork, &movieTarget, FOUR_CHAR_CODE("TVOD"),
+                                      smSystemScript, createMovieFileDeleteCurFile);
+        faultshim_disarm();
+        EXPECT_EQ(flat, nullptr);
+        EXPECT_EQ(GetMoviesError(), dskFulErr);
+      }
+      if (std::string(kind) != "pwrite") {  // a picture in one go
+        faultshim_arm(kind, 1, error);
+        EXPECT_EQ(GraphicsExportDoExport(exporter, nullptr), dskFulErr);
+        faultshim_disarm();
+      }
+    }
+  }
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"photo.jpg", "sound.wav"}));
+  CloseComponent(exporter);
+  CloseComponent(importer);
   DisposeMovie(movie);
 }
 

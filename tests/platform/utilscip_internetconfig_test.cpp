@@ -63,6 +63,18 @@ TEST(DefaultMail, TheMailtoHandlersCreator) {
   EXPECT_EQ(askChild(dir), "Mail Mail Mailer");
 }
 
+// The creator is read as Launch Services reads any entry's (Mac OS Roman characters), and a long
+// name is cut where a character ends.
+TEST(DefaultMail, ARomanCreatorAndALongNameComeThroughWhole) {
+  testsupport::ScratchDir dir;
+  std::string name;
+  while (name.size() < 80) name += "\xC3\xA9";  // é
+  mailEntry(dir, "X-Creator-Code=\xC2\xA9" "ail\n");
+  std::string text = testsupport::readFile(dir.file("data/applications/mailer.desktop"));
+  writeFile(dir.file("data/applications/mailer.desktop"), text.replace(text.find("Name=Mailer"), 11, "Name=" + name));
+  EXPECT_EQ(askChild(dir), "\xC2\xA9" "ail \xC2\xA9" "ail " + name.substr(0, 62));
+}
+
 TEST(DefaultMail, EmalWhenTheHandlerHasNoCreator) {
   testsupport::ScratchDir dir;
   mailEntry(dir, "");

@@ -266,6 +266,11 @@ TEST_F(Desktop, FindsApplicationsByCreatorDataHomeFirst) {
   EXPECT_EQ(ref.path, inSys);
   EXPECT_FALSE(UtilsCIP::FindOSXFSSpec(FOUR_CHAR_CODE("None"), &spec));
   EXPECT_FALSE(UtilsCIP::FindOSXFSSpec(FOUR_CHAR_CODE("TooL"), &spec)) << "a code must be four bytes exactly";
+  // A creator is four Mac OS Roman characters, written in the entry as UTF-8 like all its text.
+  std::string roman = entry(home_, "roman", "Roman", "\xC2\xA9" "Pic", "/bin/true");
+  ASSERT_TRUE(UtilsCIP::FindOSXFSSpec(UtilsCIP::FourCharCodeToOSType("\xC2\xA9" "Pic"), &spec));
+  EXPECT_EQ(pathOf(spec), roman);
+  EXPECT_EQ(UtilsCIP::GetSignature(spec), 0xA9506963u);
 
   ASSERT_TRUE(UtilsCIP::FindOS9FSSpec(FOUR_CHAR_CODE("Tst2"), &spec));
   EXPECT_EQ(pathOf(spec), inSys);

@@ -70,6 +70,26 @@ TEST(PascalStrings, CopyAndConvertInPlace) {
   EXPECT_EQ(buf[0], 0);
 }
 
+// Every way a longer text becomes a Pascal string keeps whole characters.
+TEST(PascalStrings, ALongTextIsCutWhereACharacterEnds) {
+  std::string accents;
+  while (accents.size() < 300) accents += "\xC3\xA9";  // é
+  Str255 p;
+  CopyCStringToPascal(accents.c_str(), p);
+  EXPECT_EQ(str(p), accents.substr(0, 254));
+
+  char inPlace[400];
+  std::strcpy(inPlace, accents.c_str());
+  UtilsCIP::C2Pstr(inPlace);
+  EXPECT_EQ(str(reinterpret_cast<unsigned char*>(inPlace)), accents.substr(0, 254));
+
+  Str255 dst, src;
+  pset(dst, "abc");
+  pset(src, "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC");  // €€€
+  UtilsCIP::PStrCat(dst, src, 9);                  // room for 5 more bytes: one €, not two halves
+  EXPECT_EQ(str(dst), "abc\xE2\x82\xAC");
+}
+
 TEST(PascalStrings, SuffixesAndDots) {
   Str255 n;
   char suffix[256];

@@ -15,7 +15,6 @@
 #include "support/Fifo.h"
 #include "support/TestPaths.h"
 #include "toolbox/Core/MacErrors.h"
-#include "toolbox/Files/FilePlacing.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/RegularFiles.h"
 #include "toolbox/Files/TemporaryItems.h"
@@ -184,7 +183,7 @@ TEST(TemporaryItems, APlantedNameIsRefusedAndLeftAlone) {
   }
 }
 
-TEST(FilePlacing, ARenameNeverReplacesWhatIsThere) {
+TEST(Publishing, ARenameNeverReplacesWhatIsThere) {
   ScratchDir dir;
   auto spec = [&](const std::string& name) {
     FSSpec s{};
@@ -197,12 +196,12 @@ TEST(FilePlacing, ARenameNeverReplacesWhatIsThere) {
   FSSpec source = spec("new");
   for (const char* name : {"taken", "dangling"}) {
     FSSpec target = spec(name);
-    EXPECT_EQ(FSpRenameUnlessTaken(&source, &target), dupFNErr) << name;
+    EXPECT_EQ(FSpPublishTemporary(&source, &target, false), dupFNErr) << name;
   }
   EXPECT_EQ(testsupport::readFile(dir.file("taken")), "the user's");
   EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere")));
   FSSpec free = spec("free");
-  EXPECT_EQ(FSpRenameUnlessTaken(&source, &free), noErr);
+  EXPECT_EQ(FSpPublishTemporary(&source, &free, false), noErr);
   EXPECT_EQ(testsupport::readFile(dir.file("free")), "new");
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"dangling", "free", "taken"}));
 }

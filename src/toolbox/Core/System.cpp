@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/TextConversion.h"
 
 namespace {
 SInt32 gEmulatedSystemVersion = 0;
@@ -47,12 +48,7 @@ OSErr Gestalt(OSType selector, SInt32* response) {
   return noErr;
 }
 
-void CopyCStringToPascal(const char* src, Str255 dst) {
-  size_t n = src ? std::strlen(src) : 0;
-  if (n > 255) n = 255;
-  if (n) std::memmove(dst + 1, src, n);
-  dst[0] = UInt8(n);
-}
+void CopyCStringToPascal(const char* src, Str255 dst) { CopyTextToPascal(src ? src : "", dst); }
 
 void CopyPascalStringToC(ConstStr255Param src, char* dst) {
   size_t n = src ? src[0] : 0;

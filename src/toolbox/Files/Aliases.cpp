@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
 
@@ -24,25 +25,14 @@ struct AliasFields {
   std::string path;
 };
 
-void putLE(std::string& out, UInt64 v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(char((v >> (8 * i)) & 0xFF));
-}
-
-UInt64 getLE(const unsigned char* p, int bytes) {
-  UInt64 v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
 std::string encode(const AliasFields& f) {
-  std::string out(kMagic, 4);
-  putLE(out, kAliasRecordVersion, 2);
-  putLE(out, 0, 2);
-  putLE(out, f.device, 8);
-  putLE(out, f.inode, 8);
-  putLE(out, f.path.size(), 4);
-  out += f.path;
-  return out;
+  UInt8 header[kAliasHeaderSize] = {};
+  std::memcpy(header, kMagic, 4);
+  WriteLittleEndian16(header + 4, kAliasRecordVersion);
+  WriteLittleEndian64(header + 8, f.device);
+  WriteLittleEndian64(header + 16, f.inode);
+  WriteLittleEndian32(header + 24, UInt32(f.path.size()));
+  return std::string(reinterpret_cast<const char*>(header), sizeof header) + f.path;
 }
 
 // Only ever reads within the handle's size.
@@ -52,11 +42,11 @@ bool decode(AliasHandle alias, AliasFields* f) {
   Size size = GetHandleSize(h);
   if (size < kAliasHeaderSize) return false;
   const auto* p = reinterpret_cast<const unsigned char*>(*h);
-  if (std::memcmp(p, kMagic, 4) != 0 || getLE(p + 4, 2) != kAliasRecordVersion) return false;
-  UInt64 n = getLE(p + 24, 4);
+  if (std::memcmp(p, kMagic, 4) != 0 || ReadLittleEndian16(p + 4) != kAliasRecordVersion) return false;
+  UInt64 n = ReadLittleEndian32(p + 24);
   if (n == 0 || n > kAliasMaxPath || Size(n) != size - kAliasHeaderSize) return false;
-  f->device = getLE(p + 8, 8);
-  f->inode = getLE(p + 16, 8);
+  f->device = ReadLittleEndian64(p + 8);
+  f->inode = ReadLittleEndian64(p + 16);
   f->path.assign(reinterpret_cast<const char*>(p + kAliasHeaderSize), size_t(n));
   return f->path[0] == '/' && f->path.find('\0') == std::string::npos;
 }

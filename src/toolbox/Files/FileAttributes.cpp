@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/SystemErrors.h"
 
 OSErr FSFileAttributesAtPath(const std::string& path, Boolean traverseLink, FSFileAttributes* attributes) {
   if (attributes == nullptr) return paramErr;
@@ -15,16 +16,7 @@ OSErr FSFileAttributesAtPath(const std::string& path, Boolean traverseLink, FSFi
   if (path.empty()) return fnfErr;
   struct statx st {};
   int flags = traverseLink ? 0 : AT_SYMLINK_NOFOLLOW;
-  if (statx(AT_FDCWD, path.c_str(), flags, STATX_BTIME, &st) != 0) {
-    switch (errno) {
-      case ENOENT: return fnfErr;
-      case ENOTDIR: return dirNFErr;
-      case EACCES:
-      case EPERM: return permErr;
-      case ENAMETOOLONG: return bdNamErr;
-      default: return ioErr;
-    }
-  }
+  if (statx(AT_FDCWD, path.c_str(), flags, STATX_BTIME, &st) != 0) return OSErrFromErrno(errno);
   if (st.stx_mask & STATX_BTIME) {
     struct timespec birth {};
     birth.tv_sec = st.stx_btime.tv_sec;

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <stdio.h>  // renameat2
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,7 +19,10 @@
 #include <random>
 #include <vector>
 
+#include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/SystemErrors.h"
+#include "toolbox/Core/TextConversion.h"
 #include "toolbox/Files/TemporaryItems.h"
 
 namespace {
@@ -88,9 +92,7 @@ std::string descriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd
 std::string hiddenName(const std::string& baseName) {
   static std::mt19937_64 rng{std::random_device{}()};
   static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::string base = baseName;
-  if (base.size() > 200) base.resize(200);
-  std::string name = "." + base + ".";
+  std::string name = "." + baseName.substr(0, UTF8PrefixLength(baseName, 200)) + ".";
   for (int k = 0; k < 8; ++k) name += kAlphabet[rng() % (sizeof kAlphabet - 1)];
   return name;
 }
@@ -103,36 +105,6 @@ void flushFolder(const std::string& folder) {
     fsync(dirFd);
     close(dirFd);
   }
-}
-
-OSErr errnoToOSErr(int e) {
-  switch (e) {
-    case ENOENT: return fnfErr;
-    case ENOTDIR: return dirNFErr;
-    case EEXIST: return dupFNErr;
-    case EACCES:
-    case EPERM: return permErr;
-    case EROFS: return wPrErr;
-    case ENOSPC: return dskFulErr;
-    case ENAMETOOLONG: return bdNamErr;
-    case EMFILE:
-    case ENFILE: return tmfoErr;
-    case ENOMEM: return memFullErr;
-    case EBUSY: return fBsyErr;
-    case ELOOP: return fnfErr;
-    case ENOTEMPTY: return fBsyErr;
-    default: return ioErr;
-  }
-}
-
-std::string pascalToString(ConstStr255Param p) {
-  return p ? std::string(reinterpret_cast<const char*>(p + 1), p[0]) : std::string();
-}
-
-void stringToPascal(const std::string& s, Str255 out) {
-  size_t n = std::min<size_t>(s.size(), 255);
-  std::memcpy(out + 1, s.data(), n);
-  out[0] = UInt8(n);
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {
@@ -157,24 +129,22 @@ bool validLeafName(const std::string& name) {
 }
 
 void writeFinderInfo(const std::string& path, OSType type, OSType creator, UInt16 flags) {
-  unsigned char info[32] = {};
-  const UInt32 values[2] = {type, creator};
-  for (int k = 0; k < 2; ++k)
-    for (int b = 0; b < 4; ++b) info[k * 4 + b] = UInt8(values[k] >> (24 - 8 * b));
-  info[8] = UInt8(flags >> 8);
-  info[9] = UInt8(flags);
+  UInt8 info[32] = {};
+  WriteBigEndian32(info, type);
+  WriteBigEndian32(info + 4, creator);
+  WriteBigEndian16(info + 8, flags);
   // Where the file system keeps no user attributes the codes are simply not recorded.
   (void)setxattr(path.c_str(), kFinderInfoAttribute, info, sizeof info, 0);
 }
 
 bool readFinderInfo(const std::string& path, FInfo* out) {
-  unsigned char info[32] = {};
+  UInt8 info[32] = {};
   ssize_t n = getxattr(path.c_str(), kFinderInfoAttribute, info, sizeof info);
   std::memset(out, 0, sizeof *out);
   if (n < 10) return false;
-  out->fdType = (UInt32(info[0]) << 24) | (UInt32(info[1]) << 16) | (UInt32(info[2]) << 8) | info[3];
-  out->fdCreator = (UInt32(info[4]) << 24) | (UInt32(info[5]) << 16) | (UInt32(info[6]) << 8) | info[7];
-  out->fdFlags = UInt16((info[8] << 8) | info[9]);
+  out->fdType = ReadBigEndian32(info);
+  out->fdCreator = ReadBigEndian32(info + 4);
+  out->fdFlags = ReadBigEndian16(info + 8);
   return true;
 }
 
@@ -201,8 +171,8 @@ bool FSDeviceForVolumeRefNum(SInt16 vRefNum, UInt64* device) {
 SInt32 FSDirIDForFolder(const std::string& absoluteFolderPath) {
   struct stat st {};
   if (stat(absoluteFolderPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
-  char resolved[PATH_MAX];
-  if (realpath(absoluteFolderPath.c_str(), resolved) == nullptr) return 0;
+  const std::string resolved = FSResolvedPath(absoluteFolderPath);
+  if (resolved.empty()) return 0;
   Registry& r = registry();
   FSVolumeRefNumForDevice(st.st_dev);
   auto key = std::make_pair(UInt64(st.st_dev), UInt64(st.st_ino));
@@ -211,7 +181,7 @@ SInt32 FSDirIDForFolder(const std::string& absoluteFolderPath) {
     r.folderOfId[it->second].path = resolved;  // follow a folder that moved
     return it->second;
   }
-  SInt32 id = std::strcmp(resolved, "/") == 0 ? fsRtDirID : r.nextId++;
+  SInt32 id = resolved == "/" ? fsRtDirID : r.nextId++;
   r.idOfFolder[key] = id;
   r.folderOfId[id] = FolderEntry{resolved, UInt64(st.st_dev), UInt64(st.st_ino)};
   return id;
@@ -235,9 +205,9 @@ bool FSFolderForDirID(SInt16 vRefNum, SInt32 dirID, std::string* path) {
 OSErr FSPathMakeRef(const UInt8* path, FSRef* ref, Boolean* isDirectory) {
   if (path == nullptr || ref == nullptr || path[0] == '\0') return paramErr;
   char resolved[PATH_MAX];
-  if (realpath(reinterpret_cast<const char*>(path), resolved) == nullptr) return errnoToOSErr(errno);
+  if (realpath(reinterpret_cast<const char*>(path), resolved) == nullptr) return OSErrFromErrno(errno);
   struct stat st {};
-  if (stat(resolved, &st) != 0) return errnoToOSErr(errno);
+  if (stat(resolved, &st) != 0) return OSErrFromErrno(errno);
   ref->path = resolved;
   ref->device = st.st_dev;
   ref->inode = st.st_ino;
@@ -292,7 +262,7 @@ OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSp
     UInt64 device;
     return vRefNum != 0 && !FSDeviceForVolumeRefNum(vRefNum, &device) ? nsvErr : dirNFErr;
   }
-  std::string name = pascalToString(fileName);
+  std::string name = PascalText(fileName);
   std::memset(spec, 0, sizeof *spec);
   if (name.empty()) {
     // An empty name names the folder itself.
@@ -308,9 +278,9 @@ OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSp
   if (stat(folder.c_str(), &st) != 0) return dirNFErr;
   spec->vRefNum = FSVolumeRefNumForDevice(st.st_dev);
   spec->parID = dirID;
-  stringToPascal(name, spec->name);
+  CopyTextToPascal(name, spec->name);
   struct stat item {};
-  if (lstat(joinPath(folder, name).c_str(), &item) != 0) return errno == ENOENT ? fnfErr : errnoToOSErr(errno);
+  if (lstat(joinPath(folder, name).c_str(), &item) != 0) return OSErrFromErrno(errno);
   return noErr;
 }
 
@@ -320,7 +290,7 @@ OSErr FSpGetPath(const FSSpec* spec, std::string* path) {
     *path = descriptorPath(fd);
     return noErr;
   }
-  std::string name = pascalToString(spec->name);
+  std::string name = PascalText(spec->name);
   if (spec->parID == fsRtParID) {
     *path = "/";
     return noErr;
@@ -351,7 +321,7 @@ OSErr FSpFromPath(const std::string& path, FSSpec* spec) {
   stat(folderOf(trimmed).c_str(), &st);
   spec->vRefNum = FSVolumeRefNumForDevice(st.st_dev);
   spec->parID = dirID;
-  stringToPascal(leaf, spec->name);
+  CopyTextToPascal(leaf, spec->name);
   return noErr;
 }
 
@@ -366,7 +336,7 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap, FSCatalogInfo* cat
                        FSRef* parentRef) {
   if (ref == nullptr || ref->path.empty()) return paramErr;
   struct stat st {};
-  if (stat(ref->path.c_str(), &st) != 0) return errnoToOSErr(errno);
+  if (stat(ref->path.c_str(), &st) != 0) return OSErrFromErrno(errno);
   if (UInt64(st.st_ino) != ref->inode || UInt64(st.st_dev) != ref->device) return fnfErr;
   if (catalogInfo) {
     catalogInfo->nodeFlags = S_ISDIR(st.st_mode) ? kFSNodeIsDirectoryMask : 0;
@@ -393,7 +363,7 @@ OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
   bool isLink = false;
   if (pb->ioFDirIndex > 0) {
     DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) return pb->ioResult = errnoToOSErr(errno);
+    if (dir == nullptr) return pb->ioResult = OSErrFromErrno(errno);
     std::vector<std::string> names;
     while (dirent* e = readdir(dir)) {
       if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
@@ -413,7 +383,7 @@ OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
       struct stat link {};
       if (lstat(path.c_str(), &link) != 0) {
         if (errno == ENOENT) continue;
-        return pb->ioResult = errnoToOSErr(errno);
+        return pb->ioResult = OSErrFromErrno(errno);
       }
       isLink = S_ISLNK(link.st_mode);
       if (stat(path.c_str(), &st) == 0) break;
@@ -421,14 +391,14 @@ OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
         st = link;
         break;
       }
-      if (errno != ENOENT) return pb->ioResult = errnoToOSErr(errno);
+      if (errno != ENOENT) return pb->ioResult = OSErrFromErrno(errno);
     }
-    if (pb->ioNamePtr) stringToPascal(leafOf(path), pb->ioNamePtr);
+    if (pb->ioNamePtr) CopyTextToPascal(leafOf(path), pb->ioNamePtr);
   } else {
     if (pb->ioFDirIndex < 0) {
       path = folder;
     } else {
-      std::string name = pascalToString(pb->ioNamePtr);
+      std::string name = PascalText(pb->ioNamePtr);
       if (name.empty()) {
         path = folder;
       } else {
@@ -436,7 +406,7 @@ OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
         path = joinPath(folder, name);
       }
     }
-    if (stat(path.c_str(), &st) != 0) return pb->ioResult = errnoToOSErr(errno);
+    if (stat(path.c_str(), &st) != 0) return pb->ioResult = OSErrFromErrno(errno);
     struct stat link {};
     isLink = lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   }
@@ -448,7 +418,7 @@ OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
   pb->ioFlLgLen = S_ISDIR(st.st_mode) ? 0 : UInt64(st.st_size);
   pb->ioFlMode = UInt32(st.st_mode);
   if (S_ISDIR(st.st_mode)) pb->ioDirID = FSDirIDForFolder(path);
-  if (pb->ioFDirIndex < 0 && pb->ioNamePtr) stringToPascal(leafOf(path), pb->ioNamePtr);
+  if (pb->ioFDirIndex < 0 && pb->ioNamePtr) CopyTextToPascal(leafOf(path), pb->ioNamePtr);
   return pb->ioResult = noErr;
 }
 
@@ -458,7 +428,7 @@ OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode)
   if (err != noErr) return err;
   if (spec->name[0] == 0) return bdNamErr;
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return errnoToOSErr(errno);
+  if (fd < 0) return OSErrFromErrno(errno);
   close(fd);
   writeFinderInfo(path, fileType, creator, 0);
   return noErr;
@@ -469,9 +439,9 @@ OSErr FSpDirCreate(const FSSpec* spec, ScriptCode, SInt32* createdDirID) {
   OSErr err = FSpGetPath(spec, &path);
   if (err != noErr) return err;
   // One name in the specification's folder: never a path out of it, nor one a zero byte cuts short.
-  std::string name = pascalToString(spec->name);
+  std::string name = PascalText(spec->name);
   if (!validLeafName(name) || name.find('\0') != std::string::npos) return bdNamErr;
-  if (mkdir(path.c_str(), 0777) != 0) return errnoToOSErr(errno);
+  if (mkdir(path.c_str(), 0777) != 0) return OSErrFromErrno(errno);
   if (createdDirID) *createdDirID = FSDirIDForFolder(path);
   return noErr;
 }
@@ -488,9 +458,9 @@ OSErr FSpDelete(const FSSpec* spec) {
   OSErr err = FSpGetPath(spec, &path);
   if (err != noErr) return err;
   struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) return errnoToOSErr(errno);
+  if (lstat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
   int rc = S_ISDIR(st.st_mode) ? rmdir(path.c_str()) : unlink(path.c_str());
-  return rc == 0 ? noErr : errnoToOSErr(errno);
+  return rc == 0 ? noErr : OSErrFromErrno(errno);
 }
 
 OSErr FSpGetFInfo(const FSSpec* spec, FInfo* fndrInfo) {
@@ -499,7 +469,7 @@ OSErr FSpGetFInfo(const FSSpec* spec, FInfo* fndrInfo) {
   if (err != noErr) return err;
   if (fndrInfo == nullptr) return paramErr;
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return errnoToOSErr(errno);
+  if (stat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
   if (S_ISDIR(st.st_mode)) return notAFileErr;
   readFinderInfo(path, fndrInfo);
   return noErr;
@@ -510,13 +480,9 @@ OSErr FSpSetFInfo(const FSSpec* spec, const FInfo* fndrInfo) {
   OSErr err = FSpGetPath(spec, &path);
   if (err != noErr) return err;
   if (fndrInfo == nullptr) return paramErr;
-  if (access(path.c_str(), F_OK) != 0) return errnoToOSErr(errno);
+  if (access(path.c_str(), F_OK) != 0) return OSErrFromErrno(errno);
   writeFinderInfo(path, fndrInfo->fdType, fndrInfo->fdCreator, fndrInfo->fdFlags);
   return noErr;
-}
-
-OSErr FSpReplaceObject(const FSSpec* source, const FSSpec* target) {
-  return FSpPublishTemporary(source, target, true);
 }
 
 OSErr FSpCreateTemporary(const FSSpec* near, const char* baseName, FSSpec* out) {
@@ -535,7 +501,7 @@ OSErr FSpCreateTemporary(const FSSpec* near, const char* baseName, FSSpec* out) 
     std::lock_guard<std::mutex> hold(w.lock);
     for (int attempt = 0; attempt < 100; ++attempt) {
       *out = *near;
-      stringToPascal(hiddenName(baseName), out->name);
+      CopyTextToPascal(hiddenName(baseName), out->name);
       if (w.descriptors.emplace(workingKey(*out), fd).second) return noErr;
     }
     close(fd);
@@ -549,11 +515,11 @@ OSErr FSpCreateTemporary(const FSSpec* near, const char* baseName, FSSpec* out) 
     fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      return errnoToOSErr(errno);
+      return OSErrFromErrno(errno);
     }
     close(fd);
     *out = *near;
-    stringToPascal(name, out->name);
+    CopyTextToPascal(name, out->name);
     return noErr;
   }
   return dupFNErr;
@@ -582,24 +548,24 @@ OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean
   const std::string folder = folderOf(to);
 
   if (fd >= 0) {
-    if (fsync(fd) != 0) return errnoToOSErr(errno);
+    if (fsync(fd) != 0) return OSErrFromErrno(errno);
     const std::string from = descriptorPath(fd);
     // Straight to the target's name when it is free: then there is never a second name.
     if (linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-      if (errno != EEXIST || !replaceExisting) return errnoToOSErr(errno);
+      if (errno != EEXIST || !replaceExisting) return OSErrFromErrno(errno);
       // Only rename replaces a name in one step, and it needs a name to start from.
       std::string hidden;
       int rc = -1;
       for (int attempt = 0; attempt < 100 && rc != 0; ++attempt) {
         hidden = joinPath(folder, hiddenName(leafOf(to)));
         rc = linkat(AT_FDCWD, from.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW);
-        if (rc != 0 && errno != EEXIST) return errnoToOSErr(errno);
+        if (rc != 0 && errno != EEXIST) return OSErrFromErrno(errno);
       }
       if (rc != 0) return dupFNErr;
       if (rename(hidden.c_str(), to.c_str()) != 0) {
         int e = errno;
         unlink(hidden.c_str());
-        return errnoToOSErr(e);
+        return OSErrFromErrno(e);
       }
     }
     // Named and flushed: the descriptor has done its work.
@@ -612,16 +578,17 @@ OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean
   err = FSpGetPath(temporary, &from);
   if (err != noErr) return err;
   int named = open(from.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (named < 0) return errnoToOSErr(errno);
+  if (named < 0) return OSErrFromErrno(errno);
   int syncRc = fsync(named);
   int syncErr = errno;
   close(named);
-  if (syncRc != 0) return errnoToOSErr(syncErr);
+  if (syncRc != 0) return OSErrFromErrno(syncErr);
   if (replaceExisting) {
-    if (rename(from.c_str(), to.c_str()) != 0) return errnoToOSErr(errno);
-  } else {
-    // A link fails on a taken name where rename would replace it.
-    if (link(from.c_str(), to.c_str()) != 0) return errnoToOSErr(errno);
+    if (rename(from.c_str(), to.c_str()) != 0) return OSErrFromErrno(errno);
+  } else if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return OSErrFromErrno(errno);
+    // A file system without that kind of rename: a link fails on a taken name just the same.
+    if (link(from.c_str(), to.c_str()) != 0) return OSErrFromErrno(errno);
     unlink(from.c_str());
   }
   flushFolder(folder);
@@ -635,26 +602,26 @@ OSErr FSpOpenDescriptor(const FSSpec* spec, int openFlags, int* fd) {
     // A fresh open of the same file, with the access asked for and an offset of its own.
     int flags = (openFlags & ~(O_CREAT | O_EXCL | O_NOFOLLOW)) | O_CLOEXEC;
     *fd = open(descriptorPath(working).c_str(), flags);
-    return *fd >= 0 ? noErr : errnoToOSErr(errno);
+    return *fd >= 0 ? noErr : OSErrFromErrno(errno);
   }
   std::string path;
   OSErr err = FSpGetPath(spec, &path);
   if (err != noErr) return err;
   *fd = open(path.c_str(), openFlags | O_NOFOLLOW | O_CLOEXEC, 0666);
-  return *fd >= 0 ? noErr : errnoToOSErr(errno);
+  return *fd >= 0 ? noErr : OSErrFromErrno(errno);
 }
 
 OSErr FSOpenNewFile(const char* path, unsigned mode, FILE** stream) {
   if (path == nullptr || stream == nullptr) return paramErr;
   *stream = nullptr;
   int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) return errnoToOSErr(errno);
+  if (fd < 0) return OSErrFromErrno(errno);
   *stream = fdopen(fd, "wb");
   if (*stream == nullptr) {
     int e = errno;
     close(fd);
     unlink(path);
-    return errnoToOSErr(e);
+    return OSErrFromErrno(e);
   }
   return noErr;
 }
@@ -662,4 +629,18 @@ OSErr FSOpenNewFile(const char* path, unsigned mode, FILE** stream) {
 bool FSFileExistsAtPath(const std::string& path) {
   struct stat st {};
   return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+std::string FSResolvedPath(const std::string& path) {
+  char buf[PATH_MAX];
+  return !path.empty() && realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+bool FSIsInterpreterScript(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char head[2] = {};
+  ssize_t n = pread(fd, head, 2, 0);
+  close(fd);
+  return n == 2 && head[0] == '#' && head[1] == '!';
 }

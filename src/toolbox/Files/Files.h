@@ -97,10 +97,6 @@ OSErr FSpDelete(const FSSpec* spec);
 OSErr FSpGetFInfo(const FSSpec* spec, FInfo* fndrInfo);
 OSErr FSpSetFInfo(const FSSpec* spec, const FInfo* fndrInfo);
 
-// Replaces the target by the source in one step, after flushing the source: a working file
-// from FSpCreateTemporary is published over the target, any other file renamed over it.
-OSErr FSpReplaceObject(const FSSpec* source, const FSSpec* target);
-
 // A new, empty, private working file in the folder of near, for data nobody may see before it
 // is complete. It has no name in the folder where the file system allows (O_TMPFILE), so it
 // vanishes with the process however that ends; elsewhere it is a 0600 file with a unique
@@ -108,11 +104,13 @@ OSErr FSpReplaceObject(const FSSpec* source, const FSSpec* target);
 // that opens it); FSpDelete discards it, FSpPublishTemporary gives it a real name.
 OSErr FSpCreateTemporary(const FSSpec* near, const char* baseName, FSSpec* out);
 
-// Flushes a complete working file and gives it the target's name in one step. With
-// replaceExisting, whatever has that name is replaced (a link itself, never what it points
-// to); without, dupFNErr when the name is taken. On success the working file's specification
-// is spent; on failure the working file is as it was, for the caller to discard. A target
-// that is itself a working file simply takes over the new contents.
+// Flushes a complete working file (or any file with a name of its own, which then loses that
+// name) and gives it the target's name in one step. With replaceExisting, whatever has that
+// name is replaced (a link itself, never what it points to); without, dupFNErr when the name
+// is taken (by anything, a dangling link included), told by the very step that names the file,
+// so nothing that appears meanwhile is replaced. On success the working file's specification
+// is spent; on failure the working file is as it was, for the caller to discard. A target that
+// is itself a working file simply takes over the new contents. SafeSave.h wraps the sequence.
 OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean replaceExisting);
 
 // Opens the file that a specification names with open(2) flags, never through a symbolic
@@ -124,6 +122,12 @@ OSErr FSpOpenDescriptor(const FSSpec* spec, int openFlags, int* fd);
 OSErr FSOpenNewFile(const char* path, unsigned mode, FILE** stream);
 
 bool FSFileExistsAtPath(const std::string& path);
+
+// The absolute path of an existing item with every symbolic link resolved; "" when none.
+std::string FSResolvedPath(const std::string& path);
+// Whether the file starts with "#!", a script the system runs through its interpreter (whose
+// process then runs the interpreter, with the script among its arguments).
+bool FSIsInterpreterScript(const std::string& path);
 
 // The absolute path that a specification names (whether or not the item exists).
 OSErr FSpGetPath(const FSSpec* spec, std::string* path);

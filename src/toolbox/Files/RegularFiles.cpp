@@ -10,37 +10,14 @@
 #include <cstring>
 
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/SystemErrors.h"
 
 namespace {
 
-struct OpenFailure {
-  int error;
-  OSErr code;
-  const char* words;
-};
-const OpenFailure kOpenFailures[] = {
-    {ENOENT, fnfErr, "no such file"},
-    {ENOTDIR, dirNFErr, "no such file (a folder on its path is not a folder)"},
-    {EACCES, permErr, "permission denied"},
-    {EPERM, permErr, "permission denied"},
-    {EISDIR, notAFileErr, "is a directory"},
-    {ELOOP, fnfErr, "too many levels of symbolic links"},
-    {ENXIO, notAFileErr, "not a regular file"},  // a socket, or a device with no driver
-    {ENAMETOOLONG, bdNamErr, "file name too long"},
-    {EMFILE, tmfoErr, "too many open files"},
-    {ENFILE, tmfoErr, "too many open files"},
-    {ENOMEM, memFullErr, "out of memory"},
-};
-
+// The file manager's code for a failed call, and the words for it.
 OSErr fail(int error, std::string* reason) {
-  for (const OpenFailure& f : kOpenFailures) {
-    if (f.error == error) {
-      if (reason) *reason = f.words;
-      return f.code;
-    }
-  }
-  if (reason) *reason = std::strerror(error);
-  return ioErr;
+  if (reason) *reason = ErrnoWords(error);
+  return OSErrFromErrno(error);
 }
 
 // A descriptor of a regular file at path, or -1 with the reason. O_NOCTTY: a terminal under the

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/SystemErrors.h"
 
 namespace {
 
@@ -38,9 +39,10 @@ OSErr FSFindTemporaryItemsFolder(std::string* path, std::string* reason) {
   path->clear();
   const std::string base = temporaryFolder();
   const std::string folder = (base == "/" ? "" : base) + "/still2mov-" + std::to_string(geteuid());
-  if (mkdir(folder.c_str(), kPrivate) != 0 && errno != EEXIST)
-    return refuse(errno == EACCES || errno == EPERM || errno == EROFS ? permErr : ioErr, folder,
-                  std::string("cannot be made (") + std::strerror(errno) + ")", reason);
+  if (mkdir(folder.c_str(), kPrivate) != 0 && errno != EEXIST) {
+    const int e = errno;
+    return refuse(OSErrFromErrno(e), folder, std::string("cannot be made (") + std::strerror(e) + ")", reason);
+  }
 
   int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
@@ -54,7 +56,8 @@ OSErr FSFindTemporaryItemsFolder(std::string* path, std::string* reason) {
   struct stat st {};
   OSErr err = noErr;
   if (fstat(fd, &st) != 0) {
-    err = refuse(ioErr, folder, std::string("cannot be examined (") + std::strerror(errno) + ")", reason);
+    const int e = errno;
+    err = refuse(OSErrFromErrno(e), folder, std::string("cannot be examined (") + std::strerror(e) + ")", reason);
   } else if (st.st_uid != geteuid()) {
     err = refuse(permErr, folder, "belongs to another user", reason);
   } else if ((st.st_mode & 07777) != kPrivate && fchmod(fd, kPrivate) != 0) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/TextConversion.h"
 
 namespace {
 
@@ -67,9 +68,8 @@ OSErr FSGetVolumeInfo(SInt16, UInt32 volumeIndex, SInt16* actualVolume, Str255 v
   if (volumeIndex > list.size()) return nsvErr;
   const Volume& v = list[volumeIndex - 1];
   if (volumeName) {
-    if (v.mountPoint.size() > 255) return bdNamErr;
-    volumeName[0] = UInt8(v.mountPoint.size());
-    std::memcpy(volumeName + 1, v.mountPoint.data(), v.mountPoint.size());
+    if (v.mountPoint.size() > 255) return bdNamErr;  // a shortened mount point would name another folder
+    CopyTextToPascal(v.mountPoint, volumeName);
   }
   if (actualVolume) *actualVolume = FSVolumeRefNumForDevice(v.device);
   if (rootDirectory) {

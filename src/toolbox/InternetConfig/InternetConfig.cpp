@@ -9,6 +9,7 @@
 #include <string>
 
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/TextConversion.h"
 #include "toolbox/LaunchServices/LaunchServices.h"
 
 struct ICInstanceRecord {
@@ -30,7 +31,7 @@ OSStatus ICStop(ICInstance inst) {
 OSStatus ICGetPref(ICInstance inst, ConstStr255Param key, ICAttr* attr, void* buf, long* ioSize) {
   if (inst == nullptr || key == nullptr || ioSize == nullptr) return paramErr;
   static const char kHelper[] = "Helper\xA5";
-  std::string k(reinterpret_cast<const char*>(key + 1), key[0]);
+  std::string k = PascalText(key);
   if (k.size() <= 7 || k.compare(0, 7, kHelper) != 0) return icPrefNotFoundErr;
   std::string scheme = k.substr(7);
   GAppInfo* app = g_app_info_get_default_for_uri_scheme(scheme.c_str());
@@ -38,14 +39,12 @@ OSStatus ICGetPref(ICInstance inst, ConstStr255Param key, ICAttr* attr, void* bu
   ICAppSpec spec{};
   spec.fCreator = FOUR_CHAR_CODE("????");
   if (G_IS_DESKTOP_APP_INFO(app)) {
-    gchar* code = g_desktop_app_info_get_string(G_DESKTOP_APP_INFO(app), "X-Creator-Code");
-    if (OSType c = LSCreatorFromText(code)) spec.fCreator = c;
-    g_free(code);
+    LSApplicationEntry entry;
+    const char* file = g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(app));
+    if (file && LSCopyApplicationEntry(file, &entry) && entry.creator) spec.fCreator = entry.creator;
   }
   const char* name = g_app_info_get_name(app);
-  size_t n = name ? std::min<size_t>(std::strlen(name), 63) : 0;
-  spec.name[0] = UInt8(n);
-  if (n) std::memcpy(spec.name + 1, name, n);
+  CopyTextToPascal(name ? name : "", spec.name, sizeof spec.name - 1);
   g_object_unref(app);
   if (attr) *attr = 0;
   long available = *ioSize;

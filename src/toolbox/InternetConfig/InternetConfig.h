@@ -11,7 +11,7 @@ constexpr OSStatus icTruncatedErr = -669;
 
 struct ICAppSpec {
   OSType fCreator;  // the handler entry's X-Creator-Code, '????' when it names none
-  Str63 name;       // the handler's name, cut to 63 bytes
+  Str63 name;       // the handler's name, cut to 63 bytes where a character ends
 };
 
 // The signature identifies the caller; it is kept but changes nothing.

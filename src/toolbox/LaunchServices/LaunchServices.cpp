@@ -10,31 +10,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
 #include <tuple>
 
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/TextConversion.h"
 
 namespace {
-
-std::string resolvedPath(const std::string& path) {
-  char buf[PATH_MAX];
-  return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
-}
-
-bool startsWithShebang(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  char head[2] = {};
-  size_t n = std::fread(head, 1, 2, f);
-  std::fclose(f);
-  return n == 2 && head[0] == '#' && head[1] == '!';
-}
 
 // An activatable entry's name on the bus is its desktop ID without ".desktop", when that is a
 // well-known bus name.
@@ -47,21 +32,21 @@ bool parseEntry(const std::string& file, const std::string& id, LSApplicationEnt
   GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(file.c_str());
   if (info == nullptr) return false;
   LSApplicationEntry e;
-  e.path = resolvedPath(file);
+  e.path = FSResolvedPath(file);
   if (e.path.empty()) e.path = file;
   e.id = id;
   if (g_desktop_app_info_get_boolean(info, "DBusActivatable")) e.busName = busNameOf(id);
   if (const char* exe = g_app_info_get_executable(G_APP_INFO(info)); exe && *exe) {
     gchar* found = g_find_program_in_path(exe);
     if (found) {
-      e.program = resolvedPath(found);
+      e.program = FSResolvedPath(found);
       g_free(found);
     }
   }
-  e.programIsScript = !e.program.empty() && startsWithShebang(e.program);
+  e.programIsScript = !e.program.empty() && FSIsInterpreterScript(e.program);
   e.hidden = g_desktop_app_info_get_nodisplay(info);
   gchar* code = g_desktop_app_info_get_string(info, "X-Creator-Code");
-  e.creator = LSCreatorFromText(code);
+  e.creator = code ? FourCharCodeFromText(code) : 0;
   g_free(code);
   if (const char* name = g_app_info_get_name(G_APP_INFO(info))) e.name = name;
   g_object_unref(info);
@@ -123,10 +108,10 @@ void onLaunched(GDesktopAppInfo*, GPid pid, gpointer data) { static_cast<PidSink
 // The desktop ID of an entry file: its path below a data folder's "applications" with "/" made
 // "-", or for a file elsewhere its own name.
 std::string desktopIdOf(const std::string& file) {
-  std::string path = resolvedPath(file);
+  std::string path = FSResolvedPath(file);
   if (path.empty()) path = file;
   for (const std::string& data : LSCopyDataFolders()) {
-    std::string folder = resolvedPath(data + "/applications");
+    std::string folder = FSResolvedPath(data + "/applications");
     if (folder.empty() || path.size() <= folder.size() + 1 || path.compare(0, folder.size(), folder) != 0 ||
         path[folder.size()] != '/')
       continue;
@@ -304,11 +289,6 @@ OSStatus runExecLine(const std::string& desktopFile, const LSApplicationEntry& e
 }
 
 }  // namespace
-
-OSType LSCreatorFromText(const char* text) {
-  if (text == nullptr || std::strlen(text) != 4) return 0;
-  return FOUR_CHAR_CODE(*reinterpret_cast<const char(*)[5]>(text));
-}
 
 std::vector<std::string> LSCopyDataFolders() {
   std::vector<std::string> folders;

@@ -19,7 +19,7 @@ struct LSApplicationEntry {
   std::string program;  // the Exec line's program, found on PATH and resolved; "" when missing
   bool programIsScript = false;  // a "#!" file: the process runs its interpreter
   bool hidden = false;  // NoDisplay=true
-  OSType creator = 0;   // 0 when the entry names none (the key must be exactly four bytes)
+  OSType creator = 0;   // 0 when the entry names none (the key: four Mac OS Roman characters)
   std::string name;     // the entry's (localised) Name
   std::string busName;  // DBusActivatable=true with an ID that is a bus name: that name, else ""
 };
@@ -68,6 +68,3 @@ struct LSItemInfoRecord {
 };
 // fnfErr when the item is gone; noErr otherwise.
 OSStatus LSCopyItemInfoForRef(const FSRef* inItemRef, LSRequestedInfo inWhichInfo, LSItemInfoRecord* outItemInfo);
-
-// Four bytes, most significant first, from text of exactly four bytes; 0 otherwise.
-OSType LSCreatorFromText(const char* text);

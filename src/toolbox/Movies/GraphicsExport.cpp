@@ -1,14 +1,10 @@
 // The graphics exporter calls: drawing the input importer's picture through its matrix and
-// writing the encoded result over the output file in one step.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// saving the encoded result over the output file in one step.
 #include <algorithm>
-#include <cerrno>
 #include <string>
 
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Files/SafeSave.h"
 #include "toolbox/Movies/GraphicsComponents.h"
 #include "toolbox/Movies/GraphicsImport.h"
 #include "toolbox/Movies/ImageResample.h"
@@ -24,39 +20,6 @@ GraphicsExporterComponent* exporterOf(GraphicsExportComponent ci) {
   return dynamic_cast<GraphicsExporterComponent*>(ci);
 }
 
-// Writes the bytes to a working file beside the target and publishes it over the target, so a
-// failure or a kill never leaves a half-written or a stray file. An existing target keeps its
-// permission bits (never those of a link's target, never set-ID bits).
-OSErr writeReplacing(const FSSpec& target, const std::vector<std::uint8_t>& bytes) {
-  mode_t mask = umask(0);
-  umask(mask);
-  mode_t mode = 0666 & ~mask;
-  int probe = -1;
-  if (FSpOpenDescriptor(&target, O_PATH, &probe) == noErr) {
-    struct stat st {};
-    bool folder = fstat(probe, &st) == 0 && S_ISDIR(st.st_mode);
-    if (S_ISREG(st.st_mode)) mode = st.st_mode & 0777;
-    close(probe);
-    if (folder) return notAFileErr;
-  }
-  FSSpec temp{};
-  OSErr err = FSpCreateTemporary(&target, "export", &temp);
-  if (err != noErr) return err;
-  int fd = -1;
-  err = FSpOpenDescriptor(&temp, O_WRONLY, &fd);
-  std::size_t done = 0;
-  while (err == noErr && done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) err = n < 0 && errno == ENOSPC ? dskFulErr : ioErr;
-    else done += std::size_t(n);
-  }
-  if (err == noErr && fchmod(fd, mode) != 0) err = ioErr;
-  if (fd >= 0 && close(fd) != 0 && err == noErr) err = ioErr;
-  if (err == noErr) err = FSpPublishTemporary(&temp, &target, true);
-  if (err != noErr) FSpDelete(&temp);
-  return err;
-}
 }  // namespace
 
 OSErr DrawThroughMatrix(const GraphicsImporterComponent& importer, PixelImage* out) {
@@ -131,7 +94,7 @@ OSErr GraphicsExportDoExport(GraphicsExportComponent ci, unsigned long* actualSi
   std::vector<std::uint8_t> encoded;
   err = exporter->encode(picture, &encoded);
   if (err != noErr) return err;
-  err = writeReplacing(exporter->output, encoded);
+  err = FSpSaveBytes(&exporter->output, encoded.data(), encoded.size(), true);
   if (err == noErr && actualSizeWritten) *actualSizeWritten = encoded.size();
   return err;
 }

@@ -2,23 +2,16 @@
 // bytes, and the geometry, data range and description questions.
 #include "toolbox/Movies/GraphicsImport.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
+#include "toolbox/Files/RegularFiles.h"
 #include "toolbox/Movies/GraphicsComponents.h"
 #include "toolbox/Movies/JpegStructure.h"
 
 namespace {
-// Images are held in memory while an importer is open; nothing this program reads comes near.
-constexpr off_t kMaxImageFileSize = off_t(1) << 30;
-
 struct FormatRow {
   bool (*recognises)(const std::uint8_t* data, std::size_t size);
   OSType subType;
@@ -27,51 +20,14 @@ const FormatRow kFormats[] = {
     {&LooksLikeJpeg, kQTFileTypeJPEG},
 };
 
-OSErr errnoToOSErr(int e) {
-  switch (e) {
-    case ENOENT: return fnfErr;
-    case ENOTDIR: return dirNFErr;
-    case EACCES:
-    case EPERM: return permErr;
-    case EISDIR: return notAFileErr;
-    case ENOMEM: return memFullErr;
-    default: return ioErr;
-  }
-}
-
+// Images are held in memory while an importer is open (up to the file manager's limit for whole
+// reads); only a regular file is read, without waiting on a FIFO or device under the name.
 OSErr readWholeFile(const FSSpec* spec, std::vector<std::uint8_t>* bytes) {
   if (spec == nullptr) return paramErr;
   std::string path;
   OSErr err = FSpGetPath(spec, &path);
   if (err != noErr) return err;
-  // Non-blocking, so a FIFO or device under the name cannot stall the open.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errnoToOSErr(errno);
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return S_ISDIR(st.st_mode) ? notAFileErr : ioErr;
-  }
-  if (st.st_size > kMaxImageFileSize) {
-    close(fd);
-    return memFullErr;
-  }
-  bytes->clear();
-  bytes->resize(std::size_t(st.st_size));
-  std::size_t have = 0;
-  while (have < bytes->size()) {
-    ssize_t n = read(fd, bytes->data() + have, bytes->size() - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return ioErr;
-    }
-    if (n == 0) break;  // shrank while reading: keep what is there
-    have += std::size_t(n);
-  }
-  close(fd);
-  bytes->resize(have);
-  return noErr;
+  return FSReadRegularFile(path, bytes, nullptr);
 }
 
 OSErr bytesOfDataRef(Handle dataRef, std::vector<std::uint8_t>* bytes) {

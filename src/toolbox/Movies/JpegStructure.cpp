@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
 
 namespace {
@@ -15,8 +16,6 @@ bool isStandalone(int m) { return m == kTEM || (m >= 0xD0 && m <= 0xD7); }
 bool isFrameHeader(int m) { return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC; }
 
 bool isProgressive(int m) { return m == 0xC2 || m == 0xC6 || m == 0xCA || m == 0xCE; }
-
-unsigned be16(const std::uint8_t* p) { return (unsigned(p[0]) << 8) | p[1]; }
 
 // From the first byte after a scan header, the position of the 0xFF that starts the marker
 // ending the entropy-coded data (stuffed zeros and restart markers belong to the data), or
@@ -72,7 +71,7 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
       break;
     }
     // A marker that cannot appear here ends the image data where it starts.
-    bool impossible = marker == kSOI || marker == 0x00 || (pos + 2 <= size && be16(data + pos) < 2 && !isStandalone(marker));
+    bool impossible = marker == kSOI || marker == 0x00 || (pos + 2 <= size && ReadBigEndian16(data + pos) < 2 && !isStandalone(marker));
     if (impossible) {
       if (!haveFrame) return codecBadDataErr;
       ended = true;
@@ -81,14 +80,14 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
     }
     if (isStandalone(marker)) continue;
     if (pos + 2 > size) break;
-    unsigned length = be16(data + pos);
+    unsigned length = ReadBigEndian16(data + pos);
     std::size_t body = pos + 2;
     std::size_t end = pos + length;
     if (isFrameHeader(marker) && !haveFrame) {
       if (end > size || length < 8) return codecBadDataErr;
       out.precision = data[body];
-      out.height = be16(data + body + 1);
-      out.width = be16(data + body + 3);
+      out.height = ReadBigEndian16(data + body + 1);
+      out.width = ReadBigEndian16(data + body + 3);
       out.components = data[body + 5];
       out.frameMarker = marker;
       out.progressive = isProgressive(marker);

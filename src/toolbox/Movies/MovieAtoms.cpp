@@ -3,36 +3,22 @@
 #include "toolbox/Movies/MovieAtoms.h"
 
 #include <algorithm>
+#include <string>
+
+#include "toolbox/Core/ByteOrder.h"
+#include "toolbox/Movies/SampleDescriptions.h"
 
 namespace movies {
 
 namespace {
 
-class Out {
+// The atom writer's record: numbers big-endian, names as Pascal strings.
+class Out : public BigEndianBytes {
  public:
-  std::vector<UInt8> bytes;
-  void u8(UInt8 v) { bytes.push_back(v); }
-  void u16(UInt16 v) {
-    u8(UInt8(v >> 8));
-    u8(UInt8(v));
-  }
-  void u32(UInt32 v) {
-    u16(UInt16(v >> 16));
-    u16(UInt16(v));
-  }
-  void u64(UInt64 v) {
-    u32(UInt32(v >> 32));
-    u32(UInt32(v));
-  }
-  void zeros(size_t n) { bytes.insert(bytes.end(), n, 0); }
-  void raw(const std::vector<UInt8>& b) { bytes.insert(bytes.end(), b.begin(), b.end()); }
   void pascal(const char* s) {
     size_t n = std::char_traits<char>::length(s);
     u8(UInt8(n));
-    bytes.insert(bytes.end(), s, s + n);
-  }
-  void patch32(size_t at, UInt32 v) {
-    for (int k = 0; k < 4; ++k) bytes[at + k] = UInt8(v >> (24 - 8 * k));
+    raw(reinterpret_cast<const UInt8*>(s), n);
   }
 };
 
@@ -156,38 +142,12 @@ void dinf(Out& o) {
   versionFlags(o, 1);
 }
 
-// A media without samples still gets one description: readers refuse an empty table.
-void placeholderDescription(Out& o, const MediaType& media) {
-  const bool video = media.type == VideoMediaType;
-  o.u32(video ? 86 : 36);
-  o.u32(video ? FOUR_CHAR_CODE("jpeg") : kSoundFormatTwosLittleEndian);
-  o.zeros(6);
-  o.u16(1);
-  if (video) {
-    o.zeros(2 + 2 + 4 + 4 + 4 + 2 + 2);  // version … size 0 by 0
-    o.u32(0x00480000);
-    o.u32(0x00480000);
-    o.u32(0);
-    o.u16(1);
-    o.zeros(32);
-    o.u16(24);
-    o.u16(0xFFFF);
-  } else {
-    o.zeros(2 + 2 + 4);
-    o.u16(1);
-    o.u16(16);
-    o.u16(0);
-    o.u16(0);
-    o.u32(UInt32(media.timeScale) << 16);
-  }
-}
-
 void stsd(Out& o, const MediaType& media) {
   Atom a(o, FOUR_CHAR_CODE("stsd"));
   versionFlags(o);
   if (media.descriptions.empty()) {
     o.u32(1);
-    placeholderDescription(o, media);
+    o.raw(placeholderDescription(media.type, media.timeScale));
     return;
   }
   o.u32(UInt32(media.descriptions.size()));

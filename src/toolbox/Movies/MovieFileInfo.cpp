@@ -4,18 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <vector>
 
+#include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Files/Descriptors.h"
 #include "toolbox/Movies/Movies.h"
 
 namespace {
 
 constexpr UInt64 kMaxMovieAtom = 64ULL << 20;  // far beyond any header this program writes
-
-UInt32 be32(const UInt8* p) { return (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | p[3]; }
-UInt64 be64(const UInt8* p) { return (UInt64(be32(p)) << 32) | be32(p + 4); }
 
 struct Span {
   const UInt8* begin;
@@ -26,17 +24,17 @@ struct Span {
 Span child(Span parent, OSType type) {
   const UInt8* p = parent.begin;
   while (parent.end - p >= 8) {
-    UInt64 size = be32(p);
+    UInt64 size = ReadBigEndian32(p);
     size_t header = 8;
     if (size == 1) {
       if (parent.end - p < 16) break;
-      size = be64(p + 8);
+      size = ReadBigEndian64(p + 8);
       header = 16;
     } else if (size == 0) {
       size = UInt64(parent.end - p);
     }
     if (size < header || size > UInt64(parent.end - p)) break;
-    if (be32(p + 4) == type) return Span{p + header, p + size};
+    if (ReadBigEndian32(p + 4) == type) return Span{p + header, p + size};
     p += size;
   }
   return Span{nullptr, nullptr};
@@ -45,17 +43,7 @@ Span child(Span parent, OSType type) {
 bool empty(Span s) { return s.begin == nullptr; }
 size_t length(Span s) { return size_t(s.end - s.begin); }
 
-bool readAt(int fd, UInt64 at, void* bytes, size_t count) {
-  auto* p = static_cast<UInt8*>(bytes);
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = pread(fd, p + done, count - done, off_t(at + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
+bool readAt(int fd, UInt64 at, void* bytes, size_t count) { return FSReadAt(fd, at, bytes, count) == noErr; }
 
 // The body of the file's movie atom, found among the top-level atoms without reading samples.
 // Only a regular file is opened, without following a link and without waiting on a FIFO.
@@ -72,17 +60,17 @@ OSErr readMovieAtom(const FSSpec* file, std::vector<UInt8>* moov) {
   UInt8 header[16];
   UInt64 at = 0;
   while (readAt(fd, at, header, 8)) {
-    UInt64 size = be32(header);
+    UInt64 size = ReadBigEndian32(header);
     size_t headerSize = 8;
     if (size == 1) {
       if (!readAt(fd, at + 8, header + 8, 8)) break;
-      size = be64(header + 8);
+      size = ReadBigEndian64(header + 8);
       headerSize = 16;
     } else if (size == 0) {
       size = UInt64(st.st_size) - at;
     }
     if (size < headerSize) break;
-    if (be32(header + 4) == FOUR_CHAR_CODE("moov")) {
+    if (ReadBigEndian32(header + 4) == FOUR_CHAR_CODE("moov")) {
       if (size - headerSize > kMaxMovieAtom) break;
       moov->resize(size_t(size - headerSize));
       if (!readAt(fd, at + headerSize, moov->data(), moov->size())) moov->clear();
@@ -107,8 +95,8 @@ OSErr GetMovieFileTrackDuration(const FSSpec* file, OSType mediaType, TimeValue*
   Span root{moov.data(), moov.data() + moov.size()};
   Span mvhd = child(root, FOUR_CHAR_CODE("mvhd"));
   if (empty(mvhd) || length(mvhd) < 20) return invalidMovie;
-  TimeScale scale = TimeScale(mvhd.begin[0] == 1 ? (length(mvhd) >= 24 ? be32(mvhd.begin + 20) : 0)
-                                                 : be32(mvhd.begin + 12));
+  TimeScale scale = TimeScale(mvhd.begin[0] == 1 ? (length(mvhd) >= 24 ? ReadBigEndian32(mvhd.begin + 20) : 0)
+                                                 : ReadBigEndian32(mvhd.begin + 12));
   if (scale <= 0) return invalidMovie;
   if (movieScale) *movieScale = scale;
 
@@ -117,17 +105,17 @@ OSErr GetMovieFileTrackDuration(const FSSpec* file, OSType mediaType, TimeValue*
     if (empty(trak)) break;
     rest = Span{trak.end, root.end};
     Span hdlr = child(child(trak, FOUR_CHAR_CODE("mdia")), FOUR_CHAR_CODE("hdlr"));
-    if (empty(hdlr) || length(hdlr) < 12 || be32(hdlr.begin + 8) != mediaType) continue;
+    if (empty(hdlr) || length(hdlr) < 12 || ReadBigEndian32(hdlr.begin + 8) != mediaType) continue;
     Span tkhd = child(trak, FOUR_CHAR_CODE("tkhd"));
     if (empty(tkhd)) return invalidTrack;
     if (tkhd.begin[0] == 1) {
       if (length(tkhd) < 36) return invalidTrack;
-      UInt64 d = be64(tkhd.begin + 28);
+      UInt64 d = ReadBigEndian64(tkhd.begin + 28);
       if (d > 0x7FFFFFFF) return invalidDuration;
       *duration = TimeValue(d);
     } else {
       if (length(tkhd) < 24) return invalidTrack;
-      *duration = TimeValue(be32(tkhd.begin + 20));
+      *duration = TimeValue(ReadBigEndian32(tkhd.begin + 20));
     }
     return noErr;
   }
@@ -142,7 +130,7 @@ OSErr GetMovieFileUserDataText(const FSSpec* file, OSType udType, std::string* t
   if (err != noErr) return err == fnfErr ? fnfErr : invalidMovie;
   Span item = child(child(Span{moov.data(), moov.data() + moov.size()}, FOUR_CHAR_CODE("udta")), udType);
   if (empty(item) || length(item) < 4) return userDataItemNotFound;
-  size_t n = (size_t(item.begin[0]) << 8) | item.begin[1];
+  size_t n = ReadBigEndian16(item.begin);
   if (n > length(item) - 4) return userDataItemNotFound;
   text->assign(reinterpret_cast<const char*>(item.begin + 4), n);
   return noErr;

@@ -1,13 +1,14 @@
 // Movie files: creating the working file that samples stream into, adding its header, and
 // flattening a movie into a self-contained file that replaces its target only when complete.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <map>
 
+#include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Files/Descriptors.h"
+#include "toolbox/Files/SafeSave.h"
 #include "toolbox/Movies/MovieAtoms.h"
 #include "toolbox/Movies/MovieModel.h"
 
@@ -24,24 +25,12 @@ short gNextRefNum = 1;
 constexpr OSType kMovieFileType = FOUR_CHAR_CODE("MooV");
 constexpr size_t kCopyBuffer = 256 * 1024;
 
-OSErr writeAll(int fd, const void* bytes, size_t count, UInt64 at) {
-  const auto* p = static_cast<const UInt8*>(bytes);
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = pwrite(fd, p + done, count - done, off_t(at + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errnoError(errno) : dskFulErr;
-    done += size_t(n);
-  }
-  return noErr;
-}
-
 // Sequential writer for the flattened file.
 class FlatWriter {
  public:
   explicit FlatWriter(int fd) : fd_(fd) {}
   OSErr write(const void* bytes, size_t count) {
-    OSErr err = writeAll(fd_, bytes, count, written_);
+    OSErr err = FSWriteAt(fd_, written_, bytes, count);
     if (err == noErr) written_ += count;
     return err;
   }
@@ -106,16 +95,6 @@ Movie copyMovie(const MovieType& source, const std::vector<std::vector<UInt64>>&
     m->tracks.push_back(std::move(t));
   }
   return copy;
-}
-
-// The flattened movie takes over the permissions of the file it replaces, else the usual
-// default. Never set-ID or sticky bits, and never the mode of whatever a link points to.
-mode_t targetMode(const std::string& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 0777;
-  mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
 }
 
 OSErr writeFlattened(const MovieType& m, int fd, std::vector<std::vector<UInt64>>* finalOffsets) {
@@ -190,7 +169,7 @@ OSErr CreateMovieFile(const FSSpec* fileSpec, OSType creator, ScriptCode, long c
   state->mdatStart = head.size();
   const UInt8 mdat[16] = {0, 0, 0, 1, 'm', 'd', 'a', 't', 0, 0, 0, 0, 0, 0, 0, 16};
   head.insert(head.end(), mdat, mdat + 16);
-  err = writeAll(fd, head.data(), head.size(), 0);
+  err = FSWriteAt(fd, 0, head.data(), head.size());
   if (err != noErr) return fail(err);
   state->end = head.size();
 
@@ -234,11 +213,10 @@ OSErr AddMovieResource(Movie movie, short resRefNum, short* resId, ConstStr255Pa
   // The header points at samples by file offset, so they must be in this very file.
   if (m->file != file) return fail(featureUnsupported);
   UInt8 size[8];
-  UInt64 mdatSize = file->end - file->mdatStart;
-  for (int k = 0; k < 8; ++k) size[k] = UInt8(mdatSize >> (56 - 8 * k));
-  OSErr err = writeAll(file->fd, size, 8, file->mdatStart + 8);
+  WriteBigEndian64(size, file->end - file->mdatStart);
+  OSErr err = FSWriteAt(file->fd, file->mdatStart + 8, size, 8);
   std::vector<UInt8> moov = buildMovieAtom(*m, storedOffsets(*m));
-  if (err == noErr) err = writeAll(file->fd, moov.data(), moov.size(), file->end);
+  if (err == noErr) err = FSWriteAt(file->fd, file->end, moov.data(), moov.size());
   if (err != noErr) return fail(err);
   file->end += moov.size();
   if (resId) *resId = movieInDataForkResID;
@@ -260,30 +238,13 @@ Movie FlattenMovieData(Movie movie, long, const FSSpec* theFile, OSType creator,
   const bool replace = (createMovieFileFlags & createMovieFileDeleteCurFile) != 0;
   if (!replace && FSFileExistsAtPath(targetPath)) return fail(dupFNErr);
 
-  // Written into a working file beside the target that gets the target's name only when it is
-  // complete and flushed: a failure or a kill at any point leaves the target as it was.
-  FSSpec temporary;
-  std::string base(reinterpret_cast<const char*>(theFile->name + 1), theFile->name[0]);
-  err = FSpCreateTemporary(theFile, base.c_str(), &temporary);
-  if (err != noErr) return fail(err);
-  int fd = -1;
-  err = FSpOpenDescriptor(&temporary, O_WRONLY, &fd);
-
+  // Saved whole or not at all: a failure or a kill at any point leaves the target as it was.
+  FInfo info{};
+  info.fdType = kMovieFileType;
+  info.fdCreator = creator;
   std::vector<std::vector<UInt64>> offsets;
-  if (err == noErr) err = writeFlattened(*m, fd, &offsets);
-  if (err == noErr && fchmod(fd, targetMode(targetPath)) != 0) err = errnoError(errno);
-  if (fd >= 0 && close(fd) != 0 && err == noErr) err = errnoError(errno);
-  if (err == noErr) {
-    FInfo info{};
-    info.fdType = kMovieFileType;
-    info.fdCreator = creator;
-    FSpSetFInfo(&temporary, &info);
-    err = FSpPublishTemporary(&temporary, theFile, replace);
-  }
-  if (err != noErr) {
-    FSpDelete(&temporary);
-    return fail(err);
-  }
+  err = FSpSaveFile(theFile, replace, [&](int fd) { return writeFlattened(*m, fd, &offsets); }, &info);
+  if (err != noErr) return fail(err);
 
   auto state = std::make_shared<MovieFileState>();
   state->path = targetPath;

@@ -13,7 +13,7 @@
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
-#include "toolbox/Movies/MovieModel.h"
+#include "toolbox/Core/SystemErrors.h"
 
 namespace {
 
@@ -103,7 +103,7 @@ ComponentResult MovieImportFile(MovieImportComponent ci, const FSSpec* theFile, 
   if (err != noErr) return err;
   // Non-blocking, so that a FIFO under the name is refused below instead of waited on.
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return movies::errnoError(errno);
+  if (fd < 0) return OSErrFromErrno(errno);
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);

@@ -5,13 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
 
+#include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
+#include "toolbox/Files/Descriptors.h"
+#include "toolbox/Movies/SampleDescriptions.h"
 
 namespace movies {
 
@@ -41,87 +43,17 @@ class FileStore : public SampleStore {
   explicit FileStore(std::shared_ptr<MovieFileState> file) : file_(std::move(file)) {}
   OSErr append(const void* bytes, size_t count, UInt64* offset) override {
     *offset = file_->end;
-    const auto* p = static_cast<const UInt8*>(bytes);
-    size_t done = 0;
-    while (done < count) {
-      ssize_t n = pwrite(file_->fd, p + done, count - done, off_t(file_->end + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n < 0 ? errnoError(errno) : dskFulErr;
-      done += size_t(n);
-    }
-    file_->end += count;
-    return noErr;
+    OSErr err = FSWriteAt(file_->fd, file_->end, bytes, count);
+    if (err == noErr) file_->end += count;
+    return err;
   }
   OSErr read(UInt64 offset, void* bytes, size_t count) const override {
-    auto* p = static_cast<UInt8*>(bytes);
-    size_t done = 0;
-    while (done < count) {
-      ssize_t n = pread(file_->fd, p + done, count - done, off_t(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n < 0 ? errnoError(errno) : eofErr;
-      done += size_t(n);
-    }
-    return noErr;
+    return FSReadAt(file_->fd, offset, bytes, count);
   }
 
  private:
   std::shared_ptr<MovieFileState> file_;
 };
-
-void put16(std::vector<UInt8>& b, UInt16 v) {
-  b.push_back(UInt8(v >> 8));
-  b.push_back(UInt8(v));
-}
-void put32(std::vector<UInt8>& b, UInt32 v) {
-  put16(b, UInt16(v >> 16));
-  put16(b, UInt16(v));
-}
-
-// The common start of every entry; the data reference is always the movie file itself (index 1).
-void putDescriptionStart(std::vector<UInt8>& b, UInt32 size, OSType format) {
-  put32(b, size);
-  put32(b, format);
-  for (int k = 0; k < 6; ++k) b.push_back(0);
-  put16(b, 1);
-}
-
-std::vector<UInt8> serializeImageDescription(const ImageDescription& d) {
-  std::vector<UInt8> b;
-  putDescriptionStart(b, 86, d.cType);
-  put16(b, UInt16(d.version));
-  put16(b, UInt16(d.revisionLevel));
-  put32(b, UInt32(d.vendor));
-  put32(b, UInt32(d.temporalQuality));
-  put32(b, UInt32(d.spatialQuality));
-  put16(b, UInt16(d.width));
-  put16(b, UInt16(d.height));
-  put32(b, UInt32(d.hRes));
-  put32(b, UInt32(d.vRes));
-  put32(b, 0);  // the stored data size is always 0; each sample's size is in the sample table
-  put16(b, UInt16(d.frameCount ? d.frameCount : 1));
-  UInt8 name[32] = {};
-  size_t n = d.name[0] < 31 ? d.name[0] : 31;
-  name[0] = UInt8(n);
-  std::memcpy(name + 1, d.name + 1, n);
-  b.insert(b.end(), name, name + 32);
-  put16(b, UInt16(d.depth));
-  put16(b, UInt16(d.clutID));
-  return b;
-}
-
-std::vector<UInt8> serializeSoundDescription(const SoundDescription& d) {
-  std::vector<UInt8> b;
-  putDescriptionStart(b, 36, d.dataFormat);
-  put16(b, UInt16(d.version));
-  put16(b, UInt16(d.revlevel));
-  put32(b, UInt32(d.vendor));
-  put16(b, UInt16(d.numChannels));
-  put16(b, UInt16(d.sampleSize));
-  put16(b, UInt16(d.compressionID));
-  put16(b, UInt16(d.packetSize));
-  put32(b, d.sampleRate);
-  return b;
-}
 
 Movie makeMovie(std::shared_ptr<SampleStore> store) {
   auto* m = new MovieType;
@@ -143,24 +75,6 @@ std::shared_ptr<SampleStore> makeFileStore(std::shared_ptr<MovieFileState> file)
 void setMoviesError(OSErr err) { gMoviesError = err; }
 
 UInt32 macTimeNow() { return UInt32(UInt64(std::time(nullptr)) + 2082844800ULL); }
-
-OSErr errnoError(int e) {
-  switch (e) {
-    case ENOENT: return fnfErr;
-    case ENOTDIR: return dirNFErr;
-    case EEXIST: return dupFNErr;
-    case EACCES:
-    case EPERM: return permErr;
-    case EROFS: return wPrErr;
-    case ENOSPC:
-    case EDQUOT: return dskFulErr;
-    case ENAMETOOLONG: return bdNamErr;
-    case EMFILE:
-    case ENFILE: return tmfoErr;
-    case ENOMEM: return memFullErr;
-    default: return ioErr;
-  }
-}
 
 Movie newMovieWithStore(std::shared_ptr<SampleStore> store) { return makeMovie(std::move(store)); }
 
@@ -251,16 +165,16 @@ OSErr AddUserDataText(UserData theUserData, Handle data, OSType udType, long ind
   std::vector<UInt8>& body = ofType[size_t(index) - 1]->body;
   std::vector<UInt8> kept;
   for (size_t at = 0; at + 4 <= body.size();) {
-    size_t n = (size_t(body[at]) << 8) | body[at + 1];
-    UInt16 region = UInt16((body[at + 2] << 8) | body[at + 3]);
+    size_t n = ReadBigEndian16(&body[at]);
+    UInt16 region = ReadBigEndian16(&body[at + 2]);
     size_t end = std::min(body.size(), at + 4 + n);
     if (region != UInt16(itlRegionTag)) kept.insert(kept.end(), body.begin() + long(at), body.begin() + long(end));
     at = end;
   }
-  kept.push_back(UInt8(length >> 8));
-  kept.push_back(UInt8(length));
-  kept.push_back(UInt8(UInt16(itlRegionTag) >> 8));
-  kept.push_back(UInt8(itlRegionTag));
+  UInt8 head[4];
+  WriteBigEndian16(head, UInt16(length));
+  WriteBigEndian16(head + 2, UInt16(itlRegionTag));
+  kept.insert(kept.end(), head, head + 4);
   const auto* text = reinterpret_cast<const UInt8*>(*data);
   kept.insert(kept.end(), text, text + length);
   body = std::move(kept);

@@ -101,7 +101,5 @@ inline MediaType* get(Media m) { return m ? *m : nullptr; }
 Movie newMovieWithStore(std::shared_ptr<SampleStore> store);
 void setMoviesError(OSErr err);
 UInt32 macTimeNow();
-// Converts errno into the file manager's codes.
-OSErr errnoError(int e);
 
 }  // namespace movies

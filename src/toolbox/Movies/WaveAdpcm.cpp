@@ -2,6 +2,7 @@
 // A short last block yields the whole samples it holds.
 #include <algorithm>
 
+#include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Movies/WaveFormats.h"
 
 namespace wave {
@@ -19,11 +20,8 @@ constexpr int kImaIndexShift[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
 constexpr int kMsAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614, 768, 614, 512, 409, 307, 230, 230, 230};
 
-SInt16 le16(const UInt8* p) { return SInt16(UInt16(p[0] | (p[1] << 8))); }
-void putLE16(UInt8* out, int v) {
-  out[0] = UInt8(UInt16(v));
-  out[1] = UInt8(UInt16(v) >> 8);
-}
+SInt16 sample16(const UInt8* p) { return SInt16(ReadLittleEndian16(p)); }
+void putSample16(UInt8* out, int v) { WriteLittleEndian16(out, UInt16(v)); }
 int clamp16(long long v) { return int(std::clamp<long long>(v, -32768, 32767)); }
 
 struct ImaChannel {
@@ -73,9 +71,9 @@ void imaDecode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
   const UInt32 frameBytes = 2 * ch;
   ImaChannel state[2];
   for (UInt32 c = 0; c < ch; ++c) {
-    state[c].predictor = le16(in + 4 * c);
+    state[c].predictor = sample16(in + 4 * c);
     state[c].index = std::min<int>(in[4 * c + 2], 88);
-    putLE16(out + 2 * c, state[c].predictor);
+    putSample16(out + 2 * c, state[c].predictor);
   }
   const UInt32 groups = (imaFramesIn(f, bytes) - 1) / 8;
   const UInt8* p = in + 4 * ch;
@@ -83,8 +81,8 @@ void imaDecode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
     for (UInt32 c = 0; c < ch; ++c, p += 4) {
       UInt8* frame = out + (1 + g * 8) * frameBytes + 2 * c;
       for (int k = 0; k < 4; ++k) {
-        putLE16(frame + (2 * k) * frameBytes, state[c].next(p[k] & 0x0F));
-        putLE16(frame + (2 * k + 1) * frameBytes, state[c].next(p[k] >> 4));
+        putSample16(frame + (2 * k) * frameBytes, state[c].next(p[k] & 0x0F));
+        putSample16(frame + (2 * k + 1) * frameBytes, state[c].next(p[k] >> 4));
       }
     }
   }
@@ -113,18 +111,18 @@ void msDecode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
       state[c].coef1 = kMSStandardCoefficients[predictor].first;
       state[c].coef2 = kMSStandardCoefficients[predictor].second;
     }
-    state[c].delta = le16(in + ch + 2 * c);
-    state[c].sample1 = le16(in + 3 * ch + 2 * c);
-    state[c].sample2 = le16(in + 5 * ch + 2 * c);
-    putLE16(out + 2 * c, state[c].sample2);
-    putLE16(out + frameBytes + 2 * c, state[c].sample1);
+    state[c].delta = sample16(in + ch + 2 * c);
+    state[c].sample1 = sample16(in + 3 * ch + 2 * c);
+    state[c].sample2 = sample16(in + 5 * ch + 2 * c);
+    putSample16(out + 2 * c, state[c].sample2);
+    putSample16(out + frameBytes + 2 * c, state[c].sample1);
   }
   const UInt32 nibbles = (msFramesIn(f, bytes) - 2) * ch;
   const UInt8* p = in + 7 * ch;
   for (UInt32 k = 0; k < nibbles; ++k) {
     int nibble = (k & 1) ? (p[k / 2] & 0x0F) : (p[k / 2] >> 4);
     UInt32 c = k % ch;
-    putLE16(out + (2 + k / ch) * frameBytes + 2 * c, state[c].next(nibble));
+    putSample16(out + (2 + k / ch) * frameBytes + 2 * c, state[c].next(nibble));
   }
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Movies/Movies.h"
 
 namespace wave {
@@ -14,11 +15,6 @@ namespace {
 constexpr UInt32 kFramesPerRead = 4096;
 
 bool commonLimits(const Format& f) { return f.channels >= 1 && f.channels <= 2 && f.rate >= 1 && f.rate <= 65535; }
-
-void putLE16(UInt8* out, SInt16 v) {
-  out[0] = UInt8(UInt16(v));
-  out[1] = UInt8(UInt16(v) >> 8);
-}
 
 // Linear PCM: the WAVE bytes are already what the movie stores.
 bool acceptsPcm8(const Format& f) { return commonLimits(f) && f.bits == 8; }
@@ -64,7 +60,7 @@ UInt32 g711Frames(const Format& f, UInt32 bytes) { return bytes / f.channels; }
 template <const std::array<SInt16, 256>& Table>
 void g711Decode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
   UInt32 samples = g711Frames(f, bytes) * f.channels;
-  for (UInt32 k = 0; k < samples; ++k) putLE16(out + 2 * k, Table[in[k]]);
+  for (UInt32 k = 0; k < samples; ++k) WriteLittleEndian16(out + 2 * k, UInt16(Table[in[k]]));
 }
 
 // ADPCM: one block at a time; a block must hold at least its channel headers.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Movies/MovieImport.h"
@@ -13,9 +14,6 @@ namespace {
 constexpr UInt32 kMaxFormatChunk = 2048;      // room for any MS ADPCM coefficient table we accept
 constexpr UInt32 kChunkTargetBytes = 64 * 1024;  // decoded bytes per movie chunk
 
-UInt16 le16(const UInt8* p) { return UInt16(p[0] | (p[1] << 8)); }
-UInt32 le32(const UInt8* p) { return UInt32(p[0]) | (UInt32(p[1]) << 8) | (UInt32(p[2]) << 16) | (UInt32(p[3]) << 24); }
-
 struct WaveFile {
   wave::Format format;
   UInt64 dataOffset = 0;
@@ -24,27 +22,27 @@ struct WaveFile {
 
 bool parseFormat(const UInt8* b, UInt32 n, wave::Format* f) {
   if (n < 16) return false;
-  f->tag = le16(b);
-  f->channels = le16(b + 2);
-  f->rate = le32(b + 4);
-  f->blockAlign = le16(b + 12);
-  f->bits = le16(b + 14);
-  UInt16 extra = n >= 18 ? le16(b + 16) : 0;
+  f->tag = ReadLittleEndian16(b);
+  f->channels = ReadLittleEndian16(b + 2);
+  f->rate = ReadLittleEndian32(b + 4);
+  f->blockAlign = ReadLittleEndian16(b + 12);
+  f->bits = ReadLittleEndian16(b + 14);
+  UInt16 extra = n >= 18 ? ReadLittleEndian16(b + 16) : 0;
   if (f->tag == wave::kFormatExtensible) {
     // The subformat GUID's first two bytes are the format tag; the rest is the fixed base GUID.
     static const UInt8 kBase[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                     0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
     if (extra < 22 || n < 40 || std::memcmp(b + 26, kBase, sizeof kBase) != 0) return false;
-    UInt16 valid = le16(b + 18);
+    UInt16 valid = ReadLittleEndian16(b + 18);
     if (valid != 0 && valid != f->bits) return false;  // samples padded into wider containers
-    f->tag = le16(b + 24);
+    f->tag = ReadLittleEndian16(b + 24);
     if (f->tag == wave::kFormatExtensible) return false;
   } else if (f->tag == wave::kFormatMSADPCM && extra >= 4 && n >= 22) {
-    UInt32 count = le16(b + 20);
+    UInt32 count = ReadLittleEndian16(b + 20);
     UInt32 fit = (std::min<UInt32>(n, 18u + extra) - 22) / 4;
     count = std::min(count, fit);
     for (UInt32 k = 0; k < count; ++k)
-      f->coefficients.emplace_back(SInt16(le16(b + 22 + 4 * k)), SInt16(le16(b + 24 + 4 * k)));
+      f->coefficients.emplace_back(SInt16(ReadLittleEndian16(b + 22 + 4 * k)), SInt16(ReadLittleEndian16(b + 24 + 4 * k)));
   }
   return true;
 }
@@ -60,7 +58,7 @@ OSErr parseWave(const ImportSource& src, WaveFile* out) {
   while (pos + 8 <= fileSize && !(haveFormat && haveData)) {
     UInt8 c[8];
     if (src.readAt(pos, c, 8) != 8) break;
-    const UInt64 size = le32(c + 4);
+    const UInt64 size = ReadLittleEndian32(c + 4);
     const UInt64 body = pos + 8;
     const UInt64 available = std::min(size, fileSize - body);
     if (!haveFormat && std::memcmp(c, "fmt ", 4) == 0) {

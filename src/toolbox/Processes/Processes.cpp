@@ -24,8 +24,9 @@
 #include "toolbox/AppleEvents/AEDataModel.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
+#include "toolbox/Core/SystemErrors.h"
+#include "toolbox/Core/TextConversion.h"
 #include "toolbox/Files/Aliases.h"
-#include "toolbox/LaunchServices/LaunchServices.h"
 
 namespace {
 
@@ -62,11 +63,6 @@ std::string readLink(const std::string& path) {
   return std::string(buf, size_t(n));
 }
 
-std::string resolvedPath(const std::string& path) {
-  char buf[PATH_MAX];
-  return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
-}
-
 // State letter and parent from /proc/PID/stat; the command name sits in parentheses and may
 // itself hold spaces or parentheses, so the fields are read after the last ')'.
 bool readStat(pid_t pid, char* state, pid_t* parent) {
@@ -81,10 +77,15 @@ bool readStat(pid_t pid, char* state, pid_t* parent) {
   return bool(rest);
 }
 
-bool isLive(pid_t pid) {
+// Whether the process lives (a zombie runs nothing), and its parent.
+bool liveParent(pid_t pid, pid_t* parent) {
   char state = 0;
+  return pid > 0 && readStat(pid, &state, parent) && state != 'Z' && state != 'X';
+}
+
+bool isLive(pid_t pid) {
   pid_t parent = 0;
-  return readStat(pid, &state, &parent) && state != 'Z' && state != 'X';
+  return liveParent(pid, &parent);
 }
 
 std::vector<std::string> readArgs(pid_t pid) {
@@ -116,7 +117,7 @@ Running runningOf(pid_t pid) {
   for (size_t k = 0; k < args.size() && k < 3; ++k) {
     if (args[k].find('/') == std::string::npos) continue;
     std::string p = args[k][0] == '/' ? args[k] : cwd + "/" + args[k];
-    std::string resolved = resolvedPath(p);
+    std::string resolved = FSResolvedPath(p);
     if (!resolved.empty()) r.scriptCandidates.push_back(resolved);
   }
   return r;
@@ -180,7 +181,7 @@ std::string applicationUnitOf(pid_t pid) {
 bool entryOf(pid_t pid, const std::vector<LSApplicationEntry>& entries, LSApplicationEntry* out) {
   std::string file = launchedDesktopFile(pid);
   if (!file.empty()) {
-    std::string resolved = resolvedPath(file);
+    std::string resolved = FSResolvedPath(file);
     for (const LSApplicationEntry& e : entries) {
       if (!resolved.empty() && e.path == resolved) {
         *out = e;
@@ -215,10 +216,38 @@ std::vector<pid_t> listPids() {
   return pids;
 }
 
-void toPascal(const std::string& s, StringPtr out) {
-  size_t n = std::min<size_t>(s.size(), 255);
-  std::memcpy(out + 1, s.data(), n);
-  out[0] = UInt8(n);
+// What GetProcessInformation tells of a live process, with the desktop entries given.
+void describe(const ProcessSerialNumber& psn, pid_t parent, const std::vector<LSApplicationEntry>& entries,
+              ProcessInfoRec* info) {
+  const pid_t pid = pid_t(psn.lowLongOfPSN);
+  info->processNumber = psn;
+  info->processType = kUnknownType;
+  info->processSignature = kUnknownType;
+  info->processMode = 0;
+  info->processLocation = nullptr;
+  info->processSize = 0;
+  info->processFreeMem = 0;
+  info->processLauncher = ProcessSerialNumber{0, UInt32(parent)};
+  info->processLaunchDate = 0;
+  info->processActiveTime = 0;
+
+  std::string name;
+  std::string program = readLink(procPath(pid, "exe"));
+  LSApplicationEntry entry;
+  if (entryOf(pid, entries, &entry)) {
+    info->processType = entry.hidden ? kBackgroundAppType : kApplicationType;
+    if (entry.creator) info->processSignature = entry.creator;
+    name = entry.name;
+    if (!entry.program.empty()) program = entry.program;
+  }
+  if (name.empty() && readProcFile(procPath(pid, "comm"), &name)) {
+    while (!name.empty() && name.back() == '\n') name.pop_back();
+  }
+  if (info->processName) CopyTextToPascal(name, info->processName);
+  if (info->processAppSpec) {
+    std::memset(info->processAppSpec, 0, sizeof *info->processAppSpec);
+    if (!program.empty()) FSpFromPath(program, info->processAppSpec);
+  }
 }
 
 // The program a launch would run, and whether it is a script; for an entry, the entry.
@@ -234,11 +263,8 @@ OSErr programOf(const std::string& appPath, std::string* program, bool* isScript
     return e.program.empty() && e.busName.empty() ? fnfErr : noErr;  // the bus may start it without one
   }
   if (!S_ISREG(st.st_mode) || access(appPath.c_str(), X_OK) != 0) return paramErr;  // not an application
-  *program = resolvedPath(appPath);
-  FILE* f = std::fopen(program->c_str(), "rb");
-  char head[2] = {};
-  *isScript = f && std::fread(head, 1, 2, f) == 2 && head[0] == '#' && head[1] == '!';
-  if (f) std::fclose(f);
+  *program = FSResolvedPath(appPath);
+  *isScript = FSIsInterpreterScript(*program);
   *isEntry = false;
   return noErr;
 }
@@ -306,7 +332,8 @@ OSErr spawnDetached(const std::string& path, const std::vector<std::string>& arg
   if (middle < 0) {
     close(pidPipe[0]);
     close(errPipe[0]);
-    return forkErrno == ENOMEM || forkErrno == EAGAIN ? memFullErr : ioErr;
+    // Out of processes is out of memory to the caller, who may try again with less.
+    return forkErrno == EAGAIN ? memFullErr : OSErrFromErrno(forkErrno);
   }
   int status = 0;
   while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
@@ -320,7 +347,11 @@ OSErr spawnDetached(const std::string& path, const std::vector<std::string>& arg
   close(pidPipe[0]);
   close(errPipe[0]);
   if (got != sizeof child || child <= 0) return memFullErr;
-  if (gotErr == sizeof execErrno) return execErrno == ENOENT ? fnfErr : execErrno == ENOMEM ? memFullErr : permErr;
+  if (gotErr == sizeof execErrno) {
+    // A program that exists but will not run is refused, whatever the reason.
+    OSErr err = OSErrFromErrno(execErrno);
+    return err == ioErr ? permErr : err;
+  }
   *pid = child;
   return noErr;
 }
@@ -409,38 +440,31 @@ OSErr GetNextProcess(ProcessSerialNumber* psn) {
 
 OSErr GetProcessInformation(const ProcessSerialNumber* psn, ProcessInfoRec* info) {
   if (psn == nullptr || info == nullptr) return paramErr;
-  pid_t pid = pid_t(psn->lowLongOfPSN);
-  char state = 0;
   pid_t parent = 0;
-  if (pid <= 0 || !readStat(pid, &state, &parent) || state == 'Z' || state == 'X') return procNotFound;
-  info->processNumber = *psn;
-  info->processType = kUnknownType;
-  info->processSignature = kUnknownType;
-  info->processMode = 0;
-  info->processLocation = nullptr;
-  info->processSize = 0;
-  info->processFreeMem = 0;
-  info->processLauncher = ProcessSerialNumber{0, UInt32(parent)};
-  info->processLaunchDate = 0;
-  info->processActiveTime = 0;
+  if (!liveParent(pid_t(psn->lowLongOfPSN), &parent)) return procNotFound;
+  describe(*psn, parent, LSCopyApplicationEntries(), info);
+  return noErr;
+}
 
-  std::string name;
-  std::string program = readLink(procPath(pid, "exe"));
-  LSApplicationEntry entry;
-  if (entryOf(pid, LSCopyApplicationEntries(), &entry)) {
-    info->processType = entry.hidden ? kBackgroundAppType : kApplicationType;
-    if (entry.creator) info->processSignature = entry.creator;
-    name = entry.name;
-    if (!entry.program.empty()) program = entry.program;
+ProcessWalk::ProcessWalk() : pids_(listPids()), entries_(LSCopyApplicationEntries()) {}
+
+OSErr ProcessWalk::next(ProcessSerialNumber* psn) {
+  if (psn == nullptr) return paramErr;
+  while (at_ < pids_.size()) {
+    pid_t pid = pids_[at_++];
+    if (!isLive(pid)) continue;
+    *psn = ProcessSerialNumber{0, UInt32(pid)};
+    return noErr;
   }
-  if (name.empty() && readProcFile(procPath(pid, "comm"), &name)) {
-    while (!name.empty() && name.back() == '\n') name.pop_back();
-  }
-  if (info->processName) toPascal(name, info->processName);
-  if (info->processAppSpec) {
-    std::memset(info->processAppSpec, 0, sizeof *info->processAppSpec);
-    if (!program.empty()) FSpFromPath(program, info->processAppSpec);
-  }
+  *psn = ProcessSerialNumber{0, kNoProcess};
+  return procNotFound;
+}
+
+OSErr ProcessWalk::information(const ProcessSerialNumber* psn, ProcessInfoRec* info) const {
+  if (psn == nullptr || info == nullptr) return paramErr;
+  pid_t parent = 0;
+  if (!liveParent(pid_t(psn->lowLongOfPSN), &parent)) return procNotFound;
+  describe(*psn, parent, entries_, info);
   return noErr;
 }
 

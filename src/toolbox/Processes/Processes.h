@@ -1,11 +1,16 @@
 // The process manager over /proc: walking, describing, launching and fronting processes.
 // A process serial number is the process ID; creators come from the desktop entry a process runs.
 #pragma once
-#include <string>
+#include <sys/types.h>
 
-#include "toolbox/Core/MacTypes.h"
+#include <cstddef>
+#include <string>
+#include <vector>
+
 #include "toolbox/AppleEvents/AEDataModel.h"
+#include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
+#include "toolbox/LaunchServices/LaunchServices.h"
 
 // ProcessSerialNumber (AEDataModel.h) holds the PID in lowLongOfPSN; highLongOfPSN is 0.
 using ProcessSerialNumberPtr = ProcessSerialNumber*;
@@ -51,6 +56,23 @@ OSErr GetCurrentProcess(ProcessSerialNumber* psn);
 // Zombies are skipped: they run nothing.
 OSErr GetNextProcess(ProcessSerialNumber* psn);
 OSErr GetProcessInformation(const ProcessSerialNumber* psn, ProcessInfoRec* info);
+
+// A walk over the processes in PID order, as GetNextProcess and GetProcessInformation answer,
+// except that the processes are listed and the desktop entries read once for the whole walk
+// rather than again for each process. A process that ends meanwhile is passed over.
+class ProcessWalk {
+ public:
+  ProcessWalk();
+  // The next live process; procNotFound after the last.
+  OSErr next(ProcessSerialNumber* psn);
+  // What GetProcessInformation says of that process; procNotFound once it has ended.
+  OSErr information(const ProcessSerialNumber* psn, ProcessInfoRec* info) const;
+
+ private:
+  std::vector<pid_t> pids_;
+  std::size_t at_ = 0;
+  std::vector<LSApplicationEntry> entries_;
+};
 // A desktop cannot be made to raise another program's window, so this asks nothing of it: it
 // checks that the process lives and remembers it as the front process (procNotFound otherwise).
 OSErr SetFrontProcess(const ProcessSerialNumber* psn);

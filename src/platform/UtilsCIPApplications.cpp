@@ -1,26 +1,17 @@
-// Finding applications and their creators and names through Launch Services (desktop entries).
-// A specification names the entry's .desktop file; launching it runs the entry's Exec line.
+// Finding applications through Launch Services (desktop entries): by creator, volume by volume,
+// and telling their signatures and display names. A specification names the entry's .desktop file.
 #include <cstring>
 
 #include "platform/UtilsCIP.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
+#include "toolbox/Core/TextConversion.h"
 #include "toolbox/Files/Volumes.h"
 #include "toolbox/LaunchServices/LaunchServices.h"
 
 namespace {
 
 constexpr OSType kAnyCreator = FOUR_CHAR_CODE("????");
-
-void copyName(const std::string& s, StringPtr out) {
-  size_t n = s.size();
-  if (n > 255) {
-    n = 255;
-    while (n > 0 && (UInt8(s[n]) & 0xC0) == 0x80) --n;  // keep whole UTF-8 characters
-  }
-  std::memcpy(out + 1, s.data(), n);
-  out[0] = UInt8(n);
-}
 
 bool stripTrailing(std::string* s, const char* tail) {
   size_t n = std::strlen(tail);
@@ -30,8 +21,6 @@ bool stripTrailing(std::string* s, const char* tail) {
 }
 
 }  // namespace
-
-OSStatus UtilsCIP::LaunchAppByRef(FSRef ref) { return LSOpenFSRef(&ref, nullptr); }
 
 bool UtilsCIP::FindOSXFSRef(OSType creator, FSRef& ref) {
   return LSFindApplicationForInfo(creator, nullptr, nullptr, &ref, nullptr) == noErr;
@@ -95,10 +84,10 @@ bool UtilsCIP::GetDisplayName(FSSpec& spec, StringPtr name) {
   if (FSpMakeFSRef(&spec, &ref) == noErr && LSCopyDisplayNameForRef(&ref, &display) == noErr) {
     if (!LSCopyApplicationEntry(ref.path, &entry)) stripTrailing(&display, ".app");
   } else {
-    display.assign(reinterpret_cast<const char*>(spec.name + 1), spec.name[0]);
+    display = PascalText(spec.name);
     stripTrailing(&display, ".app");
   }
-  copyName(display, name);
+  CopyTextToPascal(display, name);
   return true;
 }
 

@@ -1,0 +1,67 @@
+// FSpSaveFile over the working files of Files.h: create beside, fill, set the permissions,
+// close (a failed close may mean lost data), then publish; discard on any failure.
+#include "toolbox/Files/SafeSave.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/SystemErrors.h"
+#include "toolbox/Files/Descriptors.h"
+
+namespace {
+
+// The permission bits for a file saved as target; a folder there gets no file at all. Looked at
+// through the specification, so that a working file as the target counts as the file it is.
+OSErr modeFor(const FSSpec* target, mode_t* mode) {
+  int probe = -1;
+  if (FSpOpenDescriptor(target, O_PATH, &probe) == noErr) {
+    struct stat st {};
+    const bool known = fstat(probe, &st) == 0;
+    close(probe);
+    if (known && S_ISDIR(st.st_mode)) return notAFileErr;
+    if (known && S_ISREG(st.st_mode)) {
+      *mode = st.st_mode & 0777;
+      return noErr;
+    }
+  }
+  mode_t mask = umask(0);
+  umask(mask);
+  *mode = 0666 & ~mask;
+  return noErr;
+}
+
+}  // namespace
+
+OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWriter& write, const FInfo* finderInfo) {
+  if (target == nullptr || !write) return paramErr;
+  std::string path;
+  OSErr err = FSpGetPath(target, &path);
+  if (err != noErr) return err;
+  if (target->name[0] == 0) return bdNamErr;
+  mode_t mode = 0;
+  err = modeFor(target, &mode);
+  if (err != noErr) return err;
+
+  FSSpec working{};
+  const std::string base(reinterpret_cast<const char*>(target->name + 1), target->name[0]);
+  err = FSpCreateTemporary(target, base.c_str(), &working);
+  if (err != noErr) return err;
+  int fd = -1;
+  err = FSpOpenDescriptor(&working, O_WRONLY, &fd);
+  if (err == noErr) err = write(fd);
+  if (err == noErr && fchmod(fd, mode) != 0) err = OSErrFromErrno(errno);
+  if (fd >= 0 && close(fd) != 0 && err == noErr) err = OSErrFromErrno(errno);
+  if (err == noErr && finderInfo != nullptr) FSpSetFInfo(&working, finderInfo);
+  if (err == noErr) err = FSpPublishTemporary(&working, target, replaceExisting);
+  if (err != noErr) FSpDelete(&working);
+  return err;
+}
+
+OSErr FSpSaveBytes(const FSSpec* target, const void* bytes, std::size_t count, Boolean replaceExisting) {
+  return FSpSaveFile(target, replaceExisting, [&](int fd) { return FSWriteAll(fd, bytes, count); });
+}

@@ -1,0 +1,24 @@
+// Saving a file whole or not at all: written into a private working file beside the target,
+// flushed, then given the target's name in one step. The one way this program writes a file.
+#pragma once
+#include <cstddef>
+#include <functional>
+
+#include "toolbox/Core/MacTypes.h"
+#include "toolbox/Files/Files.h"
+
+// Fills the working file through fd (open for writing, at offset 0; not the writer's to close).
+// Anything but noErr discards the working file and comes back from FSpSaveFile unchanged.
+using FSSaveWriter = std::function<OSErr(int fd)>;
+
+// Saves what write produces under target's name. The new file has the permission bits of the
+// regular file it replaces (never those of a link's target, never set-ID or sticky bits), else
+// 0666 less the umask, and the Finder information given. With replaceExisting, whatever has the
+// name is replaced (a link itself, never what it points to); without, dupFNErr when the name is
+// taken, checked in the same step that names the file. notAFileErr when a folder has the name.
+// On any failure, or a kill, the target is as it was and no working file is left.
+OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWriter& write,
+                  const FInfo* finderInfo = nullptr);
+
+// FSpSaveFile with bytes as the whole contents.
+OSErr FSpSaveBytes(const FSSpec* target, const void* bytes, std::size_t count, Boolean replaceExisting);

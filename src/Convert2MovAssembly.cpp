@@ -133,7 +133,10 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
 
   int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize);
   if (status != noErr) {
-    mReport.problem = "no movie written: " + reasonFor(status);
+    const std::string reason = status == noCodecErr ? "recording format " + QuickTimeU::SoundFormatName(audioSpec) +
+                                                          " not supported"
+                                                    : reasonFor(status);
+    mReport.problem = "no movie written: " + reason;
     if (occupant != Occupant::none) mReport.problem += "; " + moviePath + " is as it was";
     return status;
   }

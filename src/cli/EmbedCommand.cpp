@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ImageAudio/Embed/FlashPixAudioWriter.h"
+#include "ImageAudio/Embed/RecordingCheck.h"
 #include "cli/CliFiles.h"
 #include "cli/Commands.h"
 
@@ -57,6 +58,8 @@ int runEmbedCommand(const std::vector<std::string>& args) {
   std::string voice, photo, reason;
   if (!cli::readWholeFile(voicePath, &voice, &reason)) return fail(voicePath, "cannot be read (" + reason + ")");
   if (!flashpix::isRiffWave(voice)) return fail(voicePath, "not a RIFF WAVE file");
+  if (std::string why = flashpix::movieProblem(voice); !why.empty())
+    std::fprintf(stderr, "still2mov: %s: warning: %s; no movie can be made from it\n", voicePath.c_str(), why.c_str());
   if (!cli::readWholeFile(photoPath, &photo, &reason)) return fail(photoPath, "cannot be read (" + reason + ")");
   if (cli::sameFile(outPath, photoPath) || cli::sameFile(outPath, voicePath))
     return fail(outPath, "is one of the input files; choose another output file");

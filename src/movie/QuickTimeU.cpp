@@ -99,9 +99,11 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
   long duration = CreateSoundTrack(theMovie, audio, &importErr);
   if (duration == 0) {
     discard();
-    report("Image Convert: CreateSoundTrack failed");
-    // A disk that fails while the sound is stored is not a recording without sound.
-    return isWriteFailure(importErr) ? importErr : -1;
+    // A kind of recording no movie can carry is said in words by the caller.
+    if (importErr != noCodecErr) report("Image Convert: CreateSoundTrack failed");
+    // A disk that fails while the sound is stored is not a recording without sound, nor is a
+    // recording of a kind no movie here can carry.
+    return isWriteFailure(importErr) || importErr == noCodecErr ? importErr : -1;
   }
 
   // A movie without its still frame is no movie: nothing is written.
@@ -146,6 +148,16 @@ long QuickTimeU::CreateSoundTrack(Movie movie, FSSpec& audio, OSErr* importErr) 
   if (importErr) *importErr = OSErr(result);
   CloseComponent(importer);
   return added;
+}
+
+std::string QuickTimeU::SoundFormatName(FSSpec& audio) {
+  std::string name;
+  ComponentInstance importer = OpenDefaultComponent(MovieImportType, kQTFileTypeWave);
+  if (importer == nullptr) return name;
+  Boolean valid = false;
+  MovieImportValidate(importer, &audio, nullptr, &valid, &name);
+  CloseComponent(importer);
+  return name;
 }
 
 int QuickTimeU::CreateVideoTrack(Movie movie, FSSpec& image, long duration, int resize) {

@@ -1,6 +1,8 @@
 // Movie utilities: assembling the movie's sound and video tracks, sizing and scaling the image,
 // and reading an image file's data and description. All static; no state between calls.
 #pragma once
+#include <string>
+
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Movies/Components.h"
@@ -25,6 +27,8 @@ class QuickTimeU {
   static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize);
   // importErr, when given, receives the import's own result.
   static long CreateSoundTrack(Movie movie, FSSpec& audio, OSErr* importErr = nullptr);
+  // The recording's format in words ("GSM 6.10"), or "" when it is no readable WAVE file.
+  static std::string SoundFormatName(FSSpec& audio);
   static int CreateVideoTrack(Movie movie, FSSpec& image, long duration, int resize);
   static bool AddImageToMedia(Media media, ImageDescriptionHandle desc, char* data, long duration);
   static long ImportWAVDataFromMemory(Movie movie, char* data, long length);

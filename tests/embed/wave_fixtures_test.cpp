@@ -19,7 +19,8 @@ TEST(WaveFixtures, EveryKindDecodesAsTheToneItClaims) {
   const Expect expects[] = {
       {WaveKind::pcm8, "pcm_u8", 1},       {WaveKind::pcm16Mono, "pcm_s16le", 1}, {WaveKind::pcm16Stereo, "pcm_s16le", 2},
       {WaveKind::muLaw, "pcm_mulaw", 1},   {WaveKind::aLaw, "pcm_alaw", 1},       {WaveKind::imaAdpcm, "adpcm_ima_wav", 1},
-      {WaveKind::msAdpcm, "adpcm_ms", 1},
+      {WaveKind::msAdpcm, "adpcm_ms", 1},  {WaveKind::pcm24, "pcm_s24le", 2},     {WaveKind::pcm32, "pcm_s32le", 2},
+      {WaveKind::float32, "pcm_f32le", 2}, {WaveKind::float64, "pcm_f64le", 2},   {WaveKind::gsm610, "gsm_ms", 1},
   };
   testsupport::ScratchDir dir;
   for (const Expect& e : expects) {

@@ -170,35 +170,61 @@ TEST(WaveImport, ReadsDamagedFilesAsFarAsTheyGo) {
 TEST(WaveImport, FilesWithoutUsableAudioAddNothing) {
   ScratchDir dir;
   WaveParts pcm = split(testsupport::pcmWave(1, 16, 8000, 100));
-  std::string guidFloat = le16(3) + std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+  auto withData = [&](const std::string& format) { return riff(chunk("fmt ", format) + chunk("data", pcm.data)); };
+  std::string unknownGuid = le16(3) + std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x72", 14);
   const struct {
     const char* what;
     std::string wave;
+    ComponentResult result;  // badFileFormat: no sound in it; noCodecErr: a kind no movie here carries
   } cases[] = {
-      {"empty file", ""},
-      {"not RIFF", "RIFX" + std::string(40, '\0')},
-      {"no data chunk", riff(chunk("fmt ", pcm.format))},
-      {"no format chunk", riff(chunk("data", pcm.data))},
-      {"empty data", riff(chunk("fmt ", pcm.format) + chunk("data", ""))},
-      {"short format", riff(chunk("fmt ", pcm.format.substr(0, 12)) + chunk("data", pcm.data))},
-      {"rate too high for the description", riff(chunk("fmt ", fmt(1, 1, 96000, 2, 16)) + chunk("data", pcm.data))},
-      {"rate 0", riff(chunk("fmt ", fmt(1, 1, 0, 2, 16)) + chunk("data", pcm.data))},
-      {"three channels", riff(chunk("fmt ", fmt(1, 3, 8000, 6, 16)) + chunk("data", pcm.data))},
-      {"24-bit", riff(chunk("fmt ", fmt(1, 1, 8000, 3, 24)) + chunk("data", pcm.data))},
-      {"IEEE float", riff(chunk("fmt ", fmt(3, 1, 8000, 4, 32)) + chunk("data", pcm.data))},
-      {"extensible float", riff(chunk("fmt ", fmt(0xFFFE, 1, 8000, 4, 32, le16(22) + le16(32) + le32(4) + guidFloat)) +
-                                chunk("data", pcm.data))},
-      {"IMA block smaller than its header", riff(chunk("fmt ", fmt(0x11, 2, 8000, 4, 4, le16(2) + le16(1))) +
-                                                 chunk("data", pcm.data))},
-      {"IMA block size 0", riff(chunk("fmt ", fmt(0x11, 1, 8000, 0, 4, le16(2) + le16(505))) + chunk("data", pcm.data))},
+      {"empty file", "", badFileFormat},
+      {"not RIFF", "RIFX" + std::string(40, '\0'), badFileFormat},
+      {"no data chunk", riff(chunk("fmt ", pcm.format)), badFileFormat},
+      {"no format chunk", riff(chunk("data", pcm.data)), badFileFormat},
+      {"empty data", riff(chunk("fmt ", pcm.format) + chunk("data", "")), badFileFormat},
+      {"short format", withData(pcm.format.substr(0, 12)), badFileFormat},
+      {"rate 0", withData(fmt(1, 1, 0, 2, 16)), badFileFormat},
+      {"no channels", withData(fmt(1, 0, 8000, 2, 16)), badFileFormat},
+      {"0-bit PCM", withData(fmt(1, 1, 8000, 2, 0)), badFileFormat},
+      {"extensible header cut short", withData(fmt(0xFFFE, 1, 8000, 2, 16, le16(10) + std::string(10, 0))),
+       badFileFormat},
+      {"IMA block smaller than its header", withData(fmt(0x11, 2, 8000, 4, 4, le16(2) + le16(1))), badFileFormat},
+      {"IMA block size 0", withData(fmt(0x11, 1, 8000, 0, 4, le16(2) + le16(505))), badFileFormat},
       {"MS ADPCM with a huge coefficient count",
-       riff(chunk("fmt ", fmt(2, 1, 8000, 256, 4, le16(4) + le16(500) + le16(65535))) + chunk("data", std::string(3, 0)))},
+       riff(chunk("fmt ", fmt(2, 1, 8000, 256, 4, le16(4) + le16(500) + le16(65535))) + chunk("data", std::string(3, 0))),
+       badFileFormat},
+      {"rate beyond any recorder", withData(fmt(1, 1, 1000000, 2, 16)), noCodecErr},
+      {"nine channels", withData(fmt(1, 9, 8000, 18, 16)), noCodecErr},
+      {"40-bit PCM", withData(fmt(1, 1, 8000, 5, 40)), noCodecErr},
+      {"24-bit float", withData(fmt(3, 1, 8000, 3, 24, le16(0))), noCodecErr},
+      {"three-channel IMA ADPCM", withData(fmt(0x11, 3, 8000, 768, 4, le16(2) + le16(505))), noCodecErr},
+      {"3-bit IMA ADPCM", withData(fmt(0x11, 1, 8000, 256, 3, le16(2) + le16(505))), noCodecErr},
+      {"extensible with a GUID of another base",
+       withData(fmt(0xFFFE, 1, 8000, 4, 32, le16(22) + le16(32) + le32(4) + unknownGuid)), noCodecErr},
+      {"GSM 6.10", withData(fmt(0x31, 1, 8000, 65, 0, le16(2) + le16(320))), noCodecErr},
   };
   for (const auto& c : cases) {
     Imported r = importWave(dir, c.wave);
-    EXPECT_NE(r.result, noErr) << c.what;
+    EXPECT_EQ(r.result, c.result) << c.what;
     EXPECT_EQ(r.added, 0) << c.what;
     EXPECT_EQ(r.tracks, 0) << c.what;  // no empty track left behind
+
+    // Asked beforehand, the importer says the same, and names what it cannot carry.
+    ComponentInstance importer = OpenDefaultComponent(MovieImportType, kQTFileTypeWave);
+    Handle data = nullptr;
+    PtrToHand(c.wave.data(), &data, long(c.wave.size()));
+    Boolean valid = true;
+    std::string words;
+    ComponentResult checked = MovieImportValidate(importer, nullptr, data, &valid, &words);
+    EXPECT_FALSE(valid) << c.what;
+    if (c.result == noCodecErr) {
+      EXPECT_EQ(checked, noErr) << c.what;
+      EXPECT_FALSE(words.empty()) << c.what;
+    } else {
+      EXPECT_EQ(checked, badFileFormat) << c.what;
+    }
+    DisposeHandle(data);
+    CloseComponent(importer);
   }
 }
 

@@ -169,15 +169,62 @@ std::string imaAdpcmData(const std::vector<std::int16_t>& pcm, std::size_t* bloc
   return data;
 }
 
-std::string waveWithSox(const WaveSpec& spec) {
+std::string waveWithSox(const WaveSpec& spec, const char* encoding = "ms-adpcm") {
   testsupport::ScratchDir dir;
-  std::string path = dir.file("ms.wav");
+  std::string path = dir.file("sox.wav");
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f", spec.seconds);
-  std::string cmd = "sox -q -n -r " + std::to_string(spec.rate) + " -c 1 -e ms-adpcm " + testsupport::shellQuote(path) +
-                    " synth " + seconds + " sine 440 vol 0.6 2>/dev/null";
+  std::string cmd = "sox -q -n -r " + std::to_string(spec.rate) + " -c 1 -e " + encoding + " " +
+                    testsupport::shellQuote(path) + " synth " + seconds + " sine 440 vol 0.6 2>/dev/null";
   if (testsupport::run(cmd) != 0) return "";
   return testsupport::readFile(path);
+}
+
+// The usual speakers of a channel count, as WAVE channel masks name them.
+unsigned usualChannelMask(int channels) {
+  static const unsigned kMasks[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x13F, 0x63F};
+  return channels >= 1 && channels <= 8 ? kMasks[channels] : 0;
+}
+
+// Linear samples of any width: the tone at 60% of full scale, each channel its own pitch.
+// Integers of fewer valid bits than their container sit at its top; 8-bit samples are unsigned.
+std::string linearWave(int containerBits, bool isFloat, int channels, const WaveSpec& spec) {
+  const std::size_t frames = std::size_t(std::llround(spec.seconds * spec.rate));
+  const int bytes = containerBits / 8;
+  const int valid = spec.validBits > 0 ? spec.validBits : containerBits;
+  std::string data;
+  for (std::size_t i = 0; i < frames; ++i) {
+    for (int c = 0; c < channels; ++c) {
+      double x = 0.6 * std::sin(2 * kPi * (440.0 + 220.0 * c) * double(i) / spec.rate);
+      std::uint64_t bits = 0;
+      if (isFloat && bytes == 4) {
+        float f = float(x);
+        std::uint32_t u;
+        std::memcpy(&u, &f, 4);
+        bits = u;
+      } else if (isFloat) {
+        std::memcpy(&bits, &x, 8);
+      } else {
+        std::int64_t v = std::llround(x * double(std::int64_t(1) << (valid - 1)));
+        v *= std::int64_t(1) << (containerBits - valid);
+        if (bytes == 1) v += 128;
+        bits = std::uint64_t(v);
+      }
+      for (int k = 0; k < bytes; ++k) data.push_back(char((bits >> (8 * k)) & 0xFF));
+    }
+  }
+  const bool extensible = spec.extensible || valid != containerBits;
+  std::string extra;
+  if (extensible) {
+    putLE16(&extra, unsigned(valid));
+    putLE32(&extra, spec.channelMask ? spec.channelMask : usualChannelMask(channels));
+    putLE16(&extra, isFloat ? 3 : 1);
+    extra.append("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+  }
+  const unsigned blockAlign = unsigned(bytes * channels);
+  const unsigned tag = extensible ? 0xFFFE : isFloat ? 3 : 1;
+  return riffWave(tag, channels, spec.rate, blockAlign, unsigned(containerBits), std::uint32_t(spec.rate) * blockAlign,
+                  extra, tag != 1, std::uint32_t(frames), data);
 }
 
 }  // namespace
@@ -242,6 +289,19 @@ std::string iccProfileSegmentPayload() {
 
 std::string makeWave(WaveKind kind, const WaveSpec& spec) {
   std::size_t frames = 0;
+  const bool plain = spec.channels == 0 && spec.validBits == 0 && !spec.extensible;
+  switch (kind) {
+    case WaveKind::pcm24: return linearWave(24, false, spec.channels ? spec.channels : 2, spec);
+    case WaveKind::pcm32: return linearWave(32, false, spec.channels ? spec.channels : 2, spec);
+    case WaveKind::float32: return linearWave(32, true, spec.channels ? spec.channels : 2, spec);
+    case WaveKind::float64: return linearWave(64, true, spec.channels ? spec.channels : 2, spec);
+    case WaveKind::gsm610: return waveWithSox(spec, "gsm-full-rate");
+    default: break;
+  }
+  if (!plain && (kind == WaveKind::pcm8 || kind == WaveKind::pcm16Mono || kind == WaveKind::pcm16Stereo)) {
+    const int channels = spec.channels ? spec.channels : kind == WaveKind::pcm16Stereo ? 2 : 1;
+    return linearWave(kind == WaveKind::pcm8 ? 8 : 16, false, channels, spec);
+  }
   switch (kind) {
     case WaveKind::pcm8: {
       auto pcm = tone(1, spec, &frames);
@@ -260,11 +320,12 @@ std::string makeWave(WaveKind kind, const WaveSpec& spec) {
     }
     case WaveKind::muLaw:
     case WaveKind::aLaw: {
-      auto pcm = tone(1, spec, &frames);
+      const int channels = spec.channels ? spec.channels : 1;
+      auto pcm = tone(channels, spec, &frames);
       std::string data;
       for (std::int16_t s : pcm) data.push_back(char(kind == WaveKind::muLaw ? linearToMuLaw(s) : linearToALaw(s)));
-      return riffWave(kind == WaveKind::muLaw ? 7 : 6, 1, spec.rate, 1, 8, std::uint32_t(spec.rate), "", true,
-                      std::uint32_t(frames), data);
+      return riffWave(kind == WaveKind::muLaw ? 7 : 6, channels, spec.rate, unsigned(channels), 8,
+                      std::uint32_t(spec.rate * channels), "", true, std::uint32_t(frames), data);
     }
     case WaveKind::imaAdpcm: {
       auto pcm = tone(1, spec, &frames);
@@ -277,11 +338,15 @@ std::string makeWave(WaveKind kind, const WaveSpec& spec) {
     }
     case WaveKind::msAdpcm:
       return waveWithSox(spec);
+    default:
+      break;
   }
   return "";
 }
 
-bool haveWaveKind(WaveKind kind) { return kind != WaveKind::msAdpcm || testsupport::haveTool("sox"); }
+bool haveWaveKind(WaveKind kind) {
+  return (kind != WaveKind::msAdpcm && kind != WaveKind::gsm610) || testsupport::haveTool("sox");
+}
 
 const char* waveKindName(WaveKind kind) {
   switch (kind) {
@@ -292,6 +357,11 @@ const char* waveKindName(WaveKind kind) {
     case WaveKind::aLaw: return "aLaw";
     case WaveKind::imaAdpcm: return "imaAdpcm";
     case WaveKind::msAdpcm: return "msAdpcm";
+    case WaveKind::pcm24: return "pcm24";
+    case WaveKind::pcm32: return "pcm32";
+    case WaveKind::float32: return "float32";
+    case WaveKind::float64: return "float64";
+    case WaveKind::gsm610: return "gsm610";
   }
   return "?";
 }

@@ -11,9 +11,13 @@
 //   makeWave(WaveKind::imaAdpcm)        IMA ADPCM as cameras make it: 8 kHz mono, 256-byte
 //                                       blocks of 505 samples, with a "fact" chunk
 //   makeWave(WaveKind::pcm16Stereo, {.seconds = 0.5, .rate = 11025})
-//   Kinds: pcm8 (unsigned), pcm16Mono, pcm16Stereo, muLaw, aLaw, imaAdpcm (all written by
-//   hand, always available) and msAdpcm (made with sox; "" when sox is missing - use
-//   haveWaveKind(); tests REQUIRE_TOOL("sox") for it).
+//   Kinds: pcm8 (unsigned), pcm16Mono, pcm16Stereo, pcm24, pcm32, float32, float64, muLaw,
+//   aLaw, imaAdpcm (all written by hand, always available), msAdpcm and gsm610 (made with
+//   sox; "" when sox is missing - use haveWaveKind(); tests REQUIRE_TOOL("sox") for them).
+//   makeWave(WaveKind::pcm24, {.seconds = 0.3, .rate = 96000, .channels = 6})
+//   makeWave(WaveKind::pcm32, {.validBits = 24})   24 valid bits in 32-bit containers
+//   The linear kinds take .channels (1 to 8) and, extensible, a channel mask; without one an
+//   extensible header names the usual speakers (FL FR FC LFE BL BR SL SR, in that order).
 //
 // Voice-annotated photographs (through flashpix::embedAudio, so the layout is the one the
 // embed command writes)
@@ -50,10 +54,21 @@ std::string withSegment(const std::string& jpeg, unsigned char marker, const std
 // A small but well-formed "ICC_PROFILE" APP2 payload (chunk 1 of 1).
 std::string iccProfileSegmentPayload();
 
-enum class WaveKind { pcm8, pcm16Mono, pcm16Stereo, muLaw, aLaw, imaAdpcm, msAdpcm };
+enum class WaveKind {
+  pcm8, pcm16Mono, pcm16Stereo, muLaw, aLaw, imaAdpcm, msAdpcm,
+  pcm24, pcm32, float32, float64,  // linear, two channels unless the spec says otherwise
+  gsm610,                          // made with sox: 8 kHz mono only
+};
 struct WaveSpec {
   double seconds = 1.0;
   int rate = 8000;
+  // For the linear kinds (PCM, float, mu-law, A-law); 0 keeps the kind's own count.
+  int channels = 0;
+  // Integer PCM only: WAVE_FORMAT_EXTENSIBLE with this many valid bits at the top of each
+  // sample's container (0: all of them).
+  int validBits = 0;
+  bool extensible = false;    // WAVE_FORMAT_EXTENSIBLE even where the plain header would do
+  unsigned channelMask = 0;   // extensible: 0 gives the usual speakers for the channel count
 };
 std::string makeWave(WaveKind kind, const WaveSpec& spec = {});
 bool haveWaveKind(WaveKind kind);

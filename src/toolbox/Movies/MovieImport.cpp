@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "toolbox/Core/MacErrors.h"
@@ -91,13 +92,8 @@ void clearOutputs(Track* usedTrack, TimeValue* addedDuration, long* outFlags) {
   if (outFlags) *outFlags = 0;
 }
 
-}  // namespace
-
-ComponentResult MovieImportFile(MovieImportComponent ci, const FSSpec* theFile, Movie theMovie, Track targetTrack,
-                                Track* usedTrack, TimeValue atTime, TimeValue* addedDuration, long inFlags,
-                                long* outFlags) {
-  clearOutputs(usedTrack, addedDuration, outFlags);
-  if (ci == nullptr || theFile == nullptr || theMovie == nullptr) return paramErr;
+// The file opened for importing, or why it cannot be: only a regular file is read.
+ComponentResult withFileSource(const FSSpec* theFile, const std::function<ComponentResult(const ImportSource&)>& use) {
   std::string path;
   OSErr err = FSpGetPath(theFile, &path);
   if (err != noErr) return err;
@@ -110,7 +106,32 @@ ComponentResult MovieImportFile(MovieImportComponent ci, const FSSpec* theFile, 
     return notAFileErr;
   }
   FileSource source(fd, UInt64(st.st_size));
-  return importFrom(ci, source, theMovie, targetTrack, usedTrack, atTime, addedDuration, inFlags, outFlags);
+  return use(source);
+}
+
+}  // namespace
+
+ComponentResult MovieImportFile(MovieImportComponent ci, const FSSpec* theFile, Movie theMovie, Track targetTrack,
+                                Track* usedTrack, TimeValue atTime, TimeValue* addedDuration, long inFlags,
+                                long* outFlags) {
+  clearOutputs(usedTrack, addedDuration, outFlags);
+  if (ci == nullptr || theFile == nullptr || theMovie == nullptr) return paramErr;
+  return withFileSource(theFile, [&](const ImportSource& source) {
+    return importFrom(ci, source, theMovie, targetTrack, usedTrack, atTime, addedDuration, inFlags, outFlags);
+  });
+}
+
+ComponentResult MovieImportValidate(MovieImportComponent ci, const FSSpec* theFile, Handle theData, Boolean* valid,
+                                    std::string* formatName) {
+  if (valid) *valid = false;
+  if (formatName) formatName->clear();
+  auto* importer = dynamic_cast<MovieImporterRecord*>(ci);
+  if (importer == nullptr) return ci == nullptr ? paramErr : badComponentType;
+  if (valid == nullptr || (theFile == nullptr) == (theData == nullptr)) return paramErr;
+  auto validate = [&](const ImportSource& source) { return importer->validateSource(source, valid, formatName); };
+  if (theFile != nullptr) return withFileSource(theFile, validate);
+  if (*theData == nullptr) return paramErr;
+  return validate(MemorySource(*theData, UInt64(GetHandleSize(theData))));
 }
 
 ComponentResult MovieImportDataRef(MovieImportComponent ci, Handle dataRef, OSType dataRefType, Movie theMovie,

@@ -17,4 +17,6 @@ struct MovieImporterRecord : ComponentInstanceRecord {
   virtual ComponentResult importSource(const ImportSource& source, Movie theMovie, Track targetTrack,
                                        Track* usedTrack, TimeValue atTime, TimeValue* addedDuration,
                                        long inFlags, long* outFlags) = 0;
+  // Whether the source would import (MovieImportValidate); formatName may be null.
+  virtual ComponentResult validateSource(const ImportSource& source, Boolean* valid, std::string* formatName) = 0;
 };

@@ -358,8 +358,9 @@ OSErr AddMediaSample(Media media, Handle dataIn, long inOffset, unsigned long si
   if (m->type == VideoMediaType) {
     description = serializeImageDescription(*reinterpret_cast<ImageDescriptionHandle>(sampleDescriptionH)[0]);
   } else {
-    description = serializeSoundDescription(*reinterpret_cast<SoundDescriptionHandle>(sampleDescriptionH)[0]);
+    description = serializeSoundDescription(reinterpret_cast<SoundDescriptionHandle>(sampleDescriptionH));
   }
+  if (description.empty()) return fail(invalidSampleDescription);
   UInt32 index = 0;
   for (size_t k = 0; k < m->descriptions.size() && index == 0; ++k)
     if (m->descriptions[k] == description) index = UInt32(k + 1);

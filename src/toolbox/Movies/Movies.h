@@ -1,6 +1,8 @@
 // The movie toolbox: movies, tracks, media, samples, import and flattening into a movie file.
 // Movies live in memory; CreateMovieFile and FlattenMovieData write QuickTime files.
 #pragma once
+#include <string>
+
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Movies/Components.h"
@@ -26,6 +28,8 @@ constexpr OSType SoundMediaType = FOUR_CHAR_CODE("soun");
 constexpr OSType HandleDataHandlerSubType = FOUR_CHAR_CODE("hndl");
 constexpr OSType kSoundFormatTwosLittleEndian = FOUR_CHAR_CODE("sowt");
 constexpr OSType kSoundFormat8BitOffsetBinary = FOUR_CHAR_CODE("raw ");
+constexpr OSType kSoundFormatTwos = FOUR_CHAR_CODE("twos");
+constexpr OSType kAudioFormatLinearPCM = FOUR_CHAR_CODE("lpcm");
 constexpr SInt16 kFullVolume = 0x0100;
 constexpr SInt16 kNoVolume = 0;
 constexpr TimeScale kDefaultMovieTimeScale = 600;
@@ -70,6 +74,72 @@ struct SoundDescription {
   UInt32 sampleRate;  // unsigned 16.16
 };
 using SoundDescriptionHandle = SoundDescription**;
+
+// A version-2 sound description: any rate, channel count and linear PCM layout ('lpcm'). The
+// fields named always... hold fixed values that keep version-0 readers away. Extension atoms
+// (such as the channel layout, 'chan') follow the structure in its handle, as the file stores them.
+struct SoundDescriptionV2 {
+  SInt32 descSize;  // the structure and its extensions
+  OSType dataFormat;
+  SInt32 resvd1;
+  SInt16 resvd2;
+  SInt16 dataRefIndex;
+  SInt16 version;  // 2
+  SInt16 revlevel;
+  SInt32 vendor;
+  SInt16 always3;
+  SInt16 always16;
+  SInt16 alwaysMinus2;
+  SInt16 always0;
+  UInt32 always65536;
+  UInt32 sizeOfStructOnly;  // 72
+  double audioSampleRate;
+  UInt32 numAudioChannels;
+  SInt32 always7F000000;
+  UInt32 constBitsPerChannel;
+  UInt32 formatSpecificFlags;  // kAudioFormatFlag... for 'lpcm'
+  UInt32 constBytesPerAudioPacket;
+  UInt32 constLPCMFramesPerAudioPacket;
+};
+
+// What a stream of linear PCM sound is (mFormatID kAudioFormatLinearPCM): one packet is one frame
+// of all channels, samples interleaved.
+struct AudioStreamBasicDescription {
+  double mSampleRate;
+  UInt32 mFormatID;
+  UInt32 mFormatFlags;
+  UInt32 mBytesPerPacket;
+  UInt32 mFramesPerPacket;
+  UInt32 mBytesPerFrame;
+  UInt32 mChannelsPerFrame;
+  UInt32 mBitsPerChannel;
+  UInt32 mReserved;
+};
+constexpr UInt32 kAudioFormatFlagIsFloat = 1u << 0;
+constexpr UInt32 kAudioFormatFlagIsBigEndian = 1u << 1;
+constexpr UInt32 kAudioFormatFlagIsSignedInteger = 1u << 2;
+constexpr UInt32 kAudioFormatFlagIsPacked = 1u << 3;
+
+// Which speaker each channel feeds. Only the bitmap form is offered: bit 0 left, 1 right, 2 centre,
+// 3 LFE, 4 left and 5 right surround, ... in the order a WAVE file's channel mask uses.
+struct AudioChannelLayout {
+  UInt32 mChannelLayoutTag;
+  UInt32 mChannelBitmap;
+  UInt32 mNumberChannelDescriptions;  // 0
+};
+constexpr UInt32 kAudioChannelLayoutTag_UseChannelBitmap = 1u << 16;
+
+using QTSoundDescriptionKind = OSType;
+constexpr QTSoundDescriptionKind kQTSoundDescriptionKind_Movie_LowestPossibleVersion = FOUR_CHAR_CODE("mvlo");
+
+// A new sound description handle for linear PCM, of the lowest version that holds it: version 0
+// ('raw ', 'twos' or 'sowt') for 8- or 16-bit integers, one or two channels and a whole rate up
+// to 65535 Hz; else version 2 'lpcm', with the channel layout as an extension when one is given.
+// The caller disposes of it. paramErr for anything but packed linear PCM of one frame per packet;
+// no magic cookie is taken.
+OSStatus QTSoundDescriptionCreate(const AudioStreamBasicDescription* inASBD, const AudioChannelLayout* inLayout,
+                                  UInt32 inLayoutSize, const void* inMagicCookie, UInt32 inMagicCookieSize,
+                                  QTSoundDescriptionKind inRequestedKind, SoundDescriptionHandle* outSndDesc);
 
 OSErr EnterMovies();
 OSErr GetMoviesError();  // the result of the last movie toolbox call
@@ -130,6 +200,13 @@ ComponentResult MovieImportFile(MovieImportComponent ci, const FSSpec* theFile, 
 ComponentResult MovieImportDataRef(MovieImportComponent ci, Handle dataRef, OSType dataRefType, Movie theMovie,
                                    Track targetTrack, Track* usedTrack, TimeValue atTime, TimeValue* addedDuration,
                                    long inFlags, long* outFlags);
+
+// Whether the importer can take the file (or, with theFile null, the bytes in the handle theData):
+// noErr, with valid set, when the source is of the importer's kind; formatName, when given,
+// receives its format in words ("GSM 6.10", "IMA ADPCM, 4 channels"). badFileFormat when the
+// source is not of the importer's kind or is too damaged to say.
+ComponentResult MovieImportValidate(MovieImportComponent ci, const FSSpec* theFile, Handle theData, Boolean* valid,
+                                    std::string* formatName = nullptr);
 
 // Reads a movie file back: the duration of its first track of the given media type, in the movie's
 // time scale. invalidMovie when the file is not a readable movie, noMediaHandler when no such track.

@@ -1,30 +1,82 @@
-// The table of importable WAVE formats, with the linear PCM and G.711 (A-law, µ-law) decoders.
-// Limits shared by all rows: one or two channels, a rate that a version-0 description can hold.
+// The table of WAVE formats and their codecs: linear PCM and IEEE float kept as they are, G.711
+// (A-law, mu-law) expanded to 16 bits, and the limits every codec shares.
+// Integer PCM whose valid bits (WAVE_FORMAT_EXTENSIBLE) fit in fewer bytes than its container,
+// say 24 valid bits in 32, is stored in the fewest whole bytes that hold them: the top bytes of
+// each container, which readers take for what they are. Only bits below the valid ones go, zero
+// in a well-formed file; samples kept in one byte become unsigned, as 8-bit sound is.
 #include "toolbox/Movies/WaveFormats.h"
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 
 #include "toolbox/Core/ByteOrder.h"
-#include "toolbox/Movies/Movies.h"
 
 namespace wave {
 
 namespace {
 
 constexpr UInt32 kFramesPerRead = 4096;
+// The most any recorder writes; a header that claims more is not taken for sound.
+constexpr UInt16 kMaxChannels = 8;
+constexpr UInt32 kMaxRate = 384000;
+// The ADPCM decoders keep the state of at most two channels, as cameras and their readers do.
+constexpr UInt16 kMaxAdpcmChannels = 2;
 
-bool commonLimits(const Format& f) { return f.channels >= 1 && f.channels <= 2 && f.rate >= 1 && f.rate <= 65535; }
+std::string count(UInt32 n, const char* unit) { return std::to_string(n) + " " + unit + (n == 1 ? "" : "s"); }
 
-// Linear PCM: the WAVE bytes are already what the movie stores.
-bool acceptsPcm8(const Format& f) { return commonLimits(f) && f.bits == 8; }
-bool acceptsPcm16(const Format& f) { return commonLimits(f) && f.bits == 16; }
-UInt32 pcmFrameBytes(const Format& f) { return UInt32(f.channels) * (f.bits / 8); }
-UInt32 pcmUnit(const Format& f) { return pcmFrameBytes(f) * kFramesPerRead; }
-UInt32 pcmFrames(const Format& f, UInt32 bytes) { return bytes / pcmFrameBytes(f); }
-void pcmCopy(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
-  std::memcpy(out, in, size_t(pcmFrames(f, bytes)) * pcmFrameBytes(f));
+// Limits shared by every codec, damage first: a header that contradicts itself is no kind at all.
+Fit limitsFit(const Format& f, UInt16 maxChannels, bool bitsAllowed, std::string* why) {
+  if (f.channels == 0 || f.rate == 0 || f.bits == 0) return Fit::damaged;
+  if (!bitsAllowed)
+    *why = count(f.bits, "bit") + " per sample";
+  else if (f.channels > maxChannels)
+    *why = count(f.channels, "channel");
+  else if (f.rate > kMaxRate)
+    *why = std::to_string(f.rate) + " Hz";
+  return why->empty() ? Fit::fits : Fit::unsupported;
 }
+
+// Linear PCM and float: the WAVE bytes are what the movie stores, but for the dropped padding.
+UInt32 containerBytes(const Format& f) { return (UInt32(f.bits) + 7) / 8; }
+UInt32 keptBytes(const Format& f) {
+  const UInt32 valid = f.validBits != 0 && f.validBits < f.bits ? f.validBits : f.bits;
+  return (valid + 7) / 8;
+}
+UInt32 frameBytes(const Format& f) { return UInt32(f.channels) * containerBytes(f); }
+UInt32 copyUnit(const Format& f) { return frameBytes(f) * kFramesPerRead; }
+UInt32 copyFrames(const Format& f, UInt32 bytes) { return bytes / frameBytes(f); }
+void copyDecode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
+  const size_t samples = size_t(copyFrames(f, bytes)) * f.channels;
+  const UInt32 container = containerBytes(f);
+  const UInt32 kept = keptBytes(f);
+  if (kept == container) {
+    std::memcpy(out, in, samples * container);
+    return;
+  }
+  // Little-endian: the top bytes are the last ones of each container.
+  for (size_t k = 0; k < samples; ++k, in += container, out += kept) {
+    std::memcpy(out, in + container - kept, kept);
+    if (kept == 1) out[0] ^= 0x80;
+  }
+}
+
+Fit pcmFit(const Format& f, std::string* why) {
+  return limitsFit(f, kMaxChannels, f.bits <= 32, why);
+}
+// 8-bit samples are unsigned, wider ones signed.
+SampleLayout pcmOutput(const Format& f) { return {UInt16(keptBytes(f) * 8), false, keptBytes(f) > 1}; }
+
+Fit floatFit(const Format& f, std::string* why) {
+  return limitsFit(f, kMaxChannels, f.bits == 32 || f.bits == 64, why);
+}
+SampleLayout floatOutput(const Format& f) { return {f.bits, true, true}; }
+// Float samples are kept whole whatever valid bits the header claims.
+void floatDecode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
+  std::memcpy(out, in, size_t(copyFrames(f, bytes)) * frameBytes(f));
+}
+
+SampleLayout linear16(const Format&) { return {16, false, true}; }
 
 // G.711 expansion, as the ITU recommendation defines it.
 constexpr SInt16 expandMuLaw(UInt8 code) {
@@ -51,10 +103,12 @@ constexpr std::array<SInt16, 256> makeTable() {
   for (int k = 0; k < 256; ++k) t[size_t(k)] = Expand(UInt8(k));
   return t;
 }
-constexpr auto kMuLaw = makeTable<expandMuLaw>();
-constexpr auto kALaw = makeTable<expandALaw>();
+constexpr auto kMuLawTable = makeTable<expandMuLaw>();
+constexpr auto kALawTable = makeTable<expandALaw>();
 
-bool acceptsG711(const Format& f) { return commonLimits(f) && f.bits == 8; }
+Fit g711Fit(const Format& f, std::string* why) {
+  return limitsFit(f, kMaxChannels, f.bits == 8, why);
+}
 UInt32 g711Unit(const Format& f) { return UInt32(f.channels) * kFramesPerRead; }
 UInt32 g711Frames(const Format& f, UInt32 bytes) { return bytes / f.channels; }
 template <const std::array<SInt16, 256>& Table>
@@ -64,26 +118,52 @@ void g711Decode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
 }
 
 // ADPCM: one block at a time; a block must hold at least its channel headers.
-bool acceptsIma(const Format& f) { return commonLimits(f) && f.bits == 4 && f.blockAlign >= 8u * f.channels; }
-bool acceptsMs(const Format& f) { return commonLimits(f) && f.bits == 4 && f.blockAlign >= 7u * f.channels; }
+Fit adpcmFit(const Format& f, UInt32 headerBytes, std::string* why) {
+  Fit fit = limitsFit(f, kMaxAdpcmChannels, f.bits == 4, why);
+  if (fit == Fit::fits && f.blockAlign < headerBytes * f.channels) return Fit::damaged;
+  return fit;
+}
+Fit imaFit(const Format& f, std::string* why) { return adpcmFit(f, 8, why); }
+Fit msFit(const Format& f, std::string* why) { return adpcmFit(f, 7, why); }
 UInt32 blockUnit(const Format& f) { return f.blockAlign; }
 
-const Codec kCodecs[] = {
-    {kFormatPCM, "8-bit PCM", acceptsPcm8, pcmUnit, pcmFrames, pcmCopy, kSoundFormat8BitOffsetBinary, 8},
-    {kFormatPCM, "16-bit PCM", acceptsPcm16, pcmUnit, pcmFrames, pcmCopy, kSoundFormatTwosLittleEndian, 16},
-    {kFormatALaw, "A-law", acceptsG711, g711Unit, g711Frames, g711Decode<kALaw>, kSoundFormatTwosLittleEndian, 16},
-    {kFormatMuLaw, "mu-law", acceptsG711, g711Unit, g711Frames, g711Decode<kMuLaw>, kSoundFormatTwosLittleEndian,
-     16},
-    {kFormatIMAADPCM, "IMA ADPCM", acceptsIma, blockUnit, imaFramesIn, imaDecode, kSoundFormatTwosLittleEndian, 16},
-    {kFormatMSADPCM, "MS ADPCM", acceptsMs, blockUnit, msFramesIn, msDecode, kSoundFormatTwosLittleEndian, 16},
+constexpr Codec kLinearPcmCodec{pcmFit, copyUnit, copyFrames, copyDecode, pcmOutput};
+constexpr Codec kIeeeFloatCodec{floatFit, copyUnit, copyFrames, floatDecode, floatOutput};
+constexpr Codec kALawCodec{g711Fit, g711Unit, g711Frames, g711Decode<kALawTable>, linear16};
+constexpr Codec kMuLawCodec{g711Fit, g711Unit, g711Frames, g711Decode<kMuLawTable>, linear16};
+constexpr Codec kImaAdpcmCodec{imaFit, blockUnit, imaFramesIn, imaDecode, linear16};
+constexpr Codec kMsAdpcmCodec{msFit, blockUnit, msFramesIn, msDecode, linear16};
+constexpr const Codec* kLinearPcm = &kLinearPcmCodec;
+constexpr const Codec* kIeeeFloat = &kIeeeFloatCodec;
+constexpr const Codec* kALaw = &kALawCodec;
+constexpr const Codec* kMuLaw = &kMuLawCodec;
+constexpr const Codec* kImaAdpcm = &kImaAdpcmCodec;
+constexpr const Codec* kMsAdpcm = &kMsAdpcmCodec;
+
+struct FormatRow {
+  UInt16 tag;
+  const char* name;
+  const Codec* codec;  // nullptr: no movie here carries the format
+};
+
+constexpr FormatRow kFormats[] = {
+#define WAVE_FORMAT(constant, tag, name, codec) {tag, name, codec},
+#include "toolbox/Movies/WaveFormats.def"
 };
 
 }  // namespace
 
-const Codec* findCodec(const Format& format) {
-  for (const Codec& c : kCodecs)
-    if (c.tag == format.tag && c.accepts(format)) return &c;
-  return nullptr;
+Verdict judge(const Format& format) {
+  for (const FormatRow& row : kFormats) {
+    if (row.tag != format.tag) continue;
+    if (row.codec == nullptr) return {Fit::unsupported, nullptr, row.name};
+    std::string why;
+    Fit fit = row.codec->fit(format, &why);
+    return {fit, fit == Fit::fits ? row.codec : nullptr, why.empty() ? row.name : std::string(row.name) + ", " + why};
+  }
+  char words[32];
+  std::snprintf(words, sizeof words, "format tag 0x%04X", unsigned(format.tag));
+  return {Fit::unsupported, nullptr, words};
 }
 
 }  // namespace wave

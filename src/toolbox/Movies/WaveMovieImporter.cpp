@@ -1,6 +1,7 @@
 // The WAVE movie importer ('eat '/'WAVE'): finds the format and the sound data in a RIFF file and
 // streams the decoded samples into a new sound track, a block at a time.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "toolbox/Core/ByteOrder.h"
@@ -29,14 +30,14 @@ bool parseFormat(const UInt8* b, UInt32 n, wave::Format* f) {
   f->bits = ReadLittleEndian16(b + 14);
   UInt16 extra = n >= 18 ? ReadLittleEndian16(b + 16) : 0;
   if (f->tag == wave::kFormatExtensible) {
-    // The subformat GUID's first two bytes are the format tag; the rest is the fixed base GUID.
+    if (extra < 22 || n < 40) return false;
+    f->validBits = ReadLittleEndian16(b + 18);
+    f->channelMask = ReadLittleEndian32(b + 20);
+    // A standard subformat GUID is a format tag followed by a fixed base; any other GUID leaves
+    // the tag extensible, a kind this program does not know.
     static const UInt8 kBase[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                     0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-    if (extra < 22 || n < 40 || std::memcmp(b + 26, kBase, sizeof kBase) != 0) return false;
-    UInt16 valid = ReadLittleEndian16(b + 18);
-    if (valid != 0 && valid != f->bits) return false;  // samples padded into wider containers
-    f->tag = ReadLittleEndian16(b + 24);
-    if (f->tag == wave::kFormatExtensible) return false;
+    if (std::memcmp(b + 26, kBase, sizeof kBase) == 0) f->tag = ReadLittleEndian16(b + 24);
   } else if (f->tag == wave::kFormatMSADPCM && extra >= 4 && n >= 22) {
     UInt32 count = ReadLittleEndian16(b + 20);
     UInt32 fit = (std::min<UInt32>(n, 18u + extra) - 22) / 4;
@@ -80,7 +81,29 @@ class WaveMovieImporter : public MovieImporterRecord {
  public:
   ComponentResult importSource(const ImportSource& source, Movie theMovie, Track targetTrack, Track* usedTrack,
                                TimeValue atTime, TimeValue* addedDuration, long inFlags, long*) override;
+  ComponentResult validateSource(const ImportSource& source, Boolean* valid, std::string* formatName) override;
 };
+
+// What the track's sound description says of the decoded samples: their layout, and the
+// speakers when the file names one for each channel (bits past the 18 defined ones say nothing).
+OSErr describeSound(const wave::Format& f, const wave::SampleLayout& out, SoundDescriptionHandle* description) {
+  AudioStreamBasicDescription a{};
+  a.mSampleRate = f.rate;
+  a.mFormatID = kAudioFormatLinearPCM;
+  a.mFormatFlags = kAudioFormatFlagIsPacked | (out.isFloat    ? kAudioFormatFlagIsFloat
+                                               : out.isSigned ? kAudioFormatFlagIsSignedInteger
+                                                              : 0);
+  a.mBytesPerFrame = a.mBytesPerPacket = UInt32(f.channels) * (out.bits / 8);
+  a.mFramesPerPacket = 1;
+  a.mChannelsPerFrame = f.channels;
+  a.mBitsPerChannel = out.bits;
+  AudioChannelLayout layout{kAudioChannelLayoutTag_UseChannelBitmap, f.channelMask, 0};
+  const bool speakersKnown = f.channelMask != 0 && f.channelMask < (1u << 18) &&
+                             std::popcount(f.channelMask) == int(f.channels);
+  return OSErr(QTSoundDescriptionCreate(&a, speakersKnown ? &layout : nullptr, speakersKnown ? sizeof layout : 0,
+                                        nullptr, 0, kQTSoundDescriptionKind_Movie_LowestPossibleVersion,
+                                        description));
+}
 
 // The decoded samples of the data chunk, added to the media in chunks of about 64 KB.
 OSErr addSamples(const ImportSource& source, const WaveFile& w, const wave::Codec& codec, Media media,
@@ -88,7 +111,7 @@ OSErr addSamples(const ImportSource& source, const WaveFile& w, const wave::Code
   const wave::Format& f = w.format;
   const UInt32 unit = codec.unitBytes(f);
   const UInt32 framesPerUnit = codec.framesIn(f, unit);
-  const UInt32 frameBytes = UInt32(f.channels) * (codec.outBits / 8);
+  const UInt32 frameBytes = UInt32(f.channels) * (codec.output(f).bits / 8);
   const UInt32 targetFrames = std::max<UInt32>(1, kChunkTargetBytes / frameBytes);
   std::vector<UInt8> input(unit);
   Handle output = NewHandle(Size(targetFrames + framesPerUnit) * frameBytes);
@@ -129,26 +152,19 @@ ComponentResult WaveMovieImporter::importSource(const ImportSource& source, Movi
   WaveFile w;
   OSErr err = parseWave(source, &w);
   if (err != noErr) return err;
-  const wave::Codec* codec = wave::findCodec(w.format);
-  if (codec == nullptr) return badFileFormat;
+  const wave::Verdict verdict = wave::judge(w.format);
+  if (verdict.fit != wave::Fit::fits) return verdict.fit == wave::Fit::unsupported ? noCodecErr : badFileFormat;
+  const wave::Codec* codec = verdict.codec;
 
   Track track = NewMovieTrack(theMovie, 0, 0, kFullVolume);
   if (track == nullptr) return GetMoviesError();
   Media media = NewTrackMedia(track, SoundMediaType, TimeScale(w.format.rate), nullptr, 0);
-  auto description = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(sizeof(SoundDescription)));
-  if (media == nullptr || description == nullptr) {
-    err = media == nullptr ? GetMoviesError() : MemError();
-    if (description) DisposeHandle(reinterpret_cast<Handle>(description));
+  SoundDescriptionHandle description = nullptr;
+  err = media == nullptr ? GetMoviesError() : describeSound(w.format, codec->output(w.format), &description);
+  if (err != noErr) {
     DisposeMovieTrack(track);
     return err;
   }
-  SoundDescription& d = **description;
-  d.descSize = sizeof(SoundDescription);
-  d.dataFormat = codec->outFormat;
-  d.dataRefIndex = 1;
-  d.numChannels = SInt16(w.format.channels);
-  d.sampleSize = SInt16(codec->outBits);
-  d.sampleRate = w.format.rate << 16;
 
   err = BeginMediaEdits(media);
   if (err == noErr) err = addSamples(source, w, *codec, media, description);
@@ -164,6 +180,24 @@ ComponentResult WaveMovieImporter::importSource(const ImportSource& source, Movi
   }
   if (usedTrack) *usedTrack = track;
   if (addedDuration) *addedDuration = GetTrackDuration(track) - atTime;
+  return noErr;
+}
+
+// Valid when the importer would make a track of it; a format it cannot carry is still a WAVE.
+ComponentResult WaveMovieImporter::validateSource(const ImportSource& source, Boolean* valid,
+                                                  std::string* formatName) {
+  WaveFile w;
+  OSErr err = parseWave(source, &w);
+  if (err != noErr) return err;
+  const wave::Verdict verdict = wave::judge(w.format);
+  if (verdict.fit == wave::Fit::damaged) return badFileFormat;
+  // Data too short for one whole frame gives no sound, whatever its format.
+  if (verdict.codec != nullptr) {
+    const UInt32 unit = verdict.codec->unitBytes(w.format);
+    if (verdict.codec->framesIn(w.format, UInt32(std::min<UInt64>(unit, w.dataLength))) == 0) return badFileFormat;
+  }
+  *valid = verdict.fit == wave::Fit::fits;
+  if (formatName) *formatName = verdict.words;
   return noErr;
 }
 

@@ -8,22 +8,29 @@ import sys
 import time
 
 
+PEAK = os.path.join(os.environ.get("TMPDIR", "/tmp"), "bench-peak.txt")
+
+
 def run_once(cmd, clean):
-    """Wall seconds, CPU seconds and peak resident kilobytes of one run (descendants included)."""
+    """Wall seconds, CPU seconds and peak resident kilobytes of one run (descendants included).
+    The peak comes from GNU time: a process started from this one would count this one's memory
+    too, as a child's peak includes what it had before it ran its program."""
     for path in clean:
         if os.path.lexists(path):
             os.remove(path)
     devnull = os.open(os.devnull, os.O_RDWR)
     actions = [(os.POSIX_SPAWN_DUP2, devnull, 0), (os.POSIX_SPAWN_DUP2, devnull, 1),
                (os.POSIX_SPAWN_DUP2, devnull, 2)]
+    timed = ["/usr/bin/time", "-f", "%M", "-o", PEAK] + cmd
     begin = time.perf_counter()
-    pid = os.posix_spawnp(cmd[0], cmd, os.environ, file_actions=actions)
+    pid = os.posix_spawn(timed[0], timed, os.environ, file_actions=actions)
     _, status, usage = os.wait4(pid, 0)
     wall = time.perf_counter() - begin
     os.close(devnull)
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"bench: {' '.join(cmd)} failed (exit {os.waitstatus_to_exitcode(status)})")
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+    peak = int(open(PEAK).read().split()[-1])
+    return wall, usage.ru_utime + usage.ru_stime, peak
 
 
 def measure(case, runs):

@@ -12,7 +12,6 @@
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/CoreFoundation/CFURL.h"
 #include "toolbox/Files/Aliases.h"
-#include "toolbox/Preferences/CFPreferences.h"
 
 Controller::Controller() {
   // The handler goes in when the first event is about to be dispatched, so that even the event
@@ -36,13 +35,6 @@ void Controller::registerEvents(const NSNotification&) {
         handleAppleEventFromPTPModule(event, reply);
       },
       kPTPEventClass, kPTPConvertEventID);
-}
-
-bool readResizePreference() {
-  CFPreferencesAppSynchronize(kPreferenceDomain);
-  Boolean valid = false;
-  Boolean value = CFPreferencesGetAppBooleanValue(kResizePreferenceKey, kPreferenceDomain, &valid);
-  return valid ? value != 0 : true;
 }
 
 RequestOutcome Controller::convert(const std::string& imagePath) {

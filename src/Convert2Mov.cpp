@@ -13,7 +13,6 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Files/Files.h"
-#include "toolbox/Files/RegularFiles.h"
 #include "toolbox/Files/TemporaryItems.h"
 #include "toolbox/Movies/JpegStructure.h"
 
@@ -46,7 +45,7 @@ std::string Convert2Mov::recordingPathFor(const std::string& image) {
   return NSStringByDeletingPathExtension(image) + ".wav";
 }
 
-std::string Convert2Mov::unreadableJpegReason(const std::vector<UInt8>& bytes) {
+std::string Convert2Mov::unreadableJpegReason(std::span<const UInt8> bytes) {
   if (bytes.empty()) return "empty file";
   if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return "not a JPEG file";
   return "damaged JPEG header";
@@ -85,6 +84,11 @@ void Convert2Mov::concludeReport(SInt32 status) {
 
 SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& image, SInt32 resize) {
   mReport = ConversionReport{};
+  // Whatever happens, the photograph's bytes are let go when the conversion ends.
+  struct Release {
+    FSContentsHold& hold;
+    ~Release() { hold.release(); }
+  } release{mPhotograph};
   ExtractedAudio audio = extractAudioFromExifForFile(image);
   // Without a WAVE file the status is the extraction's (0: nothing to convert).
   SInt32 status = audio.status;
@@ -96,26 +100,29 @@ SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& ima
   return status;
 }
 
-bool Convert2Mov::readPhotograph(const std::string& image, std::vector<UInt8>* bytes, ExImageInfo* record) {
+bool Convert2Mov::readPhotograph(const std::string& image, ExImageInfo* record) {
+  mPhotograph.release();
   // Only a regular file is a photograph; the read never waits on anything else under the name.
   if (image.empty()) {
     mReport.unreadable = "no such file";
     return false;
   }
-  if (FSReadRegularFile(image, bytes, &mReport.unreadable) != noErr) return false;
+  FSContentsRef bytes;
+  if (FSReadFileContents(image, &bytes, &mReport.unreadable) != noErr) return false;
   mReport.imageFound = true;
   {
     JpegTagReader reader;
     reader.readTags(image, bytes->data(), bytes->size(), record);
   }
   mReport.imageReadable = record->getPixelWidth() != 0;
-  if (!mReport.imageReadable) mReport.unreadable = unreadableJpegReason(*bytes);
+  if (!mReport.imageReadable) mReport.unreadable = unreadableJpegReason({bytes->data(), bytes->size()});
   mReport.audioBlocks = record->numAudioBlocks();
   mReport.audioSeconds = record->getAudioSeconds();
+  mPhotograph = FSContentsHold(std::move(bytes));
   return true;
 }
 
-OSErr Convert2Mov::checkPicture(const std::vector<UInt8>& bytes) {
+OSErr Convert2Mov::checkPicture(const FSFileContents& bytes) {
   JpegLayout layout;
   if (ParseJpegLayout(bytes.data(), bytes.size(), &layout) != noErr)
     return refuse(codecBadDataErr, "the picture is damaged: its frame header is missing or unreadable");
@@ -126,14 +133,13 @@ OSErr Convert2Mov::checkPicture(const std::vector<UInt8>& bytes) {
 }
 
 ExtractedAudio Convert2Mov::extractAudioFromExifForFile(const std::string& image) {
-  std::vector<UInt8> bytes;
   ExImageInfo record;
-  if (!readPhotograph(image, &bytes, &record)) return {};
+  if (!readPhotograph(image, &record)) return {};
   // The blocks decide, not the length: a recording of unknown length is still written.
   if (record.numAudioBlocks() == 0) return {};
   // A damaged photograph makes no movie: nothing is written for it.
   OSErr err = checkRecording(record);
-  if (err == noErr) err = checkPicture(bytes);
+  if (err == noErr) err = checkPicture(*mPhotograph.contents());
   if (err != noErr) return {err, std::nullopt};
 
   std::string folder, reason;
@@ -176,15 +182,15 @@ ExtractedAudio Convert2Mov::extractAudioFromExifForFile(const std::string& image
 SInt32 Convert2Mov::extractRecording(const std::string& image, std::FILE* out) {
   mReport = ConversionReport{};
   const OSErr err = writeRecordingOf(image, out);
+  mPhotograph.release();
   concludeReport(err);
   return err;
 }
 
 OSErr Convert2Mov::writeRecordingOf(const std::string& image, std::FILE* out) {
-  std::vector<UInt8> bytes;
   ExImageInfo record;
   if (out == nullptr) return refuse(paramErr, "no file to write the recording to");
-  if (!readPhotograph(image, &bytes, &record) || record.numAudioBlocks() == 0) return noErr;
+  if (!readPhotograph(image, &record) || record.numAudioBlocks() == 0) return noErr;
   // The recording does not need the picture: only its own pieces must be whole.
   OSErr err = checkRecording(record);
   if (err != noErr) return err;

@@ -3,11 +3,13 @@
 #pragma once
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacTypes.h"
+#include "toolbox/Files/FileContents.h"
 
 class ExImageInfo;
 
@@ -64,7 +66,7 @@ class Convert2Mov {
   static std::string recordingPathFor(const std::string& image);
   // Why bytes read from a photograph give no JPEG header: "empty file", "not a JPEG file",
   // "damaged JPEG header".
-  static std::string unreadableJpegReason(const std::vector<UInt8>& bytes);
+  static std::string unreadableJpegReason(std::span<const UInt8> bytes);
 
   // 0 when no failure was reported (movie written, or nothing to convert), else the failure
   // code of the assembly, kept whole so that no failure reads as 0. The temporary WAVE file
@@ -92,13 +94,14 @@ class Convert2Mov {
 
  private:
   // Reads the photograph whole and its header into record; false when no regular file could be
-  // read at image.
-  bool readPhotograph(const std::string& image, std::vector<UInt8>* bytes, ExImageInfo* record);
+  // read at image. Its bytes are held for the rest of the conversion: the movie's picture is
+  // taken from them, not from a second read.
+  bool readPhotograph(const std::string& image, ExImageInfo* record);
   // The recording's pieces must lie within the bytes the photograph carries for them, leave no
   // gap, and fill what the WAVE header declares. On failure the report says what is missing.
   OSErr checkRecording(const ExImageInfo& record);
   // The picture must be readable and whole, judged from its structure.
-  OSErr checkPicture(const std::vector<UInt8>& bytes);
+  OSErr checkPicture(const FSFileContents& bytes);
   // Each block at its WAVE offset; a block at offset 0 follows the one before it.
   static OSErr writeRecording(std::FILE* file, const ExImageInfo& record);
   // extractRecording's work, before the report is settled.
@@ -109,5 +112,6 @@ class Convert2Mov {
   void concludeReport(SInt32 status);
 
   ConversionReport mReport;
+  FSContentsHold mPhotograph;  // the photograph's bytes while a conversion needs them
   ExistingMovie mExistingMovie = ExistingMovie::replaceOwn;
 };

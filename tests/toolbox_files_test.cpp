@@ -1,4 +1,5 @@
-// File manager: specifications, folder IDs, exclusive creation, working files and publishing them.
+// File manager: specifications, folder IDs, exclusive creation, working files and publishing them,
+// and a file's bytes held for whoever reads the same file again.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include "support/TestPaths.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
+#include "toolbox/Files/FileContents.h"
 #include "toolbox/Files/Files.h"
 
 using testsupport::ScratchDir;
@@ -185,4 +187,58 @@ TEST(Files, CatalogLookupByIndexEndsWithFileNotFound) {
   pb.ioDirID = any.parID;
   pb.ioFDirIndex = 3;
   EXPECT_EQ(PBGetCatInfoSync(&pb), fnfErr);
+}
+
+// Held bytes stand for their file only while it is the same, unchanged file: a file written
+// anew, changed in place, or another file with the same bytes is read afresh, and so is the
+// file once the hold is let go. Two holds of one file each keep it until their own release.
+TEST(FileContents, HeldBytesStandOnlyForTheSameUnchangedFile) {
+  ScratchDir dir;
+  const std::string path = dir.file("photo.jpg");
+  testsupport::writeFile(path, "first bytes");
+  testsupport::writeFile(dir.file("twin.jpg"), "first bytes");
+  FSSpec spec = specFor(path), twin = specFor(dir.file("twin.jpg"));
+  auto text = [](const FSContentsRef& c) { return std::string(reinterpret_cast<const char*>(c->data()), c->size()); };
+
+  FSContentsRef read;
+  ASSERT_EQ(FSReadFileContents(path, &read, nullptr), noErr);
+  FSContentsRef again;
+  ASSERT_EQ(FSpReadFileContents(&spec, &again), noErr);
+  EXPECT_NE(again, read) << "nothing held, so the file is read";
+  {
+    FSContentsHold hold(read), second(read);
+    ASSERT_EQ(FSpReadFileContents(&spec, &again), noErr);
+    EXPECT_EQ(again, read);
+    ASSERT_EQ(FSpReadFileContents(&twin, &again), noErr);
+    EXPECT_NE(again, read);
+    second.release();
+    ASSERT_EQ(FSpReadFileContents(&spec, &again), noErr);
+    EXPECT_EQ(again, read) << "the other hold still has it";
+
+    // Changed in place with the same length, its modification time put back: the change
+    // time still tells.
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, "FIRST", 5, 0), 5);
+    close(fd);
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    ASSERT_EQ(FSpReadFileContents(&spec, &again), noErr);
+    EXPECT_EQ(text(again), "FIRST bytes");
+
+    // Replaced by a new file under the name.
+    testsupport::writeFile(dir.file("new.jpg"), "other bytes");
+    ASSERT_EQ(rename(dir.file("new.jpg").c_str(), path.c_str()), 0);
+    ASSERT_EQ(FSpReadFileContents(&spec, &again), noErr);
+    EXPECT_EQ(text(again), "other bytes");
+  }
+  testsupport::writeFile(path, "first bytes");
+  FSContentsRef fresh;
+  ASSERT_EQ(FSReadFileContents(path, &fresh, nullptr), noErr);
+  FSContentsHold hold(fresh);
+  hold = FSContentsHold();
+  ASSERT_EQ(FSpReadFileContents(&spec, &again), noErr);
+  EXPECT_NE(again, fresh) << "a released hold answers nothing";
 }

@@ -1,7 +1,12 @@
 // Dispatches still2mov's command line to its subcommands and answers --help and --version.
-// A first word that names no subcommand means a plain conversion of the photographs given.
+// A first word that names no subcommand means a plain conversion of the photographs given; the
+// commands of the application and the bus run in the application's binary.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -37,7 +42,32 @@ void printUsage(bool toStderr) {
       out);
 }
 
-int still2movMain(int argc, char** argv) {
+namespace {
+
+// The application's binary: beside this one (a build), or where it is installed.
+constexpr const char* kApplicationBinary = "still2mov-app";
+constexpr const char* kInstalledApplicationBinary = "../libexec/still2mov/still2mov-app";
+
+// Runs the command in the application's binary, in this same process; returns only on failure.
+int handToApplication(char** argv) {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  int error = ENOENT;
+  if (!ec) {
+    for (const char* place : {kApplicationBinary, kInstalledApplicationBinary}) {
+      const std::string binary = (self.parent_path() / place).string();
+      execv(binary.c_str(), argv);
+      if (errno != ENOENT) error = errno;
+    }
+  }
+  std::fprintf(stderr, "still2mov: the application is not installed beside this program (%s): %s\n",
+               kApplicationBinary, std::strerror(error));
+  return 1;
+}
+
+}  // namespace
+
+int still2movMain(int argc, char** argv, const BusCommands* bus) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     printUsage(true);
@@ -57,8 +87,11 @@ int still2movMain(int argc, char** argv) {
   if (first == "embed") return runEmbedCommand(rest);
   if (first == "extract") return runExtractCommand(rest);
   if (first == "prefs") return runPrefsCommand(rest);
-  if (first == "app") return runAppCommand(rest);
-  if (first == "open") return runOpenCommand(rest);
-  if (first == "send") return runSendCommand(rest);
+  if (first == "app" || first == "open" || first == "send") {
+    if (bus == nullptr) return handToApplication(argv);
+    if (first == "app") return bus->app(rest);
+    if (first == "open") return bus->open(rest);
+    return bus->send(rest);
+  }
   return runConvertCommand(args);
 }

@@ -4,7 +4,18 @@
 #include <string>
 #include <vector>
 
-int still2movMain(int argc, char** argv);
+// The commands that need the desktop's bus (GIO): linked into the application's binary only, so
+// that every other command starts without them.
+struct BusCommands {
+  int (*app)(const std::vector<std::string>& args);
+  int (*open)(const std::vector<std::string>& args);
+  int (*send)(const std::vector<std::string>& args);
+};
+extern const BusCommands kBusCommands;
+
+// Without bus commands, "app", "open" and "send" are handed to the application's binary (the same
+// arguments, the same process).
+int still2movMain(int argc, char** argv, const BusCommands* bus = nullptr);
 
 int runConvertCommand(const std::vector<std::string>& args);  // [--resize|--no-resize] [-y|-n] PHOTO...
 int runInfoCommand(const std::vector<std::string>& args);     // --info [--json] [--verbose] PHOTO

@@ -217,18 +217,17 @@ bool QuickTimeU::IsMarkedMovie(FSSpec& movie) {
          text.compare(0, std::strlen(kMarkPrefix), kMarkPrefix) == 0;
 }
 
-// data is a NewPtr block, so its length bounds the sample whatever the description claims.
+// data is a pointer block, so its length bounds the sample whatever the description claims. The
+// media takes the bytes from the block itself: the photograph's bytes, which the block shares,
+// stay where they are until the movie is flattened; any other block is copied.
 bool QuickTimeU::AddImageToMedia(Media media, ImageDescriptionHandle desc, char* data, long duration) {
   if (data == nullptr || desc == nullptr || *desc == nullptr || media == nullptr) return false;
   long size = (*desc)->dataSize;
   long available = GetPtrSize(data);
   if (size > available) size = available;
   if (size <= 0) return false;
-  Handle sample = nullptr;
-  if (PtrToHand(data, &sample, size) != noErr || MemError() != noErr) return false;
-  OSErr err = AddMediaSample(media, sample, 0, (unsigned long)size, TimeValue(duration),
-                             reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
-  DisposeHandle(sample);
+  OSErr err = AddMediaSample2(media, reinterpret_cast<const UInt8*>(data), ByteCount(size), duration, 0,
+                              reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
   return err == noErr;
 }
 

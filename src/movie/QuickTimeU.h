@@ -45,7 +45,8 @@ class QuickTimeU {
   // Writes the scaled copy to a new, uniquely named file beside the source and names it in
   // destination; the caller deletes it.
   static bool CreateScaledImageFile(FSSpec& source, FSSpec& destination, short width, short height);
-  // A NewPtr block (GetPtrSize gives its length) that the caller releases with DisposePtr.
+  // A pointer block (GetPtrSize gives its length) that the caller releases with DisposePtr; it
+  // shares the image's bytes with whoever holds them rather than copying them.
   static char* GetImageDataFromFile(FSSpec& image);
   static ImageDescriptionHandle GetImageDescFromFile(FSSpec& image);
   static ImageDescriptionHandle GetImageDescForImage(char* data, unsigned long length);

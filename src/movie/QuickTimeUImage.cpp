@@ -134,11 +134,10 @@ char* QuickTimeU::GetImageDataFromFile(FSSpec& image) {
     CloseComponent(importer);
     return nullptr;
   }
-  char* data = NewPtr(Size(size));
-  if (data != nullptr && GraphicsImportReadData(importer, data, offset, size) != noErr) {
-    DisposePtr(data);
-    data = nullptr;
-  }
+  // The image's bytes are the importer's (for the photograph, the very bytes the conversion
+  // read): shared, not copied, they live on in the block after the importer is closed.
+  Ptr data = nullptr;
+  if (GraphicsImportShareData(importer, offset, size, &data) != noErr) data = nullptr;
   CloseComponent(importer);
   return data;
 }

@@ -14,6 +14,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 enum { kWrite, kPwrite, kFsync, kRename, kLinkat, kClose, kKinds };
@@ -101,12 +102,21 @@ static int refusedUnnamed(int flags) {
   return 0;
 }
 
+/* STILL2MOV_WATCH=path: the opens of that path are counted ("opens" among the counts), to see
+   how often a file is read. */
+static atomic_int gWatchedOpens;
+static void watch(const char* path) {
+  const char* watched = getenv("STILL2MOV_WATCH");
+  if (watched && path && strcmp(watched, path) == 0) atomic_fetch_add(&gWatchedOpens, 1);
+}
+
 int open(const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
   mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
   va_end(args);
   if (refusedUnnamed(flags)) return -1;
+  watch(path);
   return REAL("open", int (*)(const char*, int, ...))(path, flags, mode);
 }
 
@@ -116,7 +126,18 @@ int open64(const char* path, int flags, ...) {
   mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
   va_end(args);
   if (refusedUnnamed(flags)) return -1;
+  watch(path);
   return REAL("open64", int (*)(const char*, int, ...))(path, flags, mode);
+}
+
+int openat(int dir, const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+  va_end(args);
+  if (refusedUnnamed(flags)) return -1;
+  watch(path);
+  return REAL("openat", int (*)(int, const char*, int, ...))(dir, path, flags, mode);
 }
 
 ssize_t write(int fd, const void* buf, size_t count) {
@@ -132,6 +153,22 @@ ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
 ssize_t pwrite64(int fd, const void* buf, size_t count, off_t offset) {
   if (writableFile(fd) && injected(kPwrite)) return -1;
   return REAL("pwrite64", ssize_t (*)(int, const void*, size_t, off_t))(fd, buf, count, offset);
+}
+
+/* Gathered writes count as positioned writes: the movie goes out in one of them. */
+ssize_t pwritev(int fd, const struct iovec* iov, int count, off_t offset) {
+  if (writableFile(fd) && injected(kPwrite)) return -1;
+  return REAL("pwritev", ssize_t (*)(int, const struct iovec*, int, off_t))(fd, iov, count, offset);
+}
+
+ssize_t pwritev64(int fd, const struct iovec* iov, int count, off_t offset) {
+  if (writableFile(fd) && injected(kPwrite)) return -1;
+  return REAL("pwritev64", ssize_t (*)(int, const struct iovec*, int, off_t))(fd, iov, count, offset);
+}
+
+ssize_t pwritev2(int fd, const struct iovec* iov, int count, off_t offset, int flags) {
+  if (writableFile(fd) && injected(kPwrite)) return -1;
+  return REAL("pwritev2", ssize_t (*)(int, const struct iovec*, int, off_t, int))(fd, iov, count, offset, flags);
 }
 
 int fsync(int fd) {
@@ -181,5 +218,6 @@ __attribute__((destructor)) static void writeCounts(void) {
   FILE* f = fopen(path, "w");
   if (f == NULL) return;
   for (int k = 0; k < kKinds; ++k) fprintf(f, "%s %d\n", kNames[k], atomic_load(&gCalls[k]));
+  fprintf(f, "opens %d\n", atomic_load(&gWatchedOpens));
   fclose(f);
 }

@@ -1,6 +1,6 @@
 /* Control of the fault shim from a test that links it: arm one call of a kind to fail and see how
-   many calls of each kind were made since, or refuse unnamed files. Kinds: write, pwrite, fsync,
-   rename, linkat, close. */
+   many calls of each kind were made since, or refuse unnamed files. Kinds: write, pwrite (pwritev
+   too), fsync, rename, linkat, close. */
 #pragma once
 #ifdef __cplusplus
 extern "C" {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 #include "faults/FaultShim.h"
 #include "support/Fixtures.h"
@@ -200,6 +201,110 @@ TEST(MovieToolbox, FlattenedMovieHasTheLayoutPlayersExpect) {
   EXPECT_EQ(decodePcm(b.moviePath), pcm);
 }
 
+// The one video sample's bytes as stored in a flattened file (the second track's first chunk).
+std::string storedFrame(const std::string& file) {
+  std::string stco = atomBody(file, "moov/trak#2/mdia/minf/stbl/stco");
+  std::string stsz = atomBody(file, "moov/trak#2/mdia/minf/stbl/stsz");
+  if (stco.size() < 12 || stsz.size() < 12) return "";
+  std::size_t at = be32(stco, 8), size = be32(stsz, 4);
+  return at + size <= file.size() ? file.substr(at, size) : "";
+}
+
+// A movie reaches the disk once: its samples wait in memory, the photograph's bytes shared
+// rather than copied (and let go with the movie), the working file holds none of them, and the
+// flattened file goes out in one gathered write. Bytes that nobody keeps alive are copied, so
+// whoever lent them may reuse them at once.
+TEST(MovieToolbox, SamplesWaitInMemoryAndTheMovieIsWrittenOnce) {
+  ScratchDir dir;
+  testsupport::writeFile(dir.file("sound.wav"), testsupport::pcmWave(1, 16, 8000, 8000));
+  const std::string jpeg = fixtures::makeJpeg({.width = 64, .height = 48});
+  for (bool shared : {true, false}) {
+    SCOPED_TRACE(shared ? "shared bytes" : "lent bytes");
+    auto photograph = std::make_shared<std::string>(jpeg);
+    FSSpec working = specFor(dir.file("working.mov")), target = specFor(dir.file("movie.mov"));
+    short ref = 0;
+    Movie movie = nullptr;
+    ASSERT_EQ(CreateMovieFile(&working, FOUR_CHAR_CODE("TVOD"), smCurrentScript, createMovieFileDeleteCurFile, &ref,
+                              &movie),
+              noErr);
+    const TimeValue added = importWaveFile(movie, dir.file("sound.wav"));
+    ASSERT_GT(added, 0);
+    Track track = NewMovieTrack(movie, IntToFixed(64), IntToFixed(48), kNoVolume);
+    Media media = NewTrackMedia(track, VideoMediaType, 600, nullptr, 0);
+    ImageDescriptionHandle desc = jpegDescription(64, 48, long(jpeg.size()));
+    auto sd = reinterpret_cast<SampleDescriptionHandle>(desc);
+    ASSERT_EQ(BeginMediaEdits(media), noErr);
+    if (shared) {
+      Ptr bytes = NewPtrSharing(photograph, photograph->data(), Size(photograph->size()));
+      ASSERT_EQ(static_cast<const void*>(bytes), photograph->data());
+      EXPECT_EQ(GetPtrSize(bytes), Size(jpeg.size()));
+      ASSERT_EQ(AddMediaSample2(media, reinterpret_cast<const UInt8*>(bytes), jpeg.size(), added, 0, sd, 1, 0, nullptr),
+                noErr);
+      DisposePtr(bytes);
+      EXPECT_EQ(photograph.use_count(), 2) << "the movie keeps the photograph's bytes";
+    } else {
+      std::string lent = jpeg;
+      ASSERT_EQ(AddMediaSample2(media, reinterpret_cast<const UInt8*>(lent.data()), lent.size(), added, 0, sd, 1, 0,
+                                nullptr),
+                noErr);
+      lent.assign(lent.size(), 'x');
+    }
+    ASSERT_EQ(EndMediaEdits(media), noErr);
+    ASSERT_EQ(InsertMediaIntoTrack(track, 0, 0, GetMediaDuration(media), fixed1), noErr);
+    DisposeHandle(reinterpret_cast<Handle>(desc));
+    short resId = movieInDataForkResID;
+    ASSERT_EQ(AddMovieResource(movie, ref, &resId, nullptr), noErr);
+    ASSERT_EQ(CloseMovieFile(ref), noErr);
+    EXPECT_EQ(testsupport::readFile(dir.file("working.mov")), "") << "the working file holds a copy of the media";
+
+    faultshim_arm("pwrite", 0, 0);
+    Movie flat = FlattenMovieData(movie, flattenAddMovieToDataFork, &target, FOUR_CHAR_CODE("TVOD"), smSystemScript,
+                                  createMovieFileDeleteCurFile);
+    EXPECT_EQ(faultshim_calls("pwrite"), 1);
+    EXPECT_EQ(faultshim_calls("write"), 0);
+    faultshim_disarm();
+    ASSERT_NE(flat, nullptr);
+    const std::string file = testsupport::readFile(dir.file("movie.mov"));
+    EXPECT_EQ(completeMovieProblem(file).find("sample atom"), std::string::npos) << completeMovieProblem(file);
+    EXPECT_TRUE(storedFrame(file) == jpeg) << "the frame is not the photograph's bytes";
+    DisposeMovie(flat);
+    DisposeMovie(movie);
+    EXPECT_EQ(photograph.use_count(), 1) << "the bytes outlive the movie";
+  }
+}
+
+// Shared pointer blocks: each keeps one size (a second share of the same bytes at another
+// length is a copy), ranges inside any of them, overlapping or not, are owned, and the bytes
+// are let go when the last share is.
+TEST(MovieToolbox, SharedPointerBlocksKeepTheirBytesAndTheirSizes) {
+  auto bytes = std::make_shared<std::string>(1000, 'p');
+  const char* base = bytes->data();
+  Ptr whole = NewPtrSharing(bytes, base, 1000);
+  Ptr sameAgain = NewPtrSharing(bytes, base, 1000);
+  Ptr shorter = NewPtrSharing(bytes, base, 10);
+  Ptr inner = NewPtrSharing(bytes, base + 100, 50);
+  EXPECT_EQ(whole, base);
+  EXPECT_EQ(sameAgain, base);
+  EXPECT_NE(shorter, base);
+  EXPECT_EQ(GetPtrSize(whole), 1000);
+  EXPECT_EQ(GetPtrSize(shorter), 10);
+  EXPECT_EQ(GetPtrSize(inner), 50);
+  EXPECT_EQ(std::string(shorter, 10), std::string(10, 'p'));
+  EXPECT_EQ(SharedPtrOwner(base + 120, 10), bytes);
+  EXPECT_EQ(SharedPtrOwner(base + 990, 10), bytes);
+  EXPECT_EQ(SharedPtrOwner(base + 990, 11), nullptr);
+  EXPECT_EQ(SharedPtrOwner(shorter, 10), nullptr);
+  DisposePtr(whole);
+  EXPECT_EQ(GetPtrSize(sameAgain), 1000);
+  EXPECT_EQ(SharedPtrOwner(base + 500, 10), bytes);
+  DisposePtr(sameAgain);
+  EXPECT_EQ(SharedPtrOwner(base + 500, 10), nullptr);
+  EXPECT_EQ(SharedPtrOwner(base + 120, 10), bytes);
+  DisposePtr(inner);
+  DisposePtr(shorter);
+  EXPECT_EQ(bytes.use_count(), 1);
+}
+
 TEST(MovieToolbox, ReadingBackRefusesWhatIsNotAMovie) {
   ScratchDir dir;
   testsupport::writeFile(dir.file("photo.jpg"), fixtures::makeJpeg());
@@ -227,9 +332,18 @@ TEST(MovieToolbox, FailedFlatteningLeavesTheTargetAsItWas) {
   CloseMovieFile(ref);
   FSSpec target = specFor(dir.file("movie.mov"));
   // Each write, flush, link and rename of the flattened copy, and the close of the finished
-  // copy, fails in turn.
-  for (const auto& [kind, last] : {std::pair<const char*, int>{"pwrite", 3}, {"fsync", 1}, {"linkat", 2},
-                                   {"rename", 1}, {"close", 1}}) {
+  // copy, fails in turn: as many as a flattening makes, counted first. (Later closes are of a
+  // copy already named, which a failure no longer touches.)
+  for (const char* kind : {"pwrite", "fsync", "linkat", "rename", "close"}) {
+    faultshim_arm(kind, 0, ENOSPC);
+    Movie counted = FlattenMovieData(movie, flattenAddMovieToDataFork, &target, FOUR_CHAR_CODE("TVOD"),
+                                     smSystemScript, createMovieFileDeleteCurFile);
+    const int last = std::string(kind) == "close" ? 1 : faultshim_calls(kind);
+    faultshim_disarm();
+    ASSERT_NE(counted, nullptr);
+    DisposeMovie(counted);
+    testsupport::writeFile(dir.file("movie.mov"), earlier);
+    EXPECT_GT(last, 0) << kind;
     for (int n = 1; n <= last; ++n) {
       SCOPED_TRACE(std::string(kind) + " #" + std::to_string(n));
       faultshim_arm(kind, n, ENOSPC);

@@ -15,6 +15,7 @@
 #include "support/Fifo.h"
 #include "support/TestPaths.h"
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Files/FileContents.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/RegularFiles.h"
 #include "toolbox/Files/TemporaryItems.h"
@@ -94,6 +95,14 @@ TEST(RegularFiles, OnlyRegularFilesAreReadAndNothingElseIsWaitedOn) {
     if (c.err == noErr) EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "\xFF\xD8 bytes");
     else EXPECT_TRUE(bytes.empty());
 
+    FSContentsRef contents;
+    reason.clear();
+    ASSERT_TRUE(testsupport::returnsWithin(dir.file("fifo.jpg"), [&] { err = FSReadFileContents(c.path, &contents, &reason); }));
+    EXPECT_EQ(err, c.err);
+    EXPECT_EQ(reason, c.reason);
+    EXPECT_EQ(contents != nullptr, c.err == noErr);
+    if (contents) EXPECT_EQ(std::string(reinterpret_cast<const char*>(contents->data()), contents->size()), "\xFF\xD8 bytes");
+
     std::FILE* stream = reinterpret_cast<std::FILE*>(1);
     reason.clear();
     ASSERT_TRUE(testsupport::returnsWithin(dir.file("fifo.jpg"), [&] { err = FSOpenRegularFile(c.path, &stream, &reason); }));
@@ -113,6 +122,11 @@ TEST(RegularFiles, OnlyRegularFilesAreReadAndNothingElseIsWaitedOn) {
   EXPECT_EQ(FSReadRegularFile(dir.file("photo.jpg"), &bytes, &reason, 4), memFullErr);
   EXPECT_EQ(reason.rfind("larger than", 0), 0u) << reason;
   EXPECT_TRUE(bytes.empty());
+  FSContentsRef contents;
+  reason.clear();
+  EXPECT_EQ(FSReadFileContents(dir.file("photo.jpg"), &contents, &reason, 4), memFullErr);
+  EXPECT_EQ(reason.rfind("larger than", 0), 0u) << reason;
+  EXPECT_EQ(contents, nullptr);
 }
 
 TEST(TemporaryItems, TheFolderIsTheUsersOwnAndPrivate) {

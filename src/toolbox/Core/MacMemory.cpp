@@ -2,9 +2,13 @@
 // Every call records its outcome for MemError, as the platform does.
 #include "toolbox/Core/MacMemory.h"
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <new>
 
 #include "toolbox/Core/MacErrors.h"
@@ -117,13 +121,81 @@ Ptr makePtr(Size byteCount, bool clear) {
   gMemError = noErr;
   return raw + kPtrHeader;
 }
+
+// Shared blocks have no header of their own: their bytes are someone else's. They are found by
+// address; the count lets the common case (none at all) skip the lock.
+struct SharedBlock {
+  Size size;
+  std::shared_ptr<const void> owner;
+  long shares;
+};
+std::mutex gSharedLock;
+std::map<const char*, SharedBlock> gShared;
+std::atomic<long> gSharedCount{0};
+
+// Releases one share of p; false when p is no shared block.
+bool releaseShared(Ptr p) {
+  if (gSharedCount.load(std::memory_order_acquire) == 0) return false;
+  std::lock_guard<std::mutex> lock(gSharedLock);
+  auto it = gShared.find(p);
+  if (it == gShared.end()) return false;
+  if (--it->second.shares == 0) {
+    gShared.erase(it);
+    gSharedCount.fetch_sub(1, std::memory_order_release);
+  }
+  return true;
+}
+
+bool sharedSize(Ptr p, Size* size) {
+  if (gSharedCount.load(std::memory_order_acquire) == 0) return false;
+  std::lock_guard<std::mutex> lock(gSharedLock);
+  auto it = gShared.find(p);
+  if (it == gShared.end()) return false;
+  *size = it->second.size;
+  return true;
+}
 }  // namespace
 
 Ptr NewPtr(Size byteCount) { return makePtr(byteCount, false); }
 Ptr NewPtrClear(Size byteCount) { return makePtr(byteCount, true); }
 
+Ptr NewPtrSharing(std::shared_ptr<const void> owner, const void* bytes, Size count) {
+  if (count < 0 || (bytes == nullptr && count > 0) || (owner == nullptr && count > 0)) {
+    gMemError = paramErr;
+    return nullptr;
+  }
+  // Nothing to share: an empty block is an ordinary one.
+  if (count == 0) return makePtr(0, true);
+  const char* p = static_cast<const char*>(bytes);
+  {
+    std::lock_guard<std::mutex> lock(gSharedLock);
+    auto [it, added] = gShared.try_emplace(p, SharedBlock{count, std::move(owner), 0});
+    if (added || it->second.size == count) {
+      if (added) gSharedCount.fetch_add(1, std::memory_order_release);
+      ++it->second.shares;
+      gMemError = noErr;
+      return const_cast<char*>(p);
+    }
+  }
+  Ptr copy = makePtr(count, false);
+  if (copy) std::memcpy(copy, bytes, size_t(count));
+  return copy;
+}
+
+std::shared_ptr<const void> SharedPtrOwner(const void* bytes, Size count) {
+  if (bytes == nullptr || count < 0 || gSharedCount.load(std::memory_order_acquire) == 0) return nullptr;
+  const char* p = static_cast<const char*>(bytes);
+  std::lock_guard<std::mutex> lock(gSharedLock);
+  // Shares may overlap (two ranges of one image); there are only ever a few.
+  for (auto it = gShared.begin(); it != gShared.upper_bound(p); ++it) {
+    const size_t at = size_t(reinterpret_cast<std::uintptr_t>(p) - reinterpret_cast<std::uintptr_t>(it->first)), size = size_t(it->second.size);
+    if (at <= size && size_t(count) <= size - at) return it->second.owner;
+  }
+  return nullptr;
+}
+
 void DisposePtr(Ptr p) {
-  if (p) std::free(p - kPtrHeader);
+  if (p && !releaseShared(p)) std::free(p - kPtrHeader);
   gMemError = noErr;
 }
 
@@ -133,6 +205,10 @@ Size GetPtrSize(Ptr p) {
     return 0;
   }
   Size n;
+  if (sharedSize(p, &n)) {
+    gMemError = noErr;
+    return n;
+  }
   std::memcpy(&n, p - kPtrHeader, sizeof n);
   gMemError = noErr;
   return n;

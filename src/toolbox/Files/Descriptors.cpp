@@ -2,9 +2,12 @@
 // asked, or be interrupted, and either way the rest must follow.
 #include "toolbox/Files/Descriptors.h"
 
+#include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
@@ -41,4 +44,31 @@ OSErr FSWriteAt(int fd, UInt64 offset, const void* bytes, std::size_t count) {
 OSErr FSReadAt(int fd, UInt64 offset, void* bytes, std::size_t count) {
   auto* p = static_cast<UInt8*>(bytes);
   return whole(count, eofErr, [&](std::size_t done) { return pread(fd, p + done, count - done, off_t(offset + done)); });
+}
+
+OSErr FSWriteGatherAt(int fd, UInt64 offset, const struct iovec* pieces, std::size_t count) {
+  // A call may stop anywhere, even inside a piece: the rest is described afresh each time.
+  std::vector<struct iovec> rest(pieces, pieces + count);
+  std::size_t first = 0;
+  while (first < rest.size()) {
+    if (rest[first].iov_len == 0) {
+      ++first;
+      continue;
+    }
+    int n = int(std::min<std::size_t>(rest.size() - first, IOV_MAX));
+    ssize_t wrote = pwritev(fd, rest.data() + first, n, off_t(offset));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote < 0) return OSErrFromErrno(errno);
+    if (wrote == 0) return dskFulErr;
+    offset += UInt64(wrote);
+    std::size_t left = std::size_t(wrote);
+    while (left > 0 && first < rest.size()) {
+      std::size_t take = std::min(left, rest[first].iov_len);
+      rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + take;
+      rest[first].iov_len -= take;
+      left -= take;
+      if (rest[first].iov_len == 0) ++first;
+    }
+  }
+  return noErr;
 }

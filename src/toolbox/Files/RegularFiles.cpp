@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
@@ -43,9 +44,6 @@ int openRegular(const std::string& path, struct stat* st, OSErr* err, std::strin
     close(fd);
     return -1;
   }
-  // Reads of a regular file never wait anyway; blocking mode is what stdio expects.
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   *err = noErr;
   return fd;
 }
@@ -59,6 +57,10 @@ OSErr FSOpenRegularFile(const std::string& path, std::FILE** stream, std::string
   OSErr err = noErr;
   int fd = openRegular(path, &st, &err, reason);
   if (fd < 0) return err;
+  // Reads of a regular file never wait anyway (whole reads keep O_NONBLOCK); blocking mode is
+  // what stdio expects.
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   *stream = fdopen(fd, "rb");
   if (*stream == nullptr) {
     err = fail(errno, reason);
@@ -67,35 +69,78 @@ OSErr FSOpenRegularFile(const std::string& path, std::FILE** stream, std::string
   return err;
 }
 
+namespace {
+
+// Reads up to capacity bytes from fd into dst; have says how many came (fewer when the file
+// shrank while it was read: what is there is the file).
+OSErr readUpTo(int fd, UInt8* dst, std::size_t capacity, std::size_t* have, std::string* reason) {
+  *have = 0;
+  while (*have < capacity) {
+    ssize_t n = read(fd, dst + *have, capacity - *have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      OSErr err = fail(e, reason);
+      if (err == ioErr && reason) *reason = std::string("read error (") + std::strerror(e) + ")";
+      return err;
+    }
+    if (n == 0) break;
+    *have += size_t(n);
+  }
+  return noErr;
+}
+
+// A regular file's descriptor whose size is within maxBytes, or -1 with the reason.
+int openWhole(const std::string& path, struct stat* st, UInt64 maxBytes, OSErr* err, std::string* reason) {
+  int fd = openRegular(path, st, err, reason);
+  if (fd < 0) return -1;
+  if (UInt64(st->st_size) > maxBytes) {
+    close(fd);
+    if (reason) *reason = "larger than " + std::to_string(maxBytes >> 20) + " MB";
+    *err = memFullErr;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
 OSErr FSReadRegularFile(const std::string& path, std::vector<UInt8>* bytes, std::string* reason, UInt64 maxBytes) {
   if (bytes == nullptr) return paramErr;
   bytes->clear();
   struct stat st {};
   OSErr err = noErr;
-  int fd = openRegular(path, &st, &err, reason);
+  int fd = openWhole(path, &st, maxBytes, &err, reason);
   if (fd < 0) return err;
-  if (UInt64(st.st_size) > maxBytes) {
+  bytes->resize(size_t(st.st_size));
+  std::size_t have = 0;
+  err = readUpTo(fd, bytes->data(), bytes->size(), &have, reason);
+  close(fd);
+  bytes->resize(err == noErr ? have : 0);
+  return err;
+}
+
+OSErr FSReadRegularFileInto(const std::string& path, std::unique_ptr<UInt8[]>* bytes, std::size_t* size,
+                            struct stat* st, std::string* reason, UInt64 maxBytes) {
+  if (bytes == nullptr || size == nullptr || st == nullptr) return paramErr;
+  bytes->reset();
+  *size = 0;
+  OSErr err = noErr;
+  int fd = openWhole(path, st, maxBytes, &err, reason);
+  if (fd < 0) return err;
+  // Not cleared first: the read fills it, and clearing a photograph's worth of pages costs as
+  // much again as reading it.
+  std::unique_ptr<UInt8[]> block(new (std::nothrow) UInt8[st->st_size > 0 ? size_t(st->st_size) : 1]);
+  if (!block) {
     close(fd);
-    if (reason) *reason = "larger than " + std::to_string(maxBytes >> 20) + " MB";
+    if (reason) *reason = "not enough memory";
     return memFullErr;
   }
-  bytes->resize(size_t(st.st_size));
-  size_t have = 0;
-  while (have < bytes->size()) {
-    ssize_t n = read(fd, bytes->data() + have, bytes->size() - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int e = errno;
-      err = fail(e, reason);
-      if (err == ioErr && reason) *reason = std::string("read error (") + std::strerror(e) + ")";
-      close(fd);
-      bytes->clear();
-      return err;
-    }
-    if (n == 0) break;  // it shrank while we read: what is there is the file
-    have += size_t(n);
-  }
+  std::size_t have = 0;
+  err = readUpTo(fd, block.get(), size_t(st->st_size), &have, reason);
   close(fd);
-  bytes->resize(have);
+  if (err != noErr) return err;
+  *bytes = std::move(block);
+  *size = have;
   return noErr;
 }

@@ -1,7 +1,10 @@
 // Opening and reading files that must be regular files, such as photographs. The open never
 // blocks (a FIFO or device under the name is refused, not waited on) and says why in words.
 #pragma once
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,3 +23,6 @@ OSErr FSOpenRegularFile(const std::string& path, std::FILE** stream, std::string
 // same refusals as FSOpenRegularFile.
 OSErr FSReadRegularFile(const std::string& path, std::vector<UInt8>* bytes, std::string* reason,
                         UInt64 maxBytes = kFSMaxWholeFileBytes);
+// The same into a block of its own, without clearing it first; st describes the file read.
+OSErr FSReadRegularFileInto(const std::string& path, std::unique_ptr<UInt8[]>* bytes, std::size_t* size,
+                            struct stat* st, std::string* reason, UInt64 maxBytes = kFSMaxWholeFileBytes);

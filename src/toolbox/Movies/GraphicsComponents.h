@@ -2,6 +2,8 @@
 // the format's own code. Internal to the toolbox.
 #pragma once
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "toolbox/Files/Files.h"
@@ -12,10 +14,14 @@
 class GraphicsImporterComponent : public ComponentInstanceRecord {
  public:
   GraphicsImporterComponent();
-  // Takes one image's bytes and reads its structure; resets source rectangle and matrix.
+  // Takes one image's bytes, kept alive by owner and shared rather than copied, and reads
+  // their structure; resets source rectangle and matrix.
+  OSErr setData(std::shared_ptr<const void> owner, const std::uint8_t* bytes, std::size_t size);
   OSErr setData(std::vector<std::uint8_t> bytes);
   bool hasImage() const { return hasImage_; }
-  const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+  std::span<const std::uint8_t> bytes() const { return {bytes_, size_}; }
+  // What keeps bytes() alive, for whoever shares them beyond the importer's life.
+  const std::shared_ptr<const void>& bytesOwner() const { return owner_; }
 
   Rect naturalBounds{};
   Rect sourceRect{};
@@ -31,7 +37,9 @@ class GraphicsImporterComponent : public ComponentInstanceRecord {
   virtual OSErr parse() = 0;
 
  private:
-  std::vector<std::uint8_t> bytes_;
+  std::shared_ptr<const void> owner_;
+  const std::uint8_t* bytes_ = nullptr;
+  std::size_t size_ = 0;
   bool hasImage_ = false;
 };
 

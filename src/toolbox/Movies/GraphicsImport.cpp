@@ -2,12 +2,14 @@
 // bytes, and the geometry, data range and description questions.
 #include "toolbox/Movies/GraphicsImport.h"
 
+#include <climits>
 #include <cstring>
+#include <span>
 #include <string>
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
-#include "toolbox/Files/RegularFiles.h"
+#include "toolbox/Files/FileContents.h"
 #include "toolbox/Movies/GraphicsComponents.h"
 #include "toolbox/Movies/JpegStructure.h"
 
@@ -21,13 +23,11 @@ const FormatRow kFormats[] = {
 };
 
 // Images are held in memory while an importer is open (up to the file manager's limit for whole
-// reads); only a regular file is read, without waiting on a FIFO or device under the name.
-OSErr readWholeFile(const FSSpec* spec, std::vector<std::uint8_t>* bytes) {
+// reads); only a regular file is read, without waiting on a FIFO or device under the name. A
+// file whose bytes a conversion already holds is not read again: the importer shares them.
+OSErr readWholeFile(const FSSpec* spec, FSContentsRef* contents) {
   if (spec == nullptr) return paramErr;
-  std::string path;
-  OSErr err = FSpGetPath(spec, &path);
-  if (err != noErr) return err;
-  return FSReadRegularFile(path, bytes, nullptr);
+  return FSpReadFileContents(spec, contents);
 }
 
 OSErr bytesOfDataRef(Handle dataRef, std::vector<std::uint8_t>* bytes) {
@@ -41,14 +41,15 @@ OSErr bytesOfDataRef(Handle dataRef, std::vector<std::uint8_t>* bytes) {
   return noErr;
 }
 
-OSErr openImporterFor(std::vector<std::uint8_t> bytes, GraphicsImportComponent* gi) {
+OSErr openImporterFor(std::shared_ptr<const void> owner, const std::uint8_t* bytes, std::size_t size,
+                      GraphicsImportComponent* gi) {
   for (const FormatRow& row : kFormats) {
-    if (!row.recognises(bytes.data(), bytes.size())) continue;
+    if (!row.recognises(bytes, size)) continue;
     ComponentInstance ci = nullptr;
     OSErr err = OpenADefaultComponent(GraphicsImporterComponentType, row.subType, &ci);
     if (err != noErr) return err;
     auto* importer = dynamic_cast<GraphicsImporterComponent*>(ci);
-    err = importer ? importer->setData(std::move(bytes)) : cantOpenHandler;
+    err = importer ? importer->setData(std::move(owner), bytes, size) : cantOpenHandler;
     if (err != noErr) {
       CloseComponent(ci);
       return err;
@@ -73,13 +74,18 @@ OSErr importerOf(GraphicsImportComponent ci, GraphicsImporterComponent** out) {
 
 GraphicsImporterComponent::GraphicsImporterComponent() { SetIdentityMatrix(&matrix); }
 
-OSErr GraphicsImporterComponent::setData(std::vector<std::uint8_t> bytes) {
-  bytes_ = std::move(bytes);
+OSErr GraphicsImporterComponent::setData(std::shared_ptr<const void> owner, const std::uint8_t* bytes,
+                                         std::size_t size) {
+  owner_ = std::move(owner);
+  bytes_ = bytes;
+  size_ = size;
   hasImage_ = false;
   naturalBounds = Rect{};
   OSErr err = parse();
   if (err != noErr) {
-    bytes_.clear();
+    owner_.reset();
+    bytes_ = nullptr;
+    size_ = 0;
     naturalBounds = Rect{};
   }
   sourceRect = naturalBounds;
@@ -88,13 +94,26 @@ OSErr GraphicsImporterComponent::setData(std::vector<std::uint8_t> bytes) {
   return err;
 }
 
+OSErr GraphicsImporterComponent::setData(std::vector<std::uint8_t> bytes) {
+  auto owned = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+  return setData(owned, owned->data(), owned->size());
+}
+
+namespace {
+OSErr openImporterForContents(FSContentsRef contents, GraphicsImportComponent* gi) {
+  const std::uint8_t* bytes = contents->data();
+  std::size_t size = contents->size();
+  return openImporterFor(std::move(contents), bytes, size, gi);
+}
+}  // namespace
+
 OSErr GetGraphicsImporterForFile(const FSSpec* theFile, GraphicsImportComponent* gi) {
   if (gi == nullptr) return paramErr;
   *gi = nullptr;
-  std::vector<std::uint8_t> bytes;
-  OSErr err = readWholeFile(theFile, &bytes);
+  FSContentsRef contents;
+  OSErr err = readWholeFile(theFile, &contents);
   if (err != noErr) return err;
-  return openImporterFor(std::move(bytes), gi);
+  return openImporterForContents(std::move(contents), gi);
 }
 
 OSErr GetGraphicsImporterForDataRef(Handle dataRef, OSType dataRefType, GraphicsImportComponent* gi) {
@@ -104,15 +123,19 @@ OSErr GetGraphicsImporterForDataRef(Handle dataRef, OSType dataRefType, Graphics
   std::vector<std::uint8_t> bytes;
   OSErr err = bytesOfDataRef(dataRef, &bytes);
   if (err != noErr) return err;
-  return openImporterFor(std::move(bytes), gi);
+  auto owned = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+  return openImporterFor(owned, owned->data(), owned->size(), gi);
 }
 
 OSErr GraphicsImportSetDataFile(GraphicsImportComponent ci, const FSSpec* theFile) {
   auto* importer = dynamic_cast<GraphicsImporterComponent*>(ci);
   if (importer == nullptr) return ci ? badComponentType : paramErr;
-  std::vector<std::uint8_t> bytes;
-  OSErr err = readWholeFile(theFile, &bytes);
-  return err != noErr ? err : importer->setData(std::move(bytes));
+  FSContentsRef contents;
+  OSErr err = readWholeFile(theFile, &contents);
+  if (err != noErr) return err;
+  const std::uint8_t* bytes = contents->data();
+  std::size_t size = contents->size();
+  return importer->setData(std::move(contents), bytes, size);
 }
 
 OSErr GraphicsImportSetDataHandle(GraphicsImportComponent ci, Handle h) {
@@ -184,10 +207,23 @@ OSErr GraphicsImportReadData(GraphicsImportComponent ci, void* dataPtr, unsigned
   OSErr err = importerOf(ci, &importer);
   if (err != noErr) return err;
   if (dataPtr == nullptr && dataSize > 0) return paramErr;
-  const std::vector<std::uint8_t>& bytes = importer->bytes();
+  std::span<const std::uint8_t> bytes = importer->bytes();
   if (dataOffset > bytes.size() || dataSize > bytes.size() - dataOffset) return eofErr;
   if (dataSize > 0) std::memcpy(dataPtr, bytes.data() + dataOffset, dataSize);
   return noErr;
+}
+
+OSErr GraphicsImportShareData(GraphicsImportComponent ci, unsigned long dataOffset, unsigned long dataSize,
+                              Ptr* data) {
+  if (data) *data = nullptr;
+  GraphicsImporterComponent* importer = nullptr;
+  OSErr err = importerOf(ci, &importer);
+  if (err != noErr) return err;
+  if (data == nullptr || dataSize == 0 || dataSize > static_cast<unsigned long>(LONG_MAX)) return paramErr;
+  std::span<const std::uint8_t> bytes = importer->bytes();
+  if (dataOffset > bytes.size() || dataSize > bytes.size() - dataOffset) return eofErr;
+  *data = NewPtrSharing(importer->bytesOwner(), bytes.data() + dataOffset, Size(dataSize));
+  return *data ? noErr : MemError();
 }
 
 OSErr GraphicsImportGetImageDescription(GraphicsImportComponent ci, ImageDescriptionHandle* desc) {

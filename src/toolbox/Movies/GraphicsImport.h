@@ -35,6 +35,10 @@ OSErr GraphicsImportGetDataOffsetAndSize(GraphicsImportComponent ci, unsigned lo
 // eofErr when the range reaches past the data.
 OSErr GraphicsImportReadData(GraphicsImportComponent ci, void* dataPtr, unsigned long dataOffset,
                              unsigned long dataSize);
+// The same range without a copy: a pointer block that shares the importer's bytes and keeps
+// them alive after the importer is closed; DisposePtr releases it. paramErr for an empty range.
+OSErr GraphicsImportShareData(GraphicsImportComponent ci, unsigned long dataOffset, unsigned long dataSize,
+                              Ptr* data);
 // A new description of the image as stored; the caller disposes of the handle.
 OSErr GraphicsImportGetImageDescription(GraphicsImportComponent ci, ImageDescriptionHandle* desc);
 

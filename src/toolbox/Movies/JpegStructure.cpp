@@ -1,5 +1,6 @@
-// Walks a JPEG stream's marker segments and entropy-coded scans to find the frame header
-// and the real end of image (an EOI nested in an APP segment, e.g. a thumbnail's, is skipped).
+// Walks a JPEG stream's marker segments to find the frame header, and its entropy-coded scans to
+// find the real end of image (an EOI nested in an APP segment, e.g. a thumbnail's, is skipped)
+// where the file does not simply end with it.
 #include "toolbox/Movies/JpegStructure.h"
 
 #include <cstring>
@@ -38,6 +39,51 @@ std::size_t skipEntropyData(const std::uint8_t* data, std::size_t size, std::siz
   }
   return size;
 }
+
+bool bodyStartsWith(const std::uint8_t* body, std::size_t length, const char* tag, std::size_t tagLength) {
+  return length >= tagLength && std::memcmp(body, tag, tagLength) == 0;
+}
+
+// Whether a header segment says that more than this image follows its end of image: further
+// images listed in a Multi-Picture Format index (APP2 "MPF"), or media listed in an XMP
+// container directory (APP1). Such files end with the last of those, not with this image.
+bool declaresAppendedData(int marker, const std::uint8_t* body, std::size_t length) {
+  static constexpr char kMpf[] = "MPF";
+  static constexpr char kXmp[] = "http://ns.adobe.com/xap/1.0/";
+  static constexpr char kContainer[] = "ns.google.com/photos/1.0/container";
+  if (marker == 0xE2) return bodyStartsWith(body, length, kMpf, sizeof kMpf);
+  if (marker != 0xE1 || !bodyStartsWith(body, length, kXmp, sizeof kXmp)) return false;
+  return memmem(body, length, kContainer, sizeof kContainer - 1) != nullptr;
+}
+
+bool endsWithEOI(const std::uint8_t* data, std::size_t size) {
+  return size >= 4 && data[size - 2] == 0xFF && data[size - 1] == kEOI;
+}
+
+// The first image's length from a Multi-Picture Format index (the APP2 body from "MPF"): its
+// first entry, whose image starts at this file's SOI. 0 when the index does not say.
+std::size_t mpfFirstImageLength(const std::uint8_t* body, std::size_t length) {
+  if (length < 4 + 8) return 0;
+  const std::uint8_t* h = body + 4;  // the TIFF-style header that offsets count from
+  const std::size_t n = length - 4;
+  const bool little = h[0] == 'I' && h[1] == 'I';
+  if (!little && !(h[0] == 'M' && h[1] == 'M')) return 0;
+  auto u16 = [&](std::size_t at) { return little ? ReadLittleEndian16(h + at) : ReadBigEndian16(h + at); };
+  auto u32 = [&](std::size_t at) { return little ? ReadLittleEndian32(h + at) : ReadBigEndian32(h + at); };
+  const std::size_t ifd = u32(4);
+  if (ifd > n - 2) return 0;
+  const std::size_t count = u16(ifd);
+  constexpr unsigned kMPEntry = 0xB002;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t e = ifd + 2 + 12 * k;
+    if (e > n - 12) return 0;
+    if (u16(e) != kMPEntry) continue;
+    const std::size_t entries = u32(e + 8);  // each entry: attribute, size, offset, two links
+    if (u32(e + 4) < 16 || entries > n - 16) return 0;
+    return u32(entries + 4);
+  }
+  return 0;
+}
 }  // namespace
 
 bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size) {
@@ -51,6 +97,8 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
   JpegLayout out;
   bool haveFrame = false;
   bool ended = false;
+  bool appended = false;
+  std::size_t declaredLength = 0;  // the image's length where an index gives it
   std::size_t pos = 2;
   for (;;) {
     if (pos >= size) break;  // no EOI: the data runs to the end
@@ -96,9 +144,21 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
       haveFrame = true;
     }
     if (end > size) break;  // truncated inside a segment
+    if (!out.sawScan && length >= 2 && declaresAppendedData(marker, data + body, end - body)) {
+      appended = true;
+      if (marker == 0xE2 && declaredLength == 0) declaredLength = mpfFirstImageLength(data + body, end - body);
+    }
     pos = end;
     if (marker == kSOS) {
       if (!haveFrame) return codecBadDataErr;
+      // The image data runs to the end of image that ends the file, or, when the header says
+      // that more follows, to the end its index gives; where neither holds, it is walked.
+      const std::size_t imageEnd = !appended ? size : declaredLength <= size ? declaredLength : 0;
+      if (!out.sawScan && imageEnd >= pos + 2 && endsWithEOI(data, imageEnd)) {
+        out.sawScan = out.sawEOI = ended = true;
+        out.dataSize = imageEnd;
+        break;
+      }
       out.sawScan = true;
       pos = skipEntropyData(data, size, pos);
     }

@@ -1,8 +1,10 @@
-// Movie files: creating the working file that samples stream into, adding its header, and
-// flattening a movie into a self-contained file that replaces its target only when complete.
+// Movie files: the working file a movie is made with, and flattening a movie into a
+// self-contained file, written in one gathered write, that replaces its target only when complete.
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 
 #include "toolbox/Core/ByteOrder.h"
@@ -24,32 +26,6 @@ short gNextRefNum = 1;
 
 constexpr OSType kMovieFileType = FOUR_CHAR_CODE("MooV");
 constexpr size_t kCopyBuffer = 256 * 1024;
-
-// Sequential writer for the flattened file.
-class FlatWriter {
- public:
-  explicit FlatWriter(int fd) : fd_(fd) {}
-  OSErr write(const void* bytes, size_t count) {
-    OSErr err = FSWriteAt(fd_, written_, bytes, count);
-    if (err == noErr) written_ += count;
-    return err;
-  }
-  OSErr write(const std::vector<UInt8>& b) { return write(b.data(), b.size()); }
-
- private:
-  int fd_;
-  UInt64 written_ = 0;
-};
-
-std::vector<std::vector<UInt64>> storedOffsets(const MovieType& m) {
-  std::vector<std::vector<UInt64>> offsets;
-  for (const auto& t : m.tracks) {
-    offsets.emplace_back();
-    if (t->media)
-      for (const Chunk& c : t->media->chunks) offsets.back().push_back(c.offset);
-  }
-  return offsets;
-}
 
 // Chunk offsets when all sample data follows one another from dataStart, track by track.
 std::vector<std::vector<UInt64>> packedOffsets(const MovieType& m, UInt64 dataStart, UInt64* dataSize) {
@@ -114,27 +90,47 @@ OSErr writeFlattened(const MovieType& m, int fd, std::vector<std::vector<UInt64>
   }
   if (moov.size() != moovSize) return internalQuickTimeError;
 
-  FlatWriter out(fd);
-  OSErr err = out.write(ftyp);
-  if (err == noErr) err = out.write(moov);
-  if (err == noErr) err = out.write(mdatHeader);
+  // One gathered write: the header, then the samples straight from where they are kept in
+  // memory (the photograph's own bytes, the decoded sound). Samples a store keeps only on disk
+  // are copied through a buffer in between.
+  std::vector<UInt8> head;
+  head.reserve(ftyp.size() + moov.size() + mdatHeader.size());
+  head.insert(head.end(), ftyp.begin(), ftyp.end());
+  head.insert(head.end(), moov.begin(), moov.end());
+  head.insert(head.end(), mdatHeader.begin(), mdatHeader.end());
+  std::vector<struct iovec> pieces{{head.data(), head.size()}};
+  UInt64 at = 0, pending = head.size();
+  auto flush = [&]() {
+    OSErr e = FSWriteGatherAt(fd, at, pieces.data(), pieces.size());
+    at += pending;
+    pending = 0;
+    pieces.clear();
+    return e;
+  };
+  OSErr err = noErr;
   std::vector<UInt8> buffer;
   for (const auto& t : m.tracks) {
     if (!t->media || err != noErr) continue;
     for (const Chunk& c : t->media->chunks) {
-      UInt64 remaining = UInt64(c.sampleCount) * c.sampleSize;
-      UInt64 from = c.offset;
-      while (remaining > 0 && err == noErr) {
-        size_t n = remaining < kCopyBuffer ? size_t(remaining) : kCopyBuffer;
+      const UInt64 length = UInt64(c.sampleCount) * c.sampleSize;
+      if (const UInt8* bytes = m.store->view(c.offset, size_t(length))) {
+        pieces.push_back({const_cast<UInt8*>(bytes), size_t(length)});
+        pending += length;
+        continue;
+      }
+      err = flush();
+      for (UInt64 done = 0; done < length && err == noErr;) {
+        size_t n = size_t(std::min<UInt64>(length - done, kCopyBuffer));
         if (buffer.size() < n) buffer.resize(n);
-        err = m.store->read(from, buffer.data(), n);
-        if (err == noErr) err = out.write(buffer.data(), n);
-        from += n;
-        remaining -= n;
+        err = m.store->read(c.offset + done, buffer.data(), n);
+        if (err == noErr) err = FSWriteAt(fd, at, buffer.data(), n);
+        at += n;
+        done += n;
       }
       if (err != noErr) break;
     }
   }
+  if (err == noErr) err = flush();
   *finalOffsets = offsets;
   return err;
 }
@@ -164,21 +160,14 @@ OSErr CreateMovieFile(const FSSpec* fileSpec, OSType creator, ScriptCode, long c
   state->fd = fd;
   state->path = path;
 
-  // The working file is a movie of its own: file type, then one sample atom that grows.
-  std::vector<UInt8> head = buildFileTypeAtom();
-  state->mdatStart = head.size();
-  const UInt8 mdat[16] = {0, 0, 0, 1, 'm', 'd', 'a', 't', 0, 0, 0, 0, 0, 0, 0, 16};
-  head.insert(head.end(), mdat, mdat + 16);
-  err = FSWriteAt(fd, 0, head.data(), head.size());
-  if (err != noErr) return fail(err);
-  state->end = head.size();
-
   FInfo info{};
   info.fdType = kMovieFileType;
   info.fdCreator = creator;
   FSpSetFInfo(fileSpec, &info);
 
-  *newmovie = newMovieWithStore(makeFileStore(state));
+  // The samples wait in memory: the working file never holds a copy of them, and the one
+  // write of the movie is its flattening.
+  *newmovie = newMovieWithStore(makeMemoryStore());
   get(*newmovie)->file = state;
   short refNum = gNextRefNum++;
   if (gNextRefNum <= 0) gNextRefNum = 1;
@@ -209,16 +198,8 @@ OSErr AddMovieResource(Movie movie, short resRefNum, short* resId, ConstStr255Pa
   if (m == nullptr) return fail(invalidMovie);
   auto it = openFiles().find(resRefNum);
   if (it == openFiles().end()) return fail(paramErr);
-  std::shared_ptr<MovieFileState> file = it->second;
-  // The header points at samples by file offset, so they must be in this very file.
-  if (m->file != file) return fail(featureUnsupported);
-  UInt8 size[8];
-  WriteBigEndian64(size, file->end - file->mdatStart);
-  OSErr err = FSWriteAt(file->fd, file->mdatStart + 8, size, 8);
-  std::vector<UInt8> moov = buildMovieAtom(*m, storedOffsets(*m));
-  if (err == noErr) err = FSWriteAt(file->fd, file->end, moov.data(), moov.size());
-  if (err != noErr) return fail(err);
-  file->end += moov.size();
+  // Only the movie made with that file is filed with it.
+  if (m->file != it->second) return fail(featureUnsupported);
   if (resId) *resId = movieInDataForkResID;
   return fail(noErr);
 }

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
@@ -23,19 +24,55 @@ OSErr gMoviesError = noErr;
 class MemoryStore : public SampleStore {
  public:
   OSErr append(const void* bytes, size_t count, UInt64* offset) override {
-    *offset = data_.size();
-    const auto* p = static_cast<const UInt8*>(bytes);
-    data_.insert(data_.end(), p, p + count);
+    std::shared_ptr<UInt8[]> copy(new (std::nothrow) UInt8[count ? count : 1]);
+    if (!copy) return memFullErr;
+    if (count > 0) std::memcpy(copy.get(), bytes, count);
+    const UInt8* at = copy.get();
+    return appendShared(std::move(copy), at, count, offset);
+  }
+  OSErr appendShared(std::shared_ptr<const void> owner, const void* bytes, size_t count, UInt64* offset) override {
+    *offset = end_;
+    runs_.push_back(Run{end_, static_cast<const UInt8*>(bytes), count, std::move(owner)});
+    end_ += count;
     return noErr;
   }
   OSErr read(UInt64 offset, void* bytes, size_t count) const override {
-    if (offset > data_.size() || count > data_.size() - offset) return eofErr;
-    std::memcpy(bytes, data_.data() + offset, count);
+    auto* out = static_cast<UInt8*>(bytes);
+    while (count > 0) {
+      const Run* r = runAt(offset);
+      if (r == nullptr) return eofErr;
+      size_t from = size_t(offset - r->start);
+      size_t n = std::min(count, r->count - from);
+      std::memcpy(out, r->bytes + from, n);
+      out += n;
+      offset += n;
+      count -= n;
+    }
     return noErr;
+  }
+  const UInt8* view(UInt64 offset, size_t count) const override {
+    const Run* r = runAt(offset);
+    if (r == nullptr || count > r->count - size_t(offset - r->start)) return nullptr;
+    return r->bytes + (offset - r->start);
   }
 
  private:
-  std::vector<UInt8> data_;
+  struct Run {
+    UInt64 start;
+    const UInt8* bytes;
+    size_t count;
+    std::shared_ptr<const void> owner;
+  };
+  // The run holding offset, found by halving: runs are in offset order.
+  const Run* runAt(UInt64 offset) const {
+    auto it = std::upper_bound(runs_.begin(), runs_.end(), offset,
+                               [](UInt64 v, const Run& r) { return v < r.start; });
+    if (it == runs_.begin()) return nullptr;
+    --it;
+    return offset < it->start + it->count ? &*it : nullptr;
+  }
+  std::vector<Run> runs_;
+  UInt64 end_ = 0;
 };
 
 class FileStore : public SampleStore {
@@ -333,24 +370,17 @@ OSErr EndMediaEdits(Media media) {
   return noErr;
 }
 
-OSErr AddMediaSample(Media media, Handle dataIn, long inOffset, unsigned long size, TimeValue durationPerSample,
-                     SampleDescriptionHandle sampleDescriptionH, long numberOfSamples, short sampleFlags,
-                     TimeValue* sampleTime) {
+namespace {
+
+// Adds the samples whose bytes are at data; share says whether bytes kept alive elsewhere may be
+// kept by reference. The handle and pointer forms of the call meet here.
+OSErr addSamples(MediaType* m, const UInt8* data, bool share, unsigned long size, TimeValue durationPerSample,
+                 SampleDescriptionHandle sampleDescriptionH, long numberOfSamples, short sampleFlags,
+                 TimeValue* sampleTime) {
   auto fail = [](OSErr err) {
     setMoviesError(err);
     return err;
   };
-  MediaType* m = get(media);
-  if (m == nullptr) return fail(invalidMedia);
-  if (!m->editing) return fail(invalidEditState);
-  if (dataIn == nullptr || *dataIn == nullptr || sampleDescriptionH == nullptr || *sampleDescriptionH == nullptr)
-    return fail(paramErr);
-  if (numberOfSamples <= 0 || durationPerSample <= 0 || size == 0 || size % UInt64(numberOfSamples) != 0 ||
-      size / UInt64(numberOfSamples) > UINT32_MAX || UInt64(numberOfSamples) > UINT32_MAX)
-    return fail(paramErr);
-  Size available = GetHandleSize(dataIn);
-  if (inOffset < 0 || UInt64(inOffset) > UInt64(available) || size > UInt64(available - inOffset))
-    return fail(paramErr);
   SInt64 added = SInt64(durationPerSample) * numberOfSamples;
   if (m->duration + added > INT32_MAX) return fail(invalidDuration);
 
@@ -366,7 +396,9 @@ OSErr AddMediaSample(Media media, Handle dataIn, long inOffset, unsigned long si
     if (m->descriptions[k] == description) index = UInt32(k + 1);
 
   UInt64 offset = 0;
-  OSErr err = m->track->movie->store->append(*dataIn + inOffset, size, &offset);
+  SampleStore& store = *m->track->movie->store;
+  std::shared_ptr<const void> owner = share ? SharedPtrOwner(data, Size(size)) : nullptr;
+  OSErr err = owner ? store.appendShared(std::move(owner), data, size, &offset) : store.append(data, size, &offset);
   if (err != noErr) return fail(err);
   if (index == 0) {
     m->descriptions.push_back(std::move(description));
@@ -377,6 +409,58 @@ OSErr AddMediaSample(Media media, Handle dataIn, long inOffset, unsigned long si
   if (sampleTime) *sampleTime = TimeValue(m->duration);
   m->duration += added;
   return fail(noErr);
+}
+
+OSErr checkSampleRequest(MediaType* m, SampleDescriptionHandle sampleDescriptionH, UInt64 size,
+                         SInt64 durationPerSample, SInt64 numberOfSamples) {
+  if (m == nullptr) return invalidMedia;
+  if (!m->editing) return invalidEditState;
+  if (sampleDescriptionH == nullptr || *sampleDescriptionH == nullptr) return paramErr;
+  if (numberOfSamples <= 0 || durationPerSample <= 0 || durationPerSample > INT32_MAX || size == 0 ||
+      size % UInt64(numberOfSamples) != 0 || size / UInt64(numberOfSamples) > UINT32_MAX ||
+      UInt64(numberOfSamples) > UINT32_MAX)
+    return paramErr;
+  return noErr;
+}
+
+}  // namespace
+
+OSErr AddMediaSample(Media media, Handle dataIn, long inOffset, unsigned long size, TimeValue durationPerSample,
+                     SampleDescriptionHandle sampleDescriptionH, long numberOfSamples, short sampleFlags,
+                     TimeValue* sampleTime) {
+  MediaType* m = get(media);
+  OSErr err = checkSampleRequest(m, sampleDescriptionH, size, durationPerSample, numberOfSamples);
+  if (err == noErr && (dataIn == nullptr || *dataIn == nullptr)) err = paramErr;
+  Size available = err == noErr ? GetHandleSize(dataIn) : 0;
+  if (err == noErr && (inOffset < 0 || UInt64(inOffset) > UInt64(available) || size > UInt64(available - inOffset)))
+    err = paramErr;
+  if (err != noErr) {
+    setMoviesError(err);
+    return err;
+  }
+  // A handle's block is its owner's to reuse once the call returns: its bytes are copied.
+  return addSamples(m, reinterpret_cast<const UInt8*>(*dataIn + inOffset), false, size, durationPerSample,
+                    sampleDescriptionH, numberOfSamples, sampleFlags, sampleTime);
+}
+
+OSErr AddMediaSample2(Media media, const UInt8* dataIn, ByteCount size, TimeValue64 decodeDurationPerSample,
+                      TimeValue64 displayOffset, SampleDescriptionHandle sampleDescriptionH,
+                      ItemCount numberOfSamples, MediaSampleFlags sampleFlags, TimeValue64* sampleDecodeTimeOut) {
+  MediaType* m = get(media);
+  OSErr err = checkSampleRequest(m, sampleDescriptionH, size, decodeDurationPerSample,
+                                 numberOfSamples > ItemCount(INT32_MAX) ? -1 : SInt64(numberOfSamples));
+  if (err == noErr && dataIn == nullptr) err = paramErr;
+  // Samples are shown in the order they are decoded.
+  if (err == noErr && displayOffset != 0) err = featureUnsupported;
+  if (err != noErr) {
+    setMoviesError(err);
+    return err;
+  }
+  TimeValue at = 0;
+  err = addSamples(m, dataIn, true, size, TimeValue(decodeDurationPerSample), sampleDescriptionH,
+                   long(numberOfSamples), short(sampleFlags & mediaSampleNotSync), &at);
+  if (err == noErr && sampleDecodeTimeOut) *sampleDecodeTimeOut = at;
+  return err;
 }
 
 OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime, TimeValue mediaDuration,

@@ -9,24 +9,38 @@
 
 namespace movies {
 
-// Where a movie's media keep their sample bytes.
+// Where a movie's media keep their sample bytes. Offsets are the store's own, in the order the
+// samples were added; each append is one contiguous run.
 class SampleStore {
  public:
   virtual ~SampleStore() = default;
   virtual OSErr append(const void* bytes, size_t count, UInt64* offset) = 0;
+  // Bytes that owner keeps alive may be kept by reference; a store that cannot copies them.
+  virtual OSErr appendShared(std::shared_ptr<const void> owner, const void* bytes, size_t count, UInt64* offset) {
+    (void)owner;
+    return append(bytes, count, offset);
+  }
   virtual OSErr read(UInt64 offset, void* bytes, size_t count) const = 0;
+  // The stored bytes themselves, when they are in memory as one run; else null.
+  virtual const UInt8* view(UInt64 offset, size_t count) const {
+    (void)offset;
+    (void)count;
+    return nullptr;
+  }
 };
 
-// The open movie file: shared by the file reference number and the media writing into it, so
-// samples stay readable after CloseMovieFile.
+// An open movie file: shared by the file reference number and the movies made with it. A
+// movie being built keeps its samples in memory and reaches a disk only by being flattened;
+// a flattened movie reads its samples from its file.
 struct MovieFileState {
   int fd = -1;
-  UInt64 end = 0;        // where the next sample goes
-  UInt64 mdatStart = 0;  // the sample atom's header, patched when the header is added
+  UInt64 end = 0;  // where the next sample goes
   std::string path;
   ~MovieFileState();
 };
 
+// Samples in memory: copies of what is added, and references to bytes kept alive elsewhere
+// (the photograph's, a decoded sound's), nothing copied twice.
 std::shared_ptr<SampleStore> makeMemoryStore();
 std::shared_ptr<SampleStore> makeFileStore(std::shared_ptr<MovieFileState> file);
 

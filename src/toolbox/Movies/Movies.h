@@ -17,6 +17,10 @@ using Movie = MovieType**;
 using Track = TrackType**;
 using Media = MediaType**;
 using TimeValue = SInt32;
+using TimeValue64 = SInt64;
+using ByteCount = unsigned long;
+using ItemCount = unsigned long;
+using MediaSampleFlags = UInt32;
 using TimeScale = SInt32;
 using ComponentResult = SInt32;
 using MovieImportComponent = ComponentInstance;
@@ -151,12 +155,14 @@ TimeValue GetMovieDuration(Movie movie);
 long GetMovieTrackCount(Movie movie);
 Track GetMovieIndTrack(Movie movie, long index);  // 1-based
 
-// The file is created (replaced with createMovieFileDeleteCurFile) and stays open; the new movie's
-// media write their samples into it.
+// The file is created (replaced with createMovieFileDeleteCurFile) and stays open. The new
+// movie's samples stay in memory (copies, or references to bytes kept alive elsewhere) until
+// FlattenMovieData writes them out.
 OSErr CreateMovieFile(const FSSpec* fileSpec, OSType creator, ScriptCode scriptTag, long createMovieFileFlags,
                       short* resRefNum, Movie* newmovie);
 OSErr CloseMovieFile(short resRefNum);
-// Writes the movie header into the open movie file (data fork only).
+// Files the movie's header with the open movie file it was made with. Its samples are in memory,
+// so nothing is written: the movie reaches a disk whole, by FlattenMovieData.
 OSErr AddMovieResource(Movie movie, short resRefNum, short* resId, ConstStr255Param resName);
 // Writes a self-contained copy of the movie. The target is replaced in one step once the copy is
 // complete and flushed; on failure it is left as it was. Returns the new movie, or nullptr with
@@ -189,6 +195,12 @@ OSErr EndMediaEdits(Media media);
 OSErr AddMediaSample(Media media, Handle dataIn, long inOffset, unsigned long size, TimeValue durationPerSample,
                      SampleDescriptionHandle sampleDescriptionH, long numberOfSamples, short sampleFlags,
                      TimeValue* sampleTime);
+// The same from bytes in memory. Bytes that a shared pointer block keeps alive (NewPtrSharing)
+// are kept by reference until the movie no longer needs them; others are copied. Samples are
+// shown in decoding order: a display offset other than 0 is featureUnsupported.
+OSErr AddMediaSample2(Media media, const UInt8* dataIn, ByteCount size, TimeValue64 decodeDurationPerSample,
+                      TimeValue64 displayOffset, SampleDescriptionHandle sampleDescriptionH,
+                      ItemCount numberOfSamples, MediaSampleFlags sampleFlags, TimeValue64* sampleDecodeTimeOut);
 // Appends the media segment to the track at trackStart (not before the track's end).
 OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime, TimeValue mediaDuration,
                            Fixed mediaRate);

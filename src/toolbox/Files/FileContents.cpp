@@ -1,0 +1,96 @@
+// Held file contents: a short list of what conversions hold, matched by the file's identity
+// with one stat, so that holding never costs more than the read it saves.
+#include "toolbox/Files/FileContents.h"
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "toolbox/Core/MacErrors.h"
+
+namespace {
+
+std::mutex gHeldLock;
+std::vector<FSContentsRef>& held() {
+  static std::vector<FSContentsRef> contents;
+  return contents;
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+FSContentsRef heldContentsOf(const std::string& path) {
+  {
+    std::lock_guard<std::mutex> lock(gHeldLock);
+    if (held().empty()) return nullptr;
+  }
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  std::lock_guard<std::mutex> lock(gHeldLock);
+  for (const FSContentsRef& c : held())
+    if (c->isContentsOf(st)) return c;
+  return nullptr;
+}
+
+}  // namespace
+
+FSFileContents::FSFileContents(std::unique_ptr<UInt8[]> bytes, std::size_t size, const struct stat& st)
+    : bytes_(std::move(bytes)), size_(size), identity_(st) {}
+
+bool FSFileContents::isContentsOf(const struct stat& st) const {
+  return st.st_dev == identity_.st_dev && st.st_ino == identity_.st_ino && st.st_size == identity_.st_size &&
+         UInt64(st.st_size) == size_ && sameTime(st.st_mtim, identity_.st_mtim) &&
+         sameTime(st.st_ctim, identity_.st_ctim);
+}
+
+OSErr FSReadFileContents(const std::string& path, FSContentsRef* contents, std::string* reason, UInt64 maxBytes) {
+  if (contents == nullptr) return paramErr;
+  contents->reset();
+  std::unique_ptr<UInt8[]> bytes;
+  std::size_t size = 0;
+  struct stat st {};
+  OSErr err = FSReadRegularFileInto(path, &bytes, &size, &st, reason, maxBytes);
+  if (err != noErr) return err;
+  *contents = std::make_shared<const FSFileContents>(std::move(bytes), size, st);
+  return noErr;
+}
+
+FSContentsHold::FSContentsHold(FSContentsRef contents) : contents_(std::move(contents)) {
+  if (!contents_) return;
+  std::lock_guard<std::mutex> lock(gHeldLock);
+  held().push_back(contents_);
+}
+
+FSContentsHold::FSContentsHold(FSContentsHold&& other) noexcept : contents_(std::move(other.contents_)) {}
+
+FSContentsHold& FSContentsHold::operator=(FSContentsHold&& other) noexcept {
+  if (this != &other) {
+    release();
+    contents_ = std::move(other.contents_);
+  }
+  return *this;
+}
+
+FSContentsHold::~FSContentsHold() { release(); }
+
+void FSContentsHold::release() {
+  if (!contents_) return;
+  std::lock_guard<std::mutex> lock(gHeldLock);
+  auto& list = held();
+  // One entry per hold: two holds of the same contents each remove their own.
+  auto it = std::find(list.begin(), list.end(), contents_);
+  if (it != list.end()) list.erase(it);
+  contents_.reset();
+}
+
+OSErr FSpReadFileContents(const FSSpec* spec, FSContentsRef* contents, std::string* reason) {
+  if (spec == nullptr || contents == nullptr) return paramErr;
+  contents->reset();
+  std::string path;
+  OSErr err = FSpGetPath(spec, &path);
+  if (err != noErr) return err;
+  if (FSContentsRef c = heldContentsOf(path)) {
+    *contents = std::move(c);
+    return noErr;
+  }
+  return FSReadFileContents(path, contents, reason);
+}

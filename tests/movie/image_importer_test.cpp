@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstring>
+#include <set>
 
 #include "movie/image_fixtures.h"
 #include "movie/QuickTimeU.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Movies/GraphicsImport.h"
+#include "toolbox/Movies/ImageResample.h"
 #include "toolbox/Movies/JpegCodec.h"
 #include "toolbox/Movies/JpegStructure.h"
 
@@ -151,16 +154,93 @@ TEST(JpegDecoder, DamagedScanDataIsAFailureNotAGreyPicture) {
       {"progressive scans cut, then the end of image", progressiveCut},
       {"a restart marker missing", missingRestart},
   };
+  // Decoded at full size into a resampler that keeps it.
+  auto decodeWhole = [](const std::string& bytes, PixelImage* out) {
+    RegionResampler same(0, 0, 96, 64, 96, 64, 96, 64);
+    OSErr err = JpegDecodeScaled(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 96, 64, &same);
+    return err != noErr ? err : same.finish(out);
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PixelImage out;
-    EXPECT_EQ(JpegDecodeScaled(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size(), 96, 64, &out),
-              codecBadDataErr);
+    EXPECT_EQ(decodeWhole(c.bytes, &out), codecBadDataErr);
     EXPECT_EQ(out.width, 0);
   }
   PixelImage whole;
-  EXPECT_EQ(JpegDecodeScaled(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size(), 96, 64, &whole), noErr);
+  EXPECT_EQ(decodeWhole(plain, &whole), noErr);
   EXPECT_EQ(whole.width, 96);
+}
+
+TEST(RowResampler, StreamedRowsGiveTheAreaAverageKeepingOnlyAFewRows) {
+  // The definition, computed directly over the whole picture: each output pixel is the mean of
+  // the source area it covers, partly covered pixels weighted by the part.
+  auto areaAverage = [](const Picture& p, double x0, double y0, double x1, double y1, int w, int h) {
+    Picture r{w, h, p.channels, std::vector<std::uint8_t>(std::size_t(w) * h * p.channels)};
+    const double sx = (x1 - x0) / w, sy = (y1 - y0) / h;
+    for (int oy = 0; oy < h; ++oy)
+      for (int ox = 0; ox < w; ++ox)
+        for (int c = 0; c < p.channels; ++c) {
+          double a = x0 + ox * sx, b = a + sx, t = y0 + oy * sy, u = t + sy, sum = 0, area = 0;
+          for (int y = int(std::floor(t)); y < int(std::ceil(u)); ++y)
+            for (int x = int(std::floor(a)); x < int(std::ceil(b)); ++x) {
+              double cover = (std::min<double>(b, x + 1) - std::max<double>(a, x)) *
+                             (std::min<double>(u, y + 1) - std::max<double>(t, y));
+              sum += cover * p.at(x, y)[c];
+              area += cover;
+            }
+          r.px[(std::size_t(oy) * w + ox) * p.channels + c] = std::uint8_t(std::lround(sum / area));
+        }
+    return r;
+  };
+  auto maxDiff = [](const Picture& a, const PixelImage& b) {
+    int worst = 0;
+    for (std::size_t i = 0; i < a.px.size(); ++i) worst = std::max(worst, std::abs(int(a.px[i]) - int(b.pixels[i])));
+    return worst;
+  };
+  struct Case {
+    const char* name;
+    int width, height, channels;
+    double x0, y0, x1, y1;  // the region, in the picture's own pixels
+    int outWidth, outHeight;
+  } cases[] = {
+      {"4:1", 400, 300, 3, 0, 0, 400, 300, 100, 75},
+      {"5:3, as a 1000-wide decode to 600", 1000, 750, 3, 0, 0, 1000, 750, 600, 450},
+      {"grey, 5:3 across and 7:2 down", 500, 350, 1, 0, 0, 500, 350, 300, 100},
+      {"a crop with fractional edges", 320, 240, 3, 10.5, 20.25, 250.75, 200.5, 97, 61},
+      {"a tall strip to one row", 8, 600, 3, 0, 0, 8, 600, 4, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Picture source = scene(c.width, c.height, c.channels);
+    RegionResampler resampler(c.x0, c.y0, c.x1, c.y1, c.width, c.height, c.outWidth, c.outHeight);
+    ASSERT_EQ(resampler.begin(c.width, c.height, c.channels), noErr);
+    std::set<const std::uint8_t*> buffers;
+    for (int y = 0; y < c.height; ++y) {
+      std::uint8_t* row = resampler.rowBuffer(y);
+      buffers.insert(row);
+      std::memcpy(row, source.at(0, y), std::size_t(c.width) * c.channels);
+      resampler.rowFilled(y);
+    }
+    PixelImage out;
+    ASSERT_EQ(resampler.finish(&out), noErr);
+    ASSERT_EQ(out.width, c.outWidth);
+    ASSERT_EQ(out.height, c.outHeight);
+    EXPECT_LE(maxDiff(areaAverage(source, c.x0, c.y0, c.x1, c.y1, c.outWidth, c.outHeight), out), 1);
+    // No more rows than one output row's footprint: the source is never held whole.
+    EXPECT_LE(double(buffers.size()), std::ceil((c.y1 - c.y0) / c.outHeight) + 1);
+  }
+
+  // Rows that never came leave no picture; neither do impossible regions and sizes.
+  RegionResampler cut(0, 0, 100, 100, 100, 100, 10, 10);
+  ASSERT_EQ(cut.begin(100, 100, 3), noErr);
+  for (int y = 0; y < 50; ++y) cut.rowFilled(y);
+  PixelImage none;
+  EXPECT_EQ(cut.finish(&none), codecBadDataErr);
+  EXPECT_EQ(none.width, 0);
+  EXPECT_EQ(RegionResampler(0, 0, 101, 100, 100, 100, 10, 10).begin(100, 100, 3), paramErr);
+  EXPECT_EQ(RegionResampler(5, 0, 5, 100, 100, 100, 10, 10).begin(100, 100, 3), paramErr);
+  EXPECT_EQ(RegionResampler(0, 0, 100, 100, 100, 100, 0, 10).begin(100, 100, 3), paramErr);
+  EXPECT_EQ(RegionResampler(0, 0, 100, 100, 100, 100, 10, 10).begin(100, 100, 4), paramErr);
 }
 
 TEST(JpegImporter, RefusesWhatIsNotAReadableJpeg) {

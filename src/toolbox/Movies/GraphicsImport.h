@@ -1,5 +1,5 @@
 // Graphics importers (read an image file or block: size, data range, description, drawing)
-// and graphics exporters (draw an importer's picture through its matrix and write a file).
+// and graphics exporters (draw an importer's picture through its matrix into a file or handle).
 #pragma once
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"

@@ -1,7 +1,5 @@
 // Separable resampling with precomputed per-pixel weights: a box filter with fractional
-// coverage when reducing (so no source pixel is skipped), a tent filter when enlarging. The
-// vertical pass runs first, over whole rows, in loops the compiler turns into vector code; the
-// horizontal pass then only touches output rows.
+// coverage when reducing (so no source pixel is skipped), a tent filter when enlarging.
 #include "toolbox/Movies/ImageResample.h"
 
 #include <algorithm>
@@ -71,6 +69,9 @@ void fitSpan(Taps& taps, int size) {
   }
 }
 
+// The vertical pass runs first, over whole rows, in loops the compiler turns into vector code;
+// the horizontal pass then touches only output rows.
+//
 // Each output pixel is one short vector: its channels, plus for RGB a fourth lane that spills
 // into the next pixel's first channel and is written over when that pixel is made. So the
 // buffers the pass reads and writes hold one float more than the pixels need. A footprint

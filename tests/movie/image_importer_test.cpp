@@ -181,8 +181,8 @@ TEST(RowResampler, StreamedRowsGiveTheAreaAverageKeepingOnlyAFewRows) {
       for (int ox = 0; ox < w; ++ox)
         for (int c = 0; c < p.channels; ++c) {
           double a = x0 + ox * sx, b = a + sx, t = y0 + oy * sy, u = t + sy, sum = 0, area = 0;
-          for (int y = int(std::floor(t)); y < int(std::ceil(u)); ++y)
-            for (int x = int(std::floor(a)); x < int(std::ceil(b)); ++x) {
+          for (int y = int(std::floor(t)); y < std::min(p.height, int(std::ceil(u))); ++y)
+            for (int x = int(std::floor(a)); x < std::min(p.width, int(std::ceil(b))); ++x) {
               double cover = (std::min<double>(b, x + 1) - std::max<double>(a, x)) *
                              (std::min<double>(u, y + 1) - std::max<double>(t, y));
               sum += cover * p.at(x, y)[c];

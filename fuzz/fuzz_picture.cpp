@@ -1,5 +1,5 @@
 // Fuzz target: picture bytes through the video track's path - the graphics importer's size and
-// description, the exporter drawing a scaled copy, and the copy read back as the frame - plus
+// description, the exporter drawing a scaled copy in memory and describing it as the frame - plus
 // the description of the same bytes held in memory.
 // The scaled width comes from the input's length, so inputs stay plain image files.
 #include <vector>
@@ -36,11 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   if (target == 0) {
     takeFrame(QuickTimeU::GetImageDataFromFile(image), QuickTimeU::GetImageDescFromFile(image));
   } else {
-    FSSpec scaled{};
-    QuickTimeU::CreateScaledImageFile(image, scaled, width, height);
-    if (scaled.name[0] != 0) {
-      takeFrame(QuickTimeU::GetImageDataFromFile(scaled), QuickTimeU::GetImageDescFromFile(scaled));
-    }
+    char* frame = nullptr;
+    ImageDescriptionHandle desc = nullptr;
+    QuickTimeU::CreateScaledImage(image, width, height, &frame, &desc);
+    takeFrame(frame, desc);
   }
   scratch.empty();
   return 0;

@@ -32,11 +32,6 @@ bool isWriteFailure(OSErr err) {
   return err == ioErr || err == dskFulErr || err == wPrErr || err == permErr || err == wrPermErr;
 }
 
-// A temporary file that was never made has no name; deleting it must touch nothing.
-void deleteTemporary(const FSSpec& spec) {
-  if (spec.name[0] != 0) FSpDelete(&spec);
-}
-
 long importWave(ComponentInstance importer, Handle dataRef, Movie movie, Track* usedTrack) {
   TimeValue added = 0;
   long outFlags = 0;
@@ -176,12 +171,8 @@ int QuickTimeU::CreateVideoTrack(Movie movie, FSSpec& image, long duration, int 
   char* data = nullptr;
   ImageDescriptionHandle desc = nullptr;
   if (resize != 0) {
-    FSSpec scaled;
-    std::memset(&scaled, 0, sizeof scaled);
-    CreateScaledImageFile(image, scaled, width, height);
-    data = GetImageDataFromFile(scaled);
-    desc = GetImageDescFromFile(scaled);
-    deleteTemporary(scaled);
+    // Nothing but this step reads the scaled copy, so it is made in memory, not in a file.
+    CreateScaledImage(image, width, height, &data, &desc);
   } else {
     data = GetImageDataFromFile(image);
     desc = GetImageDescFromFile(image);

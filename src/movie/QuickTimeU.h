@@ -45,6 +45,10 @@ class QuickTimeU {
   // Writes the scaled copy to a new, uniquely named file beside the source and names it in
   // destination; the caller deletes it.
   static bool CreateScaledImageFile(FSSpec& source, FSSpec& destination, short width, short height);
+  // The same scaled copy made in memory, with what GetImageDataFromFile and GetImageDescFromFile
+  // would read from it: a NewPtr block and a description, both the caller's. On failure both
+  // are null and the result says why (a damaged photograph's decoding error, say).
+  static OSErr CreateScaledImage(FSSpec& source, short width, short height, char** data, ImageDescriptionHandle* desc);
   // A pointer block (GetPtrSize gives its length) that the caller releases with DisposePtr; it
   // shares the image's bytes with whoever holds them rather than copying them.
   static char* GetImageDataFromFile(FSSpec& image);

@@ -90,6 +90,38 @@ OSErr QuickTimeU::AdjustImageInt(ComponentInstanceRecord* importer, unsigned sho
   return GraphicsImportGetSourceRect(importer, &r);
 }
 
+namespace {
+// What the scaled copy on disk and the one in memory share: the photograph fitted into the box
+// that the track's size gives, and exported at high quality to wherever setOutput points the
+// exporter. The export's result, or why the photograph could not be opened.
+template <typename SetOutput>
+OSErr exportScaled(FSSpec& source, short width, short height, SetOutput setOutput) {
+  GraphicsExportComponent exporter = nullptr;
+  GraphicsImportComponent importer = nullptr;
+  OSErr openErr = OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypeJPEG, &exporter);
+  OSErr importErr = GetGraphicsImporterForFile(&source, &importer);
+
+  Rect bounds{};
+  GraphicsImportGetNaturalBounds(importer, &bounds);
+  std::int64_t naturalWidth = std::int64_t(bounds.right) - bounds.left;
+  std::int64_t naturalHeight = std::int64_t(bounds.bottom) - bounds.top;
+  SDimension32 box = naturalWidth < naturalHeight ? SDimension32{height, width} : SDimension32{width, height};
+  if (naturalHeight < box.height && naturalWidth < box.width)
+    box = SDimension32{SInt32(naturalWidth), SInt32(naturalHeight)};
+  QuickTimeU::AdjustImageInt(importer, 0, box, SCALE_AUTO);
+
+  OSErr err = importErr != noErr ? importErr : openErr != noErr ? openErr : setOutput(exporter);
+  GraphicsExportSetInputGraphicsImporter(exporter, importer);
+  GraphicsExportSetCompressionQuality(exporter, CodecQ(codecHighQuality));
+  unsigned long written = 0;
+  if (err == noErr) err = GraphicsExportDoExport(exporter, &written);
+
+  if (exporter) CloseComponent(exporter);
+  if (importer) CloseComponent(importer);
+  return err;
+}
+}  // namespace
+
 bool QuickTimeU::CreateScaledImageFile(FSSpec& source, FSSpec& destination, short width, short height) {
   // A fresh, exclusively created name: a file of the user's called "TempFile.jpg" is never
   // written over. Without one, the destination names nothing (folder ID 0), so the reads
@@ -101,29 +133,36 @@ bool QuickTimeU::CreateScaledImageFile(FSSpec& source, FSSpec& destination, shor
     std::memcpy(destination.name + 1, kName, sizeof kName - 1);
     return true;
   }
-  GraphicsExportComponent exporter = nullptr;
-  GraphicsImportComponent importer = nullptr;
-  OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypeJPEG, &exporter);
-  GetGraphicsImporterForFile(&source, &importer);
-
-  Rect bounds{};
-  GraphicsImportGetNaturalBounds(importer, &bounds);
-  std::int64_t naturalWidth = std::int64_t(bounds.right) - bounds.left;
-  std::int64_t naturalHeight = std::int64_t(bounds.bottom) - bounds.top;
-  SDimension32 box = naturalWidth < naturalHeight ? SDimension32{height, width} : SDimension32{width, height};
-  if (naturalHeight < box.height && naturalWidth < box.width)
-    box = SDimension32{SInt32(naturalWidth), SInt32(naturalHeight)};
-  AdjustImageInt(importer, 0, box, SCALE_AUTO);
-
-  GraphicsExportSetOutputFile(exporter, &destination);
-  GraphicsExportSetInputGraphicsImporter(exporter, importer);
-  GraphicsExportSetCompressionQuality(exporter, CodecQ(codecHighQuality));
-  unsigned long written = 0;
-  GraphicsExportDoExport(exporter, &written);
-
-  if (exporter) CloseComponent(exporter);
-  if (importer) CloseComponent(importer);
+  exportScaled(source, width, height,
+               [&](GraphicsExportComponent exporter) { return GraphicsExportSetOutputFile(exporter, &destination); });
   return true;
+}
+
+OSErr QuickTimeU::CreateScaledImage(FSSpec& source, short width, short height, char** data,
+                                    ImageDescriptionHandle* desc) {
+  if (data == nullptr || desc == nullptr) return paramErr;
+  *data = nullptr;
+  *desc = nullptr;
+  Handle encoded = NewHandle(0);
+  if (encoded == nullptr) return MemError() != noErr ? MemError() : memFullErr;
+  OSErr err = exportScaled(source, width, height, [&](GraphicsExportComponent exporter) {
+    return GraphicsExportSetOutputHandle(exporter, encoded);
+  });
+  if (err == noErr) {
+    // Described by the importer, as the copy on disk would be; the data is a block of its own.
+    const Size size = GetHandleSize(encoded);
+    *desc = GetImageDescForImage(*encoded, (unsigned long)size);
+    *data = *desc != nullptr ? NewPtr(size) : nullptr;
+    if (*data != nullptr) {
+      std::memcpy(*data, *encoded, std::size_t(size));
+    } else {
+      err = *desc == nullptr ? codecBadDataErr : memFullErr;
+      if (*desc != nullptr) DisposeHandle(reinterpret_cast<Handle>(*desc));
+      *desc = nullptr;
+    }
+  }
+  DisposeHandle(encoded);
+  return err;
 }
 
 char* QuickTimeU::GetImageDataFromFile(FSSpec& image) {

@@ -271,3 +271,56 @@ TEST(JpegExporter, WritesBaselineAtTheDocumentedQualityAndFailsWithoutDamage) {
   CloseComponent(imp);
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"out.jpg", "photo.jpg"}));
 }
+
+TEST(JpegExporter, ExportsIntoAHandleAsIntoAFile) {
+  ScratchDir dir;
+  FSSpec source = writeImage(dir, "photo.jpg", encode(scene(640, 480, 3)));
+  GraphicsImportComponent imp = nullptr;
+  GraphicsExportComponent ex = nullptr;
+  ASSERT_EQ(GetGraphicsImporterForFile(&source, &imp), noErr);
+  ASSERT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypeJPEG, &ex), noErr);
+  QuickTimeU::AdjustImageInt(imp, 0, SDimension32{320, 240}, SCALE_AUTO);
+  GraphicsExportSetInputGraphicsImporter(ex, imp);
+  GraphicsExportSetCompressionQuality(ex, CodecQ(codecHighQuality));
+
+  FSSpec file = specFor(dir.file("out.jpg"));
+  ASSERT_EQ(GraphicsExportSetOutputFile(ex, &file), noErr);
+  unsigned long toFile = 0;
+  ASSERT_EQ(GraphicsExportDoExport(ex, &toFile), noErr);
+  const std::string fileBytes = testsupport::readFile(dir.file("out.jpg"));
+  Handle h = NewHandle(3);
+  EXPECT_EQ(GraphicsExportSetOutputHandle(ex, nullptr), nilHandleErr);
+  ASSERT_EQ(GraphicsExportSetOutputHandle(ex, h), noErr);
+  std::remove(dir.file("out.jpg").c_str());
+  unsigned long toHandle = 0;
+  ASSERT_EQ(GraphicsExportDoExport(ex, &toHandle), noErr);
+  // The same bytes, sized exactly; the file that the handle replaced as the output is not written.
+  EXPECT_EQ(toHandle, toFile);
+  ASSERT_EQ(std::size_t(GetHandleSize(h)), toHandle);
+  EXPECT_TRUE(std::string(*h, toHandle) == fileBytes);
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"photo.jpg"});
+  Picture picture;
+  ASSERT_TRUE(decode(std::string(*h, toHandle), &picture));
+  EXPECT_EQ(picture.width, 320);
+  EXPECT_EQ(picture.height, 240);
+
+  // A failed export leaves the handle as it was.
+  const std::string before(*h, GetHandleSize(h));
+  MatrixRecord shear{};
+  SetIdentityMatrix(&shear);
+  shear.matrix[1][0] = fixed1 / 2;
+  GraphicsImportSetMatrix(imp, &shear);
+  EXPECT_EQ(GraphicsExportDoExport(ex, &toHandle), codecUnimpErr);
+  EXPECT_EQ(toHandle, 0u);
+  EXPECT_EQ(std::string(*h, GetHandleSize(h)), before);
+
+  // Naming a file again sends the next export there, not into the handle.
+  GraphicsImportSetMatrix(imp, nullptr);
+  ASSERT_EQ(GraphicsExportSetOutputFile(ex, &file), noErr);
+  ASSERT_EQ(GraphicsExportDoExport(ex, &toFile), noErr);
+  EXPECT_EQ(std::string(*h, GetHandleSize(h)), before);
+  EXPECT_EQ(testsupport::readFile(dir.file("out.jpg")).size(), toFile);
+  CloseComponent(ex);
+  CloseComponent(imp);
+  DisposeHandle(h);
+}

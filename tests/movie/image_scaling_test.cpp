@@ -193,6 +193,21 @@ TEST(ScaledCopy, HasTheWorkedSizesAndIsANewFileBesideThePhotograph) {
     struct stat st {};
     ASSERT_EQ(stat(copyPath.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);  // a private file until the caller deletes it
+
+    // Made in memory, the copy is the same picture with the description its file would get.
+    char* data = nullptr;
+    ImageDescriptionHandle desc = nullptr;
+    ASSERT_EQ(QuickTimeU::CreateScaledImage(source, tw, th, &data, &desc), noErr);
+    ASSERT_NE(data, nullptr);
+    ASSERT_NE(desc, nullptr);
+    EXPECT_TRUE(std::string(data, GetPtrSize(data)) == testsupport::readFile(copyPath));
+    ImageDescriptionHandle fromFile = QuickTimeU::GetImageDescFromFile(copy);
+    ASSERT_NE(fromFile, nullptr);
+    EXPECT_EQ(std::memcmp(*desc, *fromFile, 86), 0);
+    EXPECT_EQ((*desc)->dataSize, GetPtrSize(data));
+    DisposeHandle(reinterpret_cast<Handle>(fromFile));
+    DisposeHandle(reinterpret_cast<Handle>(desc));
+    DisposePtr(data);
     EXPECT_EQ(FSpDelete(&copy), noErr);
   }
   EXPECT_EQ(testsupport::readFile(dir.file("TempFile.jpg")), "the user's own file");
@@ -207,6 +222,34 @@ TEST(ScaledCopy, AnUnreadableSourceStillAnswersTrueAndLeavesNoImage) {
   EXPECT_EQ(QuickTimeU::GetImageDataFromFile(copy), nullptr);
   EXPECT_EQ(QuickTimeU::GetImageDescFromFile(copy), nullptr);
   FSpDelete(&copy);
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"photo.jpg"});
+
+  // In memory the failure says why, and nothing is handed out: not a picture at all, a
+  // picture whose scan data is cut short before its end of image, one that is missing.
+  std::string whole = encode(scene(320, 240, 3));
+  std::size_t scan = whole.find("\xFF\xDA");
+  struct Case {
+    const char* name;
+    std::string bytes;
+    OSErr err;
+  } cases[] = {
+      {"not a picture", "not a jpeg at all", cantFindHandler},
+      {"scan data cut short", whole.substr(0, (scan + whole.size()) / 2) + "\xFF\xD9", codecBadDataErr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FSSpec photo = writeImage(dir, "photo.jpg", c.bytes);
+    char* data = reinterpret_cast<char*>(1);
+    ImageDescriptionHandle desc = reinterpret_cast<ImageDescriptionHandle>(1);
+    EXPECT_EQ(QuickTimeU::CreateScaledImage(photo, 300, 225, &data, &desc), c.err);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(desc, nullptr);
+  }
+  FSSpec missing = specFor(dir.file("gone.jpg"));
+  char* data = nullptr;
+  ImageDescriptionHandle desc = nullptr;
+  EXPECT_NE(QuickTimeU::CreateScaledImage(missing, 300, 225, &data, &desc), noErr);
+  EXPECT_EQ(data, nullptr);
   EXPECT_EQ(dir.list(), std::vector<std::string>{"photo.jpg"});
 
   // A folder that vanished: no file can be made, and the destination names nothing.

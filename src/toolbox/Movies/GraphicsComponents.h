@@ -45,8 +45,10 @@ class GraphicsImporterComponent : public ComponentInstanceRecord {
 
 class GraphicsExporterComponent : public ComponentInstanceRecord {
  public:
+  // Where the export goes: a file, or a handle (the caller's) that takes the bytes in memory.
   FSSpec output{};
   bool haveOutput = false;
+  Handle outputHandle = nullptr;
   ComponentInstance input = nullptr;
   CodecQ quality = CodecQ(codecNormalQuality);
 

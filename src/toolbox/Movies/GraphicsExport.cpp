@@ -1,9 +1,11 @@
 // The graphics exporter calls: drawing the input importer's picture through its matrix and
-// saving the encoded result over the output file in one step.
+// saving the encoded result over the output file in one step, or into the output handle.
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/MacMemory.h"
 #include "toolbox/Files/SafeSave.h"
 #include "toolbox/Movies/GraphicsComponents.h"
 #include "toolbox/Movies/GraphicsImport.h"
@@ -62,6 +64,16 @@ OSErr GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FSSpec* theF
   if (theFile == nullptr) return paramErr;
   exporter->output = *theFile;
   exporter->haveOutput = true;
+  exporter->outputHandle = nullptr;
+  return noErr;
+}
+
+OSErr GraphicsExportSetOutputHandle(GraphicsExportComponent ci, Handle h) {
+  GraphicsExporterComponent* exporter = exporterOf(ci);
+  if (exporter == nullptr) return ci ? badComponentType : paramErr;
+  if (h == nullptr) return nilHandleErr;
+  exporter->outputHandle = h;
+  exporter->haveOutput = true;
   return noErr;
 }
 
@@ -94,7 +106,13 @@ OSErr GraphicsExportDoExport(GraphicsExportComponent ci, unsigned long* actualSi
   std::vector<std::uint8_t> encoded;
   err = exporter->encode(picture, &encoded);
   if (err != noErr) return err;
-  err = FSpSaveBytes(&exporter->output, encoded.data(), encoded.size(), true);
+  if (exporter->outputHandle != nullptr) {
+    SetHandleSize(exporter->outputHandle, Size(encoded.size()));
+    err = MemError();
+    if (err == noErr && !encoded.empty()) std::memcpy(*exporter->outputHandle, encoded.data(), encoded.size());
+  } else {
+    err = FSpSaveBytes(&exporter->output, encoded.data(), encoded.size(), true);
+  }
   if (err == noErr && actualSizeWritten) *actualSizeWritten = encoded.size();
   return err;
 }

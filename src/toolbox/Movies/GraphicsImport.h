@@ -1,5 +1,5 @@
 // Graphics importers (read an image file or block: size, data range, description, drawing)
-// and graphics exporters (draw an importer's picture through its matrix and write a file).
+// and graphics exporters (draw an importer's picture through its matrix into a file or handle).
 #pragma once
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
@@ -46,7 +46,11 @@ OSErr GraphicsImportGetImageDescription(GraphicsImportComponent ci, ImageDescrip
 // origin, so a translation leaves no margin. Scaling, mirroring and quarter turns are drawn;
 // any other matrix answers codecUnimpErr.
 OSErr GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FSSpec* theFile);
+// Exports into memory instead: the handle is resized to hold exactly the encoded bytes. Setting
+// an output file or handle replaces the one set before.
+OSErr GraphicsExportSetOutputHandle(GraphicsExportComponent ci, Handle h);
 OSErr GraphicsExportSetInputGraphicsImporter(GraphicsExportComponent ci, GraphicsImportComponent grip);
 OSErr GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, CodecQ spatialQuality);
-// Writes the output file whole or not at all (a failed export leaves it as it was).
+// Writes the output file whole or not at all (a failed export leaves it, or the output
+// handle, as it was).
 OSErr GraphicsExportDoExport(GraphicsExportComponent ci, unsigned long* actualSizeWritten);

@@ -19,8 +19,6 @@ thread_local JpegDecodeStats gLastStats;
 // A progressive or multi-scan stream keeps its coefficients in memory; a forged header could
 // ask for gigabytes, so libjpeg is held to this much and fails cleanly beyond it.
 constexpr long kMaxCodecMemory = 1L << 30;
-// The largest picture handed back or accepted, in pixels.
-constexpr std::uint64_t kMaxPixels = 256ull << 20;
 
 struct ErrorManager {
   jpeg_error_mgr pub;
@@ -54,7 +52,7 @@ struct DecodeJob {
   const std::uint8_t* data;
   std::size_t size;
   std::uint32_t minWidth, minHeight;
-  PixelImage* out;
+  PixelRowSink* sink;
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   std::vector<std::uint8_t> cmykRow;
@@ -101,23 +99,23 @@ void runDecode(DecodeJob& job) {
   cinfo.scale_num = chosen;
   cinfo.scale_denom = 8;
   jpeg_calc_output_dimensions(&cinfo);
-  if (std::uint64_t(cinfo.output_width) * cinfo.output_height > kMaxPixels) {
-    job.result = memFullErr;
-    return;
-  }
   gLastStats = JpegDecodeStats{chosen, cinfo.output_width, cinfo.output_height};
+  const int width = int(cinfo.output_width), height = int(cinfo.output_height);
+  job.result = job.sink->begin(width, height, cmyk ? 3 : cinfo.output_components);
+  if (job.result != noErr) return;
   jpeg_start_decompress(&cinfo);
-  PixelImage& out = *job.out;
-  out.width = int(cinfo.output_width);
-  out.height = int(cinfo.output_height);
-  out.channels = cmyk ? 3 : cinfo.output_components;
-  out.pixels.assign(std::size_t(out.width) * out.height * out.channels, 0);
-  if (cmyk) job.cmykRow.resize(std::size_t(out.width) * 4);
+  if (cmyk) job.cmykRow.resize(std::size_t(width) * 4);
   while (cinfo.output_scanline < cinfo.output_height) {
     int y = int(cinfo.output_scanline);
-    JSAMPROW row = cmyk ? job.cmykRow.data() : out.row(y);
-    if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;  // suspended on missing data: rows stay blank
-    if (cmyk) cmykToRgb(job.cmykRow.data(), out.row(y), out.width, cinfo.saw_Adobe_marker);
+    std::uint8_t* target = job.sink->rowBuffer(y);
+    JSAMPROW row = cmyk ? job.cmykRow.data() : target;
+    // The whole stream is in memory, so libjpeg never suspends: a row not read is an error.
+    if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
+      job.result = codecBadDataErr;
+      return;
+    }
+    if (cmyk) cmykToRgb(job.cmykRow.data(), target, width, cinfo.saw_Adobe_marker);
+    job.sink->rowFilled(y);
   }
   jpeg_finish_decompress(&cinfo);
 }
@@ -172,21 +170,19 @@ void installErrorManager(ErrorManager& err) {
 JpegDecodeStats JpegLastDecodeStats() { return gLastStats; }
 
 OSErr JpegDecodeScaled(const std::uint8_t* data, std::size_t size, std::uint32_t minWidth, std::uint32_t minHeight,
-                       PixelImage* out) {
-  if (data == nullptr || out == nullptr || size == 0) return paramErr;
-  *out = PixelImage{};
+                       PixelRowSink* sink) {
+  if (data == nullptr || sink == nullptr || size == 0) return paramErr;
   auto job = std::make_unique<DecodeJob>();
   job->data = data;
   job->size = size;
   job->minWidth = minWidth;
   job->minHeight = minHeight;
-  job->out = out;
+  job->sink = sink;
   std::memset(&job->cinfo, 0, sizeof job->cinfo);
   installErrorManager(job->err);
   job->cinfo.err = &job->err.pub;
   runDecode(*job);
   jpeg_destroy_decompress(&job->cinfo);
-  if (job->result != noErr) *out = PixelImage{};
   return job->result;
 }
 

@@ -1,4 +1,4 @@
-// JPEG decoding at a reduced DCT scale and baseline encoding, on libjpeg.
+// JPEG decoding at a reduced DCT scale, row by row, and baseline encoding, on libjpeg.
 // Decoding at M/8 keeps a large photograph from being expanded in full for a small copy.
 #pragma once
 #include <cstddef>
@@ -18,11 +18,12 @@ struct JpegDecodeStats {
 JpegDecodeStats JpegLastDecodeStats();
 
 // Decodes at the smallest scale M/8 (M = 1..8) whose output is at least minWidth by minHeight
-// (full size when none is). Grey stays grey; colour, CMYK and YCCK come out as RGB.
-// codecBadDataErr for a stream libjpeg cannot decode whole (cut short or corrupt), memFullErr
-// past the memory bound.
+// (full size when none is) and hands the rows to sink as they come, so the picture is never
+// held whole. Grey stays grey; colour, CMYK and YCCK come out as RGB. codecBadDataErr for a
+// stream libjpeg cannot decode whole (cut short or corrupt), after some rows may have gone to
+// the sink; memFullErr past the memory bound; the sink's own refusal of the size.
 OSErr JpegDecodeScaled(const std::uint8_t* data, std::size_t size, std::uint32_t minWidth, std::uint32_t minHeight,
-                       PixelImage* out);
+                       PixelRowSink* sink);
 
 // Baseline JPEG at libjpeg quality 1..100; fullChroma keeps colour at full resolution (4:4:4)
 // instead of halving it both ways (4:2:0).

@@ -1,6 +1,6 @@
 // The JPEG graphics importer: bounds from the frame header, the SOI..EOI data range and a
-// 'jpeg' image description of a whole stream, and drawing by DCT-scaled decoding plus exact
-// resampling.
+// 'jpeg' image description of a whole stream, and drawing by DCT-scaled decoding streamed into
+// exact resampling.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -65,13 +65,11 @@ class JpegGraphicsImporter final : public GraphicsImporterComponent {
       double v = std::ceil(outSize * full / span - 1e-9);
       return std::uint32_t(std::clamp(v, 1.0, 1e9));
     };
-    PixelImage decoded;
+    // Decoded rows go straight into the resampler; the frame is never expanded whole.
+    RegionResampler resampler(x0, y0, x1, y1, layout_.width, layout_.height, width, height);
     OSErr err = JpegDecodeScaled(bytes().data(), layout_.dataSize, need(width, layout_.width, x1 - x0),
-                                 need(height, layout_.height, y1 - y0), &decoded);
-    if (err != noErr) return err;
-    double sx = double(decoded.width) / layout_.width, sy = double(decoded.height) / layout_.height;
-    return ResampleRegion(decoded, x0 * sx, y0 * sy, std::min(x1 * sx, double(decoded.width)),
-                          std::min(y1 * sy, double(decoded.height)), width, height, out);
+                                 need(height, layout_.height, y1 - y0), &resampler);
+    return err != noErr ? err : resampler.finish(out);
   }
 
  protected:

@@ -1,8 +1,10 @@
-// An 8-bit picture in memory, rows packed top to bottom: grey (1 channel) or RGB (3 channels).
-// What decoders hand to resamplers and resamplers to encoders.
+// An 8-bit picture in memory, rows packed top to bottom: grey (1 channel) or RGB (3 channels),
+// and the interface through which a decoder hands its rows, one at a time, to whoever uses them.
 #pragma once
 #include <cstdint>
 #include <vector>
+
+#include "toolbox/Core/MacTypes.h"
 
 struct PixelImage {
   int width = 0;
@@ -12,4 +14,17 @@ struct PixelImage {
 
   std::uint8_t* row(int y) { return pixels.data() + std::size_t(y) * width * channels; }
   const std::uint8_t* row(int y) const { return pixels.data() + std::size_t(y) * width * channels; }
+};
+
+// Takes a picture row by row, top to bottom, so that a large one never has to be held whole:
+// first its size, then for each row the buffer the row is written into, then word that it is
+// there. A buffer stays valid until the next row's is asked for.
+class PixelRowSink {
+ public:
+  virtual ~PixelRowSink() = default;
+  // Anything but noErr stops the delivery with that result.
+  virtual OSErr begin(int width, int height, int channels) = 0;
+  // width × channels bytes for row y.
+  virtual std::uint8_t* rowBuffer(int y) = 0;
+  virtual void rowFilled(int y) = 0;
 };

@@ -101,7 +101,9 @@ TEST(RegularFiles, OnlyRegularFilesAreReadAndNothingElseIsWaitedOn) {
     EXPECT_EQ(err, c.err);
     EXPECT_EQ(reason, c.reason);
     EXPECT_EQ(contents != nullptr, c.err == noErr);
-    if (contents) EXPECT_EQ(std::string(reinterpret_cast<const char*>(contents->data()), contents->size()), "\xFF\xD8 bytes");
+    if (contents) {
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(contents->data()), contents->size()), "\xFF\xD8 bytes");
+    }
 
     std::FILE* stream = reinterpret_cast<std::FILE*>(1);
     reason.clear();

@@ -92,6 +92,7 @@ SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& ima
     WaveRemover remover{*audio.wavePath};
     status = assembleMovieTracksForMovie(movie, image, *audio.wavePath, resize);
   }
+  mFacts = PhotoFacts{};
   concludeReport(status);
   return status;
 }
@@ -129,6 +130,7 @@ ExtractedAudio Convert2Mov::extractAudioFromExifForFile(const std::string& image
   std::vector<UInt8> bytes;
   ExImageInfo record;
   if (!readPhotograph(image, &bytes, &record)) return {};
+  mFacts = photoFactsOf(record);
   // The blocks decide, not the length: a recording of unknown length is still written.
   if (record.numAudioBlocks() == 0) return {};
   // A damaged photograph makes no movie: nothing is written for it.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "movie/PhotoFacts.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacTypes.h"
 
@@ -89,6 +90,9 @@ class Convert2Mov {
   const ConversionReport& lastReport() const { return mReport; }
 
   void setExistingMovieRule(ExistingMovie rule) { mExistingMovie = rule; }
+  // Whether movies carry the capture time, the camera's make and model and the position the
+  // photograph records (off unless asked: a movie carries no metadata by default).
+  void setCaptureMetadata(bool on) { mCaptureMetadata = on; }
 
  private:
   // Reads the photograph whole and its header into record; false when no regular file could be
@@ -107,7 +111,12 @@ class Convert2Mov {
   OSErr refuse(OSErr status, const std::string& problem);
   // Settles the report once a conversion or an extraction has ended with status.
   void concludeReport(SInt32 status);
+  // What the movie takes from the photograph: its orientation always, the capture facts when
+  // asked for.
+  PhotoFacts photoFactsOf(const ExImageInfo& record) const;
 
   ConversionReport mReport;
   ExistingMovie mExistingMovie = ExistingMovie::replaceOwn;
+  bool mCaptureMetadata = false;
+  PhotoFacts mFacts;  // of the photograph being converted
 };

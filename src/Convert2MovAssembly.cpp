@@ -131,7 +131,7 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     return dupFNErr;
   }
 
-  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize);
+  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize, mFacts);
   if (status != noErr) {
     mReport.problem = "no movie written: " + reasonFor(status);
     if (occupant != Occupant::none) mReport.problem += "; " + moviePath + " is as it was";

@@ -33,7 +33,7 @@ bool reportOutcome(const std::string& photo, const ConversionReport& r) {
 
 int runConvertCommand(const std::vector<std::string>& args) {
   bool wantResize = false, wantNoResize = false, optionsEnded = false;
-  bool overwrite = false, skipExisting = false;
+  bool overwrite = false, skipExisting = false, metadata = false;
   std::vector<std::string> photos;
   for (const std::string& a : args) {
     if (!optionsEnded && a == "--") {
@@ -46,6 +46,8 @@ int runConvertCommand(const std::vector<std::string>& args) {
       overwrite = true;
     } else if (!optionsEnded && (a == "-n" || a == "--skip-existing")) {
       skipExisting = true;
+    } else if (!optionsEnded && a == "--metadata") {
+      metadata = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
       std::fprintf(stderr, "still2mov: unknown option %s\n", a.c_str());
       printUsage(true);
@@ -74,6 +76,7 @@ int runConvertCommand(const std::vector<std::string>& args) {
   Convert2Mov converter;
   if (overwrite) converter.setExistingMovieRule(ExistingMovie::replaceAny);
   if (skipExisting) converter.setExistingMovieRule(ExistingMovie::keep);
+  converter.setCaptureMetadata(metadata);
   bool anyFailed = false;
   for (const std::string& photo : photos) {
     converter.createMovie(Convert2Mov::moviePathFor(photo), photo, target);

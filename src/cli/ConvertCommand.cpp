@@ -14,7 +14,8 @@ namespace {
 bool reportOutcome(const std::string& photo, const ConversionReport& r) {
   switch (r.outcome) {
     case ConversionOutcome::converted:
-      std::printf("%s -> %s (%.1f s of sound)\n", photo.c_str(), r.moviePath.c_str(), r.soundSeconds);
+      std::printf("%s -> %s (%.1f s of sound%s)\n", photo.c_str(), r.moviePath.c_str(), r.soundSeconds,
+                  r.soundSource == SoundSource::sidecar ? (" from " + r.soundFile).c_str() : "");
       return true;
     case ConversionOutcome::noVoice:
       std::printf("%s: no voice annotation\n", photo.c_str());

@@ -59,6 +59,7 @@ OSErr Convert2Mov::refuse(OSErr status, const std::string& problem) {
 void Convert2Mov::concludeReport(SInt32 status) {
   ConversionReport& r = mReport;
   r.status = status;
+  if (r.audioBlocks > 0) r.soundSource = SoundSource::embedded;
   auto fail = [&r](SInt32 failure, const std::string& problem) {
     r.outcome = ConversionOutcome::failed;
     r.failure = failure;
@@ -72,11 +73,11 @@ void Convert2Mov::concludeReport(SInt32 status) {
     fail(fnfErr, "cannot be read (" + r.unreadable + ")");
   else if (r.audioBlocks == 0 && !r.imageReadable)
     fail(codecBadDataErr, "cannot be read (" + r.unreadable + ")");
-  else if (r.audioBlocks == 0)
+  else if (r.soundSource == SoundSource::none)
     r.outcome = ConversionOutcome::noVoice;
   else if (r.skippedExisting)
     r.outcome = ConversionOutcome::skipped;
-  else if (r.waveWritten)
+  else if (r.waveWritten || r.soundSource == SoundSource::sidecar)
     r.outcome = ConversionOutcome::converted;
   else
     fail(ioErr, "voice annotation found but no sound file could be written");
@@ -93,9 +94,10 @@ SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& ima
   // Without a WAVE file the status is the extraction's (0: nothing to convert).
   SInt32 status = audio.status;
   if (audio.wavePath) {
-    WaveRemover remover{*audio.wavePath};
+    WaveRemover remover{audio.working ? *audio.wavePath : std::string()};
     status = assembleMovieTracksForMovie(movie, image, *audio.wavePath, resize);
   }
+  mFacts = PhotoFacts{};
   concludeReport(status);
   return status;
 }
@@ -135,8 +137,9 @@ OSErr Convert2Mov::checkPicture(const FSFileContents& bytes) {
 ExtractedAudio Convert2Mov::extractAudioFromExifForFile(const std::string& image) {
   ExImageInfo record;
   if (!readPhotograph(image, &record)) return {};
+  mFacts = photoFactsOf(record);
   // The blocks decide, not the length: a recording of unknown length is still written.
-  if (record.numAudioBlocks() == 0) return {};
+  if (record.numAudioBlocks() == 0) return audioBesidePhotograph(image, record);
   // A damaged photograph makes no movie: nothing is written for it.
   OSErr err = checkRecording(record);
   if (err == noErr) err = checkPicture(*mPhotograph.contents());

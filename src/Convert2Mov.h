@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "movie/PhotoFacts.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/FileContents.h"
@@ -21,6 +22,10 @@ enum class ConversionOutcome {
   failed,     // nothing written; the report's failure and problem say why
 };
 
+// Where a photograph's recording is: inside it (FlashPix voice annotation), or in a WAVE file
+// that the camera wrote beside it.
+enum class SoundSource { none, embedded, sidecar };
+
 // What the last conversion found and did, for callers that say more than the status.
 struct ConversionReport {
   bool imageFound = false;     // a regular file was read at the image path
@@ -29,6 +34,8 @@ struct ConversionReport {
   UInt32 audioBlocks = 0;      // pieces of the voice annotation found
   UInt32 audioSeconds = 0;     // the recording's length from its WAVE headers
   UInt64 recordingBytes = 0;   // the recording's size, once its pieces were found whole
+  SoundSource soundSource = SoundSource::none;  // where the recording was found
+  std::string soundFile;       // the recording beside the photograph, when that was used
   std::string wavePath;        // the temporary WAVE file, when one was written (gone once the
   bool waveWritten = false;    // conversion has ended)
   bool assembled = false;      // the movie assembly ran
@@ -55,6 +62,8 @@ enum class ExistingMovie {
 struct ExtractedAudio {
   OSErr status = noErr;
   std::optional<std::string> wavePath;
+  bool working = true;  // the file is the conversion's own, removed when it ends; a recording
+                        // beside the photograph is the user's and stays
 };
 
 class Convert2Mov {
@@ -91,6 +100,18 @@ class Convert2Mov {
   const ConversionReport& lastReport() const { return mReport; }
 
   void setExistingMovieRule(ExistingMovie rule) { mExistingMovie = rule; }
+  // Whether movies carry the capture time, the camera's make and model and the position the
+  // photograph records (off unless asked: a movie carries no metadata by default).
+  void setCaptureMetadata(bool on) { mCaptureMetadata = on; }
+
+  // The recording that the camera wrote beside the photograph at image: the file its
+  // RelatedSoundFile names, else the photograph's name with ".wav"; letter case aside, in the
+  // photograph's folder. Nothing when no such file is there. Whether it is a usable recording
+  // is not looked at here.
+  static std::optional<std::string> recordingBeside(const std::string& image, const ExImageInfo& record);
+  // Where the recording of a photograph read into record comes from, and the file when it is
+  // beside the photograph.
+  static SoundSource soundSourceOf(const ExImageInfo& record, std::string* file = nullptr);
 
  private:
   // Reads the photograph whole and its header into record; false when no regular file could be
@@ -100,6 +121,9 @@ class Convert2Mov {
   // The recording's pieces must lie within the bytes the photograph carries for them, leave no
   // gap, and fill what the WAVE header declares. On failure the report says what is missing.
   OSErr checkRecording(const ExImageInfo& record);
+  // The bytes a WAVE file's RIFF size field says the file holds; 0 when the writer left it
+  // unknown (all ones).
+  static UInt64 riffDeclaredBytes(UInt32 riffSize);
   // The picture must be readable and whole, judged from its structure.
   OSErr checkPicture(const FSFileContents& bytes);
   // Each block at its WAVE offset; a block at offset 0 follows the one before it.
@@ -110,8 +134,18 @@ class Convert2Mov {
   OSErr refuse(OSErr status, const std::string& problem);
   // Settles the report once a conversion or an extraction has ended with status.
   void concludeReport(SInt32 status);
+  // For a photograph without a voice annotation: the recording beside it, once it and the
+  // picture are found whole; nothing when there is none.
+  ExtractedAudio audioBesidePhotograph(const std::string& image, const ExImageInfo& record);
+  // The recording beside the photograph must be a regular file holding a whole RIFF WAVE.
+  OSErr checkRecordingBeside(const std::string& path);
+  // What the movie takes from the photograph: its orientation always, the capture facts when
+  // asked for.
+  PhotoFacts photoFactsOf(const ExImageInfo& record) const;
 
   ConversionReport mReport;
   FSContentsHold mPhotograph;  // the photograph's bytes while a conversion needs them
   ExistingMovie mExistingMovie = ExistingMovie::replaceOwn;
+  bool mCaptureMetadata = false;
+  PhotoFacts mFacts;  // of the photograph being converted
 };

@@ -131,7 +131,7 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     return dupFNErr;
   }
 
-  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize);
+  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize, mFacts);
   if (status != noErr) {
     const std::string reason = status == noCodecErr ? "recording format " + QuickTimeU::SoundFormatName(audioSpec) +
                                                           " not supported"

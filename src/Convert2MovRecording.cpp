@@ -52,12 +52,15 @@ std::string count(UInt64 n) { return std::to_string(n); }
 
 }  // namespace
 
+UInt64 Convert2Mov::riffDeclaredBytes(UInt32 riffSize) {
+  return riffSize == kUnknownRiffSize ? 0 : UInt64(riffSize) + 8;
+}
+
 OSErr Convert2Mov::checkRecording(const ExImageInfo& record) {
   std::vector<Piece> pieces = placePieces(record);
   UInt64 carried = 0;
   for (const Piece& p : pieces) carried += p.end - p.start;
-  const UInt32 riff = riffSize(pieces);
-  const UInt64 declared = riff == kUnknownRiffSize ? 0 : UInt64(riff) + 8;
+  const UInt64 declared = riffDeclaredBytes(riffSize(pieces));
 
   // Beyond both what the photograph carries and what the header declares, a piece belongs to
   // no recording: refused before a byte is written, so no file grows to its offset.

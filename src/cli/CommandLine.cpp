@@ -17,7 +17,7 @@ void printUsage(bool toStderr) {
   std::FILE* out = toStderr ? stderr : stdout;
   std::fputs(
       "Usage:\n"
-      "  still2mov [--resize | --no-resize] [-y | -n] PHOTO...\n"
+      "  still2mov [--resize | --no-resize] [-y | -n] [--metadata] PHOTO...\n"
       "                                                 make PHOTO.mov from each photograph's voice annotation\n"
       "  still2mov --info [--json] [--verbose] PHOTO   show what the photograph carries\n"
       "  still2mov embed VOICE.wav PHOTO.jpg OUT.jpg    write a copy of PHOTO carrying VOICE as its annotation\n"
@@ -38,6 +38,7 @@ void printUsage(bool toStderr) {
       "Without either, the Resize_QT_Image preference decides (on when unset).\n"
       "A file already named PHOTO.mov is replaced only when still2mov made it; -y (--overwrite)\n"
       "replaces any file, -n (--skip-existing) leaves any existing file and skips the photograph.\n"
+      "--metadata puts the capture time, the camera's make and model and the GPS position into the movie.\n"
       "Exit status: 0 when nothing failed, 1 when a photograph failed, 2 for bad usage.\n",
       out);
 }

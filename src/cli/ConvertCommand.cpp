@@ -14,7 +14,8 @@ namespace {
 bool reportOutcome(const std::string& photo, const ConversionReport& r) {
   switch (r.outcome) {
     case ConversionOutcome::converted:
-      std::printf("%s -> %s (%.1f s of sound)\n", photo.c_str(), r.moviePath.c_str(), r.soundSeconds);
+      std::printf("%s -> %s (%.1f s of sound%s)\n", photo.c_str(), r.moviePath.c_str(), r.soundSeconds,
+                  r.soundSource == SoundSource::sidecar ? (" from " + r.soundFile).c_str() : "");
       return true;
     case ConversionOutcome::noVoice:
       std::printf("%s: no voice annotation\n", photo.c_str());
@@ -33,7 +34,7 @@ bool reportOutcome(const std::string& photo, const ConversionReport& r) {
 
 int runConvertCommand(const std::vector<std::string>& args) {
   bool wantResize = false, wantNoResize = false, optionsEnded = false;
-  bool overwrite = false, skipExisting = false;
+  bool overwrite = false, skipExisting = false, metadata = false;
   std::vector<std::string> photos;
   for (const std::string& a : args) {
     if (!optionsEnded && a == "--") {
@@ -46,6 +47,8 @@ int runConvertCommand(const std::vector<std::string>& args) {
       overwrite = true;
     } else if (!optionsEnded && (a == "-n" || a == "--skip-existing")) {
       skipExisting = true;
+    } else if (!optionsEnded && a == "--metadata") {
+      metadata = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
       std::fprintf(stderr, "still2mov: unknown option %s\n", a.c_str());
       printUsage(true);
@@ -74,6 +77,7 @@ int runConvertCommand(const std::vector<std::string>& args) {
   Convert2Mov converter;
   if (overwrite) converter.setExistingMovieRule(ExistingMovie::replaceAny);
   if (skipExisting) converter.setExistingMovieRule(ExistingMovie::keep);
+  converter.setCaptureMetadata(metadata);
   bool anyFailed = false;
   for (const std::string& photo : photos) {
     converter.createMovie(Convert2Mov::moviePathFor(photo), photo, target);

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <type_traits>
 
+#include "Convert2Mov.h"
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "cli/JsonText.h"
 
@@ -147,6 +148,11 @@ std::vector<InfoItem> infoItems(const ExImageInfo& r) {
   blocks.json = json::array(blockJson);
   items.push_back(blocks);
   items.push_back(numberItem("AudioSeconds", r.getAudioSeconds()));
+  std::string soundFile;
+  const SoundSource source = Convert2Mov::soundSourceOf(r, &soundFile);
+  if (source != SoundSource::none)
+    items.push_back(stringItem("SoundSource", source == SoundSource::embedded ? "embedded" : "sidecar"));
+  if (source == SoundSource::sidecar) items.push_back(stringItem("SoundFile", soundFile));
 
 #define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag) \
   if (r.flagGetter()) items.push_back(numberItem(name, r.getter()));

@@ -63,7 +63,7 @@ long importWaveBytes(Movie movie, char* data, long length, Track* usedTrack) {
 
 }  // namespace
 
-int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize) {
+int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts) {
   OSErr err = EnterMovies();
   if (err != noErr) {
     report("Image Convert: CreateMovieFile failed");
@@ -109,7 +109,8 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
     return videoErr;
   }
 
-  err = MarkMovie(theMovie);
+  err = AddPhotoFacts(theMovie, facts);
+  if (err == noErr) err = MarkMovie(theMovie);
   short resId = movieInDataForkResID;
   if (err == noErr) err = AddMovieResource(theMovie, resRefNum, &resId, nullptr);
   if (err != noErr) {

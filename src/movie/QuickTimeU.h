@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "movie/PhotoFacts.h"
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Movies/Components.h"
@@ -24,7 +25,8 @@ class QuickTimeU {
   static constexpr OSType kMovieCreator = FOUR_CHAR_CODE("TVOD");
 
   // Movie assembly.
-  static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize);
+  // facts: how the picture stands and what else the movie carries of the photograph.
+  static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts = {});
   // importErr, when given, receives the import's own result.
   static long CreateSoundTrack(Movie movie, FSSpec& audio, OSErr* importErr = nullptr);
   // The recording's format in words ("GSM 6.10"), or "" when it is no readable WAVE file.
@@ -37,6 +39,13 @@ class QuickTimeU {
   // regular file only, never read through a link).
   static OSErr MarkMovie(Movie movie);
   static bool IsMarkedMovie(FSSpec& movie);
+  // Sets the video track's matrix so that a picture stored with that EXIF orientation shows
+  // upright; the track keeps the stored picture's size. The facts' capture time and camera
+  // items go into the movie's headers and user data.
+  static OSErr OrientVideoTrack(Movie movie, UInt16 orientation);
+  static OSErr AddPhotoFacts(Movie movie, const PhotoFacts& facts);
+  // The position as ISO 6709 text, as QuickTime's location item holds it: "+48.858370+002.294481/".
+  static std::string ISO6709Text(const GeoPosition& position);
 
   // Image scaling and descriptions.
   static int GetScaledDimension(FSSpec& image, short* width, short* height, short target);

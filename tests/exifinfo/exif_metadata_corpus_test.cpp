@@ -94,6 +94,7 @@ std::vector<Check> checks() {
       NUM("XResolution", "XResolution", getXResolution, getXResolutionPresent),
       NUM("YResolution", "YResolution", getYResolution, getYResolutionPresent),
       NUM("ResolutionUnit", "ResolutionUnit", getResolutionUnit, getResolutionUnitPresent),
+      NUM("Orientation", "Orientation", getOrientation, getOrientationPresent),
       NUM("YCbCrPositioning", "YCbCrPositioning", getYcbcr, getYcbcrPresent),
       NUM("ExposureTime", "ExposureTime", getExposureTime, getExposureTimePresent),
       NUM("FNumber", "FNumber", getFNumber, getFNumberPresent),

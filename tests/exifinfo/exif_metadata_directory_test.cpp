@@ -115,6 +115,34 @@ TEST(ExifMetadataDirectories, GpsDirectoryFillsThePosition) {
   EXPECT_TRUE(r.getExposureTimePresent());
 }
 
+// Orientation belongs to the primary directory: the eight EXIF values in either byte order; a
+// value outside them, or one in the EXIF directory, gives none.
+TEST(ExifMetadataDirectories, OrientationComesFromThePrimaryDirectoryOnly) {
+  for (bool big : {false, true}) {
+    for (uint16_t v = 0; v <= 9; ++v) {
+      SCOPED_TRACE(std::string(big ? "MM " : "II ") + std::to_string(v));
+      TiffBuilder b(big);
+      const int ifd0 = b.directory();
+      b.shorts(ifd0, 274, {v});
+      b.ascii(ifd0, 271, "Canon");
+      ExImageInfo r;
+      readSegment(kExifId + b.build(), &r);
+      const bool valid = v >= 1 && v <= 8;
+      EXPECT_EQ(r.getOrientationPresent(), valid);
+      if (valid) {
+        EXPECT_EQ(r.getOrientation(), v);
+      }
+      EXPECT_STREQ(r.getMake(), "Canon");  // a refused value ends nothing else
+    }
+  }
+  Camera cam(false, true, false);
+  cam.b.shorts(cam.exif, 274, {6});
+  ExImageInfo r;
+  readSegment(cam.segment(), &r);
+  EXPECT_FALSE(r.getOrientationPresent());
+  EXPECT_TRUE(r.getExposureTimePresent());
+}
+
 TEST(ExifMetadataDirectories, ExifOffsetZeroAsksThePrimaryDirectory) {
   TiffBuilder b;
   const int ifd0 = b.directory();

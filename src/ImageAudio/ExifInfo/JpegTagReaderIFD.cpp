@@ -72,6 +72,8 @@ const TagRow kMainTags[] = {
     num(282, &R::setXResolution, &R::setXResolutionPresent),
     num(283, &R::setYResolution, &R::setYResolutionPresent),
     num(296, &R::setResolutionUnit, &R::setResolutionUnitPresent),
+    // Values outside 1 to 8 are refused by the library, so they never reach the record.
+    num(274, &R::setOrientation, &R::setOrientationPresent),
     // TransferFunction (301) is read apart: it delivers up to three tables.
     ptr(318, viaPointer<float, &R::setWhitePoint>, &R::setWhitePointPresent),
     ptr(319, viaPointer<float, &R::setPrimaryChromas>, &R::setPrimaryChromasPresent),

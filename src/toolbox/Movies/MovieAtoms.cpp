@@ -40,16 +40,21 @@ class Atom {
 
 void versionFlags(Out& o, UInt32 flags = 0) { o.u32(flags & 0x00FFFFFF); }
 
-void matrix(Out& o) {
-  const UInt32 identity[9] = {0x00010000, 0, 0, 0, 0x00010000, 0, 0, 0, 0x40000000};
-  for (UInt32 v : identity) o.u32(v);
+// Row by row: a b u, c d v, x y w.
+void matrix(Out& o, const MatrixRecord& m = kIdentityMatrix) {
+  for (const auto& row : m.matrix)
+    for (Fixed v : row) o.u32(UInt32(v));
+}
+
+void times(Out& o, const MovieType& m) {
+  o.u32(m.creationTime);
+  o.u32(m.modificationTime);
 }
 
 void mvhd(Out& o, const MovieType& m) {
   Atom a(o, FOUR_CHAR_CODE("mvhd"));
   versionFlags(o);
-  o.u32(m.creationTime);
-  o.u32(m.creationTime);
+  times(o, m);
   o.u32(UInt32(m.timeScale));
   o.u32(UInt32(m.duration()));
   o.u32(0x00010000);  // preferred rate 1.0
@@ -65,8 +70,7 @@ void mvhd(Out& o, const MovieType& m) {
 void tkhd(Out& o, const MovieType& m, const TrackType& t) {
   Atom a(o, FOUR_CHAR_CODE("tkhd"));
   versionFlags(o, 0x0F);  // enabled, in movie, in preview, in poster
-  o.u32(m.creationTime);
-  o.u32(m.creationTime);
+  times(o, m);
   o.u32(t.id);
   o.u32(0);
   o.u32(UInt32(t.duration()));
@@ -75,7 +79,7 @@ void tkhd(Out& o, const MovieType& m, const TrackType& t) {
   o.u16(0);  // alternate group
   o.u16(UInt16(t.volume));
   o.u16(0);
-  matrix(o);
+  matrix(o, t.matrix);
   o.u32(UInt32(t.width));
   o.u32(UInt32(t.height));
 }
@@ -96,8 +100,7 @@ void edts(Out& o, const TrackType& t) {
 void mdhd(Out& o, const MovieType& m, const MediaType& media) {
   Atom a(o, FOUR_CHAR_CODE("mdhd"));
   versionFlags(o);
-  o.u32(m.creationTime);
-  o.u32(m.creationTime);
+  times(o, m);
   o.u32(UInt32(media.timeScale));
   o.u32(UInt32(media.duration));
   o.u16(0);  // language: English

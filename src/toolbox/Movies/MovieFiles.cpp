@@ -51,6 +51,7 @@ Movie copyMovie(const MovieType& source, const std::vector<std::vector<UInt64>>&
   m->timeScale = source.timeScale;
   m->nextTrackID = source.nextTrackID;
   m->creationTime = source.creationTime;
+  m->modificationTime = source.modificationTime;
   m->userData = source.userData;
   for (size_t k = 0; k < source.tracks.size(); ++k) {
     const TrackType& st = *source.tracks[k];
@@ -60,6 +61,7 @@ Movie copyMovie(const MovieType& source, const std::vector<std::vector<UInt64>>&
     t->width = st.width;
     t->height = st.height;
     t->volume = st.volume;
+    t->matrix = st.matrix;
     t->edits = st.edits;
     if (st.media) {
       t->media = std::make_unique<MediaType>(*st.media);

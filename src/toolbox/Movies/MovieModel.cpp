@@ -96,6 +96,7 @@ Movie makeMovie(std::shared_ptr<SampleStore> store) {
   auto* m = new MovieType;
   m->store = std::move(store);
   m->creationTime = macTimeNow();
+  m->modificationTime = m->creationTime;
   return &m->self;
 }
 }  // namespace
@@ -218,6 +219,18 @@ OSErr AddUserDataText(UserData theUserData, Handle data, OSType udType, long ind
   return fail(noErr);
 }
 
+void SetMovieCreationTime(Movie movie, UInt32 creationTime) {
+  MovieType* m = get(movie);
+  setMoviesError(m ? noErr : invalidMovie);
+  if (m) m->creationTime = creationTime;
+}
+
+UInt32 GetMovieCreationTime(Movie movie) {
+  MovieType* m = get(movie);
+  setMoviesError(m ? noErr : invalidMovie);
+  return m ? m->creationTime : 0;
+}
+
 Track NewMovieTrack(Movie movie, Fixed width, Fixed height, short trackVolume) {
   MovieType* m = get(movie);
   if (m == nullptr) {
@@ -272,6 +285,18 @@ void GetTrackDimensions(Track track, Fixed* width, Fixed* height) {
   setMoviesError(t ? noErr : invalidTrack);
   if (width) *width = t ? t->width : 0;
   if (height) *height = t ? t->height : 0;
+}
+
+void SetTrackMatrix(Track track, const MatrixRecord* matrix) {
+  TrackType* t = get(track);
+  setMoviesError(t ? noErr : invalidTrack);
+  if (t) t->matrix = matrix ? *matrix : kIdentityMatrix;
+}
+
+void GetTrackMatrix(Track track, MatrixRecord* matrix) {
+  TrackType* t = get(track);
+  setMoviesError(t ? noErr : invalidTrack);
+  if (matrix) *matrix = t ? t->matrix : kIdentityMatrix;
 }
 
 Media NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef, OSType) {

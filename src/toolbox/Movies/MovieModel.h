@@ -62,6 +62,8 @@ struct Edit {
 
 }  // namespace movies
 
+inline constexpr MatrixRecord kIdentityMatrix = {{{fixed1, 0, 0}, {0, fixed1, 0}, {0, 0, 0x40000000}}};
+
 struct MediaType {
   MediaType* self = this;
   TrackType* track = nullptr;
@@ -80,6 +82,7 @@ struct TrackType {
   Fixed width = 0;
   Fixed height = 0;
   SInt16 volume = 0;
+  MatrixRecord matrix = kIdentityMatrix;
   std::unique_ptr<MediaType> media;
   std::vector<movies::Edit> edits;
   SInt64 duration() const;
@@ -101,7 +104,8 @@ struct MovieType {
   UInt32 nextTrackID = 1;
   std::shared_ptr<movies::SampleStore> store;
   std::shared_ptr<movies::MovieFileState> file;  // the movie file the store writes into, if any
-  UInt32 creationTime = 0;  // seconds since 1904
+  UInt32 creationTime = 0;      // seconds since 1904
+  UInt32 modificationTime = 0;  // seconds since 1904
   UserDataRecord userData;
   SInt64 duration() const;
 };

@@ -176,11 +176,20 @@ UserData GetMovieUserData(Movie movie);
 // region code: an entry of the same region is replaced. Index one past the last adds an item.
 OSErr AddUserDataText(UserData theUserData, Handle data, OSType udType, long index, short itlRegionTag);
 
+// When the movie was made, in seconds since 1904 (UTC): its header and those of its tracks and
+// media carry it. A new movie is made now; its modification time stays the time it was made.
+void SetMovieCreationTime(Movie movie, UInt32 creationTime);
+UInt32 GetMovieCreationTime(Movie movie);
+
 Track NewMovieTrack(Movie movie, Fixed width, Fixed height, short trackVolume);
 void DisposeMovieTrack(Track track);
 Movie GetTrackMovie(Track track);
 TimeValue GetTrackDuration(Track track);  // movie time units
 void GetTrackDimensions(Track track, Fixed* width, Fixed* height);
+// How the track's picture (width by height) is placed in the movie: turned, mirrored, moved.
+// A new track's matrix is the identity; nullptr sets the identity.
+void SetTrackMatrix(Track track, const MatrixRecord* matrix);
+void GetTrackMatrix(Track track, MatrixRecord* matrix);
 Media NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef, OSType dataRefType);
 Media GetTrackMedia(Track track);
 Track GetMediaTrack(Media media);

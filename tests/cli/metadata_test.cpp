@@ -1,0 +1,162 @@
+// --metadata: the movie carries when the photograph was taken (its headers' creation times),
+// the camera's make and model and the GPS position, as exiftool and ffprobe read them back;
+// without the option it carries none of them.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "support/Fixtures.h"
+#include "support/MovieChecks.h"
+#include "support/TestPaths.h"
+#include "support/TiffBuilder.h"
+
+using testsupport::readFile;
+using testsupport::run;
+using testsupport::ScratchDir;
+using testsupport::shellQuote;
+using testsupport::TiffBuilder;
+using testsupport::writeFile;
+
+namespace {
+
+struct Capture {
+  std::string make = "Canon";
+  std::string model = "Canon EOS 5D";
+  std::string dateTimeOriginal = "2024:05:01 09:30:00";
+  bool gps = true;
+  std::string gpsStatus;  // "A" or "V" when given
+};
+
+// A voice-annotated photograph whose EXIF says where, when and with what it was taken: south
+// of the equator and below sea level, so that every sign shows.
+std::string capturedPhotograph(const Capture& c) {
+  TiffBuilder b;
+  const int ifd0 = b.directory();
+  b.ascii(ifd0, 271, c.make);
+  b.ascii(ifd0, 272, c.model);
+  const int exif = b.directory();
+  b.pointer(ifd0, 34665, exif);
+  b.ascii(exif, 36867, c.dateTimeOriginal, 20);
+  if (c.gps) {
+    const int gps = b.directory();
+    b.pointer(ifd0, 34853, gps);
+    b.bytes(gps, 0, std::string("\2\2\0\0", 4), 1);
+    b.ascii(gps, 1, "S");
+    b.rationals(gps, 2, {{33, 1}, {51, 1}, {2400, 100}});
+    b.ascii(gps, 3, "E");
+    b.rationals(gps, 4, {{151, 1}, {12, 1}, {3600, 100}});
+    b.bytes(gps, 5, std::string("\1", 1), 1);
+    b.rationals(gps, 6, {{125, 10}});
+    if (!c.gpsStatus.empty()) b.ascii(gps, 9, c.gpsStatus);
+  }
+  return fixtures::embedWave(
+      fixtures::withSegment(fixtures::makeJpeg({.width = 64, .height = 48}), 0xE1, std::string("Exif\0\0", 6) + b.build()),
+      fixtures::makeWave(fixtures::WaveKind::imaAdpcm, {.seconds = 0.5}));
+}
+
+std::string output(const std::string& command) {
+  std::string out;
+  run(command + " 2>/dev/null", &out);
+  return out;
+}
+
+// exiftool's values, one "Name: value" line each, numbers as numbers.
+std::string exiftoolSays(const std::string& movie) {
+  return output("exiftool -n -s -s -G1 -QuickTime:CreateDate -Track1:TrackCreateDate -Track1:MediaCreateDate "
+                "-Track2:TrackCreateDate -Track2:MediaCreateDate -UserData:Make -UserData:Model "
+                "-UserData:GPSCoordinates " + shellQuote(movie));
+}
+
+std::string ffprobeTag(const std::string& movie, const std::string& tag) {
+  return output("ffprobe -v error -show_entries format_tags=" + tag + " -of default=nw=1:nk=1 " + shellQuote(movie));
+}
+
+fixtures::RunResult convert(const ScratchDir& dir, const std::vector<std::string>& options, const std::string& zone) {
+  std::vector<std::string> args = options;
+  args.push_back(dir.file("photo.jpg"));
+  return fixtures::runStill2mov(args, {{"TMPDIR", dir.file("tmp")}, {"TZ", zone}});
+}
+
+}  // namespace
+
+TEST(CaptureMetadata, TimeCameraAndPlaceReadBackByExiftoolAndFfprobe) {
+  REQUIRE_TOOL("exiftool");
+  REQUIRE_TOOL("ffprobe");
+  ScratchDir dir;
+  writeFile(dir.file("photo.jpg"), capturedPhotograph({}));
+  // The capture time is local time, here two hours ahead of UTC, then five behind.
+  const struct {
+    const char* zone;
+    const char* utc;
+  } zones[] = {{"<+02>-2", "2024:05:01 07:30:00"}, {"<-05>5", "2024:05:01 14:30:00"}};
+  for (const auto& z : zones) {
+    SCOPED_TRACE(z.zone);
+    fixtures::RunResult r = convert(dir, {"--no-resize", "--metadata"}, z.zone);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string movie = dir.file("photo.mov");
+    const std::string when = z.utc;
+    EXPECT_EQ(exiftoolSays(movie), "[QuickTime] CreateDate: " + when + "\n[Track1] TrackCreateDate: " + when +
+                                       "\n[Track1] MediaCreateDate: " + when + "\n[Track2] TrackCreateDate: " + when +
+                                       "\n[Track2] MediaCreateDate: " + when +
+                                       "\n[UserData] Make: Canon\n[UserData] Model: Canon EOS 5D\n"
+                                       "[UserData] GPSCoordinates: -33.856667 151.21 -12.5\n");
+    std::string iso = when;
+    iso[4] = iso[7] = '-';
+    iso[10] = 'T';
+    EXPECT_EQ(ffprobeTag(movie, "creation_time"), iso + ".000000Z\n");
+    EXPECT_EQ(ffprobeTag(movie, "make"), "Canon\n");
+    EXPECT_EQ(ffprobeTag(movie, "model"), "Canon EOS 5D\n");
+    EXPECT_EQ(ffprobeTag(movie, "location"), "-33.856667+151.210000-012.500/\n");
+    EXPECT_EQ(moviechecks::completeMovieProblem(readFile(movie)), "");
+  }
+}
+
+TEST(CaptureMetadata, WithoutTheOptionTheMovieCarriesNone) {
+  REQUIRE_TOOL("exiftool");
+  ScratchDir dir;
+  writeFile(dir.file("photo.jpg"), capturedPhotograph({}));
+  const std::time_t before = std::time(nullptr);
+  ASSERT_EQ(convert(dir, {"--no-resize"}, "<+02>-2").status, 0);
+  const std::string movie = dir.file("photo.mov");
+  // The only user-data item is still2mov's own mark.
+  const std::string file = readFile(movie);
+  std::vector<std::string> items;
+  bool found = false;
+  const std::string udta = moviechecks::atomBody(file, "moov/udta", &found);
+  ASSERT_TRUE(found);
+  for (const auto& a : moviechecks::childAtoms(udta, 0, udta.size())) items.push_back(a.type);
+  EXPECT_EQ(items, std::vector<std::string>{"\xA9swr"});
+  // The creation time is when the movie was made, not when the photograph was taken.
+  const std::string created = output("exiftool -s3 -api QuickTimeUTC -d %s -QuickTime:CreateDate " + shellQuote(movie));
+  EXPECT_NEAR(std::atof(created.c_str()), double(before), 120.0) << created;
+}
+
+// What a camera leaves when it knows nothing: a clock never set, a receiver without a fix,
+// names padded with spaces or holding bytes that are not UTF-8.
+TEST(CaptureMetadata, UnknownValuesAreLeftOutAndNamesCleanedUp) {
+  REQUIRE_TOOL("exiftool");
+  ScratchDir dir;
+  Capture c;
+  c.make = "NIKON CORPORATION   ";
+  c.model = "COOLPIX \xE9t\xE9";
+  c.dateTimeOriginal = "0000:00:00 00:00:00";
+  c.gpsStatus = "V";
+  writeFile(dir.file("photo.jpg"), capturedPhotograph(c));
+  const std::time_t before = std::time(nullptr);
+  ASSERT_EQ(convert(dir, {"--resize", "--metadata"}, "UTC").status, 0);
+  const std::string movie = dir.file("photo.mov");
+  EXPECT_EQ(output("exiftool -s -s -UserData:Make -UserData:Model -UserData:GPSCoordinates " + shellQuote(movie)),
+            "Make: NIKON CORPORATION\nModel: COOLPIX \xEF\xBF\xBDt\xEF\xBF\xBD\n");
+  const std::string created = output("exiftool -s3 -api QuickTimeUTC -d %s -QuickTime:CreateDate " + shellQuote(movie));
+  EXPECT_NEAR(std::atof(created.c_str()), double(before), 120.0) << created;
+
+  // A fix, and a time in a zone: the position and the time are back.
+  c.gpsStatus = "A";
+  c.dateTimeOriginal = "1999:12:31 23:59:59";
+  writeFile(dir.file("photo.jpg"), capturedPhotograph(c));
+  ASSERT_EQ(convert(dir, {"--resize", "--metadata"}, "UTC").status, 0);
+  EXPECT_EQ(output("exiftool -n -s -s -QuickTime:CreateDate -UserData:GPSCoordinates " + shellQuote(movie)),
+            "CreateDate: 1999:12:31 23:59:59\nGPSCoordinates: -33.856667 151.21 -12.5\n");
+}

@@ -1,0 +1,200 @@
+// Voice memos kept as a WAVE file beside the photograph: found by the name the photograph's EXIF
+// gives or by its own name, whatever the letter case; made into the movie exactly as an embedded
+// recording is; refused with a clear line when they are no whole WAVE file; never changed.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/Fifo.h"
+#include "support/Fixtures.h"
+#include "support/MovieChecks.h"
+#include "support/TestPaths.h"
+#include "support/TiffBuilder.h"
+
+using fixtures::RunResult;
+using fixtures::WaveKind;
+using testsupport::readFile;
+using testsupport::ScratchDir;
+using testsupport::writeFile;
+
+namespace {
+
+// A photograph without a voice annotation, naming its recording in RelatedSoundFile when given
+// (the tag holds 12 characters and a terminator).
+std::string photograph(const std::string& related = "") {
+  const std::string jpeg = fixtures::makeJpeg({.width = 96, .height = 64});
+  if (related.empty()) return jpeg;
+  testsupport::TiffBuilder b;
+  const int ifd0 = b.directory();
+  const int exif = b.directory();
+  b.pointer(ifd0, 34665, exif);
+  b.ascii(exif, 40964, related + std::string(12 - related.size(), '\0'), 13);
+  return fixtures::withSegment(jpeg, 0xE1, std::string("Exif\0\0", 6) + b.build());
+}
+
+std::string wave(double seconds) { return fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = seconds}); }
+
+RunResult convert(const ScratchDir& dir, const std::string& photo) {
+  mkdir(dir.file("tmp").c_str(), 0700);
+  return fixtures::runStill2mov({"--no-resize", dir.file(photo)}, {{"TMPDIR", dir.file("tmp")}});
+}
+
+double soundSeconds(const std::string& movie) {
+  std::vector<moviechecks::Stream> streams = moviechecks::probeStreams(movie);
+  return streams.empty() ? -1 : streams[0].duration;
+}
+
+// Nothing but the user's files in the folder: no working recording, no movie made on the side.
+std::vector<std::string> leftIn(const ScratchDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path())) {
+    const std::string rel = e.path().string().substr(dir.path().size() + 1);
+    if (!e.is_directory()) names.push_back(rel);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(SidecarRecording, BesideThePhotographUnderItsOwnNameInAnyLetterCase) {
+  REQUIRE_TOOL("ffmpeg");
+  REQUIRE_TOOL("ffprobe");
+  const struct {
+    const char *photo, *recording;
+  } pairs[] = {{"IMG_0001.JPG", "IMG_0001.WAV"}, {"dsc_0002.jpg", "dsc_0002.wav"}, {"Pic 3.jpeg", "Pic 3.Wav"}};
+  for (const auto& p : pairs) {
+    SCOPED_TRACE(p.recording);
+    ScratchDir dir;
+    const std::string photoBytes = photograph(), waveBytes = wave(0.8);
+    writeFile(dir.file(p.photo), photoBytes);
+    writeFile(dir.file(p.recording), waveBytes);
+    RunResult r = convert(dir, p.photo);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string movie = dir.file(std::string(p.photo).substr(0, std::string(p.photo).rfind('.')) + ".mov");
+    EXPECT_EQ(r.out, dir.file(p.photo) + " -> " + movie + " (0.8 s of sound from " + dir.file(p.recording) + ")\n");
+    EXPECT_EQ(moviechecks::completeMovieProblem(readFile(movie)), "");
+    EXPECT_TRUE(moviechecks::decodePcm(movie) == moviechecks::decodePcm(dir.file(p.recording)));
+    EXPECT_TRUE(moviechecks::copyFrame(movie) == photoBytes);
+    // Read, never changed or removed; nothing else left behind.
+    EXPECT_TRUE(readFile(dir.file(p.recording)) == waveBytes);
+    EXPECT_TRUE(readFile(dir.file(p.photo)) == photoBytes);
+    std::vector<std::string> expected = {p.photo, p.recording, movie.substr(dir.path().size() + 1)};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(leftIn(dir), expected);
+
+    RunResult info = fixtures::runStill2mov({"--info", dir.file(p.photo)});
+    EXPECT_NE(info.out.find("SoundSource: sidecar\nSoundFile: " + dir.file(p.recording) + "\n"), std::string::npos)
+        << info.out;
+  }
+}
+
+TEST(SidecarRecording, RelatedSoundFileComesFirstAndStaysInTheFolder) {
+  REQUIRE_TOOL("ffprobe");
+  ScratchDir dir;
+  // The tag's name wins over the photograph's own, whatever the letter case on disk.
+  writeFile(dir.file("P1.JPG"), photograph("SND_0001.WAV"));
+  writeFile(dir.file("snd_0001.wav"), wave(1.2));
+  writeFile(dir.file("P1.WAV"), wave(0.4));
+  RunResult r = convert(dir, "P1.JPG");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("from " + dir.file("snd_0001.wav") + ")"), std::string::npos) << r.out;
+  EXPECT_NEAR(soundSeconds(dir.file("P1.mov")), 1.2, 0.01);
+
+  // A tag naming nothing there: the photograph's own name serves.
+  writeFile(dir.file("P2.JPG"), photograph("SND_0002.WAV"));
+  writeFile(dir.file("P2.wav"), wave(0.4));
+  r = convert(dir, "P2.JPG");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NEAR(soundSeconds(dir.file("P2.mov")), 0.4, 0.01);
+
+  // A tag that leads out of the folder leads nowhere; blanks (a camera that recorded no memo)
+  // name nothing either.
+  ScratchDir outer;
+  std::filesystem::create_directory(outer.file("photos"));
+  writeFile(outer.file("up.wav"), wave(0.4));
+  writeFile(outer.file("photos/P3.JPG"), photograph("../up.wav"));
+  writeFile(outer.file("photos/P4.JPG"), photograph("            "));
+  for (const char* photo : {"photos/P3.JPG", "photos/P4.JPG"}) {
+    r = convert(outer, photo);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, outer.file(photo) + ": no voice annotation\n");
+  }
+  EXPECT_EQ(leftIn(outer), (std::vector<std::string>{"photos/P3.JPG", "photos/P4.JPG", "up.wav"}));
+}
+
+TEST(SidecarRecording, AnEmbeddedRecordingComesBeforeOneBesideIt) {
+  REQUIRE_TOOL("ffprobe");
+  ScratchDir dir;
+  writeFile(dir.file("both.jpg"), fixtures::embedWave(photograph(), wave(0.5)));
+  writeFile(dir.file("both.wav"), wave(1.5));
+  RunResult r = convert(dir, "both.jpg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, dir.file("both.jpg") + " -> " + dir.file("both.mov") + " (0.5 s of sound)\n");
+  EXPECT_NEAR(soundSeconds(dir.file("both.mov")), 0.5, 0.01);
+  RunResult info = fixtures::runStill2mov({"--info", dir.file("both.jpg")});
+  EXPECT_NE(info.out.find("SoundSource: embedded\n"), std::string::npos) << info.out;
+  EXPECT_EQ(info.out.find("SoundFile"), std::string::npos) << info.out;
+}
+
+// Whatever is wrong with the file beside the photograph: one clear line, exit 1, no movie, and
+// the file and the photograph as they were.
+TEST(SidecarRecording, OneThatIsNoWholeWaveIsRefusedAndLeftAlone) {
+  const std::string good = wave(0.5);
+  std::string cut = good.substr(0, good.size() / 2);  // its RIFF size still counts the whole
+  std::string rifx = good;
+  rifx.replace(8, 4, "AVI ");
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::string says;
+  } cases[] = {
+      {"text", "a note to self, not a recording\n", "is not a RIFF WAVE file"},
+      {"empty", "", "is not a RIFF WAVE file"},
+      {"another RIFF kind", rifx, "is not a RIFF WAVE file"},
+      {"cut short", cut, "is cut short: it holds " + std::to_string(cut.size()) + " of the " +
+                             std::to_string(good.size()) + " bytes its header declares"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    writeFile(dir.file("IMG.JPG"), photograph());
+    writeFile(dir.file("IMG.WAV"), c.bytes);
+    RunResult r = convert(dir, "IMG.JPG");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, dir.file("IMG.JPG") + ": its recording " + dir.file("IMG.WAV") + " " + c.says + "\n");
+    EXPECT_TRUE(readFile(dir.file("IMG.WAV")) == c.bytes);
+    EXPECT_EQ(leftIn(dir), (std::vector<std::string>{"IMG.JPG", "IMG.WAV"}));
+  }
+
+  // Not a regular file: a folder, and a FIFO that nobody writes (never waited on).
+  ScratchDir dir;
+  mkdir(dir.file("tmp").c_str(), 0700);
+  writeFile(dir.file("A.JPG"), photograph());
+  mkdir(dir.file("A.wav").c_str(), 0700);
+  RunResult r = convert(dir, "A.JPG");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, dir.file("A.JPG") + ": its recording " + dir.file("A.wav") + " cannot be read (is a directory)\n");
+  writeFile(dir.file("B.JPG"), photograph());
+  ASSERT_TRUE(testsupport::makeFifo(dir.file("B.WAV")));
+  EXPECT_TRUE(testsupport::returnsWithin(dir.file("B.WAV"), [&] { r = convert(dir, "B.JPG"); }));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, dir.file("B.JPG") + ": its recording " + dir.file("B.WAV") + " cannot be read (not a regular file)\n");
+
+  // A whole recording does not rescue a damaged picture.
+  const std::string photo = photograph();
+  writeFile(dir.file("C.JPG"), photo.substr(0, photo.size() - 40));
+  writeFile(dir.file("C.WAV"), good);
+  r = convert(dir, "C.JPG");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the picture is damaged"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("C.mov")));
+}

@@ -1,13 +1,12 @@
 // The background application's commands: "app" runs it (or hands documents to the running one),
 // "open" brings up its open panel. Both go through the application main routine.
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Controller.h"
 #include "cli/Commands.h"
+#include "cli/OptionParser.h"
 #include "toolbox/AppKit/NSApplication.h"
 
 namespace {
@@ -29,27 +28,41 @@ NSInterfaceDescription mainInterface() {
   return nib;
 }
 
-int runApplication(const std::vector<std::string>& leading, const std::vector<std::string>& args) {
+struct AppOptions {
+  bool service = false;  // started by the session bus (its service file passes this)
+};
+
+cli::CommandSyntax appSyntax(const std::string& word, AppOptions* o) {
+  cli::CommandSyntax s;
+  s.name = word;
+  s.usage = {commandSynopsis(word)};
+  if (word == "app")
+    s.summary =
+        "Run as the background application: it converts the photographs given, and those\n"
+        "that the desktop, the camera import (send) and its open panel hand it, and quits\n"
+        "5 s after its first request. When it already runs, the photographs go to it.\n";
+  else
+    s.summary =
+        "Have the background application convert the photographs given, or, without any,\n"
+        "let the user choose one in an open panel.\n";
+  s.options = {
+      {0, "gapplication-service", cli::OptionValue::none, nullptr, "", cli::setFlag(&o->service)},
+  };
+  return s;
+}
+
+int runApplication(const std::string& word, const std::vector<std::string>& args) {
+  AppOptions options;
+  const cli::CommandSyntax syntax = appSyntax(word, &options);
+  std::vector<std::string> documents;
+  if (std::optional<int> done = cli::parseCommandLine(syntax, args, &documents)) return *done;
+
   std::vector<std::string> words{"still2mov"};
-  words.insert(words.end(), leading.begin(), leading.end());
-  bool documents = false;
-  for (const std::string& a : args) {
-    if (!documents && a == "--") {
-      documents = true;
-      continue;
-    }
-    if (!documents && a == "--gapplication-service") {
-      words.push_back(a);
-      continue;
-    }
-    if (!documents && !a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "still2mov: unknown option %s\n", a.c_str());
-      printUsage(true);
-      return 2;
-    }
-    // A document that begins with "-" must not read as an option further down.
-    words.push_back(a[0] == '-' ? "./" + a : a);
-  }
+  if (options.service) words.push_back("--gapplication-service");
+  // Without documents, "open" brings up the panel.
+  if (word == "open" && documents.empty()) words.push_back("--activate");
+  // A document that begins with "-" must not read as an option further down.
+  for (const std::string& d : documents) words.push_back(!d.empty() && d[0] == '-' ? "./" + d : d);
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
@@ -58,11 +71,6 @@ int runApplication(const std::vector<std::string>& leading, const std::vector<st
 
 }  // namespace
 
-int runAppCommand(const std::vector<std::string>& args) { return runApplication({}, args); }
+int runAppCommand(const std::vector<std::string>& args) { return runApplication("app", args); }
 
-int runOpenCommand(const std::vector<std::string>& args) {
-  // Documents given (as the desktop entry passes them) are opened; without any, the panel comes up.
-  bool anyDocument = false;
-  for (const std::string& a : args) anyDocument = anyDocument || a.empty() || a[0] != '-' || a == "--";
-  return runApplication(anyDocument ? std::vector<std::string>{} : std::vector<std::string>{"--activate"}, args);
-}
+int runOpenCommand(const std::vector<std::string>& args) { return runApplication("open", args); }

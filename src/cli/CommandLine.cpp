@@ -1,8 +1,9 @@
-// Dispatches still2mov's command line to its subcommands and answers --help and --version.
-// A first word that names no subcommand means a plain conversion of the photographs given; the
+// Dispatches still2mov's command line to its subcommands. A first word that names no
+// subcommand means a conversion, or --info when that option is given anywhere before "--"; the
 // commands of the application and the bus run in the application's binary.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,40 +11,41 @@
 #include <string>
 #include <vector>
 
-#include "Controller.h"
 #include "cli/Commands.h"
 
-void printUsage(bool toStderr) {
-  std::FILE* out = toStderr ? stderr : stdout;
-  std::fputs(
-      "Usage:\n"
-      "  still2mov [--resize | --no-resize] [-y | -n] [--metadata] PHOTO...\n"
-      "                                                 make PHOTO.mov from each photograph's voice annotation\n"
-      "  still2mov --info [--json] [--verbose] PHOTO   show what the photograph carries\n"
-      "  still2mov embed VOICE.wav PHOTO.jpg OUT.jpg    write a copy of PHOTO carrying VOICE as its annotation\n"
-      "                                                 (replacing any it already carries)\n"
-      "  still2mov extract [-y] PHOTO [OUT.wav]         write the voice annotation as the camera stored it\n"
-      "                                                 (OUT.wav: PHOTO's name with .wav; -y replaces it)\n"
-      "  still2mov prefs get Resize_QT_Image            show the resize preference\n"
-      "  still2mov prefs set Resize_QT_Image true|false change it\n"
-      "  still2mov app [PHOTO...]                       run as the background application\n"
-      "  still2mov open                                 choose a photograph in an open panel\n"
-      "  still2mov send PHOTO...                        hand photographs to the running application\n"
-      "  still2mov --help | --version\n"
-      "\n",
-      out);
-  std::fprintf(out, "--resize scales the movie's picture to %d pixels wide; --no-resize keeps its natural size.\n",
-               int(kResizeWidth));
-  std::fputs(
-      "Without either, the Resize_QT_Image preference decides (on when unset).\n"
-      "A file already named PHOTO.mov is replaced only when still2mov made it; -y (--overwrite)\n"
-      "replaces any file, -n (--skip-existing) leaves any existing file and skips the photograph.\n"
-      "--metadata puts the capture time, the camera's make and model and the GPS position into the movie.\n"
-      "Exit status: 0 when nothing failed, 1 when a photograph failed, 2 for bad usage.\n",
-      out);
-}
-
 namespace {
+
+using Run = int (*)(const std::vector<std::string>& args);  // the words after the subcommand's
+
+struct Subcommand {
+  const char* word;
+  const char* synopsis;     // after "still2mov "
+  const char* description;  // for the list of commands
+  Run run;                  // null for --info and for the commands the bus serves
+  Run BusCommands::*onBus;  // the bus command's slot, for those
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"--info", "--info [--json] [--verbose] PHOTO...", "show what each photograph carries", nullptr, nullptr},
+    {"embed", "embed VOICE.wav PHOTO.jpg OUT.jpg", "copy PHOTO, with VOICE as its voice annotation",
+     runEmbedCommand, nullptr},
+    {"extract", "extract [-y] PHOTO [OUT.wav]", "write the voice annotation as the camera stored it",
+     runExtractCommand, nullptr},
+    {"prefs", "prefs get|set Resize_QT_Image [true|false]", "show or change the resize preference",
+     runPrefsCommand, nullptr},
+    {"app", "app [PHOTO...]", "run as the background application", nullptr, &BusCommands::app},
+    {"open", "open [PHOTO...]", "open photographs, or choose one in an open panel", nullptr, &BusCommands::open},
+    {"send", "send [--no-reply] [--or-convert] PHOTO...", "hand photographs to the application", nullptr,
+     &BusCommands::send},
+};
+
+bool asksForInfo(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--") return false;
+    if (a == "--info" || a.rfind("--info=", 0) == 0) return true;
+  }
+  return false;
+}
 
 // The application's binary: beside this one (a build), or where it is installed.
 constexpr const char* kApplicationBinary = "still2mov-app";
@@ -68,31 +70,39 @@ int handToApplication(char** argv) {
 
 }  // namespace
 
+std::string commandSynopsis(const std::string& word) {
+  for (const Subcommand& c : kSubcommands)
+    if (word == c.word) return c.synopsis;
+  return word;
+}
+
+std::vector<std::string> commandSynopses() {
+  std::vector<std::string> all;
+  for (const Subcommand& c : kSubcommands) all.push_back(c.synopsis);
+  return all;
+}
+
+std::string commandList() {
+  std::size_t width = 0;
+  for (const Subcommand& c : kSubcommands) width = std::max(width, std::string(c.word).size());
+  std::string out;
+  for (const Subcommand& c : kSubcommands) {
+    std::string line = std::string("  ") + c.word;
+    line.resize(width + 4, ' ');
+    out += line + c.description + "\n";
+  }
+  return out;
+}
+
 int still2movMain(int argc, char** argv, const BusCommands* bus) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) {
-    printUsage(true);
-    return 2;
-  }
-  const std::string& first = args[0];
-  if (first == "--help" || first == "-h") {
-    printUsage(false);
-    return 0;
-  }
-  if (first == "--version") {
-    std::printf("still2mov %s\n", STILL2MOV_VERSION);
-    return 0;
-  }
-  std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (first == "--info") return runInfoCommand(rest);
-  if (first == "embed") return runEmbedCommand(rest);
-  if (first == "extract") return runExtractCommand(rest);
-  if (first == "prefs") return runPrefsCommand(rest);
-  if (first == "app" || first == "open" || first == "send") {
-    if (bus == nullptr) return handToApplication(argv);
-    if (first == "app") return bus->app(rest);
-    if (first == "open") return bus->open(rest);
-    return bus->send(rest);
-  }
+  if (!args.empty())
+    for (const Subcommand& c : kSubcommands) {
+      if (args[0] != c.word) continue;
+      const std::vector<std::string> rest(args.begin() + 1, args.end());
+      if (c.run != nullptr) return c.run(rest);
+      if (c.onBus != nullptr) return bus != nullptr ? (bus->*c.onBus)(rest) : handToApplication(argv);
+    }
+  if (asksForInfo(args)) return runInfoCommand(args);
   return runConvertCommand(args);
 }

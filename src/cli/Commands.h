@@ -17,13 +17,19 @@ extern const BusCommands kBusCommands;
 // arguments, the same process).
 int still2movMain(int argc, char** argv, const BusCommands* bus = nullptr);
 
-int runConvertCommand(const std::vector<std::string>& args);  // [--resize|--no-resize] [-y|-n] PHOTO...
-int runInfoCommand(const std::vector<std::string>& args);     // --info [--json] [--verbose] PHOTO
+int runConvertCommand(const std::vector<std::string>& args);  // [OPTION...] PHOTO... | -r FOLDER...
+int runInfoCommand(const std::vector<std::string>& args);     // --info [--json] [--verbose] PHOTO...
 int runEmbedCommand(const std::vector<std::string>& args);    // embed VOICE.wav PHOTO.jpg OUT.jpg
 int runExtractCommand(const std::vector<std::string>& args);  // extract [-y] PHOTO [OUT.wav]
 int runPrefsCommand(const std::vector<std::string>& args);    // prefs get|set Resize_QT_Image [value]
 int runAppCommand(const std::vector<std::string>& args);      // app [PHOTO...] : the background application
-int runOpenCommand(const std::vector<std::string>& args);     // open : the open panel
+int runOpenCommand(const std::vector<std::string>& args);     // open [PHOTO...] : documents or the open panel
 int runSendCommand(const std::vector<std::string>& args);     // send PHOTO... : the camera-import event
 
-void printUsage(bool toStderr);
+// A subcommand's synopsis after "still2mov " ("embed VOICE.wav PHOTO.jpg OUT.jpg"), as its own
+// --help and the list of commands show it.
+std::string commandSynopsis(const std::string& word);
+// Every subcommand's synopsis, in the order the main --help lists them.
+std::vector<std::string> commandSynopses();
+// The list of commands in the main --help: one line per command with what it does.
+std::string commandList();

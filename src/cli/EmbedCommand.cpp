@@ -8,49 +8,38 @@
 #include "ImageAudio/Embed/RecordingCheck.h"
 #include "cli/CliFiles.h"
 #include "cli/Commands.h"
+#include "cli/DisplayText.h"
+#include "cli/OptionParser.h"
 
 namespace {
 
-void printEmbedHelp(std::FILE* out) {
-  std::fputs(
-      "Usage: still2mov embed VOICE.wav PHOTO.jpg OUT.jpg\n"
-      "Writes OUT.jpg: a copy of PHOTO.jpg carrying VOICE.wav as a FlashPix voice annotation\n"
-      "(APP2 \"FPXR\" segments after the APP0/APP1 segments). FlashPix segments that PHOTO.jpg\n"
-      "already carries are replaced, so the copy holds exactly one annotation. The inputs are\n"
-      "never modified; OUT.jpg must be another file, and it is written in one step.\n",
-      out);
+cli::CommandSyntax embedSyntax() {
+  cli::CommandSyntax s;
+  s.name = "embed";
+  s.usage = {commandSynopsis("embed")};
+  s.summary =
+      "Write OUT.jpg: a copy of PHOTO.jpg carrying VOICE.wav as a FlashPix voice\n"
+      "annotation (APP2 \"FPXR\" segments after the APP0/APP1 segments). FlashPix\n"
+      "segments that PHOTO.jpg already carries are replaced, so the copy holds exactly\n"
+      "one annotation. The inputs are never modified; OUT.jpg must be another file, and\n"
+      "it is written in one step.\n";
+  return s;
 }
 
 int fail(const std::string& path, const std::string& what) {
-  std::fprintf(stderr, "still2mov: %s: %s\n", path.c_str(), what.c_str());
+  std::fprintf(stderr, "still2mov: %s: %s\n", cli::displayText(path).c_str(), what.c_str());
   return 1;
 }
 
 }  // namespace
 
 int runEmbedCommand(const std::vector<std::string>& args) {
+  const cli::CommandSyntax syntax = embedSyntax();
   std::vector<std::string> operands;
-  bool optionsEnded = false;
-  for (const std::string& a : args) {
-    if (!optionsEnded && (a == "--help" || a == "-h")) {
-      printEmbedHelp(stdout);
-      return 0;
-    }
-    if (!optionsEnded && a == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "still2mov: embed: unknown option %s\n", a.c_str());
-      printEmbedHelp(stderr);
-      return 2;
-    }
-    operands.push_back(a);
-  }
-  if (operands.size() != 3) {
-    printEmbedHelp(stderr);
-    return 2;
-  }
+  if (std::optional<int> done = cli::parseCommandLine(syntax, args, &operands)) return *done;
+  if (operands.size() != 3)
+    return cli::usageError(syntax, operands.size() < 3 ? "a recording, a photograph and an output file are needed"
+                                                       : "too many files given");
   const std::string& voicePath = operands[0];
   const std::string& photoPath = operands[1];
   const std::string& outPath = operands[2];
@@ -72,7 +61,7 @@ int runEmbedCommand(const std::vector<std::string>& args) {
 
   if (!cli::replaceFileWith(outPath, result, &reason)) return fail(outPath, "cannot be written (" + reason + ")");
   std::size_t pieces = flashpix::pieceCount(voice.size(), flashpix::kMaxPieceBytes);
-  std::printf("%s: voice annotation embedded (%zu bytes in %zu piece%s)", outPath.c_str(), voice.size(), pieces,
+  std::printf("%s: voice annotation embedded (%zu bytes in %zu piece%s)", cli::displayText(outPath).c_str(), voice.size(), pieces,
               pieces == 1 ? "" : "s");
   if (replaced > 0) std::printf("; replaced %zu FlashPix segment%s", replaced, replaced == 1 ? "" : "s");
   std::printf("\n");

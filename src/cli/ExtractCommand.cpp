@@ -12,6 +12,8 @@
 #include "Convert2Mov.h"
 #include "cli/CliFiles.h"
 #include "cli/Commands.h"
+#include "cli/DisplayText.h"
+#include "cli/OptionParser.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
@@ -20,46 +22,48 @@
 namespace {
 namespace fs = std::filesystem;
 
-void printExtractHelp(std::FILE* out) {
-  std::fputs(
-      "Usage: still2mov extract [-y | --overwrite] PHOTO [OUT.wav]\n"
-      "Writes the voice annotation that PHOTO carries to OUT.wav (by default PHOTO's name with\n"
-      "\".wav\"): the WAVE file exactly as the camera stored it. An existing OUT.wav is only\n"
-      "replaced with -y; OUT.wav appears whole or not at all.\n",
-      out);
+struct ExtractOptions {
+  bool overwrite = false;
+};
+
+cli::CommandSyntax extractSyntax(ExtractOptions* o) {
+  cli::CommandSyntax s;
+  s.name = "extract";
+  s.usage = {commandSynopsis("extract")};
+  s.summary =
+      "Write the voice annotation that PHOTO carries to OUT.wav (by default PHOTO's\n"
+      "name with \".wav\"): the WAVE file exactly as the camera stored it. OUT.wav\n"
+      "appears whole or not at all.\n";
+  s.options = {
+      {'y', "overwrite", cli::OptionValue::none, nullptr, "replace an existing OUT.wav", cli::setFlag(&o->overwrite)},
+  };
+  return s;
+}
+
+// Why no file can be named at path: its name, or why its folder cannot be reached.
+std::string unreachableReason(const std::string& path, OSErr err) {
+  if (err != dirNFErr) return ErrnoWords(ErrnoFromOSErr(err));
+  std::error_code ec;
+  const bool exists = fs::exists(fs::path(path).parent_path(), ec);
+  if (ec) return ErrnoWords(ec.value());
+  return exists ? "its folder cannot be used" : "its folder does not exist";
 }
 
 int fail(const std::string& path, const std::string& what) {
-  std::fprintf(stderr, "%s: %s\n", path.c_str(), what.c_str());
+  std::fprintf(stderr, "%s: %s\n", cli::displayText(path).c_str(), cli::displayText(what).c_str());
   return 1;
 }
 
 }  // namespace
 
 int runExtractCommand(const std::vector<std::string>& args) {
-  bool overwrite = false, optionsEnded = false;
+  ExtractOptions options;
+  const cli::CommandSyntax syntax = extractSyntax(&options);
   std::vector<std::string> operands;
-  for (const std::string& a : args) {
-    if (!optionsEnded && (a == "--help" || a == "-h")) {
-      printExtractHelp(stdout);
-      return 0;
-    }
-    if (!optionsEnded && a == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && (a == "-y" || a == "--overwrite")) {
-      overwrite = true;
-    } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "still2mov: extract: unknown option %s\n", a.c_str());
-      printExtractHelp(stderr);
-      return 2;
-    } else {
-      operands.push_back(a);
-    }
-  }
-  if (operands.empty() || operands.size() > 2) {
-    printExtractHelp(stderr);
-    return 2;
-  }
+  if (std::optional<int> done = cli::parseCommandLine(syntax, args, &operands)) return *done;
+  if (operands.empty()) return cli::usageError(syntax, "no photograph given");
+  if (operands.size() > 2) return cli::usageError(syntax, "too many files given");
+  const bool overwrite = options.overwrite;
   const std::string& photo = operands[0];
   const std::string out = operands.size() == 2 ? operands[1] : Convert2Mov::recordingPathFor(photo);
 
@@ -71,7 +75,9 @@ int runExtractCommand(const std::vector<std::string>& args) {
 
   const std::string absolute = fs::absolute(out, ec).lexically_normal().string();
   FSSpec target{};
-  if (ec || FSpFromPath(absolute, &target) != noErr) return fail(out, "cannot be written (its folder does not exist)");
+  if (ec) return fail(out, "cannot be written (" + ErrnoWords(ec.value()) + ")");
+  if (const OSErr err = FSpFromPath(absolute, &target); err != noErr)
+    return fail(out, "cannot be written (" + unreachableReason(absolute, err) + ")");
 
   // The recording goes straight into the working file; a photograph that has none to give
   // leaves nothing behind.
@@ -95,8 +101,8 @@ int runExtractCommand(const std::vector<std::string>& args) {
   });
   if (!refusal.empty()) return fail(photo, refusal);
   if (err == dupFNErr) return fail(out, "already exists (-y replaces it)");
-  if (err != noErr) return fail(out, std::string("cannot be written (") + std::strerror(ErrnoFromOSErr(err)) + ")");
-  std::printf("%s -> %s (%llu bytes)\n", photo.c_str(), out.c_str(),
+  if (err != noErr) return fail(out, "cannot be written (" + ErrnoWords(ErrnoFromOSErr(err)) + ")");
+  std::printf("%s -> %s (%llu bytes)\n", cli::displayText(photo).c_str(), cli::displayText(out).c_str(),
               static_cast<unsigned long long>(converter.lastReport().recordingBytes));
   return 0;
 }

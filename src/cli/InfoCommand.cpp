@@ -1,5 +1,5 @@
-// still2mov --info [--json] [--verbose] PHOTO: reads the photograph's header, metadata and
-// voice annotation into a record and prints it, as text lines or as one JSON object.
+// still2mov --info [--json] [--verbose] PHOTO...: reads each photograph's header, metadata and
+// voice annotation into a record and prints it, as aligned text or as a JSON array.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,61 +9,112 @@
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
 #include "ImageAudio/Tifflib/XTiffMessages.h"
 #include "cli/Commands.h"
+#include "cli/DisplayText.h"
 #include "cli/InfoPrinter.h"
+#include "cli/JsonText.h"
+#include "cli/OptionParser.h"
 #include "toolbox/Files/RegularFiles.h"
 
 namespace {
 
-void printInfoUsage() {
-  std::fputs("Usage: still2mov --info [--json] [--verbose] PHOTO\n", stderr);
+struct InfoOptions {
+  bool json = false;
+  bool verbose = false;
+};
+
+cli::CommandSyntax infoSyntax(InfoOptions* o) {
+  cli::CommandSyntax s;
+  s.name = "--info";
+  s.usage = {"--info [--json] [--verbose] PHOTO..."};
+  s.summary =
+      "Show what each photograph carries: its size, its voice annotation and its EXIF,\n"
+      "TIFF and GPS metadata, under exiftool's tag names and in exiftool's units.\n";
+  s.options = {
+      {0, "info", cli::OptionValue::optional, "FORMAT", "show the photographs' metadata; FORMAT is text or json",
+       [o](const char* format) {
+         const std::string f = format ? format : "text";
+         if (f != "text" && f != "json") return "--info takes text or json, not \"" + f + "\"";
+         if (f == "json") o->json = true;
+         return std::string();
+       }},
+      {0, "json", cli::OptionValue::none, nullptr, "print a JSON array with one object per photograph",
+       cli::setFlag(&o->json)},
+      {'v', "verbose", cli::OptionValue::none, nullptr,
+       "also show offsets, each audio block and TIFF warnings", cli::setFlag(&o->verbose)},
+  };
+  s.notes =
+      "A photograph that cannot be read is said on standard error and, in JSON, is an\n"
+      "object with SourceFile and Error. Exit status: 0 when every photograph was read,\n"
+      "1 otherwise, 2 for bad usage.\n";
+  return s;
 }
 
-int cannotRead(const std::string& photo, const std::string& reason) {
-  std::fprintf(stderr, "still2mov: %s: cannot be read (%s)\n", photo.c_str(), reason.c_str());
-  return 1;
+std::string soundSourceOf(const ExImageInfo& record, std::string* soundFile) {
+  switch (Convert2Mov::soundSourceOf(record, soundFile)) {
+    case SoundSource::embedded: return "embedded";
+    case SoundSource::sidecar: return "sidecar";
+    case SoundSource::none: break;
+  }
+  return "";
+}
+
+// Reads one photograph; false with the reason in words when it is no readable photograph.
+bool readPhotograph(const std::string& photo, ExImageInfo* record, cli::PhotoFacts* facts, std::string* reason) {
+  // Only a regular file is a photograph; the read never waits on anything else under the name.
+  std::vector<UInt8> bytes;
+  if (FSReadRegularFile(photo, &bytes, reason) != 0) return false;
+  {
+    JpegTagReader reader;
+    reader.readTags(photo, bytes.data(), bytes.size(), record);
+  }
+  if (record->getPixelWidth() == 0 || record->getPixelHeight() == 0) {
+    *reason = Convert2Mov::unreadableJpegReason(bytes);
+    return false;
+  }
+  facts->path = photo;
+  facts->fileBytes = bytes.size();
+  facts->soundSource = soundSourceOf(*record, &facts->soundFile);
+  return true;
 }
 
 }  // namespace
 
 int runInfoCommand(const std::vector<std::string>& args) {
-  bool asJson = false, verbose = false, optionsEnded = false;
+  InfoOptions options;
+  const cli::CommandSyntax syntax = infoSyntax(&options);
   std::vector<std::string> photos;
-  for (const std::string& a : args) {
-    if (!optionsEnded && a == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && a == "--json") {
-      asJson = true;
-    } else if (!optionsEnded && a == "--verbose") {
-      verbose = true;
-    } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "still2mov: --info: unknown option %s\n", a.c_str());
-      printInfoUsage();
-      return 2;
-    } else {
-      photos.push_back(a);
+  if (std::optional<int> done = cli::parseCommandLine(syntax, args, &photos)) return *done;
+  if (photos.empty()) return cli::usageError(syntax, "no photograph given");
+
+  if (options.verbose) XTIFFShowMessages(true);
+  bool anyFailed = false;
+  std::string out = options.json ? "[" : "";
+  for (std::size_t i = 0; i < photos.size(); ++i) {
+    const std::string& photo = photos[i];
+    ExImageInfo record;
+    cli::PhotoFacts facts;
+    std::string reason;
+    const bool read = readPhotograph(photo, &record, &facts, &reason);
+    if (!read) {
+      anyFailed = true;
+      std::fprintf(stderr, "still2mov: %s: cannot be read (%s)\n", cli::displayText(photo).c_str(), reason.c_str());
+    }
+    if (options.json) {
+      if (i > 0) out += ",\n";
+      out += read ? cli::formatInfoJson(photo, cli::infoItems(record, facts, options.verbose))
+                  : cli::formatInfoErrorJson(photo, "cannot be read (" + reason + ")");
+    } else if (read) {
+      if (photos.size() > 1) out += "======== " + cli::displayText(photo) + "\n";
+      out += cli::formatInfoText(cli::infoItems(record, facts, options.verbose));
+    }
+    // Each photograph's lines go out as soon as they are known.
+    if (!options.json) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      out.clear();
     }
   }
-  if (photos.size() != 1) {
-    std::fprintf(stderr, "still2mov: --info takes exactly one photograph\n");
-    printInfoUsage();
-    return 2;
-  }
-  const std::string& photo = photos[0];
-  // Only a regular file is a photograph; the read never waits on anything else under the name.
-  std::vector<UInt8> bytes;
-  std::string reason;
-  if (FSReadRegularFile(photo, &bytes, &reason) != 0) return cannotRead(photo, reason);
-
-  if (verbose) XTIFFShowMessages(true);
-  ExImageInfo record;
-  {
-    JpegTagReader reader;
-    reader.readTags(photo, bytes.data(), bytes.size(), &record);
-  }
-  if (record.getPixelWidth() == 0 || record.getPixelHeight() == 0)
-    return cannotRead(photo, Convert2Mov::unreadableJpegReason(bytes));
-
-  std::string text = asJson ? cli::formatInfoJson(record) : cli::formatInfoText(record);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  if (options.json) out += "]\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  if (std::fflush(stdout) != 0) return 1;
+  return anyFailed ? 1 : 0;
 }

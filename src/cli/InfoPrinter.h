@@ -1,23 +1,31 @@
-// Renders an image information record for --info: one "Name: value" line per item, or one
-// JSON object. File facts and the audio blocks always appear; metadata fields only when present.
+// Renders an image information record for --info: exiftool's tag names and units where
+// exiftool has the tag, clear names for the record's own facts; as aligned "Name : value"
+// lines or as one JSON object per photograph.
+//
+// Items, in order: FileName, Directory, FileSize (bytes of the file), CreationDate (ISO 8601,
+// UTC), ImageWidth, ImageHeight, BitmapSize (bytes of the decoded picture), AudioBlocks,
+// AudioSeconds, SoundSource, SoundFile; then each metadata field the photograph carries, in the record's
+// field order. Directory offsets (ExifOffset, GPSInfo, InteropOffset) only when verbose.
 //
 // Value forms (text / JSON):
-//   integers and floats       decimal; floats in the shortest form that reads back as the same
-//                             float (JSON null for NaN or infinity)
-//   strings, date texts       as they are / JSON strings (control characters escaped, invalid
-//                             UTF-8 replaced by U+FFFD)
-//   ExifVersion, FlashPixVersion  their 4 characters ("0220")
-//   other inline arrays, ISOSpeedRatings  numbers separated by spaces / JSON arrays of numbers
-//                             (one-element arrays such as FileSource print as a single number)
-//   TransferFunction          "768 values" in both forms
-//   byte buffers (MakerNote, UserComment, OECF, CFAPattern, SpatialFrequencyResponse)
-//                             "N bytes" / {"Bytes": N}; a UserComment coded "ASCII\0\0\0" adds
-//                             its text: N bytes: "text" / {"Bytes": N, "Text": "text"}
-//   CreationDate              ISO 8601 in UTC, e.g. 2024-05-01T09:30:00Z
-//   AudioBlocks               the count, then one line per block / [{"Length": n, "Offset": n}]
+//   numbers                  the shortest decimal that reads back exactly; a float the camera
+//                            wrote as a fraction such as 1/3 is that fraction (see cameraValue)
+//   ShutterSpeedValue        seconds; ApertureValue, MaxApertureValue: f-numbers (as exiftool)
+//   GPSLatitude, GPSLongitude  signed decimal degrees (south and west negative); GPSAltitude
+//                            negative below sea level; GPSDestLatitude/Longitude unsigned
+//                            degrees beside their Ref; GPSTimeStamp "HH:MM:SS[.ss]"
+//   texts                    escaped for the terminal / JSON strings (invalid UTF-8 as U+FFFD)
+//   ExifVersion, FlashpixVersion  their 4 characters ("0220")
+//   other arrays, ISO        numbers separated by spaces / JSON arrays (one value: a number)
+//   TransferFunction         "768 values" in both forms
+//   byte buffers (MakerNote, Opto-ElectricConvFactor, SpatialFrequencyResponse, CFAPattern)
+//                            "(N bytes)" / {"Bytes": N}; a UserComment coded as ASCII (or
+//                            with an empty code) is its text in both forms
+//   AudioBlocks              the count (verbose: one line per block after it) /
+//                            [{"Length": n, "Offset": n}, ...]
 #pragma once
+#include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 class ExImageInfo;
@@ -26,15 +34,25 @@ namespace cli {
 
 struct InfoItem {
   std::string name;
-  std::string text;  // the value as the text form prints it
+  std::string text;  // the value as the text form prints it (continuation lines after "\n")
   std::string json;  // the value encoded as JSON
 };
 
-// Every item the record holds, in print order: file facts, audio, then the metadata fields in
-// the record's field order.
-std::vector<InfoItem> infoItems(const ExImageInfo& record);
+// What --info knows of the photograph besides the record.
+struct PhotoFacts {
+  std::string path;          // as given
+  std::uint64_t fileBytes = 0;
+  std::string soundSource;   // "embedded" or "sidecar"; "" when there is no recording
+  std::string soundFile;     // the recording beside the photograph, for "sidecar"
+};
 
-std::string formatInfoText(const ExImageInfo& record);
-std::string formatInfoJson(const ExImageInfo& record);
+std::vector<InfoItem> infoItems(const ExImageInfo& record, const PhotoFacts& facts, bool verbose);
+
+// "Name<padding>: value" lines, the names padded to exiftool's column.
+std::string formatInfoText(const std::vector<InfoItem>& items);
+// One JSON object, SourceFile first, one member per line.
+std::string formatInfoJson(const std::string& sourceFile, const std::vector<InfoItem>& items);
+// The object for a file that could not be read.
+std::string formatInfoErrorJson(const std::string& sourceFile, const std::string& error);
 
 }  // namespace cli

@@ -6,14 +6,22 @@
 
 #include "Controller.h"
 #include "cli/Commands.h"
+#include "cli/OptionParser.h"
 #include "toolbox/Preferences/CFPreferences.h"
 
 namespace {
 
-int usage() {
-  std::fprintf(stderr, "Usage: still2mov prefs get %s\n       still2mov prefs set %s true|false\n", kResizePreferenceKey,
-               kResizePreferenceKey);
-  return 2;
+cli::CommandSyntax prefsSyntax() {
+  cli::CommandSyntax s;
+  s.name = "prefs";
+  s.usage = {commandSynopsis("prefs")};
+  s.summary = std::string("Show (get) or change (set) the one preference, ") + kResizePreferenceKey +
+              ":\n"
+              "whether conversions scale the movie's picture down to 600 pixels on its longer\n"
+              "side when neither --resize nor --no-resize is given. It is true when unset; set\n"
+              "takes true or false (also yes or no, 1 or 0). The running application reads it\n"
+              "when it starts.\n";
+  return s;
 }
 
 int get() {
@@ -47,7 +55,10 @@ int set(const std::string& text) {
 
 }  // namespace
 
-int runPrefsCommand(const std::vector<std::string>& args) {
+int runPrefsCommand(const std::vector<std::string>& words) {
+  const cli::CommandSyntax syntax = prefsSyntax();
+  std::vector<std::string> args;
+  if (std::optional<int> done = cli::parseCommandLine(syntax, words, &args)) return *done;
   if (args.size() >= 2 && args[1] != kResizePreferenceKey) {
     std::fprintf(stderr, "still2mov: unknown preference %s (the one preference is %s)\n", args[1].c_str(),
                  kResizePreferenceKey);
@@ -55,5 +66,8 @@ int runPrefsCommand(const std::vector<std::string>& args) {
   }
   if (args.size() == 2 && args[0] == "get") return get();
   if (args.size() == 3 && args[0] == "set") return set(args[2]);
-  return usage();
+  if (args.empty()) return cli::usageError(syntax, "get or set is needed");
+  if (args[0] != "get" && args[0] != "set") return cli::usageError(syntax, "get or set is needed, not \"" + args[0] + "\"");
+  return cli::usageError(syntax, args[0] == "get" ? "get takes the preference's name"
+                                                  : "set takes the preference's name and true or false");
 }

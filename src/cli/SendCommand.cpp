@@ -7,8 +7,11 @@
 
 #include "Controller.h"
 #include "cli/Commands.h"
+#include "cli/DisplayText.h"
+#include "cli/OptionParser.h"
 #include "toolbox/AppleEvents/AppleEvents.h"
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Aliases.h"
 
 namespace {
@@ -35,14 +38,50 @@ std::string textParam(const AERecord* reply, AEKeyword key) {
   return text;
 }
 
+struct SendOptions {
+  bool noReply = false;
+  bool orConvert = false;
+  bool verbose = false;
+};
+
+cli::CommandSyntax sendSyntax(SendOptions* o) {
+  cli::CommandSyntax s;
+  s.name = "send";
+  s.usage = {commandSynopsis("send")};
+  s.summary =
+      "Hand each photograph to the background application, as a camera's import does:\n"
+      "one request per photograph over the session bus, which starts the application\n"
+      "when needed. The application converts it and answers with what came of it.\n";
+  s.options = {
+      {0, "no-reply", cli::OptionValue::none, nullptr, "do not wait for the application's answer",
+       cli::setFlag(&o->noReply)},
+      {0, "or-convert", cli::OptionValue::none, nullptr, "convert here what no application can be reached for",
+       cli::setFlag(&o->orConvert)},
+      {'v', "verbose", cli::OptionValue::none, nullptr, "add the error codes to the failures",
+       cli::setFlag(&o->verbose)},
+  };
+  s.notes =
+      "Exit status: 0 when every photograph was handed over (and, with an answer,\n"
+      "converted), 1 otherwise, 2 for bad usage.\n";
+  return s;
+}
+
+void sayFailure(const std::string& photo, const std::string& words, SInt32 code, bool verbose) {
+  std::string line = "still2mov: " + cli::displayText(photo) + ": " + cli::displayText(words);
+  if (verbose) line += " (error " + std::to_string(code) + ")";
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 // Prints what the reply reports for the photograph; true when it reports a failure.
-bool reportsFailure(const std::string& photo, const AppleEvent* reply) {
+bool reportsFailure(const std::string& photo, const AppleEvent* reply, bool verbose) {
   SInt32 number = 0;
   const bool hasNumber =
       AEGetParamPtr(reply, keyErrorNumber, typeSInt32, nullptr, &number, sizeof number, nullptr) == noErr;
   const std::string text = textParam(reply, keyErrorString);
   if (hasNumber || !text.empty()) {
-    std::fprintf(stderr, "still2mov: %s: errn %d, errs \"%s\"\n", photo.c_str(), int(number), text.c_str());
+    // The application could not reach the photograph it was sent.
+    sayFailure(photo, text.empty() || text == kReplyErrorString ? "the application could not find it" : text, number,
+               verbose);
     return true;
   }
   AERecord result;
@@ -52,7 +91,7 @@ bool reportsFailure(const std::string& photo, const AppleEvent* reply) {
   std::string message = textParam(&result, keyConversionMessage);
   AEDisposeDesc(&result);
   if (message.empty()) message = "the conversion failed";
-  std::fprintf(stderr, "still2mov: %s: %s (error %d)\n", photo.c_str(), message.c_str(), int(status));
+  sayFailure(photo, message, status, verbose);
   return true;
 }
 
@@ -60,12 +99,11 @@ bool reportsFailure(const std::string& photo, const AppleEvent* reply) {
 bool unreachable(OSErr err) { return err == connectionInvalid || err == procNotFound; }
 
 // 0 sent (and, with a reply, served without error), 1 a failure reported for this photograph.
-int sendOne(const std::string& photo, bool wantReply, bool orConvert) {
+int sendOne(const std::string& photo, const SendOptions& options) {
   AliasHandle alias = nullptr;
   OSErr err = NewAliasFromPath(photo.c_str(), &alias);
   if (err != noErr) {
-    std::fprintf(stderr, "still2mov: %s: %s (error %d)\n", photo.c_str(),
-                 err == fnfErr ? "no such file" : "cannot refer to it", int(err));
+    sayFailure(photo, "cannot be read (" + ErrnoWords(ErrnoFromOSErr(err)) + ")", err, options.verbose);
     return 1;
   }
   AEAddressDesc target;
@@ -77,18 +115,19 @@ int sendOne(const std::string& photo, bool wantReply, bool orConvert) {
   AEPutParamPtr(&event, keyDirectObject, typeAlias, *reinterpret_cast<Handle>(alias), GetAliasSize(alias));
   DisposeAlias(alias);
 
-  err = AESend(&event, &reply, (wantReply ? kAEWaitReply : kAENoReply) | kAENeverInteract);
+  err = AESend(&event, &reply, (options.noReply ? kAENoReply : kAEWaitReply) | kAENeverInteract);
   AEDisposeDesc(&event);
   int status = 0;
-  if (err != noErr && orConvert && unreachable(err)) {
+  if (err != noErr && options.orConvert && unreachable(err)) {
     AEDisposeDesc(&reply);
-    std::fprintf(stderr, "still2mov: %s: %s; converting it here\n", photo.c_str(), sendErrorText(err));
-    return runConvertCommand({"--", photo});
+    std::fprintf(stderr, "still2mov: %s: %s; converting it here\n", cli::displayText(photo).c_str(), sendErrorText(err));
+    return runConvertCommand(options.verbose ? std::vector<std::string>{"-v", "--", photo}
+                                             : std::vector<std::string>{"--", photo});
   }
   if (err != noErr) {
-    std::fprintf(stderr, "still2mov: %s: %s (error %d)\n", photo.c_str(), sendErrorText(err), int(err));
+    sayFailure(photo, sendErrorText(err), err, options.verbose);
     status = 1;
-  } else if (reportsFailure(photo, &reply)) {
+  } else if (reportsFailure(photo, &reply, options.verbose)) {
     status = 1;
   }
   AEDisposeDesc(&reply);
@@ -98,28 +137,13 @@ int sendOne(const std::string& photo, bool wantReply, bool orConvert) {
 }  // namespace
 
 int runSendCommand(const std::vector<std::string>& args) {
-  bool wantReply = true, orConvert = false, optionsDone = false;
+  SendOptions options;
+  const cli::CommandSyntax syntax = sendSyntax(&options);
   std::vector<std::string> photos;
-  for (const std::string& a : args) {
-    if (!optionsDone && a == "--") {
-      optionsDone = true;
-    } else if (!optionsDone && a == "--no-reply") {
-      wantReply = false;
-    } else if (!optionsDone && a == "--or-convert") {
-      orConvert = true;
-    } else if (!optionsDone && !a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "still2mov: unknown option %s\n", a.c_str());
-      return 2;
-    } else {
-      photos.push_back(a);
-    }
-  }
-  if (photos.empty()) {
-    std::fprintf(stderr, "Usage: still2mov send [--no-reply] [--or-convert] PHOTO...\n");
-    return 2;
-  }
+  if (std::optional<int> done = cli::parseCommandLine(syntax, args, &photos)) return *done;
+  if (photos.empty()) return cli::usageError(syntax, "no photograph given");
   int status = 0;
   for (const std::string& photo : photos)
-    if (sendOne(photo, wantReply, orConvert) != 0) status = 1;
+    if (sendOne(photo, options) != 0) status = 1;
   return status;
 }

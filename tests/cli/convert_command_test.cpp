@@ -112,7 +112,7 @@ TEST(ConvertCommand, PhotographsWithoutAnAnnotationOrUnreadable) {
       {"cut-in-header.jpg", annotated.substr(0, 300), 1, "cannot be read (damaged JPEG header)"},
       {"empty.jpg", "", 1, "cannot be read (empty file)"},
       {"notes.jpg", "these are not pixels\n", 1, "cannot be read (not a JPEG file)"},
-      {"folder.jpg", "<dir>", 1, "cannot be read (is a directory)"},
+      {"folder.jpg", "<dir>", 1, "is a folder (-r converts the photographs in it)"},
       {"missing.jpg", "<none>", 1, "cannot be read (no such file)"},
   };
   for (const std::string& corpus : {std::string("Kodak.jpg"), std::string("ExifTool.jpg")}) {
@@ -143,7 +143,8 @@ TEST(ConvertCommand, OneFailureAmongSeveralPhotographsFailsTheRun) {
   RunResult r = fixtures::runStill2mov({good, dir.file("gone.jpg"), "--no-resize"}, {{"TMPDIR", tmp.path()}});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, good + ": no voice annotation\n");
-  EXPECT_EQ(r.err, dir.file("gone.jpg") + ": cannot be read (no such file)\n");
+  EXPECT_EQ(r.err, dir.file("gone.jpg") + ": cannot be read (no such file)\n"
+                   "0 converted, 1 without a voice annotation, 0 skipped, 1 failed\n");
 }
 
 TEST(ConvertCommand, BadUsageExitsTwoWithTheUsage) {

@@ -1,16 +1,27 @@
-// The --info printer over a record filled by its setters: every value form, presence rules,
-// and JSON that stays valid whatever bytes the photograph's strings hold.
+// The --info printer over a record filled by its setters: exiftool's names and units, presence
+// rules, numbers that read back exactly, and text that stays safe whatever bytes it holds.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <random>
+
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
+#include "cli/DisplayText.h"
 #include "cli/InfoPrinter.h"
 #include "cli/JsonText.h"
+#include "cli/Numbers.h"
 #include "support/TestPaths.h"
 
 namespace {
 
-std::string itemText(const ExImageInfo& r, const std::string& name, std::string* json = nullptr) {
-  for (const cli::InfoItem& item : cli::infoItems(r))
+std::vector<cli::InfoItem> itemsOf(const ExImageInfo& r, bool verbose = false) {
+  return cli::infoItems(r, {"/photos/dsc0001.jpg", 1234, "", ""}, verbose);
+}
+
+std::string itemText(const ExImageInfo& r, const std::string& name, std::string* json = nullptr, bool verbose = false) {
+  for (const cli::InfoItem& item : itemsOf(r, verbose))
     if (item.name == name) {
       if (json) *json = item.json;
       return item.text;
@@ -30,34 +41,41 @@ bool validJson(const std::string& text) {
 TEST(InfoPrinter, FreshRecordShowsOnlyFileFactsAndAudio) {
   ExImageInfo r;
   std::vector<std::string> names;
-  for (const cli::InfoItem& item : cli::infoItems(r)) names.push_back(item.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"FileName", "PixelWidth", "PixelHeight", "FileSize", "AudioBlocks",
-                                             "AudioSeconds"}));
-  EXPECT_TRUE(validJson(cli::formatInfoJson(r)));
+  for (const cli::InfoItem& item : itemsOf(r)) names.push_back(item.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"FileName", "Directory", "FileSize", "ImageWidth", "ImageHeight",
+                                             "BitmapSize", "AudioBlocks", "AudioSeconds"}));
+  EXPECT_EQ(itemText(r, "FileName"), "dsc0001.jpg");
+  EXPECT_EQ(itemText(r, "Directory"), "/photos");
+  EXPECT_EQ(itemText(r, "FileSize"), "1234");
+  EXPECT_TRUE(validJson(cli::formatInfoJson("/photos/dsc0001.jpg", itemsOf(r))));
 }
 
-TEST(InfoPrinter, EachValueFormInTextAndJson) {
+TEST(InfoPrinter, ValuesUnderExiftoolsNamesAndUnits) {
   ExImageInfo r;
-  r.setFileName("/photos/dsc0001.jpg");
   r.setPixelWidth(1280);
   r.setPixelHeight(960);
+  r.setFileSize(1280 * 960 * 3);
   r.setCreationDate(timespec{1714555800, 0});
   static const UInt8 wave[100] = {};
   r.addAudioSample(wave, 60, 0);
   r.addAudioSample(wave + 60, 40, 60);
   r.setAudioSeconds(5);
 
-  r.setXResolution(72.0f);
-  r.setXResolutionPresent(true);
   r.setExposureTime(1.0f / 3);
   r.setExposureTimePresent(true);
-  r.setFlash(16);
-  r.setFlashPresent(true);
-  r.setExifIFD(-5);
+  r.setShutterSpeed(6.0f);  // APEX: 1/64 s
+  r.setShutterSpeedPresent(true);
+  r.setApertureValue(4.0f);  // APEX: f/4
+  r.setApertureValuePresent(true);
+  r.setExposureBias(-2.0f / 3);
+  r.setExposureBiasPresent(true);
+  r.setExifIFD(512);
   r.setExifIFDPresent(true);
   const UInt8 version[4] = {'0', '2', '2', '0'};
   r.setEXIFVersion(version);
   r.setVersionPresent(true);
+  r.setFlashPixVersion(version);
+  r.setFlashPixVersionPresent(true);
   const UInt8 components[4] = {1, 2, 3, 0};
   r.setComponentConfig(components);
   r.setComponentConfigPresent(true);
@@ -70,9 +88,10 @@ TEST(InfoPrinter, EachValueFormInTextAndJson) {
   const UInt16 transfer[768] = {};
   r.setTransferFunction(transfer);
   r.setTransferFunctionPresent(true);
-  r.setDateTimeOriginal("2004:01:31 12:00:00");
-  r.setDateTimeOriginalPresent(true);
-  r.setMake("Vantor");
+  r.setDateTimeDigitized("2004:01:31 12:00:00");
+  r.setDateTimeDigitizedPresent(true);
+  r.setPixelXDimension(1280);
+  r.setPixelXDimensionPresent(true);
   r.setNumISOSpeeds(2);
   const UInt16 iso[2] = {100, 200};
   r.setISOSpeedRating(iso);
@@ -84,60 +103,92 @@ TEST(InfoPrinter, EachValueFormInTextAndJson) {
   r.setComment(reinterpret_cast<const UInt8*>(comment));
 
   std::string json;
+  EXPECT_EQ(itemText(r, "ImageWidth"), "1280");
+  EXPECT_EQ(itemText(r, "BitmapSize"), "3686400");
   EXPECT_EQ(itemText(r, "CreationDate", &json), "2024-05-01T09:30:00Z");
-  EXPECT_EQ(itemText(r, "AudioBlocks", &json), "2\n  0: 60 bytes at WAVE offset 0\n  1: 40 bytes at WAVE offset 60");
+  EXPECT_EQ(itemText(r, "AudioBlocks", &json), "2");
   EXPECT_EQ(json, R"([{"Length": 60, "Offset": 0}, {"Length": 40, "Offset": 60}])");
-  EXPECT_EQ(itemText(r, "XResolution", &json), "72");
-  EXPECT_EQ(json, "72");
-  EXPECT_EQ(itemText(r, "ExposureTime", &json), "0.33333334");
-  EXPECT_EQ(std::strtof(json.c_str(), nullptr), 1.0f / 3);
-  EXPECT_EQ(itemText(r, "Flash"), "16");
-  EXPECT_EQ(itemText(r, "ExifTag", &json), "-5");
+  EXPECT_EQ(itemText(r, "AudioBlocks", nullptr, true), "2\n0: 60 bytes at WAVE offset 0\n1: 40 bytes at WAVE offset 60");
+  // The camera wrote 1/3 and -2/3: the float's rounding does not show.
+  EXPECT_EQ(itemText(r, "ExposureTime", &json), "0.3333333333333333");
+  EXPECT_EQ(json, "0.3333333333333333");
+  EXPECT_EQ(itemText(r, "ExposureCompensation"), "-0.6666666666666666");
+  EXPECT_EQ(itemText(r, "ShutterSpeedValue"), "0.015625");
+  EXPECT_EQ(itemText(r, "ApertureValue"), "4");
   EXPECT_EQ(itemText(r, "ExifVersion", &json), "0220");
   EXPECT_EQ(json, "\"0220\"");
+  EXPECT_EQ(itemText(r, "FlashpixVersion"), "0220");
   EXPECT_EQ(itemText(r, "ComponentsConfiguration", &json), "1 2 3 0");
   EXPECT_EQ(json, "[1, 2, 3, 0]");
   EXPECT_EQ(itemText(r, "FileSource", &json), "3");
   EXPECT_EQ(itemText(r, "WhitePoint", &json), "0.3127 0.329");
   EXPECT_EQ(json, "[0.3127, 0.329]");
-  EXPECT_EQ(itemText(r, "TransferFunction", &json), "768 values");
-  EXPECT_EQ(itemText(r, "DateTimeOriginal"), "2004:01:31 12:00:00");
-  EXPECT_EQ(itemText(r, "Make", &json), "Vantor");
-  EXPECT_EQ(itemText(r, "ISOSpeedRatings", &json), "100 200");
+  EXPECT_EQ(itemText(r, "TransferFunction"), "768 values");
+  EXPECT_EQ(itemText(r, "CreateDate"), "2004:01:31 12:00:00");
+  EXPECT_EQ(itemText(r, "ExifImageWidth"), "1280");
+  EXPECT_EQ(itemText(r, "ISO", &json), "100 200");
   EXPECT_EQ(json, "[100, 200]");
-  EXPECT_EQ(itemText(r, "MakerNote", &json), "4 bytes");
+  EXPECT_EQ(itemText(r, "MakerNote", &json), "(4 bytes)");
   EXPECT_EQ(json, R"({"Bytes": 4})");
-  EXPECT_EQ(itemText(r, "UserComment", &json), "16 bytes: \"Hello\"");
-  EXPECT_EQ(json, R"({"Bytes": 16, "Text": "Hello"})");
+  EXPECT_EQ(itemText(r, "UserComment", &json), "Hello");
+  EXPECT_EQ(json, "\"Hello\"");
+  // The record's own names stay out of what the user reads; offsets only when verbose.
+  for (const char* recordName : {"ISOSpeedRatings", "DateTimeDigitized", "FlashPixVersion", "PixelXDimension",
+                                 "ExposureBiasValue", "ExifTag", "ExifOffset"})
+    EXPECT_EQ(itemText(r, recordName), "<absent>") << recordName;
+  EXPECT_EQ(itemText(r, "ExifOffset", nullptr, true), "512");
 
   // Flags decide, not values: a set value without its flag stays out, and so does an unset string.
   r.setYResolution(300.0f);
   EXPECT_EQ(itemText(r, "YResolution"), "<absent>");
   EXPECT_EQ(itemText(r, "Model"), "<absent>");
-  EXPECT_EQ(itemText(r, "GPSLattitude"), "<absent>");
 
-  std::string all = cli::formatInfoJson(r);
+  const std::string all = cli::formatInfoJson("/photos/dsc0001.jpg", itemsOf(r));
+  EXPECT_EQ(all.rfind("{\n  \"SourceFile\": \"/photos/dsc0001.jpg\",\n", 0), 0u) << all;
   EXPECT_TRUE(validJson(all)) << all;
-  EXPECT_NE(cli::formatInfoText(r).find("\nMake: Vantor\n"), std::string::npos);
+  // exiftool's column: the name padded to 32, then ": ".
+  EXPECT_NE(cli::formatInfoText(itemsOf(r)).find("\nExposureTime                    : 0.3333333333333333\n"),
+            std::string::npos);
 }
 
 TEST(InfoPrinter, HostileStringsStayOnOneLineAndInValidJson) {
   ExImageInfo r;
-  r.setMake("line\nbreak\t\"quoted\"\\ \x01\x7f");
+  r.setMake("line\nbreak\t\"quoted\"\\ \x01\x7f \xC2\x9B[31m \xE2\x80\xAE");
   r.setModel("bad \xC3\x28 utf8 \xE2\x82\xAC ok \xF0\x9F\x93\xB7 \xED\xA0\x80 end\xC3");
   std::string json;
-  EXPECT_EQ(itemText(r, "Make", &json), "line\\x0abreak\\x09\"quoted\"\\ \\x01\\x7f");
-  EXPECT_EQ(json, R"("line\nbreak\t\"quoted\"\\ \u0001\u007f")");
-  itemText(r, "Model", &json);
+  EXPECT_EQ(itemText(r, "Make", &json), "line\\nbreak\\t\"quoted\"\\\\ \\x01\\x7f \\u{009b}[31m \\u{202e}");
+  EXPECT_EQ(json, "\"line\\nbreak\\t\\\"quoted\\\"\\\\ \\u0001\\u007f \xC2\x9B[31m \xE2\x80\xAE\"");
+  EXPECT_EQ(itemText(r, "Model", &json), "bad \\xc3( utf8 \xE2\x82\xAC ok \xF0\x9F\x93\xB7 \\xed\\xa0\\x80 end\\xc3");
   EXPECT_EQ(json, "\"bad \xEF\xBF\xBD( utf8 \xE2\x82\xAC ok \xF0\x9F\x93\xB7 \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD end\xEF\xBF\xBD\"");
-  EXPECT_TRUE(validJson(cli::formatInfoJson(r)));
+  EXPECT_TRUE(validJson(cli::formatInfoJson("x", itemsOf(r))));
+  // A file name is text from outside too.
+  EXPECT_EQ(cli::displayText("a\rb\x1b[2J\x9b" "c"), "a\\rb\\x1b[2J\\x9bc");
 }
 
-TEST(InfoPrinter, FloatsReadBackExactly) {
-  for (float v : {0.1f, 1e-7f, 3.4028235e38f, -2.5f, 16777217.0f, 1.0f / 7}) {
-    std::string s = cli::json::number(v);
-    EXPECT_EQ(std::strtof(s.c_str(), nullptr), v) << s;
+TEST(InfoPrinter, EveryFloatPrintsAsAValueThatReadsBackAsIt) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<std::uint32_t> bits;
+  int recovered = 0;
+  for (int i = 0; i < 200000; ++i) {
+    std::uint32_t b = bits(rng);
+    float v;
+    std::memcpy(&v, &b, sizeof v);
+    if (!std::isfinite(v)) continue;
+    const std::string text = cli::json::number(v);
+    ASSERT_EQ(std::strtof(text.c_str(), nullptr), v) << text;
+    char own[32];
+    *std::to_chars(own, own + sizeof own, v).ptr = '\0';
+    recovered += text != own;
   }
+  // A fraction stands in for a float only by design, never for arbitrary bits.
+  EXPECT_LT(recovered, 20);
+  // What cameras write: fractions of small denominators, and short decimals as they are.
+  const std::pair<float, const char*> written[] = {
+      {1.0f / 3, "0.3333333333333333"}, {1.0f / 60, "0.016666666666666666"}, {10.0f / 3, "3.3333333333333335"},
+      {1.0f / 125, "0.008"},             {0.3127f, "0.3127"},                 {28.04669f, "28.04669"},
+      {72.0f, "72"},                     {16777216.0f, "16777216"},           {1e-7f, "1e-07"},
+  };
+  for (const auto& [v, text] : written) EXPECT_EQ(cli::json::number(v), text);
   EXPECT_EQ(cli::json::number(std::numeric_limits<float>::quiet_NaN()), "null");
   EXPECT_EQ(cli::json::number(std::numeric_limits<float>::infinity()), "null");
 }

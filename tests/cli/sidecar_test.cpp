@@ -20,6 +20,7 @@
 
 using fixtures::RunResult;
 using fixtures::WaveKind;
+using fixtures::infoLine;
 using testsupport::readFile;
 using testsupport::ScratchDir;
 using testsupport::writeFile;
@@ -91,7 +92,7 @@ TEST(SidecarRecording, BesideThePhotographUnderItsOwnNameInAnyLetterCase) {
     EXPECT_EQ(leftIn(dir), expected);
 
     RunResult info = fixtures::runStill2mov({"--info", dir.file(p.photo)});
-    EXPECT_NE(info.out.find("SoundSource: sidecar\nSoundFile: " + dir.file(p.recording) + "\n"), std::string::npos)
+    EXPECT_NE(info.out.find(infoLine("SoundSource", "sidecar") + infoLine("SoundFile", dir.file(p.recording))), std::string::npos)
         << info.out;
   }
 }
@@ -140,7 +141,7 @@ TEST(SidecarRecording, AnEmbeddedRecordingComesBeforeOneBesideIt) {
   EXPECT_EQ(r.out, dir.file("both.jpg") + " -> " + dir.file("both.mov") + " (0.5 s of sound)\n");
   EXPECT_NEAR(soundSeconds(dir.file("both.mov")), 0.5, 0.01);
   RunResult info = fixtures::runStill2mov({"--info", dir.file("both.jpg")});
-  EXPECT_NE(info.out.find("SoundSource: embedded\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find(infoLine("SoundSource", "embedded")), std::string::npos) << info.out;
   EXPECT_EQ(info.out.find("SoundFile"), std::string::npos) << info.out;
 }
 

@@ -187,7 +187,7 @@ TEST(Orientation, EveryExifValueStandsUprightInBothModesForEveryReader) {
     run("exiftool -s3 -Orientation " + shellQuote(photo), &words);
     words = firstLine(words);
     fixtures::RunResult info = fixtures::runStill2mov({"--info", photo});
-    EXPECT_NE(info.out.find("Orientation: " + std::to_string(orientation) + "\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find(fixtures::infoLine("Orientation", std::to_string(orientation))), std::string::npos) << info.out;
 
     for (bool resize : {false, true}) {
       SCOPED_TRACE("Orientation " + std::to_string(orientation) + " (" + words + ")" +

@@ -379,6 +379,12 @@ std::string embedWave(const std::string& jpeg, const std::string& wave, const fl
   return out;
 }
 
+std::string infoLine(const std::string& name, const std::string& value) {
+  std::string line = name;
+  if (line.size() < 32) line.resize(32, ' ');
+  return line + ": " + value + "\n";
+}
+
 RunResult runStill2mov(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
   RunResult result;
   char outName[] = "/tmp/still2mov-out-XXXXXX";

@@ -86,5 +86,7 @@ struct RunResult {
 // Runs the built still2mov with args (no shell involved in their meaning) and the given
 // extra environment variables; standard input is empty.
 RunResult runStill2mov(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {});
+// One line of --info's text form: the name in its column, then the value.
+std::string infoLine(const std::string& name, const std::string& value);
 
 }  // namespace fixtures

@@ -1,0 +1,23 @@
+// Finding the photographs in folders for -r: every .jpg/.jpeg (any letter case) at any depth,
+// without following symbolic links, so that the walk never leaves the folders it was given.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// True for names ending in .jpg or .jpeg in any letter case.
+bool hasPhotographName(const std::string& path);
+
+struct WalkNotes {
+  // A folder that cannot be listed, with the reason in words.
+  std::function<void(const std::string& folder, const std::string& problem)> unreadable;
+  // Something left alone: a symbolic link, or a folder already walked (a loop through a mount).
+  std::function<void(const std::string& path, const std::string& why)> passedOver;
+};
+
+// Appends the photographs below folder to photos, in name order, folder by folder.
+void findPhotographs(const std::string& folder, std::vector<std::string>* photos, const WalkNotes& notes);
+
+}  // namespace cli

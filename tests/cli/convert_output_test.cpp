@@ -1,0 +1,137 @@
+// What a conversion says, for scripts and for people: one JSON object per photograph and line
+// for every outcome, failures only with -q, codes only in JSON and with -v, and failures in
+// the system's words - a locked folder or an overlong name never reads "no such file".
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/Fixtures.h"
+#include "support/TestPaths.h"
+
+using fixtures::RunResult;
+using testsupport::ScratchDir;
+
+namespace {
+
+// python3 reads each line of out as JSON and prints the expression for each, one per line.
+std::string eachLine(const std::string& out, const std::string& expression) {
+  ScratchDir dir;
+  testsupport::writeFile(dir.file("lines"), out);
+  std::string result;
+  const int rc = testsupport::run(
+      "python3 -c " +
+          testsupport::shellQuote("import json,sys\nfor line in open(sys.argv[1]):\n d=json.loads(line)\n print(" +
+                                  expression + ")") +
+          " " + testsupport::shellQuote(dir.file("lines")) + " 2>&1",
+      &result);
+  return rc == 0 ? result : "error: " + result;
+}
+
+// Four photographs, one of each outcome when converted with -n: converted, skipped (its movie's
+// name is taken), no voice annotation, failed (missing).
+struct Outcomes {
+  ScratchDir dir, tmp;
+  std::vector<std::string> photos;
+  Outcomes() {
+    const std::string voice = fixtures::embedWave(fixtures::makeJpeg(), fixtures::makeWave(fixtures::WaveKind::pcm8));
+    testsupport::writeFile(dir.file("new.jpg"), voice);
+    testsupport::writeFile(dir.file("taken.jpg"), voice);
+    testsupport::writeFile(dir.file("taken.mov"), "someone else's");
+    testsupport::writeFile(dir.file("plain.jpg"), fixtures::makeJpeg());
+    photos = {dir.file("new.jpg"), dir.file("taken.jpg"), dir.file("plain.jpg"), dir.file("gone.jpg")};
+  }
+  RunResult run(std::vector<std::string> options) {
+    options.push_back("-n");
+    options.push_back("-j1");  // results in the order given
+    options.push_back("--no-resize");
+    options.insert(options.end(), photos.begin(), photos.end());
+    return fixtures::runStill2mov(options, {{"TMPDIR", tmp.path()}});
+  }
+};
+
+// Runs still2mov as an ordinary user when the tests run as root, whom no permission stops.
+RunResult runAsUser(const std::vector<std::string>& args) {
+  std::string command = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  command += testsupport::shellQuote(testsupport::binaryPath());
+  for (const std::string& a : args) command += " " + testsupport::shellQuote(a);
+  RunResult r;
+  r.status = testsupport::run(command + " 2>&1", &r.out);
+  return r;
+}
+
+}  // namespace
+
+TEST(ConvertOutput, OneJsonObjectPerPhotographAndLineForEveryOutcome) {
+  REQUIRE_TOOL("python3");
+  Outcomes o;
+  RunResult r = o.run({"--json"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(eachLine(r.out, "d['SourceFile'].rsplit('/',1)[1], d['Status'], sorted(d)"),
+            "new.jpg converted ['Movie', 'Seconds', 'SoundSource', 'SourceFile', 'Status']\n"
+            "taken.jpg skipped ['Movie', 'SoundSource', 'SourceFile', 'Status']\n"
+            "plain.jpg no-voice ['SourceFile', 'Status']\n"
+            "gone.jpg failed ['Code', 'Error', 'SourceFile', 'Status']\n");
+  EXPECT_EQ(eachLine(r.out, "d.get('Movie'), '%.2f' % d.get('Seconds', 0), d.get('Error'), d.get('Code')"),
+            o.dir.file("new.mov") + " 1.00 None None\n" + o.dir.file("taken.mov") + " 0.00 None None\n"
+            "None 0.00 None None\nNone 0.00 cannot be read (no such file) -43\n");
+  // Standard error holds the summary only: nothing a script must parse around.
+  EXPECT_EQ(r.err, "1 converted, 1 without a voice annotation, 1 skipped, 1 failed\n");
+
+  RunResult quiet = o.run({"--json", "-q"});
+  EXPECT_EQ(quiet.status, 1);
+  EXPECT_EQ(eachLine(quiet.out, "d['Status']"), "failed\n");
+  EXPECT_EQ(quiet.err, "");
+}
+
+TEST(ConvertOutput, QuietSaysOnlyFailuresAndVerboseAddsCodesAndDetails) {
+  Outcomes o;
+  RunResult quiet = o.run({"-q"});
+  EXPECT_EQ(quiet.status, 1);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, o.dir.file("gone.jpg") + ": cannot be read (no such file)\n");
+
+  RunResult plain = o.run({});
+  EXPECT_EQ(plain.err.find("error"), std::string::npos) << plain.err;  // no codes in words for people
+  EXPECT_NE(plain.out.find(o.dir.file("plain.jpg") + ": no voice annotation\n"), std::string::npos);
+  EXPECT_NE(plain.out.find(o.dir.file("taken.jpg") + ": " + o.dir.file("taken.mov") + " exists; skipped\n"),
+            std::string::npos);
+
+  std::remove(o.dir.file("new.mov").c_str());
+  RunResult verbose = o.run({"-v"});
+  EXPECT_NE(verbose.err.find(o.dir.file("gone.jpg") + ": cannot be read (no such file) (error -43)\n"),
+            std::string::npos) << verbose.err;
+  EXPECT_NE(verbose.out.find(" s of sound; recording of "), std::string::npos) << verbose.out;
+}
+
+TEST(ConvertOutput, ALockedFolderAndAnOverlongNameAreSaidInTheirOwnWords) {
+  ScratchDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  const std::string locked = dir.file("locked");
+  ASSERT_EQ(mkdir(locked.c_str(), 0700), 0);
+  testsupport::writeFile(locked + "/p.jpg", fixtures::makeJpeg());
+  ASSERT_EQ(chmod(locked.c_str(), 0666), 0);  // readable, but no search permission
+  RunResult r = runAsUser({locked + "/p.jpg", "--json"});
+  chmod(locked.c_str(), 0755);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\"Error\": \"cannot be read (permission denied)\""), std::string::npos) << r.out;
+
+  const std::string overlong = dir.file(std::string(252, 'a') + ".jpg");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {overlong}, {"--info", overlong}, {"extract", overlong}, {"send", overlong}}) {
+    RunResult r2 = fixtures::runStill2mov(args, {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}});
+    EXPECT_EQ(r2.status, 1) << args[0];
+    EXPECT_NE(r2.err.find("file name too long"), std::string::npos) << r2.err;
+    EXPECT_EQ(r2.err.find("no such file"), std::string::npos) << r2.err;
+    EXPECT_EQ(r2.err.find("error -"), std::string::npos) << r2.err;
+  }
+}
+
+TEST(ConvertOutput, PhotographNamesCannotUpsetATerminal) {
+  ScratchDir dir, tmp;
+  const std::string photo = dir.file("a\x1b]0;owned\x07\nb.jpg");
+  testsupport::writeFile(photo, fixtures::makeJpeg());
+  RunResult r = fixtures::runStill2mov({photo, "--no-resize"}, {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, dir.path() + "/a\\x1b]0;owned\\x07\\nb.jpg: no voice annotation\n");
+}

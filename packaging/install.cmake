@@ -22,10 +22,14 @@ install(FILES "${CMAKE_SOURCE_DIR}/packaging/com.vantor.camera.still2mov.svg"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
 install(FILES "${CMAKE_SOURCE_DIR}/packaging/com.vantor.camera.still2mov.metainfo.xml"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
+# Distributions differ on where zsh looks (Debian: share/zsh/vendor-completions); packagers set these.
+set(STILL2MOV_BASH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/bash-completion/completions"
+    CACHE STRING "Folder of the bash completion (below the prefix unless absolute)")
+set(STILL2MOV_ZSH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/zsh/site-functions"
+    CACHE STRING "Folder of the zsh completion (below the prefix unless absolute)")
 install(FILES "${CMAKE_SOURCE_DIR}/packaging/completions/still2mov.bash"
-        DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions" RENAME still2mov)
-install(FILES "${CMAKE_SOURCE_DIR}/packaging/completions/_still2mov"
-        DESTINATION "${CMAKE_INSTALL_DATADIR}/zsh/site-functions")
+        DESTINATION "${STILL2MOV_BASH_COMPLETION_DIR}" RENAME still2mov)
+install(FILES "${CMAKE_SOURCE_DIR}/packaging/completions/_still2mov" DESTINATION "${STILL2MOV_ZSH_COMPLETION_DIR}")
 
 add_custom_target(uninstall
   COMMAND "${CMAKE_COMMAND}" -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt

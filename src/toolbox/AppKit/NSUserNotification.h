@@ -1,5 +1,9 @@
 // Desktop notifications: the session's notification server (org.freedesktop.Notifications),
 // spoken to directly, with a delegate told when the user clicks one or its button.
+// Not GNotification: on GNOME it goes through org.gtk.Notifications (or the portal), which drop
+// the notifications of an application whose desktop entry is not installed, as when it is run
+// from its build folder; the notification server shows anyone's. A click reaches the process
+// that posted the notification, so only while it runs.
 #pragma once
 #include <map>
 #include <memory>

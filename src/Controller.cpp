@@ -10,8 +10,46 @@
 #include "toolbox/AppKit/NSTimer.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
+#include "toolbox/Core/SystemErrors.h"
 #include "toolbox/CoreFoundation/CFURL.h"
 #include "toolbox/Files/Aliases.h"
+#include "toolbox/LaunchServices/LaunchServices.h"
+
+namespace {
+
+// What the desktop is told about a request, since a background application has no window to
+// say it in; none when the rule kept an existing movie.
+std::optional<NSUserNotification> notificationFor(const std::string& photo, const ConversionReport& report) {
+  const std::string name = NSStringLastPathComponent(photo);
+  NSUserNotification n;
+  switch (report.outcome) {
+    case ConversionOutcome::converted: {
+      n.title = "Movie made";
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.1f", report.soundSeconds);
+      n.informativeText = NSStringLastPathComponent(report.moviePath) + " (" + seconds + " s) beside " + name;
+      n.actionButtonTitle = "Open Movie";
+      n.userInfo["movie"] = report.moviePath;
+      return n;
+    }
+    case ConversionOutcome::noVoice:
+      // A camera import sends every photograph: one notice, replaced by the next, and no history.
+      n.title = "No voice note";
+      n.informativeText = name + " carries no voice note; no movie was made.";
+      n.identifier = "no-voice";
+      n.transient = true;
+      return n;
+    case ConversionOutcome::failed:
+      n.title = "No movie made";
+      n.informativeText = name + ": " + report.problem;
+      return n;
+    case ConversionOutcome::skipped:
+      break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 Controller::Controller() {
   // The handler goes in when the first event is about to be dispatched, so that even the event
@@ -21,9 +59,15 @@ Controller::Controller() {
       nullptr);
   m_bResize = readResizePreference();
   m_c2m = std::make_unique<Convert2Mov>();
+  NSUserNotificationCenter& notifications = NSUserNotificationCenter::defaultUserNotificationCenter();
+  notifications.setDelegate(this);
+  notifications.setApplicationName("still2mov");
+  notifications.setApplicationIconName(kStill2movApplicationID);
 }
 
 Controller::~Controller() {
+  NSUserNotificationCenter& notifications = NSUserNotificationCenter::defaultUserNotificationCenter();
+  if (notifications.delegate() == this) notifications.setDelegate(nullptr);
   NSNotificationCenter::defaultCenter().removeObserver(this);
   NSAppleEventManager::sharedAppleEventManager().removeEventHandler(kPTPEventClass, kPTPConvertEventID);
   if (m_terminationTimer) m_terminationTimer->invalidate();  // its action points back here
@@ -41,6 +85,8 @@ RequestOutcome Controller::convert(const std::string& imagePath) {
   if (!m_c2m) return {paramErr, "the application has ended"};
   m_c2m->createMovie(Convert2Mov::moviePathFor(imagePath), imagePath, resizeTarget());
   const ConversionReport& report = m_c2m->lastReport();
+  if (std::optional<NSUserNotification> n = notificationFor(imagePath, report))
+    NSUserNotificationCenter::defaultUserNotificationCenter().deliverNotification(*n);
   if (report.outcome != ConversionOutcome::failed) return {};
   // Nobody watches a background application's output: failures go to the log.
   NSLog("%s: %s", imagePath.c_str(), report.problem.c_str());
@@ -122,3 +168,15 @@ void Controller::HandleTermination(NSTimer*) {
 }
 
 void Controller::applicationWillTerminate() { m_c2m.reset(); }
+
+void Controller::didActivateNotification(const NSUserNotification& notification, NSUserNotificationActivationType) {
+  auto movie = notification.userInfo.find("movie");
+  if (movie == notification.userInfo.end()) return;
+  FSRef ref;
+  OSStatus status = FSPathMakeRef(reinterpret_cast<const UInt8*>(movie->second.c_str()), &ref, nullptr);
+  if (status == noErr) status = LSOpenFSRef(&ref, nullptr);
+  if (status == kLSApplicationNotFoundErr)
+    NSLog("Cannot open %s: no application opens movies", movie->second.c_str());
+  else if (status != noErr)
+    NSLog("Cannot open %s: %s", movie->second.c_str(), ErrnoWords(ErrnoFromOSErr(OSErr(status))).c_str());
+}

@@ -7,6 +7,7 @@
 #include "toolbox/AppKit/NSAppleEventManager.h"
 #include "toolbox/AppKit/NSApplication.h"
 #include "toolbox/AppKit/NSNotificationCenter.h"
+#include "toolbox/AppKit/NSUserNotification.h"
 #include "toolbox/Core/MacTypes.h"
 
 class Convert2Mov;
@@ -40,7 +41,7 @@ struct RequestOutcome {
   std::string problem;
 };
 
-class Controller : public NSApplicationDelegate {
+class Controller : public NSApplicationDelegate, public NSUserNotificationCenterDelegate {
  public:
   Controller();  // registers for the first-event notification, reads the preference, makes the driver
   ~Controller() override;
@@ -54,6 +55,8 @@ class Controller : public NSApplicationDelegate {
   void applicationWillTerminate() override;  // releases the driver
   void openFile(const void* sender);
   void HandleTermination(NSTimer* timer);
+  // A click on the notification of a movie made opens the movie.
+  void didActivateNotification(const NSUserNotification& notification, NSUserNotificationActivationType how) override;
 
   // What a request would use, for inspection.
   SInt32 resizeTarget() const { return resizeTargetFor(m_bResize); }

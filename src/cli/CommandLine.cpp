@@ -49,7 +49,7 @@ bool asksForInfo(const std::vector<std::string>& args) {
 
 // The application's binary: beside this one (a build), or where it is installed.
 constexpr const char* kApplicationBinary = "still2mov-app";
-constexpr const char* kInstalledApplicationBinary = "../libexec/still2mov/still2mov-app";
+constexpr const char* kInstalledApplicationBinary = STILL2MOV_INSTALLED_APP;
 
 // Runs the command in the application's binary, in this same process; returns only on failure.
 int handToApplication(char** argv) {

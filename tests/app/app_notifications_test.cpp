@@ -15,6 +15,7 @@
 
 #include "Convert2Mov.h"
 #include "PrivateBus.h"
+#include "StandInService.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 // org.freedesktop.Notifications on its own connection and thread. A silent one takes every call
 // and answers none until it goes.
-class StandInNotificationServer {
+class StandInNotificationServer : public apptest::StandInService {
  public:
   struct Notification {
     std::string sender, appName, icon, summary, body;
@@ -34,18 +35,22 @@ class StandInNotificationServer {
   };
 
   StandInNotificationServer(const std::string& address, std::vector<std::string> capabilities, bool answers = true)
-      : mAddress(address), mCapabilities(std::move(capabilities)), mAnswers(answers) {
-    mThread = std::thread([this] { serve(); });
-    std::unique_lock<std::mutex> lock(mMutex);
-    mReadyCv.wait(lock, [this] { return mReady; });
+      : StandInService(address, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                       "<interface name='org.freedesktop.Notifications'>"
+                       "<method name='GetCapabilities'><arg type='as' direction='out'/></method>"
+                       "<method name='Notify'><arg type='s' direction='in'/><arg type='u' direction='in'/>"
+                       "<arg type='s' direction='in'/><arg type='s' direction='in'/><arg type='s' direction='in'/>"
+                       "<arg type='as' direction='in'/><arg type='a{sv}' direction='in'/><arg type='i' direction='in'/>"
+                       "<arg type='u' direction='out'/></method>"
+                       "<method name='CloseNotification'><arg type='u' direction='in'/></method>"
+                       "<method name='GetServerInformation'><arg type='s' direction='out'/><arg type='s' direction='out'/>"
+                       "<arg type='s' direction='out'/><arg type='s' direction='out'/></method>"
+                       "</interface>"),
+        mCapabilities(std::move(capabilities)),
+        mAnswers(answers) {
+    start();
   }
-  ~StandInNotificationServer() {
-    g_main_context_invoke(mContext, [](gpointer loop) -> gboolean {
-      g_main_loop_quit(static_cast<GMainLoop*>(loop));
-      return G_SOURCE_REMOVE;
-    }, mLoop);
-    mThread.join();
-  }
+  ~StandInNotificationServer() override { stop(); }
 
   std::vector<Notification> notifications() {
     std::lock_guard<std::mutex> lock(mMutex);
@@ -71,10 +76,10 @@ class StandInNotificationServer {
       guint32 id;
     };
     g_main_context_invoke_full(
-        mContext, G_PRIORITY_DEFAULT,
+        context(), G_PRIORITY_DEFAULT,
         [](gpointer data) -> gboolean {
           auto* i = static_cast<Invocation*>(data);
-          g_dbus_connection_emit_signal(i->self->mConnection, i->sender.c_str(), "/org/freedesktop/Notifications",
+          g_dbus_connection_emit_signal(i->self->connection(), i->sender.c_str(), "/org/freedesktop/Notifications",
                                         "org.freedesktop.Notifications", "ActionInvoked",
                                         g_variant_new("(us)", i->id, i->key.c_str()), nullptr);
           return G_SOURCE_REMOVE;
@@ -83,19 +88,17 @@ class StandInNotificationServer {
   }
 
  private:
-  static void onCall(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
-                     GVariant* params, GDBusMethodInvocation* inv, gpointer data) {
-    auto* self = static_cast<StandInNotificationServer*>(data);
-    ++self->mCalls;
-    if (!self->mAnswers) {
-      self->mHeld.push_back(G_DBUS_METHOD_INVOCATION(g_object_ref(inv)));
+  void onMethod(const std::string& sender, const std::string& m, GVariant* params,
+                GDBusMethodInvocation* inv) override {
+    ++mCalls;
+    if (!mAnswers) {
+      mHeld.push_back(G_DBUS_METHOD_INVOCATION(g_object_ref(inv)));
       return;
     }
-    const std::string m = method;
     if (m == "GetCapabilities") {
       GVariantBuilder caps;
       g_variant_builder_init(&caps, G_VARIANT_TYPE("as"));
-      for (const std::string& c : self->mCapabilities) g_variant_builder_add(&caps, "s", c.c_str());
+      for (const std::string& c : mCapabilities) g_variant_builder_add(&caps, "s", c.c_str());
       g_dbus_method_invocation_return_value(inv, g_variant_new("(as)", &caps));
     } else if (m == "Notify") {
       Notification n;
@@ -117,10 +120,10 @@ class StandInNotificationServer {
       n.transient = g_variant_lookup(hints, "transient", "b", &transient) && transient;
       n.hasDesktopEntry = g_variant_lookup_value(hints, "desktop-entry", nullptr) != nullptr;
       g_variant_unref(hints);
-      n.id = n.replaces != 0 ? n.replaces : ++self->mLastID;
+      n.id = n.replaces != 0 ? n.replaces : ++mLastID;
       {
-        std::lock_guard<std::mutex> lock(self->mMutex);
-        self->mNotifications.push_back(n);
+        std::lock_guard<std::mutex> lock(mMutex);
+        mNotifications.push_back(n);
       }
       g_dbus_method_invocation_return_value(inv, g_variant_new("(u)", n.id));
     } else if (m == "GetServerInformation") {
@@ -130,61 +133,13 @@ class StandInNotificationServer {
     }
   }
 
-  void serve() {
-    mContext = g_main_context_new();
-    g_main_context_push_thread_default(mContext);
-    mLoop = g_main_loop_new(mContext, FALSE);
-    mConnection = g_dbus_connection_new_for_address_sync(
-        mAddress.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
-        "<node><interface name='org.freedesktop.Notifications'>"
-        "<method name='GetCapabilities'><arg type='as' direction='out'/></method>"
-        "<method name='Notify'><arg type='s' direction='in'/><arg type='u' direction='in'/>"
-        "<arg type='s' direction='in'/><arg type='s' direction='in'/><arg type='s' direction='in'/>"
-        "<arg type='as' direction='in'/><arg type='a{sv}' direction='in'/><arg type='i' direction='in'/>"
-        "<arg type='u' direction='out'/></method>"
-        "<method name='CloseNotification'><arg type='u' direction='in'/></method>"
-        "<method name='GetServerInformation'><arg type='s' direction='out'/><arg type='s' direction='out'/>"
-        "<arg type='s' direction='out'/><arg type='s' direction='out'/></method>"
-        "</interface></node>",
-        nullptr);
-    static const GDBusInterfaceVTable vtable = {onCall, nullptr, nullptr, {nullptr}};
-    guint id = g_dbus_connection_register_object(mConnection, "/org/freedesktop/Notifications", node->interfaces[0],
-                                                 &vtable, this, nullptr, nullptr);
-    GVariant* r = g_dbus_connection_call_sync(mConnection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                              "org.freedesktop.DBus", "RequestName",
-                                              g_variant_new("(su)", "org.freedesktop.Notifications", 4u),
-                                              G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-    if (r) g_variant_unref(r);
-    {
-      std::lock_guard<std::mutex> lock(mMutex);
-      mReady = true;
-    }
-    mReadyCv.notify_all();
-    g_main_loop_run(mLoop);
+  void onStopping() override {
     for (GDBusMethodInvocation* inv : mHeld)
       g_dbus_method_invocation_return_dbus_error(inv, "org.freedesktop.DBus.Error.NoReply", "the stand-in has gone");
-    g_dbus_connection_unregister_object(mConnection, id);
-    g_dbus_connection_close_sync(mConnection, nullptr, nullptr);
-    g_object_unref(mConnection);
-    g_dbus_node_info_unref(node);
-    g_main_loop_unref(mLoop);
-    g_main_context_pop_thread_default(mContext);
-    g_main_context_unref(mContext);
   }
 
-  std::string mAddress;
   std::vector<std::string> mCapabilities;
   bool mAnswers;
-  std::thread mThread;
-  GMainContext* mContext = nullptr;
-  GMainLoop* mLoop = nullptr;
-  GDBusConnection* mConnection = nullptr;
-  std::mutex mMutex;
-  std::condition_variable mReadyCv;
-  bool mReady = false;
   std::atomic<int> mCalls{0};
   guint32 mLastID = 0;
   std::vector<GDBusMethodInvocation*> mHeld;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "PrivateBus.h"
+#include "StandInService.h"
 
 namespace {
 
@@ -23,21 +24,18 @@ using apptest::exists;
 using Clock = std::chrono::steady_clock;
 
 // org.freedesktop.portal.Desktop with FileChooser.OpenFile, on its own connection and thread.
-class StandInPortal {
+class StandInPortal : public apptest::StandInService {
  public:
   StandInPortal(const std::string& address, guint32 response, const std::string& chosen)
-      : mAddress(address), mResponse(response), mChosen(chosen) {
-    mThread = std::thread([this] { serve(); });
-    std::unique_lock<std::mutex> lock(mMutex);
-    mReadyCv.wait(lock, [this] { return mReady; });
+      : StandInService(address, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+                       "<interface name='org.freedesktop.portal.FileChooser'><method name='OpenFile'>"
+                       "<arg type='s' direction='in'/><arg type='s' direction='in'/>"
+                       "<arg type='a{sv}' direction='in'/><arg type='o' direction='out'/></method></interface>"),
+        mResponse(response),
+        mChosen(chosen) {
+    start();
   }
-  ~StandInPortal() {
-    g_main_context_invoke(mContext, [](gpointer loop) -> gboolean {
-      g_main_loop_quit(static_cast<GMainLoop*>(loop));
-      return G_SOURCE_REMOVE;
-    }, mLoop);
-    mThread.join();
-  }
+  ~StandInPortal() override { stop(); }
 
   int calls() const { return mCalls; }
   // What the last OpenFile asked for.
@@ -53,11 +51,11 @@ class StandInPortal {
   }
 
  private:
-  static void onCall(GDBusConnection* c, const gchar* sender, const gchar*, const gchar*, const gchar* method,
-                     GVariant* params, GDBusMethodInvocation* inv, gpointer data) {
-    auto* self = static_cast<StandInPortal*>(data);
-    if (std::string(method) != "OpenFile") {
-      g_dbus_method_invocation_return_dbus_error(inv, "org.freedesktop.DBus.Error.UnknownMethod", method);
+  void onMethod(const std::string& sender, const std::string& method, GVariant* params,
+                GDBusMethodInvocation* inv) override {
+    GDBusConnection* c = connection();
+    if (method != "OpenFile") {
+      g_dbus_method_invocation_return_dbus_error(inv, "org.freedesktop.DBus.Error.UnknownMethod", method.c_str());
       return;
     }
     const gchar *parent = nullptr, *title = nullptr;
@@ -86,73 +84,31 @@ class StandInPortal {
     }
     const gchar* token = "t";
     g_variant_lookup(options, "handle_token", "&s", &token);
-    std::string who = sender + 1;
+    std::string who = sender.substr(1);
     for (char& ch : who)
       if (ch == '.') ch = '_';
     const std::string handle = "/org/freedesktop/portal/desktop/request/" + who + "/" + token;
     g_dbus_method_invocation_return_value(inv, g_variant_new("(o)", handle.c_str()));
     GVariantBuilder results;
     g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
-    if (self->mResponse == 0) {
-      gchar* uri = g_filename_to_uri(self->mChosen.c_str(), nullptr, nullptr);
+    if (mResponse == 0) {
+      gchar* uri = g_filename_to_uri(mChosen.c_str(), nullptr, nullptr);
       const gchar* uris[] = {uri, nullptr};
       g_variant_builder_add(&results, "{sv}", "uris", g_variant_new_strv(uris, 1));
       g_free(uri);
     }
-    g_dbus_connection_emit_signal(c, sender, handle.c_str(), "org.freedesktop.portal.Request", "Response",
-                                  g_variant_new("(ua{sv})", self->mResponse, &results), nullptr);
+    g_dbus_connection_emit_signal(c, sender.c_str(), handle.c_str(), "org.freedesktop.portal.Request", "Response",
+                                  g_variant_new("(ua{sv})", mResponse, &results), nullptr);
     g_variant_unref(options);
     {
-      std::lock_guard<std::mutex> lock(self->mMutex);
-      self->mLast = req;
-    }
-    ++self->mCalls;
-  }
-
-  void serve() {
-    mContext = g_main_context_new();
-    g_main_context_push_thread_default(mContext);
-    mLoop = g_main_loop_new(mContext, FALSE);
-    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
-        mAddress.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
-        "<node><interface name='org.freedesktop.portal.FileChooser'><method name='OpenFile'>"
-        "<arg type='s' direction='in'/><arg type='s' direction='in'/><arg type='a{sv}' direction='in'/>"
-        "<arg type='o' direction='out'/></method></interface></node>",
-        nullptr);
-    static const GDBusInterfaceVTable vtable = {onCall, nullptr, nullptr, {nullptr}};
-    guint id = g_dbus_connection_register_object(c, "/org/freedesktop/portal/desktop", node->interfaces[0], &vtable,
-                                                 this, nullptr, nullptr);
-    GVariant* r = g_dbus_connection_call_sync(c, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                              "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
-                                              G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-    if (r) g_variant_unref(r);
-    {
       std::lock_guard<std::mutex> lock(mMutex);
-      mReady = true;
+      mLast = req;
     }
-    mReadyCv.notify_all();
-    g_main_loop_run(mLoop);
-    g_dbus_connection_unregister_object(c, id);
-    g_dbus_connection_close_sync(c, nullptr, nullptr);
-    g_object_unref(c);
-    g_dbus_node_info_unref(node);
-    g_main_loop_unref(mLoop);
-    g_main_context_pop_thread_default(mContext);
-    g_main_context_unref(mContext);
+    ++mCalls;
   }
 
-  std::string mAddress;
   guint32 mResponse;
   std::string mChosen;
-  std::thread mThread;
-  GMainContext* mContext = nullptr;
-  GMainLoop* mLoop = nullptr;
-  std::mutex mMutex;
-  std::condition_variable mReadyCv;
-  bool mReady = false;
   std::atomic<int> mCalls{0};
   Request mLast;
 };

@@ -23,7 +23,7 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Core/TextConversion.h"
-#include "toolbox/Files/FolderItems.h"
+#include "toolbox/Files/FolderNames.h"
 #include "toolbox/Files/TemporaryItems.h"
 
 namespace {

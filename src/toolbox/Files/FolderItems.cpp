@@ -1,32 +1,16 @@
-// Folder listings on opendir/readdir and lstat; every listing by path in the toolbox reads its
-// names here.
+// Folder items on the one-pass name listing and lstat: links are looked at, never through.
 #include "toolbox/Files/FolderItems.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
+#include "toolbox/Files/FolderNames.h"
 
 namespace {
-
-// The errno of a failed listing, 0 on success.
-int readNames(const std::string& folder, std::vector<std::string>* names) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return errno;
-  errno = 0;
-  while (dirent* e = readdir(dir)) {
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names->emplace_back(e->d_name);
-    errno = 0;
-  }
-  const int error = errno;
-  closedir(dir);
-  return error;
-}
 
 // The error number of a failed look, 0 when item describes what is at path.
 int describe(const std::string& path, FSFolderItem* item) {
@@ -43,19 +27,13 @@ int describe(const std::string& path, FSFolderItem* item) {
 
 }  // namespace
 
-OSErr FSListFolderNames(const std::string& folder, std::vector<std::string>* names) {
-  if (names == nullptr || folder.empty()) return paramErr;
-  names->clear();
-  const int error = readNames(folder, names);
-  return error == 0 ? noErr : OSErrFromErrno(error);
-}
-
 OSErr FSListFolder(const std::string& folder, std::vector<FSFolderItem>* items, std::string* reason) {
   if (items == nullptr || folder.empty()) return paramErr;
   items->clear();
   std::vector<std::string> names;
-  int error = readNames(folder, &names);
+  if (const OSErr err = FSListFolderNames(folder, &names, reason); err != noErr) return err;
   std::sort(names.begin(), names.end());
+  int error = 0;
   const std::string prefix = folder.back() == '/' ? folder : folder + "/";
   for (std::size_t k = 0; error == 0 && k < names.size(); ++k) {
     FSFolderItem item;

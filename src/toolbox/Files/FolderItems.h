@@ -1,13 +1,10 @@
-// Listing a folder by path: the names it holds, or its items in name order each told as what it
-// is itself (a symbolic link as a link), for walks that must not leave the tree they were given.
+// A folder's items in name order, each told as what it is itself (a symbolic link as a link),
+// for walks that must not leave the tree they were given.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "toolbox/Core/MacTypes.h"
-
-// The folder's names as the file system lists them (no "." or ".."), in no particular order.
-OSErr FSListFolderNames(const std::string& folder, std::vector<std::string>* names);
 
 enum class FSItemKind { file, folder, link, other };  // other: a FIFO, socket or device
 

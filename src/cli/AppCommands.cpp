@@ -33,9 +33,7 @@ struct AppOptions {
 };
 
 cli::CommandSyntax appSyntax(const std::string& word, AppOptions* o) {
-  cli::CommandSyntax s;
-  s.name = word;
-  s.usage = {commandSynopsis(word)};
+  cli::CommandSyntax s = subcommandSyntax(word);
   if (word == "app")
     s.summary =
         "Run as the background application: it converts the photographs given, and those\n"

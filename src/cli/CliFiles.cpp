@@ -2,18 +2,14 @@
 // and its one way of saving a file.
 #include "cli/CliFiles.h"
 
-#include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
-#include "toolbox/Files/Files.h"
 #include "toolbox/Files/RegularFiles.h"
 #include "toolbox/Files/SafeSave.h"
 
 namespace cli {
-namespace fs = std::filesystem;
 
 bool readWholeFile(const std::string& path, std::string* bytes, std::string* reason) {
   std::vector<UInt8> data;
@@ -23,25 +19,36 @@ bool readWholeFile(const std::string& path, std::string* bytes, std::string* rea
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return fs::equivalent(a, b, ec) && !ec;
+  FSRef first, second;
+  return FSPathMakeRef(reinterpret_cast<const UInt8*>(a.c_str()), &first, nullptr) == noErr &&
+         FSPathMakeRef(reinterpret_cast<const UInt8*>(b.c_str()), &second, nullptr) == noErr &&
+         first.device == second.device && first.inode == second.inode;
 }
 
+bool fileToWrite(const std::string& path, FSSpec* spec, std::string* reason) {
+  const OSErr err = FSpFromUserPath(path, spec);
+  if (err == noErr) return true;
+  if (err != dirNFErr) {
+    *reason = ErrnoWords(ErrnoFromOSErr(err));
+    return false;
+  }
+  // The folder part is unknown as a folder: missing, or something else that has its name.
+  const std::string folder = path.find('/') == std::string::npos ? "." : path.substr(0, path.find_last_of('/') + 1);
+  FSRef ref;
+  const OSErr look = FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &ref, nullptr);
+  if (look == noErr) *reason = "its folder cannot be used";
+  else if (look == fnfErr || look == dirNFErr) *reason = "its folder does not exist";
+  else *reason = ErrnoWords(ErrnoFromOSErr(look));
+  return false;
+}
+
+std::string saveFailure(OSErr err) { return ErrnoWords(ErrnoFromOSErr(err)); }
+
 bool replaceFileWith(const std::string& path, const std::string& bytes, std::string* reason) {
-  std::error_code ec;
-  std::string absolute = fs::absolute(path, ec).lexically_normal().string();
-  if (ec) {
-    *reason = ec.message();
-    return false;
-  }
   FSSpec target{};
-  if (FSpFromPath(absolute, &target) != noErr) {
-    *reason = "its folder does not exist";
-    return false;
-  }
-  OSErr err = FSpSaveBytes(&target, bytes.data(), bytes.size(), true);
-  if (err == notAFileErr) *reason = "is a directory";
-  else if (err != noErr) *reason = std::strerror(ErrnoFromOSErr(err));
+  if (!fileToWrite(path, &target, reason)) return false;
+  const OSErr err = FSpSaveBytes(&target, bytes.data(), bytes.size(), true);
+  if (err != noErr) *reason = saveFailure(err);
   return err == noErr;
 }
 

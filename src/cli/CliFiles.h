@@ -1,7 +1,9 @@
-// File helpers for the subcommands: whole-file reads with a reason on failure, and replacing
-// a file in one step so that a reader never sees it half written.
+// File helpers for the subcommands: whole-file reads with a reason on failure, the file a
+// command is to write, and replacing a file in one step so that a reader never sees it half written.
 #pragma once
 #include <string>
+
+#include "toolbox/Files/Files.h"
 
 namespace cli {
 
@@ -11,6 +13,13 @@ bool readWholeFile(const std::string& path, std::string* bytes, std::string* rea
 
 // True when both paths name the same existing file (links and different spellings included).
 bool sameFile(const std::string& a, const std::string& b);
+
+// The specification of a file to write at path (relative to the current folder); false with
+// why no file can be named there ("its folder does not exist" ...).
+bool fileToWrite(const std::string& path, FSSpec* spec, std::string* reason);
+
+// What a failed save of a file means, in words.
+std::string saveFailure(OSErr err);
 
 // Saves bytes as path, whole or not at all, as FSpSaveFile does: the new file keeps the
 // permission bits of the file it replaces (never read through a link), or gets the usual ones

@@ -1,17 +1,13 @@
 // Dispatches still2mov's command line to its subcommands. A first word that names no
 // subcommand means a conversion, or --info when that option is given anywhere before "--"; the
 // commands of the application and the bus run in the application's binary.
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "toolbox/Processes/ProgramImage.h"
 
 namespace {
 
@@ -53,18 +49,10 @@ constexpr const char* kInstalledApplicationBinary = STILL2MOV_INSTALLED_APP;
 
 // Runs the command in the application's binary, in this same process; returns only on failure.
 int handToApplication(char** argv) {
-  std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  int error = ENOENT;
-  if (!ec) {
-    for (const char* place : {kApplicationBinary, kInstalledApplicationBinary}) {
-      const std::string binary = (self.parent_path() / place).string();
-      execv(binary.c_str(), argv);
-      if (errno != ENOENT) error = errno;
-    }
-  }
+  std::string reason;
+  ExecProgramBesideThisOne({kApplicationBinary, kInstalledApplicationBinary}, argv, &reason);
   std::fprintf(stderr, "still2mov: the application is not installed beside this program (%s): %s\n",
-               kApplicationBinary, std::strerror(error));
+               kApplicationBinary, reason.c_str());
   return 1;
 }
 
@@ -74,6 +62,13 @@ std::string commandSynopsis(const std::string& word) {
   for (const Subcommand& c : kSubcommands)
     if (word == c.word) return c.synopsis;
   return word;
+}
+
+cli::CommandSyntax subcommandSyntax(const std::string& word) {
+  cli::CommandSyntax s;
+  s.name = word;
+  s.usage = {commandSynopsis(word)};
+  return s;
 }
 
 std::vector<std::string> commandSynopses() {

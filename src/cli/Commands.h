@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/OptionParser.h"
+
 // The commands that need the desktop's bus (GIO): linked into the application's binary only, so
 // that every other command starts without them.
 struct BusCommands {
@@ -29,6 +31,8 @@ int runSendCommand(const std::vector<std::string>& args);     // send PHOTO... :
 // A subcommand's synopsis after "still2mov " ("embed VOICE.wav PHOTO.jpg OUT.jpg"), as its own
 // --help and the list of commands show it.
 std::string commandSynopsis(const std::string& word);
+// A subcommand's syntax with its name and synopsis from the list of commands.
+cli::CommandSyntax subcommandSyntax(const std::string& word);
 // Every subcommand's synopsis, in the order the main --help lists them.
 std::vector<std::string> commandSynopses();
 // The list of commands in the main --help: one line per command with what it does.

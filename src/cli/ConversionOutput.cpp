@@ -2,14 +2,12 @@
 // error), always as whole lines; the progress line is redrawn on standard error between them.
 #include "cli/ConversionOutput.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <vector>
 
 #include "cli/DisplayText.h"
 #include "cli/JsonText.h"
+#include "toolbox/Core/Terminals.h"
 
 namespace cli {
 namespace {
@@ -58,13 +56,6 @@ std::string jsonLine(const std::string& photo, const PhotoResult& r) {
   return json::object(members);
 }
 
-// The number of columns left for the progress line.
-std::size_t terminalColumns() {
-  struct winsize size {};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
-}
-
 // text cut to at most columns characters (UTF-8 sequences kept whole), keeping its end, where a
 // file's name is.
 std::string lastColumns(const std::string& text, std::size_t columns) {
@@ -111,7 +102,7 @@ void ConversionPrinter::drawProgress() {
   char head[64];
   std::snprintf(head, sizeof head, "[%zu/%zu] %lld:%02lld ", done_, total_, static_cast<long long>(seconds / 60),
                 static_cast<long long>(seconds % 60));
-  const std::size_t columns = terminalColumns();
+  const std::size_t columns = TerminalColumns(stderr);
   const std::size_t room = columns > std::string(head).size() + 1 ? columns - std::string(head).size() - 1 : 0;
   std::fprintf(stderr, "\r\033[K%s%s", head, lastColumns(displayText(current_), room).c_str());
   std::fflush(stderr);

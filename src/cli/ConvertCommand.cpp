@@ -1,9 +1,6 @@
 // still2mov [OPTION...] PHOTO... and still2mov -r FOLDER...: makes a movie beside each photograph
 // that carries a voice annotation and says what came of each, from the driver's report.
-#include <unistd.h>
-
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +11,9 @@
 #include "cli/OptionParser.h"
 #include "cli/ParallelConversions.h"
 #include "cli/PhotoWalk.h"
+#include "toolbox/Core/Terminals.h"
+#include "toolbox/Files/Files.h"
+#include "toolbox/Processes/WorkerProcesses.h"
 
 namespace {
 
@@ -33,8 +33,9 @@ struct Candidate {
 };
 
 bool isFolder(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
+  FSRef ref;
+  Boolean folder = false;
+  return FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, &folder) == noErr && folder;
 }
 
 cli::CommandSyntax convertSyntax(ConvertOptions* o) {
@@ -100,7 +101,7 @@ int runConvertCommand(const std::vector<std::string>& args) {
   style.json = options.json;
   style.quiet = options.quiet;
   style.verbose = options.verbose;
-  style.progress = !options.quiet && isatty(STDERR_FILENO);
+  style.progress = !options.quiet && IsTerminalStream(stderr);
   style.summary = options.recursive || operands.size() > 1;
 
   // What the command line names: photographs, and with -r the photographs in folders. What is
@@ -128,7 +129,7 @@ int runConvertCommand(const std::vector<std::string>& args) {
   cli::ConversionPrinter printer(style, candidates.size());
   for (const auto& [path, why] : passed) printer.passedOver(path, why);
   for (const auto& [path, problem] : refused) printer.failedPath(path, problem);
-  const int jobs = options.jobs > 0 ? options.jobs : cli::processorCount();
+  const int jobs = options.jobs > 0 ? options.jobs : AvailableProcessorCount();
   cli::convertInWorkers(
       candidates.size(), jobs,
       [&](std::size_t i) {

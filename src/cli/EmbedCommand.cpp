@@ -14,15 +14,14 @@
 namespace {
 
 cli::CommandSyntax embedSyntax() {
-  cli::CommandSyntax s;
-  s.name = "embed";
-  s.usage = {commandSynopsis("embed")};
+  cli::CommandSyntax s = subcommandSyntax("embed");
   s.summary =
       "Write OUT.jpg: a copy of PHOTO.jpg carrying VOICE.wav as a FlashPix voice\n"
       "annotation (APP2 \"FPXR\" segments after the APP0/APP1 segments). FlashPix\n"
       "segments that PHOTO.jpg already carries are replaced, so the copy holds exactly\n"
       "one annotation. The inputs are never modified; OUT.jpg must be another file, and\n"
       "it is written in one step.\n";
+  s.operandCount = {3, 3, "a recording, a photograph and an output file are needed"};
   return s;
 }
 
@@ -34,12 +33,8 @@ int fail(const std::string& path, const std::string& what) {
 }  // namespace
 
 int runEmbedCommand(const std::vector<std::string>& args) {
-  const cli::CommandSyntax syntax = embedSyntax();
   std::vector<std::string> operands;
-  if (std::optional<int> done = cli::parseCommandLine(syntax, args, &operands)) return *done;
-  if (operands.size() != 3)
-    return cli::usageError(syntax, operands.size() < 3 ? "a recording, a photograph and an output file are needed"
-                                                       : "too many files given");
+  if (std::optional<int> done = cli::parseCommandLine(embedSyntax(), args, &operands)) return *done;
   const std::string& voicePath = operands[0];
   const std::string& photoPath = operands[1];
   const std::string& outPath = operands[2];

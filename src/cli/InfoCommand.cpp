@@ -46,6 +46,7 @@ cli::CommandSyntax infoSyntax(InfoOptions* o) {
       "A photograph that cannot be read is said on standard error and, in JSON, is an\n"
       "object with SourceFile and Error. Exit status: 0 when every photograph was read,\n"
       "1 otherwise, 2 for bad usage.\n";
+  s.operandCount.fewest = 1;
   return s;
 }
 
@@ -81,10 +82,8 @@ bool readPhotograph(const std::string& photo, ExImageInfo* record, cli::PhotoFac
 
 int runInfoCommand(const std::vector<std::string>& args) {
   InfoOptions options;
-  const cli::CommandSyntax syntax = infoSyntax(&options);
   std::vector<std::string> photos;
-  if (std::optional<int> done = cli::parseCommandLine(syntax, args, &photos)) return *done;
-  if (photos.empty()) return cli::usageError(syntax, "no photograph given");
+  if (std::optional<int> done = cli::parseCommandLine(infoSyntax(&options), args, &photos)) return *done;
 
   if (options.verbose) XTIFFShowMessages(true);
   bool anyFailed = false;

@@ -258,6 +258,9 @@ std::optional<int> parseCommandLine(const CommandSyntax& syntax, const std::vect
     if (!problem.empty()) problem[0] = char(g_ascii_tolower(problem[0]));
     return usageError(syntax, problem);
   }
+  const OperandCount& count = syntax.operandCount;
+  if (operands->size() < count.fewest) return usageError(syntax, count.tooFew);
+  if (operands->size() > count.most) return usageError(syntax, count.tooMany);
   return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 // Every subcommand's options as one table each: GLib's option parser reads the command line
 // from it, and --help, the man page and shell completion are written from the same rows.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,19 +26,28 @@ struct OptionRow {
   std::function<std::string(const char* value)> apply;
 };
 
+// How many operands a command takes; fewer or more is a usage error in these words.
+struct OperandCount {
+  std::size_t fewest = 0;
+  std::size_t most = SIZE_MAX;
+  std::string tooFew = "no photograph given";
+  std::string tooMany = "too many files given";
+};
+
 struct CommandSyntax {
   std::string name;                      // "embed"; "" for the conversion, "--info" for --info
   std::vector<std::string> usage;        // synopses after "still2mov "
   std::string summary;                   // what the command does, as lines
   std::vector<OptionRow> options;        // -h/--help and --version are added to every command
   std::string notes;                     // after the option list, as lines
+  OperandCount operandCount;             // checked once the options are read
 };
 
 // Reads args (the words after the subcommand) against the syntax: the options' apply functions
 // run in order, operands (in order, options before or after them; all words after "--") go to
 // operands. Returns an exit status when the command is done: 0 after --help or --version
-// (printed to standard output), 2 after a usage error (said on standard error). Otherwise
-// nothing: the command runs.
+// (printed to standard output), 2 after a usage error (said on standard error), bad options
+// or a count of operands outside the syntax's. Otherwise nothing: the command runs.
 std::optional<int> parseCommandLine(const CommandSyntax& syntax, const std::vector<std::string>& args,
                                     std::vector<std::string>* operands);
 

@@ -10,9 +10,6 @@
 
 namespace cli {
 
-// The processors this process may run on.
-int processorCount();
-
 // Calls convert(i) for every i below count, in at most workers processes at once (in this
 // process when workers <= 1 or count <= 1). onStart(i) when i is handed out and onDone(i, result)
 // when its result is back run in this process, one at a time. A worker that dies takes only

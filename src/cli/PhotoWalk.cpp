@@ -1,15 +1,13 @@
-// The folder walk: entries are looked at without following links, listed in name order, and a
-// folder that is its own ancestor (a bind mount) is not entered again.
+// The folder walk: each folder listed by the file toolbox in name order with links told as
+// links, and a folder that is its own ancestor (a bind mount) not entered again.
 #include "cli/PhotoWalk.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
-
+#include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
+#include "toolbox/Files/Files.h"
+#include "toolbox/Files/FolderItems.h"
 
 namespace cli {
-namespace fs = std::filesystem;
 namespace {
 
 std::string lower(std::string s) {
@@ -22,33 +20,35 @@ std::string joined(const std::string& folder, const std::string& name) {
   return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-void walk(const std::string& folder, std::vector<std::string>* ancestors, std::vector<std::string>* photos,
-          const WalkNotes& notes) {
-  std::error_code ec;
-  for (const std::string& above : *ancestors)
-    if (fs::equivalent(folder, above, ec)) {
-      notes.passedOver(folder, "the same folder as " + above + "; not walked again");
+struct Ancestor {
+  std::string path;
+  UInt64 device, inode;
+};
+
+void walk(const std::string& folder, UInt64 device, UInt64 inode, std::vector<Ancestor>* ancestors,
+          std::vector<std::string>* photos, const WalkNotes& notes) {
+  for (const Ancestor& above : *ancestors)
+    if (above.device == device && above.inode == inode) {
+      notes.passedOver(folder, "the same folder as " + above.path + "; not walked again");
       return;
     }
-  std::vector<std::string> names;
-  fs::directory_iterator it(folder, ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) names.push_back(it->path().filename().string());
-  if (ec) {
-    notes.unreadable(folder, "cannot be read (" + ErrnoWords(ec.value()) + ")");
+  std::vector<FSFolderItem> items;
+  std::string reason;
+  if (FSListFolder(folder, &items, &reason) != noErr) {
+    notes.unreadable(folder, "cannot be read (" + reason + ")");
     return;
   }
-  std::sort(names.begin(), names.end());
-  ancestors->push_back(folder);
-  for (const std::string& name : names) {
-    const std::string path = joined(folder, name);
-    const fs::file_status st = fs::symlink_status(path, ec);
-    if (ec) continue;  // gone since it was listed
-    if (fs::is_symlink(st))
-      notes.passedOver(path, "symbolic link; not followed");
-    else if (fs::is_directory(st))
-      walk(path, ancestors, photos, notes);
-    else if (fs::is_regular_file(st) && hasPhotographName(name))
-      photos->push_back(path);
+  ancestors->push_back({folder, device, inode});
+  for (const FSFolderItem& item : items) {
+    const std::string path = joined(folder, item.name);
+    switch (item.kind) {
+      case FSItemKind::link: notes.passedOver(path, "symbolic link; not followed"); break;
+      case FSItemKind::folder: walk(path, item.device, item.inode, ancestors, photos, notes); break;
+      case FSItemKind::file:
+        if (hasPhotographName(item.name)) photos->push_back(path);
+        break;
+      case FSItemKind::other: break;
+    }
   }
   ancestors->pop_back();
 }
@@ -64,8 +64,14 @@ bool hasPhotographName(const std::string& path) {
 }
 
 void findPhotographs(const std::string& folder, std::vector<std::string>* photos, const WalkNotes& notes) {
-  std::vector<std::string> ancestors;
-  walk(folder, &ancestors, photos, notes);
+  // The folder named on the command line may itself be reached through a link.
+  FSRef root;
+  std::vector<Ancestor> ancestors;
+  if (const OSErr err = FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &root, nullptr); err != noErr) {
+    notes.unreadable(folder, "cannot be read (" + ErrnoWords(ErrnoFromOSErr(err)) + ")");
+    return;
+  }
+  walk(folder, root.device, root.inode, &ancestors, photos, notes);
 }
 
 }  // namespace cli

@@ -12,9 +12,7 @@
 namespace {
 
 cli::CommandSyntax prefsSyntax() {
-  cli::CommandSyntax s;
-  s.name = "prefs";
-  s.usage = {commandSynopsis("prefs")};
+  cli::CommandSyntax s = subcommandSyntax("prefs");
   s.summary = std::string("Show (get) or change (set) the one preference, ") + kResizePreferenceKey +
               ":\n"
               "whether conversions scale the movie's picture down to 600 pixels on its longer\n"

@@ -45,9 +45,7 @@ struct SendOptions {
 };
 
 cli::CommandSyntax sendSyntax(SendOptions* o) {
-  cli::CommandSyntax s;
-  s.name = "send";
-  s.usage = {commandSynopsis("send")};
+  cli::CommandSyntax s = subcommandSyntax("send");
   s.summary =
       "Hand each photograph to the background application, as a camera's import does:\n"
       "one request per photograph over the session bus, which starts the application\n"
@@ -63,6 +61,7 @@ cli::CommandSyntax sendSyntax(SendOptions* o) {
   s.notes =
       "Exit status: 0 when every photograph was handed over (and, with an answer,\n"
       "converted), 1 otherwise, 2 for bad usage.\n";
+  s.operandCount.fewest = 1;
   return s;
 }
 
@@ -138,10 +137,8 @@ int sendOne(const std::string& photo, const SendOptions& options) {
 
 int runSendCommand(const std::vector<std::string>& args) {
   SendOptions options;
-  const cli::CommandSyntax syntax = sendSyntax(&options);
   std::vector<std::string> photos;
-  if (std::optional<int> done = cli::parseCommandLine(syntax, args, &photos)) return *done;
-  if (photos.empty()) return cli::usageError(syntax, "no photograph given");
+  if (std::optional<int> done = cli::parseCommandLine(sendSyntax(&options), args, &photos)) return *done;
   int status = 0;
   for (const std::string& photo : photos)
     if (sendOne(photo, options) != 0) status = 1;

@@ -2,7 +2,6 @@
 // Folder IDs come from a process-wide registry keyed by device and inode.
 #include "toolbox/Files/Files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -14,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <random>
@@ -23,6 +23,7 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Core/TextConversion.h"
+#include "toolbox/Files/FolderNames.h"
 #include "toolbox/Files/TemporaryItems.h"
 
 namespace {
@@ -325,6 +326,14 @@ OSErr FSpFromPath(const std::string& path, FSSpec* spec) {
   return noErr;
 }
 
+OSErr FSpFromUserPath(const std::string& path, FSSpec* spec) {
+  if (path.empty()) return paramErr;
+  std::error_code ec;
+  const std::string absolute = std::filesystem::absolute(path, ec).lexically_normal().string();
+  if (ec) return OSErrFromErrno(ec.value());
+  return FSpFromPath(absolute, spec);
+}
+
 OSErr FSpMakeFSRef(const FSSpec* spec, FSRef* ref) {
   std::string path;
   OSErr err = FSpGetPath(spec, &path);
@@ -362,13 +371,8 @@ OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
   struct stat st {};
   bool isLink = false;
   if (pb->ioFDirIndex > 0) {
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) return pb->ioResult = OSErrFromErrno(errno);
     std::vector<std::string> names;
-    while (dirent* e = readdir(dir)) {
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
-    }
-    closedir(dir);
+    if (OSErr err = FSListFolderNames(folder, &names); err != noErr) return pb->ioResult = err;
     // fnfErr must mean "past the last item", or a listing would end early. An item removed since
     // the folder was read is passed over (the n-th item is now the one after it); a link that
     // leads nowhere is described as itself, a file.

@@ -133,6 +133,9 @@ bool FSIsInterpreterScript(const std::string& path);
 OSErr FSpGetPath(const FSSpec* spec, std::string* path);
 // The specification of an absolute path whose folder exists.
 OSErr FSpFromPath(const std::string& path, FSSpec* spec);
+// The same for a path as a user gives it: a relative one starts at the current folder, and "."
+// and ".." are taken by name, as the shell's cd takes them, not through links.
+OSErr FSpFromUserPath(const std::string& path, FSSpec* spec);
 
 // Registry of volume numbers and folder IDs.
 SInt16 FSVolumeRefNumForDevice(UInt64 device);

@@ -65,3 +65,19 @@ OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWri
 OSErr FSpSaveBytes(const FSSpec* target, const void* bytes, std::size_t count, Boolean replaceExisting) {
   return FSpSaveFile(target, replaceExisting, [&](int fd) { return FSWriteAll(fd, bytes, count); });
 }
+
+OSErr FSpSaveStream(const FSSpec* target, Boolean replaceExisting, const std::function<OSErr(std::FILE*)>& write) {
+  if (!write) return paramErr;
+  return FSpSaveFile(target, replaceExisting, [&](int fd) -> OSErr {
+    const int own = dup(fd);  // the stream closes a descriptor of its own
+    std::FILE* f = own >= 0 ? fdopen(own, "wb") : nullptr;
+    if (f == nullptr) {
+      const OSErr err = OSErrFromErrno(errno);
+      if (own >= 0) close(own);
+      return err;
+    }
+    OSErr err = write(f);
+    if (std::fclose(f) != 0 && err == noErr) err = OSErrFromErrno(errno);
+    return err;
+  });
+}

@@ -2,6 +2,7 @@
 // flushed, then given the target's name in one step. The one way this program writes a file.
 #pragma once
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 
 #include "toolbox/Core/MacTypes.h"
@@ -22,3 +23,7 @@ OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWri
 
 // FSpSaveFile with bytes as the whole contents.
 OSErr FSpSaveBytes(const FSSpec* target, const void* bytes, std::size_t count, Boolean replaceExisting);
+
+// FSpSaveFile with a stdio stream on the working file (the writer does not close it). A stream
+// that fails to flush its buffer counts as a failed write, with the system's reason.
+OSErr FSpSaveStream(const FSSpec* target, Boolean replaceExisting, const std::function<OSErr(std::FILE*)>& write);

@@ -110,31 +110,32 @@ static void watch(const char* path) {
   if (watched && path && strcmp(watched, path) == 0) atomic_fetch_add(&gWatchedOpens, 1);
 }
 
+/* The mode argument is there only when the flags create a file. */
+#define MODE_OF(flags, last)                                                                    \
+  ({                                                                                            \
+    va_list args;                                                                               \
+    va_start(args, last);                                                                       \
+    mode_t mode = ((flags) & O_CREAT) || ((flags) & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0; \
+    va_end(args);                                                                               \
+    mode;                                                                                       \
+  })
+
 int open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
-  va_end(args);
+  mode_t mode = MODE_OF(flags, flags);
   if (refusedUnnamed(flags)) return -1;
   watch(path);
   return REAL("open", int (*)(const char*, int, ...))(path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
-  va_end(args);
+  mode_t mode = MODE_OF(flags, flags);
   if (refusedUnnamed(flags)) return -1;
   watch(path);
   return REAL("open64", int (*)(const char*, int, ...))(path, flags, mode);
 }
 
 int openat(int dir, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
-  va_end(args);
+  mode_t mode = MODE_OF(flags, flags);
   if (refusedUnnamed(flags)) return -1;
   watch(path);
   return REAL("openat", int (*)(int, const char*, int, ...))(dir, path, flags, mode);

@@ -12,6 +12,7 @@
 #include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
+#include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/TemporaryItems.h"
 #include "toolbox/Movies/JpegStructure.h"
@@ -56,6 +57,14 @@ OSErr Convert2Mov::refuse(OSErr status, const std::string& problem) {
   return status;
 }
 
+// A failure no step put into words: the system's words when a system error stands behind it;
+// the code itself is for -v and JSON, not for the sentence.
+static std::string failureInWords(SInt32 status) {
+  const int error = ErrnoFromOSErr(OSErr(status));
+  if (status == OSErr(status) && (error != EIO || status == ioErr)) return "the conversion failed: " + ErrnoWords(error);
+  return "the conversion failed";
+}
+
 void Convert2Mov::concludeReport(SInt32 status) {
   ConversionReport& r = mReport;
   r.status = status;
@@ -66,7 +75,7 @@ void Convert2Mov::concludeReport(SInt32 status) {
     r.problem = problem;
   };
   if (status != noErr)
-    fail(status, r.problem.empty() ? "the conversion failed (error " + std::to_string(status) + ")" : r.problem);
+    fail(status, r.problem.empty() ? failureInWords(status) : r.problem);
   // The driver's status is 0 for a photograph it could not read at all; its callers count that
   // as a failure all the same.
   else if (!r.imageFound)

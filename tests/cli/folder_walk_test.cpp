@@ -104,23 +104,28 @@ TEST(FolderWalk, TwoWorkersMakeEachPhotographsOwnMovieAndNothingElse) {
 }
 
 TEST(FolderWalk, AFolderThatCannotBeReadFailsTheRunButNotTheOthers) {
-  Tree t;
-  ASSERT_EQ(chmod(t.dir.path().c_str(), 0755), 0);
-  ASSERT_EQ(chmod(t.tmp.path().c_str(), 0777), 0);
-  ASSERT_EQ(chmod(t.root.c_str(), 0777), 0);
-  for (const auto& e : fs::recursive_directory_iterator(t.root))
-    if (!e.is_symlink()) chmod(e.path().c_str(), e.is_directory() ? 0777 : 0666);
-  ASSERT_EQ(chmod((t.root + "/a").c_str(), 0), 0);
-  std::string command = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
-  command += "env TMPDIR=" + testsupport::shellQuote(t.tmp.path()) + " " +
-             testsupport::shellQuote(testsupport::binaryPath()) + " -r --no-resize " + testsupport::shellQuote(t.root);
-  std::string out;
-  const int status = testsupport::run(command + " 2>&1", &out);
-  chmod((t.root + "/a").c_str(), 0755);
-  EXPECT_EQ(status, 1) << out;
-  EXPECT_NE(out.find(t.root + "/a: cannot be read (permission denied)\n"), std::string::npos) << out;
-  EXPECT_NE(out.find(t.root + "/three.jpg -> "), std::string::npos) << out;
-  EXPECT_NE(out.find("1 converted, 1 without a voice annotation, 0 skipped, 1 failed\n"), std::string::npos) << out;
+  // Neither readable nor searchable; or listable but not searchable, where the names show but
+  // nothing under them can be reached.
+  for (const mode_t locked : {mode_t(0), mode_t(0444)}) {
+    SCOPED_TRACE("folder mode " + std::to_string(locked));
+    Tree t;
+    ASSERT_EQ(chmod(t.dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(t.tmp.path().c_str(), 0777), 0);
+    ASSERT_EQ(chmod(t.root.c_str(), 0777), 0);
+    for (const auto& e : fs::recursive_directory_iterator(t.root))
+      if (!e.is_symlink()) chmod(e.path().c_str(), e.is_directory() ? 0777 : 0666);
+    ASSERT_EQ(chmod((t.root + "/a").c_str(), locked), 0);
+    std::string command = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    command += "env TMPDIR=" + testsupport::shellQuote(t.tmp.path()) + " " +
+               testsupport::shellQuote(testsupport::binaryPath()) + " -r --no-resize " + testsupport::shellQuote(t.root);
+    std::string out;
+    const int status = testsupport::run(command + " 2>&1", &out);
+    chmod((t.root + "/a").c_str(), 0755);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find(t.root + "/a: cannot be read (permission denied)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(t.root + "/three.jpg -> "), std::string::npos) << out;
+    EXPECT_NE(out.find("1 converted, 1 without a voice annotation, 0 skipped, 1 failed\n"), std::string::npos) << out;
+  }
 }
 
 TEST(FolderWalk, AProgressLineOnlyOnATerminal) {

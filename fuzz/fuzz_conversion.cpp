@@ -1,6 +1,7 @@
 // Fuzz target: the whole conversion of a photograph - tag reader, recording written to the
 // temporary folder, sound import, picture scaling and movie writing - in a private folder that
-// is emptied after each input. The resize width comes from the input's length.
+// is emptied after each input. The resize width comes from the input's length. An input may
+// also carry a recording that is laid beside the photograph (see SidecarInput.h).
 // Files are capped at 64 MB: a photograph of this size that makes a bigger file is a disk bomb,
 // and the fuzzer reports the signal the cap raises as a finding.
 #include <stdlib.h>
@@ -8,6 +9,7 @@
 
 #include "Convert2Mov.h"
 #include "FuzzScratch.h"
+#include "SidecarInput.h"
 
 namespace {
 constexpr SInt32 kResizes[] = {600, 0, 64};
@@ -25,10 +27,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   const fuzzscratch::Folder& scratch = fuzzscratch::folder();
+  const sidecarinput::Parts parts = sidecarinput::split(data, size);
   const std::string photo = scratch.file("photo.jpg");
-  fuzzscratch::Folder::write(photo, data, size);
+  fuzzscratch::Folder::write(photo, reinterpret_cast<const unsigned char*>(parts.photo.data()), parts.photo.size());
+  if (parts.name != nullptr)
+    fuzzscratch::Folder::write(scratch.file(parts.name), reinterpret_cast<const unsigned char*>(parts.recording.data()),
+                               parts.recording.size());
   Convert2Mov converter;
-  converter.createMovie(scratch.file("photo.mov"), photo, kResizes[size % (sizeof kResizes / sizeof kResizes[0])]);
+  const size_t n = parts.photo.size();
+  converter.createMovie(scratch.file("photo.mov"), photo, kResizes[n % (sizeof kResizes / sizeof kResizes[0])]);
   scratch.empty();
   return 0;
 }

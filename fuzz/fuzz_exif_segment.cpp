@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   JpegTagReader reader;
   reader.setDataStore(&record);
   reader.readExifSegment(payload.data(), UInt32(payload.size()));
-  size_t n = cli::formatInfoText(record).size() + cli::formatInfoJson(record).size();
+  const std::vector<cli::InfoItem> items = cli::infoItems(record, {}, true);
+  size_t n = cli::formatInfoText(items).size() + cli::formatInfoJson("photo.jpg", items).size();
   return n == 0 ? 1 : 0;
 }

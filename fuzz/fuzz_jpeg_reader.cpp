@@ -1,6 +1,9 @@
 // Fuzz target: a whole photograph through the tag reader (marker walk, EXIF, FlashPix segments,
 // audio pieces), then through the --info renderers, which touch every field of the record.
-// The bytes go through a file because the reader opens photographs by path.
+// The bytes go through a file because the reader opens photographs by path. The renderers run
+// verbose, so every directory offset and audio block is printed too.
+#include <vector>
+
 #include "FuzzScratch.h"
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
@@ -20,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     record.getNthAudioBlock(SInt32(k), &block, &length, &offset);
     for (UInt32 i = 0; i < length; ++i) sum += block[i];
   }
-  sum += cli::formatInfoText(record).size() + cli::formatInfoJson(record).size();
+  const std::vector<cli::InfoItem> items = cli::infoItems(record, {path, size, "", ""}, true);
+  sum += cli::formatInfoText(items).size() + cli::formatInfoJson(path, items).size();
   return sum == 0xFFFFFFFFul ? 1 : 0;
 }

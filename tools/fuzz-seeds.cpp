@@ -12,6 +12,7 @@
 
 #include <jpeglib.h>
 
+#include "../fuzz/SidecarInput.h"
 #include "ImageAudio/Embed/FlashPixAudioWriter.h"
 #include "support/Fixtures.h"
 #include "support/JpegBuilder.h"
@@ -36,7 +37,7 @@ const std::string kExifId("Exif\0\0", 6);
 // ---- EXIF and TIFF streams ----
 
 // Every primary, EXIF, interoperability and GPS row a camera writes, with sensible values.
-std::string cameraStream(bool big, bool withGps = true, bool withTransfer = false) {
+std::string cameraStream(bool big, bool withGps = true, bool withTransfer = false, uint16_t orientation = 1) {
   TiffBuilder b(big);
   const int ifd0 = b.directory();
   const int exif = b.directory();
@@ -44,7 +45,7 @@ std::string cameraStream(bool big, bool withGps = true, bool withTransfer = fals
   b.ascii(ifd0, 270, "voice note");
   b.ascii(ifd0, 271, "Camera Maker");
   b.ascii(ifd0, 272, "Model 1");
-  b.shorts(ifd0, 274, {1});
+  b.shorts(ifd0, 274, {orientation});
   b.rationals(ifd0, 282, {{72, 1}});
   b.rationals(ifd0, 283, {{72, 1}});
   b.shorts(ifd0, 296, {2});
@@ -263,6 +264,45 @@ void waveSeeds() {
   put("wave_import", "fmt-after-data.wav",
       riff(chunk("data", pcm) + chunk("fmt ", pcmFormat(1, 1, 8000, 16))));
 
+  // The linear kinds at their widths and channel counts, plain and extensible.
+  for (WaveKind kind : {WaveKind::pcm24, WaveKind::pcm32, WaveKind::float32, WaveKind::float64, WaveKind::gsm610})
+    put("wave_import", std::string("kind-") + fixtures::waveKindName(kind) + ".wav", wave(kind, 0.05));
+  auto linear = [](WaveKind kind, fixtures::WaveSpec spec) {
+    spec.seconds = 0.02;
+    return fixtures::makeWave(kind, spec);
+  };
+  put("wave_import", "pcm24-6ch-96k.wav", linear(WaveKind::pcm24, {.rate = 96000, .channels = 6}));
+  put("wave_import", "pcm32-valid24.wav", linear(WaveKind::pcm32, {.validBits = 24}));
+  put("wave_import", "pcm32-valid8.wav", linear(WaveKind::pcm32, {.channels = 1, .validBits = 8}));
+  put("wave_import", "pcm16-valid12.wav", linear(WaveKind::pcm16Mono, {.validBits = 12}));
+  put("wave_import", "float32-extensible.wav", linear(WaveKind::float32, {.extensible = true}));
+  put("wave_import", "pcm16-8ch-mask.wav",
+      linear(WaveKind::pcm16Stereo, {.channels = 8, .extensible = true, .channelMask = 0x63F}));
+  put("wave_import", "float64-3ch.wav", linear(WaveKind::float64, {.channels = 3}));
+  {
+    using testsupport::le16;
+    const std::string data = chunk("data", pcm.substr(0, 96));
+    auto extensible = [&](uint16_t channels, uint16_t bits, uint16_t cb, uint16_t valid, const std::string& guid) {
+      return riff(chunk("fmt ", pcmFormat(0xFFFE, channels, 8000, bits) + le16(cb) + le16(valid) +
+                                    testsupport::le32(0) + guid) + data);
+    };
+    const std::string pcmGuid("\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 16);
+    const std::string floatGuid("\x03\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 16);
+    const std::string oddGuid("\x01\x00\x00\x00\x11\x11\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 16);
+    put("wave_import", "crafted-extensible-valid-above-container.wav", extensible(2, 16, 22, 24, pcmGuid));
+    put("wave_import", "crafted-extensible-extension-short.wav", extensible(1, 16, 0, 16, pcmGuid).replace(16, 4,
+        testsupport::le32(18)));
+    put("wave_import", "crafted-extensible-foreign-guid.wav", extensible(1, 16, 22, 16, oddGuid));
+    put("wave_import", "crafted-extensible-float24.wav", extensible(1, 24, 22, 24, floatGuid));
+    put("wave_import", "crafted-nine-channels.wav", riff(chunk("fmt ", pcmFormat(1, 9, 8000, 16)) + data));
+    put("wave_import", "crafted-pcm-zero-bits.wav", riff(chunk("fmt ", pcmFormat(1, 2, 8000, 0)) + data));
+    put("wave_import", "crafted-float16.wav", riff(chunk("fmt ", pcmFormat(3, 1, 8000, 16)) + data));
+    put("wave_import", "crafted-pcm-40-bits.wav", riff(chunk("fmt ", pcmFormat(1, 1, 8000, 40)) + data));
+    // A frame wider than the whole data chunk.
+    put("wave_import", "crafted-frame-beyond-data.wav",
+        riff(chunk("fmt ", pcmFormat(1, 8, 8000, 32)) + chunk("data", pcm.substr(0, 7))));
+  }
+
   std::string big = wave(WaveKind::pcm16Mono, 0.02);
   setLe32(&big, chunkAt(big, "data") + 4, 0x7FFFFFF0);
   put("wave_import", "crafted-data-size-huge.wav", big);
@@ -303,6 +343,22 @@ size_t streamPiece(const std::string& jpeg, int n) {
   return std::string::npos;
 }
 
+// The first image of a Multi-Picture file: jpeg with an MPF index whose first entry gives the
+// length of the result plus claimedExtra bytes, and whose second lists next, which the caller
+// appends.
+std::string withMpfIndex(const std::string& jpeg, const std::string& next, bool big, long claimedExtra = 0) {
+  auto u32 = [big](uint32_t v) { return big ? testsupport::be32(v) : testsupport::le32(v); };
+  auto u16 = [big](uint16_t v) { return big ? testsupport::be16(v) : testsupport::le16(v); };
+  constexpr uint32_t kEntries = 8 + 2 + 12 + 4;  // header, one IFD entry, next-IFD link
+  const size_t segment = 2 + 2 + 4 + kEntries + 32;
+  const uint32_t first = uint32_t(long(jpeg.size() + segment) + claimedExtra);
+  std::string index = std::string("MPF\0", 4) + (big ? std::string("MM\0*", 4) : std::string("II*\0", 4)) + u32(8) +
+                      u16(1) + u16(0xB002) + u16(7) + u32(32) + u32(kEntries) + u32(0);
+  index += u32(0x20030000) + u32(first) + u32(0) + std::string(4, '\0');
+  index += u32(0x00020002) + u32(uint32_t(next.size())) + u32(first - 8 - 4) + std::string(4, '\0');
+  return fixtures::withSegment(jpeg, 0xE2, index);
+}
+
 // Start of the entropy-coded data (after the SOS segment).
 size_t scanData(const std::string& jpeg) {
   size_t sos = jpeg.find("\xFF\xDA");
@@ -337,6 +393,30 @@ void photoSeeds() {
   both("grey-progressive.jpg",
        embed(fixtures::makeJpeg({.width = 40, .height = 30, .grey = true, .progressive = true, .quality = 50}),
              wave(WaveKind::muLaw, 0.1)));
+
+  // Recordings of the wider linear kinds, carried in the photograph.
+  both("one-piece-float32.jpg", embed(camera, wave(WaveKind::float32, 0.05)));
+  both("one-piece-pcm24-6ch.jpg",
+       embed(camera, fixtures::makeWave(WaveKind::pcm24, {.seconds = 0.01, .rate = 48000, .channels = 6})));
+  both("one-piece-pcm32-valid24.jpg", embed(plain, fixtures::makeWave(WaveKind::pcm32, {.seconds = 0.02, .validBits = 24})));
+  // Every orientation a camera writes, and values none does.
+  for (uint16_t o : {3, 6, 8})
+    both("orientation-" + std::to_string(o) + ".jpg",
+         embed(withExif(plain, cameraStream(o == 8, false, false, o)), wave(WaveKind::pcm8, 0.02)));
+  for (uint16_t o : {0, 9, 0xFFFF})
+    both("crafted-orientation-" + std::to_string(o) + ".jpg", withExif(plain, cameraStream(false, false, false, o)));
+  // Multi-Picture files: the first image's index gives its length; a second image follows.
+  const std::string second = fixtures::makeJpeg({.width = 16, .height = 12, .quality = 30});
+  both("mpf-two-images.jpg", withMpfIndex(embed(camera, wave(WaveKind::pcm8, 0.02)), second, false) + second);
+  both("mpf-two-images-mm.jpg", withMpfIndex(plain, second, true) + second);
+  both("crafted-mpf-length-beyond-file.jpg", withMpfIndex(plain, second, false, 1 << 20) + second);
+  both("crafted-mpf-length-inside-image.jpg", withMpfIndex(plain, second, false, -40) + second);
+  {
+    std::string entriesAway = withMpfIndex(plain, second, false);
+    const size_t at = entriesAway.find(std::string("\x02\xB0\x07\0", 4));
+    entriesAway.replace(at + 8, 4, testsupport::le32(0xFFFFFFF0));
+    both("crafted-mpf-entries-offset-huge.jpg", entriesAway + second);
+  }
 
   // Pieces that claim offsets or sizes far beyond the bytes the photograph carries.
   {
@@ -377,6 +457,25 @@ void photoSeeds() {
     const std::string two = fixtures::withSegment(withExif(plain, second), 0xE1, kExifId + first);
     both("crafted-two-exif-segments.jpg", embed(two, wave(WaveKind::pcm8, 0.05)));
   }
+}
+
+// ---- Recordings beside the photograph (conversion only) ----
+
+void sidecarSeeds() {
+  const std::string plain = smallPhoto();
+  const std::string camera = withExif(plain, cameraStream(false, false, false, 6));  // names DSC00001.WAV
+  auto put2 = [](const std::string& name, const std::string& photo, unsigned char choice, const std::string& w) {
+    put("conversion", name, sidecarinput::join(photo, choice, w));
+  };
+  put2("beside-same-stem.jpg", plain, 0, wave(WaveKind::imaAdpcm, 0.1));
+  put2("beside-related-name.jpg", camera, 1, wave(WaveKind::pcm16Stereo, 0.05));
+  put2("beside-float32.jpg", plain, 0, wave(WaveKind::float32, 0.05));
+  std::string cut = wave(WaveKind::pcm16Mono, 0.1);
+  put2("crafted-beside-cut-short.jpg", plain, 0, cut.substr(0, cut.size() / 2));
+  put2("crafted-beside-not-wave.jpg", plain, 0, "RIFF\x04\0\0\0AVI ");
+  put2("crafted-beside-empty.jpg", camera, 1, "");
+  // A recording beside a photograph that carries its own: the embedded one wins.
+  put2("beside-and-embedded.jpg", embed(plain, wave(WaveKind::pcm8, 0.02)), 0, wave(WaveKind::muLaw, 0.05));
 }
 
 // ---- TIFF streams for the EXIF segment and the library's own directory reader ----
@@ -478,6 +577,9 @@ void pictureSeeds() {
   const std::string whole = encode({64, 48, 3, true});
   const size_t scan = scanData(whole);
   put("picture", "crafted-cut-inside-picture.jpg", whole.substr(0, scan + (whole.size() - scan) / 3));
+  const std::string small = encode({16, 12, 3});
+  put("picture", "mpf-two-images.jpg", withMpfIndex(encode({40, 30, 3}), small, false) + small);
+  put("picture", "crafted-mpf-length-inside-image.jpg", withMpfIndex(encode({40, 30, 3}), small, true, -30) + small);
   // A frame header that claims a huge picture over a few bytes of data.
   std::string claim = encode({8, 8, 1});
   const size_t sof = claim.find("\xFF\xC0");
@@ -496,6 +598,7 @@ int main(int argc, char** argv) {
   mkdir(gOut.c_str(), 0755);
   waveSeeds();
   photoSeeds();
+  sidecarSeeds();
   tiffSeeds();
   pictureSeeds();
   return 0;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -419,7 +420,11 @@ TEST(CatalogSearch, FindsApplicationsAndBundlesByExactName) {
   std::string base = tmpl;
   struct Cleanup {
     std::string p;
-    ~Cleanup() { testsupport::run("rm -rf " + testsupport::shellQuote(p)); }
+    // Not through a shell: a folder left on the shared volume would be found by every later run.
+    ~Cleanup() {
+      std::error_code ec;
+      std::filesystem::remove_all(p, ec);
+    }
   } cleanup{base};
   FSSpec baseSpec = specOf(base);
   if (FSVolumeRefNumForDevice(shm.st_dev) != baseSpec.vRefNum) GTEST_SKIP();

@@ -20,7 +20,9 @@ std::string sourceDir() { return STILL2MOV_SOURCE_DIR; }
 std::string binaryPath() { return STILL2MOV_BINARY; }
 
 std::string corpusDir() {
-  std::string dir = sourceDir() + "/../shared/corpus";
+  // A worktree of the repository sits elsewhere than the shared folder: the variable names it.
+  const char* named = std::getenv("STILL2MOV_CORPUS");
+  std::string dir = named && *named ? std::string(named) : sourceDir() + "/../shared/corpus";
   struct stat st {};
   return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? dir : std::string();
 }

@@ -9,7 +9,7 @@
 namespace testsupport {
 std::string sourceDir();
 std::string binaryPath();      // the built still2mov executable
-std::string corpusDir();       // ../shared/corpus beside the source tree, or "" when absent
+std::string corpusDir();       // $STILL2MOV_CORPUS, else ../shared/corpus beside the source tree; "" when absent
 std::vector<std::string> corpusJpegs();  // every .jpg/.jpeg below corpusDir(), sorted
 bool haveTool(const std::string& name);  // the command is on PATH
 

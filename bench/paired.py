@@ -72,10 +72,10 @@ def report(case, results):
 
 
 def main():
-    spec = json.load(open(sys.argv[1]))
+    plan = json.load(open(sys.argv[1]))
     summary = {}
-    for case in spec["cases"]:
-        summary[case["name"]] = report(case, measure(case, spec["runs"]))
+    for case in plan["cases"]:
+        summary[case["name"]] = report(case, measure(case, plan["runs"]))
     json.dump(summary, open(sys.argv[2], "w"), indent=1)
 
 

@@ -66,7 +66,7 @@ class Controller : public NSApplicationDelegate, public NSUserNotificationCenter
   void armTerminationTimer();
   RequestOutcome convert(const std::string& imagePath);
 
-  ExImageInfo* m_pExImageInfo = nullptr;  // declared by the design; never used
+  [[maybe_unused]] ExImageInfo* m_pExImageInfo = nullptr;  // declared by the design; never used
   std::string m_ImageFilePath;            // likewise
   std::shared_ptr<NSTimer> m_terminationTimer;
   std::shared_ptr<NSTimer> m_sessionInvocationTimer;  // never started

@@ -531,35 +531,16 @@ struct PictureSpec {
 };
 
 std::string encode(const PictureSpec& spec) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr jerr{};
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = JDIMENSION(spec.width);
-  cinfo.image_height = JDIMENSION(spec.height);
-  cinfo.input_components = spec.components;
-  cinfo.in_color_space = spec.components == 1 ? JCS_GRAYSCALE : spec.components == 4 ? JCS_CMYK : JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 40, TRUE);
-  if (spec.progressive) jpeg_simple_progression(&cinfo);
-  cinfo.arith_code = spec.arithmetic ? TRUE : FALSE;
-  cinfo.restart_in_rows = spec.restartRows;
-  if (spec.fullChroma && spec.components == 3) cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<JSAMPLE> row(size_t(spec.width) * size_t(spec.components));
-  while (cinfo.next_scanline < cinfo.image_height) {
-    for (size_t x = 0; x < row.size(); ++x) row[x] = JSAMPLE((x * 5 + cinfo.next_scanline * 3) & 0xFF);
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::string out(reinterpret_cast<const char*>(buffer), size);
-  std::free(buffer);
-  return out;
+  fixtures::JpegEncoding how;
+  how.quality = 40;
+  how.progressive = spec.progressive;
+  how.arithmetic = spec.arithmetic;
+  how.restartRows = spec.restartRows;
+  how.fullChroma = spec.fullChroma;
+  const size_t rowSamples = size_t(spec.width) * size_t(spec.components);
+  return fixtures::encodeJpeg(spec.width, spec.height, spec.components, how, [&](int y, std::uint8_t* row) {
+    for (size_t x = 0; x < rowSamples; ++x) row[x] = std::uint8_t((x * 5 + size_t(y) * 3) & 0xFF);
+  });
 }
 
 void pictureSeeds() {

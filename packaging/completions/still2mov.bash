@@ -5,14 +5,14 @@
 # "Options:" block that starts, indented, with a dash, up to its description
 # ("  -j, --jobs=N   Convert ..."). The list of commands below it is no list of options.
 _still2mov_help_options() {
-  local program=$1 subcommand=$2 line spec part in_options=
+  local program=$1 subcommand=$2 line names part in_options=
   local -a parts
   while IFS= read -r line; do
     if [[ $line == "Options:" ]]; then in_options=1; continue; fi
     [[ $line =~ ^[[:space:]] ]] || in_options=
     [[ -n $in_options && $line =~ ^[[:space:]]+(-[^[:space:]].*)$ ]] || continue
-    spec=${BASH_REMATCH[1]%%  *}
-    IFS=',' read -ra parts <<<"$spec"
+    names=${BASH_REMATCH[1]%%  *}
+    IFS=',' read -ra parts <<<"$names"
     for part in "${parts[@]}"; do
       part=${part#"${part%%[![:space:]]*}"}
       part=${part%%[= []*}

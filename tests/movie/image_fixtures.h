@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <jpeglib.h>
 
+#include "support/Fixtures.h"
 #include "support/TestPaths.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Files/Files.h"
@@ -68,51 +70,29 @@ struct EncodeOptions {
 };
 
 inline std::string encode(const Picture& pic, const EncodeOptions& opt = {}) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr jerr{};
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buf = nullptr;
-  unsigned long len = 0;
-  jpeg_mem_dest(&cinfo, &buf, &len);
-  cinfo.image_width = pic.width;
-  cinfo.image_height = pic.height;
-  cinfo.input_components = opt.cmyk ? 4 : pic.channels;
-  cinfo.in_color_space = opt.cmyk ? JCS_CMYK : pic.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, opt.quality, TRUE);
-  if (opt.progressive) jpeg_simple_progression(&cinfo);
-  cinfo.restart_in_rows = opt.restartRows;
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<std::uint8_t> row(std::size_t(pic.width) * 4);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    const std::uint8_t* src = pic.at(0, int(cinfo.next_scanline));
-    JSAMPROW r = const_cast<JSAMPROW>(src);
-    if (opt.cmyk) {
-      // Inverted CMYK with no black: the stored value is the light left in each channel.
-      for (int x = 0; x < pic.width; ++x) {
-        row[4 * x] = src[3 * x];
-        row[4 * x + 1] = src[3 * x + 1];
-        row[4 * x + 2] = src[3 * x + 2];
-        row[4 * x + 3] = 255;
-      }
-      r = row.data();
+  fixtures::JpegEncoding how;
+  how.quality = opt.quality;
+  how.progressive = opt.progressive;
+  how.restartRows = opt.restartRows;
+  return fixtures::encodeJpeg(pic.width, pic.height, opt.cmyk ? 4 : pic.channels, how, [&](int y, std::uint8_t* row) {
+    const std::uint8_t* src = pic.at(0, y);
+    if (!opt.cmyk) {
+      std::memcpy(row, src, std::size_t(pic.width) * pic.channels);
+      return;
     }
-    jpeg_write_scanlines(&cinfo, &r, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::string out(reinterpret_cast<char*>(buf), len);
-  std::free(buf);
-  return out;
+    // Inverted CMYK with no black: the stored value is the light left in each channel.
+    for (int x = 0; x < pic.width; ++x) {
+      row[4 * x] = src[3 * x];
+      row[4 * x + 1] = src[3 * x + 1];
+      row[4 * x + 2] = src[3 * x + 2];
+      row[4 * x + 3] = 255;
+    }
+  });
 }
 
 inline std::string be16(unsigned v) { return std::string{char(v >> 8), char(v & 0xFF)}; }
 
-// Inserts a marker segment right after the SOI.
-inline std::string withSegment(const std::string& jpeg, int marker, const std::string& payload) {
-  return jpeg.substr(0, 2) + char(0xFF) + char(marker) + be16(unsigned(payload.size() + 2)) + payload + jpeg.substr(2);
-}
+using fixtures::withSegment;  // a marker segment right after the SOI
 
 // An EXIF APP1 whose thumbnail (a complete JPEG with its own EOI) sits inside the segment.
 inline std::string withExifThumbnail(const std::string& jpeg) {

@@ -229,7 +229,8 @@ std::string linearWave(int containerBits, bool isFloat, int channels, const Wave
 
 }  // namespace
 
-std::string makeJpeg(const JpegSpec& spec) {
+std::string encodeJpeg(int width, int height, int components, const JpegEncoding& how,
+                       const std::function<void(int y, std::uint8_t* row)>& fillRow) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr jerr{};
   cinfo.err = jpeg_std_error(&jerr);
@@ -237,25 +238,20 @@ std::string makeJpeg(const JpegSpec& spec) {
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = JDIMENSION(spec.width);
-  cinfo.image_height = JDIMENSION(spec.height);
-  cinfo.input_components = spec.grey ? 1 : 3;
-  cinfo.in_color_space = spec.grey ? JCS_GRAYSCALE : JCS_RGB;
+  cinfo.image_width = JDIMENSION(width);
+  cinfo.image_height = JDIMENSION(height);
+  cinfo.input_components = components;
+  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, spec.quality, TRUE);
-  if (spec.progressive) jpeg_simple_progression(&cinfo);
+  jpeg_set_quality(&cinfo, how.quality, TRUE);
+  if (how.progressive) jpeg_simple_progression(&cinfo);
+  cinfo.arith_code = how.arithmetic ? TRUE : FALSE;
+  cinfo.restart_in_rows = how.restartRows;
+  if (how.fullChroma && components == 3) cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
   jpeg_start_compress(&cinfo, TRUE);
-  std::vector<unsigned char> row(std::size_t(spec.width) * cinfo.input_components);
+  std::vector<std::uint8_t> row(std::size_t(width) * std::size_t(components));
   while (cinfo.next_scanline < cinfo.image_height) {
-    unsigned y = cinfo.next_scanline;
-    for (int x = 0; x < spec.width; ++x) {
-      unsigned char* px = &row[std::size_t(x) * cinfo.input_components];
-      px[0] = static_cast<unsigned char>((x * 255) / std::max(1, spec.width - 1));
-      if (!spec.grey) {
-        px[1] = static_cast<unsigned char>((y * 255) / std::max(1, spec.height - 1));
-        px[2] = static_cast<unsigned char>(((x / 8 + y / 8) % 2) ? 200 : 40);
-      }
-    }
+    fillRow(int(cinfo.next_scanline), row.data());
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);
   }
@@ -264,6 +260,23 @@ std::string makeJpeg(const JpegSpec& spec) {
   std::string bytes(reinterpret_cast<char*>(buffer), size);
   std::free(buffer);
   return bytes;
+}
+
+std::string makeJpeg(const JpegSpec& spec) {
+  JpegEncoding how;
+  how.quality = spec.quality;
+  how.progressive = spec.progressive;
+  const int components = spec.grey ? 1 : 3;
+  return encodeJpeg(spec.width, spec.height, components, how, [&](int y, std::uint8_t* row) {
+    for (int x = 0; x < spec.width; ++x) {
+      std::uint8_t* px = &row[std::size_t(x) * components];
+      px[0] = static_cast<std::uint8_t>((x * 255) / std::max(1, spec.width - 1));
+      if (!spec.grey) {
+        px[1] = static_cast<std::uint8_t>((y * 255) / std::max(1, spec.height - 1));
+        px[2] = static_cast<std::uint8_t>(((x / 8 + y / 8) % 2) ? 200 : 40);
+      }
+    }
+  });
 }
 
 std::string withSegment(const std::string& jpeg, unsigned char marker, const std::string& payload) {

@@ -4,6 +4,9 @@
 // Photographs
 //   makeJpeg({.width = 64, .height = 48})            baseline colour JPEG (JFIF APP0 only)
 //   makeJpeg({.grey = true, .progressive = true})    grey, progressive
+//   encodeJpeg(w, h, 3, {.restartRows = 1}, fill)    any pixels (fill(y, row) writes each row) with
+//                                                    chosen structure: progressive, arithmetic,
+//                                                    restart markers, 4:4:4, grey (1), CMYK (4)
 //   withSegment(jpeg, 0xE2, payload)                 inserts a segment right after SOI
 //   iccProfileSegmentPayload()                       an APP2 "ICC_PROFILE" payload (not FlashPix)
 //
@@ -31,6 +34,7 @@
 //   r.status is the exit status (-1 when it did not exit normally), r.out / r.err the output.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -47,6 +51,19 @@ struct JpegSpec {
   int quality = 85;
 };
 std::string makeJpeg(const JpegSpec& spec = {});
+
+// How a picture is encoded; libjpeg's defaults otherwise (4:2:0 for colour, Huffman, no restarts).
+struct JpegEncoding {
+  int quality = 85;
+  bool progressive = false;
+  bool arithmetic = false;
+  int restartRows = 0;      // restart interval in MCU rows
+  bool fullChroma = false;  // 4:4:4
+};
+// components: 1 grey, 3 RGB, 4 CMYK (as Adobe writes it). fillRow(y, row) fills row y's
+// width × components samples.
+std::string encodeJpeg(int width, int height, int components, const JpegEncoding& how,
+                       const std::function<void(int y, std::uint8_t* row)>& fillRow);
 
 // A copy of jpeg with a segment (marker 0xE0..0xFE, payload without the length field)
 // inserted directly after SOI.

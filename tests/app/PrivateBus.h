@@ -19,7 +19,7 @@ namespace apptest {
 
 class PrivateBus {
  public:
-  // Null when dbus-daemon is missing (scripts/setup installs it).
+  // Null when dbus-daemon is missing (scripts/setup-tests installs it).
   static PrivateBus* shared() {
     static PrivateBus* bus = testsupport::haveTool("dbus-daemon") ? new PrivateBus() : nullptr;
     return bus;
@@ -141,7 +141,7 @@ class PrivateBus {
 
 #define REQUIRE_PRIVATE_BUS()                                                                  \
   apptest::PrivateBus* bus = apptest::PrivateBus::shared();                                    \
-  ASSERT_NE(bus, nullptr) << "dbus-daemon is not installed (scripts/setup installs it)"; \
+  ASSERT_NE(bus, nullptr) << "dbus-daemon is not installed (scripts/setup-tests installs it)"; \
   bus->stopApp()
 
 }  // namespace apptest

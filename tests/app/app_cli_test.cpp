@@ -72,7 +72,7 @@ TEST(SendCommand, MissingPhotographAndBadUsageFail) {
 }
 
 TEST(Packaging, DesktopEntryValidatesAndNamesTheBusName) {
-  ASSERT_TRUE(testsupport::haveTool("desktop-file-validate")) << "desktop-file-validate is missing (scripts/setup installs it)";
+  ASSERT_TRUE(testsupport::haveTool("desktop-file-validate")) << "desktop-file-validate is missing (scripts/setup-tests installs it)";
   ScratchEnvironment env;
   const std::string source = testsupport::readFile(testsupport::sourceDir() + "/packaging/com.vantor.camera.still2mov.desktop.in");
   ASSERT_FALSE(source.empty());

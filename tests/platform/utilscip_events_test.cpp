@@ -113,7 +113,7 @@ class Bus : public ::testing::Test {
     if (daemon_ > 0) kill(daemon_, SIGTERM);
   }
   void SetUp() override {
-    ASSERT_TRUE(testsupport::haveTool("dbus-daemon")) << "dbus-daemon is needed (scripts/setup installs it)";
+    ASSERT_TRUE(testsupport::haveTool("dbus-daemon")) << "dbus-daemon is needed (scripts/setup-tests installs it)";
     ASSERT_FALSE(address_.empty()) << "no private session bus could be started";
   }
   void TearDown() override {

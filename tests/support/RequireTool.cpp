@@ -8,7 +8,7 @@
 namespace testsupport {
 bool requireTool(const std::string& name) {
   if (haveTool(name)) return true;
-  ADD_FAILURE() << name << " is missing: this check needs it as a judge (scripts/setup installs it)";
+  ADD_FAILURE() << name << " is missing: this check needs it as a judge (scripts/setup-tests installs it)";
   return false;
 }
 }  // namespace testsupport

@@ -1,5 +1,5 @@
 // Checks that need an outside judge (ffmpeg, exiftool, python3, sox...) fail when it is missing:
-// a skip or an early return would read as a pass. scripts/setup installs every judge.
+// a skip or an early return would read as a pass. scripts/setup-tests installs every judge.
 //   REQUIRE_TOOL("ffprobe");                        in a test body: fails and ends the test
 //   if (!testsupport::requireTool("sox")) return x;  elsewhere: records the failure
 #pragma once

@@ -75,9 +75,10 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
   mReport.soundSeconds = 0;
 
   // A WAVE file that does not resolve goes on as a specification of no file, so the sound
-  // import fails and the assembly reports it.
+  // import fails and the assembly reports it. Its own name is kept, not resolved: a link put in
+  // its place since it was checked is refused by the import, not followed out of the folder.
   FSSpec audioSpec;
-  resolve(audio, &audioSpec);
+  if (FSpFromUserPath(audio, &audioSpec) != noErr) std::memset(&audioSpec, 0, sizeof audioSpec);
   FSSpec imageSpec;
   // The movie's folder is the photograph's: without it there is nowhere to put the movie.
   if (!resolve(image, &imageSpec)) {

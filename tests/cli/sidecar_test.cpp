@@ -199,3 +199,85 @@ TEST(SidecarRecording, OneThatIsNoWholeWaveIsRefusedAndLeftAlone) {
   EXPECT_NE(r.err.find("the picture is damaged"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("C.mov")));
 }
+
+// Only the folder's own regular file is a recording: a link is never followed (not even to a
+// good WAVE, not even inside the folder), and --info says of each exactly what a conversion does.
+TEST(SidecarRecording, NeverThroughALinkAndInfoAgreesWithConversion) {
+  ScratchDir dir, elsewhere;
+  const std::string good = wave(0.5);
+  std::filesystem::create_directory(elsewhere.file("private"));
+  writeFile(elsewhere.file("private/secret.wav"), good);
+  chmod(elsewhere.file("private").c_str(), 0700);
+  writeFile(dir.file("inside.wav"), good);
+  std::filesystem::create_symlink(elsewhere.file("private/secret.wav"), dir.file("OUT.WAV"));
+  std::filesystem::create_symlink("/dev/zero", dir.file("ZERO.WAV"));
+  std::filesystem::create_symlink(dir.file("LOOP.WAV"), dir.file("LOOP.WAV"));
+  std::filesystem::create_symlink("inside.wav", dir.file("NEAR.WAV"));
+  std::filesystem::create_directory(dir.file("FOLDER.WAV"));
+  ASSERT_TRUE(testsupport::makeFifo(dir.file("PIPE.WAV")));
+  const struct {
+    const char* stem;
+    const char* says;
+  } cases[] = {
+      {"OUT", "cannot be read (is a symbolic link)"},  {"ZERO", "cannot be read (is a symbolic link)"},
+      {"LOOP", "cannot be read (is a symbolic link)"}, {"NEAR", "cannot be read (is a symbolic link)"},
+      {"FOLDER", "cannot be read (is a directory)"},   {"PIPE", "cannot be read (not a regular file)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stem);
+    const std::string photo = std::string(c.stem) + ".JPG", recording = dir.file(std::string(c.stem) + ".WAV");
+    writeFile(dir.file(photo), photograph());
+    RunResult r;
+    EXPECT_TRUE(testsupport::returnsWithin(dir.file("PIPE.WAV"), [&] { r = convert(dir, photo); }));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, dir.file(photo) + ": its recording " + recording + " " + c.says + "\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file(std::string(c.stem) + ".mov")));
+    RunResult info;
+    EXPECT_TRUE(testsupport::returnsWithin(dir.file("PIPE.WAV"),
+                                           [&] { info = fixtures::runStill2mov({"--info", dir.file(photo)}); }));
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out.find("SoundSource"), std::string::npos) << info.out;
+    EXPECT_EQ(info.out.find("SoundFile"), std::string::npos) << info.out;
+  }
+}
+
+TEST(SidecarRecording, ThePhotographsStemMatchesInAnyLetterCase) {
+  REQUIRE_TOOL("ffprobe");
+  ScratchDir dir;
+  const std::string recording = wave(0.6);
+  writeFile(dir.file("dscf0001.jpg"), photograph());
+  writeFile(dir.file("DSCF0001.WAV"), recording);
+  RunResult r = convert(dir, "dscf0001.jpg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("from " + dir.file("DSCF0001.WAV") + ")"), std::string::npos) << r.out;
+  EXPECT_NEAR(soundSeconds(dir.file("dscf0001.mov")), 0.6, 0.01);
+  RunResult info = fixtures::runStill2mov({"--info", dir.file("dscf0001.jpg")});
+  EXPECT_NE(info.out.find(infoLine("SoundSource", "sidecar") + infoLine("SoundFile", dir.file("DSCF0001.WAV"))),
+            std::string::npos)
+      << info.out;
+}
+
+// RelatedSoundFile naming something that is no recording gives way to the photograph's own
+// name; with nothing to give way to, the named file's problem is the answer.
+TEST(SidecarRecording, ARelatedFileThatIsNoWaveGivesWayToThePhotographsOwnName) {
+  REQUIRE_TOOL("ffprobe");
+  ScratchDir dir;
+  writeFile(dir.file("P5.JPG"), photograph("NOTE.TXT"));
+  writeFile(dir.file("note.txt"), "not a recording\n");
+  writeFile(dir.file("p5.wav"), wave(0.7));
+  RunResult r = convert(dir, "P5.JPG");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("from " + dir.file("p5.wav") + ")"), std::string::npos) << r.out;
+  EXPECT_NEAR(soundSeconds(dir.file("P5.mov")), 0.7, 0.01);
+  RunResult info = fixtures::runStill2mov({"--info", dir.file("P5.JPG")});
+  EXPECT_NE(info.out.find(infoLine("SoundSource", "sidecar") + infoLine("SoundFile", dir.file("p5.wav"))),
+            std::string::npos)
+      << info.out;
+
+  writeFile(dir.file("P6.JPG"), photograph("NOTE.TXT"));
+  r = convert(dir, "P6.JPG");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, dir.file("P6.JPG") + ": its recording " + dir.file("note.txt") + " is not a RIFF WAVE file\n");
+  info = fixtures::runStill2mov({"--info", dir.file("P6.JPG")});
+  EXPECT_EQ(info.out.find("SoundSource"), std::string::npos) << info.out;
+}

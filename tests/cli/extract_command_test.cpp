@@ -11,7 +11,6 @@
 #include "support/Fixtures.h"
 #include "support/JpegBuilder.h"
 #include "support/TestPaths.h"
-#include "support/TiffBuilder.h"
 
 using fixtures::RunResult;
 using fixtures::WaveKind;
@@ -169,13 +168,7 @@ TEST(ExtractCommand, RefusalsAreALineInWordsAndLeaveNothing) {
 TEST(ExtractCommand, CopiesTheRecordingBesideThePhotograph) {
   auto photograph = [](const std::string& related) {
     const std::string jpeg = fixtures::makeJpeg({.width = 40, .height = 30});
-    if (related.empty()) return jpeg;
-    testsupport::TiffBuilder b;
-    const int ifd0 = b.directory();
-    const int exif = b.directory();
-    b.pointer(ifd0, 34665, exif);
-    b.ascii(exif, 40964, related + std::string(12 - related.size(), '\0'), 13);
-    return fixtures::withSegment(jpeg, 0xE1, std::string("Exif\0\0", 6) + b.build());
+    return related.empty() ? jpeg : fixtures::withRelatedSoundFile(jpeg, related);
   };
   // Odd bytes after the data: a copy, not a rewrite.
   const std::string recording = fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = 0.3}) + "trailing";

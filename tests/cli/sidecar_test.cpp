@@ -16,7 +16,6 @@
 #include "support/Fixtures.h"
 #include "support/MovieChecks.h"
 #include "support/TestPaths.h"
-#include "support/TiffBuilder.h"
 
 using fixtures::RunResult;
 using fixtures::WaveKind;
@@ -31,13 +30,7 @@ namespace {
 // (the tag holds 12 characters and a terminator).
 std::string photograph(const std::string& related = "") {
   const std::string jpeg = fixtures::makeJpeg({.width = 96, .height = 64});
-  if (related.empty()) return jpeg;
-  testsupport::TiffBuilder b;
-  const int ifd0 = b.directory();
-  const int exif = b.directory();
-  b.pointer(ifd0, 34665, exif);
-  b.ascii(exif, 40964, related + std::string(12 - related.size(), '\0'), 13);
-  return fixtures::withSegment(jpeg, 0xE1, std::string("Exif\0\0", 6) + b.build());
+  return related.empty() ? jpeg : fixtures::withRelatedSoundFile(jpeg, related);
 }
 
 std::string wave(double seconds) { return fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = seconds}); }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "faults/ShimEnvironment.h"
 #include "support/Fixtures.h"
 #include "support/TestPaths.h"
 
@@ -18,15 +19,8 @@ using testsupport::writeFile;
 
 namespace {
 
-using Environment = std::map<std::string, std::string>;
-
-// The shim must come first; a sanitizer runtime then does not insist on being first itself.
-Environment withShim(Environment env) {
-  env["LD_PRELOAD"] = STILL2MOV_FAULT_SHIM;
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0";
-  return env;
-}
+using faultshim::Environment;
+using faultshim::withShim;
 
 // How many times each folder was listed, by its path without trailing slashes.
 std::map<std::string, int> listings(const std::string& log) {

@@ -274,3 +274,21 @@ TEST(SidecarRecording, ARelatedFileThatIsNoWaveGivesWayToThePhotographsOwnName) 
   info = fixtures::runStill2mov({"--info", dir.file("P6.JPG")});
   EXPECT_EQ(info.out.find("SoundSource"), std::string::npos) << info.out;
 }
+
+// The folder may be reached through a link, ".." included: the recording is the one in the
+// folder the photograph is really in, as the system resolves the path.
+TEST(SidecarRecording, AFolderReachedThroughALinkHoldsTheRecording) {
+  REQUIRE_TOOL("ffprobe");
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.file("real/sub"));
+  std::filesystem::create_directory_symlink(dir.file("real/sub"), dir.file("via"));
+  writeFile(dir.file("real/x.jpg"), photograph());
+  writeFile(dir.file("real/x.wav"), wave(0.3));
+  for (const char* photo : {"via/../x.jpg", "real/./x.jpg"}) {
+    SCOPED_TRACE(photo);
+    RunResult r = convert(dir, photo);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NEAR(soundSeconds(dir.file("real/x.mov")), 0.3, 0.01);
+    std::filesystem::remove(dir.file("real/x.mov"));
+  }
+}

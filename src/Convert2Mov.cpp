@@ -202,7 +202,8 @@ SInt32 Convert2Mov::extractRecording(const std::string& image, std::FILE* out) {
 OSErr Convert2Mov::writeRecordingOf(const std::string& image, std::FILE* out) {
   ExImageInfo record;
   if (out == nullptr) return refuse(paramErr, "no file to write the recording to");
-  if (!readPhotograph(image, &record) || record.numAudioBlocks() == 0) return noErr;
+  if (!readPhotograph(image, &record)) return noErr;
+  if (record.numAudioBlocks() == 0) return mReport.imageReadable ? copyRecordingBeside(image, record, out) : noErr;
   // The recording does not need the picture: only its own pieces must be whole.
   OSErr err = checkRecording(record);
   if (err != noErr) return err;

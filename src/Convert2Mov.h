@@ -36,6 +36,8 @@ struct ConversionReport {
   UInt64 recordingBytes = 0;   // the recording's size, once its pieces were found whole
   SoundSource soundSource = SoundSource::none;  // where the recording was found
   std::string soundFile;       // the recording beside the photograph, when that was used
+  std::string passedOverSoundFile;     // a recording named first that did not serve, and why
+  std::string passedOverSoundProblem;  // (RelatedSoundFile's, when the photograph's own name did)
   std::string wavePath;        // the temporary WAVE file, when one was written (gone once the
   bool waveWritten = false;    // conversion has ended)
   bool assembled = false;      // the movie assembly ran
@@ -48,6 +50,16 @@ struct ConversionReport {
   ConversionOutcome outcome = ConversionOutcome::failed;
   SInt32 failure = 0;    // when failed: a code that is never 0 (the status, or why nothing was read)
   std::string problem;   // when failed: what went wrong, in words
+};
+
+// A recording beside a photograph, as findRecordingBeside judged it.
+struct RecordingBeside {
+  std::string path;       // the file (the photograph's folder as given, then its name)
+  std::string problem;    // "" when usable; else why not, in words ("is not a RIFF WAVE file" ...)
+  OSErr status = noErr;   // the problem's code
+  UInt64 bytes = 0;       // its size
+  std::string passedOver;         // a name asked for first that did not serve, when this one did
+  std::string passedOverProblem;  // why it did not ("is not there", "is not a RIFF WAVE file" ...)
 };
 
 // What a conversion may do with a file that already has the movie's name.
@@ -106,11 +118,14 @@ class Convert2Mov {
 
   // The recording that the camera wrote beside the photograph at image: the file its
   // RelatedSoundFile names, else the photograph's name with ".wav"; letter case aside, in the
-  // photograph's folder. Nothing when no such file is there. Whether it is a usable recording
-  // is not looked at here.
-  static std::optional<std::string> recordingBeside(const std::string& image, const ExImageInfo& record);
+  // photograph's folder. Nothing when no such name is there. The one rule for conversion, --info
+  // and extract: a name that is no usable recording gives way to the next; when none is usable,
+  // the first found is returned with its problem. With stream, a usable one is left open there
+  // at its start (the very file checked), for the caller to close.
+  static std::optional<RecordingBeside> findRecordingBeside(const std::string& image, const ExImageInfo& record,
+                                                            std::FILE** stream = nullptr);
   // Where the recording of a photograph read into record comes from, and the file when it is
-  // beside the photograph.
+  // beside the photograph (only one that a conversion would use).
   static SoundSource soundSourceOf(const ExImageInfo& record, std::string* file = nullptr);
 
  private:
@@ -137,8 +152,14 @@ class Convert2Mov {
   // For a photograph without a voice annotation: the recording beside it, once it and the
   // picture are found whole; nothing when there is none.
   ExtractedAudio audioBesidePhotograph(const std::string& image, const ExImageInfo& record);
-  // The recording beside the photograph must be a regular file holding a whole RIFF WAVE.
-  OSErr checkRecordingBeside(const std::string& path);
+  // The item name of the folder prefix must be a regular file (not a link) holding a whole RIFF
+  // WAVE; keep as for findRecordingBeside.
+  static RecordingBeside examineRecording(const std::string& prefix, const std::string& name, std::FILE** keep);
+  // Puts what was found beside the photograph into the report.
+  void noteRecordingBeside(const RecordingBeside& found);
+  // extract's copy of the recording beside the photograph, byte for byte; noErr and nothing
+  // written when there is none.
+  OSErr copyRecordingBeside(const std::string& image, const ExImageInfo& record, std::FILE* out);
   // What the movie takes from the photograph: its orientation always, the capture facts when
   // asked for.
   PhotoFacts photoFactsOf(const ExImageInfo& record) const;

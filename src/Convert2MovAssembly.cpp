@@ -27,6 +27,18 @@ bool resolve(const std::string& path, FSSpec* spec) {
   return true;
 }
 
+// The same for a file whose folder is resolved but whose own name is kept: a link put in its
+// place since it was checked is then refused by the import, not followed out of the folder.
+void resolveInFolder(const std::string& path, FSSpec* spec) {
+  std::memset(spec, 0, sizeof *spec);
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  FSRef ref;
+  if (FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &ref, nullptr) != noErr) return;
+  const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (FSpFromPath(ref.path == "/" ? "/" + name : ref.path + "/" + name, spec) != noErr) std::memset(spec, 0, sizeof *spec);
+}
+
 // What stands under the movie's name, looked at without following a link.
 enum class Occupant { none, ownMovie, folder, other };
 
@@ -77,7 +89,7 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
   // A WAVE file that does not resolve goes on as a specification of no file, so the sound
   // import fails and the assembly reports it.
   FSSpec audioSpec;
-  resolve(audio, &audioSpec);
+  resolveInFolder(audio, &audioSpec);
   FSSpec imageSpec;
   // The movie's folder is the photograph's: without it there is nowhere to put the movie.
   if (!resolve(image, &imageSpec)) {

@@ -1,7 +1,7 @@
 // A voice memo that the camera wrote as a WAVE file beside the photograph: found by the name its
-// EXIF RelatedSoundFile gives, else by the photograph's own name, letter case aside; used only
-// when it is a regular file holding a whole RIFF WAVE. It is read, never changed or removed.
-#include <algorithm>
+// EXIF RelatedSoundFile gives, else by the photograph's own name with ".wav", letter case aside;
+// used only when it is the folder's own regular file (never a link) holding a whole RIFF WAVE.
+// Conversion, --info and extract all ask findRecordingBeside. It is read, never changed.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,21 +13,10 @@
 #include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Files/FolderNames.h"
-#include "toolbox/Files/Files.h"
 #include "toolbox/Files/RegularFiles.h"
 #include "toolbox/Movies/Movies.h"
 
 namespace {
-
-bool sameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t k = 0; k < a.size(); ++k) {
-    const char x = a[k] >= 'A' && a[k] <= 'Z' ? char(a[k] - 'A' + 'a') : a[k];
-    const char y = b[k] >= 'A' && b[k] <= 'Z' ? char(b[k] - 'A' + 'a') : b[k];
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // The photograph's folder as a prefix for names in it: "" for a bare name (the current folder).
 std::string folderPrefix(const std::string& image) {
@@ -45,93 +34,146 @@ std::string relatedName(const ExImageInfo& record) {
   return name;
 }
 
-// One way of naming the recording: the exact names to try first (one look-up each, no listing)
-// and whether a name of the folder matches otherwise.
-struct NameRule {
-  std::vector<std::string> exact;
-  bool (*matches)(const std::string& name, const std::string& wanted);
-  std::string wanted;
-};
-
-bool anyCase(const std::string& name, const std::string& wanted) { return sameIgnoringCase(name, wanted); }
-// The photograph's name as it is, then ".wav" in any letter case.
-bool stemThenWav(const std::string& name, const std::string& stem) {
-  return name.size() == stem.size() + 4 && name.compare(0, stem.size(), stem) == 0 &&
-         sameIgnoringCase(name.substr(stem.size()), ".wav");
+// The folder's name for wanted, letter case aside: the first of preferred that is there, else
+// the first in byte order; never the photograph itself. "" when the folder has none.
+std::string nameInFolder(const std::string& prefix, const std::string& wanted, const std::vector<std::string>& preferred,
+                         const std::string& photoName) {
+  std::vector<std::string> names = FSNamesIgnoringCase(prefix, wanted);
+  std::erase(names, photoName);
+  for (const std::string& p : preferred)
+    for (const std::string& name : names)
+      if (name == p) return name;
+  return names.empty() ? std::string() : names.front();
 }
 
 }  // namespace
 
-std::optional<std::string> Convert2Mov::recordingBeside(const std::string& image, const ExImageInfo& record) {
+std::optional<RecordingBeside> Convert2Mov::findRecordingBeside(const std::string& image, const ExImageInfo& record,
+                                                                std::FILE** stream) {
+  if (stream) *stream = nullptr;
   const std::string prefix = folderPrefix(image);
   const std::string photoName = NSStringLastPathComponent(image);
   const std::string stem = NSStringLastPathComponent(NSStringByDeletingPathExtension(image));
-  std::vector<NameRule> rules;
+  // Each rule: the name it asks for, and the folder's name for it ("" when none).
+  std::vector<std::pair<std::string, std::string>> rules;
   if (std::string related = relatedName(record); !related.empty())
-    rules.push_back({{related}, anyCase, related});
-  if (!stem.empty()) rules.push_back({{stem + ".WAV", stem + ".wav"}, stemThenWav, stem});
+    rules.emplace_back(related, nameInFolder(prefix, related, {related}, photoName));
+  if (!stem.empty())
+    rules.emplace_back(stem + ".wav", nameInFolder(prefix, stem + ".wav", {stem + ".WAV", stem + ".wav"}, photoName));
 
-  std::vector<std::string> names;
-  bool listed = false;
-  for (const NameRule& rule : rules) {
-    for (const std::string& name : rule.exact)
-      if (name != photoName && FSFileExistsAtPath(prefix + name)) return prefix + name;
-    // Read once, only when an exact name is missing: most photographs have no recording beside
-    // them, and a folder may hold thousands of names.
-    if (!listed) {
-      FSListFolderNames(prefix, &names);
-      listed = true;
+  // The first usable one serves; when none is, the first that is there is the one refused.
+  std::optional<RecordingBeside> found;
+  std::string missing;  // a name the tag gave that the folder does not hold
+  for (const auto& [wanted, name] : rules) {
+    if (name.empty()) {
+      if (!found && missing.empty()) missing = prefix + wanted;
+      continue;
     }
-    // Of several names that differ only in case, the same one every time.
-    const std::string* best = nullptr;
-    for (const std::string& name : names)
-      if (name != photoName && rule.matches(name, rule.wanted) && (best == nullptr || name < *best)) best = &name;
-    if (best != nullptr) return prefix + *best;
+    if (found && found->path == prefix + name) continue;
+    RecordingBeside candidate = examineRecording(prefix, name, stream);
+    if (candidate.problem.empty()) {
+      if (found) {
+        candidate.passedOver = found->path;
+        candidate.passedOverProblem = found->problem;
+      } else if (!missing.empty()) {
+        candidate.passedOver = missing;
+        candidate.passedOverProblem = "is not there";
+      }
+      return candidate;
+    }
+    if (!found) found = std::move(candidate);
   }
-  return std::nullopt;
+  return found;
+}
+
+RecordingBeside Convert2Mov::examineRecording(const std::string& prefix, const std::string& name, std::FILE** keep) {
+  RecordingBeside r;
+  r.path = prefix + name;
+  std::FILE* file = nullptr;
+  std::string reason;
+  r.status = FSOpenRegularFileInFolder(prefix, name, &file, &reason);
+  if (r.status != noErr) {
+    r.problem = "cannot be read (" + reason + ")";
+    return r;
+  }
+  UInt8 header[12] = {};
+  const size_t got = std::fread(header, 1, sizeof header, file);
+  const bool sized = std::fseek(file, 0, SEEK_END) == 0;
+  const long size = sized ? std::ftell(file) : -1;
+  const UInt64 declared = riffDeclaredBytes(ReadLittleEndian32(header + 4));
+  if (size < 0) {
+    r.status = ioErr;
+    r.problem = "cannot be read (read error)";
+  } else if (got < sizeof header || std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0) {
+    r.status = badFileFormat;
+    r.problem = "is not a RIFF WAVE file";
+  } else if (declared > UInt64(size)) {
+    r.status = badFileFormat;
+    r.problem = "is cut short: it holds " + std::to_string(size) + " of the " + std::to_string(declared) +
+                " bytes its header declares";
+  }
+  r.bytes = size < 0 ? 0 : UInt64(size);
+  if (keep && r.problem.empty() && std::fseek(file, 0, SEEK_SET) == 0) {
+    *keep = file;
+    return r;
+  }
+  std::fclose(file);
+  return r;
 }
 
 SoundSource Convert2Mov::soundSourceOf(const ExImageInfo& record, std::string* file) {
   if (file) file->clear();
   if (record.numAudioBlocks() > 0) return SoundSource::embedded;
   if (!record.hasFileName()) return SoundSource::none;
-  std::optional<std::string> beside = recordingBeside(record.getFileName(), record);
-  if (!beside) return SoundSource::none;
-  if (file) *file = *beside;
+  // What a conversion would refuse is no recording.
+  std::optional<RecordingBeside> beside = findRecordingBeside(record.getFileName(), record);
+  if (!beside || !beside->problem.empty()) return SoundSource::none;
+  if (file) *file = beside->path;
   return SoundSource::sidecar;
+}
+
+void Convert2Mov::noteRecordingBeside(const RecordingBeside& found) {
+  mReport.soundSource = SoundSource::sidecar;
+  mReport.soundFile = found.path;
+  mReport.passedOverSoundFile = found.passedOver;
+  mReport.passedOverSoundProblem = found.passedOverProblem;
 }
 
 ExtractedAudio Convert2Mov::audioBesidePhotograph(const std::string& image, const ExImageInfo& record) {
   // A photograph that cannot be read is reported as such, whatever lies beside it.
   if (!mReport.imageReadable) return {};
-  std::optional<std::string> path = recordingBeside(image, record);
-  if (!path) return {};
-  mReport.soundSource = SoundSource::sidecar;
-  mReport.soundFile = *path;
-  OSErr err = checkRecordingBeside(*path);
-  if (err == noErr) err = checkPicture(*mPhotograph.contents());
-  if (err != noErr) return {err, std::nullopt};
-  return {noErr, *path, false};
+  std::optional<RecordingBeside> found = findRecordingBeside(image, record);
+  if (!found) return {};
+  noteRecordingBeside(*found);
+  if (!found->problem.empty()) return {refuse(found->status, "its recording " + found->path + " " + found->problem), std::nullopt};
+  mReport.recordingBytes = found->bytes;
+  if (OSErr err = checkPicture(*mPhotograph.contents()); err != noErr) return {err, std::nullopt};
+  return {noErr, found->path, false};
 }
 
-OSErr Convert2Mov::checkRecordingBeside(const std::string& path) {
-  const std::string its = "its recording " + path;
-  std::FILE* file = nullptr;
-  std::string reason;
-  OSErr err = FSOpenRegularFile(path, &file, &reason);
-  if (err != noErr) return refuse(err, its + " cannot be read (" + reason + ")");
-  UInt8 header[12] = {};
-  const size_t got = std::fread(header, 1, sizeof header, file);
-  const bool sized = std::fseek(file, 0, SEEK_END) == 0;
-  const long size = sized ? std::ftell(file) : -1;
-  std::fclose(file);
-  if (size < 0) return refuse(ioErr, its + " cannot be read (read error)");
-  if (got < sizeof header || std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0)
-    return refuse(badFileFormat, its + " is not a RIFF WAVE file");
-  const UInt64 declared = riffDeclaredBytes(ReadLittleEndian32(header + 4));
-  if (declared > UInt64(size))
-    return refuse(badFileFormat, its + " is cut short: it holds " + std::to_string(size) + " of the " +
-                                     std::to_string(declared) + " bytes its header declares");
-  mReport.recordingBytes = UInt64(size);
+OSErr Convert2Mov::copyRecordingBeside(const std::string& image, const ExImageInfo& record, std::FILE* out) {
+  std::FILE* in = nullptr;
+  std::optional<RecordingBeside> found = findRecordingBeside(image, record, &in);
+  if (!found) return noErr;
+  noteRecordingBeside(*found);
+  if (!found->problem.empty()) return refuse(found->status, "its recording " + found->path + " " + found->problem);
+  // Copied from the very file that was checked, as it is.
+  std::vector<char> buffer(1 << 16);
+  UInt64 copied = 0;
+  OSErr err = noErr;
+  while (err == noErr) {
+    const size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
+    if (n > 0 && std::fwrite(buffer.data(), 1, n, out) != n)
+      err = refuse(ioErr, std::string("the recording could not be written (") + std::strerror(errno) + ")");
+    copied += n;
+    if (n < buffer.size()) {
+      if (std::ferror(in)) err = refuse(ioErr, "its recording " + found->path + " cannot be read (read error)");
+      break;
+    }
+  }
+  std::fclose(in);
+  if (err != noErr) return err;
+  mReport.recordingBytes = copied;
+  mReport.waveWritten = true;
   return noErr;
 }

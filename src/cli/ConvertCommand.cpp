@@ -13,6 +13,7 @@
 #include "cli/PhotoWalk.h"
 #include "toolbox/Core/Terminals.h"
 #include "toolbox/Files/Files.h"
+#include "toolbox/Files/FolderNames.h"
 #include "toolbox/Processes/WorkerProcesses.h"
 
 namespace {
@@ -104,6 +105,9 @@ int runConvertCommand(const std::vector<std::string>& args) {
   style.progress = !options.quiet && IsTerminalStream(stderr);
   style.summary = options.recursive || operands.size() > 1;
 
+  // Each folder is read once in the run: the walk's reading also finds recordings beside the
+  // photographs.
+  FSListingRun listings;
   // What the command line names: photographs, and with -r the photographs in folders. What is
   // no photograph is said before the conversions start.
   std::vector<std::pair<std::string, std::string>> refused;  // path, problem

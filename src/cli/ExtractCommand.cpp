@@ -23,7 +23,9 @@ cli::CommandSyntax extractSyntax(ExtractOptions* o) {
   cli::CommandSyntax s = subcommandSyntax("extract");
   s.summary =
       "Write the voice annotation that PHOTO carries to OUT.wav (by default PHOTO's\n"
-      "name with \".wav\"): the WAVE file exactly as the camera stored it. OUT.wav\n"
+      "name with \".wav\"): the WAVE file exactly as the camera stored it. A recording\n"
+      "the camera wrote beside PHOTO (the file RelatedSoundFile names, else PHOTO's\n"
+      "name with \".wav\", letter case aside) is copied byte for byte. OUT.wav\n"
       "appears whole or not at all.\n";
   s.options = {
       {'y', "overwrite", cli::OptionValue::none, nullptr, "replace an existing OUT.wav", cli::setFlag(&o->overwrite)},
@@ -65,6 +67,9 @@ int runExtractCommand(const std::vector<std::string>& args) {
     const SInt32 status = converter.extractRecording(photo, f);
     const ConversionReport& r = converter.lastReport();
     if (r.outcome == ConversionOutcome::failed) refusal = r.problem;
+    // -y must not put a copy of the recording in its own place.
+    else if (!r.soundFile.empty() && cli::sameFile(out, r.soundFile))
+      refusal = "its recording is " + r.soundFile + " already; choose another file";
     else if (status != noErr) refusal = "the recording could not be written";
     else if (r.outcome == ConversionOutcome::noVoice) refusal = "no voice annotation";
     return refusal.empty() ? noErr : eofErr;  // anything but noErr discards the working file
@@ -72,7 +77,11 @@ int runExtractCommand(const std::vector<std::string>& args) {
   if (!refusal.empty()) return fail(photo, refusal);
   if (err == dupFNErr) return fail(out, "already exists (-y replaces it)");
   if (err != noErr) return fail(out, "cannot be written (" + cli::saveFailure(err) + ")");
-  std::printf("%s -> %s (%llu bytes)\n", cli::displayText(photo).c_str(), cli::displayText(out).c_str(),
-              static_cast<unsigned long long>(converter.lastReport().recordingBytes));
+  const ConversionReport& r = converter.lastReport();
+  std::string from;
+  if (!r.soundFile.empty()) from = " from " + r.soundFile;
+  if (!r.passedOverSoundFile.empty()) from += "; " + r.passedOverSoundFile + " " + r.passedOverSoundProblem;
+  std::printf("%s -> %s (%llu bytes%s)\n", cli::displayText(photo).c_str(), cli::displayText(out).c_str(),
+              static_cast<unsigned long long>(r.recordingBytes), cli::displayText(from).c_str());
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "cli/InfoPrinter.h"
 #include "cli/JsonText.h"
 #include "cli/OptionParser.h"
+#include "toolbox/Files/FolderNames.h"
 #include "toolbox/Files/RegularFiles.h"
 
 namespace {
@@ -86,6 +87,8 @@ int runInfoCommand(const std::vector<std::string>& args) {
   if (std::optional<int> done = cli::parseCommandLine(infoSyntax(&options), args, &photos)) return *done;
 
   if (options.verbose) XTIFFShowMessages(true);
+  // Each photograph's folder is read once, however many photographs it holds.
+  FSListingRun listings;
   bool anyFailed = false;
   std::string out = options.json ? "[" : "";
   for (std::size_t i = 0; i < photos.size(); ++i) {

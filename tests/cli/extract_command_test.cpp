@@ -161,3 +161,58 @@ TEST(ExtractCommand, RefusalsAreALineInWordsAndLeaveNothing) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir.file("good.wav")));
 }
+
+// A recording the camera wrote beside the photograph comes out byte for byte, saying which file
+// it came from: the one RelatedSoundFile names, else the photograph's own name in any letter
+// case, and never through a link.
+TEST(ExtractCommand, CopiesTheRecordingBesideThePhotograph) {
+  auto photograph = [](const std::string& related) {
+    const std::string jpeg = fixtures::makeJpeg({.width = 40, .height = 30});
+    return related.empty() ? jpeg : fixtures::withRelatedSoundFile(jpeg, related);
+  };
+  // Odd bytes after the data: a copy, not a rewrite.
+  const std::string recording = fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = 0.3}) + "trailing";
+  ScratchDir dir;
+  writeFile(dir.file("dscf0001.jpg"), photograph(""));
+  writeFile(dir.file("DSCF0001.WAV"), recording);
+  RunResult r = fixtures::runStill2mov({"extract", dir.file("dscf0001.jpg"), dir.file("out.wav")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, dir.file("dscf0001.jpg") + " -> " + dir.file("out.wav") + " (" + std::to_string(recording.size()) +
+                       " bytes from " + dir.file("DSCF0001.WAV") + ")\n");
+  EXPECT_TRUE(readFile(dir.file("out.wav")) == recording);
+
+  // -y does not put a copy of the recording in its own place.
+  r = fixtures::runStill2mov({"extract", "-y", dir.file("dscf0001.jpg"), dir.file("DSCF0001.WAV")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("its recording is " + dir.file("DSCF0001.WAV") + " already"), std::string::npos) << r.err;
+  EXPECT_TRUE(readFile(dir.file("DSCF0001.WAV")) == recording);
+
+  // The tag names a file that is not there, or one that is no WAVE: the photograph's own name
+  // serves, and the line says so.
+  writeFile(dir.file("a.jpg"), photograph("SND_A.WAV"));
+  writeFile(dir.file("a.wav"), recording);
+  writeFile(dir.file("b.jpg"), photograph("NOTE_B.TXT"));
+  writeFile(dir.file("note_b.txt"), "a note\n");
+  writeFile(dir.file("B.WAV"), recording);
+  r = fixtures::runStill2mov({"extract", dir.file("a.jpg"), dir.file("a-out.wav")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("bytes from " + dir.file("a.wav") + "; " + dir.file("SND_A.WAV") + " is not there)"),
+            std::string::npos)
+      << r.out;
+  r = fixtures::runStill2mov({"extract", dir.file("b.jpg"), dir.file("b-out.wav")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("bytes from " + dir.file("B.WAV") + "; " + dir.file("note_b.txt") + " is not a RIFF WAVE file)"),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(readFile(dir.file("b-out.wav")) == recording);
+
+  // A link beside the photograph is refused, and nothing is written.
+  ScratchDir other;
+  writeFile(other.file("secret.wav"), recording);
+  writeFile(dir.file("c.jpg"), photograph(""));
+  std::filesystem::create_symlink(other.file("secret.wav"), dir.file("c.wav"));
+  r = fixtures::runStill2mov({"extract", dir.file("c.jpg"), dir.file("c-out.wav")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, dir.file("c.jpg") + ": its recording " + dir.file("c.wav") + " cannot be read (is a symbolic link)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("c-out.wav")));
+}

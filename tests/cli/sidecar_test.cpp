@@ -16,7 +16,6 @@
 #include "support/Fixtures.h"
 #include "support/MovieChecks.h"
 #include "support/TestPaths.h"
-#include "support/TiffBuilder.h"
 
 using fixtures::RunResult;
 using fixtures::WaveKind;
@@ -31,13 +30,7 @@ namespace {
 // (the tag holds 12 characters and a terminator).
 std::string photograph(const std::string& related = "") {
   const std::string jpeg = fixtures::makeJpeg({.width = 96, .height = 64});
-  if (related.empty()) return jpeg;
-  testsupport::TiffBuilder b;
-  const int ifd0 = b.directory();
-  const int exif = b.directory();
-  b.pointer(ifd0, 34665, exif);
-  b.ascii(exif, 40964, related + std::string(12 - related.size(), '\0'), 13);
-  return fixtures::withSegment(jpeg, 0xE1, std::string("Exif\0\0", 6) + b.build());
+  return related.empty() ? jpeg : fixtures::withRelatedSoundFile(jpeg, related);
 }
 
 std::string wave(double seconds) { return fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = seconds}); }
@@ -198,4 +191,104 @@ TEST(SidecarRecording, OneThatIsNoWholeWaveIsRefusedAndLeftAlone) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("the picture is damaged"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("C.mov")));
+}
+
+// Only the folder's own regular file is a recording: a link is never followed (not even to a
+// good WAVE, not even inside the folder), and --info says of each exactly what a conversion does.
+TEST(SidecarRecording, NeverThroughALinkAndInfoAgreesWithConversion) {
+  ScratchDir dir, elsewhere;
+  const std::string good = wave(0.5);
+  std::filesystem::create_directory(elsewhere.file("private"));
+  writeFile(elsewhere.file("private/secret.wav"), good);
+  chmod(elsewhere.file("private").c_str(), 0700);
+  writeFile(dir.file("inside.wav"), good);
+  std::filesystem::create_symlink(elsewhere.file("private/secret.wav"), dir.file("OUT.WAV"));
+  std::filesystem::create_symlink("/dev/zero", dir.file("ZERO.WAV"));
+  std::filesystem::create_symlink(dir.file("LOOP.WAV"), dir.file("LOOP.WAV"));
+  std::filesystem::create_symlink("inside.wav", dir.file("NEAR.WAV"));
+  std::filesystem::create_directory(dir.file("FOLDER.WAV"));
+  ASSERT_TRUE(testsupport::makeFifo(dir.file("PIPE.WAV")));
+  const struct {
+    const char* stem;
+    const char* says;
+  } cases[] = {
+      {"OUT", "cannot be read (is a symbolic link)"},  {"ZERO", "cannot be read (is a symbolic link)"},
+      {"LOOP", "cannot be read (is a symbolic link)"}, {"NEAR", "cannot be read (is a symbolic link)"},
+      {"FOLDER", "cannot be read (is a directory)"},   {"PIPE", "cannot be read (not a regular file)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stem);
+    const std::string photo = std::string(c.stem) + ".JPG", recording = dir.file(std::string(c.stem) + ".WAV");
+    writeFile(dir.file(photo), photograph());
+    RunResult r;
+    EXPECT_TRUE(testsupport::returnsWithin(dir.file("PIPE.WAV"), [&] { r = convert(dir, photo); }));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, dir.file(photo) + ": its recording " + recording + " " + c.says + "\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file(std::string(c.stem) + ".mov")));
+    RunResult info;
+    EXPECT_TRUE(testsupport::returnsWithin(dir.file("PIPE.WAV"),
+                                           [&] { info = fixtures::runStill2mov({"--info", dir.file(photo)}); }));
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out.find("SoundSource"), std::string::npos) << info.out;
+    EXPECT_EQ(info.out.find("SoundFile"), std::string::npos) << info.out;
+  }
+}
+
+TEST(SidecarRecording, ThePhotographsStemMatchesInAnyLetterCase) {
+  REQUIRE_TOOL("ffprobe");
+  ScratchDir dir;
+  const std::string recording = wave(0.6);
+  writeFile(dir.file("dscf0001.jpg"), photograph());
+  writeFile(dir.file("DSCF0001.WAV"), recording);
+  RunResult r = convert(dir, "dscf0001.jpg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("from " + dir.file("DSCF0001.WAV") + ")"), std::string::npos) << r.out;
+  EXPECT_NEAR(soundSeconds(dir.file("dscf0001.mov")), 0.6, 0.01);
+  RunResult info = fixtures::runStill2mov({"--info", dir.file("dscf0001.jpg")});
+  EXPECT_NE(info.out.find(infoLine("SoundSource", "sidecar") + infoLine("SoundFile", dir.file("DSCF0001.WAV"))),
+            std::string::npos)
+      << info.out;
+}
+
+// RelatedSoundFile naming something that is no recording gives way to the photograph's own
+// name; with nothing to give way to, the named file's problem is the answer.
+TEST(SidecarRecording, ARelatedFileThatIsNoWaveGivesWayToThePhotographsOwnName) {
+  REQUIRE_TOOL("ffprobe");
+  ScratchDir dir;
+  writeFile(dir.file("P5.JPG"), photograph("NOTE.TXT"));
+  writeFile(dir.file("note.txt"), "not a recording\n");
+  writeFile(dir.file("p5.wav"), wave(0.7));
+  RunResult r = convert(dir, "P5.JPG");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("from " + dir.file("p5.wav") + ")"), std::string::npos) << r.out;
+  EXPECT_NEAR(soundSeconds(dir.file("P5.mov")), 0.7, 0.01);
+  RunResult info = fixtures::runStill2mov({"--info", dir.file("P5.JPG")});
+  EXPECT_NE(info.out.find(infoLine("SoundSource", "sidecar") + infoLine("SoundFile", dir.file("p5.wav"))),
+            std::string::npos)
+      << info.out;
+
+  writeFile(dir.file("P6.JPG"), photograph("NOTE.TXT"));
+  r = convert(dir, "P6.JPG");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, dir.file("P6.JPG") + ": its recording " + dir.file("note.txt") + " is not a RIFF WAVE file\n");
+  info = fixtures::runStill2mov({"--info", dir.file("P6.JPG")});
+  EXPECT_EQ(info.out.find("SoundSource"), std::string::npos) << info.out;
+}
+
+// The folder may be reached through a link, ".." included: the recording is the one in the
+// folder the photograph is really in, as the system resolves the path.
+TEST(SidecarRecording, AFolderReachedThroughALinkHoldsTheRecording) {
+  REQUIRE_TOOL("ffprobe");
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.file("real/sub"));
+  std::filesystem::create_directory_symlink(dir.file("real/sub"), dir.file("via"));
+  writeFile(dir.file("real/x.jpg"), photograph());
+  writeFile(dir.file("real/x.wav"), wave(0.3));
+  for (const char* photo : {"via/../x.jpg", "real/./x.jpg"}) {
+    SCOPED_TRACE(photo);
+    RunResult r = convert(dir, photo);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NEAR(soundSeconds(dir.file("real/x.mov")), 0.3, 0.01);
+    std::filesystem::remove(dir.file("real/x.mov"));
+  }
 }

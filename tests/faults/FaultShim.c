@@ -1,9 +1,10 @@
 /* A preloadable library that makes one chosen write, pwrite, fsync, rename, link or close fail,
    or refuses unnamed files, so tests can see what a conversion does when the disk lets it down
-   or offers less. Inert until armed. */
+   or offers less; it can also log folder listings. Inert until armed. */
 #define _GNU_SOURCE
 #include "faults/FaultShim.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -210,6 +211,22 @@ int link(const char* from, const char* to) {
 int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
   if (injected(kLinkat)) return -1;
   return REAL("linkat", int (*)(int, const char*, int, const char*, int))(fromDir, from, toDir, to, flags);
+}
+
+/* STILL2MOV_LISTINGS=path: each folder listing (opendir) adds a line naming the folder to path,
+   from whichever process makes it (forked workers included), to see how often a folder is read. */
+DIR* opendir(const char* name) {
+  const char* log = getenv("STILL2MOV_LISTINGS");
+  if (log) {
+    int fd = REAL("open", int (*)(const char*, int, ...))(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      char line[4096];
+      int n = snprintf(line, sizeof line, "%s\n", name);
+      if (n > 0 && n < (int)sizeof line) REAL("write", ssize_t (*)(int, const void*, size_t))(fd, line, (size_t)n);
+      REAL("close", int (*)(int))(fd);
+    }
+  }
+  return REAL("opendir", DIR* (*)(const char*))(name);
 }
 
 /* STILL2MOV_FAULT_COUNTS=path: on exit, how many calls of each kind the process made. */

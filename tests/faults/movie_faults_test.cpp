@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "faults/ShimEnvironment.h"
 #include "support/Fixtures.h"
 #include "support/MovieChecks.h"
 #include "support/TestPaths.h"
@@ -32,15 +33,8 @@ namespace {
 
 const char* const kKinds[] = {"write", "pwrite", "fsync", "rename", "linkat", "close"};
 
-using Environment = std::map<std::string, std::string>;
-
-// The shim must come first; a sanitizer runtime then does not insist on being first itself.
-Environment withShim(Environment env) {
-  env["LD_PRELOAD"] = STILL2MOV_FAULT_SHIM;
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0";
-  return env;
-}
+using faultshim::Environment;
+using faultshim::withShim;
 
 std::map<std::string, int> readCounts(const std::string& path) {
   std::map<std::string, int> counts;

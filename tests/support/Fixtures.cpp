@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "support/TestPaths.h"
+#include "support/TiffBuilder.h"
 
 namespace fixtures {
 namespace {
@@ -287,6 +288,15 @@ std::string withSegment(const std::string& jpeg, unsigned char marker, const std
   seg.push_back(char(length & 0xFF));
   seg += payload;
   return jpeg.substr(0, 2) + seg + jpeg.substr(2);
+}
+
+std::string withRelatedSoundFile(const std::string& jpeg, const std::string& name) {
+  testsupport::TiffBuilder b;
+  const int ifd0 = b.directory();
+  const int exif = b.directory();
+  b.pointer(ifd0, 34665, exif);
+  b.ascii(exif, 40964, name + std::string(name.size() < 12 ? 12 - name.size() : 0, '\0'), 13);
+  return withSegment(jpeg, 0xE1, std::string("Exif\0\0", 6) + b.build());
 }
 
 std::string iccProfileSegmentPayload() {

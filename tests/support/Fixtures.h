@@ -68,6 +68,9 @@ std::string encodeJpeg(int width, int height, int components, const JpegEncoding
 // A copy of jpeg with a segment (marker 0xE0..0xFE, payload without the length field)
 // inserted directly after SOI.
 std::string withSegment(const std::string& jpeg, unsigned char marker, const std::string& payload);
+// A copy of jpeg whose EXIF names a recording beside it in RelatedSoundFile, as cameras write
+// it: 12 characters padded with NULs, and a terminator.
+std::string withRelatedSoundFile(const std::string& jpeg, const std::string& name);
 // A small but well-formed "ICC_PROFILE" APP2 payload (chunk 1 of 1).
 std::string iccProfileSegmentPayload();
 

@@ -33,6 +33,8 @@ OSErr FSListFolder(const std::string& folder, std::vector<FSFolderItem>* items, 
   std::vector<std::string> names;
   if (const OSErr err = FSListFolderNames(folder, &names, reason); err != noErr) return err;
   std::sort(names.begin(), names.end());
+  // The walk's reading also answers later look-ups of names in this folder during a run.
+  FSRememberFolderNames(folder, names);
   int error = 0;
   const std::string prefix = folder.back() == '/' ? folder : folder + "/";
   for (std::size_t k = 0; error == 0 && k < names.size(); ++k) {

@@ -21,14 +21,9 @@ OSErr fail(int error, std::string* reason) {
   return OSErrFromErrno(error);
 }
 
-// A descriptor of a regular file at path, or -1 with the reason. O_NOCTTY: a terminal under the
-// name must not become ours.
-int openRegular(const std::string& path, struct stat* st, OSErr* err, std::string* reason) {
-  if (path.empty()) {
-    *err = fail(ENOENT, reason);
-    return -1;
-  }
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+// Takes over fd (from an open that may have failed, errno telling why): kept when it is a
+// regular file, else closed.
+int checkRegular(int fd, struct stat* st, OSErr* err, std::string* reason) {
   if (fd < 0) {
     *err = fail(errno, reason);
     return -1;
@@ -48,14 +43,46 @@ int openRegular(const std::string& path, struct stat* st, OSErr* err, std::strin
   return fd;
 }
 
-}  // namespace
+// A descriptor of a regular file at path, or -1 with the reason. O_NOCTTY: a terminal under the
+// name must not become ours.
+int openRegular(const std::string& path, struct stat* st, OSErr* err, std::string* reason) {
+  if (path.empty()) {
+    *err = fail(ENOENT, reason);
+    return -1;
+  }
+  return checkRegular(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC), st, err, reason);
+}
 
-OSErr FSOpenRegularFile(const std::string& path, std::FILE** stream, std::string* reason) {
-  if (stream == nullptr) return paramErr;
-  *stream = nullptr;
-  struct stat st {};
-  OSErr err = noErr;
-  int fd = openRegular(path, &st, &err, reason);
+// The same for name as folder holds it, never through a link. O_NOFOLLOW fails with ELOOP on a
+// link, which is said as what it is rather than as a loop.
+int openRegularIn(const std::string& folder, const std::string& name, struct stat* st, OSErr* err,
+                  std::string* reason) {
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+    *err = fail(ENOENT, reason);
+    return -1;
+  }
+  const int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) {
+    *err = fail(errno, reason);
+    return -1;
+  }
+  const int fd = openat(dir, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+  const int openErrno = errno;
+  struct stat link {};
+  const bool isLink = fd < 0 && openErrno == ELOOP && fstatat(dir, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISLNK(link.st_mode);
+  close(dir);
+  if (isLink) {
+    *err = notAFileErr;
+    if (reason) *reason = "is a symbolic link";
+    return -1;
+  }
+  errno = openErrno;
+  return checkRegular(fd, st, err, reason);
+}
+
+// A stream on a regular file's descriptor from openRegular or openRegularIn.
+OSErr streamOn(int fd, OSErr err, std::FILE** stream, std::string* reason) {
   if (fd < 0) return err;
   // Reads of a regular file never wait anyway (whole reads keep O_NONBLOCK); blocking mode is
   // what stdio expects.
@@ -67,6 +94,27 @@ OSErr FSOpenRegularFile(const std::string& path, std::FILE** stream, std::string
     close(fd);
   }
   return err;
+}
+
+}  // namespace
+
+OSErr FSOpenRegularFile(const std::string& path, std::FILE** stream, std::string* reason) {
+  if (stream == nullptr) return paramErr;
+  *stream = nullptr;
+  struct stat st {};
+  OSErr err = noErr;
+  const int fd = openRegular(path, &st, &err, reason);
+  return streamOn(fd, err, stream, reason);
+}
+
+OSErr FSOpenRegularFileInFolder(const std::string& folder, const std::string& name, std::FILE** stream,
+                                std::string* reason) {
+  if (stream == nullptr) return paramErr;
+  *stream = nullptr;
+  struct stat st {};
+  OSErr err = noErr;
+  const int fd = openRegularIn(folder, name, &st, &err, reason);
+  return streamOn(fd, err, stream, reason);
 }
 
 namespace {

@@ -19,6 +19,12 @@ constexpr UInt64 kFSMaxWholeFileBytes = UInt64(1) << 30;
 // "permission denied" ...
 OSErr FSOpenRegularFile(const std::string& path, std::FILE** stream, std::string* reason);
 
+// The same for the item called name in folder ("" is the current folder) as the folder holds it:
+// a symbolic link is refused ("is a symbolic link"), never followed, so the file read is the
+// folder's own. A name holding '/' is refused as no such file.
+OSErr FSOpenRegularFileInFolder(const std::string& folder, const std::string& name, std::FILE** stream,
+                                std::string* reason);
+
 // Reads a regular file whole (at most maxBytes, else memFullErr, "larger than ..."), with the
 // same refusals as FSOpenRegularFile.
 OSErr FSReadRegularFile(const std::string& path, std::vector<UInt8>* bytes, std::string* reason,

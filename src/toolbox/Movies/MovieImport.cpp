@@ -15,6 +15,7 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Core/SystemErrors.h"
+#include "toolbox/Files/Files.h"
 
 namespace {
 
@@ -94,12 +95,10 @@ void clearOutputs(Track* usedTrack, TimeValue* addedDuration, long* outFlags) {
 
 // The file opened for importing, or why it cannot be: only a regular file is read.
 ComponentResult withFileSource(const FSSpec* theFile, const std::function<ComponentResult(const ImportSource&)>& use) {
-  std::string path;
-  OSErr err = FSpGetPath(theFile, &path);
-  if (err != noErr) return err;
-  // Non-blocking, so that a FIFO under the name is refused below instead of waited on.
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return OSErrFromErrno(errno);
+  // Non-blocking, so that a FIFO under the name is refused below instead of waited on; never
+  // through a link, so that what is imported is the folder's own file.
+  int fd = -1;
+  if (OSErr err = FSpOpenDescriptor(theFile, O_RDONLY | O_NONBLOCK | O_NOCTTY, &fd); err != noErr) return err;
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);

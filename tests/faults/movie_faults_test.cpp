@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <map>
 #include <random>
 #include <thread>
@@ -51,8 +53,9 @@ std::map<std::string, int> readCounts(const std::string& path) {
   return counts;
 }
 
-// A still2mov started without waiting for it; output goes to /dev/null.
-pid_t start(const std::vector<std::string>& args, const Environment& extra) {
+// A still2mov started without waiting for it; output goes to /dev/null, or standard output to
+// output and standard error to output.err.
+pid_t start(const std::vector<std::string>& args, const Environment& extra, const std::string& output = "") {
   std::vector<std::string> envStrings;
   for (char** e = environ; *e; ++e) {
     std::string s = *e;
@@ -70,8 +73,9 @@ pid_t start(const std::vector<std::string>& args, const Environment& extra) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const std::string out = output.empty() ? "/dev/null" : output, err = output.empty() ? out : output + ".err";
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t pid = -1;
   if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
@@ -289,5 +293,131 @@ TEST(Concurrency, FourProcessesConvertingFortyPhotographsLoseNone) {
     EXPECT_EQ(completeMovieProblem(readFile(movie)), "") << movie;
   }
 }
+
+// Races on the movie's name. A conversion is held at its last flush, just before the movie
+// takes its name, while the test puts something there; what was put there must survive unless
+// -y was given.
+class NameRace : public testing::TestWithParam<bool> {
+ protected:
+  // Working files unnamed, or named as on a file system without unnamed ones.
+  Environment environment(const ScratchDir& tmp) const {
+    Environment env = withShim({{"TMPDIR", tmp.path()}});
+    if (!GetParam()) env["STILL2MOV_NO_TMPFILE"] = "1";
+    return env;
+  }
+};
+
+bool waitFor(const std::string& path) {
+  for (int k = 0; k < 3000; ++k) {
+    if (std::filesystem::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST_P(NameRace, AFileThatAppearsOrChangesMeanwhileIsReplacedOnlyWithY) {
+  const std::string photoBytes = voicedPhoto(320, 240, 0.5);
+  struct Case {
+    const char* name;
+    bool earlierMovie;                          // a movie of ours there when the conversion starts
+    std::function<void(const std::string&)> meddle;  // what happens to the name meanwhile
+  };
+  const Case cases[] = {
+      {"a file appears", false, [](const std::string& m) { writeFile(m, "the user's"); }},
+      {"our movie is changed in place", true,
+       [](const std::string& m) {
+         std::ofstream(m, std::ios::binary | std::ios::app) << "the user's";
+       }},
+      {"our movie is replaced by another file", true,
+       [](const std::string& m) {
+         writeFile(m + ".new", "the user's");
+         std::filesystem::rename(m + ".new", m);
+       }},
+  };
+  for (const Case& c : cases) {
+    for (const char* rule : {"", "-n", "-y"}) {
+      SCOPED_TRACE(std::string(c.name) + " " + rule);
+      ScratchDir dir, tmp;
+      const std::string photo = dir.file("p.jpg"), movie = dir.file("p.mov"), gate = tmp.file("gate");
+      writeFile(photo, photoBytes);
+      std::vector<std::string> args = {"--no-resize", photo};
+      if (*rule) args.insert(args.begin(), rule);
+      Environment env = environment(tmp);
+
+      // The last flush of a conversion is the movie's own, just before it is named.
+      env["STILL2MOV_FAULT_COUNTS"] = tmp.file("counts");
+      ASSERT_EQ(finish(start({"--no-resize", photo}, env)), 0);
+      const int flushes = readCounts(tmp.file("counts"))["fsync"];
+      ASSERT_GT(flushes, 0);
+      env.erase("STILL2MOV_FAULT_COUNTS");
+      if (!c.earlierMovie) std::filesystem::remove(movie);
+
+      env["STILL2MOV_PAUSE"] = "fsync:" + std::to_string(flushes);
+      env["STILL2MOV_PAUSE_FILE"] = gate;
+      const pid_t pid = start(args, env, tmp.file("out"));
+      ASSERT_GT(pid, 0);
+      if (c.earlierMovie && std::string(rule) == "-n") {
+        // -n leaves an existing movie alone from the start: nothing to race with.
+        EXPECT_EQ(finish(pid), 0);
+        continue;
+      }
+      ASSERT_TRUE(waitFor(gate + ".paused"));
+      c.meddle(movie);
+      const std::string meddled = readFile(movie);
+      writeFile(gate + ".go", "");
+      const int status = finish(pid);
+      const std::string err = readFile(tmp.file("out.err"));
+
+      if (std::string(rule) == "-y") {
+        EXPECT_EQ(status, 0) << err;
+        EXPECT_EQ(completeMovieProblem(readFile(movie)), "");
+      } else {
+        EXPECT_TRUE(readFile(movie) == meddled) << "replaced what appeared meanwhile";
+        if (*rule) {
+          EXPECT_EQ(status, 0) << err;
+          EXPECT_NE(readFile(tmp.file("out")).find("skipped"), std::string::npos);
+        } else {
+          EXPECT_EQ(status, 1);
+          EXPECT_NE(err.find("appeared or changed while the movie was made"), std::string::npos) << err;
+        }
+      }
+      EXPECT_EQ(dir.list(), (std::vector<std::string>{"p.jpg", "p.mov"}));
+    }
+  }
+}
+
+// Two runs with -n over the same photographs, both past the check for the first one before
+// either names its movie: each movie is made once, and the counts say so.
+TEST_P(NameRace, TwoRunsWithNOverOneFolderConvertEachPhotographOnce) {
+  ScratchDir dir, tmp;
+  const std::string photoBytes = voicedPhoto(160, 120, 0.2);
+  for (int k = 0; k < 16; ++k) writeFile(dir.file("photo" + std::to_string(10 + k) + ".jpg"), photoBytes);
+  Environment env = environment(tmp);
+  env["STILL2MOV_PAUSE"] = "fsync:1";
+  std::vector<pid_t> pids;
+  for (int p = 0; p < 2; ++p) {
+    env["STILL2MOV_PAUSE_FILE"] = tmp.file("gate" + std::to_string(p));
+    pids.push_back(start({"-r", "-n", "-j", "1", "--json", "--no-resize", dir.path()}, env,
+                         tmp.file("out" + std::to_string(p))));
+  }
+  for (int p = 0; p < 2; ++p) ASSERT_TRUE(waitFor(tmp.file("gate" + std::to_string(p) + ".paused")));
+  for (int p = 0; p < 2; ++p) writeFile(tmp.file("gate" + std::to_string(p) + ".go"), "");
+  int converted = 0, skipped = 0;
+  for (int p = 0; p < 2; ++p) {
+    EXPECT_EQ(finish(pids[p]), 0);
+    std::istringstream out(readFile(tmp.file("out" + std::to_string(p))));
+    for (std::string line; std::getline(out, line);) {
+      converted += line.find("\"Status\": \"converted\"") != std::string::npos;
+      skipped += line.find("\"Status\": \"skipped\"") != std::string::npos;
+    }
+  }
+  EXPECT_EQ(converted, 16);
+  EXPECT_EQ(skipped, 16);
+  EXPECT_EQ(dir.list().size(), 32u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Movie, NameRace, testing::Bool(), [](const testing::TestParamInfo<bool>& info) {
+  return info.param ? "Unnamed" : "Named";
+});
 
 }  // namespace

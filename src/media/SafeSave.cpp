@@ -15,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <set>
 
 namespace media {
 namespace {
@@ -86,7 +87,13 @@ class SignalsHeld {
   sigset_t old_;
 };
 
-std::string workingName(const std::string& base) {
+bool isWorkingName(const std::string& name);
+
+std::string workingName(const std::string& given) {
+  // A working file saved over another keeps the plain base.
+  const std::size_t inner = sizeof kPrefix - 1 + kTokenLength + 1;
+  const std::string base =
+      isWorkingName(given) ? given.substr(inner, given.size() - inner - (sizeof kSuffix - 1)) : given;
   static std::mutex lock;
   static std::mt19937_64 rng{std::random_device{}()};
   std::string name = kPrefix;
@@ -98,6 +105,18 @@ std::string workingName(const std::string& base) {
   std::size_t room = 255 - name.size() - 1 - (sizeof kSuffix - 1), keep = std::min(room, base.size());
   while (keep > 0 && keep < base.size() && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80) --keep;
   return name + "-" + base.substr(0, keep) + kSuffix;
+}
+
+// A folder where working files need names may hold some that a killed run left: the first
+// named one this process makes there has them removed.
+void removeStaleOnce(const std::string& folder) {
+  static std::mutex lock;
+  static std::set<std::string> done;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    if (!done.insert(folder).second) return;
+  }
+  removeStaleWorkingFiles(folder);
 }
 
 bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
@@ -152,6 +171,7 @@ int WorkingFile::create(const std::string& folder, const std::string& baseName, 
     fd_ = openat(folderFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd_ >= 0) return 0;
   }
+  removeStaleOnce(folder);
   SignalsHeld held;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = workingName(baseName);
@@ -176,6 +196,7 @@ std::string WorkingFile::path() const {
 }
 
 int WorkingFile::giveName() {
+  removeStaleOnce(folder_);
   flock(fd_, LOCK_EX | LOCK_NB);
   const std::string from = path();
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -268,6 +289,11 @@ int permissionsForSaving(int folderFd, const char* name, mode_t* mode) {
   return 0;
 }
 
+int setPermissions(int fd, mode_t mode) {
+  if (fchmod(fd, mode & 0777) == 0) return 0;
+  return errno == ENOSYS || errno == EPERM || unsupported(errno) ? 0 : errno;
+}
+
 mode_t newFilePermissions() {
   // The umask can only be read by setting it; no other thread here creates files meanwhile.
   const mode_t mask = umask(0);
@@ -275,7 +301,10 @@ mode_t newFilePermissions() {
   return 0666 & ~mask;
 }
 
-bool isWorkingFileName(const std::string& name) {
+bool isWorkingFileName(const std::string& name) { return isWorkingName(name); }
+
+namespace {
+bool isWorkingName(const std::string& name) {
   const std::size_t head = sizeof kPrefix - 1, tail = sizeof kSuffix - 1;
   if (name.size() < head + kTokenLength + 1 + tail || name.compare(0, head, kPrefix) != 0) return false;
   if (name.compare(name.size() - tail, tail, kSuffix) != 0 || name[head + kTokenLength] != '-') return false;
@@ -283,6 +312,7 @@ bool isWorkingFileName(const std::string& name) {
     if (std::strchr(kAlphabet, name[k]) == nullptr || name[k] == '\0') return false;
   return true;
 }
+}  // namespace
 
 std::size_t removeStaleWorkingFiles(const std::string& folder, long minimumAgeSeconds) {
   const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

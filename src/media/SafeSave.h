@@ -78,6 +78,9 @@ class WorkingFile {
 // replaces (never a link's target's, never set-ID or sticky bits), else 0666 less the umask.
 // EISDIR when a folder has the name. An empty name looks at folderFd itself (an O_PATH one).
 int permissionsForSaving(int folderFd, const char* name, mode_t* mode);
+// Gives the open file the permission bits; 0, also where the file system keeps none of its own
+// (FAT through FUSE or with fixed masks: ENOSYS, EOPNOTSUPP, EPERM on a file of ours), else errno.
+int setPermissions(int fd, mode_t mode);
 // 0666 less the umask: a new file's permission bits.
 mode_t newFilePermissions();
 

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -419,5 +422,140 @@ TEST_P(NameRace, TwoRunsWithNOverOneFolderConvertEachPhotographOnce) {
 INSTANTIATE_TEST_SUITE_P(Movie, NameRace, testing::Bool(), [](const testing::TestParamInfo<bool>& info) {
   return info.param ? "Unnamed" : "Named";
 });
+
+// Working files with names, where the file system makes no unnamed ones (FAT, exFAT, NFS,
+// CIFS): the conversion is held at its last flush, when they all exist, and then signalled.
+class NamedWorkingFiles : public testing::Test {
+ protected:
+  void SetUp() override {
+    writeFile(photo, voicedPhoto(320, 240, 0.5));
+    env["STILL2MOV_FAULT_COUNTS"] = tmp.file("counts");
+    ASSERT_EQ(finish(start({"--no-resize", photo}, env)), 0);
+    env.erase("STILL2MOV_FAULT_COUNTS");
+    std::filesystem::remove(dir.file("p.mov"));
+    env["STILL2MOV_PAUSE"] = "fsync:" + std::to_string(readCounts(tmp.file("counts"))["fsync"]);
+    env["STILL2MOV_PAUSE_FILE"] = tmp.file("gate");
+  }
+
+  // A conversion stopped by sig while its working files exist; its exit status.
+  int stoppedBy(int sig) {
+    std::filesystem::remove(tmp.file("gate.paused"));
+    const pid_t pid = start({"--no-resize", photo}, env);
+    EXPECT_TRUE(waitFor(tmp.file("gate.paused")));
+    EXPECT_GT(workingFiles().size(), 0u);
+    kill(pid, sig);
+    return finish(pid);
+  }
+
+  std::vector<std::string> workingFiles() const {
+    std::vector<std::string> found;
+    for (const std::string& name : dir.list())
+      if (name.rfind(".still2mov-", 0) == 0) found.push_back(name);
+    return found;
+  }
+
+  static void age(const std::string& path, int seconds) {
+    const timespec then[2] = {{time(nullptr) - seconds, 0}, {time(nullptr) - seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), then, AT_SYMLINK_NOFOLLOW), 0);
+  }
+
+  ScratchDir dir, tmp;
+  const std::string photo = dir.file("p.jpg");
+  Environment env = withShim({{"TMPDIR", tmp.path()}, {"STILL2MOV_NO_TMPFILE", "1"}});
+};
+
+TEST_F(NamedWorkingFiles, AreRemovedWhenTheConversionIsInterrupted) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    EXPECT_EQ(stoppedBy(sig), -1);
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"p.jpg"});
+  }
+}
+
+// A kill leaves them; a later run removes those that are provably ours and stale, and nothing
+// else: not one still locked by a run using it, not a recent one, not a link, folder or FIFO,
+// not a name that only looks similar.
+TEST_F(NamedWorkingFiles, ALaterRunRemovesStaleOnesOnly) {
+  EXPECT_EQ(stoppedBy(SIGKILL), -1);
+  const std::vector<std::string> left = workingFiles();
+  ASSERT_GT(left.size(), 0u);
+  for (const std::string& name : left) age(dir.file(name), 3600);
+
+  const std::string locked = ".still2mov-LOCKED00-p.mov.part", recent = ".still2mov-RECENT00-p.mov.part",
+                    link = ".still2mov-LINK0000-p.mov.part", folder = ".still2mov-FOLDER00-p.mov.part",
+                    fifo = ".still2mov-FIFO0000-p.mov.part", similar = ".still2mov-short-p.mov.part",
+                    other = ".still2mov-OTHER000-p.mov.tmp";
+  for (const std::string& name : {locked, recent, similar, other}) writeFile(dir.file(name), "data");
+  writeFile(tmp.file("target"), "the user's");
+  ASSERT_EQ(symlink(tmp.file("target").c_str(), dir.file(link).c_str()), 0);
+  ASSERT_EQ(mkdir(dir.file(folder).c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo(dir.file(fifo).c_str(), 0600), 0);
+  for (const std::string& name : {locked, link, folder, fifo, similar, other}) age(dir.file(name), 3600);
+  age(dir.file(recent), 60);
+  const int held = open(dir.file(locked).c_str(), O_RDWR);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+
+  env.erase("STILL2MOV_PAUSE");
+  ASSERT_EQ(finish(start({"--no-resize", photo}, env)), 0);
+  close(held);
+  std::vector<std::string> expected = {"p.jpg", "p.mov", locked, recent, link, folder, fifo, similar, other};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(dir.list(), expected);
+  EXPECT_EQ(readFile(tmp.file("target")), "the user's");
+}
+
+// The same on a real FAT file system (an image made with mkfs.vfat, mounted through fusefat),
+// as on a camera's card: no unnamed files, no hard links, no rename without replacing.
+TEST(CameraCard, ConvertsAndLeavesNoWorkingFilesOnFat) {
+  for (const char* tool : {"mkfs.vfat", "fusefat", "fusermount"})
+    ASSERT_TRUE(testsupport::haveTool(tool)) << tool << " is missing (scripts/setup-tests installs it)";
+  if (access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "this machine offers no FUSE";
+  ScratchDir tmp, mount;
+  const std::string image = tmp.file("card.img");
+  std::filesystem::resize_file((writeFile(image, ""), image), 32 << 20);
+  ASSERT_EQ(testsupport::run("mkfs.vfat " + testsupport::shellQuote(image) + " >/dev/null 2>&1"), 0);
+  if (testsupport::run("fusefat -o rw+ " + testsupport::shellQuote(image) + " " + testsupport::shellQuote(mount.path()) +
+                       " >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "this machine does not allow a FUSE mount";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { testsupport::run("fusermount -u " + testsupport::shellQuote(path)); }
+  } unmount{mount.path()};
+
+  const std::string photo = mount.file("P1000001.JPG"), movie = mount.file("P1000001.mov");
+  writeFile(photo, voicedPhoto(320, 240, 0.5));
+  Environment env = withShim({{"TMPDIR", tmp.path()}, {"STILL2MOV_FAULT_COUNTS", tmp.file("counts")}});
+  ASSERT_EQ(finish(start({"--no-resize", photo}, env)), 0);
+  EXPECT_EQ(completeMovieProblem(readFile(movie)), "");
+  EXPECT_EQ(mount.list(), (std::vector<std::string>{"P1000001.JPG", "P1000001.mov"}));
+  const std::string earlier = readFile(movie);
+
+  env.erase("STILL2MOV_FAULT_COUNTS");
+  env["STILL2MOV_PAUSE"] = "fsync:" + std::to_string(readCounts(tmp.file("counts"))["fsync"]);
+  env["STILL2MOV_PAUSE_FILE"] = tmp.file("gate");
+  std::filesystem::remove(movie);
+  for (int sig : {SIGTERM, SIGKILL}) {
+    SCOPED_TRACE(strsignal(sig));
+    std::filesystem::remove(tmp.file("gate.paused"));
+    const pid_t pid = start({"--no-resize", photo}, env);
+    ASSERT_TRUE(waitFor(tmp.file("gate.paused")));
+    kill(pid, sig);
+    finish(pid);
+  }
+  // Only the kill left working files; a later run removes them once they are stale.
+  std::vector<std::string> left;
+  for (const std::string& name : mount.list())
+    if (name != "P1000001.JPG") left.push_back(name);
+  ASSERT_GT(left.size(), 0u);
+  for (const std::string& name : left) {
+    EXPECT_EQ(name.rfind(".still2mov-", 0), 0u) << name;
+    const timespec then[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, mount.file(name).c_str(), then, 0), 0);
+  }
+  env.erase("STILL2MOV_PAUSE");
+  ASSERT_EQ(finish(start({"--no-resize", photo}, env)), 0);
+  EXPECT_EQ(mount.list(), (std::vector<std::string>{"P1000001.JPG", "P1000001.mov"}));
+  EXPECT_EQ(readFile(movie).size(), earlier.size());
+}
 
 }  // namespace

@@ -33,7 +33,7 @@ OSErr FSpSetPermissions(const FSSpec* spec, UInt16 mode) {
   int fd = -1;
   OSErr err = FSpOpenDescriptor(spec, O_RDONLY, &fd);
   if (err != noErr) return err;
-  if (fchmod(fd, mode & 0777) != 0) err = OSErrFromErrno(errno);
+  if (int e = media::setPermissions(fd, mode); e != 0) err = OSErrFromErrno(e);
   close(fd);
   return err;
 }
@@ -55,7 +55,9 @@ OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWri
   int fd = -1;
   err = FSpOpenDescriptor(&working, O_WRONLY, &fd);
   if (err == noErr) err = write(fd);
-  if (err == noErr && fchmod(fd, mode) != 0) err = OSErrFromErrno(errno);
+  if (err == noErr) {
+    if (int e = media::setPermissions(fd, mode); e != 0) err = OSErrFromErrno(e);
+  }
   if (fd >= 0 && close(fd) != 0 && err == noErr) err = OSErrFromErrno(errno);
   if (err == noErr && finderInfo != nullptr) FSpSetFInfo(&working, finderInfo);
   if (err == noErr) err = FSpPublishTemporary(&working, target, replaceExisting);

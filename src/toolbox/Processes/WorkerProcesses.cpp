@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "toolbox/Files/TemporaryItems.h"
+
 namespace {
 
 // An answer longer than this is no answer a job gives; the worker is stopped rather than read.
@@ -54,6 +56,7 @@ bool receiveAll(int fd, void* data, std::size_t size) {
     if (!sendAll(fd, &size, sizeof size) || !sendAll(fd, body.data(), body.size())) break;
   }
   // No exit handlers: they belong to the process this one was copied from.
+  FSReleaseTemporaryItemsFolder();
   _exit(0);
 }
 

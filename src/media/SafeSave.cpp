@@ -32,10 +32,13 @@ struct Slot {
 };
 Slot gSlots[64];
 
-void removeOnSignal(int sig) {
+void removeOnSignalHandler(int sig) {
   const pid_t self = getpid();
+  // Files first, then the folders they were in.
   for (Slot& s : gSlots)
     if (s.owner.load() == self) unlink(s.path);
+  for (Slot& s : gSlots)
+    if (s.owner.load() == self) rmdir(s.path);
   signal(sig, SIG_DFL);
   raise(sig);
 }
@@ -48,7 +51,7 @@ void installHandlers() {
       struct sigaction old {};
       if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL || (old.sa_flags & SA_SIGINFO)) continue;
       struct sigaction act {};
-      act.sa_handler = removeOnSignal;
+      act.sa_handler = removeOnSignalHandler;
       sigemptyset(&act.sa_mask);
       sigaction(sig, &act, nullptr);
     }
@@ -302,6 +305,10 @@ mode_t newFilePermissions() {
 }
 
 bool isWorkingFileName(const std::string& name) { return isWorkingName(name); }
+
+int removeOnSignal(const std::string& path) { return claimSlot(path); }
+
+void forgetOnSignal(int handle) { releaseSlot(handle); }
 
 namespace {
 bool isWorkingName(const std::string& name) {

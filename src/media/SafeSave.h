@@ -84,6 +84,12 @@ int setPermissions(int fd, mode_t mode);
 // 0666 less the umask: a new file's permission bits.
 mode_t newFilePermissions();
 
+// Working material outside working files (a file or an empty folder): removed by the handler of
+// SIGINT, SIGTERM and SIGHUP in this process until forgotten. The handle is for forgetOnSignal;
+// -1 when the table is full (the path is then left to the caller alone).
+int removeOnSignal(const std::string& path);
+void forgetOnSignal(int handle);
+
 // Whether a folder entry is named as a working file of ours.
 bool isWorkingFileName(const std::string& name);
 

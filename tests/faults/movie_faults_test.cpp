@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -556,6 +557,52 @@ TEST(CameraCard, ConvertsAndLeavesNoWorkingFilesOnFat) {
   ASSERT_EQ(finish(start({"--no-resize", photo}, env)), 0);
   EXPECT_EQ(mount.list(), (std::vector<std::string>{"P1000001.JPG", "P1000001.mov"}));
   EXPECT_EQ(readFile(movie).size(), earlier.size());
+}
+
+// Workers end with the run that started them: when only the parent of -r -j is killed, none
+// goes on to write a movie no one reports, and they leave nothing behind.
+TEST(Workers, DieWithTheirParentAndLeaveNothing) {
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);  // orphaned workers become ours to see
+  for (bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed working files" : "named working files");
+    ScratchDir dir, tmp;
+    for (int k = 0; k < 4; ++k) writeFile(dir.file("p" + std::to_string(k) + ".jpg"), voicedPhoto(320, 240, 0.5));
+    Environment env = withShim({{"TMPDIR", tmp.path()}, {"XDG_RUNTIME_DIR", ""}});
+    if (!unnamed) env["STILL2MOV_NO_TMPFILE"] = "1";
+    // Every worker holds at its first flush, with its recording and working files made.
+    env["STILL2MOV_PAUSE"] = "fsync:1";
+    env["STILL2MOV_PAUSE_FILE"] = tmp.file("gate");
+    const pid_t parent = start({"-r", "-j", "2", "--no-resize", dir.path()}, env);
+    ASSERT_TRUE(waitFor(tmp.file("gate.paused")));
+    kill(parent, SIGKILL);
+    EXPECT_EQ(finish(parent), -1);
+
+    // The workers must be gone before the held flushes are let go.
+    int left = 0;
+    for (int k = 0; k < 500; ++k) {
+      while (waitpid(-1, nullptr, WNOHANG) > 0) {
+      }
+      left = 0;
+      for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(e.path() / "stat");
+        std::string pid, name, state, ppid;
+        if (stat >> pid >> name >> state >> ppid && ppid == std::to_string(getpid()) && name == "(still2mov)") ++left;
+      }
+      if (left == 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(left, 0) << "workers outlived their parent";
+    writeFile(tmp.file("gate.go"), "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    while (waitpid(-1, nullptr, 0) > 0) {
+    }
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"p0.jpg", "p1.jpg", "p2.jpg", "p3.jpg"}));
+    std::vector<std::string> inTmp;
+    for (const std::string& name : tmp.list())
+      if (name.rfind("gate", 0) != 0) inTmp.push_back(name);
+    EXPECT_EQ(inTmp, std::vector<std::string>{});
+  }
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 }  // namespace

@@ -462,6 +462,7 @@ OSErr FSpDelete(const FSSpec* spec) {
   struct stat st {};
   if (lstat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
   int rc = S_ISDIR(st.st_mode) ? rmdir(path.c_str()) : unlink(path.c_str());
+  if (rc == 0) FSKeepOnInterrupt(path);
   return rc == 0 ? noErr : OSErrFromErrno(errno);
 }
 
@@ -638,4 +639,33 @@ bool FSIsInterpreterScript(const std::string& path) {
 
 std::size_t FSRemoveStaleWorkingFiles(const std::string& folderPath) {
   return media::removeStaleWorkingFiles(folderPath);
+}
+
+namespace {
+
+struct InterruptTable {
+  std::mutex lock;
+  std::map<std::string, int> handles;
+};
+
+InterruptTable& interruptTable() {
+  static InterruptTable t;
+  return t;
+}
+
+}  // namespace
+
+void FSRemoveOnInterrupt(const std::string& path) {
+  InterruptTable& t = interruptTable();
+  std::lock_guard<std::mutex> hold(t.lock);
+  if (t.handles.count(path) == 0) t.handles[path] = media::removeOnSignal(path);
+}
+
+void FSKeepOnInterrupt(const std::string& path) {
+  InterruptTable& t = interruptTable();
+  std::lock_guard<std::mutex> hold(t.lock);
+  auto it = t.handles.find(path);
+  if (it == t.handles.end()) return;
+  media::forgetOnSignal(it->second);
+  t.handles.erase(it);
 }

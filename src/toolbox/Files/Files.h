@@ -130,6 +130,12 @@ OSErr FSpPublishTemporaryByRule(const FSSpec* temporary, const FSSpec* target, F
 // The same with replaceAny or noReplace. SafeSave.h wraps the sequence.
 OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean replaceExisting);
 
+// Working material (a file, or a folder that will be empty) that SIGINT, SIGTERM or SIGHUP
+// must not leave behind: this process removes it then, until FSpDelete removes it or
+// FSKeepOnInterrupt lets it go.
+void FSRemoveOnInterrupt(const std::string& path);
+void FSKeepOnInterrupt(const std::string& path);
+
 // Removes from folderPath the working files of this user's that a killed run left: named as
 // ours, not locked by a run still using them, untouched for a quarter of an hour. How many went.
 std::size_t FSRemoveStaleWorkingFiles(const std::string& folderPath);

@@ -15,6 +15,7 @@
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
+#include "toolbox/Files/Files.h"
 
 namespace {
 
@@ -133,6 +134,7 @@ OSErr FSFindTemporaryItemsFolder(std::string* path, std::string* reason) {
     std::call_once(once, [] { std::atexit(FSReleaseTemporaryItemsFolder); });
   }
   made.byBase[base] = pattern;
+  FSRemoveOnInterrupt(pattern);
   *path = pattern;
   return noErr;
 }
@@ -142,6 +144,8 @@ void FSReleaseTemporaryItemsFolder() {
   std::lock_guard<std::mutex> hold(made.lock);
   if (made.owner != getpid()) return;
   // Only when empty: whatever is still inside belongs to a conversion that has not ended.
-  for (const auto& [base, folder] : made.byBase) rmdir(folder.c_str());
+  for (const auto& [base, folder] : made.byBase) {
+    if (rmdir(folder.c_str()) == 0) FSKeepOnInterrupt(folder);
+  }
   made.byBase.clear();
 }

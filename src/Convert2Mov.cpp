@@ -174,6 +174,8 @@ ExtractedAudio Convert2Mov::extractAudioFromExifForFile(const std::string& image
     return {refuse(err, "no new file for the recording could be made in " + folder + " (" + why + ")"), std::nullopt};
   }
 
+  // Gone however the run is stopped, as the working files beside the movie are.
+  FSRemoveOnInterrupt(wavePath);
   err = writeRecording(file, record);
   int writeErrno = errno;
   if (std::fclose(file) != 0 && err == noErr) {

@@ -1,6 +1,7 @@
 // Building the movie from the photograph and its temporary WAVE file: resolve both to file
 // specifications, name the movie in the photograph's folder, and have the tracks assembled.
 #include <cstring>
+#include <initializer_list>
 
 #include "Convert2Mov.h"
 #include "movie/QuickTimeU.h"
@@ -57,6 +58,24 @@ Occupant occupantOf(FSSpec& spec) {
   bool placeholder = pb.ioFlLgLen == 0 && pb.ioFlFndrInfo.fdType == kUnknownFileType &&
                      pb.ioFlFndrInfo.fdCreator == QuickTimeU::kMovieCreator;
   return placeholder ? Occupant::ownMovie : Occupant::other;
+}
+
+// The movie shows what its sources show, to no one else: a class of users (owner, group,
+// others) that cannot read one of them gets no access to the movie either.
+UInt16 permissionCeiling(std::initializer_list<const FSSpec*> sources) {
+  UInt16 ceiling = 0777;
+  for (const FSSpec* source : sources) {
+    CInfoPBRec pb{};
+    Str255 name;
+    std::memcpy(name, source->name, size_t(source->name[0]) + 1);
+    pb.ioNamePtr = name;
+    pb.ioVRefNum = source->vRefNum;
+    pb.ioDirID = source->parID;
+    if (PBGetCatInfoSync(&pb) != noErr) continue;
+    for (int shift : {6, 3, 0})
+      if ((pb.ioFlMode & (04u << shift)) == 0) ceiling &= UInt16(~(07u << shift));
+  }
+  return ceiling;
 }
 
 // What went wrong in the assembly, in the user's words.
@@ -128,6 +147,9 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
   // The movie file is created only once it is complete (the assembly names it then), so none is
   // made here. What decides here is the file that may already have its name: a movie of ours
   // is replaced, anything else only when the rule says so.
+  // Stamped before it is looked at: a change after the stamp keeps it from being replaced.
+  MoviePublication publication;
+  FSpGetItemStamp(&movieSpec, &publication.checked);
   const Occupant occupant = exists ? occupantOf(movieSpec) : Occupant::none;
   if (occupant != Occupant::none && mExistingMovie == ExistingMovie::keep) {
     mReport.skippedExisting = true;
@@ -143,7 +165,31 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     return dupFNErr;
   }
 
-  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize, mFacts);
+  // Nothing there is taken only while still nothing is there; a movie of ours only while it is
+  // the very file looked at; anything at all only with the rule that says so.
+  if (mExistingMovie == ExistingMovie::replaceAny) publication.rule = FSPublishRule::replaceAny;
+  else if (occupant == Occupant::ownMovie) publication.rule = FSPublishRule::replaceChecked;
+  else publication.rule = FSPublishRule::noReplace;
+  if (mReport.soundSource == SoundSource::sidecar) publication.permissionCeiling = permissionCeiling({&imageSpec, &audioSpec});
+  else publication.permissionCeiling = permissionCeiling({&imageSpec});
+
+  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize, mFacts, publication);
+  if (status == dupFNErr && publication.rule != FSPublishRule::replaceAny) {
+    // Something appeared or changed under the name while the movie was made: it stays. A new
+    // file there that is a movie of ours is another run's of this photograph, which leaves
+    // nothing to do; our old movie changed in place is the user's doing.
+    FSItemStamp now;
+    FSpGetItemStamp(&movieSpec, &now);
+    const bool anotherFile = now.present && (!publication.checked.present || now.inode != publication.checked.inode ||
+                                             now.device != publication.checked.device);
+    if (mExistingMovie == ExistingMovie::keep || (anotherFile && occupantOf(movieSpec) == Occupant::ownMovie)) {
+      mReport.skippedExisting = true;
+      return noErr;
+    }
+    mReport.refusedExisting = true;
+    mReport.problem = moviePath + " appeared or changed while the movie was made; left as it is";
+    return dupFNErr;
+  }
   if (status != noErr) {
     const std::string reason = status == noCodecErr ? "recording format " + QuickTimeU::SoundFormatName(audioSpec) +
                                                           " not supported"

@@ -2,11 +2,13 @@
 // subcommand means a conversion, or --info when that option is given anywhere before "--"; the
 // commands of the application and the bus run in the application's binary.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Processes/ProgramImage.h"
 
 namespace {
@@ -89,8 +91,9 @@ std::string commandList() {
   return out;
 }
 
-int still2movMain(int argc, char** argv, const BusCommands* bus) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+namespace {
+
+int runCommand(const std::vector<std::string>& args, char** argv, const BusCommands* bus) {
   if (!args.empty())
     for (const Subcommand& c : kSubcommands) {
       if (args[0] != c.word) continue;
@@ -100,4 +103,28 @@ int still2movMain(int argc, char** argv, const BusCommands* bus) {
     }
   if (asksForInfo(args)) return runInfoCommand(args);
   return runConvertCommand(args);
+}
+
+// As coreutils do: output that could not be written fails the run (exit 1), said in one line
+// on standard error while that can still be written.
+int finishOutput(int status) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int reason = flushed ? 0 : errno;
+  if (!flushed || std::ferror(stdout)) {
+    if (reason != 0) std::fprintf(stderr, "still2mov: write error on standard output: %s\n", ErrnoWords(reason).c_str());
+    else std::fputs("still2mov: write error on standard output\n", stderr);
+    if (status == 0) status = 1;
+  }
+  if (std::fflush(stderr) != 0 || std::ferror(stderr)) {
+    if (status == 0) status = 1;
+  }
+  return status;
+}
+
+}  // namespace
+
+int still2movMain(int argc, char** argv, const BusCommands* bus) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return finishOutput(runCommand(args, argv, bus));
 }

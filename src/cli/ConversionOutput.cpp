@@ -170,7 +170,13 @@ void ConversionPrinter::failedPath(const std::string& path, const std::string& p
 }
 
 void ConversionPrinter::passedOver(const std::string& path, const std::string& why) {
-  if (!style_.verbose || style_.json) return;
+  if (!style_.verbose) return;
+  if (style_.json) {
+    emit(stdout, json::object({{"SourceFile", json::quote(path)},
+                               {"Status", json::quote("passed-over")},
+                               {"Reason", json::quote(why)}}));
+    return;
+  }
   emit(stdout, displayText(path) + ": " + why);
 }
 

@@ -1,17 +1,15 @@
-// Text from photographs and file names made safe to print on a terminal: one line, no control
-// characters, nothing that reorders what follows it.
+// Text from photographs and file names made safe to print on a terminal: the toolbox's rule,
+// under the command line's names.
 #pragma once
 #include <string>
 
+#include "toolbox/Core/DisplayText.h"
+
 namespace cli {
 
-// Printable UTF-8 passes through. Escaped: a backslash as \\, newline, tab and carriage return
-// as \n \t \r, other C0 controls, DEL and bytes that are not UTF-8 as \xNN, and C1 controls,
-// line and paragraph separators and bidirectional controls as \u{NNNN}.
-std::string displayText(const std::string& text);
-
-// The length of the valid UTF-8 sequence at text[i] and its code point, or 0 when the bytes
-// there are not one.
-std::size_t utf8Sequence(const std::string& text, std::size_t i, char32_t* codePoint);
+inline std::string displayText(const std::string& text) { return DisplayText(text); }
+inline std::size_t utf8Sequence(const std::string& text, std::size_t i, char32_t* codePoint) {
+  return UTF8Sequence(text, i, codePoint);
+}
 
 }  // namespace cli

@@ -99,6 +99,11 @@ bool unreachable(OSErr err) { return err == connectionInvalid || err == procNotF
 
 // 0 sent (and, with a reply, served without error), 1 a failure reported for this photograph.
 int sendOne(const std::string& photo, const SendOptions& options) {
+  // An empty name names no file, as a conversion of it says too.
+  if (photo.empty()) {
+    sayFailure(photo, "cannot be read (no such file)", fnfErr, options.verbose);
+    return 1;
+  }
   AliasHandle alias = nullptr;
   OSErr err = NewAliasFromPath(photo.c_str(), &alias);
   if (err != noErr) {

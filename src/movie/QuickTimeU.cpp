@@ -7,6 +7,7 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Core/System.h"
+#include "toolbox/Files/SafeSave.h"
 
 namespace {
 
@@ -63,7 +64,8 @@ long importWaveBytes(Movie movie, char* data, long length, Track* usedTrack) {
 
 }  // namespace
 
-int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts) {
+int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts,
+                            const MoviePublication& publication) {
   OSErr err = EnterMovies();
   if (err != noErr) {
     report("Image Convert: CreateMovieFile failed");
@@ -120,15 +122,28 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
   }
   if (resRefNum != 0) CloseMovieFile(resRefNum);
 
-  // The movie file gets its name only now, complete: an earlier movie stays until then.
-  Movie flattened = FlattenMovieData(theMovie, flattenAddMovieToDataFork, &movie, kMovieCreator, smSystemScript,
-                                     kReplaceDataForkOnly);
-  err = GetMoviesError();
-  if (err != noErr) report("Image Convert: FlattenMovieData failed");
-
+  // Flattened into a second working file, which gets the movie's name only once complete and
+  // only as the caller's rule allows: an earlier movie stays until then.
+  FSSpec finished;
+  err = FSpCreateTemporary(&movie, "mov", &finished);
+  const bool made = err == noErr;
+  Movie flattened = nullptr;
+  if (made) {
+    flattened = FlattenMovieData(theMovie, flattenAddMovieToDataFork, &finished, kMovieCreator, smSystemScript,
+                                 kReplaceDataForkOnly);
+    err = GetMoviesError();
+  }
   if (flattened != nullptr) DisposeMovie(flattened);
   DisposeMovie(theMovie);
   FSpDelete(&working);
+
+  UInt16 permissions = 0;
+  if (err == noErr) err = FSpPermissionsForSaving(&movie, &permissions);
+  if (err == noErr) err = FSpSetPermissions(&finished, permissions & publication.permissionCeiling);
+  if (err == noErr) err = FSpPublishTemporaryByRule(&finished, &movie, publication.rule, &publication.checked);
+  // A name taken meanwhile is the caller's to tell; anything else is a failed save.
+  if (err != noErr && err != dupFNErr) report("Image Convert: FlattenMovieData failed");
+  if (err != noErr && made) FSpDelete(&finished);
   return err;
 }
 

@@ -18,6 +18,13 @@ struct SDimension32 {
 
 enum SCALE_TYPE { SCALE_AUTO = 0, SCALE_FIT_WIDTH = 1, SCALE_FIT_HEIGHT = 2 };
 
+// How the finished movie takes its name, and how readable it may be.
+struct MoviePublication {
+  FSPublishRule rule = FSPublishRule::replaceAny;
+  FSItemStamp checked;             // for replaceChecked: what the caller found under the name
+  UInt16 permissionCeiling = 0777;  // permission bits the movie never goes beyond
+};
+
 class QuickTimeU {
  public:
   // The creator code of the movie files made here: QuickTime Player's, so desktops that read
@@ -26,7 +33,8 @@ class QuickTimeU {
 
   // Movie assembly.
   // facts: how the picture stands and what else the movie carries of the photograph.
-  static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts = {});
+  static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts = {},
+                         const MoviePublication& publication = {});
   // importErr, when given, receives the import's own result.
   static long CreateSoundTrack(Movie movie, FSSpec& audio, OSErr* importErr = nullptr);
   // The recording's format in words ("GSM 6.10"), or "" when it is no readable WAVE file.

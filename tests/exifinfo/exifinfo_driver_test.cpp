@@ -21,6 +21,7 @@
 #include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
+#include "toolbox/Files/TemporaryItems.h"
 
 namespace {
 
@@ -36,18 +37,30 @@ class Convert2MovExtraction : public ::testing::Test {
     tmp_ = scratch_.file("chewable");
     ASSERT_EQ(mkdir(tmp_.c_str(), 0700), 0);
     setenv("TMPDIR", tmp_.c_str(), 1);
+    // Without a session's runtime folder, unless a test gives one.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    hadRuntime_ = runtime != nullptr;
+    if (runtime) oldRuntime_ = runtime;
+    unsetenv("XDG_RUNTIME_DIR");
   }
   void TearDown() override {
     if (hadTmp_) setenv("TMPDIR", oldTmp_.c_str(), 1);
     else unsetenv("TMPDIR");
+    if (hadRuntime_) setenv("XDG_RUNTIME_DIR", oldRuntime_.c_str(), 1);
+    else unsetenv("XDG_RUNTIME_DIR");
   }
   std::string photo(const std::vector<JpegSegment>& segments) {
     const std::string path = scratch_.file("photo.jpg");
     writeFile(path, buildJpeg(40, 30, 3, segments));
     return path;
   }
-  // The user's private folder inside the temporary folder, where the recordings go.
-  std::string privateFolder() const { return tmp_ + "/still2mov-" + std::to_string(geteuid()); }
+  // The user's private folder inside the temporary folder, where the recordings go (made now
+  // when it is not there yet).
+  std::string privateFolder() const {
+    std::string folder, reason;
+    EXPECT_EQ(FSFindTemporaryItemsFolder(&folder, &reason), noErr) << reason;
+    return folder;
+  }
   std::vector<std::string> tmpNames() const { return namesIn(tmp_); }
   std::vector<std::string> privateNames() const { return namesIn(privateFolder()); }
   static std::vector<std::string> namesIn(const std::string& folder) {
@@ -62,6 +75,8 @@ class Convert2MovExtraction : public ::testing::Test {
   ScratchDir scratch_;
   std::string tmp_;
   std::string oldTmp_;
+  bool hadRuntime_ = false;
+  std::string oldRuntime_;
   bool hadTmp_ = false;
 };
 
@@ -184,7 +199,6 @@ TEST_F(Convert2MovExtraction, NamesPlantedInTheSharedFolderNeitherBlockNorCatchT
 TEST_F(Convert2MovExtraction, InsideThePrivateFolderLinksAreNeverFollowedAndNoFreeNameIsAFailure) {
   const std::string victim = scratch_.file("victim");
   writeFile(victim, "precious");
-  ASSERT_EQ(mkdir(privateFolder().c_str(), 0700), 0);
   // Far more names than the driver tries, from now on.
   const UInt32 now = TickCount();
   for (UInt32 i = 0; i < 1500; ++i) {
@@ -203,16 +217,19 @@ TEST_F(Convert2MovExtraction, InsideThePrivateFolderLinksAreNeverFollowedAndNoFr
   EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
 }
 
+// The session's runtime folder has a fixed name for ours; a link there is refused all the same.
 TEST_F(Convert2MovExtraction, APlantedPrivateFolderIsRefusedInWords) {
-  const std::string elsewhere = scratch_.file("elsewhere");
+  const std::string elsewhere = scratch_.file("elsewhere"), runtime = scratch_.file("runtime");
   ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
-  ASSERT_EQ(symlink(elsewhere.c_str(), privateFolder().c_str()), 0);
+  ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  ASSERT_EQ(symlink(elsewhere.c_str(), (runtime + "/still2mov").c_str()), 0);
   Convert2Mov driver;
   const SInt32 status = driver.createMovie(scratch_.file("photo.mov"), photo(fpxrPieces(imaAdpcmWave(8000, 4), {}, {0})), 0);
   EXPECT_NE(status, 0);
   EXPECT_EQ(driver.lastReport().problem,
-            "no place for the recording: the temporary folder " + privateFolder() +
-                " is a symbolic link, not a folder of this user's");
+            "no place for the recording: the temporary folder " + runtime +
+                "/still2mov is a symbolic link, not a folder of this user's");
   EXPECT_TRUE(namesIn(elsewhere).empty());
   EXPECT_NE(access(scratch_.file("photo.mov").c_str(), F_OK), 0);
 }

@@ -21,6 +21,8 @@
 enum { kWrite, kPwrite, kFsync, kRename, kLinkat, kClose, kKinds };
 static const char* const kNames[kKinds] = {"write", "pwrite", "fsync", "rename", "linkat", "close"};
 
+#define REAL(name, type) ((type)dlsym(RTLD_NEXT, name))
+
 static atomic_int gCalls[kKinds];
 static int gArmedKind = -1;
 static int gArmedNth = 0;
@@ -81,10 +83,28 @@ static int writableFile(int fd) {
   return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
 }
 
+/* STILL2MOV_PAUSE=kind:n with STILL2MOV_PAUSE_FILE=path: the n-th call of that kind (counted
+   as for faults) first creates path.paused, then waits (up to a minute) for path.go to exist, so
+   a test can do something at that very moment. */
+static void pauseIfAsked(int kind, int n) {
+  const char* pause = getenv("STILL2MOV_PAUSE");
+  const char* file = getenv("STILL2MOV_PAUSE_FILE");
+  char name[16] = {0};
+  int nth = 0;
+  if (!pause || !file || sscanf(pause, "%15[a-z]:%d", name, &nth) != 2 || kindOf(name) != kind || nth != n) return;
+  char path[4096];
+  snprintf(path, sizeof path, "%s.paused", file);
+  int fd = REAL("open", int (*)(const char*, int, ...))(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (fd >= 0) REAL("close", int (*)(int))(fd);
+  snprintf(path, sizeof path, "%s.go", file);
+  for (int k = 0; k < 6000 && access(path, F_OK) != 0; ++k) usleep(10000);
+}
+
 /* Counts the call and says whether it is the one to fail. */
 static int injected(int kind) {
   loadEnvironment();
   int n = atomic_fetch_add(&gCalls[kind], 1) + 1;
+  pauseIfAsked(kind, n);
   if (kind == gArmedKind && n == gArmedNth) {
     errno = gErrno;
     return 1;
@@ -92,7 +112,6 @@ static int injected(int kind) {
   return 0;
 }
 
-#define REAL(name, type) ((type)dlsym(RTLD_NEXT, name))
 
 static int refusedUnnamed(int flags) {
   loadEnvironment();

@@ -24,23 +24,31 @@ using testsupport::ScratchDir;
 
 namespace {
 
-// TMPDIR pointed at a folder of the test's own while it lives.
-class TemporaryFolder {
+// An environment variable set (or unset, for "") while it lives.
+class Variable {
  public:
-  explicit TemporaryFolder(const std::string& path) {
-    const char* old = std::getenv("TMPDIR");
+  Variable(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
     had_ = old != nullptr;
     if (had_) old_ = old;
-    setenv("TMPDIR", path.c_str(), 1);
+    if (value.empty()) unsetenv(name);
+    else setenv(name, value.c_str(), 1);
   }
-  ~TemporaryFolder() {
-    if (had_) setenv("TMPDIR", old_.c_str(), 1);
-    else unsetenv("TMPDIR");
+  ~Variable() {
+    if (had_) setenv(name_, old_.c_str(), 1);
+    else unsetenv(name_);
   }
 
  private:
+  const char* name_;
   bool had_ = false;
   std::string old_;
+};
+
+// TMPDIR pointed at a folder of the test's own while it lives, and no session runtime folder.
+struct TemporaryFolder {
+  explicit TemporaryFolder(const std::string& path) : tmp("TMPDIR", path), runtime("XDG_RUNTIME_DIR", "") {}
+  Variable tmp, runtime;
 };
 
 mode_t modeOf(const std::string& path) {
@@ -48,7 +56,8 @@ mode_t modeOf(const std::string& path) {
   return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
 }
 
-std::string ownFolderName() { return "still2mov-" + std::to_string(geteuid()); }
+// The name the folder had when it was the same for every run of the user's.
+std::string predictableName() { return "still2mov-" + std::to_string(geteuid()); }
 
 }  // namespace
 
@@ -134,30 +143,80 @@ TEST(RegularFiles, OnlyRegularFilesAreReadAndNothingElseIsWaitedOn) {
 TEST(TemporaryItems, TheFolderIsTheUsersOwnAndPrivate) {
   ScratchDir tmp;
   TemporaryFolder env(tmp.path());
-  const std::string expected = tmp.path() + "/" + ownFolderName();
 
   std::string path, reason;
   ASSERT_EQ(FSFindTemporaryItemsFolder(&path, &reason), noErr) << reason;
-  EXPECT_EQ(path, expected);
+  EXPECT_EQ(path.rfind(tmp.path() + "/still2mov-", 0), 0u) << path;
+  EXPECT_EQ(path.size(), tmp.path().size() + std::string("/still2mov-XXXXXX").size()) << path;
   EXPECT_TRUE(S_ISDIR(modeOf(path)));
   EXPECT_EQ(modeOf(path) & 07777, 0700u);
 
   // Found again as it is; loosened permissions are tightened, the contents stay.
   testsupport::writeFile(path + "/123.wav", "kept");
   ASSERT_EQ(chmod(path.c_str(), 0755), 0);
-  ASSERT_EQ(FSFindTemporaryItemsFolder(&path, &reason), noErr) << reason;
+  std::string again;
+  ASSERT_EQ(FSFindTemporaryItemsFolder(&again, &reason), noErr) << reason;
+  EXPECT_EQ(again, path);
   EXPECT_EQ(modeOf(path) & 07777, 0700u);
   EXPECT_EQ(testsupport::readFile(path + "/123.wav"), "kept");
 
   // The platform's folder lookup answers the same folder; the plain temporary folder is TMPDIR.
   FSRef ref;
   ASSERT_EQ(FSFindFolder(kOnSystemDisk, kChewableItemsFolderType, kDontCreateFolder, &ref), noErr);
-  EXPECT_EQ(ref.path, expected);
+  EXPECT_EQ(ref.path, path);
   ASSERT_EQ(FSFindFolder(kOnSystemDisk, kTemporaryFolderType, kDontCreateFolder, &ref), noErr);
   EXPECT_EQ(ref.path, tmp.path());
+
+  // Emptied, it goes when the process ends.
+  ASSERT_EQ(unlink((path + "/123.wav").c_str()), 0);
+  FSReleaseTemporaryItemsFolder();
+  EXPECT_EQ(modeOf(path), 0u);
 }
 
-TEST(TemporaryItems, APlantedNameIsRefusedAndLeftAlone) {
+// In a shared temporary folder, names planted by someone else (the name the folder once always
+// had, links, other users' folders) block nothing: the folder's name cannot be guessed.
+TEST(TemporaryItems, NoPlantedNameBlocksIt) {
+  ScratchDir tmp, elsewhere;
+  TemporaryFolder env(tmp.path());
+  const std::string planted = tmp.path() + "/" + predictableName();
+  ASSERT_EQ(mkdir(planted.c_str(), 0777), 0);
+  if (geteuid() == 0) ASSERT_EQ(chown(planted.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(symlink(elsewhere.path().c_str(), (tmp.path() + "/still2mov-000000").c_str()), 0);
+  std::string path, reason;
+  ASSERT_EQ(FSFindTemporaryItemsFolder(&path, &reason), noErr) << reason;
+  EXPECT_NE(path, planted);
+  struct stat st {};
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_uid, geteuid());
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  FSReleaseTemporaryItemsFolder();
+}
+
+// With a session runtime folder (private by definition), the folder is "still2mov" there, and
+// what sits under that name must be the user's own folder.
+TEST(TemporaryItems, LivesInTheRuntimeFolderWhereThereIsOne) {
+  ScratchDir tmp, runtime;
+  TemporaryFolder env(tmp.path());
+  ASSERT_EQ(chmod(runtime.path().c_str(), 0700), 0);
+  {
+    Variable session("XDG_RUNTIME_DIR", runtime.path());
+    std::string path, reason;
+    ASSERT_EQ(FSFindTemporaryItemsFolder(&path, &reason), noErr) << reason;
+    EXPECT_EQ(path, runtime.path() + "/still2mov");
+    EXPECT_EQ(modeOf(path) & 07777, 0700u);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+  }
+  // A runtime folder others may enter is no runtime folder: the temporary folder serves.
+  ASSERT_EQ(chmod(runtime.path().c_str(), 0755), 0);
+  Variable session("XDG_RUNTIME_DIR", runtime.path());
+  std::string path, reason;
+  ASSERT_EQ(FSFindTemporaryItemsFolder(&path, &reason), noErr) << reason;
+  EXPECT_EQ(path.rfind(tmp.path() + "/still2mov-", 0), 0u) << path;
+  FSReleaseTemporaryItemsFolder();
+}
+
+TEST(TemporaryItems, APlantedNameInTheRuntimeFolderIsRefusedAndLeftAlone) {
   struct Case {
     const char* name;
     std::string reasonEnd;
@@ -170,9 +229,11 @@ TEST(TemporaryItems, APlantedNameIsRefusedAndLeftAlone) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ScratchDir tmp, elsewhere;
+    ScratchDir tmp, runtime, elsewhere;
     TemporaryFolder env(tmp.path());
-    const std::string planted = tmp.path() + "/" + ownFolderName();
+    ASSERT_EQ(chmod(runtime.path().c_str(), 0700), 0);
+    Variable session("XDG_RUNTIME_DIR", runtime.path());
+    const std::string planted = runtime.path() + "/still2mov";
     const std::string name = c.name;
     ASSERT_EQ(chmod(elsewhere.path().c_str(), 0755), 0);
     if (name == "link to a folder") {

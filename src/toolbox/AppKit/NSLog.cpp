@@ -1,6 +1,7 @@
-// NSLog through GLib's structured logging: the journal writer first, standard error when the
+// NSLog through GLib's structured logging, each message escaped into one line: the journal writer first, standard error when the
 // journal does not take the message (no journal on this machine, or it refused).
 #include "toolbox/AppKit/NSLog.h"
+#include "toolbox/Core/DisplayText.h"
 
 #include <glib.h>
 #include <unistd.h>
@@ -12,8 +13,12 @@
 void NSLog(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  gchar* message = g_strdup_vprintf(format, ap);
+  gchar* formatted = g_strdup_vprintf(format, ap);
   va_end(ap);
+  // One line, whatever a file name holds: no raw escape sequences or line breaks in the log.
+  const std::string text = DisplayText(formatted ? formatted : "");
+  g_free(formatted);
+  const char* message = text.c_str();
   const std::string pid = std::to_string(getpid());
   const GLogField fields[] = {
       {"MESSAGE", message, -1},
@@ -26,5 +31,4 @@ void NSLog(const char* format, ...) {
     std::fprintf(stderr, "still2mov[%s]: %s\n", pid.c_str(), message);
     std::fflush(stderr);
   }
-  g_free(message);
 }

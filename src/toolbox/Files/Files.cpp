@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "toolbox/Core/TextConversion.h"
 #include "toolbox/Files/FolderNames.h"
 #include "toolbox/Files/TemporaryItems.h"
+#include "media/SafeSave.h"
 
 namespace {
 
@@ -49,11 +51,11 @@ Registry& registry() {
 
 constexpr const char* kFinderInfoAttribute = "user.com.apple.FinderInfo";
 
-// Working files without a name, by the specification that names them for this process. The
-// descriptor keeps each one alive; closing it (or the process ending) frees it.
+// Working files, by the specification that names them for this process (an unnamed one has a
+// name here only). Removing one from the table discards it.
 struct WorkingFiles {
   std::mutex lock;
-  std::map<std::string, int> descriptors;
+  std::map<std::string, std::shared_ptr<media::WorkingFile>> files;
 };
 
 WorkingFiles& workingFiles() {
@@ -66,30 +68,27 @@ std::string workingKey(const FSSpec& spec) {
          std::string(reinterpret_cast<const char*>(spec.name + 1), spec.name[0]);
 }
 
-// The descriptor of the working file that spec names, or -1.
-int workingDescriptor(const FSSpec* spec) {
-  if (spec == nullptr) return -1;
+// The working file that spec names, or none.
+std::shared_ptr<media::WorkingFile> workingFile(const FSSpec* spec) {
+  if (spec == nullptr) return nullptr;
   WorkingFiles& w = workingFiles();
   std::lock_guard<std::mutex> hold(w.lock);
-  auto it = w.descriptors.find(workingKey(*spec));
-  return it == w.descriptors.end() ? -1 : it->second;
+  auto it = w.files.find(workingKey(*spec));
+  return it == w.files.end() ? nullptr : it->second;
 }
 
-// Takes the working file out of the table; the caller now owns its descriptor.
-int takeWorkingDescriptor(const FSSpec* spec) {
+// Takes the working file out of the table; the caller now owns it.
+std::shared_ptr<media::WorkingFile> takeWorkingFile(const FSSpec* spec) {
   WorkingFiles& w = workingFiles();
   std::lock_guard<std::mutex> hold(w.lock);
-  auto it = w.descriptors.find(workingKey(*spec));
-  if (it == w.descriptors.end()) return -1;
-  int fd = it->second;
-  w.descriptors.erase(it);
-  return fd;
+  auto it = w.files.find(workingKey(*spec));
+  if (it == w.files.end()) return nullptr;
+  auto file = std::move(it->second);
+  w.files.erase(it);
+  return file;
 }
 
-// The path through which this process reaches a file by its descriptor, named or not.
-std::string descriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
-
-// A hidden name for a working file: base, then 8 random letters or digits.
+// A name for an unnamed working file in the table: base, then 8 random letters or digits.
 std::string hiddenName(const std::string& baseName) {
   static std::mt19937_64 rng{std::random_device{}()};
   static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -287,8 +286,8 @@ OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSp
 
 OSErr FSpGetPath(const FSSpec* spec, std::string* path) {
   if (spec == nullptr || path == nullptr) return paramErr;
-  if (int fd = workingDescriptor(spec); fd >= 0) {
-    *path = descriptorPath(fd);
+  if (auto file = workingFile(spec)) {
+    *path = file->path();
     return noErr;
   }
   std::string name = PascalText(spec->name);
@@ -452,9 +451,8 @@ OSErr FSpDirCreate(const FSSpec* spec, ScriptCode, SInt32* createdDirID) {
 
 OSErr FSpDelete(const FSSpec* spec) {
   if (spec != nullptr) {
-    // A working file without a name goes when its last descriptor closes.
-    if (int fd = takeWorkingDescriptor(spec); fd >= 0) {
-      close(fd);
+    if (auto file = takeWorkingFile(spec)) {
+      file->discard();
       return noErr;
     }
   }
@@ -464,6 +462,7 @@ OSErr FSpDelete(const FSSpec* spec) {
   struct stat st {};
   if (lstat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
   int rc = S_ISDIR(st.st_mode) ? rmdir(path.c_str()) : unlink(path.c_str());
+  if (rc == 0) FSKeepOnInterrupt(path);
   return rc == 0 ? noErr : OSErrFromErrno(errno);
 }
 
@@ -493,55 +492,60 @@ OSErr FSpCreateTemporary(const FSSpec* near, const char* baseName, FSSpec* out) 
   if (near == nullptr || out == nullptr || baseName == nullptr) return paramErr;
   std::string folder;
   if (!FSFolderForDirID(near->vRefNum, near->parID, &folder)) return dirNFErr;
-
-  // Unnamed, where the file system and /proc (through which it is opened again) allow.
-  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0 && access("/proc/self/fd", X_OK) != 0) {
-    close(fd);
-    fd = -1;
-  }
-  if (fd >= 0) {
-    WorkingFiles& w = workingFiles();
-    std::lock_guard<std::mutex> hold(w.lock);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      *out = *near;
-      CopyTextToPascal(hiddenName(baseName), out->name);
-      if (w.descriptors.emplace(workingKey(*out), fd).second) return noErr;
-    }
-    close(fd);
-    return dupFNErr;
-  }
-
-  // Elsewhere a private file with a hidden name, created exclusively.
+  auto file = std::make_shared<media::WorkingFile>();
+  if (int e = file->create(folder, baseName); e != 0) return OSErrFromErrno(e);
+  WorkingFiles& w = workingFiles();
+  std::lock_guard<std::mutex> hold(w.lock);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = hiddenName(baseName);
-    std::string path = joinPath(folder, name);
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return OSErrFromErrno(errno);
-    }
-    close(fd);
     *out = *near;
-    CopyTextToPascal(name, out->name);
-    return noErr;
+    // A named one is known by its own name; an unnamed one gets one for this table only.
+    const std::string path = file->path();
+    CopyTextToPascal(file->named() ? leafOf(path) : hiddenName(baseName), out->name);
+    if (w.files.emplace(workingKey(*out), file).second) return noErr;
   }
   return dupFNErr;
 }
 
-OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean replaceExisting) {
-  if (temporary == nullptr || target == nullptr) return paramErr;
-  const int fd = workingDescriptor(temporary);
+OSErr FSpGetItemStamp(const FSSpec* spec, FSItemStamp* stamp) {
+  if (spec == nullptr || stamp == nullptr) return paramErr;
+  *stamp = FSItemStamp{};
+  std::string path;
+  OSErr err = FSpGetPath(spec, &path);
+  if (err != noErr) return err;
+  const int e = media::identifyName(AT_FDCWD, path.c_str(), stamp);
+  return e == 0 ? noErr : OSErrFromErrno(e);
+}
 
-  // One working file taking over another's contents: nothing on disk has a name to change.
-  if (fd >= 0 && workingDescriptor(target) >= 0) {
-    if (!replaceExisting) return dupFNErr;
+namespace {
+
+media::Publish publishFor(FSPublishRule rule) {
+  switch (rule) {
+    case FSPublishRule::replaceChecked: return media::Publish::replaceChecked;
+    case FSPublishRule::replaceAny: return media::Publish::replaceAny;
+    case FSPublishRule::noReplace: break;
+  }
+  return media::Publish::noReplace;
+}
+
+}  // namespace
+
+OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean replaceExisting) {
+  return FSpPublishTemporaryByRule(temporary, target,
+                                   replaceExisting ? FSPublishRule::replaceAny : FSPublishRule::noReplace, nullptr);
+}
+
+OSErr FSpPublishTemporaryByRule(const FSSpec* temporary, const FSSpec* target, FSPublishRule rule,
+                                const FSItemStamp* checked) {
+  if (temporary == nullptr || target == nullptr) return paramErr;
+  auto file = workingFile(temporary);
+
+  // One working file taking over another's contents: nothing outside has a name to change.
+  if (file && workingFile(target)) {
+    if (rule != FSPublishRule::replaceAny) return dupFNErr;
     WorkingFiles& w = workingFiles();
     std::lock_guard<std::mutex> hold(w.lock);
-    int& slot = w.descriptors[workingKey(*target)];
-    close(slot);
-    slot = fd;
-    w.descriptors.erase(workingKey(*temporary));
+    w.files[workingKey(*target)] = file;
+    w.files.erase(workingKey(*temporary));
     return noErr;
   }
 
@@ -550,33 +554,17 @@ OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean
   if (err != noErr) return err;
   if (target->name[0] == 0) return bdNamErr;
   const std::string folder = folderOf(to);
+  const bool replaceExisting = rule == FSPublishRule::replaceAny;
 
-  if (fd >= 0) {
-    if (fsync(fd) != 0) return OSErrFromErrno(errno);
-    const std::string from = descriptorPath(fd);
-    // Straight to the target's name when it is free: then there is never a second name.
-    if (linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-      if (errno != EEXIST || !replaceExisting) return OSErrFromErrno(errno);
-      // Only rename replaces a name in one step, and it needs a name to start from.
-      std::string hidden;
-      int rc = -1;
-      for (int attempt = 0; attempt < 100 && rc != 0; ++attempt) {
-        hidden = joinPath(folder, hiddenName(leafOf(to)));
-        rc = linkat(AT_FDCWD, from.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW);
-        if (rc != 0 && errno != EEXIST) return OSErrFromErrno(errno);
-      }
-      if (rc != 0) return dupFNErr;
-      if (rename(hidden.c_str(), to.c_str()) != 0) {
-        int e = errno;
-        unlink(hidden.c_str());
-        return OSErrFromErrno(e);
-      }
-    }
-    // Named and flushed: the descriptor has done its work.
-    close(takeWorkingDescriptor(temporary));
-    flushFolder(folder);
+  if (file) {
+    // Working files are made beside their target; one elsewhere has no one step to it.
+    if (folder != file->folder()) return paramErr;
+    const int e = file->publish(leafOf(to), publishFor(rule), checked);
+    if (e != 0) return e == EEXIST ? dupFNErr : OSErrFromErrno(e);
+    takeWorkingFile(temporary);
     return noErr;
   }
+  if (rule == FSPublishRule::replaceChecked) return paramErr;
 
   std::string from;
   err = FSpGetPath(temporary, &from);
@@ -602,10 +590,10 @@ OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean
 OSErr FSpOpenDescriptor(const FSSpec* spec, int openFlags, int* fd) {
   if (spec == nullptr || fd == nullptr) return paramErr;
   *fd = -1;
-  if (int working = workingDescriptor(spec); working >= 0) {
+  if (auto file = workingFile(spec)) {
     // A fresh open of the same file, with the access asked for and an offset of its own.
     int flags = (openFlags & ~(O_CREAT | O_EXCL | O_NOFOLLOW)) | O_CLOEXEC;
-    *fd = open(descriptorPath(working).c_str(), flags);
+    *fd = open(file->path().c_str(), flags);
     return *fd >= 0 ? noErr : OSErrFromErrno(errno);
   }
   std::string path;
@@ -647,4 +635,37 @@ bool FSIsInterpreterScript(const std::string& path) {
   ssize_t n = pread(fd, head, 2, 0);
   close(fd);
   return n == 2 && head[0] == '#' && head[1] == '!';
+}
+
+std::size_t FSRemoveStaleWorkingFiles(const std::string& folderPath) {
+  return media::removeStaleWorkingFiles(folderPath);
+}
+
+namespace {
+
+struct InterruptTable {
+  std::mutex lock;
+  std::map<std::string, int> handles;
+};
+
+InterruptTable& interruptTable() {
+  static InterruptTable t;
+  return t;
+}
+
+}  // namespace
+
+void FSRemoveOnInterrupt(const std::string& path) {
+  InterruptTable& t = interruptTable();
+  std::lock_guard<std::mutex> hold(t.lock);
+  if (t.handles.count(path) == 0) t.handles[path] = media::removeOnSignal(path);
+}
+
+void FSKeepOnInterrupt(const std::string& path) {
+  InterruptTable& t = interruptTable();
+  std::lock_guard<std::mutex> hold(t.lock);
+  auto it = t.handles.find(path);
+  if (it == t.handles.end()) return;
+  media::forgetOnSignal(it->second);
+  t.handles.erase(it);
 }

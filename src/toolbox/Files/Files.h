@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "media/SafeSave.h"
 #include "toolbox/Core/MacTypes.h"
 
 // A folder ID names a folder seen by this process; IDs are handed out on first sight and stay
@@ -99,19 +100,45 @@ OSErr FSpSetFInfo(const FSSpec* spec, const FInfo* fndrInfo);
 
 // A new, empty, private working file in the folder of near, for data nobody may see before it
 // is complete. It has no name in the folder where the file system allows (O_TMPFILE), so it
-// vanishes with the process however that ends; elsewhere it is a 0600 file with a unique
-// hidden name made from baseName. out names it for every call here (FSpGetPath gives a path
-// that opens it); FSpDelete discards it, FSpPublishTemporary gives it a real name.
+// vanishes with the process however that ends; elsewhere it is a locked 0600 file with a name
+// still2mov recognises (".still2mov-XXXXXXXX-BASE.part"), removed on SIGINT, SIGTERM and SIGHUP
+// and, left by a kill, by FSRemoveStaleWorkingFiles. out names it for every call here
+// (FSpGetPath gives a path that opens it); FSpDelete discards it, FSpPublishTemporary gives it
+// a real name.
 OSErr FSpCreateTemporary(const FSSpec* near, const char* baseName, FSSpec* out);
 
+// What stood under a name when it was looked at (never through a link): enough to tell later
+// whether the name still holds that very file, unchanged. present is false when nothing did.
+using FSItemStamp = media::FileIdentity;
+OSErr FSpGetItemStamp(const FSSpec* spec, FSItemStamp* stamp);
+
+enum class FSPublishRule {
+  noReplace,       // dupFNErr when the name is taken, told by the very step that names the file
+  replaceChecked,  // only the file stamped earlier, unchanged; dupFNErr for anything else there
+  replaceAny,      // whatever has the name (a link itself, never what it points to)
+};
+
 // Flushes a complete working file (or any file with a name of its own, which then loses that
-// name) and gives it the target's name in one step. With replaceExisting, whatever has that
-// name is replaced (a link itself, never what it points to); without, dupFNErr when the name
-// is taken (by anything, a dangling link included), told by the very step that names the file,
-// so nothing that appears meanwhile is replaced. On success the working file's specification
-// is spent; on failure the working file is as it was, for the caller to discard. A target that
-// is itself a working file simply takes over the new contents. SafeSave.h wraps the sequence.
+// name) and gives it the target's name in one step, as rule allows. replaceChecked exchanges
+// the two names (renameat2 RENAME_EXCHANGE) and puts them back unless what came out is the
+// stamped file, so nothing that appears or changes meanwhile is replaced; a file system
+// without the exchange gets a last look just before the rename. On success the working file's
+// specification is spent; on failure the working file is as it was, for the caller to discard.
+// A target that is itself a working file simply takes over the new contents (replaceAny only).
+OSErr FSpPublishTemporaryByRule(const FSSpec* temporary, const FSSpec* target, FSPublishRule rule,
+                                const FSItemStamp* checked);
+// The same with replaceAny or noReplace. SafeSave.h wraps the sequence.
 OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean replaceExisting);
+
+// Working material (a file, or a folder that will be empty) that SIGINT, SIGTERM or SIGHUP
+// must not leave behind: this process removes it then, until FSpDelete removes it or
+// FSKeepOnInterrupt lets it go.
+void FSRemoveOnInterrupt(const std::string& path);
+void FSKeepOnInterrupt(const std::string& path);
+
+// Removes from folderPath the working files of this user's that a killed run left: named as
+// ours, not locked by a run still using them, untouched for a quarter of an hour. How many went.
+std::size_t FSRemoveStaleWorkingFiles(const std::string& folderPath);
 
 // Opens the file that a specification names with open(2) flags, never through a symbolic
 // link; a working file opens even while it has no name. The caller closes the descriptor.

@@ -12,30 +12,31 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Descriptors.h"
+#include "media/SafeSave.h"
 
-namespace {
-
-// The permission bits for a file saved as target; a folder there gets no file at all. Looked at
-// through the specification, so that a working file as the target counts as the file it is.
-OSErr modeFor(const FSSpec* target, mode_t* mode) {
-  int probe = -1;
-  if (FSpOpenDescriptor(target, O_PATH, &probe) == noErr) {
-    struct stat st {};
-    const bool known = fstat(probe, &st) == 0;
+OSErr FSpPermissionsForSaving(const FSSpec* target, UInt16* mode) {
+  if (target == nullptr || mode == nullptr) return paramErr;
+  // A working file as the target counts as the file it is.
+  if (int probe = -1; FSpOpenDescriptor(target, O_PATH, &probe) == noErr) {
+    mode_t bits = 0;
+    const int e = media::permissionsForSaving(probe, "", &bits);
     close(probe);
-    if (known && S_ISDIR(st.st_mode)) return notAFileErr;
-    if (known && S_ISREG(st.st_mode)) {
-      *mode = st.st_mode & 0777;
-      return noErr;
-    }
+    if (e != 0) return e == EISDIR ? notAFileErr : OSErrFromErrno(e);
+    *mode = UInt16(bits);
+    return noErr;
   }
-  mode_t mask = umask(0);
-  umask(mask);
-  *mode = 0666 & ~mask;
+  *mode = UInt16(media::newFilePermissions());
   return noErr;
 }
 
-}  // namespace
+OSErr FSpSetPermissions(const FSSpec* spec, UInt16 mode) {
+  int fd = -1;
+  OSErr err = FSpOpenDescriptor(spec, O_RDONLY, &fd);
+  if (err != noErr) return err;
+  if (int e = media::setPermissions(fd, mode); e != 0) err = OSErrFromErrno(e);
+  close(fd);
+  return err;
+}
 
 OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWriter& write, const FInfo* finderInfo) {
   if (target == nullptr || !write) return paramErr;
@@ -43,8 +44,8 @@ OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWri
   OSErr err = FSpGetPath(target, &path);
   if (err != noErr) return err;
   if (target->name[0] == 0) return bdNamErr;
-  mode_t mode = 0;
-  err = modeFor(target, &mode);
+  UInt16 mode = 0;
+  err = FSpPermissionsForSaving(target, &mode);
   if (err != noErr) return err;
 
   FSSpec working{};
@@ -54,7 +55,9 @@ OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWri
   int fd = -1;
   err = FSpOpenDescriptor(&working, O_WRONLY, &fd);
   if (err == noErr) err = write(fd);
-  if (err == noErr && fchmod(fd, mode) != 0) err = OSErrFromErrno(errno);
+  if (err == noErr) {
+    if (int e = media::setPermissions(fd, mode); e != 0) err = OSErrFromErrno(e);
+  }
   if (fd >= 0 && close(fd) != 0 && err == noErr) err = OSErrFromErrno(errno);
   if (err == noErr && finderInfo != nullptr) FSpSetFInfo(&working, finderInfo);
   if (err == noErr) err = FSpPublishTemporary(&working, target, replaceExisting);

@@ -21,6 +21,12 @@ using FSSaveWriter = std::function<OSErr(int fd)>;
 OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWriter& write,
                   const FInfo* finderInfo = nullptr);
 
+// The permission bits FSpSaveFile gives a file saved as target (see there); notAFileErr when a
+// folder has the name.
+OSErr FSpPermissionsForSaving(const FSSpec* target, UInt16* mode);
+// Sets a file's permission bits (a working file's too), never through a link.
+OSErr FSpSetPermissions(const FSSpec* spec, UInt16 mode);
+
 // FSpSaveFile with bytes as the whole contents.
 OSErr FSpSaveBytes(const FSSpec* target, const void* bytes, std::size_t count, Boolean replaceExisting);
 

@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <sched.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <thread>
 #include <vector>
+
+#include "toolbox/Files/TemporaryItems.h"
 
 namespace {
 
@@ -54,6 +57,7 @@ bool receiveAll(int fd, void* data, std::size_t size) {
     if (!sendAll(fd, &size, sizeof size) || !sendAll(fd, body.data(), body.size())) break;
   }
   // No exit handlers: they belong to the process this one was copied from.
+  FSReleaseTemporaryItemsFolder();
   _exit(0);
 }
 
@@ -70,6 +74,7 @@ class Pool {
   Pool(int count, const std::function<std::string(std::size_t)>& job) {
     // Whatever is buffered must not be written again by the copies.
     std::fflush(nullptr);
+    const pid_t parent = getpid();
     for (int k = 0; k < count; ++k) {
       int pair[2];
       if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) break;
@@ -80,6 +85,9 @@ class Pool {
         break;
       }
       if (pid == 0) {
+        // A worker ends with this process, however it ends: SIGTERM removes its working files.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(0);
         close(pair[0]);
         // A worker holds no other worker's socket, so each sees only its own end.
         for (const Worker& w : workers_) close(w.fd);

@@ -1,10 +1,9 @@
 // Terminal-safe text: a strict UTF-8 decoder and the code points that must not reach a
 // terminal as they are.
-#include "cli/DisplayText.h"
+#include "toolbox/Core/DisplayText.h"
 
 #include <cstdio>
 
-namespace cli {
 namespace {
 
 bool invisibleControl(char32_t c) {
@@ -17,7 +16,7 @@ bool invisibleControl(char32_t c) {
 
 }  // namespace
 
-std::size_t utf8Sequence(const std::string& s, std::size_t i, char32_t* codePoint) {
+std::size_t UTF8Sequence(const std::string& s, std::size_t i, char32_t* codePoint) {
   const unsigned char c = static_cast<unsigned char>(s[i]);
   std::size_t n;
   char32_t cp;
@@ -50,13 +49,13 @@ std::size_t utf8Sequence(const std::string& s, std::size_t i, char32_t* codePoin
   return n;
 }
 
-std::string displayText(const std::string& text) {
+std::string DisplayText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   char buffer[16];
   for (std::size_t i = 0; i < text.size();) {
     char32_t cp = 0;
-    const std::size_t n = utf8Sequence(text, i, &cp);
+    const std::size_t n = UTF8Sequence(text, i, &cp);
     if (n == 0 || (n == 1 && (cp < 0x20 || cp == 0x7F))) {
       const unsigned char c = static_cast<unsigned char>(text[i]);
       if (c == '\n') out += "\\n";
@@ -80,4 +79,3 @@ std::string displayText(const std::string& text) {
   return out;
 }
 
-}  // namespace cli

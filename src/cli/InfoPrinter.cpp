@@ -246,23 +246,23 @@ std::vector<InfoItem> infoItems(const ExImageInfo& r, const PhotoFacts& facts, b
   auto wanted = [verbose](const Presentation& p) { return verbose || p.form != Form::offset; };
 #define EXIF_GPS_BEGIN gps = true;
 #define EXIF_GPS_END gps = false;
-#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, tagName, tag) \
+#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, tagName, tag, dir, ext) \
   if (Presentation p = presentationOf(gps, tag, tagName); r.flagGetter() && wanted(p))  \
     items.push_back(numberFieldItem(r, p, r.getter()));
-#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, tagName, tag) \
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, tagName, tag, dir, ext) \
   if (Presentation p = presentationOf(gps, tag, tagName); r.flagGetter() && wanted(p))        \
     items.push_back(arrayItem(r, p, r.getter(), count));
-#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, tagName, tag) \
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, tagName, tag, dir, ext) \
   if (Presentation p = presentationOf(gps, tag, tagName); r.flagGetter() && wanted(p)) \
     items.push_back(textItem(p, r.getter(), size));
-#define EXIF_STRING(member, setter, getter, tagName, tag)                                    \
+#define EXIF_STRING(member, setter, getter, tagName, tag, dir, ext)                                    \
   if (Presentation p = presentationOf(gps, tag, tagName); r.getter() != nullptr && wanted(p)) \
     items.push_back(stringItem(p.name, r.getter()));
 #define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, bufferGetter, tagName, \
-                     tag)                                                                                          \
+                     tag, dir, ext)                                                                                          \
   if (Presentation p = presentationOf(gps, tag, tagName); r.bufferGetter() != nullptr && wanted(p))                   \
     items.push_back(countedItem(p, r.bufferGetter(), r.countGetter()));
-#include "ImageAudio/ExifInfo/ExImageInfoFields.def"
+#include "ImageAudio/ExifTags.def"
   (void)gps;
   return items;
 }

@@ -95,7 +95,7 @@ constexpr std::array<XTiffTagInfo, N> extendedRows() {
 // The extension's rows, in the tag table's order.
 inline constexpr auto xtiffFieldInfo = xtiff_table::extendedRows<xtiff_table::extendedCount()>();
 inline constexpr int kXTiffTagCount = int(xtiffFieldInfo.size());
-static_assert(kXTiffTagCount == 73);
+static_assert(kXTiffTagCount == 74);
 
 // Row of an extended tag in xtiffFieldInfo, or -1.
 int XTIFFRowOfTag(uint32_t tag);

@@ -7,18 +7,14 @@
 #include <string>
 
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "exifinfo/ExifSegment.h"
 #include "support/TiffBuilder.h"
 
 using testsupport::TiffBuilder;
 
 namespace {
-const std::string kExifId("Exif\0\0", 6);
-
-void readSegment(const std::string& payload, ExImageInfo* record) {
-  JpegTagReader reader;
-  reader.setDataStore(record);
-  reader.readExifSegment(reinterpret_cast<const UInt8*>(payload.data()), UInt32(payload.size()));
-}
+using exifsegment::kExifId;
+const auto readSegment = exifsegment::read;
 
 // A primary directory pointing at an EXIF directory (and a GPS one when asked), filled by the
 // caller.

@@ -193,3 +193,24 @@ TEST(CameraEntries, OneBadEntryNeverEmptiesItsDirectory) {
   EXPECT_FALSE(r.getRelatedSoundFilePresent());
   EXPECT_EQ(r.getSensingMethod(), 2);
 }
+
+// The primary directory's own TIFF tags are read the same way.
+TEST(CameraEntries, PrimaryTagsTakeCompatibleTypesAndTheFirstValue) {
+  Segment s;
+  s.b.shorts(s.ifd0, 274, {6, 1});          // Orientation, count 2
+  s.b.rationals(s.ifd0, 532, {{0, 1}, {255, 1}, {128, 0}, {255, 1}, {128, 1}, {255, 1}});
+  s.b.rationals(s.ifd0, 283, {{300, 1}}, 10);  // YResolution as SRATIONAL
+  s.b.longs(s.ifd0, 296, {2});              // ResolutionUnit as LONG
+  s.b.longs(s.ifd0, 531, {70000});          // YCbCrPositioning beyond 16 bits
+  s.b.ascii(s.ifd0, 305, "Firmware 1.0");
+  ExImageInfo r;
+  s.read(&r);
+  EXPECT_EQ(r.getOrientation(), 6);
+  EXPECT_FALSE(r.getRefBlackWhitePresent());
+  EXPECT_FLOAT_EQ(r.getYResolution(), 300.0f);
+  EXPECT_TRUE(r.getResolutionUnitPresent());
+  EXPECT_EQ(r.getResolutionUnit(), 2);
+  EXPECT_FALSE(r.getYcbcrPresent());
+  EXPECT_STREQ(r.getSoftware(), "Firmware 1.0");
+  EXPECT_TRUE(r.getExifIFDPresent());
+}

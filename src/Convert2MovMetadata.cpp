@@ -17,23 +17,43 @@ constexpr gint64 kMacEpochToUnix = 2082844800;
 // The longest camera name kept: the record's strings are as long as the photograph says.
 constexpr size_t kMaxNameBytes = 255;
 
-// "YYYY:MM:DD HH:MM:SS" in the zone the photograph was taken in, which EXIF leaves unsaid:
-// taken as this machine's local time. Blank or zeroed fields (a camera whose clock was never
-// set) give nothing.
-std::optional<UInt32> captureTime(const ExImageInfo& record) {
-  if (!record.getDateTimeOriginalPresent()) return std::nullopt;
+// The zone the photograph was taken in: its OffsetTimeOriginal ("+09:00", EXIF 2.31) when it
+// has a sound one, else this machine's zone with the rules it had on that date, as photo
+// managers read it.
+GTimeZone* captureZone(const ExImageInfo& record) {
+  if (record.getOffsetTimeOriginalPresent()) {
+    const char* t = record.getOffsetTimeOriginal();
+    int h = 0, m = 0, used = 0;
+    if ((t[0] == '+' || t[0] == '-') && std::sscanf(t + 1, "%2d:%2d%n", &h, &m, &used) == 2 && used == 5 &&
+        t[6] == '\0' && h <= 14 && m < 60) {
+      const gint32 seconds = (h * 3600 + m * 60) * (t[0] == '-' ? -1 : 1);
+      return g_time_zone_new_offset(seconds);
+    }
+  }
+  return g_time_zone_new_local();
+}
+
+// DateTimeOriginal, "YYYY:MM:DD HH:MM:SS", in the zone it was taken in: the UTC instant, and the
+// local time with its offset. Blank or zeroed fields (a camera whose clock was never set) give
+// nothing.
+void captureTime(const ExImageInfo& record, PhotoFacts* facts) {
+  if (!record.getDateTimeOriginalPresent()) return;
   const char* text = record.getDateTimeOriginal();
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, used = 0;
   if (std::sscanf(text, "%4d:%2d:%2d %2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &used) != 6 || used != 19)
-    return std::nullopt;
-  GTimeZone* zone = g_time_zone_new_local();
+    return;
+  GTimeZone* zone = captureZone(record);
   GDateTime* local = g_date_time_new(zone, y, mo, d, h, mi, s);
   g_time_zone_unref(zone);
-  if (local == nullptr) return std::nullopt;
+  if (local == nullptr) return;
   const gint64 seconds = g_date_time_to_unix(local) + kMacEpochToUnix;
+  gchar* iso = g_date_time_format(local, "%Y-%m-%dT%H:%M:%S%:z");
   g_date_time_unref(local);
-  if (seconds < 0 || seconds > gint64(UINT32_MAX)) return std::nullopt;
-  return UInt32(seconds);
+  if (seconds >= 0 && seconds <= gint64(UINT32_MAX) && iso != nullptr) {
+    facts->creationTime = UInt32(seconds);
+    facts->localTime = iso;
+  }
+  g_free(iso);
 }
 
 // The camera's text as UTF-8 without the padding and controls some cameras leave; bytes that
@@ -88,7 +108,7 @@ PhotoFacts Convert2Mov::photoFactsOf(const ExImageInfo& record) const {
   PhotoFacts facts;
   if (record.getOrientationPresent()) facts.orientation = record.getOrientation();
   if (!mCaptureMetadata) return facts;
-  facts.creationTime = captureTime(record);
+  captureTime(record, &facts);
   facts.make = cameraText(record.getMake());
   facts.model = cameraText(record.getModel());
   facts.position = capturePosition(record);

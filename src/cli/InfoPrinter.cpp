@@ -169,8 +169,27 @@ InfoItem numberFieldItem(const ExImageInfo& r, const Presentation& p, T v) {
   }
 }
 
+// A directory's text as exiftool shows it: each byte that is no part of UTF-8 as '?' (cameras
+// write Latin-1 and other code pages without saying which), trailing blanks removed.
+std::string directoryText(const std::string& stored) {
+  std::string text;
+  for (std::size_t i = 0; i < stored.size();) {
+    char32_t cp = 0;
+    const std::size_t n = utf8Sequence(stored, i, &cp);
+    if (n == 0) {
+      text += '?';
+      ++i;
+    } else {
+      text.append(stored, i, n);
+      i += n;
+    }
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+  return text;
+}
+
 InfoItem textItem(const Presentation& p, const char* field, std::size_t size) {
-  return stringItem(p.name, std::string(field, strnlen(field, size)));
+  return stringItem(p.name, directoryText(std::string(field, strnlen(field, size))));
 }
 
 // The text of a user comment coded "ASCII" or with the empty code, without its padding; false
@@ -181,9 +200,7 @@ bool commentText(const UInt8* bytes, UInt16 count, std::string* text) {
   if (count < sizeof kAscii) return false;
   if (std::memcmp(bytes, kAscii, sizeof kAscii) != 0 && std::memcmp(bytes, kEmpty, sizeof kEmpty) != 0) return false;
   const char* start = reinterpret_cast<const char*>(bytes) + sizeof kAscii;
-  std::string t(start, strnlen(start, count - sizeof kAscii));
-  while (!t.empty() && t.back() == ' ') t.pop_back();
-  *text = t;
+  *text = directoryText(std::string(start, strnlen(start, count - sizeof kAscii)));
   return true;
 }
 
@@ -246,23 +263,23 @@ std::vector<InfoItem> infoItems(const ExImageInfo& r, const PhotoFacts& facts, b
   auto wanted = [verbose](const Presentation& p) { return verbose || p.form != Form::offset; };
 #define EXIF_GPS_BEGIN gps = true;
 #define EXIF_GPS_END gps = false;
-#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, tagName, tag) \
+#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, tagName, tag, dir, ext) \
   if (Presentation p = presentationOf(gps, tag, tagName); r.flagGetter() && wanted(p))  \
     items.push_back(numberFieldItem(r, p, r.getter()));
-#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, tagName, tag) \
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, tagName, tag, dir, ext) \
   if (Presentation p = presentationOf(gps, tag, tagName); r.flagGetter() && wanted(p))        \
     items.push_back(arrayItem(r, p, r.getter(), count));
-#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, tagName, tag) \
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, tagName, tag, dir, ext) \
   if (Presentation p = presentationOf(gps, tag, tagName); r.flagGetter() && wanted(p)) \
     items.push_back(textItem(p, r.getter(), size));
-#define EXIF_STRING(member, setter, getter, tagName, tag)                                    \
+#define EXIF_STRING(member, setter, getter, tagName, tag, dir, ext)                                    \
   if (Presentation p = presentationOf(gps, tag, tagName); r.getter() != nullptr && wanted(p)) \
-    items.push_back(stringItem(p.name, r.getter()));
+    items.push_back(stringItem(p.name, directoryText(r.getter())));
 #define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, bufferGetter, tagName, \
-                     tag)                                                                                          \
+                     tag, dir, ext)                                                                                          \
   if (Presentation p = presentationOf(gps, tag, tagName); r.bufferGetter() != nullptr && wanted(p))                   \
     items.push_back(countedItem(p, r.bufferGetter(), r.countGetter()));
-#include "ImageAudio/ExifInfo/ExImageInfoFields.def"
+#include "ImageAudio/ExifTags.def"
   (void)gps;
   return items;
 }

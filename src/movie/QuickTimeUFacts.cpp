@@ -1,5 +1,6 @@
 // What the photograph adds to its movie beside picture and sound: the video track's matrix that
-// stands the picture upright, and on request the capture time and the camera's user-data items.
+// stands the picture upright, and on request the capture time (UTC in the header, local with
+// its offset as a user-data item) and the camera's user-data items.
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -33,6 +34,10 @@ constexpr Placement kPlacements[9] = {
 constexpr OSType kMakeType = FOUR_CHAR_CODE("\xA9mak");
 constexpr OSType kModelType = FOUR_CHAR_CODE("\xA9mod");
 constexpr OSType kLocationType = FOUR_CHAR_CODE("\xA9xyz");
+// The capture time as the camera's clock showed it, ISO 8601 with its offset: the item
+// QuickTime, ffprobe ("date"), GStreamer, mediainfo and exiftool read as the recording date,
+// while the movie header's creation time holds the UTC instant.
+constexpr OSType kDateType = FOUR_CHAR_CODE("\xA9" "day");
 // ISO 639-2 "und", packed: a code of 0x400 or more tells readers that the text is UTF-8 (below
 // it, a Mac language whose text is Mac Roman).
 constexpr short kUndeterminedLanguage = 0x55C4;
@@ -104,6 +109,7 @@ OSErr QuickTimeU::AddPhotoFacts(Movie movie, const PhotoFacts& facts) {
     SetMovieCreationTime(movie, *facts.creationTime);
     err = GetMoviesError();
   }
+  if (err == noErr) err = addText(movie, kDateType, facts.localTime);
   if (err == noErr) err = addText(movie, kMakeType, facts.make);
   if (err == noErr) err = addText(movie, kModelType, facts.model);
   if (err == noErr && facts.position) err = addText(movie, kLocationType, ISO6709Text(*facts.position));

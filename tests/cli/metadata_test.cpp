@@ -25,6 +25,7 @@ struct Capture {
   std::string make = "Canon";
   std::string model = "Canon EOS 5D";
   std::string dateTimeOriginal = "2024:05:01 09:30:00";
+  std::string offsetTimeOriginal;  // "+09:00" when given
   bool gps = true;
   std::string gpsStatus;  // "A" or "V" when given
 };
@@ -39,6 +40,7 @@ std::string capturedPhotograph(const Capture& c) {
   const int exif = b.directory();
   b.pointer(ifd0, 34665, exif);
   b.ascii(exif, 36867, c.dateTimeOriginal, 20);
+  if (!c.offsetTimeOriginal.empty()) b.ascii(exif, 36881, c.offsetTimeOriginal);
   if (c.gps) {
     const int gps = b.directory();
     b.pointer(ifd0, 34853, gps);
@@ -90,7 +92,8 @@ TEST(CaptureMetadata, TimeCameraAndPlaceReadBackByExiftoolAndFfprobe) {
   const struct {
     const char* zone;
     const char* utc;
-  } zones[] = {{"<+02>-2", "2024:05:01 07:30:00"}, {"<-05>5", "2024:05:01 14:30:00"}};
+    const char* offset;
+  } zones[] = {{"<+02>-2", "2024:05:01 07:30:00", "+02:00"}, {"<-05>5", "2024:05:01 14:30:00", "-05:00"}};
   for (const auto& z : zones) {
     SCOPED_TRACE(z.zone);
     fixtures::RunResult r = convert(dir, {"--no-resize", "--metadata"}, z.zone);
@@ -106,10 +109,44 @@ TEST(CaptureMetadata, TimeCameraAndPlaceReadBackByExiftoolAndFfprobe) {
     iso[4] = iso[7] = '-';
     iso[10] = 'T';
     EXPECT_EQ(ffprobeTag(movie, "creation_time"), iso + ".000000Z\n");
+    EXPECT_EQ(ffprobeTag(movie, "date"), std::string("2024-05-01T09:30:00") + z.offset + "\n");
     EXPECT_EQ(ffprobeTag(movie, "make"), "Canon\n");
     EXPECT_EQ(ffprobeTag(movie, "model"), "Canon EOS 5D\n");
     EXPECT_EQ(ffprobeTag(movie, "location"), "-33.856667+151.210000-012.500/\n");
     EXPECT_EQ(moviechecks::completeMovieProblem(readFile(movie)), "");
+  }
+}
+
+// The photograph's own offset (EXIF 2.31) wins over the machine's zone; without one, the
+// machine's zone counts with the rules it had on the capture date, summer time or not.
+TEST(CaptureMetadata, CaptureTimeIsReadInTheZoneItWasTakenIn) {
+  REQUIRE_TOOL("exiftool");
+  REQUIRE_TOOL("ffprobe");
+  const struct {
+    const char* dateTimeOriginal;
+    const char* offsetTimeOriginal;
+    const char* zone;
+    const char* utc;
+    const char* local;
+  } cases[] = {
+      {"2024:05:01 09:30:00", "+09:00", "<-05>5", "2024:05:01 00:30:00", "2024-05-01T09:30:00+09:00"},
+      {"2024:05:01 09:30:00", "-03:30", "Europe/Berlin", "2024:05:01 13:00:00", "2024-05-01T09:30:00-03:30"},
+      {"2024:01:15 12:00:00", "", "Europe/Berlin", "2024:01:15 11:00:00", "2024-01-15T12:00:00+01:00"},
+      {"2024:07:15 12:00:00", "", "Europe/Berlin", "2024:07:15 10:00:00", "2024-07-15T12:00:00+02:00"},
+      {"2024:07:15 12:00:00", "+25:00", "Europe/Berlin", "2024:07:15 10:00:00", "2024-07-15T12:00:00+02:00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.dateTimeOriginal) + " " + c.offsetTimeOriginal + " " + c.zone);
+    ScratchDir dir;
+    Capture capture;
+    capture.dateTimeOriginal = c.dateTimeOriginal;
+    capture.offsetTimeOriginal = c.offsetTimeOriginal;
+    writeFile(dir.file("photo.jpg"), capturedPhotograph(capture));
+    fixtures::RunResult r = convert(dir, {"--no-resize", "--metadata"}, c.zone);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string movie = dir.file("photo.mov");
+    EXPECT_EQ(output("exiftool -s3 -QuickTime:CreateDate " + shellQuote(movie)), std::string(c.utc) + "\n");
+    EXPECT_EQ(ffprobeTag(movie, "date"), std::string(c.local) + "\n");
   }
 }
 

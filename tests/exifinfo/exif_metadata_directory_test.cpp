@@ -9,18 +9,14 @@
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
 #include "ImageAudio/Tifflib/MemoryStream.h"
 #include "ImageAudio/Tifflib/XTiffExtension.h"
+#include "exifinfo/ExifSegment.h"
 #include "support/TiffBuilder.h"
 
 using testsupport::TiffBuilder;
 
 namespace {
-const std::string kExifId("Exif\0\0", 6);
-
-void readSegment(const std::string& payload, ExImageInfo* record) {
-  JpegTagReader reader;
-  reader.setDataStore(record);
-  reader.readExifSegment(reinterpret_cast<const UInt8*>(payload.data()), UInt32(payload.size()));
-}
+using exifsegment::kExifId;
+const auto readSegment = exifsegment::read;
 
 struct Camera {
   TiffBuilder b;

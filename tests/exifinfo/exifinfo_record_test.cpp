@@ -13,17 +13,17 @@ namespace {
 
 // Each row is visited through a dependent type so that the private GPS setters are only named
 // in a template that is never instantiated.
-#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag) v.number(r.getter(), r.flagGetter(), name);
-#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) v.number(r.getter(), r.flagGetter(), name);
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   v.array(r.getter(), count, r.flagGetter(), name);
-#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag) v.text(r.getter(), size, r.flagGetter(), name);
-#define EXIF_STRING(member, setter, getter, name, tag) v.string(r.getter(), name);
-#define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, bufferGetter, name, tag) \
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) v.text(r.getter(), size, r.flagGetter(), name);
+#define EXIF_STRING(member, setter, getter, name, tag, dir, ext) v.string(r.getter(), name);
+#define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, bufferGetter, name, tag, dir, ext) \
   v.counted(r.countGetter(), r.bufferGetter(), name);
 #define EXIF_GPS_BEGIN v.gps = true;
 template <typename R, typename V>
 void visitAll(const R& r, V& v) {
-#include "ImageAudio/ExifInfo/ExImageInfoFields.def"
+#include "ImageAudio/ExifTags.def"
 }
 
 struct ExpectEmpty {
@@ -52,7 +52,7 @@ struct ExpectEmpty {
 
 // Sets every public field of the primary and EXIF directories to a value of its own (seq),
 // checking on the way that value and flag never touch each other.
-#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   r.flagSetter(true);                                                                \
   EXPECT_EQ(r.getter(), Type(0)) << name;                                            \
   r.setter(Type(++seq));                                                             \
@@ -60,7 +60,7 @@ struct ExpectEmpty {
   r.flagSetter(false);                                                               \
   EXPECT_EQ(r.getter(), Type(seq)) << name;                                          \
   r.flagSetter(seq % 2 == 0);
-#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   {                                                                                          \
     ++seq;                                                                                   \
     ElemType values[count];                                                                  \
@@ -69,20 +69,20 @@ struct ExpectEmpty {
     EXPECT_FALSE(r.flagGetter()) << name;                                                    \
     r.flagSetter(seq % 2 == 0);                                                              \
   }
-#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   {                                                                               \
     char text[16];                                                                \
     std::snprintf(text, sizeof text, "t%d", ++seq);                               \
     r.setter(text);                                                               \
     r.flagSetter(seq % 2 == 0);                                                   \
   }
-#define EXIF_STRING(member, setter, getter, name, tag) \
+#define EXIF_STRING(member, setter, getter, name, tag, dir, ext) \
   {                                                    \
     char text[16];                                     \
     std::snprintf(text, sizeof text, "s%d", ++seq);    \
     r.setter(text);                                    \
   }
-#define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, bufferGetter, name, tag) \
+#define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, bufferGetter, name, tag, dir, ext) \
   {                                                                                                                       \
     ++seq;                                                                                                                \
     ElemType values[3] = {ElemType(seq), ElemType(seq + 1), ElemType(seq + 2)};                                           \
@@ -95,7 +95,7 @@ struct ExpectEmpty {
   void setGpsRows(R& r, int& seq) {
 template <typename R>
 void setDirectoryRows(R& r, int& seq) {
-#include "ImageAudio/ExifInfo/ExImageInfoFields.def"
+#include "ImageAudio/ExifTags.def"
 }
 
 // Checks what setDirectoryRows stored, in the same order, and that GPS rows stayed empty.

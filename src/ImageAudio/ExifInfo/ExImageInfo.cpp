@@ -48,31 +48,31 @@ void freeAndClear(T*& p) {
 
 }  // namespace
 
-#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   void ExImageInfo::setter(const ElemType* v) {                                              \
     if (v != nullptr) std::memcpy(member, v, sizeof(ElemType) * (count));                    \
   }
-#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   void ExImageInfo::setter(const char* text) { copyText(member, size, text); }
-#define EXIF_STRING(member, setter, getter, name, tag) \
+#define EXIF_STRING(member, setter, getter, name, tag, dir, ext) \
   void ExImageInfo::setter(const char* text) {        \
     freeAndClear(member);                             \
     member = copyString(text);                        \
   }
 #define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, \
-                     bufferGetter, name, tag)                                                     \
+                     bufferGetter, name, tag, dir, ext)                                                     \
   void ExImageInfo::bufferSetter(const ElemType* v) {                                             \
     freeAndClear(bufferMember);                                                                   \
     bufferMember = copyCounted(v, countMember);                                                   \
   }
-#include "ImageAudio/ExifInfo/ExImageInfoFields.def"
+#include "ImageAudio/ExifTags.def"
 
 ExImageInfo::~ExImageInfo() {
-#define EXIF_STRING(member, setter, getter, name, tag) freeAndClear(member);
+#define EXIF_STRING(member, setter, getter, name, tag, dir, ext) freeAndClear(member);
 #define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, \
-                     bufferGetter, name, tag)                                                     \
+                     bufferGetter, name, tag, dir, ext)                                                     \
   freeAndClear(bufferMember);
-#include "ImageAudio/ExifInfo/ExImageInfoFields.def"
+#include "ImageAudio/ExifTags.def"
   // The audio blocks are views; only the segment copies are ours to free.
   mAudioData.clear();
   mAudioLength.clear();

@@ -29,44 +29,44 @@ class ExImageInfo {
   bool hasFileName() const { return mFileName.has_value(); }
 
   // Directory getters (GPS included).
-#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   Type getter() const { return member; }                                            \
   bool flagGetter() const { return member##Present; }
-#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   const ElemType* getter() const { return member; }                                          \
   bool flagGetter() const { return member##Present; }
-#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   const char* getter() const { return member; }                                   \
   bool flagGetter() const { return member##Present; }
-#define EXIF_STRING(member, setter, getter, name, tag) \
+#define EXIF_STRING(member, setter, getter, name, tag, dir, ext) \
   const char* getter() const { return member; }
 #define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, \
-                     bufferGetter, name, tag)                                                     \
+                     bufferGetter, name, tag, dir, ext)                                                     \
   UInt16 countGetter() const { return countMember; }                                              \
   const ElemType* bufferGetter() const { return bufferMember; }
-#include "ImageAudio/ExifInfo/ExImageInfoFields.def"
+#include "ImageAudio/ExifTags.def"
 
   // Directory setters; the GPS ones are private: only the reader fills them.
   // Texts longer than their field are cut to size - 1 characters and always terminated.
   // A null string clears an owned string; a counted buffer copies as many elements as its
   // count holds at the time of the call (null when that count is 0 or the source is null).
-#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   void setter(Type v) { member = v; }                                               \
   void flagSetter(bool present) { member##Present = present; }
-#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   void setter(const ElemType* v);                                                            \
   void flagSetter(bool present) { member##Present = present; }
-#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   void setter(const char* text);                                                  \
   void flagSetter(bool present) { member##Present = present; }
-#define EXIF_STRING(member, setter, getter, name, tag) void setter(const char* text);
+#define EXIF_STRING(member, setter, getter, name, tag, dir, ext) void setter(const char* text);
 #define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, \
-                     bufferGetter, name, tag)                                                     \
+                     bufferGetter, name, tag, dir, ext)                                                     \
   void countSetter(UInt16 n) { countMember = n; }                                                 \
   void bufferSetter(const ElemType* v);
 #define EXIF_GPS_BEGIN private:
 #define EXIF_GPS_END public:
-#include "ImageAudio/ExifInfo/ExImageInfoFields.def"
+#include "ImageAudio/ExifTags.def"
 
   // FlashPix data list: the record takes ownership of each malloc'd buffer and frees it once.
   void addFlashPixData(UInt8* data, UInt32 length);
@@ -95,21 +95,21 @@ class ExImageInfo {
   std::optional<struct timespec> mCreationDate;
   std::optional<std::string> mFileName;
 
-#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   bool member##Present = false;                                                     \
   Type member = 0;
-#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   bool member##Present = false;                                                              \
   ElemType member[count] = {};
-#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag) \
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
   bool member##Present = false;                                                   \
   char member[size] = {};
-#define EXIF_STRING(member, setter, getter, name, tag) char* member = nullptr;
+#define EXIF_STRING(member, setter, getter, name, tag, dir, ext) char* member = nullptr;
 #define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, \
-                     bufferGetter, name, tag)                                                     \
+                     bufferGetter, name, tag, dir, ext)                                                     \
   UInt16 countMember = 0;                                                                         \
   ElemType* bufferMember = nullptr;
-#include "ImageAudio/ExifInfo/ExImageInfoFields.def"
+#include "ImageAudio/ExifTags.def"
 
   std::vector<UInt8*> mFPExtensionData;
   std::vector<UInt32> mFPExtensionLength;

@@ -51,6 +51,9 @@ class JpegTagReader {
   static constexpr UInt32 kSourceJPEG = FOUR_CHAR_CODE("JPEG");
 
  private:
+  // Copies the tag table's rows of one directory (the reader's Dir) from the handle.
+  void copyDirectory(TIFF* tif, UInt8 directory);
+
   ExImageInfo* mDataStore = nullptr;
   std::recursive_mutex m_pTagReaderLock;
 };

@@ -1,9 +1,10 @@
 // Copying the primary, EXIF and GPS directory values of an open TIFF handle into the record,
-// one table row per tag: the form the library delivers it in and the record's setters.
+// one row of the tag table per tag: the form the library delivers it in and the record's setters.
 #include <tiffio.h>
 
 #include <bit>
 #include <cstring>
+#include <iterator>
 #include <type_traits>
 #include <variant>
 
@@ -36,8 +37,12 @@ struct Counted {
   void (*set)(R&, const void*);
 };
 
+// The directory a row's tag is copied from; PrimaryApart ones have their own code.
+enum class Dir : UInt8 { Primary, PrimaryApart, Exif, Gps };
+
 // One tag and the one form the library delivers it in.
 struct TagRow {
+  Dir dir;
   UInt32 tag;
   std::variant<Number<UInt32>, Number<SInt32>, Number<UInt16>, Number<UInt8>, Number<float>, String, Pointer,
                Counted>
@@ -50,11 +55,13 @@ void viaPointer(R& r, const void* p) {
 }
 
 template <typename T>
-TagRow num(UInt32 tag, void (R::*set)(T), void (R::*present)(bool)) { return {tag, Number<T>{set, present}}; }
-TagRow text(UInt32 tag, void (R::*set)(const char*)) { return {tag, String{set}}; }
-TagRow ptr(UInt32 tag, void (*set)(R&, const void*), void (R::*present)(bool)) { return {tag, Pointer{set, present}}; }
-TagRow counted(UInt32 tag, void (R::*setCount)(UInt16), void (*set)(R&, const void*)) {
-  return {tag, Counted{setCount, set}};
+TagRow num(Dir d, UInt32 tag, void (R::*set)(T), void (R::*present)(bool)) { return {d, tag, Number<T>{set, present}}; }
+TagRow text(Dir d, UInt32 tag, void (R::*set)(const char*)) { return {d, tag, String{set}}; }
+TagRow ptr(Dir d, UInt32 tag, void (*set)(R&, const void*), void (R::*present)(bool)) {
+  return {d, tag, Pointer{set, present}};
+}
+TagRow counted(Dir d, UInt32 tag, void (R::*setCount)(UInt16), void (*set)(R&, const void*)) {
+  return {d, tag, Counted{setCount, set}};
 }
 
 // The record's texts of fixed size take a terminated copy of the library's fixed field.
@@ -64,75 +71,6 @@ void viaFixedText(R& r, const void* p) {
   std::memcpy(copy, p, N);
   (r.*Setter)(copy);
 }
-
-const TagRow kMainTags[] = {
-    num(34665, &R::setExifIFD, &R::setExifIFDPresent),
-    num(34853, &R::setGPSIFD, &R::setGPSIFDPresent),
-    num(531, &R::setYcbcr, &R::setYcbcrPresent),
-    num(282, &R::setXResolution, &R::setXResolutionPresent),
-    num(283, &R::setYResolution, &R::setYResolutionPresent),
-    num(296, &R::setResolutionUnit, &R::setResolutionUnitPresent),
-    // Values outside 1 to 8 are refused by the library, so they never reach the record.
-    num(274, &R::setOrientation, &R::setOrientationPresent),
-    // TransferFunction (301) is read apart: it delivers up to three tables.
-    ptr(318, viaPointer<float, &R::setWhitePoint>, &R::setWhitePointPresent),
-    ptr(319, viaPointer<float, &R::setPrimaryChromas>, &R::setPrimaryChromasPresent),
-    ptr(529, viaPointer<float, &R::setYcbcrCoeffs>, &R::setYcbcrCoeffsPresent),
-    ptr(532, viaPointer<float, &R::setRefBlackWhite>, &R::setRefBlackWhitePresent),
-    text(270, &R::setImageDescription),
-    text(271, &R::setMake),
-    text(272, &R::setModel),
-    text(305, &R::setSoftware),
-    text(315, &R::setArtist),
-    text(33432, &R::setCopyright),
-};
-
-const TagRow kExifTags[] = {
-    num(33434, &R::setExposureTime, &R::setExposureTimePresent),
-    num(33437, &R::setFNumber, &R::setFNumberPresent),
-    num(34850, &R::setExposureProgram, &R::setExposureProgramPresent),
-    text(34852, &R::setSpectralSensitivity),
-    counted(34855, &R::setNumISOSpeeds, viaPointer<UInt16, &R::setISOSpeedRating>),
-    counted(34856, &R::setOECFLength, viaPointer<UInt8, &R::setOecf>),
-    ptr(36864, viaPointer<UInt8, &R::setEXIFVersion>, &R::setVersionPresent),
-    ptr(36867, viaFixedText<&R::setDateTimeOriginal, 20>, &R::setDateTimeOriginalPresent),
-    ptr(36868, viaFixedText<&R::setDateTimeDigitized, 20>, &R::setDateTimeDigitizedPresent),
-    ptr(37121, viaPointer<UInt8, &R::setComponentConfig>, &R::setComponentConfigPresent),
-    num(37122, &R::setCompressedBitsPerPixel, &R::setCompressedBitsPerPixelPresent),
-    num(37377, &R::setShutterSpeed, &R::setShutterSpeedPresent),
-    num(37378, &R::setApertureValue, &R::setApertureValuePresent),
-    num(37379, &R::setBrightnessValue, &R::setBrightnessValuePresent),
-    num(37380, &R::setExposureBias, &R::setExposureBiasPresent),
-    num(37381, &R::setMaxAperture, &R::setMaxAperturePresent),
-    num(37382, &R::setSubjectDistance, &R::setSubjectDistancePresent),
-    num(37383, &R::setMeteringMode, &R::setMeteringModePresent),
-    num(37384, &R::setLightSource, &R::setLightSourcePresent),
-    num(37385, &R::setFlash, &R::setFlashPresent),
-    num(37386, &R::setFocalLength, &R::setFocalLengthPresent),
-    counted(37500, &R::setMakerNoteLength, viaPointer<UInt8, &R::setMakerNote>),
-    counted(37510, &R::setCommentLength, viaPointer<UInt8, &R::setComment>),
-    text(37520, &R::setSubSecTime),
-    text(37521, &R::setSubSecTimeOriginal),
-    text(37522, &R::setSubSecTimeDigitized),
-    ptr(40960, viaPointer<UInt8, &R::setFlashPixVersion>, &R::setFlashPixVersionPresent),
-    num(40961, &R::setColorSpace, &R::setColorSpacePresent),
-    num(40962, &R::setPixelXDimension, &R::setPixelXDimensionPresent),
-    num(40963, &R::setPixelYDimension, &R::setPixelYDimensionPresent),
-    ptr(40964, viaFixedText<&R::setRelatedSoundFile, 13>, &R::setRelatedSoundFilePresent),
-    num(40965, &R::setInteropIFDPointer, &R::setInteropIFDPointerPresent),
-    num(41483, &R::setFlashEnergy, &R::setFlashEnergyPresent),
-    counted(41484, &R::setSpatialFreqResponseLength, viaPointer<UInt8, &R::setSpatialFreqResponse>),
-    num(41486, &R::setFocalPlaneXRes, &R::setFocalPlaneXResPresent),
-    num(41487, &R::setFocalPlaneYRes, &R::setFocalPlaneYResPresent),
-    num(41488, &R::setFocalPlaneResUnit, &R::setFocalPlaneResUnitPresent),
-    ptr(41492, viaPointer<UInt16, &R::setSubjectLocation>, &R::setSubjectLocationPresent),
-    num(41493, &R::setExposureIndex, &R::setExposureIndexPresent),
-    num(41495, &R::setSensingMethod, &R::setSensingMethodPresent),
-    ptr(41728, viaPointer<UInt8, &R::setFileSource>, &R::setFileSourcePresent),
-    ptr(41729, viaPointer<UInt8, &R::setSceneType>, &R::setSceneTypePresent),
-    counted(41730, &R::setCFAPatternLength, viaPointer<UInt8, &R::setCFAPattern>),
-};
-
 
 // Each tag on its own: an unset tag or a null pointer leaves the record's fields alone.
 template <typename T>
@@ -160,10 +98,9 @@ void copyTag(TIFF* tif, UInt32 tag, R& record, const Counted& to) {
   to.set(record, v);
 }
 
-template <size_t N>
-void copyTags(TIFF* tif, R& record, const TagRow (&rows)[N]) {
-  for (const TagRow& row : rows)
-    std::visit([&](const auto& to) { copyTag(tif, row.tag, record, to); }, row.form);
+void copyTags(TIFF* tif, R& record, const TagRow* rows, size_t n, Dir dir) {
+  for (size_t i = 0; i < n; ++i)
+    if (rows[i].dir == dir) std::visit([&](const auto& to) { copyTag(tif, rows[i].tag, record, to); }, rows[i].form);
 }
 
 // An EXIF stream's primary directory names neither depth nor samples, yet may carry transfer
@@ -232,48 +169,38 @@ void JpegTagReader::readIFDs(TIFF* tif, UInt32 sourceKind) {
   }
 }
 
+// The copy table is made from the tag table here, where the record's GPS setters are open to
+// the reader. Orientation values outside 1 to 8 are refused by the library, so they never reach
+// the record; TransferFunction is read apart, as the library delivers up to three tables.
+void JpegTagReader::copyDirectory(TIFF* tif, UInt8 directory) {
+  static const TagRow kTags[] = {
+#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
+  num(Dir::dir, tag, &R::setter, &R::flagSetter),
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
+  ptr(Dir::dir, tag, viaPointer<ElemType, &R::setter>, &R::flagSetter),
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
+  ptr(Dir::dir, tag, viaFixedText<&R::setter, size>, &R::flagSetter),
+#define EXIF_STRING(member, setter, getter, name, tag, dir, ext) text(Dir::dir, tag, &R::setter),
+#define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, \
+                     bufferGetter, name, tag, dir, ext)                                                \
+  counted(Dir::dir, tag, &R::countSetter, viaPointer<ElemType, &R::bufferSetter>),
+#include "ImageAudio/ExifTags.def"
+  };
+  copyTags(tif, *mDataStore, kTags, std::size(kTags), Dir(directory));
+}
+
 void JpegTagReader::readMainTags(TIFF* tif) {
   if (tif == nullptr || mDataStore == nullptr) return;
-  copyTags(tif, *mDataStore, kMainTags);
+  copyDirectory(tif, UInt8(Dir::Primary));
   copyTransferFunction(tif, *mDataStore);
 }
 
 void JpegTagReader::readExifTags(TIFF* tif) {
   if (tif == nullptr || mDataStore == nullptr) return;
-  copyTags(tif, *mDataStore, kExifTags);
+  copyDirectory(tif, UInt8(Dir::Exif));
 }
 
 void JpegTagReader::readGPSTags(TIFF* tif) {
   if (tif == nullptr || mDataStore == nullptr) return;
-  // The record lets only this reader fill its GPS fields.
-  static const TagRow kGpsTags[] = {
-      ptr(0, viaPointer<UInt8, &R::setGpsVersionId>, &R::setGpsVersionIdPresent),
-      ptr(1, viaFixedText<&R::setGpsLattitudeRef, 2>, &R::setGpsLattitudeRefPresent),
-      ptr(2, viaPointer<float, &R::setGpsLattitude>, &R::setGpsLattitudePresent),
-      ptr(3, viaFixedText<&R::setGpsLongitudeRef, 2>, &R::setGpsLongitudeRefPresent),
-      ptr(4, viaPointer<float, &R::setGpsLongitude>, &R::setGpsLongitudePresent),
-      num(5, &R::setGpsAltitudeRef, &R::setGpsAltitudeRefPresent),
-      num(6, &R::setGpsAltitude, &R::setGpsAltitudePresent),
-      ptr(7, viaPointer<float, &R::setGpsTimeStamp>, &R::setGpsTimeStampPresent),
-      text(8, &R::setGpsSatelites),
-      ptr(9, viaFixedText<&R::setGpsStatus, 2>, &R::setGpsStatusPresent),
-      ptr(10, viaFixedText<&R::setGpsMeasureMode, 2>, &R::setGpsMeasureModePresent),
-      num(11, &R::setGpsDop, &R::setGpsDopPresent),
-      ptr(12, viaFixedText<&R::setGpsSpeedRef, 2>, &R::setGpsSpeedRefPresent),
-      num(13, &R::setGpsSpeed, &R::setGpsSpeedPresent),
-      ptr(14, viaFixedText<&R::setGpsTrackRef, 2>, &R::setGpsTrackRefPresent),
-      num(15, &R::setGpsTrack, &R::setGpsTrackPresent),
-      ptr(16, viaFixedText<&R::setGpsImgDirectionRef, 2>, &R::setGpsImgDirectionRefPresent),
-      num(17, &R::setGpsImgDirection, &R::setGpsImgDirectionPresent),
-      text(18, &R::setGpsMapDatum),
-      ptr(19, viaFixedText<&R::setGpsDestLattitudeRef, 2>, &R::setGpsDestLattitudeRefPresent),
-      ptr(20, viaPointer<float, &R::setGpsDestLattitude>, &R::setGpsDestLattitudePresent),
-      ptr(21, viaFixedText<&R::setGpsDestLongitudeRef, 2>, &R::setGpsDestLongitudeRefPresent),
-      ptr(22, viaPointer<float, &R::setGpsDestLongitude>, &R::setGpsDestLongitudePresent),
-      ptr(23, viaFixedText<&R::setGpsDestBearingRef, 2>, &R::setGpsDestBearingRefPresent),
-      num(24, &R::setGpsDestBearing, &R::setGpsDestBearingPresent),
-      ptr(25, viaFixedText<&R::setGpsDestDistanceRef, 2>, &R::setGpsDestDistanceRefPresent),
-      num(26, &R::setGpsDestDistance, &R::setGpsDestDistancePresent),
-  };
-  copyTags(tif, *mDataStore, kGpsTags);
+  copyDirectory(tif, UInt8(Dir::Gps));
 }

@@ -101,4 +101,55 @@ uint32_t convert(uint16_t storedType, uint32_t count, const unsigned char* store
   return count;
 }
 
+int64_t integerAt(uint16_t storedType, const unsigned char* stored, uint32_t i, TiffByteOrder order) {
+  const unsigned char* p = stored + uint64_t(i) * typeWidth(storedType);
+  switch (storedType) {
+    case TIFF_SBYTE: return int8_t(p[0]);
+    case TIFF_SHORT: return order.get16(p);
+    case TIFF_SSHORT: return int16_t(order.get16(p));
+    case TIFF_LONG: return order.get32(p);
+    case TIFF_SLONG: return int32_t(order.get32(p));
+    default: return p[0];
+  }
+}
+
+bool fits(uint16_t storedType, uint32_t count, const unsigned char* stored, TiffByteOrder order, TIFFDataType row) {
+  int64_t low = 0, high = 0;
+  switch (row) {
+    case TIFF_BYTE: high = 0xFF; break;
+    case TIFF_SBYTE: low = -0x80; high = 0x7F; break;
+    case TIFF_SHORT: high = 0xFFFF; break;
+    case TIFF_SSHORT: low = -0x8000; high = 0x7FFF; break;
+    case TIFF_LONG: high = 0xFFFFFFFF; break;
+    case TIFF_SLONG: low = -0x80000000LL; high = 0x7FFFFFFF; break;
+    default: return true;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    const int64_t v = integerAt(storedType, stored, i, order);
+    if (v < low || v > high) return false;
+  }
+  return true;
+}
+
+bool isNumber(uint16_t type) {
+  return isInteger(type) || type == TIFF_RATIONAL || type == TIFF_SRATIONAL || type == TIFF_FLOAT ||
+         type == TIFF_DOUBLE;
+}
+
+bool numberAt(uint16_t storedType, const unsigned char* stored, uint32_t i, TiffByteOrder order, double* value) {
+  const unsigned char* p = stored + uint64_t(i) * typeWidth(storedType);
+  if (storedType == TIFF_RATIONAL || storedType == TIFF_SRATIONAL) {
+    const uint32_t num = order.get32(p), den = order.get32(p + 4);
+    if (den == 0) return false;
+    *value = storedType == TIFF_RATIONAL ? double(num) / double(den) : double(int32_t(num)) / double(int32_t(den));
+    return true;
+  }
+  if (storedType == TIFF_FLOAT || storedType == TIFF_DOUBLE) {
+    *value = storedReal(p, storedType, order);
+    return true;
+  }
+  *value = double(integerAt(storedType, stored, i, order));
+  return true;
+}
+
 }  // namespace tiffentry

@@ -36,4 +36,13 @@ struct Values {
 uint32_t convert(uint16_t storedType, uint32_t count, const unsigned char* stored, TiffByteOrder order,
                  const Form& form, Values* out);
 
+// The i-th of the values stored at `stored`, read by the stored type: an integer type's value
+// (signed types keep their sign), or any number type's value; numberAt is false for a rational
+// whose denominator is zero, which has no value.
+int64_t integerAt(uint16_t storedType, const unsigned char* stored, uint32_t i, TiffByteOrder order);
+bool numberAt(uint16_t storedType, const unsigned char* stored, uint32_t i, TiffByteOrder order, double* value);
+bool isNumber(uint16_t type);
+// Whether every one of count stored integers fits the integer type `row`.
+bool fits(uint16_t storedType, uint32_t count, const unsigned char* stored, TiffByteOrder order, TIFFDataType row);
+
 }  // namespace tiffentry

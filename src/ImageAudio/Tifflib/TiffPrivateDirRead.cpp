@@ -1,6 +1,7 @@
 // Reading one directory at any offset into the handle's current directory: each entry is
 // checked against the field list, fetched through the client procedures and handed to the
 // library's set-field call. Nothing outside the stream is ever touched.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -8,6 +9,7 @@
 #include "ImageAudio/Tifflib/TiffByteOrder.h"
 #include "ImageAudio/Tifflib/TiffEntryValues.h"
 #include "ImageAudio/Tifflib/TiffPrivateDirectory.h"
+#include "ImageAudio/Tifflib/XTiffEntryTaking.h"
 #include "ImageAudio/Tifflib/XTiffExtension.h"
 
 namespace {
@@ -92,11 +94,12 @@ class DirectoryReader {
     return read_(h_, destination, static_cast<tmsize_t>(size)) == static_cast<tmsize_t>(size);
   }
   bool findTarget(const Entry& e, Target* t);
+  void takeExtended(const Entry& e, const Target& t);
   bool typeAccepted(const Target& t, uint16_t type) const;
-  int handEntry(const Entry& e, const Target& t);
+  void handEntry(const Entry& e, const Target& t, uint32_t count);
   const unsigned char* fetch(const Entry& e, const Target& t, const Form& form, Room& room);
-  int handOver(const Entry& e, const Target& t, const Form& form, const Values& v);
-  int setLibraryArray(const Entry& e, const Target& t, const Values& v, TIFFDataType elemType);
+  void handOver(const Entry& e, const Target& t, uint32_t count, const Form& form, const Values& v);
+  int setLibraryArray(const Entry& e, const Target& t, uint32_t count, const Values& v, TIFFDataType elemType);
   int setTransferTables(const Entry& e, const Target& t, const uint16_t* values);
   // The library sizes the transfer tables by the depth and counts them by the colour channels
   // as they are when the tables are set, but delivers them by those of the moment.
@@ -154,51 +157,59 @@ bool DirectoryReader::findTarget(const Entry& e, Target* t) {
 }
 
 bool DirectoryReader::typeAccepted(const Target& t, uint16_t type) const {
-  if (t.rowType == type) return true;
-  if (t.xrow >= 0) {
-    // The EXIF standard allows SHORT as well as LONG for the pixel dimensions.
-    const uint32_t tag = xtiffFieldInfo[t.xrow].tag;
-    return (tag == 40962 || tag == 40963) && type == TIFF_SHORT;
-  }
-  // The library keeps one row per tag; its integer rows take the narrower integer types.
-  switch (t.rowType) {
-    case TIFF_NOTYPE: return true;
-    case TIFF_LONG: return type == TIFF_SHORT || type == TIFF_BYTE;
-    case TIFF_SHORT: return type == TIFF_BYTE;
-    case TIFF_SLONG: return type == TIFF_SSHORT || type == TIFF_SBYTE;
-    case TIFF_SSHORT: return type == TIFF_SBYTE;
-    default: return false;
-  }
+  if (t.rowType == type || t.rowType == TIFF_NOTYPE) return true;
+  // As the library reads its own tags: an integer row takes any integer type whose values fit
+  // (checked as they are converted), a rational row either kind of rational.
+  if (isInteger(t.rowType)) return isInteger(type);
+  const auto rational = [](uint16_t k) { return k == TIFF_RATIONAL || k == TIFF_SRATIONAL; };
+  return rational(t.rowType) && rational(type);
 }
 
-// Hands one checked entry to the set-field call: fetch, convert, hand over. 1: go on; 0: stop
-// the read.
-int DirectoryReader::handEntry(const Entry& e, const Target& t) {
-  if (typeWidth(e.type) == 0) return 0;
-  if (e.count == 0) {
-    // An empty value is refused like any wrong count; the entries after it still count.
-    warnIncorrectCount(t, 0, 1);
-    return 1;
-  }
-  const Form form = tiffentry::handedForm(e.type, t.xrow < 0 ? t.rowType : TIFF_NOTYPE);
+// Hands one checked entry of the library's own fields to the set-field call: fetch, convert,
+// hand over `count` of its values. An entry that cannot be taken is reported and skipped; the
+// directory reads on.
+void DirectoryReader::handEntry(const Entry& e, const Target& t, uint32_t count) {
+  const Form form = tiffentry::handedForm(e.type, t.rowType);
   Room stored, handed;
   const unsigned char* bytes = fetch(e, t, form, stored);
-  // Already reported; a single rational reads as 1 and the read goes on.
-  const bool readsAsOne = bytes == nullptr && e.count == 1 && form.rational;
-  if (bytes == nullptr && !readsAsOne) return 0;
-  if (!reserve(handed, uint64_t(e.count) * form.elemWidth + 1, "to fetch tag value")) return 0;
+  if (bytes == nullptr) return;
+  if (!reserve(handed, uint64_t(count) * form.elemWidth + 1, "to fetch tag value")) return;
   Values v{handed.data()};
-  if (readsAsOne) {
-    const float one = 1.0f;
-    std::memcpy(v.elements, &one, 4);
-    v.scalar = 1.0;
-  } else if (const uint32_t at = tiffentry::convert(e.type, e.count, bytes, order_, form, &v); at < e.count) {
-    TIFFErrorExt(h_, module_, "%s: Rational with zero denominator (num = %lu)", t.name,
+  if (const uint32_t at = tiffentry::convert(e.type, count, bytes, order_, form, &v); at < count) {
+    // A rational with a zero denominator has no value, and an array holding one is no position.
+    TIFFWarningExt(h_, module_, "%s: Rational with zero denominator (num = %lu); tag ignored", t.name,
                  static_cast<unsigned long>(order_.get32(bytes + uint64_t(at) * 8)));
-    // A single one reads as 1; in an array it leaves the whole array unusable.
-    if (e.count != 1) return 0;
+    return;
   }
-  return handOver(e, t, form, v);
+  if (isInteger(e.type) && isInteger(t.rowType) && !tiffentry::fits(e.type, count, bytes, order_, t.rowType)) {
+    TIFFWarningExt(h_, module_, "value out of range for \"%s\"; tag ignored", t.name);
+    return;
+  }
+  handOver(e, t, count, form, v);
+}
+
+// An entry for one of the extension's rows, taken as the library takes its own tags.
+void DirectoryReader::takeExtended(const Entry& e, const Target& t) {
+  const XTiffTagInfo& row = xtiffFieldInfo[t.xrow];
+  const Form form = tiffentry::handedForm(e.type, TIFF_NOTYPE);
+  Room stored, handed;
+  const unsigned char* bytes = fetch(e, t, form, stored);
+  if (bytes == nullptr) return;
+  if (!reserve(handed, uint64_t(e.count) * 8 + 4, "to fetch tag value")) return;
+  const XTiffTaken taken = XTIFFTakeEntry(row, e.type, e.count, bytes, order_, handed.data());
+  if (!taken.note.empty()) TIFFWarningExt(h_, module_, "%s", taken.note.c_str());
+  if (!taken.taken) return;
+  switch (row.slot) {
+    case XTiffSlot::U32: TIFFSetField(tif_, e.tag, taken.integer); break;
+    case XTiffSlot::Offset: TIFFSetField(tif_, e.tag, static_cast<uint64_t>(taken.integer)); break;
+    case XTiffSlot::U16:
+    case XTiffSlot::U8:
+    case XTiffSlot::OneByte: TIFFSetField(tif_, e.tag, int(taken.integer)); break;
+    case XTiffSlot::F32: TIFFSetField(tif_, e.tag, taken.real); break;
+    case XTiffSlot::CountedShorts:
+    case XTiffSlot::CountedBytes: TIFFSetField(tif_, e.tag, int(taken.count), handed.data()); break;
+    default: TIFFSetField(tif_, e.tag, handed.data()); break;
+  }
 }
 
 // The entry's stored bytes: its own value field when they fit there, else read from the
@@ -216,39 +227,28 @@ const unsigned char* DirectoryReader::fetch(const Entry& e, const Target& t, con
   return nullptr;
 }
 
-// The set-field call in the form the target documents for the entry's values.
-int DirectoryReader::handOver(const Entry& e, const Target& t, const Form& form, const Values& v) {
-  const XTiffSlot slot = t.xrow >= 0 ? xtiffFieldInfo[t.xrow].slot : XTiffSlot::U32;
-  // One byte goes by value, the form the library's own reader uses for it.
-  if (slot == XTiffSlot::OneByte) return TIFFSetField(tif_, e.tag, int(v.elements[0]));
-  if (t.passCount) return TIFFSetField(tif_, e.tag, e.count, v.elements) == 1 || t.xrow < 0;
-  if (form.bytesLike) return TIFFSetField(tif_, e.tag, v.elements) == 1 || t.xrow < 0;
-  // A library field takes a plain value only when it holds one value; the others (the
-  // transfer tables, the colour map) take pointers even for a one-element entry.
-  const bool libraryScalar = t.xrow < 0 && (t.readCount == 1 || t.readCount == TIFF_SPP);
-  const bool extensionScalar = t.xrow >= 0 && slot != XTiffSlot::Shorts && slot != XTiffSlot::Floats &&
-                               slot != XTiffSlot::Bytes;
-  if (e.count == 1 && (libraryScalar || extensionScalar)) {
-    int ok;
-    if (slot == XTiffSlot::Offset && t.xrow >= 0)
-      ok = TIFFSetField(tif_, e.tag, static_cast<uint64_t>(v.scalar));
-    else if (isInteger(e.type) && (t.xrow >= 0 || isInteger(t.rowType)))
-      ok = TIFFSetField(tif_, e.tag, static_cast<uint32_t>(v.scalar));
-    else
-      ok = TIFFSetField(tif_, e.tag, v.scalar);
-    // The library refuses values it thinks bad (and says so); the directory reads on.
-    return ok == 1 || t.xrow < 0;
+// The set-field call in the form the library's field documents for `count` values.
+void DirectoryReader::handOver(const Entry& e, const Target& t, uint32_t count, const Form& form, const Values& v) {
+  // The library refuses values it thinks bad (and says so); the directory reads on.
+  if (t.passCount) TIFFSetField(tif_, e.tag, count, v.elements);
+  else if (form.bytesLike) TIFFSetField(tif_, e.tag, v.elements);
+  // A field takes a plain value only when it holds one value; the others (the transfer
+  // tables, the colour map) take pointers even for a one-element entry.
+  else if (count == 1 && (t.readCount == 1 || t.readCount == TIFF_SPP)) {
+    if (isInteger(e.type) && isInteger(t.rowType)) TIFFSetField(tif_, e.tag, static_cast<uint32_t>(v.scalar));
+    else TIFFSetField(tif_, e.tag, v.scalar);
+  } else {
+    setLibraryArray(e, t, count, v, form.elemType);
   }
-  if (t.xrow >= 0) return TIFFSetField(tif_, e.tag, v.elements);
-  return setLibraryArray(e, t, v, form.elemType);
 }
 
 // Arrays of the library's own fields, in the forms its set-field call documents.
-int DirectoryReader::setLibraryArray(const Entry& e, const Target& t, const Values& v, TIFFDataType elemType) {
+int DirectoryReader::setLibraryArray(const Entry& e, const Target& t, uint32_t count, const Values& v,
+                                     TIFFDataType elemType) {
   uint16_t first = 0, second = 0;
   if (elemType == TIFF_SHORT) {
     std::memcpy(&first, v.elements, 2);
-    if (e.count > 1) std::memcpy(&second, v.elements + 2, 2);
+    if (count > 1) std::memcpy(&second, v.elements + 2, 2);
   }
   switch (e.tag) {
     case TIFFTAG_PAGENUMBER:
@@ -332,6 +332,10 @@ int DirectoryReader::read(uint32_t offset) {
       warnedOrder = true;
     }
     Target t;
+    if (typeWidth(e.type) == 0) {
+      TIFFWarningExt(h_, module_, "unknown data type %d for tag %d in private subdirectory ignored", e.type, e.tag);
+      continue;
+    }
     if (!findTarget(e, &t)) {
       TIFFWarningExt(h_, module_, "unknown field with tag %d (0x%x) in private subdirectory ignored",
                      e.tag, e.tag);
@@ -340,10 +344,20 @@ int DirectoryReader::read(uint32_t offset) {
     }
     havePosition = true;
     positionTag = e.tag;
+    if (e.count == 0) {
+      // An empty value is refused like any wrong count; the entries after it still count.
+      warnIncorrectCount(t, 0, 1);
+      continue;
+    }
+    if (t.xrow >= 0) {
+      takeExtended(e, t);
+      continue;
+    }
     if (!typeAccepted(t, e.type)) {
       TIFFWarningExt(h_, module_, "wrong data type %d for \"%s\"; tag ignored", e.type, t.name);
       continue;
     }
+    uint32_t used = e.count;
     if (t.readCount >= 0 || t.readCount == TIFF_SPP) {
       uint32_t expected = static_cast<uint32_t>(t.readCount);
       if (t.readCount == TIFF_SPP) {
@@ -351,12 +365,17 @@ int DirectoryReader::read(uint32_t offset) {
         TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLESPERPIXEL, &spp);
         expected = spp;
       }
-      if (e.count != expected) {
+      // Of several values where one is wanted, the first is taken, as the library does.
+      if (e.count > expected && expected == 1) {
+        TIFFWarningExt(h_, module_, "incorrect count for field \"%s\" (%lu, expecting 1); the first taken", t.name,
+                       static_cast<unsigned long>(e.count));
+      } else if (e.count != expected) {
         warnIncorrectCount(t, e.count, expected);
         continue;
       }
+      used = std::min(e.count, expected);
     }
-    if (handEntry(e, t) == 0) return 0;
+    handEntry(e, t, used);
     dropReshapedTransfer();
   }
   return 1;

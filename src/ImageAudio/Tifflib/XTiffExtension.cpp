@@ -1,4 +1,4 @@
-// The tag extender and the set/get methods that keep the 73 extended values in the
+// The tag extender and the set/get methods that keep the 74 extended values in the
 // handle's own record, passing every other tag on to the library's methods.
 #include "ImageAudio/Tifflib/XTiffExtension.h"
 

@@ -1,16 +1,17 @@
 // The EXIF, GPS and Copyright tag extension of the TIFF library: its tag table, the per-handle
 // record that keeps the values, the set/get/print methods and the open wrappers.
 #pragma once
-#include <vector>
 #include <tiffio.h>
 
+#include <array>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 struct FSSpec;
 
-// How a row's value is kept, set and got (see XTiffTags.def).
+// How a row's value is kept, set and got (see ImageAudio/ExifTags.def).
 enum class XTiffSlot : uint8_t {
   U32,            // set: uint32; get: uint32*
   Offset,         // set: uint64 (the library's own form for directory offsets); get: uint32*
@@ -38,13 +39,63 @@ struct XTiffTagInfo {
   const char* printLine;
 };
 
-inline constexpr XTiffTagInfo xtiffFieldInfo[] = {
-#define XTIFF_TAG(tag, name, type, count, passCount, slot, slotCount, line) \
-  {tag, name, type, count, passCount != 0, XTiffSlot::slot, slotCount, line},
-#include "ImageAudio/Tifflib/XTiffTags.def"
+namespace xtiff_table {
+// How a row of the tag table names the extension's part: X(type, slot, line), or Lib for a
+// tag the library keeps itself.
+struct Kept {
+  bool extended = false;
+  TIFFDataType type = TIFF_NOTYPE;
+  XTiffSlot slot = XTiffSlot::U32;
+  const char* printLine = nullptr;
 };
-inline constexpr int kXTiffTagCount = int(sizeof xtiffFieldInfo / sizeof xtiffFieldInfo[0]);
-static_assert(kXTiffTagCount == 73);
+struct Row {
+  uint32_t tag;
+  const char* name;
+  int count;
+  bool passCount;
+  int slotCount;
+  Kept kept;
+};
+inline constexpr Row kRows[] = {
+#define X(type, slot, line) Kept{true, type, XTiffSlot::slot, line}
+#define Lib Kept{}
+#define EXIF_NUMBER(member, Type, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
+  {tag, name, 1, false, 0, ext},
+#define EXIF_ARRAY(member, ElemType, count, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
+  {tag, name, count, false, count, ext},
+#define EXIF_TEXT(member, size, setter, getter, flagSetter, flagGetter, name, tag, dir, ext) \
+  {tag, name, size, false, size, ext},
+#define EXIF_STRING(member, setter, getter, name, tag, dir, ext) {tag, name, TIFF_VARIABLE, false, 0, ext},
+#define EXIF_COUNTED(countMember, bufferMember, ElemType, countSetter, countGetter, bufferSetter, \
+                     bufferGetter, name, tag, dir, ext)                                                \
+  {tag, name, TIFF_VARIABLE, true, 0, ext},
+#include "ImageAudio/ExifTags.def"
+#undef X
+#undef Lib
+};
+
+constexpr int extendedCount() {
+  int n = 0;
+  for (const Row& r : kRows) n += r.kept.extended ? 1 : 0;
+  return n;
+}
+
+template <int N>
+constexpr std::array<XTiffTagInfo, N> extendedRows() {
+  std::array<XTiffTagInfo, N> out{};
+  int i = 0;
+  for (const Row& r : kRows)
+    if (r.kept.extended)
+      out[i++] = XTiffTagInfo{r.tag, r.name, r.kept.type, int16_t(r.count), r.passCount, r.kept.slot,
+                              uint8_t(r.slotCount), r.kept.printLine};
+  return out;
+}
+}  // namespace xtiff_table
+
+// The extension's rows, in the tag table's order.
+inline constexpr auto xtiffFieldInfo = xtiff_table::extendedRows<xtiff_table::extendedCount()>();
+inline constexpr int kXTiffTagCount = int(xtiffFieldInfo.size());
+static_assert(kXTiffTagCount == 74);
 
 // Row of an extended tag in xtiffFieldInfo, or -1.
 int XTIFFRowOfTag(uint32_t tag);

@@ -9,6 +9,7 @@
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "media/MotionPhoto.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
@@ -38,8 +39,13 @@ struct WaveRemover {
 
 }  // namespace
 
-std::string Convert2Mov::moviePathFor(const std::string& image) {
-  return NSStringByDeletingPathExtension(image) + ".mov";
+std::string Convert2Mov::moviePathFor(const std::string& image, MovieFormat format) {
+  if (format == MovieFormat::motion) {
+    std::string name = image;
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    return media::MotionPhotoName(name);
+  }
+  return NSStringByDeletingPathExtension(image) + (format == MovieFormat::mp4 ? ".mp4" : ".mov");
 }
 
 std::string Convert2Mov::recordingPathFor(const std::string& image) {

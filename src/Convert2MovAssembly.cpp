@@ -51,6 +51,8 @@ Occupant occupantOf(FSSpec& spec) {
 std::string reasonFor(SInt32 status) {
   switch (status) {
     case -1: return "the recording gives no sound";
+    case codecErr: return "the encoder failed";
+    case cantFindHandler: return "libavcodec has no H.264 or AAC encoder";
     case noVideoTrackInMovieErr: return "the picture could not be read for the movie's frame";
     case dskFulErr: return "the disk is full";
     case permErr:
@@ -131,7 +133,14 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     return dupFNErr;
   }
 
-  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize, mFacts);
+  // A motion photo is made of the photograph once: one that already is one stays as it is.
+  if (mFormat == MovieFormat::motion && mPhotograph.contents() != nullptr &&
+      IsMotionPhotoData(mPhotograph.contents()->data(), mPhotograph.contents()->size())) {
+    mReport.problem = "the photograph already is a motion photo; nothing written";
+    return badFileFormat;
+  }
+
+  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize, mFacts, mFormat);
   if (status != noErr) {
     const std::string reason = status == noCodecErr ? "recording format " + QuickTimeU::SoundFormatName(audioSpec) +
                                                           " not supported"

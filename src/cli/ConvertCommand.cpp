@@ -1,6 +1,8 @@
 // still2mov [OPTION...] PHOTO... and still2mov -r FOLDER...: makes a movie beside each photograph
 // that carries a voice annotation and says what came of each, from the driver's report.
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +26,25 @@ struct ConvertOptions {
   int jobs = 0;  // 0: one per processor
   bool metadata = false;
   bool json = false, quiet = false, verbose = false;
+  std::optional<MovieFormat> format;  // unset: the Movie_Format preference
 };
+
+// --format's value: one of the names in the table of formats.
+std::function<std::string(const char*)> setFormat(std::optional<MovieFormat>* format) {
+  return [format](const char* value) -> std::string {
+    *format = MovieFormatNamed(value ? value : "");
+    if (*format) return "";
+    std::string names;
+    for (const MovieFormatRow& row : kMovieFormats) names += std::string(names.empty() ? "" : ", ") + row.name;
+    return std::string("--format takes ") + names + ", not \"" + (value ? value : "") + "\"";
+  };
+}
+
+std::string formatList() {
+  std::string out;
+  for (const MovieFormatRow& row : kMovieFormats) out += std::string("  ") + row.name + ": " + row.words + "\n";
+  return out;
+}
 
 // One photograph to convert, and whether a folder walk found it.
 struct Candidate {
@@ -57,6 +77,8 @@ cli::CommandSyntax convertSyntax(ConvertOptions* o) {
        cli::setFlag(&o->overwrite)},
       {'n', "skip-existing", cli::OptionValue::none, nullptr, "skip a photograph when a file has its movie's name",
        cli::setFlag(&o->skipExisting)},
+      {0, "format", cli::OptionValue::required, "KIND", "mov, mp4 or motion: the kind of file to write (see below)",
+       setFormat(&o->format)},
       {0, "metadata", cli::OptionValue::none, nullptr, "put the capture time, camera and position in the movie",
        cli::setFlag(&o->metadata)},
       {0, "json", cli::OptionValue::none, nullptr, "print one JSON object per photograph and line",
@@ -70,6 +92,9 @@ cli::CommandSyntax convertSyntax(ConvertOptions* o) {
       "unset); pictures smaller than 600 pixels keep their size. A file already named\n"
       "PHOTO.mov is replaced only when still2mov made it. With -r, photographs without\n"
       "a voice annotation are passed over quietly and symbolic links are not followed.\n"
+      "\n"
+      "Kinds of file (--format; without it the Movie_Format preference, else mov):\n" +
+      formatList() +
       "\n"
       "Commands (each takes --help):\n" +
       commandList() +
@@ -95,6 +120,8 @@ int runConvertCommand(const std::vector<std::string>& args) {
   converter.setCaptureMetadata(options.metadata);
   if (options.overwrite) converter.setExistingMovieRule(ExistingMovie::replaceAny);
   if (options.skipExisting) converter.setExistingMovieRule(ExistingMovie::keep);
+  const MovieFormat format = options.format ? *options.format : readMovieFormatPreference();
+  converter.setMovieFormat(format);
   const SInt32 target = resizeTargetFor(options.resize || (!options.noResize && readResizePreference()));
 
   cli::OutputStyle style;
@@ -134,7 +161,7 @@ int runConvertCommand(const std::vector<std::string>& args) {
       candidates.size(), jobs,
       [&](std::size_t i) {
         const std::string& photo = candidates[i].path;
-        converter.createMovie(Convert2Mov::moviePathFor(photo), photo, target);
+        converter.createMovie(Convert2Mov::moviePathFor(photo, format), photo, target);
         return cli::resultOf(converter.lastReport());
       },
       [&](std::size_t i) { printer.started(candidates[i].path); },

@@ -55,17 +55,38 @@ std::string segmentWith(const std::string& packet) {
   return out + packet;
 }
 
-}  // namespace
-
-bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size) {
+// The standard XMP packet of a JPEG whose header segments are all within size; "" for none.
+std::string xmpPacketOf(const std::uint8_t* jpeg, std::size_t size) {
   std::vector<Segment> segments;
   headerSegments(jpeg, size, &segments);
   for (const Segment& s : segments)
     if (isXmp(jpeg, s)) {
       const std::size_t packet = s.offset + 4 + sizeof kXmpSignature;
-      if (XmpSaysMotionPhoto(std::string(reinterpret_cast<const char*>(jpeg) + packet, s.end - packet))) return true;
+      return std::string(reinterpret_cast<const char*>(jpeg) + packet, s.end - packet);
     }
-  return false;
+  return "";
+}
+
+// The digits of the last value="N" of that property in the packet.
+std::optional<std::uint64_t> lastNumber(const std::string& packet, const std::string& property) {
+  const std::size_t at = packet.rfind(property + "=\"");
+  if (at == std::string::npos) return std::nullopt;
+  std::uint64_t value = 0;
+  std::size_t i = at + property.size() + 2, digits = 0;
+  for (; i < packet.size() && packet[i] >= '0' && packet[i] <= '9' && digits < 19; ++i, ++digits)
+    value = value * 10 + std::uint64_t(packet[i] - '0');
+  if (digits == 0 || i >= packet.size() || packet[i] != '"') return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size) { return XmpSaysMotionPhoto(xmpPacketOf(jpeg, size)); }
+
+std::optional<std::uint64_t> MotionPhotoVideoLength(const std::uint8_t* jpeg, std::size_t size) {
+  const std::string packet = xmpPacketOf(jpeg, size);
+  if (auto offset = lastNumber(packet, "GCamera:MicroVideoOffset")) return offset;
+  return lastNumber(packet, "Item:Length");
 }
 
 std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength,

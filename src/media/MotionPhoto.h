@@ -18,6 +18,10 @@ std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_
 // Whether a photograph's own XMP says it is a motion photo already.
 bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size);
 
+// The byte length of the video a motion photo's XMP says is appended (its MicroVideoOffset, else
+// the last directory item's length); nothing for a JPEG that says none.
+std::optional<std::uint64_t> MotionPhotoVideoLength(const std::uint8_t* jpeg, std::size_t size);
+
 // The motion photo's name beside the photograph's: IMG_0001.JPG gives IMG_0001.MP.JPG (the last
 // extension kept as it is written; a name without one gets ".MP.jpg").
 std::string MotionPhotoName(const std::string& photographName);

@@ -53,7 +53,7 @@ struct Mp4Settings {
   static constexpr const char* preset = "medium";
   static constexpr const char* tune = "stillimage";
   static constexpr int crf = 20;
-  static constexpr int aacBitsPerChannel = 64000;
+  static constexpr int aacBitsPerChannel = 96000;
 };
 
 // Writes to a file descriptor open for reading and writing, positioned at 0 (a working file the

@@ -63,7 +63,8 @@ long importWaveBytes(Movie movie, char* data, long length, Track* usedTrack) {
 
 }  // namespace
 
-int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts) {
+int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts,
+                            MovieFormat format) {
   OSErr err = EnterMovies();
   if (err != noErr) {
     report("Image Convert: CreateMovieFile failed");
@@ -121,12 +122,21 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
   if (resRefNum != 0) CloseMovieFile(resRefNum);
 
   // The movie file gets its name only now, complete: an earlier movie stays until then.
-  Movie flattened = FlattenMovieData(theMovie, flattenAddMovieToDataFork, &movie, kMovieCreator, smSystemScript,
-                                     kReplaceDataForkOnly);
-  err = GetMoviesError();
-  if (err != noErr) report("Image Convert: FlattenMovieData failed");
+  if (format == MovieFormat::mp4) {
+    err = ConvertMovieToFile(theMovie, nullptr, &movie, kQTFileTypeMP4, kMovieCreator, smSystemScript, nullptr,
+                             kReplaceDataForkOnly, nullptr);
+    if (err != noErr) report("Image Convert: ConvertMovieToFile failed");
+  } else if (format == MovieFormat::motion) {
+    err = ConvertMovieToMotionPhoto(theMovie, &image, &movie, kReplaceDataForkOnly);
+    if (err != noErr) report("Image Convert: ConvertMovieToMotionPhoto failed");
+  } else {
+    Movie flattened = FlattenMovieData(theMovie, flattenAddMovieToDataFork, &movie, kMovieCreator, smSystemScript,
+                                       kReplaceDataForkOnly);
+    err = GetMoviesError();
+    if (err != noErr) report("Image Convert: FlattenMovieData failed");
+    if (flattened != nullptr) DisposeMovie(flattened);
+  }
 
-  if (flattened != nullptr) DisposeMovie(flattened);
   DisposeMovie(theMovie);
   FSpDelete(&working);
   return err;

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "media/JpegCodec.h"
+#include "media/JpegStructure.h"
 #include "media/MotionPhoto.h"
 #include "media/Mp4Writer.h"
 #include "toolbox/Core/ByteOrder.h"
@@ -19,8 +21,7 @@
 #include "toolbox/Files/Descriptors.h"
 #include "toolbox/Files/FileContents.h"
 #include "toolbox/Files/SafeSave.h"
-#include "toolbox/Movies/JpegCodec.h"
-#include "toolbox/Movies/JpegStructure.h"
+#include "toolbox/Movies/MediaStatus.h"
 #include "toolbox/Movies/MovieModel.h"
 #include "toolbox/Movies/Mp4MetadataKeys.h"
 #include "toolbox/Movies/Movies.h"
@@ -85,18 +86,18 @@ bool pcmLayoutOf(const MediaType& media, media::PcmLayout* out, bool* bigEndian)
 
 // The frame's rows go to the writer as the decoder delivers them; the writer starts once the
 // decoded size is known.
-class FrameRows final : public PixelRowSink {
+class FrameRows final : public media::PixelRowSink {
  public:
   FrameRows(media::Mp4Writer& writer, const media::Mp4Picture& picture, const media::PcmLayout& sound,
             UInt64 frames)
       : writer_(writer), picture_(picture), sound_(sound), frames_(frames) {}
-  OSErr begin(int width, int height, int channels) override {
+  media::Status begin(int width, int height, int channels) override {
     picture_.sourceWidth = width;
     picture_.sourceHeight = height;
     picture_.channels = channels;
     row_.resize(std::size_t(width) * std::size_t(channels));
     result_ = writer_.begin(picture_, sound_, frames_);
-    return result_ == media::Mp4Result::ok ? noErr : paramErr;
+    return result_ == media::Mp4Result::ok ? media::Status::ok : media::Status::badArgument;
   }
   std::uint8_t* rowBuffer(int) override { return row_.data(); }
   void rowFilled(int) override {
@@ -167,8 +168,8 @@ OSErr writeMp4(MovieType& m, int fd) {
     if (OSErr err = m.store->read(sample.offset, ownCopy.data(), ownCopy.size()); err != noErr) return err;
     jpeg = ownCopy.data();
   }
-  JpegLayout jpegLayout;
-  if (ParseJpegLayout(jpeg, sample.sampleSize, &jpegLayout) != noErr) return codecBadDataErr;
+  media::JpegLayout jpegLayout;
+  if (media::ParseJpegLayout(jpeg, sample.sampleSize, &jpegLayout) != media::Status::ok) return codecBadDataErr;
 
   media::Mp4Picture picture;
   picture.orientation = orientationOf(video->matrix);
@@ -184,7 +185,7 @@ OSErr writeMp4(MovieType& m, int fd) {
   // Decoded no larger than the frame needs (in its stored orientation).
   const int storedWidth = turned ? picture.outHeight : picture.outWidth;
   const int storedHeight = turned ? picture.outWidth : picture.outHeight;
-  OSErr err = JpegDecodeScaled(jpeg, sample.sampleSize, UInt32(storedWidth), UInt32(storedHeight), &rows);
+  OSErr err = OSErrOf(media::JpegDecodeScaled(jpeg, sample.sampleSize, UInt32(storedWidth), UInt32(storedHeight), &rows));
   if (rows.result() != media::Mp4Result::ok) return osErrOf(writer, rows.result());
   if (err != noErr) return err;
 

@@ -89,9 +89,10 @@ cli::CommandSyntax convertSyntax(ConvertOptions* o) {
   };
   s.notes =
       "Without --resize or --no-resize, the Resize_QT_Image preference decides (on when\n"
-      "unset); pictures smaller than 600 pixels keep their size. A file already named\n"
-      "PHOTO.mov is replaced only when still2mov made it. With -r, photographs without\n"
-      "a voice annotation are passed over quietly and symbolic links are not followed.\n"
+      "unset); pictures smaller than 600 pixels keep their size. A file already under\n"
+      "the movie's name is replaced only when still2mov made it. With -r, photographs\n"
+      "without a voice annotation are passed over quietly and symbolic links are not\n"
+      "followed.\n"
       "\n"
       "Kinds of file (--format; without it the Movie_Format preference, else mov):\n" +
       formatList() +

@@ -240,11 +240,10 @@ OSErr ConvertMovieToFile(Movie theMovie, Track, FSSpec* outputFile, OSType fileT
 OSErr ConvertMovieToMotionPhoto(Movie theMovie, const FSSpec* photograph, const FSSpec* outputFile, long flags) {
   MovieType* m = get(theMovie);
   if (m == nullptr || photograph == nullptr || outputFile == nullptr) return paramErr;
-  std::string photoPath;
-  OSErr err = FSpGetPath(photograph, &photoPath);
+  // The conversion's own bytes of the photograph when it holds them: read once, as they were.
   FSContentsRef photo;
   std::string why;
-  if (err == noErr) err = FSReadFileContents(photoPath, &photo, &why);
+  OSErr err = FSpReadFileContents(photograph, &photo, &why);
   if (err != noErr) return err;
   if (IsMotionPhotoData(photo->data(), photo->size())) return badFileFormat;
 

@@ -11,22 +11,15 @@
 #include <cstring>
 #include <vector>
 
+#include "media/Libav.h"
 #include "media/PlaneOrientation.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/dict.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
-}
 
 namespace media {
 
 namespace {
+
+// The loaded functions; begin() has loaded them before anything here calls one.
+const Libav& av() { return *LoadLibav(nullptr); }
 
 constexpr const char* kMarkPrefix = "still2mov";
 constexpr const char* kMark = "still2mov " STILL2MOV_VERSION;
@@ -44,7 +37,7 @@ int aacRateFor(int rate) {
 
 std::string avWords(int err) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(err, text, sizeof text);
+  av().av_strerror(err, text, sizeof text);
   return text;
 }
 
@@ -121,10 +114,10 @@ int openReader(AVFormatContext* s, AVIOContext** pb, const char*, int flags, AVD
   if (flags & AVIO_FLAG_WRITE) return AVERROR(EPERM);
   auto* sink = static_cast<FdSink*>(s->opaque);
   auto* reader = new FdReader{sink->fd, 0};
-  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
-  *pb = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 0, reader, readFd, nullptr, seekReader) : nullptr;
+  auto* buffer = static_cast<uint8_t*>(av().av_malloc(kIoBufferBytes));
+  *pb = buffer ? av().avio_alloc_context(buffer, kIoBufferBytes, 0, reader, readFd, nullptr, seekReader) : nullptr;
   if (*pb == nullptr) {
-    av_free(buffer);
+    av().av_free(buffer);
     delete reader;
     return AVERROR(ENOMEM);
   }
@@ -134,8 +127,8 @@ int openReader(AVFormatContext* s, AVIOContext** pb, const char*, int flags, AVD
 int closeReader(AVFormatContext*, AVIOContext* pb) {
   if (pb == nullptr) return 0;
   delete static_cast<FdReader*>(pb->opaque);
-  av_freep(&pb->buffer);
-  avio_context_free(&pb);
+  av().av_freep(&pb->buffer);
+  av().avio_context_free(&pb);
   return 0;
 }
 
@@ -147,6 +140,7 @@ struct Mp4Writer::State {
   Mp4Result result = Mp4Result::ok;
   std::string problem;
   bool begun = false, finished = false;
+  bool loaded = false;  // libav* is there: what is below was made with it
 
   Mp4Picture picture;
   PcmLayout sound;
@@ -173,19 +167,20 @@ struct Mp4Writer::State {
   std::int64_t audioPts = 0;          // in output samples, from the encoder's priming on
 
   ~State() {
-    sws_freeContext(sws);
-    swr_free(&swr);
-    if (fifo) av_audio_fifo_free(fifo);
-    av_frame_free(&stored);
-    av_frame_free(&frame);
-    av_frame_free(&audioFrame);
-    av_packet_free(&packet);
-    avcodec_free_context(&video);
-    avcodec_free_context(&audio);
-    if (fmt) avformat_free_context(fmt);
+    if (!loaded) return;
+    av().sws_freeContext(sws);
+    av().swr_free(&swr);
+    if (fifo) av().av_audio_fifo_free(fifo);
+    av().av_frame_free(&stored);
+    av().av_frame_free(&frame);
+    av().av_frame_free(&audioFrame);
+    av().av_packet_free(&packet);
+    av().avcodec_free_context(&video);
+    av().avcodec_free_context(&audio);
+    if (fmt) av().avformat_free_context(fmt);
     if (pb) {
-      av_freep(&pb->buffer);
-      avio_context_free(&pb);
+      av().av_freep(&pb->buffer);
+      av().avio_context_free(&pb);
     }
   }
 
@@ -212,8 +207,6 @@ struct Mp4Writer::State {
 
 Mp4Writer::Mp4Writer(int fd) : s_(std::make_unique<State>()) {
   s_->sink.fd = fd;
-  // Failures are said in the program's own words; the libraries' chatter would only confuse.
-  av_log_set_level(AV_LOG_QUIET);
 }
 Mp4Writer::~Mp4Writer() = default;
 
@@ -245,9 +238,9 @@ void Mp4FrameSize(int width, int height, int orientation, int boxWidth, int boxH
 }
 
 Mp4Result Mp4Writer::State::openVideo() {
-  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+  const AVCodec* codec = av().avcodec_find_encoder_by_name("libx264");
   if (codec == nullptr) return fail(Mp4Result::encoderMissing, "no H.264 encoder (libx264) in libavcodec");
-  video = avcodec_alloc_context3(codec);
+  video = av().avcodec_alloc_context3(codec);
   if (video == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
   video->width = picture.outWidth;
   video->height = picture.outHeight;
@@ -265,59 +258,59 @@ Mp4Result Mp4Writer::State::openVideo() {
   video->thread_count = 1;
   if (fmt->oformat->flags & AVFMT_GLOBALHEADER) video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   AVDictionary* options = nullptr;
-  av_dict_set(&options, "preset", Mp4Settings::preset, 0);
-  av_dict_set(&options, "tune", Mp4Settings::tune, 0);
-  av_dict_set_int(&options, "crf", Mp4Settings::crf, 0);
+  av().av_dict_set(&options, "preset", Mp4Settings::preset, 0);
+  av().av_dict_set(&options, "tune", Mp4Settings::tune, 0);
+  av().av_dict_set_int(&options, "crf", Mp4Settings::crf, 0);
   // High profile at a level every decoder since phones of 2012 takes; no lookahead for one frame.
-  av_dict_set(&options, "profile", "high", 0);
-  av_dict_set(&options, "x264-params", "rc-lookahead=0:sync-lookahead=0:keyint=1", 0);
-  int err = avcodec_open2(video, codec, &options);
-  av_dict_free(&options);
+  av().av_dict_set(&options, "profile", "high", 0);
+  av().av_dict_set(&options, "x264-params", "rc-lookahead=0:sync-lookahead=0:keyint=1", 0);
+  int err = av().avcodec_open2(video, codec, &options);
+  av().av_dict_free(&options);
   if (err < 0) return failAv(err, "the H.264 encoder refused the picture");
-  videoStream = avformat_new_stream(fmt, nullptr);
+  videoStream = av().avformat_new_stream(fmt, nullptr);
   if (videoStream == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
   videoStream->time_base = video->time_base;
-  err = avcodec_parameters_from_context(videoStream->codecpar, video);
+  err = av().avcodec_parameters_from_context(videoStream->codecpar, video);
   if (err < 0) return failAv(err, "the H.264 stream");
 
-  stored = av_frame_alloc();
-  frame = av_frame_alloc();
+  stored = av().av_frame_alloc();
+  frame = av().av_frame_alloc();
   if (stored == nullptr || frame == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
   const bool turned = picture.orientation >= 5 && picture.orientation <= 8;
   stored->width = turned ? picture.outHeight : picture.outWidth;
   stored->height = turned ? picture.outWidth : picture.outHeight;
   stored->format = AV_PIX_FMT_YUV420P;
-  if (av_frame_get_buffer(stored, 0) < 0) return fail(Mp4Result::noMemory, "not enough memory");
-  sws = sws_getContext(picture.sourceWidth, picture.sourceHeight, picture.channels == 1 ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_RGB24,
+  if (av().av_frame_get_buffer(stored, 0) < 0) return fail(Mp4Result::noMemory, "not enough memory");
+  sws = av().sws_getContext(picture.sourceWidth, picture.sourceHeight, picture.channels == 1 ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_RGB24,
                        stored->width, stored->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
                        nullptr, nullptr);
   if (sws == nullptr) return fail(Mp4Result::encoderFailed, "the picture cannot be scaled to the frame's size");
   // Full-range pixels in, limited-range BT.709 out.
-  const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-  sws_setColorspaceDetails(sws, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+  const int* bt709 = av().sws_getCoefficients(SWS_CS_ITU709);
+  av().sws_setColorspaceDetails(sws, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
   slice.resize(std::size_t(picture.sourceWidth) * picture.channels * kRowsPerSlice);
   return Mp4Result::ok;
 }
 
 Mp4Result Mp4Writer::State::openAudio() {
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+  const AVCodec* codec = av().avcodec_find_encoder(AV_CODEC_ID_AAC);
   if (codec == nullptr) return fail(Mp4Result::encoderMissing, "no AAC encoder in libavcodec");
-  audio = avcodec_alloc_context3(codec);
+  audio = av().avcodec_alloc_context3(codec);
   if (audio == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
   const int channels = std::min(sound.channels, 2);
-  av_channel_layout_default(&audio->ch_layout, channels);
+  av().av_channel_layout_default(&audio->ch_layout, channels);
   audio->sample_rate = aacRateFor(sound.rate);
   audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
   audio->bit_rate = std::int64_t(Mp4Settings::aacBitsPerChannel) * channels;
   audio->profile = FF_PROFILE_AAC_LOW;
   audio->time_base = AVRational{1, audio->sample_rate};
   if (fmt->oformat->flags & AVFMT_GLOBALHEADER) audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  int err = avcodec_open2(audio, codec, nullptr);
+  int err = av().avcodec_open2(audio, codec, nullptr);
   if (err < 0) return failAv(err, "the AAC encoder refused the recording");
-  audioStream = avformat_new_stream(fmt, nullptr);
+  audioStream = av().avformat_new_stream(fmt, nullptr);
   if (audioStream == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
   audioStream->time_base = audio->time_base;
-  err = avcodec_parameters_from_context(audioStream->codecpar, audio);
+  err = av().avcodec_parameters_from_context(audioStream->codecpar, audio);
   if (err < 0) return failAv(err, "the AAC stream");
 
   switch (sound.bits) {
@@ -328,15 +321,15 @@ Mp4Result Mp4Writer::State::openAudio() {
     case 64: inFormat = AV_SAMPLE_FMT_DBL; break;
   }
   AVChannelLayout inLayout;
-  av_channel_layout_default(&inLayout, sound.channels);
-  err = swr_alloc_set_opts2(&swr, &audio->ch_layout, AV_SAMPLE_FMT_FLTP, audio->sample_rate, &inLayout, inFormat,
+  av().av_channel_layout_default(&inLayout, sound.channels);
+  err = av().swr_alloc_set_opts2(&swr, &audio->ch_layout, AV_SAMPLE_FMT_FLTP, audio->sample_rate, &inLayout, inFormat,
                             sound.rate, 0, nullptr);
-  av_channel_layout_uninit(&inLayout);
-  if (err >= 0) err = swr_init(swr);
+  av().av_channel_layout_uninit(&inLayout);
+  if (err >= 0) err = av().swr_init(swr);
   if (err < 0) return failAv(err, "the recording cannot be converted for AAC");
-  fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels, audio->frame_size * 4);
-  audioFrame = av_frame_alloc();
-  packet = av_packet_alloc();
+  fifo = av().av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels, audio->frame_size * 4);
+  audioFrame = av().av_frame_alloc();
+  packet = av().av_packet_alloc();
   if (fifo == nullptr || audioFrame == nullptr || packet == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
   return Mp4Result::ok;
 }
@@ -356,17 +349,22 @@ Mp4Result Mp4Writer::begin(const Mp4Picture& picture, const PcmLayout& sound, st
                         (sound.isFloat && (sound.bits == 32 || sound.bits == 64)));
   if (!soundOk) return s.fail(Mp4Result::badInput, "the recording's sample layout cannot be encoded");
   if (totalFrames == 0) return s.fail(Mp4Result::badInput, "the recording gives no sound");
+  std::string why;
+  if (LoadLibav(&why) == nullptr) return s.fail(Mp4Result::encoderMissing, "libav* cannot be used: " + why);
+  s.loaded = true;
+  // Failures are said in the program's own words; the libraries' chatter would only confuse.
+  av().av_log_set_level(AV_LOG_QUIET);
   s.picture = picture;
   if (s.picture.orientation < 1 || s.picture.orientation > 8) s.picture.orientation = 1;
   s.sound = sound;
   s.totalFrames = totalFrames;
 
-  int err = avformat_alloc_output_context2(&s.fmt, nullptr, "mp4", nullptr);
+  int err = av().avformat_alloc_output_context2(&s.fmt, nullptr, "mp4", nullptr);
   if (err < 0) return s.failAv(err, "no MP4 muxer in libavformat");
-  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
-  s.pb = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 1, &s.sink, nullptr, writeFd, seekFd) : nullptr;
+  auto* buffer = static_cast<uint8_t*>(av().av_malloc(kIoBufferBytes));
+  s.pb = buffer ? av().avio_alloc_context(buffer, kIoBufferBytes, 1, &s.sink, nullptr, writeFd, seekFd) : nullptr;
   if (s.pb == nullptr) {
-    av_free(buffer);
+    av().av_free(buffer);
     return s.fail(Mp4Result::noMemory, "not enough memory");
   }
   s.fmt->pb = s.pb;
@@ -374,19 +372,19 @@ Mp4Result Mp4Writer::begin(const Mp4Picture& picture, const PcmLayout& sound, st
   s.fmt->opaque = &s.sink;
   s.fmt->io_open = openReader;
   s.fmt->io_close2 = closeReader;
-  s.fmt->url = av_strdup("still2mov.mp4");
+  s.fmt->url = av().av_strdup("still2mov.mp4");
 
   if (s.openVideo() != Mp4Result::ok || s.openAudio() != Mp4Result::ok) return s.result;
-  for (const auto& [key, value] : s.metadata) av_dict_set(&s.fmt->metadata, key.c_str(), value.c_str(), 0);
+  for (const auto& [key, value] : s.metadata) av().av_dict_set(&s.fmt->metadata, key.c_str(), value.c_str(), 0);
   AVDictionary* options = nullptr;
   // Every item under its own key (QuickTime's metadata keys), so any text can be carried.
-  av_dict_set(&options, "movflags", "+faststart+use_metadata_tags", 0);
-  err = avformat_write_header(s.fmt, &options);
-  av_dict_free(&options);
+  av().av_dict_set(&options, "movflags", "+faststart+use_metadata_tags", 0);
+  err = av().avformat_write_header(s.fmt, &options);
+  av().av_dict_free(&options);
   if (err < 0) return s.failAv(err, "the MP4 header");
   // The muxer names itself as the encoder when the header is written; the index, written last,
   // names this program instead.
-  av_dict_set(&s.fmt->metadata, "encoder", kMark, 0);
+  av().av_dict_set(&s.fmt->metadata, "encoder", kMark, 0);
   return Mp4Result::ok;
 }
 
@@ -394,7 +392,7 @@ Mp4Result Mp4Writer::State::scaleSlice() {
   if (sliceRows == 0) return Mp4Result::ok;
   const uint8_t* src[4] = {slice.data(), nullptr, nullptr, nullptr};
   const int stride[4] = {picture.sourceWidth * picture.channels, 0, 0, 0};
-  sws_scale(sws, src, stride, rowsIn - sliceRows, sliceRows, stored->data, stored->linesize);
+  av().sws_scale(sws, src, stride, rowsIn - sliceRows, sliceRows, stored->data, stored->linesize);
   sliceRows = 0;
   return Mp4Result::ok;
 }
@@ -418,23 +416,23 @@ Mp4Result Mp4Writer::addPictureRows(const std::uint8_t* rows, std::size_t stride
   s.frame->width = s.picture.outWidth;
   s.frame->height = s.picture.outHeight;
   s.frame->format = AV_PIX_FMT_YUV420P;
-  if (av_frame_get_buffer(s.frame, 0) < 0) return s.fail(Mp4Result::noMemory, "not enough memory");
+  if (av().av_frame_get_buffer(s.frame, 0) < 0) return s.fail(Mp4Result::noMemory, "not enough memory");
   for (int plane = 0; plane < 3; ++plane) {
     const int shift = plane == 0 ? 0 : 1;
     OrientPlane(s.stored->data[plane], s.stored->linesize[plane], s.stored->width >> shift,
                 s.stored->height >> shift, s.picture.orientation, s.frame->data[plane], s.frame->linesize[plane]);
   }
-  av_frame_free(&s.stored);
+  av().av_frame_free(&s.stored);
   s.frame->pts = 0;
   s.frame->pict_type = AV_PICTURE_TYPE_I;
   s.frame->color_range = AVCOL_RANGE_MPEG;
   s.frame->colorspace = AVCOL_SPC_BT709;
   s.frame->color_primaries = AVCOL_PRI_BT709;
   s.frame->color_trc = AVCOL_TRC_BT709;
-  int err = avcodec_send_frame(s.video, s.frame);
+  int err = av().avcodec_send_frame(s.video, s.frame);
   if (err < 0) return s.failAv(err, "the H.264 encoder failed");
-  av_frame_free(&s.frame);
-  err = avcodec_send_frame(s.video, nullptr);
+  av().av_frame_free(&s.frame);
+  err = av().avcodec_send_frame(s.video, nullptr);
   if (err < 0) return s.failAv(err, "the H.264 encoder failed");
   return s.writePackets(s.video, s.videoStream, std::int64_t(s.totalFrames));
 }
@@ -443,39 +441,39 @@ Mp4Result Mp4Writer::addPictureRows(const std::uint8_t* rows, std::size_t stride
 // packet's length.
 Mp4Result Mp4Writer::State::writePackets(AVCodecContext* codec, AVStream* stream, std::int64_t duration) {
   for (;;) {
-    int err = avcodec_receive_packet(codec, packet);
+    int err = av().avcodec_receive_packet(codec, packet);
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return Mp4Result::ok;
     if (err < 0) return failAv(err, "the encoder failed");
     if (codec == video) {
       packet->pts = packet->dts = 0;
       packet->duration = duration;
     }
-    av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+    av().av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
     packet->stream_index = stream->index;
-    err = av_interleaved_write_frame(fmt, packet);
+    err = av().av_interleaved_write_frame(fmt, packet);
     if (err < 0) return failAv(err, "the MP4 could not be written");
   }
 }
 
 Mp4Result Mp4Writer::State::encodeAudio(bool flushing) {
   const int size = audio->frame_size;
-  while (av_audio_fifo_size(fifo) >= size || (flushing && av_audio_fifo_size(fifo) > 0)) {
-    const int n = std::min(size, av_audio_fifo_size(fifo));
-    av_frame_unref(audioFrame);
+  while (av().av_audio_fifo_size(fifo) >= size || (flushing && av().av_audio_fifo_size(fifo) > 0)) {
+    const int n = std::min(size, av().av_audio_fifo_size(fifo));
+    av().av_frame_unref(audioFrame);
     audioFrame->nb_samples = n;
     audioFrame->format = AV_SAMPLE_FMT_FLTP;
     audioFrame->sample_rate = audio->sample_rate;
-    if (av_channel_layout_copy(&audioFrame->ch_layout, &audio->ch_layout) < 0 || av_frame_get_buffer(audioFrame, 0) < 0)
+    if (av().av_channel_layout_copy(&audioFrame->ch_layout, &audio->ch_layout) < 0 || av().av_frame_get_buffer(audioFrame, 0) < 0)
       return fail(Mp4Result::noMemory, "not enough memory");
-    av_audio_fifo_read(fifo, reinterpret_cast<void**>(audioFrame->data), n);
+    av().av_audio_fifo_read(fifo, reinterpret_cast<void**>(audioFrame->data), n);
     audioFrame->pts = audioPts;
     audioPts += n;
-    int err = avcodec_send_frame(audio, audioFrame);
+    int err = av().avcodec_send_frame(audio, audioFrame);
     if (err < 0) return failAv(err, "the AAC encoder failed");
     if (writePackets(audio, audioStream, 0) != Mp4Result::ok) return result;
   }
   if (flushing) {
-    int err = avcodec_send_frame(audio, nullptr);
+    int err = av().avcodec_send_frame(audio, nullptr);
     if (err < 0) return failAv(err, "the AAC encoder failed");
     return writePackets(audio, audioStream, 0);
   }
@@ -504,15 +502,15 @@ Mp4Result Mp4Writer::addSound(const std::uint8_t* samples, std::size_t frames) {
     }
     in = s.widened.data();
   }
-  const int outMax = swr_get_out_samples(s.swr, int(frames));
+  const int outMax = av().swr_get_out_samples(s.swr, int(frames));
   if (outMax < 0) return s.failAv(outMax, "the recording cannot be resampled");
   std::vector<uint8_t*> planes(std::size_t(s.audio->ch_layout.nb_channels));
-  if (av_samples_alloc(planes.data(), nullptr, s.audio->ch_layout.nb_channels, outMax, AV_SAMPLE_FMT_FLTP, 0) < 0)
+  if (av().av_samples_alloc(planes.data(), nullptr, s.audio->ch_layout.nb_channels, outMax, AV_SAMPLE_FMT_FLTP, 0) < 0)
     return s.fail(Mp4Result::noMemory, "not enough memory");
   const uint8_t* inPlanes[1] = {in};
-  const int got = swr_convert(s.swr, planes.data(), outMax, inPlanes, int(frames));
-  int err = got < 0 ? got : av_audio_fifo_write(s.fifo, reinterpret_cast<void**>(planes.data()), got);
-  av_freep(&planes[0]);
+  const int got = av().swr_convert(s.swr, planes.data(), outMax, inPlanes, int(frames));
+  int err = got < 0 ? got : av().av_audio_fifo_write(s.fifo, reinterpret_cast<void**>(planes.data()), got);
+  av().av_freep(&planes[0]);
   if (err < 0) return s.failAv(err, "the recording cannot be resampled");
   return s.encodeAudio(false);
 }
@@ -524,17 +522,17 @@ Mp4Result Mp4Writer::finish() {
   s.finished = true;
   if (s.rowsIn < s.picture.sourceHeight) return s.fail(Mp4Result::badInput, "the picture was not given whole");
   // What the resampler still holds.
-  const int outMax = swr_get_out_samples(s.swr, 0);
+  const int outMax = av().swr_get_out_samples(s.swr, 0);
   if (outMax > 0) {
     std::vector<uint8_t*> planes(std::size_t(s.audio->ch_layout.nb_channels));
-    if (av_samples_alloc(planes.data(), nullptr, s.audio->ch_layout.nb_channels, outMax, AV_SAMPLE_FMT_FLTP, 0) < 0)
+    if (av().av_samples_alloc(planes.data(), nullptr, s.audio->ch_layout.nb_channels, outMax, AV_SAMPLE_FMT_FLTP, 0) < 0)
       return s.fail(Mp4Result::noMemory, "not enough memory");
-    const int got = swr_convert(s.swr, planes.data(), outMax, nullptr, 0);
-    if (got > 0) av_audio_fifo_write(s.fifo, reinterpret_cast<void**>(planes.data()), got);
-    av_freep(&planes[0]);
+    const int got = av().swr_convert(s.swr, planes.data(), outMax, nullptr, 0);
+    if (got > 0) av().av_audio_fifo_write(s.fifo, reinterpret_cast<void**>(planes.data()), got);
+    av().av_freep(&planes[0]);
   }
   if (s.encodeAudio(true) != Mp4Result::ok) return s.result;
-  int err = av_write_trailer(s.fmt);
+  int err = av().av_write_trailer(s.fmt);
   if (err < 0 || s.sink.error != 0) return s.failAv(err, "the MP4 could not be finished");
   return Mp4Result::ok;
 }

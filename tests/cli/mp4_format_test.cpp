@@ -331,3 +331,17 @@ TEST(Mp4Format, AnUnknownKindIsAUsageError) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("--format takes mov, mp4, motion"), std::string::npos) << r.err;
 }
+
+TEST(Mp4Format, OnlyAnMp4LoadsTheEncoders) {
+  // libav* and its hundred-odd dependencies would weigh on every start; only the MP4 path loads them.
+  ScratchDir dir;
+  writeFile(dir.file("p.jpg"), photograph(64, 48, 1, fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = 0.3})));
+  auto r = fixtures::runStill2mov({dir.file("p.jpg")}, {{"LD_DEBUG", "files"}});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("libavcodec"), std::string::npos) << "a QuickTime movie loaded libavcodec";
+  r = fixtures::runStill2mov({"--version"}, {{"LD_DEBUG", "files"}});
+  EXPECT_EQ(r.err.find("libavcodec"), std::string::npos);
+  r = fixtures::runStill2mov({"--format=mp4", dir.file("p.jpg")}, {{"LD_DEBUG", "files"}});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("libavcodec"), std::string::npos) << "the check sees no library at all";
+}

@@ -26,14 +26,19 @@ constexpr const char* kMark = "still2mov " STILL2MOV_VERSION;
 constexpr int kIoBufferBytes = 64 * 1024;
 constexpr int kRowsPerSlice = 16;
 
-// AAC rates that browsers and the encoder both take; any other rate is resampled up to the next.
-constexpr int kAacRates[] = {16000, 22050, 24000, 32000, 44100, 48000};
+// The AAC sampling rates phones and browsers decode; a recording at another rate is resampled up
+// to the next, one above 48 kHz down to 48 kHz.
+constexpr int kAacRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 
 int aacRateFor(int rate) {
   for (int r : kAacRates)
     if (r >= rate) return r;
   return 48000;
 }
+
+// Bits per second for each channel: the settings' rate, less for narrow-band recordings, which
+// carry less (AAC-LC allows at most 6 bits a sample).
+std::int64_t aacBitsPerChannel(int rate) { return std::min<std::int64_t>(Mp4Settings::aacBitsPerChannel, 4LL * rate); }
 
 std::string avWords(int err) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -301,11 +306,14 @@ Mp4Result Mp4Writer::State::openAudio() {
   av().av_channel_layout_default(&audio->ch_layout, channels);
   audio->sample_rate = aacRateFor(sound.rate);
   audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
-  audio->bit_rate = std::int64_t(Mp4Settings::aacBitsPerChannel) * channels;
+  audio->bit_rate = aacBitsPerChannel(audio->sample_rate) * channels;
   audio->profile = FF_PROFILE_AAC_LOW;
   audio->time_base = AVRational{1, audio->sample_rate};
   if (fmt->oformat->flags & AVFMT_GLOBALHEADER) audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  int err = av().avcodec_open2(audio, codec, nullptr);
+  AVDictionary* options = nullptr;
+  av().av_dict_set(&options, "aac_coder", Mp4Settings::aacCoder, 0);
+  int err = av().avcodec_open2(audio, codec, &options);
+  av().av_dict_free(&options);
   if (err < 0) return failAv(err, "the AAC encoder refused the recording");
   audioStream = av().avformat_new_stream(fmt, nullptr);
   if (audioStream == nullptr) return fail(Mp4Result::noMemory, "not enough memory");

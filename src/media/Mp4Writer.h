@@ -48,12 +48,15 @@ void Mp4FrameSize(int width, int height, int orientation, int boxWidth, int boxH
 constexpr int kMp4MaxLongSide = 4096;
 constexpr int kMp4MaxShortSide = 2304;
 
-// The encoder settings, named once: what the README and the bench report.
+// The encoder settings, named once: what the README and the bench report. For the one intra frame
+// a photograph makes, veryfast gave a smaller file at a higher PSNR than medium on camera
+// pictures, 2.5 times as fast; crf 20 keeps 44 dB and more; stillimage tunes for still content.
 struct Mp4Settings {
-  static constexpr const char* preset = "medium";
+  static constexpr const char* preset = "veryfast";
   static constexpr const char* tune = "stillimage";
   static constexpr int crf = 20;
-  static constexpr int aacBitsPerChannel = 96000;
+  static constexpr const char* aacCoder = "twoloop";  // "fast" loses the tests' 20 dB on tones at 48 kHz
+  static constexpr int aacBitsPerChannel = 96000;  // at most; 4 bits a sample below 24 kHz
 };
 
 // Writes to a file descriptor open for reading and writing, positioned at 0 (a working file the

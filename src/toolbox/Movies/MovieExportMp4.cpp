@@ -30,7 +30,6 @@ using namespace movies;
 
 namespace {
 
-constexpr OSType kMovieFileType = FOUR_CHAR_CODE("MooV");
 constexpr std::size_t kSoundPieceBytes = 64 * 1024;
 
 // The EXIF orientation whose picture the matrix stands upright (the inverse of the placements

@@ -1,4 +1,4 @@
-// The still part of a motion photo: finds the header segments up to the first scan, places the
+// The still part of a motion photo: walks the header segments up to the first scan, places the
 // XMP after the Exif segment (or the JFIF one, or the start of image), or merges it into the
 // standard XMP packet already there.
 #include "media/MotionPhoto.h"
@@ -6,46 +6,21 @@
 #include <cstring>
 #include <vector>
 
+#include "media/JpegMarkers.h"
 #include "media/MotionPhotoXmp.h"
 
 namespace media {
 
 namespace {
 
-struct Segment {
-  std::size_t offset = 0;  // of its marker
-  std::size_t end = 0;     // past its payload
-  std::uint8_t marker = 0;
-};
-
-bool isXmp(const std::uint8_t* jpeg, const Segment& s) {
-  const std::size_t payload = s.offset + 4;
-  return s.marker == 0xE1 && s.end - payload >= sizeof kXmpSignature &&
-         std::memcmp(jpeg + payload, kXmpSignature, sizeof kXmpSignature) == 0;
+bool isXmp(const std::uint8_t* jpeg, const JpegMarker& m) {
+  return m.kind == JpegMarker::Kind::segment && m.code == jpeg::kAPP1 && m.bodySize() >= sizeof kXmpSignature &&
+         std::memcmp(jpeg + m.bodyOffset(), kXmpSignature, sizeof kXmpSignature) == 0;
 }
 
-bool isExif(const std::uint8_t* jpeg, const Segment& s) {
-  return s.marker == 0xE1 && s.end - s.offset >= 10 && std::memcmp(jpeg + s.offset + 4, "Exif\0\0", 6) == 0;
-}
-
-// The segments before the first scan; false when the stream is no JPEG or a length runs past it.
-bool headerSegments(const std::uint8_t* jpeg, std::size_t size, std::vector<Segment>* out) {
-  if (size < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return false;
-  std::size_t at = 2;
-  while (at + 4 <= size) {
-    if (jpeg[at] != 0xFF) return false;
-    const std::uint8_t marker = jpeg[at + 1];
-    if (marker == 0xFF) {  // fill byte
-      ++at;
-      continue;
-    }
-    if (marker == 0xDA || marker == 0xD9) return true;
-    const std::size_t length = (std::size_t(jpeg[at + 2]) << 8) | jpeg[at + 3];
-    if (length < 2 || at + 2 + length > size) return false;
-    out->push_back({at, at + 2 + length, marker});
-    at += 2 + length;
-  }
-  return false;
+bool isExif(const std::uint8_t* jpeg, const JpegMarker& m) {
+  return m.kind == JpegMarker::Kind::segment && m.code == jpeg::kAPP1 && m.bodySize() >= 6 &&
+         std::memcmp(jpeg + m.bodyOffset(), "Exif\0\0", 6) == 0;
 }
 
 std::string segmentWith(const std::string& packet) {
@@ -55,14 +30,15 @@ std::string segmentWith(const std::string& packet) {
   return out + packet;
 }
 
-// The standard XMP packet of a JPEG whose header segments are all within size; "" for none.
+// The standard XMP packet among the header segments within size (the bytes may be the start of
+// a file only); "" for none.
 std::string xmpPacketOf(const std::uint8_t* jpeg, std::size_t size) {
-  std::vector<Segment> segments;
-  headerSegments(jpeg, size, &segments);
-  for (const Segment& s : segments)
-    if (isXmp(jpeg, s)) {
-      const std::size_t packet = s.offset + 4 + sizeof kXmpSignature;
-      return std::string(reinterpret_cast<const char*>(jpeg) + packet, s.end - packet);
+  if (!StartsWithSOI(jpeg, size)) return "";
+  JpegMarkerWalker walk(jpeg, size);
+  for (JpegMarker m = walk.next(); m.kind == JpegMarker::Kind::segment && m.code != jpeg::kSOS; m = walk.next())
+    if (isXmp(jpeg, m)) {
+      const std::size_t packet = m.bodyOffset() + sizeof kXmpSignature;
+      return std::string(reinterpret_cast<const char*>(jpeg) + packet, m.endOffset() - packet);
     }
   return "";
 }
@@ -95,25 +71,25 @@ std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_
     if (why) *why = words;
     return std::nullopt;
   };
-  std::vector<Segment> segments;
-  if (!headerSegments(jpeg, size, &segments)) return refuse("the photograph's JPEG header is damaged");
+  std::vector<JpegMarker> markers;
+  if (JpegHeaderMarkers(jpeg, size, &markers) != Status::ok) return refuse("the photograph's JPEG header is damaged");
   const char* bytes = reinterpret_cast<const char*>(jpeg);
-  for (const Segment& s : segments) {
-    if (!isXmp(jpeg, s)) continue;
-    const std::size_t packet = s.offset + 4 + sizeof kXmpSignature;
+  for (const JpegMarker& m : markers) {
+    if (!isXmp(jpeg, m)) continue;
+    const std::size_t packet = m.bodyOffset() + sizeof kXmpSignature;
     std::string reason;
-    auto merged = MergeMotionPhotoXmp(std::string(bytes + packet, s.end - packet), videoLength, &reason);
+    auto merged = MergeMotionPhotoXmp(std::string(bytes + packet, m.endOffset() - packet), videoLength, &reason);
     if (!merged) return refuse(reason);
-    return std::string(bytes, s.offset) + segmentWith(*merged) + std::string(bytes + s.end, size - s.end);
+    return std::string(bytes, m.offset) + segmentWith(*merged) + std::string(bytes + m.endOffset(), size - m.endOffset());
   }
   // A new packet: after the Exif segment, else after a JFIF one, else right after the start.
   std::size_t at = 2;
-  for (const Segment& s : segments)
-    if (isExif(jpeg, s)) {
-      at = s.end;
+  for (const JpegMarker& m : markers)
+    if (isExif(jpeg, m)) {
+      at = m.endOffset();
       break;
     }
-  if (at == 2 && !segments.empty() && segments[0].marker == 0xE0) at = segments[0].end;
+  if (at == 2 && markers.front().code == jpeg::kAPP0) at = markers.front().endOffset();
   return std::string(bytes, at) + segmentWith(MotionPhotoXmp(videoLength)) + std::string(bytes + at, size - at);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "cli/OptionParser.h"
 #include "cli/ParallelConversions.h"
 #include "cli/PhotoWalk.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/Terminals.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Processes/WorkerProcesses.h"
@@ -38,6 +40,14 @@ std::function<std::string(const char*)> setFormat(std::optional<MovieFormat>* fo
     for (const MovieFormatRow& row : kMovieFormats) names += std::string(names.empty() ? "" : ", ") + row.name;
     return std::string("--format takes ") + names + ", not \"" + (value ? value : "") + "\"";
   };
+}
+
+// The photograph a name like IMG_0001.MP.JPG would be the motion photo of (IMG_0001.JPG).
+std::optional<std::string> motionPhotoSource(const std::string& path) {
+  const std::string stem = NSStringByDeletingPathExtension(path);
+  if (stem.size() < 4 || stem.compare(stem.size() - 3, 3, ".MP") != 0) return std::nullopt;
+  const std::string source = stem.substr(0, stem.size() - 3) + path.substr(stem.size());
+  return Convert2Mov::moviePathFor(source, MovieFormat::motion) == path ? std::optional(source) : std::nullopt;
 }
 
 std::string formatList() {
@@ -150,7 +160,16 @@ int runConvertCommand(const std::vector<std::string>& args) {
       };
       notes.passedOver = [&](const std::string& path, const std::string& why) { passed.emplace_back(path, why); };
       cli::findPhotographs(operand, &found, notes);
-      for (std::string& photo : found) candidates.push_back({std::move(photo), true});
+      // A motion photo beside the photograph it was made from is this program's output, not a
+      // photograph to convert again.
+      const std::set<std::string> names(found.begin(), found.end());
+      for (std::string& photo : found) {
+        if (const std::optional<std::string> source = motionPhotoSource(photo); source && names.count(*source)) {
+          passed.emplace_back(photo, "a motion photo made from " + NSStringLastPathComponent(*source));
+          continue;
+        }
+        candidates.push_back({std::move(photo), true});
+      }
     }
   }
 

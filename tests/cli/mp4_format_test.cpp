@@ -345,3 +345,17 @@ TEST(Mp4Format, OnlyAnMp4LoadsTheEncoders) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("libavcodec"), std::string::npos) << "the check sees no library at all";
 }
+
+TEST(MotionFormat, AFolderWalkPassesOverTheMotionPhotosItMade) {
+  ScratchDir dir;
+  const std::string wave = fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = 0.3});
+  writeFile(dir.file("a.jpg"), photograph(64, 48, 1, wave));
+  ASSERT_EQ(fixtures::runStill2mov({"-r", "--format=motion", dir.path()}).status, 0);
+  // Again, and for movies: the motion photo beside its photograph is output, not input.
+  for (const char* format : {"--format=motion", "--format=mov"}) {
+    const auto r = fixtures::runStill2mov({"-r", "-v", format, dir.path()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE((r.out + r.err).find("a.MP.jpg: a motion photo made from a.jpg"), std::string::npos) << r.out << r.err;
+  }
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"a.MP.jpg", "a.jpg", "a.mov"}));
+}

@@ -205,6 +205,9 @@ struct Mp4Writer::State {
 
   Mp4Result openVideo();
   Mp4Result openAudio();
+  // Opens the encoder with options (freed here) and gives the muxer a stream of its kind.
+  Mp4Result openStream(AVCodecContext* codec, const AVCodec* encoder, AVDictionary** options, AVStream** stream,
+                       const char* refused);
   Mp4Result scaleSlice();
   Mp4Result writePackets(AVCodecContext* codec, AVStream* stream, std::int64_t duration);
   Mp4Result encodeAudio(bool flushing);
@@ -242,6 +245,18 @@ void Mp4FrameSize(int width, int height, int orientation, int boxWidth, int boxH
   *outHeight = std::max(2, int(h + 0.5) & ~1);
 }
 
+Mp4Result Mp4Writer::State::openStream(AVCodecContext* codec, const AVCodec* encoder, AVDictionary** options,
+                                       AVStream** stream, const char* refused) {
+  int err = av().avcodec_open2(codec, encoder, options);
+  av().av_dict_free(options);
+  if (err < 0) return failAv(err, refused);
+  *stream = av().avformat_new_stream(fmt, nullptr);
+  if (*stream == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
+  (*stream)->time_base = codec->time_base;
+  err = av().avcodec_parameters_from_context((*stream)->codecpar, codec);
+  return err < 0 ? failAv(err, "the stream's parameters") : Mp4Result::ok;
+}
+
 Mp4Result Mp4Writer::State::openVideo() {
   const AVCodec* codec = av().avcodec_find_encoder_by_name("libx264");
   if (codec == nullptr) return fail(Mp4Result::encoderMissing, "no H.264 encoder (libx264) in libavcodec");
@@ -269,14 +284,8 @@ Mp4Result Mp4Writer::State::openVideo() {
   // High profile at a level every decoder since phones of 2012 takes; no lookahead for one frame.
   av().av_dict_set(&options, "profile", "high", 0);
   av().av_dict_set(&options, "x264-params", "rc-lookahead=0:sync-lookahead=0:keyint=1", 0);
-  int err = av().avcodec_open2(video, codec, &options);
-  av().av_dict_free(&options);
-  if (err < 0) return failAv(err, "the H.264 encoder refused the picture");
-  videoStream = av().avformat_new_stream(fmt, nullptr);
-  if (videoStream == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
-  videoStream->time_base = video->time_base;
-  err = av().avcodec_parameters_from_context(videoStream->codecpar, video);
-  if (err < 0) return failAv(err, "the H.264 stream");
+  if (openStream(video, codec, &options, &videoStream, "the H.264 encoder refused the picture") != Mp4Result::ok)
+    return result;
 
   stored = av().av_frame_alloc();
   frame = av().av_frame_alloc();
@@ -312,14 +321,8 @@ Mp4Result Mp4Writer::State::openAudio() {
   if (fmt->oformat->flags & AVFMT_GLOBALHEADER) audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   AVDictionary* options = nullptr;
   av().av_dict_set(&options, "aac_coder", Mp4Settings::aacCoder, 0);
-  int err = av().avcodec_open2(audio, codec, &options);
-  av().av_dict_free(&options);
-  if (err < 0) return failAv(err, "the AAC encoder refused the recording");
-  audioStream = av().avformat_new_stream(fmt, nullptr);
-  if (audioStream == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
-  audioStream->time_base = audio->time_base;
-  err = av().avcodec_parameters_from_context(audioStream->codecpar, audio);
-  if (err < 0) return failAv(err, "the AAC stream");
+  if (openStream(audio, codec, &options, &audioStream, "the AAC encoder refused the recording") != Mp4Result::ok)
+    return result;
 
   switch (sound.bits) {
     case 8: inFormat = AV_SAMPLE_FMT_U8; break;
@@ -330,8 +333,8 @@ Mp4Result Mp4Writer::State::openAudio() {
   }
   AVChannelLayout inLayout;
   av().av_channel_layout_default(&inLayout, sound.channels);
-  err = av().swr_alloc_set_opts2(&swr, &audio->ch_layout, AV_SAMPLE_FMT_FLTP, audio->sample_rate, &inLayout, inFormat,
-                            sound.rate, 0, nullptr);
+  int err = av().swr_alloc_set_opts2(&swr, &audio->ch_layout, AV_SAMPLE_FMT_FLTP, audio->sample_rate, &inLayout,
+                                     inFormat, sound.rate, 0, nullptr);
   av().av_channel_layout_uninit(&inLayout);
   if (err >= 0) err = av().swr_init(swr);
   if (err < 0) return failAv(err, "the recording cannot be converted for AAC");

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <thread>
@@ -90,6 +91,23 @@ std::string voicedPhoto(int width, int height, double seconds) {
                              fixtures::makeWave(WaveKind::imaAdpcm, {.seconds = seconds, .rate = 8000}));
 }
 
+// Runs the conversion once for every call of every kind that env's counts saw, that call failing
+// (EIO and ENOSPC in turn), and hands each run to check.
+void eachCallFailing(const Environment& env, const std::map<std::string, int>& counts,
+                     const std::vector<std::string>& args,
+                     const std::function<void(const std::string& kind, const fixtures::RunResult&)>& check) {
+  for (const char* kind : kKinds) {
+    const auto count = counts.find(kind);
+    for (int n = 1; count != counts.end() && n <= count->second; ++n) {
+      SCOPED_TRACE(std::string(kind) + " #" + std::to_string(n));
+      Environment faulty = env;
+      faulty["STILL2MOV_FAULT"] = std::string(kind) + ":" + std::to_string(n);
+      faulty["STILL2MOV_FAULT_ERRNO"] = std::to_string(n % 2 ? EIO : ENOSPC);
+      check(kind, fixtures::runStill2mov(args, faulty));
+    }
+  }
+}
+
 // The picture resized or not; working files unnamed, or named where the file system has no
 // unnamed ones.
 class Faults : public testing::TestWithParam<std::tuple<bool, bool>> {};
@@ -125,36 +143,29 @@ TEST_P(Faults, EachFailingCallLeavesEverythingAsItWas) {
     EXPECT_GT(counts["rename"] + counts["linkat"], 0);
 
     int closesThatFailed = 0;
-    for (const char* kind : kKinds) {
-      for (int n = 1; n <= counts[kind]; ++n) {
-        SCOPED_TRACE(std::string(kind) + " #" + std::to_string(n));
-        Environment faulty = env;
-        faulty["STILL2MOV_FAULT"] = std::string(kind) + ":" + std::to_string(n);
-        faulty["STILL2MOV_FAULT_ERRNO"] = std::to_string(n % 2 ? EIO : ENOSPC);
-        fixtures::RunResult r = fixtures::runStill2mov(args, faulty);
-        EXPECT_EQ(readFile(photo), photoBytes);
-        std::vector<std::string> left = dir.list();
-        bool named = std::filesystem::exists(movie);
-        EXPECT_EQ(left, named ? (std::vector<std::string>{"p.jpg", "p.mov"}) : std::vector<std::string>{"p.jpg"});
-        if (r.status == 0 && std::string(kind) == "close") {
-          EXPECT_EQ(completeMovieProblem(readFile(movie)), "");
+    eachCallFailing(env, counts, args, [&](const std::string& kind, const fixtures::RunResult& r) {
+      EXPECT_EQ(readFile(photo), photoBytes);
+      std::vector<std::string> left = dir.list();
+      bool named = std::filesystem::exists(movie);
+      EXPECT_EQ(left, named ? (std::vector<std::string>{"p.jpg", "p.mov"}) : std::vector<std::string>{"p.jpg"});
+      if (r.status == 0 && kind == "close") {
+        EXPECT_EQ(completeMovieProblem(readFile(movie)), "");
+      } else {
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(photo + ": "), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("(error "), std::string::npos) << r.err;
+        if (kind == "close") ++closesThatFailed;
+        if (earlierMovie) {
+          EXPECT_TRUE(readFile(movie) == earlier) << "the earlier movie changed";
         } else {
-          EXPECT_EQ(r.status, 1) << r.out << r.err;
-          EXPECT_EQ(r.out, "");
-          EXPECT_NE(r.err.find(photo + ": "), std::string::npos) << r.err;
-          EXPECT_EQ(r.err.find("(error "), std::string::npos) << r.err;
-          if (std::string(kind) == "close") ++closesThatFailed;
-          if (earlierMovie) {
-            EXPECT_TRUE(readFile(movie) == earlier) << "the earlier movie changed";
-          } else {
-            EXPECT_FALSE(named) << "a movie was left: " << readFile(movie).size() << " bytes";
-          }
+          EXPECT_FALSE(named) << "a movie was left: " << readFile(movie).size() << " bytes";
         }
-        // Put the earlier state back for the next call, should a close have let a new movie through.
-        if (earlierMovie) writeFile(movie, earlier);
-        else std::filesystem::remove(movie);
       }
-    }
+      // Put the earlier state back for the next call, should a close have let a new movie through.
+      if (earlierMovie) writeFile(movie, earlier);
+      else std::filesystem::remove(movie);
+    });
     // Closing the finished movie is on its way: that one failing must count.
     EXPECT_GT(closesThatFailed, 0);
   }
@@ -183,27 +194,20 @@ TEST(SavingFaults, EachFailingCallLeavesNoMp4OrMotionPhoto) {
     std::map<std::string, int> counts = readCounts(tmp.file("counts"));
     EXPECT_GT(counts["write"] + counts["pwrite"], 0);
     EXPECT_GT(counts["fsync"], 0);
-    for (const char* kind : kKinds) {
-      for (int n = 1; n <= counts[kind]; ++n) {
-        SCOPED_TRACE(std::string(kind) + " #" + std::to_string(n));
-        Environment faulty = env;
-        faulty["STILL2MOV_FAULT"] = std::string(kind) + ":" + std::to_string(n);
-        faulty["STILL2MOV_FAULT_ERRNO"] = std::to_string(n % 2 ? EIO : ENOSPC);
-        fixtures::RunResult r = fixtures::runStill2mov(args, faulty);
-        EXPECT_EQ(readFile(photo), photoBytes);
-        const bool written = std::filesystem::exists(output);
-        std::vector<std::string> expected = {"p.jpg"};
-        if (written) expected.push_back(std::filesystem::path(output).filename().string());
-        std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(dir.list(), expected) << "no working file is left";
-        if (r.status != 0) {
-          EXPECT_FALSE(written);
-          EXPECT_NE(r.err.find(photo + ": "), std::string::npos) << r.err;
-          EXPECT_EQ(r.err.find("(error "), std::string::npos) << r.err;
-        }
-        std::filesystem::remove(output);
+    eachCallFailing(env, counts, args, [&](const std::string&, const fixtures::RunResult& r) {
+      EXPECT_EQ(readFile(photo), photoBytes);
+      const bool written = std::filesystem::exists(output);
+      std::vector<std::string> expected = {"p.jpg"};
+      if (written) expected.push_back(std::filesystem::path(output).filename().string());
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(dir.list(), expected) << "no working file is left";
+      if (r.status != 0) {
+        EXPECT_FALSE(written);
+        EXPECT_NE(r.err.find(photo + ": "), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("(error "), std::string::npos) << r.err;
       }
-    }
+      std::filesystem::remove(output);
+    });
   }
 }
 

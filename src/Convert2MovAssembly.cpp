@@ -52,7 +52,7 @@ std::string reasonFor(SInt32 status) {
   switch (status) {
     case -1: return "the recording gives no sound";
     case codecErr: return "the encoder failed";
-    case cantFindHandler: return "libavcodec has no H.264 or AAC encoder";
+    case cantFindHandler: return "libav* or its H.264 or AAC encoder cannot be loaded";
     case noVideoTrackInMovieErr: return "the picture could not be read for the movie's frame";
     case dskFulErr: return "the disk is full";
     case permErr:

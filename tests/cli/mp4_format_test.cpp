@@ -359,3 +359,17 @@ TEST(MotionFormat, AFolderWalkPassesOverTheMotionPhotosItMade) {
   }
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"a.MP.jpg", "a.jpg", "a.mov"}));
 }
+
+TEST(Mp4Format, EncodersThatCannotBeLoadedAreAFailureInWordsAndWriteNothing) {
+  ScratchDir dir, libs;
+  writeFile(dir.file("p.jpg"), photograph(64, 48, 1, fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = 0.3})));
+  // A damaged libavcodec found first, as after a broken upgrade.
+  writeFile(libs.file("libavcodec.so.59"), "not a library");
+  for (const char* format : {"--format=mp4", "--format=motion"}) {
+    const auto r = fixtures::runStill2mov({format, dir.file("p.jpg")}, {{"LD_LIBRARY_PATH", libs.path()}});
+    EXPECT_EQ(r.status, 1) << format;
+    EXPECT_NE(r.err.find("no movie written: libav* or its H.264 or AAC encoder cannot be loaded"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"p.jpg"});
+  }
+}

@@ -11,6 +11,11 @@
 #include "FuzzScratch.h"
 #include "SidecarInput.h"
 
+// The kind of file written; fuzz_conversion_mp4 builds this same target for MP4s.
+#ifndef STILL2MOV_FUZZ_FORMAT
+#define STILL2MOV_FUZZ_FORMAT MovieFormat::mov
+#endif
+
 namespace {
 constexpr SInt32 kResizes[] = {600, 0, 64};
 constexpr rlim_t kFileCap = rlim_t(64) << 20;
@@ -34,8 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     fuzzscratch::Folder::write(scratch.file(parts.name), reinterpret_cast<const unsigned char*>(parts.recording.data()),
                                parts.recording.size());
   Convert2Mov converter;
+  converter.setMovieFormat(STILL2MOV_FUZZ_FORMAT);
   const size_t n = parts.photo.size();
-  converter.createMovie(scratch.file("photo.mov"), photo, kResizes[n % (sizeof kResizes / sizeof kResizes[0])]);
+  converter.createMovie(Convert2Mov::moviePathFor(photo, STILL2MOV_FUZZ_FORMAT), photo,
+                        kResizes[n % (sizeof kResizes / sizeof kResizes[0])]);
   scratch.empty();
   return 0;
 }

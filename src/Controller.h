@@ -8,6 +8,7 @@
 #include "toolbox/AppKit/NSApplication.h"
 #include "toolbox/AppKit/NSNotificationCenter.h"
 #include "toolbox/AppKit/NSUserNotification.h"
+#include "movie/MovieFormat.h"
 #include "toolbox/Core/MacTypes.h"
 
 class Convert2Mov;
@@ -18,6 +19,8 @@ class NSTimer;
 inline constexpr const char* kStill2movApplicationID = "com.vantor.camera.still2mov";
 inline constexpr const char* kPreferenceDomain = "com.vantor.camera.prefs";
 inline constexpr const char* kResizePreferenceKey = "Resize_QT_Image";
+// The kind of file conversions write: a name from the table of formats; mov when unset.
+inline constexpr const char* kMovieFormatPreferenceKey = "Movie_Format";
 inline constexpr AEEventClass kPTPEventClass = FOUR_CHAR_CODE("Itnt");
 inline constexpr AEEventID kPTPConvertEventID = FOUR_CHAR_CODE("St2M");
 inline constexpr const char* kReplyErrorString = "Complain.";
@@ -31,6 +34,8 @@ inline constexpr SInt32 kResizeWidth = 600;
 
 // The stored resize preference: true when it is unset or holds no boolean.
 bool readResizePreference();
+// The stored format preference: mov when it is unset or names no format.
+MovieFormat readMovieFormatPreference();
 // What the driver is asked to scale to: the width, or 0 for the picture's natural size.
 constexpr SInt32 resizeTargetFor(bool resize) { return resize ? kResizeWidth : 0; }
 
@@ -71,5 +76,6 @@ class Controller : public NSApplicationDelegate, public NSUserNotificationCenter
   std::shared_ptr<NSTimer> m_terminationTimer;
   std::shared_ptr<NSTimer> m_sessionInvocationTimer;  // never started
   Boolean m_bResize = true;
+  MovieFormat m_format = MovieFormat::mov;
   std::unique_ptr<Convert2Mov> m_c2m;
 };

@@ -9,12 +9,14 @@
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "media/MotionPhoto.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/TemporaryItems.h"
+#include "media/JpegMarkers.h"
 #include "media/JpegStructure.h"
 
 namespace {
@@ -38,8 +40,13 @@ struct WaveRemover {
 
 }  // namespace
 
-std::string Convert2Mov::moviePathFor(const std::string& image) {
-  return NSStringByDeletingPathExtension(image) + ".mov";
+std::string Convert2Mov::moviePathFor(const std::string& image, MovieFormat format) {
+  if (format == MovieFormat::motion) {
+    std::string name = image;
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    return media::MotionPhotoName(name);
+  }
+  return NSStringByDeletingPathExtension(image) + (format == MovieFormat::mp4 ? ".mp4" : ".mov");
 }
 
 std::string Convert2Mov::recordingPathFor(const std::string& image) {
@@ -48,7 +55,7 @@ std::string Convert2Mov::recordingPathFor(const std::string& image) {
 
 std::string Convert2Mov::unreadableJpegReason(std::span<const UInt8> bytes) {
   if (bytes.empty()) return "empty file";
-  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return "not a JPEG file";
+  if (!media::StartsWithSOI(bytes.data(), bytes.size())) return "not a JPEG file";
   return "damaged JPEG header";
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "movie/MovieFormat.h"
 #include "movie/PhotoFacts.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacTypes.h"
@@ -81,8 +82,9 @@ struct ExtractedAudio {
 class Convert2Mov {
  public:
   // Where the movie of the photograph at image goes: beside it, under its name with the last
-  // component's extension replaced. Trailing slashes are not part of the name.
-  static std::string moviePathFor(const std::string& image);
+  // component's extension replaced (a motion photo keeps it: IMG_1.JPG gives IMG_1.MP.JPG).
+  // Trailing slashes are not part of the name.
+  static std::string moviePathFor(const std::string& image, MovieFormat format = MovieFormat::mov);
   // Where its recording goes when extracted, by the same rule.
   static std::string recordingPathFor(const std::string& image);
   // Why bytes read from a photograph give no JPEG header: "empty file", "not a JPEG file",
@@ -112,6 +114,9 @@ class Convert2Mov {
   const ConversionReport& lastReport() const { return mReport; }
 
   void setExistingMovieRule(ExistingMovie rule) { mExistingMovie = rule; }
+  // The kind of file conversions write (a QuickTime movie unless set).
+  void setMovieFormat(MovieFormat format) { mFormat = format; }
+  MovieFormat movieFormat() const { return mFormat; }
   // Whether movies carry the capture time, the camera's make and model and the position the
   // photograph records (off unless asked: a movie carries no metadata by default).
   void setCaptureMetadata(bool on) { mCaptureMetadata = on; }
@@ -168,5 +173,6 @@ class Convert2Mov {
   FSContentsHold mPhotograph;  // the photograph's bytes while a conversion needs them
   ExistingMovie mExistingMovie = ExistingMovie::replaceOwn;
   bool mCaptureMetadata = false;
+  MovieFormat mFormat = MovieFormat::mov;
   PhotoFacts mFacts;  // of the photograph being converted
 };

@@ -82,6 +82,8 @@ UInt16 permissionCeiling(std::initializer_list<const FSSpec*> sources) {
 std::string reasonFor(SInt32 status) {
   switch (status) {
     case -1: return "the recording gives no sound";
+    case codecErr: return "the encoder failed";
+    case cantFindHandler: return "libav* or its H.264 or AAC encoder cannot be loaded";
     case noVideoTrackInMovieErr: return "the picture could not be read for the movie's frame";
     case dskFulErr: return "the disk is full";
     case permErr:
@@ -165,6 +167,13 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     return dupFNErr;
   }
 
+  // A motion photo is made of the photograph once: one that already is one stays as it is.
+  if (mFormat == MovieFormat::motion && mPhotograph.contents() != nullptr &&
+      IsMotionPhotoData(mPhotograph.contents()->data(), mPhotograph.contents()->size())) {
+    mReport.problem = "the photograph already is a motion photo; nothing written";
+    return badFileFormat;
+  }
+
   // Nothing there is taken only while still nothing is there; a movie of ours only while it is
   // the very file looked at; anything at all only with the rule that says so.
   if (mExistingMovie == ExistingMovie::replaceAny) publication.rule = FSPublishRule::replaceAny;
@@ -173,7 +182,7 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
   if (mReport.soundSource == SoundSource::sidecar) publication.permissionCeiling = permissionCeiling({&imageSpec, &audioSpec});
   else publication.permissionCeiling = permissionCeiling({&imageSpec});
 
-  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize, mFacts, publication);
+  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize, mFacts, publication, mFormat);
   if (status == dupFNErr && publication.rule != FSPublishRule::replaceAny) {
     // Something appeared or changed under the name while the movie was made: it stays. A new
     // file there that is a movie of ours is another run's of this photograph, which leaves

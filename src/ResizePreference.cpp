@@ -1,5 +1,5 @@
-// The resize preference, read where it is needed: apart from the controller, so that a plain
-// conversion reads it without bringing in the application and its desktop services.
+// The resize and format preferences, read where they are needed: apart from the controller, so
+// that a plain conversion reads them without bringing in the application and its desktop services.
 #include "Controller.h"
 #include "toolbox/Preferences/CFPreferences.h"
 
@@ -8,4 +8,11 @@ bool readResizePreference() {
   Boolean valid = false;
   Boolean value = CFPreferencesGetAppBooleanValue(kResizePreferenceKey, kPreferenceDomain, &valid);
   return valid ? value != 0 : true;
+}
+
+MovieFormat readMovieFormatPreference() {
+  CFPreferencesAppSynchronize(kPreferenceDomain);
+  const std::optional<std::string> stored = CFPreferencesCopyAppValue(kMovieFormatPreferenceKey, kPreferenceDomain);
+  const std::optional<MovieFormat> format = stored ? MovieFormatNamed(*stored) : std::nullopt;
+  return format ? *format : MovieFormat::mov;
 }

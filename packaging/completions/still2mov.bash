@@ -80,8 +80,13 @@ _still2mov() {
     prefs)
       case $position in
         0) COMPREPLY=($(compgen -W "get set" -- "$cur")) ;;
-        1) COMPREPLY=($(compgen -W "Resize_QT_Image" -- "$cur")) ;;
-        2) [[ ${COMP_WORDS[COMP_CWORD-2]} == set ]] && COMPREPLY=($(compgen -W "true false" -- "$cur")) ;;
+        1) COMPREPLY=($(compgen -W "Resize_QT_Image Movie_Format" -- "$cur")) ;;
+        2) if [[ ${COMP_WORDS[COMP_CWORD-2]} == set ]]; then
+             case ${COMP_WORDS[COMP_CWORD-1]} in
+               Movie_Format) COMPREPLY=($(compgen -W "mov mp4 motion" -- "$cur")) ;;
+               *) COMPREPLY=($(compgen -W "true false" -- "$cur")) ;;
+             esac
+           fi ;;
       esac
       ;;
     *)

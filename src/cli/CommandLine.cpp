@@ -29,7 +29,7 @@ constexpr Subcommand kSubcommands[] = {
      runEmbedCommand, nullptr},
     {"extract", "extract [-y] PHOTO [OUT.wav]", "write the voice annotation as the camera stored it",
      runExtractCommand, nullptr},
-    {"prefs", "prefs get|set Resize_QT_Image [true|false]", "show or change the resize preference",
+    {"prefs", "prefs get|set Resize_QT_Image|Movie_Format [VALUE]", "show or change a preference",
      runPrefsCommand, nullptr},
     {"app", "app [PHOTO...]", "run as the background application", nullptr, &BusCommands::app},
     {"open", "open [PHOTO...]", "open photographs, or choose one in an open panel", nullptr, &BusCommands::open},

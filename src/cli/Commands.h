@@ -23,7 +23,7 @@ int runConvertCommand(const std::vector<std::string>& args);  // [OPTION...] PHO
 int runInfoCommand(const std::vector<std::string>& args);     // --info [--json] [--verbose] PHOTO...
 int runEmbedCommand(const std::vector<std::string>& args);    // embed VOICE.wav PHOTO.jpg OUT.jpg
 int runExtractCommand(const std::vector<std::string>& args);  // extract [-y] PHOTO [OUT.wav]
-int runPrefsCommand(const std::vector<std::string>& args);    // prefs get|set Resize_QT_Image [value]
+int runPrefsCommand(const std::vector<std::string>& args);    // prefs get|set KEY [value]
 int runAppCommand(const std::vector<std::string>& args);      // app [PHOTO...] : the background application
 int runOpenCommand(const std::vector<std::string>& args);     // open [PHOTO...] : documents or the open panel
 int runSendCommand(const std::vector<std::string>& args);     // send PHOTO... : the camera-import event

@@ -1,6 +1,9 @@
 // still2mov [OPTION...] PHOTO... and still2mov -r FOLDER...: makes a movie beside each photograph
 // that carries a voice annotation and says what came of each, from the driver's report.
 #include <cstdio>
+#include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +14,7 @@
 #include "cli/OptionParser.h"
 #include "cli/ParallelConversions.h"
 #include "cli/PhotoWalk.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/Terminals.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/FolderNames.h"
@@ -25,7 +29,33 @@ struct ConvertOptions {
   int jobs = 0;  // 0: one per processor
   bool metadata = false;
   bool json = false, quiet = false, verbose = false;
+  std::optional<MovieFormat> format;  // unset: the Movie_Format preference
 };
+
+// --format's value: one of the names in the table of formats.
+std::function<std::string(const char*)> setFormat(std::optional<MovieFormat>* format) {
+  return [format](const char* value) -> std::string {
+    *format = MovieFormatNamed(value ? value : "");
+    if (*format) return "";
+    std::string names;
+    for (const MovieFormatRow& row : kMovieFormats) names += std::string(names.empty() ? "" : ", ") + row.name;
+    return std::string("--format takes ") + names + ", not \"" + (value ? value : "") + "\"";
+  };
+}
+
+// The photograph a name like IMG_0001.MP.JPG would be the motion photo of (IMG_0001.JPG).
+std::optional<std::string> motionPhotoSource(const std::string& path) {
+  const std::string stem = NSStringByDeletingPathExtension(path);
+  if (stem.size() < 4 || stem.compare(stem.size() - 3, 3, ".MP") != 0) return std::nullopt;
+  const std::string source = stem.substr(0, stem.size() - 3) + path.substr(stem.size());
+  return Convert2Mov::moviePathFor(source, MovieFormat::motion) == path ? std::optional(source) : std::nullopt;
+}
+
+std::string formatList() {
+  std::string out;
+  for (const MovieFormatRow& row : kMovieFormats) out += std::string("  ") + row.name + ": " + row.words + "\n";
+  return out;
+}
 
 // One photograph to convert, and whether a folder walk found it.
 struct Candidate {
@@ -58,6 +88,8 @@ cli::CommandSyntax convertSyntax(ConvertOptions* o) {
        cli::setFlag(&o->overwrite)},
       {'n', "skip-existing", cli::OptionValue::none, nullptr, "skip a photograph when a file has its movie's name",
        cli::setFlag(&o->skipExisting)},
+      {0, "format", cli::OptionValue::required, "KIND", "mov, mp4 or motion: the kind of file to write (see below)",
+       setFormat(&o->format)},
       {0, "metadata", cli::OptionValue::none, nullptr, "put the capture time, camera and position in the movie",
        cli::setFlag(&o->metadata)},
       {0, "json", cli::OptionValue::none, nullptr, "print one JSON object per photograph and line",
@@ -68,9 +100,13 @@ cli::CommandSyntax convertSyntax(ConvertOptions* o) {
   };
   s.notes =
       "Without --resize or --no-resize, the Resize_QT_Image preference decides (on when\n"
-      "unset); pictures smaller than 600 pixels keep their size. A file already named\n"
-      "PHOTO.mov is replaced only when still2mov made it. With -r, photographs without\n"
-      "a voice annotation are passed over quietly and symbolic links are not followed.\n"
+      "unset); pictures smaller than 600 pixels keep their size. A file already under\n"
+      "the movie's name is replaced only when still2mov made it. With -r, photographs\n"
+      "without a voice annotation are passed over quietly and symbolic links are not\n"
+      "followed.\n"
+      "\n"
+      "Kinds of file (--format; without it the Movie_Format preference, else mov):\n" +
+      formatList() +
       "\n"
       "Commands (each takes --help):\n" +
       commandList() +
@@ -96,6 +132,8 @@ int runConvertCommand(const std::vector<std::string>& args) {
   converter.setCaptureMetadata(options.metadata);
   if (options.overwrite) converter.setExistingMovieRule(ExistingMovie::replaceAny);
   if (options.skipExisting) converter.setExistingMovieRule(ExistingMovie::keep);
+  const MovieFormat format = options.format ? *options.format : readMovieFormatPreference();
+  converter.setMovieFormat(format);
   const SInt32 target = resizeTargetFor(options.resize || (!options.noResize && readResizePreference()));
 
   cli::OutputStyle style;
@@ -126,7 +164,16 @@ int runConvertCommand(const std::vector<std::string>& args) {
       };
       notes.passedOver = [&](const std::string& path, const std::string& why) { passed.emplace_back(path, why); };
       cli::findPhotographs(operand, &found, notes);
-      for (std::string& photo : found) candidates.push_back({std::move(photo), true});
+      // A motion photo beside the photograph it was made from is this program's output, not a
+      // photograph to convert again.
+      const std::set<std::string> names(found.begin(), found.end());
+      for (std::string& photo : found) {
+        if (const std::optional<std::string> source = motionPhotoSource(photo); source && names.count(*source)) {
+          passed.emplace_back(photo, "a motion photo made from " + NSStringLastPathComponent(*source));
+          continue;
+        }
+        candidates.push_back({std::move(photo), true});
+      }
     }
   }
 
@@ -138,7 +185,7 @@ int runConvertCommand(const std::vector<std::string>& args) {
       candidates.size(), jobs,
       [&](std::size_t i) {
         const std::string& photo = candidates[i].path;
-        converter.createMovie(Convert2Mov::moviePathFor(photo), photo, target);
+        converter.createMovie(Convert2Mov::moviePathFor(photo, format), photo, target);
         return cli::resultOf(converter.lastReport());
       },
       [&](std::size_t i) { printer.started(candidates[i].path); },

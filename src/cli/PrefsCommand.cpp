@@ -1,5 +1,6 @@
-// "prefs get|set Resize_QT_Image": shows or changes the one preference, in the per-user key file.
-// The running application reads it at launch, so a change applies from its next start.
+// "prefs get|set KEY [VALUE]": shows or changes a preference (one row each below), in the
+// per-user key file. The running application reads them at launch, so a change applies from its
+// next start.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,39 +12,75 @@
 
 namespace {
 
+// One preference: its key, what it means, the value that applies when it is unset or unusable,
+// and how a value given to set is checked and spelt when stored.
+struct Preference {
+  const char* key;
+  const char* meaning;
+  const char* values;  // for messages: "true or false"
+  std::string (*effective)();
+  // The stored spelling of text, or "" when text is no value of this preference.
+  std::string (*normalise)(const std::string& text);
+};
+
+std::string resizeValue() { return readResizePreference() ? "true" : "false"; }
+std::string resizeSpelling(const std::string& text) {
+  Boolean value = false;
+  return CFPreferencesParseBoolean(text, &value) ? (value ? "true" : "false") : "";
+}
+std::string formatValue() { return MovieFormatName(readMovieFormatPreference()); }
+std::string formatSpelling(const std::string& text) {
+  const std::optional<MovieFormat> format = MovieFormatNamed(text);
+  return format ? MovieFormatName(*format) : "";
+}
+
+const Preference kPreferences[] = {
+    {kResizePreferenceKey,
+     "whether conversions scale the movie's picture down to 600 pixels on its\n"
+     "  longer side when neither --resize nor --no-resize is given; true when unset\n"
+     "  (also yes or no, 1 or 0)",
+     "true or false", resizeValue, resizeSpelling},
+    {kMovieFormatPreferenceKey,
+     "the kind of file conversions write when --format is not given: mov (when\n"
+     "  unset), mp4 or motion",
+     "mov, mp4 or motion", formatValue, formatSpelling},
+};
+
+const Preference* preferenceNamed(const std::string& key) {
+  for (const Preference& p : kPreferences)
+    if (key == p.key) return &p;
+  return nullptr;
+}
+
 cli::CommandSyntax prefsSyntax() {
   cli::CommandSyntax s = subcommandSyntax("prefs");
-  s.summary = std::string("Show (get) or change (set) the one preference, ") + kResizePreferenceKey +
-              ":\n"
-              "whether conversions scale the movie's picture down to 600 pixels on its longer\n"
-              "side when neither --resize nor --no-resize is given. It is true when unset; set\n"
-              "takes true or false (also yes or no, 1 or 0). The running application reads it\n"
-              "when it starts.\n";
+  s.summary = "Show (get) or change (set) a preference:\n";
+  for (const Preference& p : kPreferences) s.summary += std::string(p.key) + "\n  " + p.meaning + ".\n";
+  s.summary += "The running application reads them when it starts.\n";
   return s;
 }
 
-int get() {
-  std::printf("%s\n", readResizePreference() ? "true" : "false");
+int get(const Preference& p) {
+  const std::string value = p.effective();
+  std::printf("%s\n", value.c_str());
   // Why the default applies, when it does.
-  std::optional<std::string> stored = CFPreferencesCopyAppValue(kResizePreferenceKey, kPreferenceDomain);
-  Boolean value = false;
+  std::optional<std::string> stored = CFPreferencesCopyAppValue(p.key, kPreferenceDomain);
   if (!stored)
-    std::fprintf(stderr, "still2mov: %s is not set; the default is true\n", kResizePreferenceKey);
-  else if (!CFPreferencesParseBoolean(*stored, &value))
-    std::fprintf(stderr, "still2mov: %s holds \"%s\", which is not true or false; the default true applies\n",
-                 kResizePreferenceKey, stored->c_str());
+    std::fprintf(stderr, "still2mov: %s is not set; the default is %s\n", p.key, value.c_str());
+  else if (p.normalise(*stored).empty())
+    std::fprintf(stderr, "still2mov: %s holds \"%s\", which is not %s; the default %s applies\n", p.key,
+                 stored->c_str(), p.values, value.c_str());
   return 0;
 }
 
-int set(const std::string& text) {
+int set(const Preference& p, const std::string& text) {
   // The same forms the reader accepts, stored in one spelling.
-  Boolean value = false;
-  const bool valid = CFPreferencesParseBoolean(text, &value);
-  if (!valid) {
-    std::fprintf(stderr, "still2mov: %s takes true or false, not \"%s\"\n", kResizePreferenceKey, text.c_str());
+  const std::string value = p.normalise(text);
+  if (value.empty()) {
+    std::fprintf(stderr, "still2mov: %s takes %s, not \"%s\"\n", p.key, p.values, text.c_str());
     return 2;
   }
-  CFPreferencesSetAppValue(kResizePreferenceKey, std::string(value ? "true" : "false"), kPreferenceDomain);
+  CFPreferencesSetAppValue(p.key, value, kPreferenceDomain);
   if (!CFPreferencesAppSynchronize(kPreferenceDomain)) {
     std::fprintf(stderr, "still2mov: cannot write %s\n", CFPreferencesPathForApp(kPreferenceDomain).c_str());
     return 1;
@@ -57,15 +94,17 @@ int runPrefsCommand(const std::vector<std::string>& words) {
   const cli::CommandSyntax syntax = prefsSyntax();
   std::vector<std::string> args;
   if (std::optional<int> done = cli::parseCommandLine(syntax, words, &args)) return *done;
-  if (args.size() >= 2 && args[1] != kResizePreferenceKey) {
-    std::fprintf(stderr, "still2mov: unknown preference %s (the one preference is %s)\n", args[1].c_str(),
-                 kResizePreferenceKey);
+  const Preference* p = args.size() >= 2 ? preferenceNamed(args[1]) : nullptr;
+  if (args.size() >= 2 && p == nullptr) {
+    std::string keys;
+    for (const Preference& known : kPreferences) keys += std::string(keys.empty() ? "" : ", ") + known.key;
+    std::fprintf(stderr, "still2mov: unknown preference %s (the preferences are %s)\n", args[1].c_str(), keys.c_str());
     return 2;
   }
-  if (args.size() == 2 && args[0] == "get") return get();
-  if (args.size() == 3 && args[0] == "set") return set(args[2]);
+  if (args.size() == 2 && args[0] == "get") return get(*p);
+  if (args.size() == 3 && args[0] == "set") return set(*p, args[2]);
   if (args.empty()) return cli::usageError(syntax, "get or set is needed");
   if (args[0] != "get" && args[0] != "set") return cli::usageError(syntax, "get or set is needed, not \"" + args[0] + "\"");
   return cli::usageError(syntax, args[0] == "get" ? "get takes the preference's name"
-                                                  : "set takes the preference's name and true or false");
+                                                  : "set takes the preference's name and its value");
 }

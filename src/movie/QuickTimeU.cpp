@@ -65,7 +65,7 @@ long importWaveBytes(Movie movie, char* data, long length, Track* usedTrack) {
 }  // namespace
 
 int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts,
-                            const MoviePublication& publication) {
+                            const MoviePublication& publication, MovieFormat format) {
   OSErr err = EnterMovies();
   if (err != noErr) {
     report("Image Convert: CreateMovieFile failed");
@@ -122,18 +122,25 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
   }
   if (resRefNum != 0) CloseMovieFile(resRefNum);
 
-  // Flattened into a second working file, which gets the movie's name only once complete and
-  // only as the caller's rule allows: an earlier movie stays until then.
+  // Written into a second working file, which gets the movie's name only once complete and only
+  // as the caller's rule allows: an earlier movie stays until then.
   FSSpec finished;
   err = FSpCreateTemporary(&movie, "mov", &finished);
   const bool made = err == noErr;
-  Movie flattened = nullptr;
-  if (made) {
-    flattened = FlattenMovieData(theMovie, flattenAddMovieToDataFork, &finished, kMovieCreator, smSystemScript,
-                                 kReplaceDataForkOnly);
+  if (made && format == MovieFormat::mp4) {
+    err = ConvertMovieToFile(theMovie, nullptr, &finished, kQTFileTypeMP4, kMovieCreator, smSystemScript, nullptr,
+                             kReplaceDataForkOnly, nullptr);
+    if (err != noErr) report("Image Convert: ConvertMovieToFile failed");
+  } else if (made && format == MovieFormat::motion) {
+    err = ConvertMovieToMotionPhoto(theMovie, &image, &finished, kReplaceDataForkOnly);
+    if (err != noErr) report("Image Convert: ConvertMovieToMotionPhoto failed");
+  } else if (made) {
+    Movie flattened = FlattenMovieData(theMovie, flattenAddMovieToDataFork, &finished, kMovieCreator, smSystemScript,
+                                       kReplaceDataForkOnly);
     err = GetMoviesError();
+    if (err != noErr) report("Image Convert: FlattenMovieData failed");
+    if (flattened != nullptr) DisposeMovie(flattened);
   }
-  if (flattened != nullptr) DisposeMovie(flattened);
   DisposeMovie(theMovie);
   FSpDelete(&working);
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "movie/MovieFormat.h"
 #include "movie/PhotoFacts.h"
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
@@ -32,9 +33,11 @@ class QuickTimeU {
   static constexpr OSType kMovieCreator = FOUR_CHAR_CODE("TVOD");
 
   // Movie assembly.
-  // facts: how the picture stands and what else the movie carries of the photograph.
+  // facts: how the picture stands and what else the movie carries of the photograph. publication:
+  // how the finished file may take the movie's name. format: the kind of file written at movie
+  // (an MP4 or a motion photo is made from the same movie).
   static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts = {},
-                         const MoviePublication& publication = {});
+                         const MoviePublication& publication = {}, MovieFormat format = MovieFormat::mov);
   // importErr, when given, receives the import's own result.
   static long CreateSoundTrack(Movie movie, FSSpec& audio, OSErr* importErr = nullptr);
   // The recording's format in words ("GSM 6.10"), or "" when it is no readable WAVE file.

@@ -46,6 +46,31 @@ TEST(PrefsCommand, GetAndSetTheResizePreference) {
   EXPECT_EQ(runStill2mov({"prefs", "get", "Resize_QT_Image"}, env.env()).out, "false\n");
 }
 
+TEST(PrefsCommand, GetAndSetTheFormatPreference) {
+  ScratchEnvironment env;
+  fixtures::RunResult r = runStill2mov({"prefs", "get", "Movie_Format"}, env.env());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "mov\n");
+  EXPECT_NE(r.err.find("not set"), std::string::npos) << r.err;
+  r = runStill2mov({"prefs", "set", "Movie_Format", "mp4"}, env.env());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(runStill2mov({"prefs", "get", "Movie_Format"}, env.env()).out, "mp4\n");
+  // The resize preference is a separate key: both stay.
+  EXPECT_EQ(runStill2mov({"prefs", "set", "Resize_QT_Image", "no"}, env.env()).status, 0);
+  const std::string file = testsupport::readFile(env.prefsFile());
+  EXPECT_NE(file.find("Movie_Format=mp4"), std::string::npos) << file;
+  EXPECT_NE(file.find("Resize_QT_Image=false"), std::string::npos) << file;
+  // Anything but a format's name is refused and leaves the file alone; a stored one counts as mov.
+  r = runStill2mov({"prefs", "set", "Movie_Format", "avi"}, env.env());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("mov, mp4 or motion"), std::string::npos) << r.err;
+  EXPECT_EQ(runStill2mov({"prefs", "get", "Movie_Format"}, env.env()).out, "mp4\n");
+  testsupport::writeFile(env.prefsFile(), "[Preferences]\nMovie_Format=webm\n");
+  r = runStill2mov({"prefs", "get", "Movie_Format"}, env.env());
+  EXPECT_EQ(r.out, "mov\n");
+  EXPECT_NE(r.err.find("webm"), std::string::npos) << r.err;
+}
+
 TEST(PrefsCommand, SetKeepsTheRestOfTheFileAndMakesTheFolder) {
   ScratchEnvironment env;
   std::map<std::string, std::string> e = env.env();
@@ -131,6 +156,13 @@ TEST(Packaging, GphotoHookConvertsHereWhenThereIsNoSessionBus) {
   std::string out;
   EXPECT_EQ(testsupport::run(command, &out), 0) << out;
   EXPECT_TRUE(apptest::exists(env.photos("IMG_0007.mov"))) << out;
+
+  // The format preference decides what the hook writes, as it does for a plain conversion.
+  testsupport::writeFile(env.prefsFile(), "[Preferences]\nMovie_Format=mp4\n");
+  EXPECT_EQ(testsupport::run(command, &out), 0) << out;
+  EXPECT_TRUE(apptest::exists(env.photos("IMG_0007.mp4"))) << out;
+  std::remove(env.photos("IMG_0007.mp4").c_str());
+  testsupport::writeFile(env.prefsFile(), "");
 
   // A plain send still says that it reached nobody, and converts nothing.
   std::remove(env.photos("IMG_0007.mov").c_str());

@@ -109,6 +109,23 @@ TEST_F(ControllerTest, AliasEventConvertsAndLeavesTheReplyEmpty) {
   }
 }
 
+TEST_F(ControllerTest, TheFormatPreferenceDecidesWhatAnEventWrites) {
+  REQUIRE_WORKING_CONVERSION();
+  for (const auto& [format, written] : {std::pair{"mp4", "IMG_0002.mp4"}, std::pair{"motion", "IMG_0002.MP.JPG"}}) {
+    SCOPED_TRACE(format);
+    testsupport::writeFile(env.prefsFile(), std::string("[Preferences]\nMovie_Format=") + format + "\n");
+    const std::string photo = env.photos("IMG_0002.JPG");
+    testsupport::writeFile(photo, apptest::voicePhoto());
+    Controller c;
+    testing::internal::CaptureStderr();
+    dispatch(c, typeAlias, aliasTo(photo));
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(exists(env.photos(written)));
+    EXPECT_FALSE(exists(env.photos("IMG_0002.mov")));
+    std::remove(env.photos(written).c_str());
+  }
+}
+
 TEST_F(ControllerTest, DirectObjectThatIsNoAliasIsIgnoredButArmsTheTimer) {
   const std::string photo = env.photos("IMG_0002.JPG");
   testsupport::writeFile(photo, apptest::voicePhoto());

@@ -150,6 +150,28 @@ TEST(CaptureMetadata, CaptureTimeIsReadInTheZoneItWasTakenIn) {
   }
 }
 
+TEST(CaptureMetadata, AnMp4CarriesThemUnderQuickTimesKeys) {
+  REQUIRE_TOOL("exiftool");
+  REQUIRE_TOOL("ffprobe");
+  ScratchDir dir;
+  writeFile(dir.file("photo.jpg"), capturedPhotograph({}));
+  fixtures::RunResult r = convert(dir, {"--format=mp4", "--metadata"}, "<+02>-2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string mp4 = dir.file("photo.mp4");
+  EXPECT_EQ(output("exiftool -n -s -s -G1 -QuickTime:CreateDate -Keys:Make -Keys:Model -Keys:GPSCoordinates " +
+                   shellQuote(mp4)),
+            "[QuickTime] CreateDate: 2024:05:01 07:30:00\n[Keys] Make: Canon\n[Keys] Model: Canon EOS 5D\n"
+            "[Keys] GPSCoordinates: -33.856667 151.21 -12.5\n");
+  EXPECT_EQ(ffprobeTag(mp4, "creation_time").rfind("2024-05-01T07:30:00", 0), 0u);
+  // ffprobe shows the 3GPP location item, to four places.
+  EXPECT_EQ(ffprobeTag(mp4, "location").rfind("-33.8567+151.2100-12.5", 0), 0u) << ffprobeTag(mp4, "location");
+  // Without the option: none of them, only the mark.
+  r = convert(dir, {"--format=mp4"}, "<+02>-2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(output("exiftool -s -s -s -Keys:Make -Keys:GPSCoordinates " + shellQuote(mp4)), "");
+  EXPECT_EQ(ffprobeTag(mp4, "encoder").rfind("still2mov", 0), 0u);
+}
+
 TEST(CaptureMetadata, WithoutTheOptionTheMovieCarriesNone) {
   REQUIRE_TOOL("exiftool");
   ScratchDir dir;

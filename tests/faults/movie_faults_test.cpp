@@ -92,6 +92,23 @@ std::string voicedPhoto(int width, int height, double seconds) {
                              fixtures::makeWave(WaveKind::imaAdpcm, {.seconds = seconds, .rate = 8000}));
 }
 
+// Runs the conversion once for every call of every kind that env's counts saw, that call failing
+// (EIO and ENOSPC in turn), and hands each run to check.
+void eachCallFailing(const Environment& env, const std::map<std::string, int>& counts,
+                     const std::vector<std::string>& args,
+                     const std::function<void(const std::string& kind, const fixtures::RunResult&)>& check) {
+  for (const char* kind : kKinds) {
+    const auto count = counts.find(kind);
+    for (int n = 1; count != counts.end() && n <= count->second; ++n) {
+      SCOPED_TRACE(std::string(kind) + " #" + std::to_string(n));
+      Environment faulty = env;
+      faulty["STILL2MOV_FAULT"] = std::string(kind) + ":" + std::to_string(n);
+      faulty["STILL2MOV_FAULT_ERRNO"] = std::to_string(n % 2 ? EIO : ENOSPC);
+      check(kind, fixtures::runStill2mov(args, faulty));
+    }
+  }
+}
+
 // The picture resized or not; working files unnamed, or named where the file system has no
 // unnamed ones.
 class Faults : public testing::TestWithParam<std::tuple<bool, bool>> {};
@@ -127,36 +144,29 @@ TEST_P(Faults, EachFailingCallLeavesEverythingAsItWas) {
     EXPECT_GT(counts["rename"] + counts["linkat"], 0);
 
     int closesThatFailed = 0;
-    for (const char* kind : kKinds) {
-      for (int n = 1; n <= counts[kind]; ++n) {
-        SCOPED_TRACE(std::string(kind) + " #" + std::to_string(n));
-        Environment faulty = env;
-        faulty["STILL2MOV_FAULT"] = std::string(kind) + ":" + std::to_string(n);
-        faulty["STILL2MOV_FAULT_ERRNO"] = std::to_string(n % 2 ? EIO : ENOSPC);
-        fixtures::RunResult r = fixtures::runStill2mov(args, faulty);
-        EXPECT_EQ(readFile(photo), photoBytes);
-        std::vector<std::string> left = dir.list();
-        bool named = std::filesystem::exists(movie);
-        EXPECT_EQ(left, named ? (std::vector<std::string>{"p.jpg", "p.mov"}) : std::vector<std::string>{"p.jpg"});
-        if (r.status == 0 && std::string(kind) == "close") {
-          EXPECT_EQ(completeMovieProblem(readFile(movie)), "");
+    eachCallFailing(env, counts, args, [&](const std::string& kind, const fixtures::RunResult& r) {
+      EXPECT_EQ(readFile(photo), photoBytes);
+      std::vector<std::string> left = dir.list();
+      bool named = std::filesystem::exists(movie);
+      EXPECT_EQ(left, named ? (std::vector<std::string>{"p.jpg", "p.mov"}) : std::vector<std::string>{"p.jpg"});
+      if (r.status == 0 && kind == "close") {
+        EXPECT_EQ(completeMovieProblem(readFile(movie)), "");
+      } else {
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(photo + ": "), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("(error "), std::string::npos) << r.err;
+        if (kind == "close") ++closesThatFailed;
+        if (earlierMovie) {
+          EXPECT_TRUE(readFile(movie) == earlier) << "the earlier movie changed";
         } else {
-          EXPECT_EQ(r.status, 1) << r.out << r.err;
-          EXPECT_EQ(r.out, "");
-          EXPECT_NE(r.err.find(photo + ": "), std::string::npos) << r.err;
-          EXPECT_EQ(r.err.find("(error "), std::string::npos) << r.err;
-          if (std::string(kind) == "close") ++closesThatFailed;
-          if (earlierMovie) {
-            EXPECT_TRUE(readFile(movie) == earlier) << "the earlier movie changed";
-          } else {
-            EXPECT_FALSE(named) << "a movie was left: " << readFile(movie).size() << " bytes";
-          }
+          EXPECT_FALSE(named) << "a movie was left: " << readFile(movie).size() << " bytes";
         }
-        // Put the earlier state back for the next call, should a close have let a new movie through.
-        if (earlierMovie) writeFile(movie, earlier);
-        else std::filesystem::remove(movie);
       }
-    }
+      // Put the earlier state back for the next call, should a close have let a new movie through.
+      if (earlierMovie) writeFile(movie, earlier);
+      else std::filesystem::remove(movie);
+    });
     // Closing the finished movie is on its way: that one failing must count.
     EXPECT_GT(closesThatFailed, 0);
   }
@@ -168,13 +178,47 @@ INSTANTIATE_TEST_SUITE_P(Picture, Faults, testing::Combine(testing::Bool(), test
                                   (std::get<1>(info.param) ? "Unnamed" : "Named");
                          });
 
+// The MP4 and the motion photo go to disk through the same saving: every call failing in its turn
+// leaves the photograph and the folder as they were and says why in a line.
+TEST(SavingFaults, EachFailingCallLeavesNoMp4OrMotionPhoto) {
+  const std::string photoBytes = voicedPhoto(640, 480, 1.0);
+  for (const char* format : {"mp4", "motion"}) {
+    SCOPED_TRACE(format);
+    ScratchDir dir, tmp;
+    const std::string photo = dir.file("p.jpg");
+    const std::string output = dir.file(std::string(format) == "mp4" ? "p.mp4" : "p.MP.jpg");
+    writeFile(photo, photoBytes);
+    const std::vector<std::string> args = {std::string("--format=") + format, "--resize", photo};
+    Environment env = withShim({{"TMPDIR", tmp.path()}, {"STILL2MOV_FAULT_COUNTS", tmp.file("counts")}});
+    ASSERT_EQ(fixtures::runStill2mov(args, env).status, 0);
+    std::filesystem::remove(output);
+    std::map<std::string, int> counts = readCounts(tmp.file("counts"));
+    EXPECT_GT(counts["write"] + counts["pwrite"], 0);
+    EXPECT_GT(counts["fsync"], 0);
+    eachCallFailing(env, counts, args, [&](const std::string&, const fixtures::RunResult& r) {
+      EXPECT_EQ(readFile(photo), photoBytes);
+      const bool written = std::filesystem::exists(output);
+      std::vector<std::string> expected = {"p.jpg"};
+      if (written) expected.push_back(std::filesystem::path(output).filename().string());
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(dir.list(), expected) << "no working file is left";
+      if (r.status != 0) {
+        EXPECT_FALSE(written);
+        EXPECT_NE(r.err.find(photo + ": "), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("(error "), std::string::npos) << r.err;
+      }
+      std::filesystem::remove(output);
+    });
+  }
+}
+
 // A conversion reads the photograph once, whichever the picture path: the movie's frame, or
 // its scaled copy, is made from the bytes read for the tags.
 TEST(OneRead, AConversionOpensThePhotographOnce) {
   ScratchDir dir, tmp;
   const std::string photo = std::filesystem::canonical(dir.path()).string() + "/p.jpg";
   writeFile(photo, voicedPhoto(640, 480, 1.0));
-  for (const char* mode : {"--no-resize", "--resize"}) {
+  for (const char* mode : {"--no-resize", "--resize", "--format=mp4", "--format=motion"}) {
     SCOPED_TRACE(mode);
     const Environment env = withShim(
         {{"TMPDIR", tmp.path()}, {"STILL2MOV_FAULT_COUNTS", tmp.file("counts")}, {"STILL2MOV_WATCH", photo}});

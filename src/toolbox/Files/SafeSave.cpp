@@ -53,7 +53,7 @@ OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWri
   err = FSpCreateTemporary(target, base.c_str(), &working);
   if (err != noErr) return err;
   int fd = -1;
-  err = FSpOpenDescriptor(&working, O_WRONLY, &fd);
+  err = FSpOpenDescriptor(&working, O_RDWR, &fd);
   if (err == noErr) err = write(fd);
   if (err == noErr) {
     if (int e = media::setPermissions(fd, mode); e != 0) err = OSErrFromErrno(e);

@@ -8,7 +8,8 @@
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
 
-// Fills the working file through fd (open for writing, at offset 0; not the writer's to close).
+// Fills the working file through fd (open for writing and reading back, at offset 0; not the
+// writer's to close).
 // Anything but noErr discards the working file and comes back from FSpSaveFile unchanged.
 using FSSaveWriter = std::function<OSErr(int fd)>;
 

@@ -16,6 +16,7 @@ constexpr OSType GraphicsImporterComponentType = FOUR_CHAR_CODE("grip");
 constexpr OSType GraphicsExporterComponentType = FOUR_CHAR_CODE("grex");
 constexpr OSType kQTFileTypeWave = FOUR_CHAR_CODE("WAVE");
 constexpr OSType kQTFileTypeJPEG = FOUR_CHAR_CODE("JPEG");
+constexpr OSType kQTFileTypeMP4 = FOUR_CHAR_CODE("mpg4");
 
 // nullptr when no component of that type and subtype exists.
 ComponentInstance OpenDefaultComponent(OSType componentType, OSType componentSubType);

@@ -170,6 +170,22 @@ OSErr AddMovieResource(Movie movie, short resRefNum, short* resId, ConstStr255Pa
 Movie FlattenMovieData(Movie movie, long movieFlattenFlags, const FSSpec* theFile, OSType creator,
                        ScriptCode scriptTag, long createMovieFileFlags);
 
+// Writes the movie in another file format, replaced in one step once complete (with
+// createMovieFileDeleteCurFile; else dupFNErr when the name is taken) and left as it was on any
+// failure. kQTFileTypeMP4 is the one format: its first video track's frame turned upright as its
+// matrix shows it, in H.264 at the track's size (at most 4096 by 2304), its first sound track in
+// AAC from time 0, the movie's user data as MP4 metadata. noCodecErr when the sound is no linear
+// PCM, cantFindHandler when libavcodec lacks an encoder, codecErr when an encoder fails, the system's error when the disk
+// does.
+OSErr ConvertMovieToFile(Movie theMovie, Track onlyTrack, FSSpec* outputFile, OSType fileType, OSType creator,
+                         ScriptCode scriptTag, short* resID, long flags, ComponentInstance userComp);
+// The same MP4 appended to the photograph's own JPEG, which gains the XMP that marks it a motion
+// photo (every other byte as it was). badFileFormat for a photograph that already is one, or whose
+// JPEG header is damaged.
+OSErr ConvertMovieToMotionPhoto(Movie theMovie, const FSSpec* photograph, const FSSpec* outputFile, long flags);
+// Whether a photograph's bytes already make a motion photo.
+Boolean IsMotionPhotoData(const UInt8* data, std::size_t size);
+
 // The movie's user data, written into its header with the tracks.
 UserData GetMovieUserData(Movie movie);
 // Adds the handle's bytes as text to the index-th item (from 1) of that type, one entry per
@@ -232,7 +248,8 @@ ComponentResult MovieImportValidate(MovieImportComponent ci, const FSSpec* theFi
 // Reads a movie file back: the duration of its first track of the given media type, in the movie's
 // time scale. invalidMovie when the file is not a readable movie, noMediaHandler when no such track.
 OSErr GetMovieFileTrackDuration(const FSSpec* file, OSType mediaType, TimeValue* duration, TimeScale* movieScale);
-// Reads a movie file's user-data text back: the first entry of the first item of that type.
+// Reads a movie file's user-data text back: the first entry of the first item of that type, or in
+// an MP4 the metadata text under that type's key; a motion photo's movie is read after its picture.
 // Only a regular file is read, never through a link. invalidMovie when the file is not a
 // readable movie, userDataItemNotFound when it has no such item.
 OSErr GetMovieFileUserDataText(const FSSpec* file, OSType udType, std::string* text);

@@ -1,0 +1,4 @@
+// Fuzz target: the whole conversion, as fuzz_conversion, writing an MP4 (H.264 and AAC through
+// libav*) instead of a QuickTime movie. Its seeds are the conversion target's.
+#define STILL2MOV_FUZZ_FORMAT MovieFormat::mp4
+#include "fuzz_conversion.cpp"

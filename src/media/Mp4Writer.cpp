@@ -1,0 +1,551 @@
+// The MP4 writer: the picture scaled into H.264's colours as its rows arrive, turned upright in its
+// pixels, one frame lasting the whole recording; the recording resampled and encoded to AAC-LC.
+#include "media/Mp4Writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "media/Libav.h"
+#include "media/PlaneOrientation.h"
+
+namespace media {
+
+namespace {
+
+// The loaded functions; begin() has loaded them before anything here calls one.
+const Libav& av() { return *LoadLibav(nullptr); }
+
+constexpr const char* kMarkPrefix = "still2mov";
+constexpr const char* kMark = "still2mov " STILL2MOV_VERSION;
+constexpr int kIoBufferBytes = 64 * 1024;
+constexpr int kRowsPerSlice = 16;
+
+// The AAC sampling rates phones and browsers decode; a recording at another rate is resampled up
+// to the next, one above 48 kHz down to 48 kHz.
+constexpr int kAacRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+
+int aacRateFor(int rate) {
+  for (int r : kAacRates)
+    if (r >= rate) return r;
+  return 48000;
+}
+
+// Bits per second for each channel: the settings' rate, less for narrow-band recordings, which
+// carry less (AAC-LC allows at most 6 bits a sample).
+std::int64_t aacBitsPerChannel(int rate) { return std::min<std::int64_t>(Mp4Settings::aacBitsPerChannel, 4LL * rate); }
+
+std::string avWords(int err) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av().av_strerror(err, text, sizeof text);
+  return text;
+}
+
+// The file the muxer writes, and a second reader of it for moving the index to the front.
+struct FdSink {
+  int fd = -1;
+  int error = 0;  // errno of the first failed write or seek
+};
+
+int writeFd(void* opaque, uint8_t* buf, int size) {
+  auto* sink = static_cast<FdSink*>(opaque);
+  int left = size;
+  while (left > 0) {
+    ssize_t n = ::write(sink->fd, buf, size_t(left));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (sink->error == 0) sink->error = n < 0 ? errno : ENOSPC;
+      return AVERROR(sink->error);
+    }
+    buf += n;
+    left -= int(n);
+  }
+  return size;
+}
+
+int64_t seekFd(void* opaque, int64_t offset, int whence) {
+  auto* sink = static_cast<FdSink*>(opaque);
+  if (whence == AVSEEK_SIZE) {
+    struct stat st;
+    return fstat(sink->fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+  }
+  off_t at = lseek(sink->fd, off_t(offset), whence & ~AVSEEK_FORCE);
+  if (at < 0) {
+    if (sink->error == 0) sink->error = errno;
+    return AVERROR(errno);
+  }
+  return at;
+}
+
+struct FdReader {
+  int fd = -1;
+  int64_t pos = 0;
+};
+
+int readFd(void* opaque, uint8_t* buf, int size) {
+  auto* r = static_cast<FdReader*>(opaque);
+  for (;;) {
+    ssize_t n = pread(r->fd, buf, size_t(size), off_t(r->pos));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return AVERROR(errno);
+    if (n == 0) return AVERROR_EOF;
+    r->pos += n;
+    return int(n);
+  }
+}
+
+int64_t seekReader(void* opaque, int64_t offset, int whence) {
+  auto* r = static_cast<FdReader*>(opaque);
+  struct stat st;
+  if (fstat(r->fd, &st) != 0) return AVERROR(errno);
+  switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE: return st.st_size;
+    case SEEK_SET: r->pos = offset; break;
+    case SEEK_CUR: r->pos += offset; break;
+    case SEEK_END: r->pos = st.st_size + offset; break;
+    default: return AVERROR(EINVAL);
+  }
+  return r->pos;
+}
+
+// The muxer reopens its output by name to read it back while moving the index to the front;
+// here that reopening reads the same descriptor.
+int openReader(AVFormatContext* s, AVIOContext** pb, const char*, int flags, AVDictionary**) {
+  if (flags & AVIO_FLAG_WRITE) return AVERROR(EPERM);
+  auto* sink = static_cast<FdSink*>(s->opaque);
+  auto* reader = new FdReader{sink->fd, 0};
+  auto* buffer = static_cast<uint8_t*>(av().av_malloc(kIoBufferBytes));
+  *pb = buffer ? av().avio_alloc_context(buffer, kIoBufferBytes, 0, reader, readFd, nullptr, seekReader) : nullptr;
+  if (*pb == nullptr) {
+    av().av_free(buffer);
+    delete reader;
+    return AVERROR(ENOMEM);
+  }
+  return 0;
+}
+
+int closeReader(AVFormatContext*, AVIOContext* pb) {
+  if (pb == nullptr) return 0;
+  delete static_cast<FdReader*>(pb->opaque);
+  av().av_freep(&pb->buffer);
+  av().avio_context_free(&pb);
+  return 0;
+}
+
+}  // namespace
+
+struct Mp4Writer::State {
+  FdSink sink;
+  std::map<std::string, std::string> metadata;
+  Mp4Result result = Mp4Result::ok;
+  std::string problem;
+  bool begun = false, finished = false;
+  bool loaded = false;  // libav* is there: what is below was made with it
+
+  Mp4Picture picture;
+  PcmLayout sound;
+  std::uint64_t totalFrames = 0;
+
+  AVIOContext* pb = nullptr;
+  AVFormatContext* fmt = nullptr;
+  AVCodecContext* video = nullptr;
+  AVCodecContext* audio = nullptr;
+  AVStream* videoStream = nullptr;
+  AVStream* audioStream = nullptr;
+  SwsContext* sws = nullptr;
+  SwrContext* swr = nullptr;
+  AVAudioFifo* fifo = nullptr;
+  AVFrame* stored = nullptr;   // the picture scaled, as stored
+  AVFrame* frame = nullptr;    // upright, handed to the encoder
+  AVFrame* audioFrame = nullptr;
+  AVPacket* packet = nullptr;
+  AVSampleFormat inFormat = AV_SAMPLE_FMT_NONE;
+
+  std::vector<std::uint8_t> slice;  // rows waiting to be scaled together
+  int sliceRows = 0, rowsIn = 0;
+  std::vector<std::uint8_t> widened;  // 24-bit or signed 8-bit samples in a width swresample takes
+  std::int64_t audioPts = 0;          // in output samples, from the encoder's priming on
+
+  ~State() {
+    if (!loaded) return;
+    av().sws_freeContext(sws);
+    av().swr_free(&swr);
+    if (fifo) av().av_audio_fifo_free(fifo);
+    av().av_frame_free(&stored);
+    av().av_frame_free(&frame);
+    av().av_frame_free(&audioFrame);
+    av().av_packet_free(&packet);
+    av().avcodec_free_context(&video);
+    av().avcodec_free_context(&audio);
+    if (fmt) av().avformat_free_context(fmt);
+    if (pb) {
+      av().av_freep(&pb->buffer);
+      av().avio_context_free(&pb);
+    }
+  }
+
+  Mp4Result fail(Mp4Result r, const std::string& words) {
+    if (result == Mp4Result::ok) {
+      result = r;
+      problem = words;
+    }
+    return result;
+  }
+  // A libav failure: a write failure when our descriptor said so, else the step's own words.
+  Mp4Result failAv(int err, const std::string& step) {
+    if (sink.error != 0) return fail(Mp4Result::writeFailed, std::string("cannot write: ") + std::strerror(sink.error));
+    if (err == AVERROR(ENOMEM)) return fail(Mp4Result::noMemory, "not enough memory");
+    return fail(Mp4Result::encoderFailed, step + ": " + avWords(err));
+  }
+
+  Mp4Result openVideo();
+  Mp4Result openAudio();
+  // Opens the encoder with options (freed here) and gives the muxer a stream of its kind.
+  Mp4Result openStream(AVCodecContext* codec, const AVCodec* encoder, AVDictionary** options, AVStream** stream,
+                       const char* refused);
+  Mp4Result scaleSlice();
+  Mp4Result writePackets(AVCodecContext* codec, AVStream* stream, std::int64_t duration);
+  Mp4Result encodeAudio(bool flushing);
+};
+
+Mp4Writer::Mp4Writer(int fd) : s_(std::make_unique<State>()) {
+  s_->sink.fd = fd;
+}
+Mp4Writer::~Mp4Writer() = default;
+
+const char* Mp4Writer::mark() { return kMark; }
+bool Mp4Writer::isMark(const std::string& text) { return text.compare(0, std::strlen(kMarkPrefix), kMarkPrefix) == 0; }
+const std::string& Mp4Writer::problem() const { return s_->problem; }
+int Mp4Writer::systemError() const { return s_->sink.error; }
+
+void Mp4Writer::setMetadata(const std::string& key, const std::string& value) { s_->metadata[key] = value; }
+
+void Mp4FrameSize(int width, int height, int orientation, int boxWidth, int boxHeight, int* outWidth,
+                  int* outHeight) {
+  const bool turned = orientation >= 5 && orientation <= 8;
+  double w = turned ? height : width, h = turned ? width : height;
+  auto fit = [&](double bw, double bh) {
+    if (bw <= 0 || bh <= 0) return;
+    const double k = std::min({1.0, bw / w, bh / h});
+    w *= k;
+    h *= k;
+  };
+  fit(boxWidth, boxHeight);
+  if (w >= h)
+    fit(kMp4MaxLongSide, kMp4MaxShortSide);
+  else
+    fit(kMp4MaxShortSide, kMp4MaxLongSide);
+  // Even sides for 4:2:0, never below 2.
+  *outWidth = std::max(2, int(w + 0.5) & ~1);
+  *outHeight = std::max(2, int(h + 0.5) & ~1);
+}
+
+Mp4Result Mp4Writer::State::openStream(AVCodecContext* codec, const AVCodec* encoder, AVDictionary** options,
+                                       AVStream** stream, const char* refused) {
+  int err = av().avcodec_open2(codec, encoder, options);
+  av().av_dict_free(options);
+  if (err < 0) return failAv(err, refused);
+  *stream = av().avformat_new_stream(fmt, nullptr);
+  if (*stream == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
+  (*stream)->time_base = codec->time_base;
+  err = av().avcodec_parameters_from_context((*stream)->codecpar, codec);
+  return err < 0 ? failAv(err, "the stream's parameters") : Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::State::openVideo() {
+  const AVCodec* codec = av().avcodec_find_encoder_by_name("libx264");
+  if (codec == nullptr) return fail(Mp4Result::encoderMissing, "no H.264 encoder (libx264) in libavcodec");
+  video = av().avcodec_alloc_context3(codec);
+  if (video == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
+  video->width = picture.outWidth;
+  video->height = picture.outHeight;
+  video->pix_fmt = AV_PIX_FMT_YUV420P;
+  video->time_base = AVRational{1, sound.rate};
+  video->framerate = AVRational{1, 1};
+  video->sample_aspect_ratio = AVRational{1, 1};
+  // Limited range, BT.709 colours: what browsers and hardware decoders assume and show right.
+  video->color_range = AVCOL_RANGE_MPEG;
+  video->colorspace = AVCOL_SPC_BT709;
+  video->color_primaries = AVCOL_PRI_BT709;
+  video->color_trc = AVCOL_TRC_BT709;
+  video->gop_size = 1;
+  video->max_b_frames = 0;
+  video->thread_count = 1;
+  if (fmt->oformat->flags & AVFMT_GLOBALHEADER) video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  AVDictionary* options = nullptr;
+  av().av_dict_set(&options, "preset", Mp4Settings::preset, 0);
+  av().av_dict_set(&options, "tune", Mp4Settings::tune, 0);
+  av().av_dict_set_int(&options, "crf", Mp4Settings::crf, 0);
+  // High profile at a level every decoder since phones of 2012 takes; no lookahead for one frame.
+  av().av_dict_set(&options, "profile", "high", 0);
+  av().av_dict_set(&options, "x264-params", "rc-lookahead=0:sync-lookahead=0:keyint=1", 0);
+  if (openStream(video, codec, &options, &videoStream, "the H.264 encoder refused the picture") != Mp4Result::ok)
+    return result;
+
+  stored = av().av_frame_alloc();
+  frame = av().av_frame_alloc();
+  if (stored == nullptr || frame == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
+  const bool turned = picture.orientation >= 5 && picture.orientation <= 8;
+  stored->width = turned ? picture.outHeight : picture.outWidth;
+  stored->height = turned ? picture.outWidth : picture.outHeight;
+  stored->format = AV_PIX_FMT_YUV420P;
+  if (av().av_frame_get_buffer(stored, 0) < 0) return fail(Mp4Result::noMemory, "not enough memory");
+  sws = av().sws_getContext(picture.sourceWidth, picture.sourceHeight, picture.channels == 1 ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_RGB24,
+                       stored->width, stored->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
+                       nullptr, nullptr);
+  if (sws == nullptr) return fail(Mp4Result::encoderFailed, "the picture cannot be scaled to the frame's size");
+  // Full-range pixels in, limited-range BT.709 out.
+  const int* bt709 = av().sws_getCoefficients(SWS_CS_ITU709);
+  av().sws_setColorspaceDetails(sws, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+  slice.resize(std::size_t(picture.sourceWidth) * picture.channels * kRowsPerSlice);
+  return Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::State::openAudio() {
+  const AVCodec* codec = av().avcodec_find_encoder(AV_CODEC_ID_AAC);
+  if (codec == nullptr) return fail(Mp4Result::encoderMissing, "no AAC encoder in libavcodec");
+  audio = av().avcodec_alloc_context3(codec);
+  if (audio == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
+  const int channels = std::min(sound.channels, 2);
+  av().av_channel_layout_default(&audio->ch_layout, channels);
+  audio->sample_rate = aacRateFor(sound.rate);
+  audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
+  audio->bit_rate = aacBitsPerChannel(audio->sample_rate) * channels;
+  audio->profile = FF_PROFILE_AAC_LOW;
+  audio->time_base = AVRational{1, audio->sample_rate};
+  if (fmt->oformat->flags & AVFMT_GLOBALHEADER) audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  AVDictionary* options = nullptr;
+  av().av_dict_set(&options, "aac_coder", Mp4Settings::aacCoder, 0);
+  if (openStream(audio, codec, &options, &audioStream, "the AAC encoder refused the recording") != Mp4Result::ok)
+    return result;
+
+  switch (sound.bits) {
+    case 8: inFormat = AV_SAMPLE_FMT_U8; break;
+    case 16: inFormat = AV_SAMPLE_FMT_S16; break;
+    case 24:
+    case 32: inFormat = sound.isFloat ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S32; break;
+    case 64: inFormat = AV_SAMPLE_FMT_DBL; break;
+  }
+  AVChannelLayout inLayout;
+  av().av_channel_layout_default(&inLayout, sound.channels);
+  int err = av().swr_alloc_set_opts2(&swr, &audio->ch_layout, AV_SAMPLE_FMT_FLTP, audio->sample_rate, &inLayout,
+                                     inFormat, sound.rate, 0, nullptr);
+  av().av_channel_layout_uninit(&inLayout);
+  if (err >= 0) err = av().swr_init(swr);
+  if (err < 0) return failAv(err, "the recording cannot be converted for AAC");
+  fifo = av().av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels, audio->frame_size * 4);
+  audioFrame = av().av_frame_alloc();
+  packet = av().av_packet_alloc();
+  if (fifo == nullptr || audioFrame == nullptr || packet == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
+  return Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::begin(const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t totalFrames) {
+  State& s = *s_;
+  if (s.begun) return s.fail(Mp4Result::badInput, "the writer was already begun");
+  s.begun = true;
+  const bool pictureOk = picture.sourceWidth > 0 && picture.sourceHeight > 0 &&
+                         (picture.channels == 1 || picture.channels == 3) && picture.outWidth >= 2 &&
+                         picture.outHeight >= 2 && picture.outWidth % 2 == 0 && picture.outHeight % 2 == 0 &&
+                         picture.sourceWidth <= 65535 && picture.sourceHeight <= 65535 && picture.outWidth <= 16384 &&
+                         picture.outHeight <= 16384;
+  if (!pictureOk) return s.fail(Mp4Result::badInput, "the picture's size cannot be encoded");
+  const bool soundOk = sound.channels >= 1 && sound.channels <= 8 && sound.rate >= 1000 && sound.rate <= 384000 &&
+                       ((!sound.isFloat && (sound.bits == 8 || sound.bits == 16 || sound.bits == 24 || sound.bits == 32)) ||
+                        (sound.isFloat && (sound.bits == 32 || sound.bits == 64)));
+  if (!soundOk) return s.fail(Mp4Result::badInput, "the recording's sample layout cannot be encoded");
+  if (totalFrames == 0) return s.fail(Mp4Result::badInput, "the recording gives no sound");
+  std::string why;
+  if (LoadLibav(&why) == nullptr) return s.fail(Mp4Result::encoderMissing, "libav* cannot be used: " + why);
+  s.loaded = true;
+  // Failures are said in the program's own words; the libraries' chatter would only confuse.
+  av().av_log_set_level(AV_LOG_QUIET);
+  s.picture = picture;
+  if (s.picture.orientation < 1 || s.picture.orientation > 8) s.picture.orientation = 1;
+  s.sound = sound;
+  s.totalFrames = totalFrames;
+
+  int err = av().avformat_alloc_output_context2(&s.fmt, nullptr, "mp4", nullptr);
+  if (err < 0) return s.failAv(err, "no MP4 muxer in libavformat");
+  auto* buffer = static_cast<uint8_t*>(av().av_malloc(kIoBufferBytes));
+  s.pb = buffer ? av().avio_alloc_context(buffer, kIoBufferBytes, 1, &s.sink, nullptr, writeFd, seekFd) : nullptr;
+  if (s.pb == nullptr) {
+    av().av_free(buffer);
+    return s.fail(Mp4Result::noMemory, "not enough memory");
+  }
+  s.fmt->pb = s.pb;
+  s.fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+  s.fmt->opaque = &s.sink;
+  s.fmt->io_open = openReader;
+  s.fmt->io_close2 = closeReader;
+  s.fmt->url = av().av_strdup("still2mov.mp4");
+
+  if (s.openVideo() != Mp4Result::ok || s.openAudio() != Mp4Result::ok) return s.result;
+  for (const auto& [key, value] : s.metadata) av().av_dict_set(&s.fmt->metadata, key.c_str(), value.c_str(), 0);
+  AVDictionary* options = nullptr;
+  // Every item under its own key (QuickTime's metadata keys), so any text can be carried.
+  av().av_dict_set(&options, "movflags", "+faststart+use_metadata_tags", 0);
+  err = av().avformat_write_header(s.fmt, &options);
+  av().av_dict_free(&options);
+  if (err < 0) return s.failAv(err, "the MP4 header");
+  // The muxer names itself as the encoder when the header is written; the index, written last,
+  // names this program instead.
+  av().av_dict_set(&s.fmt->metadata, "encoder", kMark, 0);
+  return Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::State::scaleSlice() {
+  if (sliceRows == 0) return Mp4Result::ok;
+  const uint8_t* src[4] = {slice.data(), nullptr, nullptr, nullptr};
+  const int stride[4] = {picture.sourceWidth * picture.channels, 0, 0, 0};
+  av().sws_scale(sws, src, stride, rowsIn - sliceRows, sliceRows, stored->data, stored->linesize);
+  sliceRows = 0;
+  return Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::addPictureRows(const std::uint8_t* rows, std::size_t stride, int count) {
+  State& s = *s_;
+  if (s.result != Mp4Result::ok) return s.result;
+  if (!s.begun || s.sws == nullptr || count < 0 || s.rowsIn + count > s.picture.sourceHeight)
+    return s.fail(Mp4Result::badInput, "more picture rows than the picture has");
+  const std::size_t rowBytes = std::size_t(s.picture.sourceWidth) * s.picture.channels;
+  for (int y = 0; y < count; ++y) {
+    std::memcpy(s.slice.data() + rowBytes * s.sliceRows, rows + stride * y, rowBytes);
+    ++s.sliceRows;
+    ++s.rowsIn;
+    if (s.sliceRows == kRowsPerSlice || s.rowsIn == s.picture.sourceHeight) s.scaleSlice();
+  }
+  if (s.rowsIn < s.picture.sourceHeight) return Mp4Result::ok;
+
+  // The whole picture is in: turn it upright, encode it, and hand its one packet to the muxer.
+  s.slice = {};
+  s.frame->width = s.picture.outWidth;
+  s.frame->height = s.picture.outHeight;
+  s.frame->format = AV_PIX_FMT_YUV420P;
+  if (av().av_frame_get_buffer(s.frame, 0) < 0) return s.fail(Mp4Result::noMemory, "not enough memory");
+  for (int plane = 0; plane < 3; ++plane) {
+    const int shift = plane == 0 ? 0 : 1;
+    OrientPlane(s.stored->data[plane], s.stored->linesize[plane], s.stored->width >> shift,
+                s.stored->height >> shift, s.picture.orientation, s.frame->data[plane], s.frame->linesize[plane]);
+  }
+  av().av_frame_free(&s.stored);
+  s.frame->pts = 0;
+  s.frame->pict_type = AV_PICTURE_TYPE_I;
+  s.frame->color_range = AVCOL_RANGE_MPEG;
+  s.frame->colorspace = AVCOL_SPC_BT709;
+  s.frame->color_primaries = AVCOL_PRI_BT709;
+  s.frame->color_trc = AVCOL_TRC_BT709;
+  int err = av().avcodec_send_frame(s.video, s.frame);
+  if (err < 0) return s.failAv(err, "the H.264 encoder failed");
+  av().av_frame_free(&s.frame);
+  err = av().avcodec_send_frame(s.video, nullptr);
+  if (err < 0) return s.failAv(err, "the H.264 encoder failed");
+  return s.writePackets(s.video, s.videoStream, std::int64_t(s.totalFrames));
+}
+
+// Drains the encoder's packets into the muxer; duration, when non-zero, is the (one) video
+// packet's length.
+Mp4Result Mp4Writer::State::writePackets(AVCodecContext* codec, AVStream* stream, std::int64_t duration) {
+  for (;;) {
+    int err = av().avcodec_receive_packet(codec, packet);
+    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return Mp4Result::ok;
+    if (err < 0) return failAv(err, "the encoder failed");
+    if (codec == video) {
+      packet->pts = packet->dts = 0;
+      packet->duration = duration;
+    }
+    av().av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+    packet->stream_index = stream->index;
+    err = av().av_interleaved_write_frame(fmt, packet);
+    if (err < 0) return failAv(err, "the MP4 could not be written");
+  }
+}
+
+Mp4Result Mp4Writer::State::encodeAudio(bool flushing) {
+  const int size = audio->frame_size;
+  while (av().av_audio_fifo_size(fifo) >= size || (flushing && av().av_audio_fifo_size(fifo) > 0)) {
+    const int n = std::min(size, av().av_audio_fifo_size(fifo));
+    av().av_frame_unref(audioFrame);
+    audioFrame->nb_samples = n;
+    audioFrame->format = AV_SAMPLE_FMT_FLTP;
+    audioFrame->sample_rate = audio->sample_rate;
+    if (av().av_channel_layout_copy(&audioFrame->ch_layout, &audio->ch_layout) < 0 || av().av_frame_get_buffer(audioFrame, 0) < 0)
+      return fail(Mp4Result::noMemory, "not enough memory");
+    av().av_audio_fifo_read(fifo, reinterpret_cast<void**>(audioFrame->data), n);
+    audioFrame->pts = audioPts;
+    audioPts += n;
+    int err = av().avcodec_send_frame(audio, audioFrame);
+    if (err < 0) return failAv(err, "the AAC encoder failed");
+    if (writePackets(audio, audioStream, 0) != Mp4Result::ok) return result;
+  }
+  if (flushing) {
+    int err = av().avcodec_send_frame(audio, nullptr);
+    if (err < 0) return failAv(err, "the AAC encoder failed");
+    return writePackets(audio, audioStream, 0);
+  }
+  return Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::addSound(const std::uint8_t* samples, std::size_t frames) {
+  State& s = *s_;
+  if (s.result != Mp4Result::ok) return s.result;
+  if (!s.begun || s.swr == nullptr) return s.fail(Mp4Result::badInput, "sound before the writer was begun");
+  if (frames == 0) return Mp4Result::ok;
+  const std::size_t values = frames * std::size_t(s.sound.channels);
+  const uint8_t* in = samples;
+  // 24-bit samples go up into 32-bit ones, signed 8-bit ones to the unsigned form.
+  if (s.sound.bits == 24 || (s.sound.bits == 8 && s.sound.isSigned)) {
+    const std::size_t width = s.sound.bits == 24 ? 4 : 1;
+    s.widened.resize(values * width);
+    for (std::size_t i = 0; i < values; ++i) {
+      if (width == 4) {
+        const uint8_t* p = samples + 3 * i;
+        const std::uint32_t v = (std::uint32_t(p[0]) << 8) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 24);
+        std::memcpy(s.widened.data() + 4 * i, &v, 4);
+      } else {
+        s.widened[i] = uint8_t(samples[i] ^ 0x80);
+      }
+    }
+    in = s.widened.data();
+  }
+  const int outMax = av().swr_get_out_samples(s.swr, int(frames));
+  if (outMax < 0) return s.failAv(outMax, "the recording cannot be resampled");
+  std::vector<uint8_t*> planes(std::size_t(s.audio->ch_layout.nb_channels));
+  if (av().av_samples_alloc(planes.data(), nullptr, s.audio->ch_layout.nb_channels, outMax, AV_SAMPLE_FMT_FLTP, 0) < 0)
+    return s.fail(Mp4Result::noMemory, "not enough memory");
+  const uint8_t* inPlanes[1] = {in};
+  const int got = av().swr_convert(s.swr, planes.data(), outMax, inPlanes, int(frames));
+  int err = got < 0 ? got : av().av_audio_fifo_write(s.fifo, reinterpret_cast<void**>(planes.data()), got);
+  av().av_freep(&planes[0]);
+  if (err < 0) return s.failAv(err, "the recording cannot be resampled");
+  return s.encodeAudio(false);
+}
+
+Mp4Result Mp4Writer::finish() {
+  State& s = *s_;
+  if (s.result != Mp4Result::ok) return s.result;
+  if (!s.begun || s.finished) return s.fail(Mp4Result::badInput, "finish without a begun writer");
+  s.finished = true;
+  if (s.rowsIn < s.picture.sourceHeight) return s.fail(Mp4Result::badInput, "the picture was not given whole");
+  // What the resampler still holds.
+  const int outMax = av().swr_get_out_samples(s.swr, 0);
+  if (outMax > 0) {
+    std::vector<uint8_t*> planes(std::size_t(s.audio->ch_layout.nb_channels));
+    if (av().av_samples_alloc(planes.data(), nullptr, s.audio->ch_layout.nb_channels, outMax, AV_SAMPLE_FMT_FLTP, 0) < 0)
+      return s.fail(Mp4Result::noMemory, "not enough memory");
+    const int got = av().swr_convert(s.swr, planes.data(), outMax, nullptr, 0);
+    if (got > 0) av().av_audio_fifo_write(s.fifo, reinterpret_cast<void**>(planes.data()), got);
+    av().av_freep(&planes[0]);
+  }
+  if (s.encodeAudio(true) != Mp4Result::ok) return s.result;
+  int err = av().av_write_trailer(s.fmt);
+  if (err < 0 || s.sink.error != 0) return s.failAv(err, "the MP4 could not be finished");
+  return Mp4Result::ok;
+}
+
+}  // namespace media

@@ -17,6 +17,8 @@ constexpr OSType kMarkType = FOUR_CHAR_CODE("\xA9swr");
 constexpr short kMarkRegion = 0;  // English
 constexpr const char* kMarkPrefix = "still2mov";
 constexpr const char* kMark = "still2mov " STILL2MOV_VERSION;
+// The record of the files a movie was made from: a private user-data item, which players pass over.
+constexpr OSType kMadeFromType = FOUR_CHAR_CODE("s2mf");
 constexpr long kReplaceDataForkOnly = createMovieFileDeleteCurFile | createMovieFileDontCreateResFile;
 constexpr TimeScale kVideoTimeScale = 600;
 
@@ -111,6 +113,13 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
 
   err = AddPhotoFacts(theMovie, facts);
   if (err == noErr) err = MarkMovie(theMovie);
+  if (err == noErr && !facts.madeFrom.empty()) {
+    Handle text = nullptr;
+    err = PtrToHand(facts.madeFrom.data(), &text, long(facts.madeFrom.size()));
+    if (err == noErr && text == nullptr) err = memFullErr;
+    if (err == noErr) err = AddUserDataText(GetMovieUserData(theMovie), text, kMadeFromType, 1, kMarkRegion);
+    if (text != nullptr) DisposeHandle(text);
+  }
   short resId = movieInDataForkResID;
   if (err == noErr) err = AddMovieResource(theMovie, resRefNum, &resId, nullptr);
   if (err != noErr) {
@@ -207,6 +216,12 @@ bool QuickTimeU::IsMarkedMovie(FSSpec& movie) {
   std::string text;
   return GetMovieFileUserDataText(&movie, kMarkType, &text) == noErr &&
          text.compare(0, std::strlen(kMarkPrefix), kMarkPrefix) == 0;
+}
+
+std::string QuickTimeU::MadeFromText(FSSpec& movie) {
+  std::string text;
+  if (GetMovieFileUserDataText(&movie, kMadeFromType, &text) != noErr) text.clear();
+  return text;
 }
 
 // data is a pointer block, so its length bounds the sample whatever the description claims. The

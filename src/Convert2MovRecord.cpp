@@ -1,0 +1,85 @@
+// The record a movie carries of what it was made from: written with every movie, read back to
+// pass over a photograph whose movie is current (a look at each file, a small read of the
+// movie's head) and to keep one photograph from taking another's movie.
+#include <cstring>
+
+#include "Convert2Mov.h"
+#include "movie/QuickTimeU.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
+#include "toolbox/Files/FileAttributes.h"
+#include "toolbox/Files/Files.h"
+
+namespace {
+
+constexpr const char* kFormat = "mov";
+
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string besideOf(const std::string& image, const std::string& name) {
+  const std::string folder = folderOf(image);
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::int64_t nanoseconds(const struct timespec& t) { return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+std::optional<media::MadeFrom> recordOf(FSSpec& movie) {
+  return media::DecodeMadeFrom(QuickTimeU::MadeFromText(movie));
+}
+
+}  // namespace
+
+std::optional<media::FileStamp> Convert2Mov::stampOf(const std::string& path) {
+  FSFileAttributes a;
+  if (FSFileAttributesAtPath(path, false, &a) != noErr || !a.regularFile) return std::nullopt;
+  // The size catches appends; the modification time, most rewrites; the change time, what the
+  // modification time cannot: a rewrite of the same size whose time was set back, or another
+  // file renamed over this one. The inode and device are left out: neither survives a card or
+  // network volume being mounted again, and a file put in another's place changes the change time.
+  return media::FileStamp{a.size, nanoseconds(a.modificationDate), nanoseconds(a.changeDate)};
+}
+
+std::string Convert2Mov::madeFromRecord(const std::string& image, const std::optional<media::FileStamp>& photoStamp,
+                                        SInt32 resize) const {
+  // A photograph that could not be looked at gets no record: its movie is never taken as current.
+  if (!photoStamp) return {};
+  media::MadeFrom r;
+  r.photograph = NSStringLastPathComponent(image);
+  r.photographStamp = *photoStamp;
+  if (!mReport.soundFile.empty()) {
+    std::optional<media::FileStamp> recording = stampOf(mReport.soundFile);
+    if (!recording) return {};
+    r.recording = NSStringLastPathComponent(mReport.soundFile);
+    r.recordingStamp = *recording;
+  }
+  r.format = kFormat;
+  r.resize = resize;
+  r.metadata = mCaptureMetadata;
+  return media::EncodeMadeFrom(r);
+}
+
+bool Convert2Mov::movieIsCurrent(const std::string& movie, const std::string& image, SInt32 resize) {
+  FSSpec spec;
+  if (FSpFromUserPath(movie, &spec) != noErr) return false;
+  const std::optional<media::MadeFrom> r = recordOf(spec);
+  if (!r || r->photograph != NSStringLastPathComponent(image) || r->format != kFormat || r->resize != resize ||
+      r->metadata != mCaptureMetadata)
+    return false;
+  if (stampOf(image) != r->photographStamp) return false;
+  if (!r->recording.empty() && stampOf(besideOf(image, r->recording)) != r->recordingStamp) return false;
+  FSpGetPath(&spec, &mReport.moviePath);
+  mReport.imageFound = true;
+  return true;
+}
+
+OSErr Convert2Mov::checkMovieOwner(FSSpec& movie, const std::string& image) {
+  const std::optional<media::MadeFrom> r = recordOf(movie);
+  const std::string name = NSStringLastPathComponent(image);
+  if (!r || r->photograph == name || !stampOf(besideOf(image, r->photograph))) return noErr;
+  std::string movieName(reinterpret_cast<const char*>(movie.name) + 1, movie.name[0]);
+  mReport.problem = movieName + " is " + r->photograph + "'s movie; " + name + " left alone";
+  return dupFNErr;
+}

@@ -1,0 +1,36 @@
+// What a movie records of the files it was made from, so that a later run can tell, from the
+// movie alone and a look at each file, whether it is still current and whose movie it is.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace media {
+
+// What a look at a file (no read) tells of its contents: its size, its modification time, which
+// the user can set back, and its change time, which any write moves and nobody can set.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;  // since 1970, nanoseconds
+  std::int64_t changedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+struct MadeFrom {
+  std::string photograph;            // its name in the movie's folder
+  FileStamp photographStamp;
+  std::string recording;             // the recording beside it, by name; empty: the photograph's own
+  FileStamp recordingStamp;
+  std::string format = "mov";        // the kind of movie made
+  std::int32_t resize = 0;           // the longest side asked for, 0 for the natural size
+  bool metadata = false;             // whether the capture facts were put in
+  bool operator==(const MadeFrom&) const = default;
+};
+
+// The record as text (UTF-8, any length a name takes), carried by the movie as a metadata
+// string; and back. Nothing when the text is no record of this kind.
+std::string EncodeMadeFrom(const MadeFrom& record);
+std::optional<MadeFrom> DecodeMadeFrom(std::string_view text);
+
+}  // namespace media

@@ -124,15 +124,26 @@ void ConversionPrinter::finishedAt(std::size_t index, const std::string& photo, 
                                    bool foundInFolder) {
   ++done_;
   held_.insert_or_assign(index, Held{photo, r, foundInFolder});
+  printHeld();
+}
+
+void ConversionPrinter::silentAt(std::size_t index) {
+  ++done_;
+  held_.insert_or_assign(index, Held{{}, {}, false, true});
+  printHeld();
+}
+
+void ConversionPrinter::printHeld() {
   for (auto next = held_.find(nextIndex_); next != held_.end(); next = held_.find(++nextIndex_)) {
-    report(next->second.photo, next->second.result, next->second.foundInFolder);
+    if (!next->second.silent) report(next->second.photo, next->second.result, next->second.foundInFolder);
     held_.erase(next);
   }
   drawProgress();
 }
 
 void ConversionPrinter::endOrderedRun() {
-  for (const auto& [index, held] : held_) report(held.photo, held.result, held.foundInFolder);
+  for (const auto& [index, held] : held_)
+    if (!held.silent) report(held.photo, held.result, held.foundInFolder);
   held_.clear();
   nextIndex_ = 0;
 }

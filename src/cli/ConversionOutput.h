@@ -54,6 +54,8 @@ class ConversionPrinter {
   // Ends a run of finishedAt: what is still held (behind a photograph never converted) is
   // printed in order, and the next run's indexes start again at 0.
   void endOrderedRun();
+  // The index-th photograph of such a run says nothing (its caller has it in hand).
+  void silentAt(std::size_t index);
   // Something on the command line or in a folder that is no photograph to convert: a failure.
   void failedPath(const std::string& path, const std::string& problem);
   // Something a folder walk leaves alone, said only when verbose.
@@ -64,6 +66,7 @@ class ConversionPrinter {
   bool anyFailed() const { return failed_ > 0; }
 
  private:
+  void printHeld();
   void report(const std::string& photo, const PhotoResult& result, bool foundInFolder);
   void emit(std::FILE* stream, const std::string& line);
   void drawProgress();
@@ -76,6 +79,7 @@ class ConversionPrinter {
     std::string photo;
     PhotoResult result;
     bool foundInFolder;
+    bool silent = false;
   };
   std::map<std::size_t, Held> held_;  // results that came before an earlier one
   std::size_t nextIndex_ = 0;

@@ -25,7 +25,7 @@ std::vector<OptionRow> conversionOptionRows(ConversionOptions* o, bool withUpdat
   };
   if (withUpdate)
     rows.push_back({'u', "update", OptionValue::none, nullptr,
-                    "convert only photographs whose movie is missing or out of date", setFlag(&o->update)});
+                    "pass over photographs whose movie is current", setFlag(&o->update)});
   std::vector<OptionRow> more = {
       {0, "metadata", OptionValue::none, nullptr, "put the capture time, camera and position in the movie",
        setFlag(&o->metadata)},
@@ -67,7 +67,8 @@ int jobCountFor(const ConversionOptions& o) { return o.jobs > 0 ? o.jobs : Avail
 
 std::vector<std::size_t> convertCandidates(Convert2Mov& converter, const std::vector<Candidate>& candidates,
                                            SInt32 target, int jobs, ConversionPrinter& printer,
-                                           const std::function<bool()>& stop) {
+                                           const std::function<bool()>& stop,
+                                           const std::function<bool(std::size_t, const PhotoResult&)>& holdBack) {
   // Round k holds each movie's k-th photograph, in the order given.
   std::vector<std::vector<std::size_t>> rounds;
   std::map<std::string, std::size_t> seen;
@@ -91,6 +92,7 @@ std::vector<std::size_t> convertCandidates(Convert2Mov& converter, const std::ve
           printer.started(candidates[round[k]].path);
         },
         [&](std::size_t k, const PhotoResult& result) {
+          if (holdBack && holdBack(round[k], result)) return printer.silentAt(round[k]);
           printer.finishedAt(round[k], candidates[round[k]].path, result, candidates[round[k]].foundInFolder);
         },
         stop);

@@ -41,9 +41,11 @@ struct Candidate {
 // the candidates' order. Photographs that would make the same movie (a.jpg, a.JPEG) never run at
 // once: each waits for the one before it, which the movie then names. stop, when it returns
 // true, ends the run after the conversions under way: the rest are left for later and their
-// indexes returned.
+// indexes returned. holdBack, when it returns true for a result, keeps it from printer: the
+// caller deals with it.
 std::vector<std::size_t> convertCandidates(Convert2Mov& converter, const std::vector<Candidate>& candidates,
                                            SInt32 target, int jobs, ConversionPrinter& printer,
-                                           const std::function<bool()>& stop = {});
+                                           const std::function<bool()>& stop = {},
+                                           const std::function<bool(std::size_t, const PhotoResult&)>& holdBack = {});
 
 }  // namespace cli

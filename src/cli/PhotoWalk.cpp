@@ -32,6 +32,7 @@ void walk(const std::string& folder, UInt64 device, UInt64 inode, std::vector<An
       notes.passedOver(folder, "the same folder as " + above.path + "; not walked again");
       return;
     }
+  if (notes.entering) notes.entering(folder);
   std::vector<FSFolderItem> items;
   std::string reason;
   if (FSListFolder(folder, &items, &reason) != noErr) {

@@ -15,6 +15,8 @@ struct WalkNotes {
   std::function<void(const std::string& folder, const std::string& problem)> unreadable;
   // Something left alone: a symbolic link, or a folder already walked (a loop through a mount).
   std::function<void(const std::string& path, const std::string& why)> passedOver;
+  // When given: each folder about to be listed (so that a watch set here misses nothing after).
+  std::function<void(const std::string& folder)> entering;
 };
 
 // Appends the photographs below folder to photos, in name order, folder by folder.

@@ -101,11 +101,7 @@ SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& ima
     FSContentsHold& hold;
     ~Release() { hold.release(); }
   } release{mPhotograph};
-  if (mUpdateOnly && movieIsCurrent(movie, image, resize)) {
-    mReport.upToDate = true;
-    concludeReport(noErr);
-    return noErr;
-  }
+  if (passOverIfCurrent(movie, image, resize)) return noErr;
   // Looked at before the photograph is read: a change after this makes the record stale.
   const std::optional<media::FileStamp> photoStamp = stampOf(image);
   ExtractedAudio audio = extractAudioFromExifForFile(image);

@@ -109,6 +109,10 @@ class Convert2Mov {
   // Whether a photograph whose movie still2mov made from it, as it is now, is passed over: the
   // movie records the photograph, its recording, the format and the choices it was made with.
   void setUpdateOnly(bool on) { mUpdateOnly = on; }
+  // With update only, when the movie at movie is current for the photograph at image: true, and
+  // the report says it is up to date. A look at each file and a read of the movie's head; the
+  // photograph is not read.
+  bool passOverIfCurrent(const std::string& movie, const std::string& image, SInt32 resize);
 
   // The recording that the camera wrote beside the photograph at image: the file its
   // RelatedSoundFile names, else the photograph's name with ".wav"; letter case aside, in the
@@ -155,9 +159,6 @@ class Convert2Mov {
                              SInt32 resize) const;
   // What a look at the regular file at path (never through a link) tells of its contents.
   static std::optional<media::FileStamp> stampOf(const std::string& path);
-  // With update only: the movie at movie was made from the photograph as it is now, with the
-  // same recording and choices. Its path goes into the report.
-  bool movieIsCurrent(const std::string& movie, const std::string& image, SInt32 resize);
   // A movie of ours under the movie's name that another photograph in the folder made is that
   // one's: refused in words (dupFNErr), else noErr.
   OSErr checkMovieOwner(FSSpec& movie, const std::string& image);

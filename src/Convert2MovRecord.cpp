@@ -2,6 +2,7 @@
 // pass over a photograph whose movie is current (a look at each file, a small read of the
 // movie's head) and to keep one photograph from taking another's movie.
 #include <cstring>
+#include <filesystem>
 
 #include "Convert2Mov.h"
 #include "movie/QuickTimeU.h"
@@ -26,8 +27,20 @@ std::string besideOf(const std::string& image, const std::string& name) {
 
 std::int64_t nanoseconds(const struct timespec& t) { return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
+// The path from the root; the working folder is asked once, not for every photograph.
+std::string absolute(const std::string& path) {
+  static const std::filesystem::path here = [] {
+    std::error_code error;
+    return std::filesystem::current_path(error);
+  }();
+  const std::filesystem::path p(path);
+  return (p.is_absolute() ? p : here / p).lexically_normal().string();
+}
+
 std::optional<media::MadeFrom> recordOf(FSSpec& movie) {
-  return media::DecodeMadeFrom(QuickTimeU::MadeFromText(movie));
+  std::string path;
+  if (FSpGetPath(&movie, &path) != noErr) return std::nullopt;
+  return media::ReadMadeFromMovie(path);
 }
 
 }  // namespace
@@ -61,17 +74,19 @@ std::string Convert2Mov::madeFromRecord(const std::string& image, const std::opt
   return media::EncodeMadeFrom(r);
 }
 
-bool Convert2Mov::movieIsCurrent(const std::string& movie, const std::string& image, SInt32 resize) {
-  FSSpec spec;
-  if (FSpFromUserPath(movie, &spec) != noErr) return false;
-  const std::optional<media::MadeFrom> r = recordOf(spec);
+bool Convert2Mov::passOverIfCurrent(const std::string& movie, const std::string& image, SInt32 resize) {
+  if (!mUpdateOnly) return false;
+  const std::optional<media::MadeFrom> r = media::ReadMadeFromMovie(movie);
   if (!r || r->photograph != NSStringLastPathComponent(image) || r->format != kFormat || r->resize != resize ||
       r->metadata != mCaptureMetadata)
     return false;
   if (stampOf(image) != r->photographStamp) return false;
   if (!r->recording.empty() && stampOf(besideOf(image, r->recording)) != r->recordingStamp) return false;
-  FSpGetPath(&spec, &mReport.moviePath);
+  mReport = ConversionReport{};
+  mReport.moviePath = absolute(movie);
   mReport.imageFound = true;
+  mReport.upToDate = true;
+  concludeReport(noErr);
   return true;
 }
 

@@ -69,15 +69,22 @@ std::vector<std::size_t> convertCandidates(Convert2Mov& converter, const std::ve
                                            SInt32 target, int jobs, ConversionPrinter& printer,
                                            const std::function<bool()>& stop,
                                            const std::function<bool(std::size_t, const PhotoResult&)>& holdBack) {
-  // Round k holds each movie's k-th photograph, in the order given.
+  // Round k holds each movie's k-th photograph, in the order given. What is current is said
+  // here: a look at it costs less than handing it to a worker.
   std::vector<std::vector<std::size_t>> rounds;
   std::map<std::string, std::size_t> seen;
+  std::vector<bool> ran(candidates.size(), false);
   for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (stop && stop()) break;
+    if (converter.passOverIfCurrent(Convert2Mov::moviePathFor(candidates[i].path), candidates[i].path, target)) {
+      ran[i] = true;
+      printer.finishedAt(i, candidates[i].path, resultOf(converter.lastReport()), candidates[i].foundInFolder);
+      continue;
+    }
     const std::size_t k = seen[Convert2Mov::moviePathFor(candidates[i].path)]++;
     if (rounds.size() <= k) rounds.resize(k + 1);
     rounds[k].push_back(i);
   }
-  std::vector<bool> ran(candidates.size(), false);
   for (const std::vector<std::size_t>& round : rounds) {
     if (stop && stop()) break;
     convertInWorkers(

@@ -21,8 +21,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A file closed after writing is most likely whole: converted once its notifications settle.
-constexpr auto kAfterClose = std::chrono::milliseconds(100);
+// A file closed after writing is most likely whole: converted once the notifications that come
+// with a copy's close (its times and mode set) are in.
+constexpr auto kAfterClose = std::chrono::milliseconds(50);
 // A file made or written to but not closed yet may still be growing.
 constexpr auto kWhileWriting = std::chrono::seconds(2);
 // A conversion that fails is tried once more after this, unless the file changes first: a

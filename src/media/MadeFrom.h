@@ -33,4 +33,10 @@ struct MadeFrom {
 std::string EncodeMadeFrom(const MadeFrom& record);
 std::optional<MadeFrom> DecodeMadeFrom(std::string_view text);
 
+// The record a QuickTime movie carries as the user-data text item of type s2mf in its movie
+// atom, read from the file's head in one read when the movie atom comes first (as ours do):
+// the regular file at path only, never through a link. Nothing when there is none.
+constexpr std::uint32_t kMadeFromItemType = 0x73326D66;  // 's2mf'
+std::optional<MadeFrom> ReadMadeFromMovie(const std::string& path);
+
 }  // namespace media

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "media/MadeFrom.h"
 #include "movie/QuickTimeU.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
@@ -18,7 +19,7 @@ constexpr short kMarkRegion = 0;  // English
 constexpr const char* kMarkPrefix = "still2mov";
 constexpr const char* kMark = "still2mov " STILL2MOV_VERSION;
 // The record of the files a movie was made from: a private user-data item, which players pass over.
-constexpr OSType kMadeFromType = FOUR_CHAR_CODE("s2mf");
+constexpr OSType kMadeFromType = media::kMadeFromItemType;
 constexpr long kReplaceDataForkOnly = createMovieFileDeleteCurFile | createMovieFileDontCreateResFile;
 constexpr TimeScale kVideoTimeScale = 600;
 
@@ -216,12 +217,6 @@ bool QuickTimeU::IsMarkedMovie(FSSpec& movie) {
   std::string text;
   return GetMovieFileUserDataText(&movie, kMarkType, &text) == noErr &&
          text.compare(0, std::strlen(kMarkPrefix), kMarkPrefix) == 0;
-}
-
-std::string QuickTimeU::MadeFromText(FSSpec& movie) {
-  std::string text;
-  if (GetMovieFileUserDataText(&movie, kMadeFromType, &text) != noErr) text.clear();
-  return text;
 }
 
 // data is a pointer block, so its length bounds the sample whatever the description claims. The

@@ -39,9 +39,6 @@ class QuickTimeU {
   // regular file only, never read through a link).
   static OSErr MarkMovie(Movie movie);
   static bool IsMarkedMovie(FSSpec& movie);
-  // The record of what the movie at movie was made from, as its user data carries it; "" when
-  // it carries none (a movie of an earlier release, or no movie).
-  static std::string MadeFromText(FSSpec& movie);
   // Sets the video track's matrix so that a picture stored with that EXIF orientation shows
   // upright; the track keeps the stored picture's size. The facts' capture time and camera
   // items go into the movie's headers and user data.

@@ -74,7 +74,7 @@ void FSFolderWatch::wait(int timeoutMs, int wakeDescriptor, std::vector<FSWatchE
       FSWatchEvent::Kind kind = FSWatchEvent::Kind::changed;
       if (e->mask & IN_ISDIR)
         kind = e->mask & (IN_CREATE | IN_MOVED_TO) ? FSWatchEvent::Kind::folder : FSWatchEvent::Kind::changed;
-      else if (e->mask & (IN_CLOSE_WRITE | IN_MOVED_TO))
+      else if (e->mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_ATTRIB))
         kind = FSWatchEvent::Kind::closed;
       if ((e->mask & IN_ISDIR) && kind != FSWatchEvent::Kind::folder) continue;
       events->push_back({kind, path});

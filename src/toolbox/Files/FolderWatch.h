@@ -7,8 +7,9 @@
 
 struct FSWatchEvent {
   enum class Kind {
-    closed,    // a file written and closed, or moved in whole: most likely complete
-    changed,   // a file made, written to or its attributes changed: maybe still being written
+    closed,    // a file written and closed, moved in whole, or its attributes set (as copies that
+               // keep them do after closing): most likely complete
+    changed,   // a file made or written to: maybe still being written
     folder,    // a folder made or moved in (its contents are not watched yet)
     overflow,  // the kernel dropped notifications: anything may have changed
   };

@@ -61,12 +61,12 @@ std::string Convert2Mov::madeFromRecord(const std::string& image, const std::opt
   if (!photoStamp) return {};
   media::MadeFrom r;
   r.photograph = NSStringLastPathComponent(image);
-  r.photographStamp = *photoStamp;
+  r.photographStamp = media::StampDigest(*photoStamp);
   if (!mReport.soundFile.empty()) {
     std::optional<media::FileStamp> recording = stampOf(mReport.soundFile);
     if (!recording) return {};
     r.recording = NSStringLastPathComponent(mReport.soundFile);
-    r.recordingStamp = *recording;
+    r.recordingStamp = media::StampDigest(*recording);
   }
   r.format = kFormat;
   r.resize = resize;
@@ -80,8 +80,12 @@ bool Convert2Mov::passOverIfCurrent(const std::string& movie, const std::string&
   if (!r || r->photograph != NSStringLastPathComponent(image) || r->format != kFormat || r->resize != resize ||
       r->metadata != mCaptureMetadata)
     return false;
-  if (stampOf(image) != r->photographStamp) return false;
-  if (!r->recording.empty() && stampOf(besideOf(image, r->recording)) != r->recordingStamp) return false;
+  const std::optional<media::FileStamp> photo = stampOf(image);
+  if (!photo || media::StampDigest(*photo) != r->photographStamp) return false;
+  if (!r->recording.empty()) {
+    const std::optional<media::FileStamp> recording = stampOf(besideOf(image, r->recording));
+    if (!recording || media::StampDigest(*recording) != r->recordingStamp) return false;
+  }
   mReport = ConversionReport{};
   mReport.moviePath = absolute(movie);
   mReport.imageFound = true;

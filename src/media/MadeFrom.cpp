@@ -1,5 +1,5 @@
 // The record's text: a first line naming it, then one "key=value" line per field; names are
-// escaped (%, newline, NUL as %XX) so that any file name fits on its line.
+// escaped (%, newline, NUL, CR as %XX) so that any file name fits on its line.
 #include "media/MadeFrom.h"
 
 #include <charconv>
@@ -42,8 +42,11 @@ std::optional<std::string> unescaped(std::string_view text) {
   return out;
 }
 
-std::string stampText(const FileStamp& s) {
-  return std::to_string(s.size) + " " + std::to_string(s.modifiedNs) + " " + std::to_string(s.changedNs);
+bool isDigest(std::string_view text) {
+  if (text.size() != 16) return false;
+  for (char c : text)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
 }
 
 template <typename T>
@@ -52,23 +55,26 @@ bool number(std::string_view text, T* value) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
-bool parseStamp(std::string_view text, FileStamp* s) {
-  const std::size_t a = text.find(' ');
-  const std::size_t b = a == std::string_view::npos ? a : text.find(' ', a + 1);
-  if (b == std::string_view::npos) return false;
-  return number(text.substr(0, a), &s->size) && number(text.substr(a + 1, b - a - 1), &s->modifiedNs) &&
-         number(text.substr(b + 1), &s->changedNs);
-}
-
 }  // namespace
+
+std::string StampDigest(const FileStamp& stamp) {
+  const std::string text =
+      std::to_string(stamp.size) + " " + std::to_string(stamp.modifiedNs) + " " + std::to_string(stamp.changedNs);
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ULL;
+  char hex[17];
+  for (int i = 15; i >= 0; --i, h >>= 4) hex[i] = "0123456789abcdef"[h & 15];
+  hex[16] = '\0';
+  return hex;
+}
 
 std::string EncodeMadeFrom(const MadeFrom& r) {
   std::string out(kHead);
   out += "\nphotograph=" + escaped(r.photograph);
-  out += "\nphotograph-stamp=" + stampText(r.photographStamp);
+  out += "\nphotograph-stamp=" + r.photographStamp;
   if (!r.recording.empty()) {
     out += "\nrecording=" + escaped(r.recording);
-    out += "\nrecording-stamp=" + stampText(r.recordingStamp);
+    out += "\nrecording-stamp=" + r.recordingStamp;
   }
   out += "\nformat=" + escaped(r.format);
   out += "\nresize=" + std::to_string(r.resize);
@@ -97,11 +103,13 @@ std::optional<MadeFrom> DecodeMadeFrom(std::string_view text) {
       r.photograph = *name;
       photograph = !name->empty();
     } else if (key == "photograph-stamp") {
-      photoStamp = parseStamp(value, &r.photographStamp);
+      photoStamp = isDigest(value);
+      r.photographStamp = value;
     } else if (key == "recording" && (name = unescaped(value))) {
       r.recording = *name;
     } else if (key == "recording-stamp") {
-      recordingStamp = parseStamp(value, &r.recordingStamp);
+      recordingStamp = isDigest(value);
+      r.recordingStamp = value;
     } else if (key == "format" && (name = unescaped(value))) {
       r.format = *name;
       format = true;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "media/MovieAtoms.h"
+
 namespace media {
 
 // What a look at a file (no read) tells of its contents: its size, its modification time, which
@@ -17,11 +19,15 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+// The stamp as the record keeps it: a digest (64-bit FNV-1a of its numbers), so that a movie
+// shared with others does not tell when its photograph was written; a change still shows.
+std::string StampDigest(const FileStamp& stamp);
+
 struct MadeFrom {
   std::string photograph;            // its name in the movie's folder
-  FileStamp photographStamp;
+  std::string photographStamp;       // StampDigest of the photograph
   std::string recording;             // the recording beside it, by name; empty: the photograph's own
-  FileStamp recordingStamp;
+  std::string recordingStamp;        // StampDigest of the recording
   std::string format = "mov";        // the kind of movie made
   std::int32_t resize = 0;           // the longest side asked for, 0 for the natural size
   bool metadata = false;             // whether the capture facts were put in
@@ -36,7 +42,7 @@ std::optional<MadeFrom> DecodeMadeFrom(std::string_view text);
 // The record a QuickTime movie carries as the user-data text item of type s2mf in its movie
 // atom, read from the file's head in one read when the movie atom comes first (as ours do):
 // the regular file at path only, never through a link. Nothing when there is none.
-constexpr std::uint32_t kMadeFromItemType = 0x73326D66;  // 's2mf'
+constexpr FourCC kMadeFromItemType = fourCC("s2mf");
 std::optional<MadeFrom> ReadMadeFromMovie(const std::string& path);
 
 }  // namespace media

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <vector>
 
+#include "media/ByteOrder.h"
 #include "media/MadeFrom.h"
+#include "media/MovieAtoms.h"
 
 namespace media {
 namespace {
@@ -17,10 +19,6 @@ namespace {
 constexpr std::size_t kHeadRead = 8 * 1024;
 constexpr std::uint64_t kLargestMovieAtom = 16u << 20;  // far beyond any header we write
 
-std::uint32_t be32(const unsigned char* p) {
-  return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-std::uint64_t be64(const unsigned char* p) { return std::uint64_t(be32(p)) << 32 | be32(p + 4); }
 
 struct Atom {
   std::uint32_t type = 0;
@@ -31,12 +29,12 @@ struct Atom {
 // header is there or the sizes make no sense.
 bool atomAt(const unsigned char* p, std::uint64_t avail, std::uint64_t total, Atom* a) {
   if (avail < 8) return false;
-  a->type = be32(p + 4);
-  a->size = be32(p);
+  a->type = ReadBigEndian32(p + 4);
+  a->size = ReadBigEndian32(p);
   a->header = 8;
   if (a->size == 1) {
     if (avail < 16) return false;
-    a->size = be64(p + 8);
+    a->size = ReadBigEndian64(p + 8);
     a->header = 16;
   } else if (a->size == 0) {
     a->size = total;
@@ -109,7 +107,7 @@ std::optional<MadeFrom> ReadMadeFromMovie(const std::string& path) {
       if (!learnSize() || at >= total) return std::nullopt;
       a.size = total - at;
     }
-    if (a.type == 0x6D6F6F76) {  // 'moov'
+    if (a.type == fourCC("moov")) {
       const std::uint64_t body = a.size - a.header;
       if (body > kLargestMovieAtom) return std::nullopt;
       const std::uint64_t start = at + a.header;
@@ -124,12 +122,12 @@ std::optional<MadeFrom> ReadMadeFromMovie(const std::string& path) {
     at += a.size;
   }
   if (moov.empty()) return std::nullopt;
-  const auto udta = child(moov.data(), moov.size(), 0x75647461);  // 'udta'
+  const auto udta = child(moov.data(), moov.size(), fourCC("udta"));
   if (!udta) return std::nullopt;
   const auto item = child(udta->first, udta->second, kMadeFromItemType);
   // A text item: its length, its language, the text.
   if (!item || item->second < 4) return std::nullopt;
-  const std::size_t length = std::size_t(item->first[0]) << 8 | item->first[1];
+  const std::size_t length = ReadBigEndian16(item->first);
   if (length > item->second - 4) return std::nullopt;
   return DecodeMadeFrom(std::string_view(reinterpret_cast<const char*>(item->first + 4), length));
 }

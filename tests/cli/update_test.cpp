@@ -21,8 +21,8 @@ using testsupport::writeFile;
 
 namespace {
 
-std::string voicePhoto(int width = 64, double seconds = 0.3) {
-  return fixtures::embedWave(fixtures::makeJpeg({.width = width, .height = 48}),
+std::string voicePhoto(int width = 64, double seconds = 0.3, int height = 48) {
+  return fixtures::embedWave(fixtures::makeJpeg({.width = width, .height = height}),
                              fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = seconds}));
 }
 
@@ -171,9 +171,15 @@ TEST(ResultOrder, WithJobsLinesComeInTheOrderGivenAndTheWalksOrder) {
     char name[16];
     std::snprintf(name, sizeof name, "p%02d.jpg", i);
     photos.push_back(dir.file(name));
-    writeFile(photos.back(), voicePhoto(i < 3 ? 1600 : 32, i < 3 ? 20.0 : 0.1));
+    writeFile(photos.back(), voicePhoto(i < 3 ? 2400 : 32, i < 3 ? 20.0 : 0.1, i < 3 ? 1800 : 24));
   }
-  RunResult walked = run(dir, {"-j4", "--json", "-r", dir.path()});
+  // Scaling the large pictures down keeps their workers busy.
+  auto runResized = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), "--resize");
+    return fixtures::runStill2mov(args, {{"TMPDIR", dir.file("tmp")}});
+  };
+  mkdir(dir.file("tmp").c_str(), 0700);
+  RunResult walked = runResized({"-j4", "--json", "-r", dir.path()});
   ASSERT_EQ(walked.status, 0) << walked.err;
   std::string expected;
   std::size_t at = 0;
@@ -184,7 +190,7 @@ TEST(ResultOrder, WithJobsLinesComeInTheOrderGivenAndTheWalksOrder) {
   // The order given on the command line, not the names' order.
   std::vector<std::string> given(photos.rbegin(), photos.rend());
   given.insert(given.begin(), "-j4");
-  RunResult listed = run(dir, given);
+  RunResult listed = runResized(given);
   ASSERT_EQ(listed.status, 0) << listed.err;
   at = 0;
   for (auto p = photos.rbegin(); p != photos.rend(); ++p) {

@@ -113,6 +113,9 @@ class Convert2Mov {
   // the report says it is up to date. A look at each file and a read of the movie's head; the
   // photograph is not read.
   bool passOverIfCurrent(const std::string& movie, const std::string& image, SInt32 resize);
+  // What a look at the regular file at path (never through a link) tells of its contents; the
+  // record compares it, and watchers of folders without notifications see changes by it.
+  static std::optional<media::FileStamp> stampOf(const std::string& path);
 
   // The recording that the camera wrote beside the photograph at image: the file its
   // RelatedSoundFile names, else the photograph's name with ".wav"; letter case aside, in the
@@ -157,8 +160,7 @@ class Convert2Mov {
   // as looked at before it was read (a change after that makes the record stale, never wrong).
   std::string madeFromRecord(const std::string& image, const std::optional<media::FileStamp>& photoStamp,
                              SInt32 resize) const;
-  // What a look at the regular file at path (never through a link) tells of its contents.
-  static std::optional<media::FileStamp> stampOf(const std::string& path);
+
   // A movie of ours under the movie's name that another photograph in the folder made is that
   // one's: refused in words (dupFNErr), else noErr.
   OSErr checkMovieOwner(FSSpec& movie, const std::string& image);

@@ -19,12 +19,6 @@ struct ConvertOptions : cli::ConversionOptions {
   bool recursive = false;
 };
 
-bool isFolder(const std::string& path) {
-  FSRef ref;
-  Boolean folder = false;
-  return FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, &folder) == noErr && folder;
-}
-
 cli::CommandSyntax convertSyntax(ConvertOptions* o) {
   cli::CommandSyntax s;
   s.usage = {"[OPTION...] PHOTO...", "-r [OPTION...] FOLDER..."};
@@ -73,7 +67,7 @@ int runConvertCommand(const std::vector<std::string>& args) {
   std::vector<std::pair<std::string, std::string>> passed;   // path, why
   std::vector<cli::Candidate> candidates;
   for (const std::string& operand : operands) {
-    if (!isFolder(operand)) {
+    if (!cli::isFolder(operand)) {
       candidates.push_back({operand, false});
     } else if (!options.recursive) {
       refused.emplace_back(operand, "is a folder (-r converts the photographs in it)");

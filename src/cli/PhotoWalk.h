@@ -9,6 +9,13 @@ namespace cli {
 
 // True for names ending in .jpg or .jpeg in any letter case.
 bool hasPhotographName(const std::string& path);
+// True for names ending in .wav in any letter case: a recording beside a photograph.
+bool hasRecordingName(const std::string& path);
+// True when the two names are the same but for their extensions and letter case (IMG_1.JPG and
+// img_1.wav).
+bool sameStem(const std::string& a, const std::string& b);
+// True when path is a folder, or a link to one (as a folder named on the command line may be).
+bool isFolder(const std::string& path);
 
 struct WalkNotes {
   // A folder that cannot be listed, with the reason in words.

@@ -10,7 +10,6 @@
 #include "cli/Commands.h"
 #include "cli/ConversionRun.h"
 #include "cli/PhotoWalk.h"
-#include "toolbox/Files/FileAttributes.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/FolderItems.h"
 #include "toolbox/Files/FolderWatch.h"
@@ -37,42 +36,10 @@ struct WatchOptions : cli::ConversionOptions {
   int poll = 30;
 };
 
-std::string lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return s;
-}
-
 std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 std::string folderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-std::string stemOf(const std::string& name) { return lower(name.substr(0, name.rfind('.'))); }
-bool hasRecordingName(const std::string& path) {
-  const std::string name = lower(nameOf(path));
-  return name.size() > 4 && name.compare(name.size() - 4, 4, ".wav") == 0;
-}
-
-bool isFolder(const std::string& path) {
-  FSRef ref;
-  Boolean folder = false;
-  return FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, &folder) == noErr && folder;
-}
-
-// What a look at a file tells of its contents, to see changes in folders that are polled.
-struct Look {
-  UInt64 size = 0;
-  long long modified = 0, changed = 0;
-  bool operator==(const Look&) const = default;
-};
-
-bool lookAt(const std::string& path, Look* look) {
-  FSFileAttributes a;
-  if (FSFileAttributesAtPath(path, false, &a) != noErr || !a.regularFile) return false;
-  *look = {a.size, a.modificationDate.tv_sec * 1000000000LL + a.modificationDate.tv_nsec,
-           a.changeDate.tv_sec * 1000000000LL + a.changeDate.tv_nsec};
-  return true;
 }
 
 class Watcher {
@@ -135,9 +102,9 @@ class Watcher {
     std::vector<FSFolderItem> items;
     std::string reason;
     if (FSListFolder(folderOf(path), &items, &reason) != noErr) return;
-    const std::string stem = stemOf(nameOf(path)), folder = folderOf(path);
+    const std::string name = nameOf(path), folder = folderOf(path);
     for (const FSFolderItem& item : items)
-      if (item.kind == FSItemKind::file && cli::hasPhotographName(item.name) && stemOf(item.name) == stem)
+      if (item.kind == FSItemKind::file && cli::hasPhotographName(item.name) && cli::sameStem(item.name, name))
         schedule(folder + "/" + item.name, wait);
   }
 
@@ -154,7 +121,7 @@ class Watcher {
       case FSWatchEvent::Kind::changed:
         if (cli::hasPhotographName(e.path))
           schedule(e.path, wait);
-        else if (hasRecordingName(e.path))
+        else if (cli::hasRecordingName(e.path))
           recordingArrived(e.path, wait);
         break;
     }
@@ -209,12 +176,12 @@ class Watcher {
         known_.insert(path);
         continue;
       }
-      if (item.kind != FSItemKind::file || !(cli::hasPhotographName(path) || hasRecordingName(path))) continue;
-      Look look;
-      if (!lookAt(path, &look)) continue;
+      if (item.kind != FSItemKind::file || !(cli::hasPhotographName(path) || cli::hasRecordingName(path))) continue;
+      const std::optional<media::FileStamp> look = Convert2Mov::stampOf(path);
+      if (!look) continue;
       auto seen = seen_.find(path);
-      if (seen != seen_.end() && seen->second == look) continue;
-      seen_[path] = look;
+      if (seen != seen_.end() && seen->second == *look) continue;
+      seen_[path] = *look;
       if (!scheduleChanges) continue;
       if (cli::hasPhotographName(path))
         schedule(path, kAfterClose);
@@ -240,7 +207,7 @@ class Watcher {
   std::map<std::string, Pending> pending_;
   std::set<std::string> polled_;       // folders without notifications, looked into every poll
   std::set<std::string> known_;        // folders below polled ones already explored
-  std::map<std::string, Look> seen_;   // in polled folders: each file as last looked at
+  std::map<std::string, media::FileStamp> seen_;   // in polled folders: each file as last looked at
 };
 
 cli::CommandSyntax watchSyntax(WatchOptions* o) {
@@ -285,7 +252,7 @@ int runWatchCommand(const std::vector<std::string>& args) {
   Watcher watcher(options, converter, target, printer);
   for (std::string folder : folders) {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (!isFolder(folder)) {
+    if (!cli::isFolder(folder)) {
       printer.failedPath(folder, "is no folder");
       continue;
     }

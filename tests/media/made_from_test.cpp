@@ -1,10 +1,15 @@
 // The record a movie keeps of what it was made from: read back exactly as written whatever the
-// file names hold, and nothing taken from text that is no such record.
+// file names hold, and nothing taken from text that is no such record; read from a movie's head
+// (or past its samples) and from nothing that is no whole movie file of its own.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "media/MadeFrom.h"
+#include "support/Fifo.h"
+#include "support/TestPaths.h"
 
 using media::DecodeMadeFrom;
 using media::EncodeMadeFrom;
@@ -72,4 +77,67 @@ TEST(MadeFromRecord, TheStampsDigestTellsEveryPartButNotTheTimes) {
                                         media::FileStamp{1000, stamp.modifiedNs, stamp.changedNs + 1}})
     EXPECT_NE(media::StampDigest(other), digest);
   EXPECT_EQ(media::StampDigest(stamp), digest);
+}
+
+namespace {
+
+std::string atom(const char* type, const std::string& body) {
+  const std::uint32_t size = std::uint32_t(body.size() + 8);
+  std::string out{char(size >> 24), char(size >> 16), char(size >> 8), char(size)};
+  return out + type + body;
+}
+
+// A text user-data item: its length, its language (0), the text.
+std::string textItem(const std::string& text) {
+  return std::string{char(text.size() >> 8), char(text.size()), 0, 0} + text;
+}
+
+}  // namespace
+
+TEST(MadeFromMovie, FoundAtTheHeadOrAfterTheSamplesAndNeverThroughALinkAFifoOrDamage) {
+  testsupport::ScratchDir dir;
+  MadeFrom r;
+  r.photograph = "IMG_1.JPG";
+  r.photographStamp = media::StampDigest({1, 2, 3});
+  const std::string udta = atom("udta", atom("\xA9swr", textItem("still2mov")) + atom("s2mf", textItem(EncodeMadeFrom(r))));
+  const std::string moov = atom("moov", atom("mvhd", std::string(100, '\0')) + udta);
+  const std::string ftyp = atom("ftyp", "qt  \0\0\0\0qt  ");
+  const std::string mdat = atom("mdat", std::string(200000, 'x'));
+  struct {
+    const char* name;
+    std::string bytes;
+  } good[] = {{"head.mov", ftyp + moov + mdat}, {"tail.mov", ftyp + mdat + moov}, {"wide.mov", ftyp + atom("wide", "") + moov},
+              // a last movie atom whose size is "to the end of the file", after the samples
+              {"open-ended.mov", ftyp + mdat + std::string("\0\0\0\0moov", 8) + udta}};
+  for (const auto& g : good) {
+    testsupport::writeFile(dir.file(g.name), g.bytes);
+    const std::optional<MadeFrom> back = media::ReadMadeFromMovie(dir.file(g.name));
+    ASSERT_TRUE(back.has_value()) << g.name;
+    EXPECT_EQ(*back, r);
+  }
+  // No record: no movie atom, no item, an item cut short, sizes that point past the file.
+  std::string cut = ftyp + moov;
+  cut[cut.size() - 20] = char(0x7F);  // the record's text now ends early: no whole record
+  const std::string bad[] = {"", ftyp, ftyp + mdat, ftyp + atom("moov", atom("mvhd", "")), cut,
+                             ftyp + std::string("\xFF\xFF\xFF\xFFmoov", 8), ftyp + std::string("\0\0\0\1moov\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 16)};
+  int k = 0;
+  for (const std::string& b : bad) {
+    const std::string path = dir.file("bad" + std::to_string(k++) + ".mov");
+    testsupport::writeFile(path, b);
+    EXPECT_FALSE(media::ReadMadeFromMovie(path)) << k;
+  }
+  // Every cut of a whole movie's head either reads the record or none; none reads past its end.
+  const std::string whole = ftyp + moov + mdat.substr(0, 100);
+  for (std::size_t n = 0; n < ftyp.size() + moov.size(); ++n) {
+    testsupport::writeFile(dir.file("cut.mov"), whole.substr(0, n));
+    EXPECT_FALSE(media::ReadMadeFromMovie(dir.file("cut.mov"))) << n;
+  }
+  ASSERT_EQ(symlink(dir.file("head.mov").c_str(), dir.file("link.mov").c_str()), 0);
+  EXPECT_FALSE(media::ReadMadeFromMovie(dir.file("link.mov")));
+  mkdir(dir.file("folder.mov").c_str(), 0755);
+  EXPECT_FALSE(media::ReadMadeFromMovie(dir.file("folder.mov")));
+  ASSERT_TRUE(testsupport::makeFifo(dir.file("fifo.mov")));
+  EXPECT_TRUE(testsupport::returnsWithin(dir.file("fifo.mov"), [&] {
+    EXPECT_FALSE(media::ReadMadeFromMovie(dir.file("fifo.mov")));
+  }));
 }

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -322,7 +323,12 @@ TEST(Watch, WhereTheWatchLimitIsReachedItSaysSoAndPollsThoseFolders) {
   const std::string w = dir.file("w");
   std::filesystem::create_directories(w + "/sub/deep");
   // Room for one watch: the top folder; its folders are polled.
-  Watcher watcher(dir, {"--poll=1", w}, {{"LD_PRELOAD", STILL2MOV_FAULT_SHIM}, {"STILL2MOV_WATCH_LIMIT", "1"}});
+  // The shim comes first; a sanitizer runtime then must not insist on being first itself.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  Watcher watcher(dir, {"--poll=1", w},
+                  {{"LD_PRELOAD", STILL2MOV_FAULT_SHIM},
+                   {"STILL2MOV_WATCH_LIMIT", "1"},
+                   {"ASAN_OPTIONS", std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0"}});
   ASSERT_TRUE(waitFor([&] { return watcher.err().find("limit") != std::string::npos; }, 10s));
   EXPECT_EQ(watcher.err(), w + "/sub: the system's limit on watched folders is reached; looking for changes every 1 s "
                                "instead\n");

@@ -3,12 +3,17 @@
 # Templates (*.in) name installed paths, which are only known at install time ("cmake --install
 # --prefix" may change the prefix), so they are filled in then.
 
+# systemd looks for user units in lib/systemd/user below /usr and /usr/local (not in a multiarch
+# libdir); packagers may set the folder.
+set(STILL2MOV_SYSTEMD_USER_UNIT_DIR "lib/systemd/user"
+    CACHE STRING "Folder of the systemd user unit (below the prefix unless absolute)")
 # template | folder below the prefix | FILE or PROGRAM
 set(STILL2MOV_TEMPLATES
   "com.vantor.camera.still2mov.desktop.in|${CMAKE_INSTALL_DATADIR}/applications|FILE"
   "com.vantor.camera.still2mov.service.in|${CMAKE_INSTALL_DATADIR}/dbus-1/services|FILE"
   "still2mov-gphoto2-hook.in|${CMAKE_INSTALL_LIBEXECDIR}/still2mov|PROGRAM"
-  "still2mov.1.in|${CMAKE_INSTALL_MANDIR}/man1|FILE")
+  "still2mov.1.in|${CMAKE_INSTALL_MANDIR}/man1|FILE"
+  "still2mov-watch@.service.in|${STILL2MOV_SYSTEMD_USER_UNIT_DIR}|FILE")
 install(CODE "set(STILL2MOV_PACKAGING_SRC \"${CMAKE_SOURCE_DIR}/packaging\")
 set(STILL2MOV_PACKAGING_OUT \"${CMAKE_BINARY_DIR}/packaging\")
 set(STILL2MOV_TEMPLATES \"${STILL2MOV_TEMPLATES}\")

@@ -44,6 +44,7 @@ std::optional<NSUserNotification> notificationFor(const std::string& photo, cons
       n.informativeText = name + ": " + report.problem;
       return n;
     case ConversionOutcome::skipped:
+    case ConversionOutcome::upToDate:
       break;
   }
   return std::nullopt;

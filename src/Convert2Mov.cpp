@@ -81,7 +81,9 @@ void Convert2Mov::concludeReport(SInt32 status) {
     r.failure = failure;
     r.problem = problem;
   };
-  if (status != noErr)
+  if (status == noErr && r.upToDate)
+    r.outcome = ConversionOutcome::upToDate;
+  else if (status != noErr)
     fail(status, r.problem.empty() ? failureInWords(status) : r.problem);
   // The driver's status is 0 for a photograph it could not read at all; its callers count that
   // as a failure all the same.
@@ -106,11 +108,15 @@ SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& ima
     FSContentsHold& hold;
     ~Release() { hold.release(); }
   } release{mPhotograph};
+  if (passOverIfCurrent(movie, image, resize)) return noErr;
+  // Looked at before the photograph is read: a change after this makes the record stale.
+  const std::optional<media::FileStamp> photoStamp = stampOf(image);
   ExtractedAudio audio = extractAudioFromExifForFile(image);
   // Without a WAVE file the status is the extraction's (0: nothing to convert).
   SInt32 status = audio.status;
   if (audio.wavePath) {
     WaveRemover remover{audio.working ? *audio.wavePath : std::string()};
+    mFacts.madeFrom = madeFromRecord(image, photoStamp, resize);
     status = assembleMovieTracksForMovie(movie, image, *audio.wavePath, resize);
   }
   mFacts = PhotoFacts{};

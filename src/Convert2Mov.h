@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "movie/MovieFormat.h"
+#include "media/MadeFrom.h"
 #include "movie/PhotoFacts.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacTypes.h"
@@ -21,6 +22,7 @@ enum class ConversionOutcome {
   noVoice,    // a readable photograph without a voice annotation: nothing to convert
   skipped,    // a file already had the movie's name and the rule said keep it
   failed,     // nothing written; the report's failure and problem say why
+  upToDate,   // asked to convert only what changed: its movie is there and current
 };
 
 // Where a photograph's recording is: inside it (FlashPix voice annotation), or in a WAVE file
@@ -47,6 +49,7 @@ struct ConversionReport {
   SInt32 status = 0;           // what createMovie (or extractRecording) returned
   bool skippedExisting = false;  // a file had the movie's name and the rule said keep it
   bool refusedExisting = false;  // a file had the movie's name and the rule did not allow replacing it
+  bool upToDate = false;         // only what changed was to be converted, and its movie is current
 
   ConversionOutcome outcome = ConversionOutcome::failed;
   SInt32 failure = 0;    // when failed: a code that is never 0 (the status, or why nothing was read)
@@ -120,6 +123,16 @@ class Convert2Mov {
   // Whether movies carry the capture time, the camera's make and model and the position the
   // photograph records (off unless asked: a movie carries no metadata by default).
   void setCaptureMetadata(bool on) { mCaptureMetadata = on; }
+  // Whether a photograph whose movie still2mov made from it, as it is now, is passed over: the
+  // movie records the photograph, its recording, the format and the choices it was made with.
+  void setUpdateOnly(bool on) { mUpdateOnly = on; }
+  // With update only, when the movie at movie is current for the photograph at image: true, and
+  // the report says it is up to date. A look at each file and a read of the movie's head; the
+  // photograph is not read.
+  bool passOverIfCurrent(const std::string& movie, const std::string& image, SInt32 resize);
+  // What a look at the regular file at path (never through a link) tells of its contents; the
+  // record compares it, and watchers of folders without notifications see changes by it.
+  static std::optional<media::FileStamp> stampOf(const std::string& path);
 
   // The recording that the camera wrote beside the photograph at image: the file its
   // RelatedSoundFile names, else the photograph's name with ".wav"; letter case aside, in the
@@ -169,10 +182,20 @@ class Convert2Mov {
   // asked for.
   PhotoFacts photoFactsOf(const ExImageInfo& record) const;
 
+  // The record the movie will carry of what it is made from; photoStamp is the photograph's
+  // as looked at before it was read (a change after that makes the record stale, never wrong).
+  std::string madeFromRecord(const std::string& image, const std::optional<media::FileStamp>& photoStamp,
+                             SInt32 resize) const;
+
+  // A movie of ours under the movie's name that another photograph in the folder made is that
+  // one's: refused in words (dupFNErr), else noErr.
+  OSErr checkMovieOwner(FSSpec& movie, const std::string& image);
+
   ConversionReport mReport;
   FSContentsHold mPhotograph;  // the photograph's bytes while a conversion needs them
   ExistingMovie mExistingMovie = ExistingMovie::replaceOwn;
   bool mCaptureMetadata = false;
   MovieFormat mFormat = MovieFormat::mov;
+  bool mUpdateOnly = false;
   PhotoFacts mFacts;  // of the photograph being converted
 };

@@ -157,6 +157,8 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     mReport.skippedExisting = true;
     return noErr;
   }
+  if (occupant == Occupant::ownMovie)
+    if (const OSErr err = checkMovieOwner(movieSpec, image); err != noErr) return err;
   if (occupant == Occupant::folder) {
     mReport.problem = moviePath + " is a folder; no movie written";
     return notAFileErr;

@@ -43,14 +43,15 @@ _still2mov() {
     word=${COMP_WORDS[i]}
     if [[ -z $subcommand && -z $options_ended ]]; then
       case $word in
-        convert | --info | extract | embed | prefs | app | open | send) subcommand=$word; continue ;;
+        convert | watch | --info | extract | embed | prefs | app | open | send) subcommand=$word; continue ;;
       esac
     fi
     if [[ $word == -- ]]; then
       options_ended=1
     elif [[ -n $options_ended || $word != -* ]]; then
       # A value that follows its option is not a file name.
-      [[ ${COMP_WORDS[i-1]} == -j || ${COMP_WORDS[i-1]} == --jobs ]] || position=$((position + 1))
+      [[ ${COMP_WORDS[i-1]} == -j || ${COMP_WORDS[i-1]} == --jobs || ${COMP_WORDS[i-1]} == --poll ]] ||
+        position=$((position + 1))
     fi
   done
 
@@ -62,14 +63,17 @@ _still2mov() {
     return
   fi
   case $prev in
-    -j | --jobs) return ;;
+    -j | --jobs | --poll) return ;;
   esac
 
   case $subcommand in
     "")
       # The first word: a subcommand, or the photographs of a conversion.
-      [[ $position -eq 0 ]] && COMPREPLY=($(compgen -W "convert extract embed prefs app open send" -- "$cur"))
+      [[ $position -eq 0 ]] && COMPREPLY=($(compgen -W "convert watch extract embed prefs app open send" -- "$cur"))
       _still2mov_files "${jpeg[@]}"
+      ;;
+    watch)
+      COMPREPLY=($(compgen -d -- "$cur"))
       ;;
     extract)
       if [[ $position -eq 0 ]]; then _still2mov_files "${jpeg[@]}"; else _still2mov_files "${wave[@]}"; fi

@@ -27,6 +27,7 @@ const char* statusName(ConversionOutcome outcome) {
     case ConversionOutcome::converted: return "converted";
     case ConversionOutcome::noVoice: return "no-voice";
     case ConversionOutcome::skipped: return "skipped";
+    case ConversionOutcome::upToDate: return "up-to-date";
     case ConversionOutcome::failed: break;
   }
   return "failed";
@@ -116,14 +117,49 @@ void ConversionPrinter::started(const std::string& photo) {
 
 void ConversionPrinter::finished(const std::string& photo, const PhotoResult& r, bool foundInFolder) {
   ++done_;
+  report(photo, r, foundInFolder);
+}
+
+void ConversionPrinter::finishedAt(std::size_t index, const std::string& photo, const PhotoResult& r,
+                                   bool foundInFolder) {
+  ++done_;
+  held_.insert_or_assign(index, Held{photo, r, foundInFolder});
+  printHeld();
+}
+
+void ConversionPrinter::silentAt(std::size_t index) {
+  ++done_;
+  held_.insert_or_assign(index, Held{{}, {}, false, true});
+  printHeld();
+}
+
+void ConversionPrinter::printHeld() {
+  for (auto next = held_.find(nextIndex_); next != held_.end(); next = held_.find(++nextIndex_)) {
+    if (!next->second.silent) report(next->second.photo, next->second.result, next->second.foundInFolder);
+    held_.erase(next);
+  }
+  drawProgress();
+}
+
+void ConversionPrinter::endOrderedRun() {
+  for (const auto& [index, held] : held_)
+    if (!held.silent) report(held.photo, held.result, held.foundInFolder);
+  held_.clear();
+  nextIndex_ = 0;
+}
+
+void ConversionPrinter::report(const std::string& photo, const PhotoResult& r, bool foundInFolder) {
   switch (r.outcome) {
     case ConversionOutcome::converted: ++converted_; break;
     case ConversionOutcome::noVoice: ++noVoice_; break;
     case ConversionOutcome::skipped: ++skipped_; break;
     case ConversionOutcome::failed: ++failed_; break;
+    case ConversionOutcome::upToDate: ++upToDate_; break;
   }
   const bool failed = r.outcome == ConversionOutcome::failed;
-  const bool quietHere = r.outcome == ConversionOutcome::noVoice && foundInFolder && !style_.verbose;
+  const bool quietHere = ((r.outcome == ConversionOutcome::noVoice && foundInFolder) ||
+                          r.outcome == ConversionOutcome::upToDate) &&
+                         !style_.verbose;
   if ((style_.quiet && !failed) || quietHere) {
     drawProgress();
     return;
@@ -146,6 +182,7 @@ void ConversionPrinter::finished(const std::string& photo, const PhotoResult& r,
     }
     case ConversionOutcome::noVoice: emit(stdout, name + ": no voice annotation"); break;
     case ConversionOutcome::skipped: emit(stdout, name + ": " + displayText(r.movie) + " exists; skipped"); break;
+    case ConversionOutcome::upToDate: emit(stdout, name + ": " + displayText(r.movie) + " is up to date"); break;
     case ConversionOutcome::failed: {
       std::string line = name + ": " + displayText(r.problem);
       if (r.refusedExisting) line += " (-y replaces it)";
@@ -187,8 +224,9 @@ void ConversionPrinter::finish() {
     progressShown_ = false;
   }
   if (!style_.summary || style_.quiet) return;
-  std::fprintf(stderr, "%zu converted, %zu without a voice annotation, %zu skipped, %zu failed\n", converted_,
-               noVoice_, skipped_, failed_);
+  const std::string current = style_.update ? std::to_string(upToDate_) + " up to date, " : "";
+  std::fprintf(stderr, "%zu converted, %s%zu without a voice annotation, %zu skipped, %zu failed\n", converted_,
+               current.c_str(), noVoice_, skipped_, failed_);
 }
 
 }  // namespace cli

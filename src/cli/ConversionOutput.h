@@ -3,6 +3,7 @@
 #pragma once
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <string>
 
 #include "Convert2Mov.h"
@@ -32,6 +33,7 @@ struct OutputStyle {
   bool verbose = false;   // codes, details, and what a folder walk passes over
   bool progress = false;  // a progress line on standard error (a terminal)
   bool summary = false;   // counts at the end
+  bool update = false;    // only what changed is converted: the summary counts what was current
 };
 
 class ConversionPrinter {
@@ -45,6 +47,15 @@ class ConversionPrinter {
   // Its result. foundInFolder: it came from a folder walk, where photographs without a voice
   // annotation are passed over quietly unless verbose.
   void finished(const std::string& photo, const PhotoResult& result, bool foundInFolder);
+  // The same for the index-th photograph of a run whose results come back in any order: each is
+  // held until those before it are printed, so they come out in the order given, while the
+  // progress line counts every one as it comes.
+  void finishedAt(std::size_t index, const std::string& photo, const PhotoResult& result, bool foundInFolder);
+  // Ends a run of finishedAt: what is still held (behind a photograph never converted) is
+  // printed in order, and the next run's indexes start again at 0.
+  void endOrderedRun();
+  // The index-th photograph of such a run says nothing (its caller has it in hand).
+  void silentAt(std::size_t index);
   // Something on the command line or in a folder that is no photograph to convert: a failure.
   void failedPath(const std::string& path, const std::string& problem);
   // Something a folder walk leaves alone, said only when verbose.
@@ -55,13 +66,23 @@ class ConversionPrinter {
   bool anyFailed() const { return failed_ > 0; }
 
  private:
+  void printHeld();
+  void report(const std::string& photo, const PhotoResult& result, bool foundInFolder);
   void emit(std::FILE* stream, const std::string& line);
   void drawProgress();
 
   OutputStyle style_;
   std::size_t total_;
   std::size_t done_ = 0;
-  std::size_t converted_ = 0, noVoice_ = 0, skipped_ = 0, failed_ = 0;
+  std::size_t converted_ = 0, noVoice_ = 0, skipped_ = 0, failed_ = 0, upToDate_ = 0;
+  struct Held {
+    std::string photo;
+    PhotoResult result;
+    bool foundInFolder;
+    bool silent = false;
+  };
+  std::map<std::size_t, Held> held_;  // results that came before an earlier one
+  std::size_t nextIndex_ = 0;
   std::string current_;
   bool progressShown_ = false;
   std::chrono::steady_clock::time_point start_;

@@ -12,7 +12,7 @@
 #include "cli/Commands.h"
 #include "cli/ConversionOutput.h"
 #include "cli/OptionParser.h"
-#include "cli/ParallelConversions.h"
+#include "cli/ConversionRun.h"
 #include "cli/PhotoWalk.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/Terminals.h"
@@ -22,26 +22,9 @@
 
 namespace {
 
-struct ConvertOptions {
-  bool resize = false, noResize = false;
-  bool overwrite = false, skipExisting = false;
+struct ConvertOptions : cli::ConversionOptions {
   bool recursive = false;
-  int jobs = 0;  // 0: one per processor
-  bool metadata = false;
-  bool json = false, quiet = false, verbose = false;
-  std::optional<MovieFormat> format;  // unset: the Movie_Format preference
 };
-
-// --format's value: one of the names in the table of formats.
-std::function<std::string(const char*)> setFormat(std::optional<MovieFormat>* format) {
-  return [format](const char* value) -> std::string {
-    *format = MovieFormatNamed(value ? value : "");
-    if (*format) return "";
-    std::string names;
-    for (const MovieFormatRow& row : kMovieFormats) names += std::string(names.empty() ? "" : ", ") + row.name;
-    return std::string("--format takes ") + names + ", not \"" + (value ? value : "") + "\"";
-  };
-}
 
 // The photograph a name like IMG_0001.MP.JPG would be the motion photo of (IMG_0001.JPG).
 std::optional<std::string> motionPhotoSource(const std::string& path) {
@@ -57,18 +40,6 @@ std::string formatList() {
   return out;
 }
 
-// One photograph to convert, and whether a folder walk found it.
-struct Candidate {
-  std::string path;
-  bool foundInFolder = false;
-};
-
-bool isFolder(const std::string& path) {
-  FSRef ref;
-  Boolean folder = false;
-  return FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, &folder) == noErr && folder;
-}
-
 cli::CommandSyntax convertSyntax(ConvertOptions* o) {
   cli::CommandSyntax s;
   s.usage = {"[OPTION...] PHOTO...", "-r [OPTION...] FOLDER..."};
@@ -76,34 +47,16 @@ cli::CommandSyntax convertSyntax(ConvertOptions* o) {
   s.summary =
       "Make a QuickTime movie from each photograph's voice annotation: PHOTO.mov beside\n"
       "PHOTO, showing the photograph for as long as the recording plays.\n";
-  s.options = {
-      {'r', "recursive", cli::OptionValue::none, nullptr, "convert every .jpg/.jpeg photograph in the folders",
-       cli::setFlag(&o->recursive)},
-      {'j', "jobs", cli::OptionValue::required, "N", "convert N photographs at once (default: one per core)",
-       cli::setNumber(&o->jobs, 1, 1024, "-j takes a number of photographs from 1 to 1024")},
-      {0, "resize", cli::OptionValue::none, nullptr, "scale the picture down to 600 pixels on its longer side",
-       cli::setFlag(&o->resize)},
-      {0, "no-resize", cli::OptionValue::none, nullptr, "keep the picture's natural size", cli::setFlag(&o->noResize)},
-      {'y', "overwrite", cli::OptionValue::none, nullptr, "replace any file that has the movie's name",
-       cli::setFlag(&o->overwrite)},
-      {'n', "skip-existing", cli::OptionValue::none, nullptr, "skip a photograph when a file has its movie's name",
-       cli::setFlag(&o->skipExisting)},
-      {0, "format", cli::OptionValue::required, "KIND", "mov, mp4 or motion: the kind of file to write (see below)",
-       setFormat(&o->format)},
-      {0, "metadata", cli::OptionValue::none, nullptr, "put the capture time, camera and position in the movie",
-       cli::setFlag(&o->metadata)},
-      {0, "json", cli::OptionValue::none, nullptr, "print one JSON object per photograph and line",
-       cli::setFlag(&o->json)},
-      {'q', "quiet", cli::OptionValue::none, nullptr, "print failures only", cli::setFlag(&o->quiet)},
-      {'v', "verbose", cli::OptionValue::none, nullptr, "say more: error codes, what a folder walk passes over",
-       cli::setFlag(&o->verbose)},
-  };
+  s.options = {{'r', "recursive", cli::OptionValue::none, nullptr,
+                "convert every .jpg/.jpeg photograph in the folders", cli::setFlag(&o->recursive)}};
+  for (cli::OptionRow& row : cli::conversionOptionRows(o, true)) s.options.push_back(std::move(row));
   s.notes =
       "Without --resize or --no-resize, the Resize_QT_Image preference decides (on when\n"
       "unset); pictures smaller than 600 pixels keep their size. A file already under\n"
       "the movie's name is replaced only when still2mov made it. With -r, photographs\n"
       "without a voice annotation are passed over quietly and symbolic links are not\n"
-      "followed.\n"
+      "followed. With -u, a photograph is passed over when its movie was made from it\n"
+      "as it is now, with its recording as it is now, and with the same choices.\n"
       "\n"
       "Kinds of file (--format; without it the Movie_Format preference, else mov):\n" +
       formatList() +
@@ -122,25 +75,14 @@ int runConvertCommand(const std::vector<std::string>& args) {
   const cli::CommandSyntax syntax = convertSyntax(&options);
   std::vector<std::string> operands;
   if (std::optional<int> done = cli::parseCommandLine(syntax, args, &operands)) return *done;
-  if (options.resize && options.noResize) return cli::usageError(syntax, "--resize and --no-resize exclude each other");
-  if (options.overwrite && options.skipExisting) return cli::usageError(syntax, "-y and -n exclude each other");
-  if (options.quiet && options.verbose) return cli::usageError(syntax, "-q and -v exclude each other");
+  if (std::optional<std::string> conflict = cli::conversionOptionConflict(options))
+    return cli::usageError(syntax, *conflict);
   if (operands.empty())
     return cli::usageError(syntax, options.recursive ? "no folder or photograph given" : "no photograph given");
 
   Convert2Mov converter;
-  converter.setCaptureMetadata(options.metadata);
-  if (options.overwrite) converter.setExistingMovieRule(ExistingMovie::replaceAny);
-  if (options.skipExisting) converter.setExistingMovieRule(ExistingMovie::keep);
-  const MovieFormat format = options.format ? *options.format : readMovieFormatPreference();
-  converter.setMovieFormat(format);
-  const SInt32 target = resizeTargetFor(options.resize || (!options.noResize && readResizePreference()));
-
-  cli::OutputStyle style;
-  style.json = options.json;
-  style.quiet = options.quiet;
-  style.verbose = options.verbose;
-  style.progress = !options.quiet && IsTerminalStream(stderr);
+  const SInt32 target = cli::configureConverter(options, &converter);
+  cli::OutputStyle style = cli::outputStyleFor(options);
   style.summary = options.recursive || operands.size() > 1;
 
   // Each folder is read once in the run: the walk's reading also finds recordings beside the
@@ -150,9 +92,9 @@ int runConvertCommand(const std::vector<std::string>& args) {
   // no photograph is said before the conversions start.
   std::vector<std::pair<std::string, std::string>> refused;  // path, problem
   std::vector<std::pair<std::string, std::string>> passed;   // path, why
-  std::vector<Candidate> candidates;
+  std::vector<cli::Candidate> candidates;
   for (const std::string& operand : operands) {
-    if (!isFolder(operand)) {
+    if (!cli::isFolder(operand)) {
       candidates.push_back({operand, false});
     } else if (!options.recursive) {
       refused.emplace_back(operand, "is a folder (-r converts the photographs in it)");
@@ -180,18 +122,7 @@ int runConvertCommand(const std::vector<std::string>& args) {
   cli::ConversionPrinter printer(style, candidates.size());
   for (const auto& [path, why] : passed) printer.passedOver(path, why);
   for (const auto& [path, problem] : refused) printer.failedPath(path, problem);
-  const int jobs = options.jobs > 0 ? options.jobs : AvailableProcessorCount();
-  cli::convertInWorkers(
-      candidates.size(), jobs,
-      [&](std::size_t i) {
-        const std::string& photo = candidates[i].path;
-        converter.createMovie(Convert2Mov::moviePathFor(photo, format), photo, target);
-        return cli::resultOf(converter.lastReport());
-      },
-      [&](std::size_t i) { printer.started(candidates[i].path); },
-      [&](std::size_t i, const cli::PhotoResult& result) {
-        printer.finished(candidates[i].path, result, candidates[i].foundInFolder);
-      });
+  cli::convertCandidates(converter, candidates, target, cli::jobCountFor(options), printer);
   printer.finish();
   if (std::fflush(stdout) != 0) return 1;
   return printer.anyFailed() ? 1 : 0;

@@ -64,7 +64,7 @@ bool decodeResult(const std::string& bytes, PhotoResult* r) {
       !in.get(&r->audioBlocks) || !in.get(&r->recordingBytes) || !in.getText(&r->movie) ||
       !in.getText(&r->problem) || !in.getText(&r->soundSource) || !in.getText(&r->soundFile) || in.at != bytes.size())
     return false;
-  if (outcome < int(ConversionOutcome::converted) || outcome > int(ConversionOutcome::failed)) return false;
+  if (outcome < int(ConversionOutcome::converted) || outcome > int(ConversionOutcome::upToDate)) return false;
   r->outcome = ConversionOutcome(outcome);
   r->refusedExisting = refused != 0;
   return true;
@@ -72,7 +72,8 @@ bool decodeResult(const std::string& bytes, PhotoResult* r) {
 
 void convertInWorkers(std::size_t count, int workers, const std::function<PhotoResult(std::size_t)>& convert,
                       const std::function<void(std::size_t)>& onStart,
-                      const std::function<void(std::size_t, const PhotoResult&)>& onDone) {
+                      const std::function<void(std::size_t, const PhotoResult&)>& onDone,
+                      const std::function<bool()>& stop) {
   RunJobsInWorkers(
       count, workers, [&](std::size_t i) { return encodeResult(convert(i)); }, onStart,
       [&](std::size_t i, const WorkerJobResult& answer) {
@@ -87,7 +88,8 @@ void convertInWorkers(std::size_t count, int workers, const std::function<PhotoR
           default: result.problem = "the worker process was lost"; break;
         }
         onDone(i, result);
-      });
+      },
+      stop);
 }
 
 }  // namespace cli

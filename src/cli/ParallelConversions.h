@@ -13,10 +13,11 @@ namespace cli {
 // Calls convert(i) for every i below count, in at most workers processes at once (in this
 // process when workers <= 1 or count <= 1). onStart(i) when i is handed out and onDone(i, result)
 // when its result is back run in this process, one at a time. A worker that dies takes only
-// its current photograph with it; that one is reported failed.
+// its current photograph with it; that one is reported failed. stop: as RunJobsInWorkers's.
 void convertInWorkers(std::size_t count, int workers, const std::function<PhotoResult(std::size_t)>& convert,
                       const std::function<void(std::size_t)>& onStart,
-                      const std::function<void(std::size_t, const PhotoResult&)>& onDone);
+                      const std::function<void(std::size_t, const PhotoResult&)>& onDone,
+                      const std::function<bool()>& stop = {});
 
 // The wire form of a result between a worker and this process.
 std::string encodeResult(const PhotoResult& result);

@@ -32,6 +32,7 @@ void walk(const std::string& folder, UInt64 device, UInt64 inode, std::vector<An
       notes.passedOver(folder, "the same folder as " + above.path + "; not walked again");
       return;
     }
+  if (notes.entering) notes.entering(folder);
   std::vector<FSFolderItem> items;
   std::string reason;
   if (FSListFolder(folder, &items, &reason) != noErr) {
@@ -61,6 +62,22 @@ bool hasPhotographName(const std::string& path) {
     return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
   };
   return endsWith(".jpg") || endsWith(".jpeg");
+}
+
+bool hasRecordingName(const std::string& path) {
+  const std::string name = lower(path.substr(path.rfind('/') + 1));
+  return name.size() > 4 && name.compare(name.size() - 4, 4, ".wav") == 0;
+}
+
+bool sameStem(const std::string& a, const std::string& b) {
+  auto stem = [](const std::string& name) { return lower(name.substr(0, name.rfind('.'))); };
+  return stem(a) == stem(b);
+}
+
+bool isFolder(const std::string& path) {
+  FSRef ref;
+  Boolean folder = false;
+  return FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, &folder) == noErr && folder;
 }
 
 void findPhotographs(const std::string& folder, std::vector<std::string>* photos, const WalkNotes& notes) {

@@ -9,12 +9,21 @@ namespace cli {
 
 // True for names ending in .jpg or .jpeg in any letter case.
 bool hasPhotographName(const std::string& path);
+// True for names ending in .wav in any letter case: a recording beside a photograph.
+bool hasRecordingName(const std::string& path);
+// True when the two names are the same but for their extensions and letter case (IMG_1.JPG and
+// img_1.wav).
+bool sameStem(const std::string& a, const std::string& b);
+// True when path is a folder, or a link to one (as a folder named on the command line may be).
+bool isFolder(const std::string& path);
 
 struct WalkNotes {
   // A folder that cannot be listed, with the reason in words.
   std::function<void(const std::string& folder, const std::string& problem)> unreadable;
   // Something left alone: a symbolic link, or a folder already walked (a loop through a mount).
   std::function<void(const std::string& path, const std::string& why)> passedOver;
+  // When given: each folder about to be listed (so that a watch set here misses nothing after).
+  std::function<void(const std::string& folder)> entering;
 };
 
 // Appends the photographs below folder to photos, in name order, folder by folder.

@@ -23,4 +23,6 @@ struct PhotoFacts {
   std::string make;                    // the camera's maker and model, UTF-8
   std::string model;
   std::optional<GeoPosition> position;
+  // What the movie is made from, as the record it carries for later runs (none when empty).
+  std::string madeFrom;
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "media/MadeFrom.h"
 #include "movie/QuickTimeU.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
@@ -18,6 +19,8 @@ constexpr OSType kMarkType = FOUR_CHAR_CODE("\xA9swr");
 constexpr short kMarkRegion = 0;  // English
 constexpr const char* kMarkPrefix = "still2mov";
 constexpr const char* kMark = "still2mov " STILL2MOV_VERSION;
+// The record of the files a movie was made from: a private user-data item, which players pass over.
+constexpr OSType kMadeFromType = media::kMadeFromItemType;
 constexpr long kReplaceDataForkOnly = createMovieFileDeleteCurFile | createMovieFileDontCreateResFile;
 constexpr TimeScale kVideoTimeScale = 600;
 
@@ -113,6 +116,13 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
 
   err = AddPhotoFacts(theMovie, facts);
   if (err == noErr) err = MarkMovie(theMovie);
+  if (err == noErr && !facts.madeFrom.empty()) {
+    Handle text = nullptr;
+    err = PtrToHand(facts.madeFrom.data(), &text, long(facts.madeFrom.size()));
+    if (err == noErr && text == nullptr) err = memFullErr;
+    if (err == noErr) err = AddUserDataText(GetMovieUserData(theMovie), text, kMadeFromType, 1, kMarkRegion);
+    if (text != nullptr) DisposeHandle(text);
+  }
   short resId = movieInDataForkResID;
   if (err == noErr) err = AddMovieResource(theMovie, resRefNum, &resId, nullptr);
   if (err != noErr) {

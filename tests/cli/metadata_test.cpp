@@ -2,6 +2,7 @@
 // the camera's make and model and the GPS position, as exiftool and ffprobe read them back;
 // without the option it carries none of them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <ctime>
 #include <string>
@@ -179,14 +180,19 @@ TEST(CaptureMetadata, WithoutTheOptionTheMovieCarriesNone) {
   const std::time_t before = std::time(nullptr);
   ASSERT_EQ(convert(dir, {"--no-resize"}, "<+02>-2").status, 0);
   const std::string movie = dir.file("photo.mov");
-  // The only user-data item is still2mov's own mark.
+  // The only user-data items are still2mov's own: its mark, and its record of what the movie
+  // was made from, which tells no time (its stamps are digests).
   const std::string file = readFile(movie);
   std::vector<std::string> items;
   bool found = false;
   const std::string udta = moviechecks::atomBody(file, "moov/udta", &found);
   ASSERT_TRUE(found);
   for (const auto& a : moviechecks::childAtoms(udta, 0, udta.size())) items.push_back(a.type);
-  EXPECT_EQ(items, std::vector<std::string>{"\xA9swr"});
+  EXPECT_EQ(items, (std::vector<std::string>{"\xA9swr", "s2mf"}));
+  struct stat st {};
+  ASSERT_EQ(stat(dir.file("photo.jpg").c_str(), &st), 0);
+  EXPECT_EQ(udta.find(std::to_string(st.st_mtim.tv_sec)), std::string::npos);
+  EXPECT_EQ(udta.find(std::to_string(st.st_ctim.tv_sec)), std::string::npos);
   // The creation time is when the movie was made, not when the photograph was taken.
   const std::string created = output("exiftool -s3 -api QuickTimeUTC -d %s -QuickTime:CreateDate " + shellQuote(movie));
   EXPECT_NEAR(std::atof(created.c_str()), double(before), 120.0) << created;

@@ -1,6 +1,6 @@
 /* A preloadable library that makes one chosen write, pwrite, fsync, rename, link or close fail,
-   or refuses unnamed files, so tests can see what a conversion does when the disk lets it down
-   or offers less; it can also log folder listings. Inert until armed. */
+   or refuses unnamed files or inotify watches, so tests can see what a conversion does when the
+   disk lets it down or the system offers less; it can also log folder listings. Inert until armed. */
 #define _GNU_SOURCE
 #include "faults/FaultShim.h"
 
@@ -11,6 +11,7 @@
 #include <stdarg.h>
 #include <stdatomic.h>
 #include <stdio.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -257,4 +258,16 @@ __attribute__((destructor)) static void writeCounts(void) {
   for (int k = 0; k < kKinds; ++k) fprintf(f, "%s %d\n", kNames[k], atomic_load(&gCalls[k]));
   fprintf(f, "opens %d\n", atomic_load(&gWatchedOpens));
   fclose(f);
+}
+
+/* STILL2MOV_WATCH_LIMIT=n: the system's limit on inotify watches is reached after n watches, as
+   when max_user_watches is used up. */
+int inotify_add_watch(int fd, const char* path, uint32_t mask) {
+  static atomic_int added;
+  const char* limit = getenv("STILL2MOV_WATCH_LIMIT");
+  if (limit && *limit && atomic_fetch_add(&added, 1) >= atoi(limit)) {
+    errno = ENOSPC;
+    return -1;
+  }
+  return REAL("inotify_add_watch", int (*)(int, const char*, uint32_t))(fd, path, mask);
 }

@@ -41,7 +41,8 @@ std::vector<std::string> filesBelow(const std::string& root) {
 }
 
 TEST(Install, ToAScratchPrefixIsCompleteAndValidThenUninstallRemovesIt) {
-  for (const char* judge : {"cmake", "desktop-file-validate", "appstreamcli", "man", "rsvg-convert", "bash", "zsh"})
+  for (const char* judge : {"cmake", "desktop-file-validate", "appstreamcli", "man", "rsvg-convert", "bash", "zsh",
+                            "systemd-analyze", "systemd-escape"})
     REQUIRE_TOOL(judge);
   testsupport::ScratchDir dest;
   const std::string env = "DESTDIR=" + shellQuote(dest.path()) + " ";
@@ -58,9 +59,10 @@ TEST(Install, ToAScratchPrefixIsCompleteAndValidThenUninstallRemovesIt) {
   const std::string metainfo = root + "/share/metainfo/" + kAppID + ".metainfo.xml";
   const std::string bash = root + "/share/bash-completion/completions/still2mov";
   const std::string zsh = root + "/share/zsh/site-functions/_still2mov";
+  const std::string unit = root + "/lib/systemd/user/still2mov-watch@.service";
   EXPECT_TRUE(executable(dest.path() + program));
   EXPECT_TRUE(executable(hook));
-  for (const std::string& f : {desktop, service, manual, icon, metainfo, bash, zsh})
+  for (const std::string& f : {desktop, service, manual, icon, metainfo, bash, zsh, unit})
     EXPECT_TRUE(fs::is_regular_file(f)) << f << " is missing";
 
   // Filled in with the installed paths, nothing left of the templates.
@@ -79,6 +81,31 @@ TEST(Install, ToAScratchPrefixIsCompleteAndValidThenUninstallRemovesIt) {
   EXPECT_NE(testsupport::readFile(hook).find(program), std::string::npos);
   EXPECT_NE(testsupport::readFile(manual).find(std::string(kPrefix) + "/libexec/still2mov/still2mov\\-gphoto2\\-hook"),
             std::string::npos) << "the page should name the installed hook";
+
+  // The watcher's user unit: its instance is the folder as systemd-escape --path gives it,
+  // which %f turns back into the path. systemd checks it as it would stand at its place: the
+  // program and manual page it names are looked up below the scratch root.
+  const std::string unitText = testsupport::readFile(unit);
+  EXPECT_EQ(keyOf(unitText, "ExecStart"), program + " watch %f");
+  {
+    std::string instance;
+    ASSERT_EQ(testsupport::run("systemd-escape --path " + shellQuote("/home/me/My Photos"), &instance), 0);
+    instance.erase(instance.find_last_not_of('\n') + 1);
+    const std::string placed = dest.file("still2mov-watch@" + instance + ".service");
+    std::string text = unitText;
+    text.replace(text.find("ExecStart=" + program), 10 + program.size(), "ExecStart=" + dest.path() + program);
+    testsupport::writeFile(placed, text);
+    testsupport::ScratchDir runtime;
+    chmod(runtime.path().c_str(), 0700);
+    EXPECT_EQ(testsupport::run("XDG_RUNTIME_DIR=" + shellQuote(runtime.path()) + " MANPATH=" +
+                                   shellQuote(root + "/share/man") + " systemd-analyze verify --user " +
+                                   shellQuote(placed) + " 2>&1",
+                               &out),
+              0)
+        << out;
+    EXPECT_EQ(out, "") << "systemd-analyze has remarks";
+    fs::remove(placed);
+  }
 
   EXPECT_EQ(testsupport::run("desktop-file-validate " + shellQuote(desktop) + " 2>&1", &out), 0) << out;
   EXPECT_EQ(out, "") << "desktop-file-validate has remarks";

@@ -18,7 +18,7 @@ namespace {
 using Options = std::set<std::string>;
 using testsupport::shellQuote;
 
-const std::vector<std::string> kSubcommands = {"convert", "--info", "extract", "embed", "prefs", "app", "open", "send"};
+const std::vector<std::string> kSubcommands = {"convert", "watch", "--info", "extract", "embed", "prefs", "app", "open", "send"};
 
 std::string manualSource() { return testsupport::sourceDir() + "/packaging/still2mov.1.in"; }
 std::string bashCompletion() { return testsupport::sourceDir() + "/packaging/completions/still2mov.bash"; }

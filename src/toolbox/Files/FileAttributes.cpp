@@ -16,7 +16,11 @@ OSErr FSFileAttributesAtPath(const std::string& path, Boolean traverseLink, FSFi
   if (path.empty()) return fnfErr;
   struct statx st {};
   int flags = traverseLink ? 0 : AT_SYMLINK_NOFOLLOW;
-  if (statx(AT_FDCWD, path.c_str(), flags, STATX_BTIME, &st) != 0) return OSErrFromErrno(errno);
+  if (statx(AT_FDCWD, path.c_str(), flags, STATX_BTIME | STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_CTIME, &st) != 0) return OSErrFromErrno(errno);
+  attributes->regularFile = S_ISREG(st.stx_mode);
+  attributes->size = st.stx_size;
+  attributes->modificationDate = {time_t(st.stx_mtime.tv_sec), long(st.stx_mtime.tv_nsec)};
+  attributes->changeDate = {time_t(st.stx_ctime.tv_sec), long(st.stx_ctime.tv_nsec)};
   if (st.stx_mask & STATX_BTIME) {
     struct timespec birth {};
     birth.tv_sec = st.stx_btime.tv_sec;

@@ -1,5 +1,6 @@
-// File attributes the file manager reports for a path: for now the creation date.
-// The date is the file system's birth time; where none is kept, there is no date at all.
+// File attributes the file manager reports for a path: its creation date, size and the times
+// that tell whether its contents may have changed. Where no birth time is kept there is no
+// creation date at all.
 #pragma once
 #include <ctime>
 #include <optional>
@@ -9,6 +10,11 @@
 
 struct FSFileAttributes {
   std::optional<struct timespec> creationDate;
+  bool regularFile = false;  // a regular file itself (a link is not one when not traversed)
+  UInt64 size = 0;
+  struct timespec modificationDate {};  // set by whoever writes the file, or by the user
+  struct timespec changeDate {};        // the system's own: any write, rename or attribute
+                                        // change moves it, and no user can set it
 };
 
 // noErr and the attributes of the item at path (of the link's target when traverseLink is

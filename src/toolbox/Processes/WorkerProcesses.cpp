@@ -145,10 +145,12 @@ int AvailableProcessorCount() {
 
 void RunJobsInWorkers(std::size_t count, int workers, const std::function<std::string(std::size_t)>& job,
                       const std::function<void(std::size_t)>& onStart,
-                      const std::function<void(std::size_t, const WorkerJobResult&)>& onDone) {
+                      const std::function<void(std::size_t, const WorkerJobResult&)>& onDone,
+                      const std::function<bool()>& stop) {
   std::size_t next = 0;
+  auto stopped = [&] { return stop && stop(); };
   auto runHere = [&] {
-    for (; next < count; ++next) {
+    for (; next < count && !stopped(); ++next) {
       onStart(next);
       WorkerJobResult result;
       result.ending = WorkerJobResult::Ending::answered;
@@ -163,7 +165,7 @@ void RunJobsInWorkers(std::size_t count, int workers, const std::function<std::s
 
   // Hands the next job to w, or tells it to finish; false when w is gone.
   auto handOut = [&](Worker& w) {
-    if (next >= count) {
+    if (next >= count || stopped()) {
       shutdown(w.fd, SHUT_WR);
       w.busy = false;
       return true;

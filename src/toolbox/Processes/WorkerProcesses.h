@@ -27,6 +27,8 @@ struct WorkerJobResult {
 // order the jobs finish. A worker that dies takes only its current job with it (reported by
 // how it ended); jobs left when every worker is gone run in this process. Buffered output is
 // flushed before the copies are made; a worker never runs this process's exit handlers.
+// stop, when given and true, hands out no more jobs: those under way finish and are reported.
 void RunJobsInWorkers(std::size_t count, int workers, const std::function<std::string(std::size_t)>& job,
                       const std::function<void(std::size_t)>& onStart,
-                      const std::function<void(std::size_t, const WorkerJobResult&)>& onDone);
+                      const std::function<void(std::size_t, const WorkerJobResult&)>& onDone,
+                      const std::function<bool()>& stop = {});

@@ -1,0 +1,277 @@
+// still2mov watch [OPTION...] FOLDER...: converts what the folders hold as -r -u would, then each
+// photograph as it arrives (in new folders too), until SIGTERM or SIGINT ends it cleanly.
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "cli/ConversionRun.h"
+#include "cli/PhotoWalk.h"
+#include "toolbox/Files/Files.h"
+#include "toolbox/Files/FolderItems.h"
+#include "toolbox/Files/FolderWatch.h"
+#include "toolbox/Files/Files.h"
+#include "toolbox/Processes/StopRequests.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A file closed after writing is most likely whole: converted once the notifications that come
+// with a copy's close (its times and mode set) are in.
+constexpr auto kAfterClose = std::chrono::milliseconds(50);
+// A file made or written to but not closed yet may still be growing.
+constexpr auto kWhileWriting = std::chrono::seconds(2);
+// A conversion that fails is tried once more after this, unless the file changes first: a
+// photograph written in parts is judged when whole, and a failure is said only for a file that
+// stayed as it was.
+constexpr auto kBeforeRetry = std::chrono::seconds(10);
+// How long a wait lasts at most, so that polled folders and due photographs are never late.
+constexpr int kLongestWaitMs = 1000;
+
+struct WatchOptions : cli::ConversionOptions {
+  int poll = 30;
+};
+
+std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+class Watcher {
+ public:
+  Watcher(const WatchOptions& options, Convert2Mov& converter, SInt32 target, cli::ConversionPrinter& printer)
+      : options_(options), converter_(converter), target_(target), printer_(printer) {}
+
+  // Watches every folder below each of folders and schedules every photograph in them.
+  void explore(const std::string& folder, Clock::duration wait) {
+    std::vector<std::string> photos;
+    cli::WalkNotes notes;
+    notes.unreadable = [&](const std::string& f, const std::string& problem) { printer_.failedPath(f, problem); };
+    notes.passedOver = [&](const std::string& path, const std::string& why) { printer_.passedOver(path, why); };
+    notes.entering = [&](const std::string& f) {
+      // Working files a killed conversion left where they could not stay unnamed (camera cards).
+      if (startingUp_) FSRemoveStaleWorkingFiles(f);
+      watchFolder(f);
+    };
+    cli::findPhotographs(folder, &photos, notes);
+    for (const std::string& photo : photos) schedule(photo, wait);
+  }
+
+  // Until a stop is requested: notifications in, conversions of what is due out.
+  void run() {
+    auto nextPoll = Clock::now() + std::chrono::seconds(options_.poll);
+    while (!StopRequested()) {
+      convertDue();
+      if (StopRequested()) break;
+      std::vector<FSWatchEvent> events;
+      watch_.wait(waitMs(), StopRequestDescriptor(), &events);
+      for (const FSWatchEvent& e : events) handle(e);
+      if (!polled_.empty() && Clock::now() >= nextPoll) {
+        pollFolders();
+        nextPoll = Clock::now() + std::chrono::seconds(options_.poll);
+      }
+    }
+  }
+
+ private:
+  struct Pending {
+    Clock::time_point due;
+    bool retry = false;  // converted once already and failed
+  };
+
+  void watchFolder(const std::string& folder) {
+    std::string reason;
+    const FSFolderWatch::Added added = watch_.watchFolder(folder, &reason);
+    if (added == FSFolderWatch::Added::watching || added == FSFolderWatch::Added::gone) return;
+    if (polled_.insert(folder).second) {
+      // One line for the top of each polled part of a tree.
+      if (!polled_.count(folderOf(folder)))
+        std::fprintf(stderr, "%s: %s; looking for changes every %d s instead\n", folder.c_str(), reason.c_str(),
+                     options_.poll);
+      lookInto(folder, false);
+    }
+  }
+
+  void schedule(const std::string& path, Clock::duration wait) {
+    pending_[path] = Pending{Clock::now() + wait, false};
+  }
+
+  // A recording arrived: the photographs it belongs to, by name, are converted again.
+  void recordingArrived(const std::string& path, Clock::duration wait) {
+    std::vector<FSFolderItem> items;
+    std::string reason;
+    if (FSListFolder(folderOf(path), &items, &reason) != noErr) return;
+    const std::string name = nameOf(path), folder = folderOf(path);
+    for (const FSFolderItem& item : items)
+      if (item.kind == FSItemKind::file && cli::hasPhotographName(item.name) && cli::sameStem(item.name, name))
+        schedule(folder + "/" + item.name, wait);
+  }
+
+  void handle(const FSWatchEvent& e) {
+    const Clock::duration wait = e.kind == FSWatchEvent::Kind::closed ? Clock::duration(kAfterClose)
+                                                                      : Clock::duration(kWhileWriting);
+    switch (e.kind) {
+      case FSWatchEvent::Kind::overflow:
+        // Notifications were lost: everything is looked at again; what is current is passed over.
+        for (const std::string& root : roots_) explore(root, kAfterClose);
+        break;
+      case FSWatchEvent::Kind::folder: explore(e.path, kAfterClose); break;
+      case FSWatchEvent::Kind::closed:
+      case FSWatchEvent::Kind::changed:
+        if (cli::hasPhotographName(e.path))
+          schedule(e.path, wait);
+        else if (cli::hasRecordingName(e.path))
+          recordingArrived(e.path, wait);
+        break;
+    }
+  }
+
+  int waitMs() const {
+    auto until = Clock::now() + std::chrono::milliseconds(kLongestWaitMs);
+    for (const auto& [path, p] : pending_)
+      if (p.due < until) until = p.due;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    return ms < 0 ? 0 : int(ms) + 1;
+  }
+
+  void convertDue() {
+    const Clock::time_point now = Clock::now();
+    std::vector<cli::Candidate> due;
+    std::vector<bool> retries;
+    for (auto it = pending_.begin(); it != pending_.end();) {
+      if (it->second.due > now) {
+        ++it;
+        continue;
+      }
+      due.push_back({it->first, true});
+      retries.push_back(it->second.retry);
+      it = pending_.erase(it);
+    }
+    if (due.empty()) return;
+    const std::vector<std::size_t> left = cli::convertCandidates(
+        converter_, due, target_, cli::jobCountFor(options_), printer_, [] { return StopRequested(); },
+        [&](std::size_t i, const cli::PhotoResult& r) {
+          // A first failure waits: the file may be still arriving. Changed meanwhile, it is due
+          // again anyway.
+          if (r.outcome != ConversionOutcome::failed) return false;
+          if (pending_.count(due[i].path)) return true;
+          if (retries[i]) return false;
+          pending_[due[i].path] = Pending{Clock::now() + kBeforeRetry, true};
+          return true;
+        });
+    // Stopped: what was not started waits for the next start, which catches up on it.
+    (void)left;
+  }
+
+  // A polled folder's photographs and recordings that are new or changed since the last look.
+  void lookInto(const std::string& folder, bool scheduleChanges) {
+    std::vector<FSFolderItem> items;
+    std::string reason;
+    if (FSListFolder(folder, &items, &reason) != noErr) return;
+    for (const FSFolderItem& item : items) {
+      const std::string path = folder + (folder.back() == '/' ? "" : "/") + item.name;
+      if (item.kind == FSItemKind::folder) {
+        if (scheduleChanges && !polled_.count(path) && !known_.count(path)) explore(path, kAfterClose);
+        known_.insert(path);
+        continue;
+      }
+      if (item.kind != FSItemKind::file || !(cli::hasPhotographName(path) || cli::hasRecordingName(path))) continue;
+      const std::optional<media::FileStamp> look = Convert2Mov::stampOf(path);
+      if (!look) continue;
+      auto seen = seen_.find(path);
+      if (seen != seen_.end() && seen->second == *look) continue;
+      seen_[path] = *look;
+      if (!scheduleChanges) continue;
+      if (cli::hasPhotographName(path))
+        schedule(path, kAfterClose);
+      else
+        recordingArrived(path, kAfterClose);
+    }
+  }
+
+  void pollFolders() {
+    const std::set<std::string> folders = polled_;
+    for (const std::string& folder : folders) lookInto(folder, true);
+  }
+
+ public:
+  std::vector<std::string> roots_;
+  bool startingUp_ = true;  // while the folders given are first walked
+
+ private:
+  const WatchOptions& options_;
+  Convert2Mov& converter_;
+  SInt32 target_;
+  cli::ConversionPrinter& printer_;
+  FSFolderWatch watch_;
+  std::map<std::string, Pending> pending_;
+  std::set<std::string> polled_;       // folders without notifications, looked into every poll
+  std::set<std::string> known_;        // folders below polled ones already explored
+  std::map<std::string, media::FileStamp> seen_;   // in polled folders: each file as last looked at
+};
+
+cli::CommandSyntax watchSyntax(WatchOptions* o) {
+  cli::CommandSyntax s = subcommandSyntax("watch");
+  s.summary =
+      "Convert the photographs in the folders as -r -u would, then each photograph as it\n"
+      "arrives (created, copied, moved or renamed in, or its recording arriving), in new\n"
+      "folders too, until SIGTERM or SIGINT.\n";
+  s.options = cli::conversionOptionRows(o, false);
+  s.options.push_back({0, "poll", cli::OptionValue::required, "SECONDS",
+                       "where no notifications come, look every SECONDS (default 30)",
+                       cli::setNumber(&o->poll, 1, 86400, "--poll takes a number of seconds from 1 to 86400")});
+  s.notes =
+      "A photograph is converted once it is whole: a failure is said only when the file\n"
+      "stays as it was for 10 s and fails again.\n"
+      "\n"
+      "Exit status: 0 when stopped, 1 when no folder could be watched, 2 for bad usage.\n";
+  s.operandCount.fewest = 1;
+  s.operandCount.tooFew = "no folder given";
+  return s;
+}
+
+}  // namespace
+
+int runWatchCommand(const std::vector<std::string>& args) {
+  WatchOptions options;
+  const cli::CommandSyntax syntax = watchSyntax(&options);
+  std::vector<std::string> folders;
+  if (std::optional<int> done = cli::parseCommandLine(syntax, args, &folders)) return *done;
+  if (std::optional<std::string> conflict = cli::conversionOptionConflict(options))
+    return cli::usageError(syntax, *conflict);
+  options.update = true;
+
+  Convert2Mov converter;
+  const SInt32 target = cli::configureConverter(options, &converter);
+  cli::OutputStyle style = cli::outputStyleFor(options);
+  style.progress = false;  // no end to count towards
+  style.summary = !options.quiet;
+  cli::ConversionPrinter printer(style, 0);
+
+  CatchStopRequests();
+  Watcher watcher(options, converter, target, printer);
+  for (std::string folder : folders) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (!cli::isFolder(folder)) {
+      printer.failedPath(folder, "is no folder");
+      continue;
+    }
+    watcher.roots_.push_back(folder);
+    // Catching up: everything there now is due at once.
+    watcher.explore(folder, Clock::duration::zero());
+  }
+  watcher.startingUp_ = false;
+  if (watcher.roots_.empty()) {
+    printer.finish();
+    return 1;
+  }
+  watcher.run();
+  printer.finish();
+  std::fflush(stdout);
+  return 0;
+}

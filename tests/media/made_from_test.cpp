@@ -1,0 +1,143 @@
+// The record a movie keeps of what it was made from: read back exactly as written whatever the
+// file names hold, and nothing taken from text that is no such record; read from a movie's head
+// (or past its samples) and from nothing that is no whole movie file of its own.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "media/MadeFrom.h"
+#include "support/Fifo.h"
+#include "support/TestPaths.h"
+
+using media::DecodeMadeFrom;
+using media::EncodeMadeFrom;
+using media::MadeFrom;
+
+TEST(MadeFromRecord, ReadsBackWhatWasWrittenWhateverTheNamesHold) {
+  MadeFrom sidecar;
+  sidecar.photograph = "IMG_0001.JPG";
+  sidecar.photographStamp = media::StampDigest({123456, 1700000000123456789, 1700000001987654321});
+  sidecar.recording = "IMG_0001.WAV";
+  sidecar.recordingStamp = media::StampDigest({44, -5, 0});
+  sidecar.resize = 600;
+  sidecar.metadata = true;
+  MadeFrom oddNames;
+  oddNames.photograph = std::string("a\nb%41=c\0d\r.jpg", 16);
+  oddNames.photographStamp = media::StampDigest({});
+  oddNames.recording = "%%\n";
+  oddNames.recordingStamp = media::StampDigest({1, 0, 0});
+  oddNames.format = "mp4";
+  MadeFrom embedded;
+  embedded.photograph = "x.jpeg";
+  embedded.photographStamp = media::StampDigest({7, 8, 9});
+  for (const MadeFrom& r : {sidecar, oddNames, embedded}) {
+    SCOPED_TRACE(r.photograph);
+    const std::string text = EncodeMadeFrom(r);
+    const std::optional<MadeFrom> back = DecodeMadeFrom(text);
+    ASSERT_TRUE(back.has_value()) << text;
+    EXPECT_EQ(*back, r);
+  }
+}
+
+TEST(MadeFromRecord, TextThatIsNoWholeRecordGivesNone) {
+  MadeFrom r;
+  r.photograph = "a.jpg";
+  r.photographStamp = media::StampDigest({1, 2, 3});
+  r.recording = "a.wav";
+  r.recordingStamp = media::StampDigest({4, 5, 6});
+  const std::string text = EncodeMadeFrom(r);
+  // Every cut of the record short of its end is refused, as are other texts and bad fields.
+  for (std::size_t n = 0; n < text.size(); ++n) EXPECT_FALSE(DecodeMadeFrom(text.substr(0, n))) << n;
+  const std::string bad[] = {
+      "still2mov 0.1.0",
+      "still2mov made-from 1\n",
+      "still2mov made-from 1\nphotograph=a.jpg\nphotograph-stamp=0123456789abcde\nformat=mov\nresize=0\nmetadata=0\n",
+      "still2mov made-from 1\nphotograph=a.jpg\nphotograph-stamp=0123456789abcdeX\nformat=mov\nresize=0\nmetadata=0\n",
+      "still2mov made-from 1\nphotograph=a%4\nphotograph-stamp=0123456789abcdef\nformat=mov\nresize=0\nmetadata=0\n",
+      "still2mov made-from 1\nphotograph=\nphotograph-stamp=0123456789abcdef\nformat=mov\nresize=0\nmetadata=0\n",
+      "still2mov made-from 1\nphotograph=a.jpg\nphotograph-stamp=0123456789abcdef\nformat=mov\nresize=0\nmetadata=2\n",
+      // a recording without its stamp cannot be checked
+      "still2mov made-from 1\nphotograph=a.jpg\nphotograph-stamp=0123456789abcdef\nrecording=a.wav\nformat=mov\n"
+      "resize=0\nmetadata=0\n",
+  };
+  for (const std::string& t : bad) EXPECT_FALSE(DecodeMadeFrom(t)) << t;
+  // A field a later release adds does not make the record unreadable.
+  EXPECT_TRUE(DecodeMadeFrom(text + "later=1\n"));
+}
+
+TEST(MadeFromRecord, TheStampsDigestTellsEveryPartButNotTheTimes) {
+  const media::FileStamp stamp{1000, 1700000000123456789, 1700000000223456789};
+  const std::string digest = media::StampDigest(stamp);
+  EXPECT_EQ(digest.size(), 16u);
+  EXPECT_EQ(digest.find("1700000000"), std::string::npos);
+  for (const media::FileStamp& other : {media::FileStamp{1001, stamp.modifiedNs, stamp.changedNs},
+                                        media::FileStamp{1000, stamp.modifiedNs + 1, stamp.changedNs},
+                                        media::FileStamp{1000, stamp.modifiedNs, stamp.changedNs + 1}})
+    EXPECT_NE(media::StampDigest(other), digest);
+  EXPECT_EQ(media::StampDigest(stamp), digest);
+}
+
+namespace {
+
+std::string atom(const char* type, const std::string& body) {
+  const std::uint32_t size = std::uint32_t(body.size() + 8);
+  std::string out{char(size >> 24), char(size >> 16), char(size >> 8), char(size)};
+  return out + type + body;
+}
+
+// A text user-data item: its length, its language (0), the text.
+std::string textItem(const std::string& text) {
+  return std::string{char(text.size() >> 8), char(text.size()), 0, 0} + text;
+}
+
+}  // namespace
+
+TEST(MadeFromMovie, FoundAtTheHeadOrAfterTheSamplesAndNeverThroughALinkAFifoOrDamage) {
+  testsupport::ScratchDir dir;
+  MadeFrom r;
+  r.photograph = "IMG_1.JPG";
+  r.photographStamp = media::StampDigest({1, 2, 3});
+  const std::string udta = atom("udta", atom("\xA9swr", textItem("still2mov")) + atom("s2mf", textItem(EncodeMadeFrom(r))));
+  const std::string moov = atom("moov", atom("mvhd", std::string(100, '\0')) + udta);
+  const std::string ftyp = atom("ftyp", "qt  \0\0\0\0qt  ");
+  const std::string mdat = atom("mdat", std::string(200000, 'x'));
+  struct {
+    const char* name;
+    std::string bytes;
+  } good[] = {{"head.mov", ftyp + moov + mdat}, {"tail.mov", ftyp + mdat + moov}, {"wide.mov", ftyp + atom("wide", "") + moov},
+              // a last movie atom whose size is "to the end of the file", after the samples
+              {"open-ended.mov", ftyp + mdat + std::string("\0\0\0\0moov", 8) + udta}};
+  for (const auto& g : good) {
+    testsupport::writeFile(dir.file(g.name), g.bytes);
+    const std::optional<MadeFrom> back = media::ReadMadeFromMovie(dir.file(g.name));
+    ASSERT_TRUE(back.has_value()) << g.name;
+    EXPECT_EQ(*back, r);
+  }
+  // No record: no movie atom, no item, an item cut short, sizes that point past the file.
+  std::string cut = ftyp + moov;
+  cut[cut.size() - 20] = char(0x7F);  // the record's text now ends early: no whole record
+  const std::string bad[] = {"", ftyp, ftyp + mdat, ftyp + atom("moov", atom("mvhd", "")), cut,
+                             ftyp + std::string("\xFF\xFF\xFF\xFFmoov", 8), ftyp + std::string("\0\0\0\1moov\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 16)};
+  int k = 0;
+  for (const std::string& b : bad) {
+    const std::string path = dir.file("bad" + std::to_string(k++) + ".mov");
+    testsupport::writeFile(path, b);
+    EXPECT_FALSE(media::ReadMadeFromMovie(path)) << k;
+  }
+  // Every cut of a whole movie's head either reads the record or none; none reads past its end.
+  const std::string whole = ftyp + moov + mdat.substr(0, 100);
+  for (std::size_t n = 0; n < ftyp.size() + moov.size(); ++n) {
+    testsupport::writeFile(dir.file("cut.mov"), whole.substr(0, n));
+    EXPECT_FALSE(media::ReadMadeFromMovie(dir.file("cut.mov"))) << n;
+  }
+  ASSERT_EQ(symlink(dir.file("head.mov").c_str(), dir.file("link.mov").c_str()), 0);
+  EXPECT_FALSE(media::ReadMadeFromMovie(dir.file("link.mov")));
+  mkdir(dir.file("folder.mov").c_str(), 0755);
+  EXPECT_FALSE(media::ReadMadeFromMovie(dir.file("folder.mov")));
+  ASSERT_TRUE(testsupport::makeFifo(dir.file("fifo.mov")));
+  EXPECT_TRUE(testsupport::returnsWithin(dir.file("fifo.mov"), [&] {
+    EXPECT_FALSE(media::ReadMadeFromMovie(dir.file("fifo.mov")));
+  }));
+}

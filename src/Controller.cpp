@@ -109,7 +109,7 @@ void Controller::handleAppleEventFromPTPModule(const NSAppleEventDescriptor& eve
         CFURLRef url = CFURLCreateFromFSRef(kCFAllocatorDefault, &ref);
         const std::string path = CFURLCopyFileSystemPath(url, kCFURLPOSIXPathStyle);
         if (url) CFRelease(url);
-        NSLog("Path: %s", path.c_str());
+        DebugLog("Path: %s", path.c_str());
         const RequestOutcome outcome = convert(path);
         // A failure travels back in a parameter of its own, beside the alias's 'errn'/'errs'.
         if (outcome.status != noErr && reply.descriptorType() != typeNull) {
@@ -178,5 +178,5 @@ void Controller::didActivateNotification(const NSUserNotification& notification,
   if (status == kLSApplicationNotFoundErr)
     NSLog("Cannot open %s: no application opens movies", movie->second.c_str());
   else if (status != noErr)
-    NSLog("Cannot open %s: %s", movie->second.c_str(), ErrnoWords(ErrnoFromOSErr(OSErr(status))).c_str());
+    NSLog("Cannot open %s: %s", movie->second.c_str(), ResultWords(OSErr(status)).c_str());
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Convert2Mov.h"
+#include "toolbox/Core/SystemErrors.h"
 #include "movie/QuickTimeU.h"
 #include "platform/UtilsCIP.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
@@ -49,6 +50,9 @@ Occupant occupantOf(FSSpec& spec) {
 
 // What went wrong in the assembly, in the user's words.
 std::string reasonFor(SInt32 status) {
+  // A system error other than the code's usual cause is said in the system's words.
+  if (const int error = SystemErrorBehind(OSErr(status)); error != 0 && error != ErrnoFromOSErr(OSErr(status)))
+    return ErrnoWords(error);
   switch (status) {
     case -1: return "the recording gives no sound";
     case noVideoTrackInMovieErr: return "the picture could not be read for the movie's frame";

@@ -11,6 +11,7 @@
 #include "cli/OptionParser.h"
 #include "cli/ParallelConversions.h"
 #include "cli/PhotoWalk.h"
+#include "toolbox/AppKit/NSLog.h"
 #include "toolbox/Core/Terminals.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Processes/WorkerProcesses.h"
@@ -62,7 +63,7 @@ cli::CommandSyntax convertSyntax(ConvertOptions* o) {
       {0, "json", cli::OptionValue::none, nullptr, "print one JSON object per photograph and line",
        cli::setFlag(&o->json)},
       {'q', "quiet", cli::OptionValue::none, nullptr, "print failures only", cli::setFlag(&o->quiet)},
-      {'v', "verbose", cli::OptionValue::none, nullptr, "say more: error codes, what a folder walk passes over",
+      {'v', "verbose", cli::OptionValue::none, nullptr, "say more: failure codes, what a folder walk passes over",
        cli::setFlag(&o->verbose)},
   };
   s.notes =
@@ -101,6 +102,7 @@ int runConvertCommand(const std::vector<std::string>& args) {
   style.json = options.json;
   style.quiet = options.quiet;
   style.verbose = options.verbose;
+  if (options.verbose) ShowDebugLog();  // the developers' diagnostics too
   style.progress = !options.quiet && IsTerminalStream(stderr);
   style.summary = options.recursive || operands.size() > 1;
 

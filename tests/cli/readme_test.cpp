@@ -75,7 +75,7 @@ TEST(Readme, ItsExamplesAreWhatTheProgramPrints) {
             "no-voice ['SourceFile', 'Status']\n"
             "failed ['Code', 'Error', 'SourceFile', 'Status']\n");
   fixtures::RunResult missing = fixtures::runStill2mov({"--json", dir.file("c.jpg")});
-  EXPECT_NE(missing.out.find("\"Error\": \"cannot be read (no such file)\", \"Code\": -43}"), std::string::npos);
+  EXPECT_NE(missing.out.find("\"Error\": \"cannot be read (no such file)\", \"Code\": \"ENOENT\"}"), std::string::npos);
 }
 
 TEST(Readme, ThePictureSizesItNames) {

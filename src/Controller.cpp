@@ -136,10 +136,15 @@ bool Controller::applicationOpenFile(NSApplication*, const std::string& filename
   return outcome.status == noErr;
 }
 
+const std::vector<std::string>& Controller::openPanelTypes() {
+  static const std::vector<std::string> types = {"jpg", "jpeg"};
+  return types;
+}
+
 void Controller::openFile(const void*) {
   std::unique_ptr<NSOpenPanel> panel = NSOpenPanel::openPanel();
   panel->setAllowsMultipleSelection(false);
-  if (panel->runModalForDirectory(NSHomeDirectory(), "", {"JPG"}) != NSOKButton) {
+  if (panel->runModalForDirectory(NSHomeDirectory(), "", openPanelTypes()) != NSOKButton) {
     // Cancelled, or no panel could be shown: with nothing on screen, nobody could quit a process
     // that waited on.
     armTerminationTimer();

@@ -98,6 +98,8 @@ int still2movMain(int argc, char** argv, const BusCommands* bus) {
       if (c.run != nullptr) return c.run(rest);
       if (c.onBus != nullptr) return bus != nullptr ? (bus->*c.onBus)(rest) : handToApplication(argv);
     }
+  // "convert" is the default command's own name: the words after it are a conversion's.
+  if (!args.empty() && args[0] == "convert") return runConvertCommand({args.begin() + 1, args.end()});
   if (asksForInfo(args)) return runInfoCommand(args);
   return runConvertCommand(args);
 }

@@ -51,7 +51,7 @@ cli::CommandSyntax convertSyntax(ConvertOptions* o) {
        cli::setFlag(&o->recursive)},
       {'j', "jobs", cli::OptionValue::required, "N", "convert N photographs at once (default: one per core)",
        cli::setNumber(&o->jobs, 1, 1024, "-j takes a number of photographs from 1 to 1024")},
-      {0, "resize", cli::OptionValue::none, nullptr, "scale the picture down to 600 pixels on its longer side",
+      {0, "resize", cli::OptionValue::none, nullptr, "show the picture 600 wide, stored at most 600 a side",
        cli::setFlag(&o->resize)},
       {0, "no-resize", cli::OptionValue::none, nullptr, "keep the picture's natural size", cli::setFlag(&o->noResize)},
       {'y', "overwrite", cli::OptionValue::none, nullptr, "replace any file that has the movie's name",
@@ -67,10 +67,13 @@ cli::CommandSyntax convertSyntax(ConvertOptions* o) {
        cli::setFlag(&o->verbose)},
   };
   s.notes =
-      "Without --resize or --no-resize, the Resize_QT_Image preference decides (on when\n"
-      "unset); pictures smaller than 600 pixels keep their size. A file already named\n"
-      "PHOTO.mov is replaced only when still2mov made it. With -r, photographs without\n"
-      "a voice annotation are passed over quietly and symbolic links are not followed.\n"
+      "--resize makes the movie show the picture 600 pixels wide and stores it at most\n"
+      "600 pixels on its longer side (a 960 x 1280 portrait: stored 450 x 600, shown\n"
+      "600 x 800; a 320 x 240 picture: stored as it is, shown 600 x 450). Without\n"
+      "--resize or --no-resize, the Resize_QT_Image preference decides (on when unset).\n"
+      "A file already named PHOTO.mov is replaced only when still2mov made it. With -r,\n"
+      "photographs without a voice annotation are passed over quietly and symbolic\n"
+      "links are not followed.\n"
       "\n"
       "Commands (each takes --help):\n" +
       commandList() +

@@ -15,8 +15,8 @@ cli::CommandSyntax prefsSyntax() {
   cli::CommandSyntax s = subcommandSyntax("prefs");
   s.summary = std::string("Show (get) or change (set) the one preference, ") + kResizePreferenceKey +
               ":\n"
-              "whether conversions scale the movie's picture down to 600 pixels on its longer\n"
-              "side when neither --resize nor --no-resize is given. It is true when unset; set\n"
+              "whether conversions do what --resize does (see still2mov --help) when neither\n"
+              "--resize nor --no-resize is given. It is true when unset; set\n"
               "takes true or false (also yes or no, 1 or 0). The running application reads it\n"
               "when it starts.\n";
   return s;

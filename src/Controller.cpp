@@ -112,7 +112,7 @@ void Controller::handleAppleEventFromPTPModule(const NSAppleEventDescriptor& eve
         CFURLRef url = CFURLCreateFromFSRef(kCFAllocatorDefault, &ref);
         const std::string path = CFURLCopyFileSystemPath(url, kCFURLPOSIXPathStyle);
         if (url) CFRelease(url);
-        NSLog("Path: %s", path.c_str());
+        DebugLog("Path: %s", path.c_str());
         const RequestOutcome outcome = convert(path);
         // A failure travels back in a parameter of its own, beside the alias's 'errn'/'errs'.
         if (outcome.status != noErr && reply.descriptorType() != typeNull) {
@@ -139,10 +139,15 @@ bool Controller::applicationOpenFile(NSApplication*, const std::string& filename
   return outcome.status == noErr;
 }
 
+const std::vector<std::string>& Controller::openPanelTypes() {
+  static const std::vector<std::string> types = {"jpg", "jpeg"};
+  return types;
+}
+
 void Controller::openFile(const void*) {
   std::unique_ptr<NSOpenPanel> panel = NSOpenPanel::openPanel();
   panel->setAllowsMultipleSelection(false);
-  if (panel->runModalForDirectory(NSHomeDirectory(), "", {"JPG"}) != NSOKButton) {
+  if (panel->runModalForDirectory(NSHomeDirectory(), "", openPanelTypes()) != NSOKButton) {
     // Cancelled, or no panel could be shown: with nothing on screen, nobody could quit a process
     // that waited on.
     armTerminationTimer();
@@ -181,5 +186,5 @@ void Controller::didActivateNotification(const NSUserNotification& notification,
   if (status == kLSApplicationNotFoundErr)
     NSLog("Cannot open %s: no application opens movies", movie->second.c_str());
   else if (status != noErr)
-    NSLog("Cannot open %s: %s", movie->second.c_str(), ErrnoWords(ErrnoFromOSErr(OSErr(status))).c_str());
+    NSLog("Cannot open %s: %s", movie->second.c_str(), ResultWords(OSErr(status)).c_str());
 }

@@ -59,6 +59,8 @@ class Controller : public NSApplicationDelegate, public NSUserNotificationCenter
   bool applicationOpenFile(NSApplication* sender, const std::string& filename) override;
   void applicationWillTerminate() override;  // releases the driver
   void openFile(const void* sender);
+  // What the open panel offers: JPEG photographs, named .jpg or .jpeg in any letter case.
+  static const std::vector<std::string>& openPanelTypes();
   void HandleTermination(NSTimer* timer);
   // A click on the notification of a movie made opens the movie.
   void didActivateNotification(const NSUserNotification& notification, NSUserNotificationActivationType how) override;

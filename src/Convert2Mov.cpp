@@ -16,6 +16,7 @@
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/TemporaryItems.h"
+#include "toolbox/Movies/Movies.h"
 #include "media/JpegMarkers.h"
 #include "media/JpegStructure.h"
 
@@ -65,11 +66,33 @@ OSErr Convert2Mov::refuse(OSErr status, const std::string& problem) {
 }
 
 // A failure no step put into words: the system's words when a system error stands behind it;
-// the code itself is for -v and JSON, not for the sentence.
-static std::string failureInWords(SInt32 status) {
-  const int error = ErrnoFromOSErr(OSErr(status));
-  if (status == OSErr(status) && (error != EIO || status == ioErr)) return "the conversion failed: " + ErrnoWords(error);
+// the code's name is for -v and JSON, not for the sentence.
+static std::string failureInWords(int systemError) {
+  if (systemError != 0) return "the conversion failed: " + ErrnoWords(systemError);
   return "the conversion failed";
+}
+
+namespace {
+struct FailureNameRow {
+  SInt32 code;
+  const char* name;
+};
+// Codes no system error stands behind, by what they mean for a conversion.
+constexpr FailureNameRow kFailureNames[] = {
+    {badFileFormat, "damaged-recording"},
+    {noCodecErr, "unsupported-recording"},
+    {codecBadDataErr, "damaged-picture"},
+    {noVideoTrackInMovieErr, "damaged-picture"},
+    {-1, "no-sound"},
+    {paramErr, "internal-error"},
+};
+}  // namespace
+
+std::string Convert2Mov::failureName(SInt32 failure, int systemError) {
+  if (systemError != 0) return ErrnoName(systemError);
+  for (const FailureNameRow& row : kFailureNames)
+    if (row.code == failure) return row.name;
+  return "failed";
 }
 
 void Convert2Mov::concludeReport(SInt32 status) {
@@ -80,17 +103,22 @@ void Convert2Mov::concludeReport(SInt32 status) {
     r.outcome = ConversionOutcome::failed;
     r.failure = failure;
     r.problem = problem;
+    r.systemError = failure == OSErr(failure) ? SystemErrorBehind(OSErr(failure)) : 0;
+    r.failureName = failureName(failure, r.systemError);
   };
   if (status == noErr && r.upToDate)
     r.outcome = ConversionOutcome::upToDate;
   else if (status != noErr)
-    fail(status, r.problem.empty() ? failureInWords(status) : r.problem);
+    fail(status, r.problem.empty() ? failureInWords(status == OSErr(status) ? SystemErrorBehind(OSErr(status)) : 0)
+                                   : r.problem);
   // The driver's status is 0 for a photograph it could not read at all; its callers count that
   // as a failure all the same.
   else if (!r.imageFound)
     fail(fnfErr, "cannot be read (" + r.unreadable + ")");
-  else if (r.audioBlocks == 0 && !r.imageReadable)
+  else if (r.audioBlocks == 0 && !r.imageReadable) {
     fail(codecBadDataErr, "cannot be read (" + r.unreadable + ")");
+    if (r.notJpeg) r.failureName = "not-a-jpeg";
+  }
   else if (r.soundSource == SoundSource::none)
     r.outcome = ConversionOutcome::noVoice;
   else if (r.skippedExisting)
@@ -103,6 +131,7 @@ void Convert2Mov::concludeReport(SInt32 status) {
 
 SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& image, SInt32 resize) {
   mReport = ConversionReport{};
+  ForgetSystemError();
   // Whatever happens, the photograph's bytes are let go when the conversion ends.
   struct Release {
     FSContentsHold& hold;
@@ -139,7 +168,10 @@ bool Convert2Mov::readPhotograph(const std::string& image, ExImageInfo* record) 
     reader.readTags(image, bytes->data(), bytes->size(), record);
   }
   mReport.imageReadable = record->getPixelWidth() != 0;
-  if (!mReport.imageReadable) mReport.unreadable = unreadableJpegReason({bytes->data(), bytes->size()});
+  if (!mReport.imageReadable) {
+    mReport.unreadable = unreadableJpegReason({bytes->data(), bytes->size()});
+    mReport.notJpeg = !media::StartsWithSOI(bytes->data(), bytes->size());
+  }
   mReport.audioBlocks = record->numAudioBlocks();
   mReport.audioSeconds = record->getAudioSeconds();
   mPhotograph = FSContentsHold(std::move(bytes));

@@ -54,6 +54,9 @@ struct ConversionReport {
   ConversionOutcome outcome = ConversionOutcome::failed;
   SInt32 failure = 0;    // when failed: a code that is never 0 (the status, or why nothing was read)
   std::string problem;   // when failed: what went wrong, in words
+  int systemError = 0;   // when failed: the system's error number behind it, 0 for none
+  std::string failureName;  // when failed: a stable word for scripts ("ENOSPC", "damaged-recording")
+  bool notJpeg = false;  // the file read at the image path does not start as a JPEG
 };
 
 // A recording beside a photograph, as findRecordingBeside judged it.
@@ -93,6 +96,9 @@ class Convert2Mov {
   // Why bytes read from a photograph give no JPEG header: "empty file", "not a JPEG file",
   // "damaged JPEG header".
   static std::string unreadableJpegReason(std::span<const UInt8> bytes);
+  // The stable word for a failure: the system's name for the error behind it (ENOSPC, ELOOP ...),
+  // else the conversion's own name for the code (damaged-recording, not-a-jpeg ...).
+  static std::string failureName(SInt32 failure, int systemError);
 
   // 0 when no failure was reported (movie written, or nothing to convert), else the failure
   // code of the assembly, kept whole so that no failure reads as 0. The temporary WAVE file

@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "Convert2Mov.h"
+#include "toolbox/Core/SystemErrors.h"
 #include "movie/QuickTimeU.h"
 #include "platform/UtilsCIP.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
@@ -80,6 +81,9 @@ UInt16 permissionCeiling(std::initializer_list<const FSSpec*> sources) {
 
 // What went wrong in the assembly, in the user's words.
 std::string reasonFor(SInt32 status) {
+  // A system error other than the code's usual cause is said in the system's words.
+  if (const int error = SystemErrorBehind(OSErr(status)); error != 0 && error != ErrnoFromOSErr(OSErr(status)))
+    return ErrnoWords(error);
   switch (status) {
     case -1: return "the recording gives no sound";
     case codecErr: return "the encoder failed";

@@ -29,7 +29,7 @@ bool fileToWrite(const std::string& path, FSSpec* spec, std::string* reason) {
   const OSErr err = FSpFromUserPath(path, spec);
   if (err == noErr) return true;
   if (err != dirNFErr) {
-    *reason = ErrnoWords(ErrnoFromOSErr(err));
+    *reason = ResultWords(err);
     return false;
   }
   // The folder part is unknown as a folder: missing, or something else that has its name.
@@ -38,11 +38,11 @@ bool fileToWrite(const std::string& path, FSSpec* spec, std::string* reason) {
   const OSErr look = FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &ref, nullptr);
   if (look == noErr) *reason = "its folder cannot be used";
   else if (look == fnfErr || look == dirNFErr) *reason = "its folder does not exist";
-  else *reason = ErrnoWords(ErrnoFromOSErr(look));
+  else *reason = ResultWords(look);
   return false;
 }
 
-std::string saveFailure(OSErr err) { return ErrnoWords(ErrnoFromOSErr(err)); }
+std::string saveFailure(OSErr err) { return ResultWords(err); }
 
 bool replaceFileWith(const std::string& path, const std::string& bytes, std::string* reason) {
   FSSpec target{};

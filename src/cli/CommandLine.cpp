@@ -103,6 +103,8 @@ int runCommand(const std::vector<std::string>& args, char** argv, const BusComma
       if (c.run != nullptr) return c.run(rest);
       if (c.onBus != nullptr) return bus != nullptr ? (bus->*c.onBus)(rest) : handToApplication(argv);
     }
+  // "convert" is the default command's own name: the words after it are a conversion's.
+  if (!args.empty() && args[0] == "convert") return runConvertCommand({args.begin() + 1, args.end()});
   if (asksForInfo(args)) return runInfoCommand(args);
   return runConvertCommand(args);
 }

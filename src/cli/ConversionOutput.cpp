@@ -52,7 +52,7 @@ std::string jsonLine(const std::string& photo, const PhotoResult& r) {
   if (!r.soundFile.empty()) members.emplace_back("SoundFile", json::quote(r.soundFile));
   if (r.outcome == ConversionOutcome::failed) {
     members.emplace_back("Error", json::quote(r.problem));
-    members.emplace_back("Code", json::number(std::int64_t(r.code)));
+    members.emplace_back("Code", json::quote(r.code));
   }
   return json::object(members);
 }
@@ -75,7 +75,7 @@ PhotoResult resultOf(const ConversionReport& r) {
   result.outcome = r.outcome;
   result.movie = r.outcome == ConversionOutcome::noVoice ? "" : r.moviePath;
   result.seconds = r.soundSeconds;
-  result.code = r.failure;
+  result.code = r.failureName;
   result.problem = r.problem;
   result.refusedExisting = r.refusedExisting;
   result.soundSource = soundSourceOf(r, &result.soundFile);
@@ -186,7 +186,7 @@ void ConversionPrinter::report(const std::string& photo, const PhotoResult& r, b
     case ConversionOutcome::failed: {
       std::string line = name + ": " + displayText(r.problem);
       if (r.refusedExisting) line += " (-y replaces it)";
-      if (style_.verbose) line += " (error " + std::to_string(r.code) + ")";
+      if (style_.verbose) line += " (" + r.code + ")";
       emit(stderr, line);
       break;
     }

@@ -16,7 +16,7 @@ struct PhotoResult {
   ConversionOutcome outcome = ConversionOutcome::failed;
   std::string movie;          // where the movie was (or would have been) written
   double seconds = 0;         // the movie's sound, when converted
-  SInt32 code = 0;            // when failed: the driver's code
+  std::string code;           // when failed: a stable word for it ("ENOSPC", "damaged-recording")
   std::string problem;        // when failed: the driver's words
   bool refusedExisting = false;
   std::string soundSource;    // "embedded" or "sidecar" when there was a recording

@@ -6,6 +6,7 @@
 
 #include "Controller.h"
 #include "cli/ParallelConversions.h"
+#include "toolbox/AppKit/NSLog.h"
 #include "toolbox/Core/Terminals.h"
 #include "toolbox/Processes/WorkerProcesses.h"
 
@@ -30,7 +31,7 @@ std::vector<OptionRow> conversionOptionRows(ConversionOptions* o, bool withUpdat
   std::vector<OptionRow> rows = {
       {'j', "jobs", OptionValue::required, "N", "convert N photographs at once (default: one per core)",
        setNumber(&o->jobs, 1, 1024, "-j takes a number of photographs from 1 to 1024")},
-      {0, "resize", OptionValue::none, nullptr, "scale the picture down to 600 pixels on its longer side",
+      {0, "resize", OptionValue::none, nullptr, "show the picture 600 wide, stored at most 600 a side",
        setFlag(&o->resize)},
       {0, "no-resize", OptionValue::none, nullptr, "keep the picture's natural size", setFlag(&o->noResize)},
       {'y', "overwrite", OptionValue::none, nullptr, "replace any file that has the movie's name",
@@ -48,7 +49,7 @@ std::vector<OptionRow> conversionOptionRows(ConversionOptions* o, bool withUpdat
        setFlag(&o->metadata)},
       {0, "json", OptionValue::none, nullptr, "print one JSON object per photograph and line", setFlag(&o->json)},
       {'q', "quiet", OptionValue::none, nullptr, "print failures only", setFlag(&o->quiet)},
-      {'v', "verbose", OptionValue::none, nullptr, "say more: error codes, what a folder walk passes over",
+      {'v', "verbose", OptionValue::none, nullptr, "say more: failure codes, what a folder walk passes over",
        setFlag(&o->verbose)},
   };
   rows.insert(rows.end(), more.begin(), more.end());
@@ -76,6 +77,7 @@ OutputStyle outputStyleFor(const ConversionOptions& o) {
   style.json = o.json;
   style.quiet = o.quiet;
   style.verbose = o.verbose;
+  if (o.verbose) ShowDebugLog();  // the developers' diagnostics too
   style.update = o.update;
   style.progress = !o.quiet && IsTerminalStream(stderr);
   return style;

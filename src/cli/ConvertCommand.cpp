@@ -14,6 +14,7 @@
 #include "cli/OptionParser.h"
 #include "cli/ConversionRun.h"
 #include "cli/PhotoWalk.h"
+#include "toolbox/AppKit/NSLog.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/Terminals.h"
 #include "toolbox/Files/Files.h"
@@ -51,12 +52,15 @@ cli::CommandSyntax convertSyntax(ConvertOptions* o) {
                 "convert every .jpg/.jpeg photograph in the folders", cli::setFlag(&o->recursive)}};
   for (cli::OptionRow& row : cli::conversionOptionRows(o, true)) s.options.push_back(std::move(row));
   s.notes =
-      "Without --resize or --no-resize, the Resize_QT_Image preference decides (on when\n"
-      "unset); pictures smaller than 600 pixels keep their size. A file already under\n"
-      "the movie's name is replaced only when still2mov made it. With -r, photographs\n"
-      "without a voice annotation are passed over quietly and symbolic links are not\n"
-      "followed. With -u, a photograph is passed over when its movie was made from it\n"
-      "as it is now, with its recording as it is now, and with the same choices.\n"
+      "--resize makes the movie show the picture 600 pixels wide and stores it at most\n"
+      "600 pixels on its longer side (a 960 x 1280 portrait: stored 450 x 600, shown\n"
+      "600 x 800; a 320 x 240 picture: stored as it is, shown 600 x 450). Without\n"
+      "--resize or --no-resize, the Resize_QT_Image preference decides (on when unset).\n"
+      "A file already under the movie's name is replaced only when still2mov made it.\n"
+      "With -r, photographs without a voice annotation are passed over quietly and\n"
+      "symbolic links are not followed. With -u, a photograph is passed over when its\n"
+      "movie was made from it as it is now, with its recording as it is now, and with\n"
+      "the same choices.\n"
       "\n"
       "Kinds of file (--format; without it the Movie_Format preference, else mov):\n" +
       formatList() +

@@ -12,6 +12,7 @@
 #include "cli/DisplayText.h"
 #include "cli/JsonText.h"
 #include "cli/Numbers.h"
+#include "media/WaveFormats.h"
 
 namespace cli {
 namespace {
@@ -225,6 +226,21 @@ std::string isoDate(const struct timespec& t) {
   return buf;
 }
 
+// The recording's exact length, as its movie's sound will last: from the WAVE header at the
+// start of the first piece.
+double durationOf(const ExImageInfo& r) {
+  const UInt8* data = nullptr;
+  UInt32 length = 0, offset = 0;
+  std::uint64_t whole = 0;
+  for (UInt32 k = 0; k < r.numAudioBlocks(); ++k) {
+    r.getNthAudioBlock(SInt32(k), &data, &length, &offset);
+    whole += length;
+  }
+  if (r.numAudioBlocks() == 0) return 0;
+  r.getNthAudioBlock(0, &data, &length, &offset);
+  return data != nullptr && offset == 0 ? media::wave::headerSeconds(data, length, whole) : 0;
+}
+
 InfoItem audioBlocksItem(const ExImageInfo& r, bool verbose) {
   InfoItem blocks{"AudioBlocks", std::to_string(r.numAudioBlocks()), ""};
   std::vector<std::string> blockJson;
@@ -255,7 +271,8 @@ std::vector<InfoItem> infoItems(const ExImageInfo& r, const PhotoFacts& facts, b
   items.push_back(numberItem("ImageHeight", r.getPixelHeight()));
   items.push_back(numberItem("BitmapSize", r.getFileSize()));
   items.push_back(audioBlocksItem(r, verbose));
-  items.push_back(numberItem("AudioSeconds", r.getAudioSeconds()));
+  items.push_back(numberItem("AudioSeconds", r.getAudioSeconds()));  // whole, rounded up as the record keeps it
+  if (const double seconds = durationOf(r); seconds > 0) items.push_back(numberItem("Duration", seconds));  // exact
   if (!facts.soundSource.empty()) items.push_back(stringItem("SoundSource", facts.soundSource));
   if (!facts.soundFile.empty()) items.push_back(stringItem("SoundFile", facts.soundFile));
 

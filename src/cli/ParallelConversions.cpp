@@ -45,7 +45,6 @@ std::string encodeResult(const PhotoResult& r) {
   std::string out;
   put(&out, std::int32_t(r.outcome));
   put(&out, r.seconds);
-  put(&out, r.code);
   put(&out, std::uint8_t(r.refusedExisting));
   put(&out, r.audioBlocks);
   put(&out, r.recordingBytes);
@@ -53,6 +52,7 @@ std::string encodeResult(const PhotoResult& r) {
   putText(&out, r.problem);
   putText(&out, r.soundSource);
   putText(&out, r.soundFile);
+  putText(&out, r.code);
   return out;
 }
 
@@ -60,9 +60,10 @@ bool decodeResult(const std::string& bytes, PhotoResult* r) {
   Reader in{bytes};
   std::int32_t outcome = 0;
   std::uint8_t refused = 0;
-  if (!in.get(&outcome) || !in.get(&r->seconds) || !in.get(&r->code) || !in.get(&refused) ||
+  if (!in.get(&outcome) || !in.get(&r->seconds) || !in.get(&refused) ||
       !in.get(&r->audioBlocks) || !in.get(&r->recordingBytes) || !in.getText(&r->movie) ||
-      !in.getText(&r->problem) || !in.getText(&r->soundSource) || !in.getText(&r->soundFile) || in.at != bytes.size())
+      !in.getText(&r->problem) || !in.getText(&r->soundSource) || !in.getText(&r->soundFile) ||
+      !in.getText(&r->code) || in.at != bytes.size())
     return false;
   if (outcome < int(ConversionOutcome::converted) || outcome > int(ConversionOutcome::upToDate)) return false;
   r->outcome = ConversionOutcome(outcome);
@@ -81,7 +82,7 @@ void convertInWorkers(std::size_t count, int workers, const std::function<PhotoR
         if (answer.ending == WorkerJobResult::Ending::answered && decodeResult(answer.bytes, &result))
           return onDone(i, result);
         result = PhotoResult{};
-        result.code = -1;
+        result.code = "stopped";
         switch (answer.ending) {
           case WorkerJobResult::Ending::killed: result.problem = "the conversion stopped: " + answer.signalWords; break;
           case WorkerJobResult::Ending::exited: result.problem = "the conversion stopped before it reported"; break;

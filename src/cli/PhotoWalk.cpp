@@ -85,7 +85,7 @@ void findPhotographs(const std::string& folder, std::vector<std::string>* photos
   FSRef root;
   std::vector<Ancestor> ancestors;
   if (const OSErr err = FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &root, nullptr); err != noErr) {
-    notes.unreadable(folder, "cannot be read (" + ErrnoWords(ErrnoFromOSErr(err)) + ")");
+    notes.unreadable(folder, "cannot be read (" + ResultWords(err) + ")");
     return;
   }
   walk(folder, root.device, root.inode, &ancestors, photos, notes);

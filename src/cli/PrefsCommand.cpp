@@ -36,8 +36,8 @@ std::string formatSpelling(const std::string& text) {
 
 const Preference kPreferences[] = {
     {kResizePreferenceKey,
-     "whether conversions scale the movie's picture down to 600 pixels on its\n"
-     "  longer side when neither --resize nor --no-resize is given; true when unset\n"
+     "whether conversions do what --resize does (see still2mov --help) when\n"
+     "  neither --resize nor --no-resize is given; true when unset\n"
      "  (also yes or no, 1 or 0)",
      "true or false", resizeValue, resizeSpelling},
     {kMovieFormatPreferenceKey,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Controller.h"
+#include "Convert2Mov.h"
 #include "cli/Commands.h"
 #include "cli/DisplayText.h"
 #include "cli/OptionParser.h"
@@ -55,7 +56,7 @@ cli::CommandSyntax sendSyntax(SendOptions* o) {
        cli::setFlag(&o->noReply)},
       {0, "or-convert", cli::OptionValue::none, nullptr, "convert here what no application can be reached for",
        cli::setFlag(&o->orConvert)},
-      {'v', "verbose", cli::OptionValue::none, nullptr, "add the error codes to the failures",
+      {'v', "verbose", cli::OptionValue::none, nullptr, "add the failure codes to the failures",
        cli::setFlag(&o->verbose)},
   };
   s.notes =
@@ -67,7 +68,10 @@ cli::CommandSyntax sendSyntax(SendOptions* o) {
 
 void sayFailure(const std::string& photo, const std::string& words, SInt32 code, bool verbose) {
   std::string line = "still2mov: " + cli::displayText(photo) + ": " + cli::displayText(words);
-  if (verbose) line += " (error " + std::to_string(code) + ")";
+  if (verbose) {
+    const int error = code == OSErr(code) ? SystemErrorBehind(OSErr(code)) : 0;
+    line += " (" + Convert2Mov::failureName(code, error) + ")";
+  }
   std::fprintf(stderr, "%s\n", line.c_str());
 }
 
@@ -107,7 +111,7 @@ int sendOne(const std::string& photo, const SendOptions& options) {
   AliasHandle alias = nullptr;
   OSErr err = NewAliasFromPath(photo.c_str(), &alias);
   if (err != noErr) {
-    sayFailure(photo, "cannot be read (" + ErrnoWords(ErrnoFromOSErr(err)) + ")", err, options.verbose);
+    sayFailure(photo, "cannot be read (" + ResultWords(err) + ")", err, options.verbose);
     return 1;
   }
   AEAddressDesc target;

@@ -6,6 +6,7 @@
 // in a well-formed file; samples kept in one byte become unsigned, as 8-bit sound is.
 #include "media/WaveFormats.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -164,6 +165,70 @@ Verdict judge(const Format& format) {
   char words[32];
   std::snprintf(words, sizeof words, "format tag 0x%04X", unsigned(format.tag));
   return {Fit::unsupported, nullptr, words};
+}
+
+bool parseFormat(const std::uint8_t* b, std::uint32_t n, Format* f) {
+  if (n < 16) return false;
+  f->tag = ReadLittleEndian16(b);
+  f->channels = ReadLittleEndian16(b + 2);
+  f->rate = ReadLittleEndian32(b + 4);
+  f->blockAlign = ReadLittleEndian16(b + 12);
+  f->bits = ReadLittleEndian16(b + 14);
+  std::uint16_t extra = n >= 18 ? ReadLittleEndian16(b + 16) : 0;
+  if (f->tag == kFormatExtensible) {
+    if (extra < 22 || n < 40) return false;
+    f->validBits = ReadLittleEndian16(b + 18);
+    f->channelMask = ReadLittleEndian32(b + 20);
+    // A standard subformat GUID is a format tag followed by a fixed base; any other GUID leaves
+    // the tag extensible, a kind this program does not know.
+    static const std::uint8_t kBase[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                    0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    if (std::memcmp(b + 26, kBase, sizeof kBase) == 0) f->tag = ReadLittleEndian16(b + 24);
+  } else if (f->tag == kFormatMSADPCM && extra >= 4 && n >= 22) {
+    std::uint32_t count = ReadLittleEndian16(b + 20);
+    std::uint32_t fit = (std::min<std::uint32_t>(n, 18u + extra) - 22) / 4;
+    count = std::min(count, fit);
+    for (std::uint32_t k = 0; k < count; ++k)
+      f->coefficients.emplace_back(std::int16_t(ReadLittleEndian16(b + 22 + 4 * k)), std::int16_t(ReadLittleEndian16(b + 24 + 4 * k)));
+  }
+  return true;
+}
+
+double headerSeconds(const std::uint8_t* bytes, std::size_t size, std::uint64_t wholeSize) {
+  // The file may follow a few bytes of something else (a stream header).
+  const std::uint8_t* riff = nullptr;
+  for (std::size_t at = 0; at + 12 <= size && at <= 64; ++at)
+    if (std::memcmp(bytes + at, "RIFF", 4) == 0 && std::memcmp(bytes + at + 8, "WAVE", 4) == 0) {
+      riff = bytes + at;
+      break;
+    }
+  if (riff == nullptr) return 0;
+  const std::size_t n = size - std::size_t(riff - bytes);
+  Format format;
+  bool haveFormat = false;
+  for (std::size_t at = 12; at + 8 <= n;) {
+    const std::uint32_t length = ReadLittleEndian32(riff + at + 4);
+    if (std::memcmp(riff + at, "fmt ", 4) == 0) {
+      if (length > n - at - 8 || !parseFormat(riff + at + 8, length, &format)) return 0;
+      haveFormat = true;
+    } else if (std::memcmp(riff + at, "data", 4) == 0) {
+      if (!haveFormat || format.rate == 0) return 0;
+      const Verdict verdict = judge(format);
+      if (verdict.fit != Fit::fits) return 0;
+      // A size past the file's end counts only what is there, as the movie's import reads it.
+      const std::uint64_t start = std::uint64_t(riff - bytes) + at + 8;
+      const std::uint64_t there = wholeSize > start ? wholeSize - start : 0;
+      const std::uint32_t data = std::uint32_t(std::min<std::uint64_t>(length, there));
+      // Decoded unit by unit (an ADPCM block), the last one as far as it goes.
+      const Codec& codec = *verdict.codec;
+      const std::uint32_t unit = std::max<std::uint32_t>(1, codec.unitBytes(format));
+      const std::uint64_t frames =
+          std::uint64_t(data / unit) * codec.framesIn(format, unit) + codec.framesIn(format, data % unit);
+      return double(frames) / format.rate;
+    }
+    at += 8 + std::size_t(length) + (length & 1);  // chunks are padded to even sizes
+  }
+  return 0;
 }
 
 }  // namespace media::wave

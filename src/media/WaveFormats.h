@@ -1,6 +1,7 @@
 // The WAVE formats the importer knows, one table row per format tag (WaveFormats.def), each with
 // the codec that decodes it to linear PCM, or none when no movie here can carry it.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -53,6 +54,16 @@ struct Verdict {
   std::string words;
 };
 Verdict judge(const Format& format);
+
+// Reads a 'fmt ' chunk's body of n bytes; false when it is too short for its kind.
+bool parseFormat(const std::uint8_t* b, std::uint32_t n, Format* f);
+
+// The recording's length in seconds from a WAVE file's header: the whole frames of its data
+// chunk, decoded as the movie's sound is, over the rate. bytes hold the file's start (a few bytes
+// before "RIFF" are skipped), wholeSize counts everything from there to the end, which bounds a
+// data size that claims more. 0 when the header does not say, or no movie here can carry the
+// format.
+double headerSeconds(const std::uint8_t* bytes, std::size_t size, std::uint64_t wholeSize);
 
 // The ADPCM decoders (WaveAdpcm.cpp).
 std::uint32_t imaFramesIn(const Format& f, std::uint32_t bytes);

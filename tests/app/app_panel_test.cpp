@@ -146,8 +146,9 @@ TEST(OpenPanel, ChosenPhotographIsConvertedAndArmsTheTimer) {
   StandInPortal::Request req = portal.lastRequest();
   EXPECT_FALSE(req.multiple);
   EXPECT_EQ(req.folder, bus->env().dir.file("home"));
-  for (const char* name : {"IMG_0001.JPG", "img.jpg", "a.JpG"}) EXPECT_TRUE(matchesAny(req.patterns, name)) << name;
-  for (const char* name : {"IMG_0001.JPEG", "photo.png", "jpg", "a.jpg.txt"}) EXPECT_FALSE(matchesAny(req.patterns, name)) << name;
+  for (const char* name : {"IMG_0001.JPG", "img.jpg", "a.JpG", "IMG_0001.JPEG", "b.jpeg"})
+    EXPECT_TRUE(matchesAny(req.patterns, name)) << name;
+  for (const char* name : {"photo.png", "jpg", "a.jpg.txt", "c.jpe"}) EXPECT_FALSE(matchesAny(req.patterns, name)) << name;
 }
 
 TEST(OpenPanel, CancelConvertsNothingAndQuitsAsAChoiceWould) {
@@ -204,17 +205,20 @@ TEST(OpenPanel, WithoutAPortalATerminalGetsAPrompt) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    if (chdir(bus->env().photos("").c_str()) != 0) _exit(126);
     execl(binary.c_str(), "still2mov", "open", static_cast<char*>(nullptr));
     _exit(127);
   }
   std::string seen;
   readUntil(master, "cancels", 20.0, seen);
-  ASSERT_NE(seen.find("JPG"), std::string::npos) << seen;
-  const std::string wrong = bus->env().photos("notes.txt") + "\n";
+  std::string folder = bus->env().photos("");
+  folder.pop_back();  // the trailing slash
+  ASSERT_NE(seen.find("[jpg, jpeg] (relative to " + folder + ";"), std::string::npos) << seen;
+  const std::string wrong = "notes.txt\n";  // relative to the current folder, as in a shell
   ASSERT_EQ(write(master, wrong.data(), wrong.size()), ssize_t(wrong.size()));
-  readUntil(master, "not a JPG file", 10.0, seen);
-  EXPECT_NE(seen.find("not a JPG file"), std::string::npos) << seen;
-  const std::string right = photo + "\n";
+  readUntil(master, "not a jpg or jpeg file", 10.0, seen);
+  EXPECT_NE(seen.find("not a jpg or jpeg file"), std::string::npos) << seen;
+  const std::string right = "'typed.jpg' \n";  // as a terminal quotes a path dropped on it
   ASSERT_EQ(write(master, right.data(), right.size()), ssize_t(right.size()));
   int status = -1;
   const auto end = Clock::now() + std::chrono::seconds(30);

@@ -102,6 +102,25 @@ TEST(CommandLine, OptionsBeforeOrAfterTheFilesAndAfterDoubleDashNone) {
   EXPECT_EQ(runStill2mov({"prefs", "get", "Resize_QT_Image", "--bogus"}, env).status, 2);
 }
 
+// The default command answers to its name, as the manual and the completions offer it; a file
+// called "convert" is still reached by its path.
+TEST(CommandLine, ConvertNamesTheDefaultCommand) {
+  ScratchDir dir, tmp;
+  const std::string photo = dir.file("p.jpg");
+  testsupport::writeFile(photo, fixtures::embedWave(fixtures::makeJpeg(), fixtures::makeWave(fixtures::WaveKind::pcm8)));
+  const std::map<std::string, std::string> env = {{"TMPDIR", tmp.path()}};
+  RunResult r = runStill2mov({"convert", "--no-resize", photo}, env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind(photo + " -> ", 0), 0u) << r.out;
+  r = runStill2mov({"convert", "--json", "-y", "--no-resize", photo}, env);
+  EXPECT_EQ(r.out.rfind("{\"SourceFile\": ", 0), 0u) << r.out;
+  r = runStill2mov({"convert", "--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("--resize"), std::string::npos);
+  r = runStill2mov({"./convert"}, env);
+  EXPECT_EQ(r.err, "./convert: cannot be read (no such file)\n");
+}
+
 namespace {
 
 struct Parsed {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "support/Fixtures.h"
+#include "support/JpegBuilder.h"
 #include "support/TestPaths.h"
 
 using fixtures::RunResult;
@@ -60,7 +61,7 @@ RunResult runAsUser(const std::vector<std::string>& args) {
   return r;
 }
 
-}  // namespace
+
 
 TEST(ConvertOutput, OneJsonObjectPerPhotographAndLineForEveryOutcome) {
   REQUIRE_TOOL("python3");
@@ -74,7 +75,7 @@ TEST(ConvertOutput, OneJsonObjectPerPhotographAndLineForEveryOutcome) {
             "gone.jpg failed ['Code', 'Error', 'SourceFile', 'Status']\n");
   EXPECT_EQ(eachLine(r.out, "d.get('Movie'), '%.2f' % d.get('Seconds', 0), d.get('Error'), d.get('Code')"),
             o.dir.file("new.mov") + " 1.00 None None\n" + o.dir.file("taken.mov") + " 0.00 None None\n"
-            "None 0.00 None None\nNone 0.00 cannot be read (no such file) -43\n");
+            "None 0.00 None None\nNone 0.00 cannot be read (no such file) ENOENT\n");
   // Standard error holds the summary only: nothing a script must parse around.
   EXPECT_EQ(r.err, "1 converted, 1 without a voice annotation, 1 skipped, 1 failed\n");
 
@@ -99,7 +100,7 @@ TEST(ConvertOutput, QuietSaysOnlyFailuresAndVerboseAddsCodesAndDetails) {
 
   std::remove(o.dir.file("new.mov").c_str());
   RunResult verbose = o.run({"-v"});
-  EXPECT_NE(verbose.err.find(o.dir.file("gone.jpg") + ": cannot be read (no such file) (error -43)\n"),
+  EXPECT_NE(verbose.err.find(o.dir.file("gone.jpg") + ": cannot be read (no such file) (ENOENT)\n"),
             std::string::npos) << verbose.err;
   EXPECT_NE(verbose.out.find(" s of sound; recording of "), std::string::npos) << verbose.out;
 }
@@ -135,3 +136,48 @@ TEST(ConvertOutput, PhotographNamesCannotUpsetATerminal) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, dir.path() + "/a\\x1b]0;owned\\x07\\nb.jpg: no voice annotation\n");
 }
+
+// The code is the system's name for the error where there is one, else the conversion's own word;
+// the words are the system's: a loop of links is not "no such file". The developers' diagnostics
+// stay out of sight without -v.
+TEST(ConvertOutput, FailureCodesAreWordsScriptsCanMatch) {
+  ScratchDir dir, tmp;
+  ASSERT_EQ(symlink("loop.jpg", dir.file("loop.jpg").c_str()), 0);
+  testsupport::writeFile(dir.file("text.jpg"), "not a picture");
+  testsupport::writeFile(dir.file("empty.jpg"), "");
+  testsupport::writeFile(dir.file("cut.jpg"), fixtures::makeJpeg().substr(0, 20));
+  // A recording beside the photograph that gives no sound: the assembly fails and says why in
+  // its diagnostics.
+  testsupport::writeFile(dir.file("silent.jpg"), fixtures::makeJpeg());
+  using testsupport::le16, testsupport::le32;
+  const std::string format = le16(1) + le16(1) + le32(8000) + le32(16000) + le16(2) + le16(16);
+  testsupport::writeFile(dir.file("silent.wav"),
+                         "RIFF" + le32(36) + "WAVEfmt " + le32(16) + format + "data" + le32(0));
+  const std::vector<std::string> photos = {dir.file("loop.jpg"), dir.file("text.jpg"), dir.file("empty.jpg"),
+                                           dir.file("cut.jpg"), dir.file("gone.jpg"), dir.file("silent.jpg")};
+  std::vector<std::string> args = {"--json", "-j1", "--no-resize"};
+  args.insert(args.end(), photos.begin(), photos.end());
+  RunResult json = fixtures::runStill2mov(args, {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(eachLine(json.out, "d['Code'], d['Error']"),
+            "ELOOP cannot be read (too many levels of symbolic links)\n"
+            "not-a-jpeg cannot be read (not a JPEG file)\n"
+            "not-a-jpeg cannot be read (empty file)\n"
+            "damaged-picture cannot be read (damaged JPEG header)\n"
+            "ENOENT cannot be read (no such file)\n"
+            "no-sound no movie written: the recording gives no sound\n")
+      << json.out;
+  EXPECT_EQ(json.err, "0 converted, 0 without a voice annotation, 0 skipped, 6 failed\n");  // nothing for developers
+
+  args[0] = "-v";
+  RunResult verbose = fixtures::runStill2mov(args, {{"TMPDIR", tmp.path()}});
+  EXPECT_NE(verbose.err.find(dir.file("loop.jpg") + ": cannot be read (too many levels of symbolic links) (ELOOP)\n"),
+            std::string::npos)
+      << verbose.err;
+  EXPECT_NE(verbose.err.find(dir.file("text.jpg") + ": cannot be read (not a JPEG file) (not-a-jpeg)\n"),
+            std::string::npos);
+  EXPECT_NE(verbose.err.find("Image Convert: CreateSoundTrack failed"), std::string::npos) << verbose.err;
+  args[0] = "-q";
+  EXPECT_EQ(fixtures::runStill2mov(args, {{"TMPDIR", tmp.path()}}).err.find("Image Convert"), std::string::npos);
+}
+
+}  // namespace

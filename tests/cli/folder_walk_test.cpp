@@ -164,7 +164,7 @@ TEST(FolderWalk, PhotographNamesAndResultsAcrossProcesses) {
   r.outcome = ConversionOutcome::failed;
   r.movie = "/m.mov";
   r.problem = "no movie written: the disk is full";
-  r.code = -34;
+  r.code = "ENOSPC";
   r.seconds = 1.25;
   r.soundSource = "sidecar";
   r.soundFile = std::string("a\0b", 3);
@@ -173,7 +173,7 @@ TEST(FolderWalk, PhotographNamesAndResultsAcrossProcesses) {
   ASSERT_TRUE(cli::decodeResult(wire, &back));
   EXPECT_EQ(back.problem, r.problem);
   EXPECT_EQ(back.soundFile, r.soundFile);
-  EXPECT_EQ(back.code, -34);
+  EXPECT_EQ(back.code, "ENOSPC");
   // A cut or padded message is refused, never read past.
   for (std::size_t n = 0; n < wire.size(); ++n) EXPECT_FALSE(cli::decodeResult(wire.substr(0, n), &back)) << n;
   EXPECT_FALSE(cli::decodeResult(wire + "x", &back));

@@ -14,8 +14,9 @@
 
 namespace {
 
-// The record's own facts, which exiftool has no tag for.
-const std::set<std::string> kOwnNames = {"CreationDate", "BitmapSize", "AudioBlocks", "AudioSeconds", "SoundSource",
+// The record's own facts, which exiftool has no tag for in a photograph (Duration is the name
+// it gives a WAVE file's length).
+const std::set<std::string> kOwnNames = {"CreationDate", "BitmapSize", "AudioBlocks", "AudioSeconds", "Duration", "SoundSource",
                                          "SoundFile", "MakerNote"};
 
 // Known, explained disagreements: "file|key" (or "*|key" for every file) and the cause.

@@ -75,19 +75,35 @@ TEST(Readme, ItsExamplesAreWhatTheProgramPrints) {
             "no-voice ['SourceFile', 'Status']\n"
             "failed ['Code', 'Error', 'SourceFile', 'Status']\n");
   fixtures::RunResult missing = fixtures::runStill2mov({"--json", dir.file("c.jpg")});
-  EXPECT_NE(missing.out.find("\"Error\": \"cannot be read (no such file)\", \"Code\": -43}"), std::string::npos);
+  EXPECT_NE(missing.out.find("\"Error\": \"cannot be read (no such file)\", \"Code\": \"ENOENT\"}"), std::string::npos);
 }
 
 TEST(Readme, ThePictureSizesItNames) {
   REQUIRE_TOOL("ffprobe");
-  EXPECT_NE(readme().find("a 1280 × 960\nphotograph gets a 600 × 450 frame, a 960 × 1280 portrait 450 × 600); a smaller "
-                          "picture keeps its\nsize."),
+  // The README, the manual and --help say the same: stored at most 600 on the longer side,
+  // shown 600 wide.
+  EXPECT_NE(readme().find("`--resize` makes the movie show the picture 600 pixels wide and stores it at most 600 "
+                          "pixels on\nits longer side (a 1280 × 960 photograph gets a 600 × 450 frame; a 960 × 1280 "
+                          "portrait is stored\n450 × 600, shown 600 × 800; a 320 × 240 picture is stored as it is, "
+                          "shown 600 × 450)."),
             std::string::npos);
+  const std::string manual = testsupport::readFile(testsupport::sourceDir() + "/packaging/still2mov.1.in");
+  EXPECT_NE(manual.find("Make the movie show the picture 600 pixels wide and store it at most 600 pixels on its "
+                        "longer\nside"),
+            std::string::npos);
+  EXPECT_NE(manual.find("a 320 \\(mu 240 picture is stored as it is, shown 600 \\(mu 450)."), std::string::npos);
+  const fixtures::RunResult help = fixtures::runStill2mov({"--help"});
+  EXPECT_NE(help.out.find("--resize makes the movie show the picture 600 pixels wide and stores it at most\n600 "
+                          "pixels on its longer side (a 960 x 1280 portrait: stored 450 x 600, shown\n600 x 800; a "
+                          "320 x 240 picture: stored as it is, shown 600 x 450)."),
+            std::string::npos)
+      << help.out;
   const std::string wave = fixtures::makeWave(fixtures::WaveKind::pcm8, {.seconds = 0.5});
   struct Size {
-    int width, height, movieWidth, movieHeight;
+    int width, height, movieWidth, movieHeight, shownWidth, shownHeight;
   };
-  for (const Size& s : {Size{1280, 960, 600, 450}, Size{960, 1280, 450, 600}, Size{320, 240, 320, 240}}) {
+  for (const Size& s : {Size{1280, 960, 600, 450, 600, 450}, Size{960, 1280, 450, 600, 600, 800},
+                        Size{320, 240, 320, 240, 600, 450}}) {
     ScratchDir dir, tmp;
     const std::string photo = dir.file("p.jpg");
     testsupport::writeFile(photo, fixtures::embedWave(fixtures::makeJpeg({.width = s.width, .height = s.height}), wave));
@@ -101,5 +117,14 @@ TEST(Readme, ThePictureSizesItNames) {
       }
     EXPECT_EQ(width, s.movieWidth) << s.width << "x" << s.height;
     EXPECT_EQ(height, s.movieHeight) << s.width << "x" << s.height;
+    // The size the movie is shown at: the video track's header (16.16 fixed point).
+    const std::string tkhd = moviechecks::atomBody(testsupport::readFile(dir.file("p.mov")), "moov/trak#2/tkhd");
+    ASSERT_GE(tkhd.size(), 84u);
+    auto be32 = [&](std::size_t at) {
+      return (std::uint32_t(std::uint8_t(tkhd[at])) << 24) | (std::uint32_t(std::uint8_t(tkhd[at + 1])) << 16) |
+             (std::uint32_t(std::uint8_t(tkhd[at + 2])) << 8) | std::uint8_t(tkhd[at + 3]);
+    };
+    EXPECT_EQ(int(be32(76) >> 16), s.shownWidth) << s.width << "x" << s.height;
+    EXPECT_EQ(int(be32(80) >> 16), s.shownHeight) << s.width << "x" << s.height;
   }
 }

@@ -643,4 +643,39 @@ TEST(Workers, DieWithTheirParentAndLeaveNothing) {
   prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
+// A failed write is named as the system named it, in its words: a quota is not a full disk and an
+// error the program has no words of its own for is not a generic input/output error. The
+// developers' diagnostics of the failure appear with -v only.
+TEST(FaultCodes, AFailedWriteIsNamedAsTheSystemNamedIt) {
+  struct Case {
+    int error;
+    const char* code;
+    const char* words;
+  };
+  const Case cases[] = {
+      {ENOSPC, "ENOSPC", "the disk is full"},
+      {EDQUOT, "EDQUOT", "disk quota exceeded"},
+      {EFBIG, "EFBIG", "File too large"},
+      {EIO, "EIO", "a read or write error on the disk"},
+  };
+  ScratchDir dir, tmp;
+  const std::string photo = dir.file("p.jpg");
+  writeFile(photo, voicedPhoto(320, 240, 0.5));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    Environment env = withShim({{"TMPDIR", tmp.path()}});
+    env["STILL2MOV_FAULT"] = "pwrite:1";  // the movie's gathered write
+    env["STILL2MOV_FAULT_ERRNO"] = std::to_string(c.error);
+    fixtures::RunResult json = fixtures::runStill2mov({"--json", "--no-resize", photo}, env);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_NE(json.out.find(std::string("\"Code\": \"") + c.code + "\"}"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find(c.words), std::string::npos) << json.out;
+    EXPECT_EQ(json.err, "");  // nothing for developers on standard error
+    fixtures::RunResult verbose = fixtures::runStill2mov({"-v", "--no-resize", photo}, env);
+    EXPECT_NE(verbose.err.find(c.words), std::string::npos) << verbose.err;
+    EXPECT_NE(verbose.err.find(std::string("(") + c.code + ")\n"), std::string::npos) << verbose.err;
+    EXPECT_NE(verbose.err.find("Image Convert: "), std::string::npos) << verbose.err;
+  }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include "Convert2Mov.h"
 #include "faults/FaultShim.h"
 #include "movie/QuickTimeU.h"
+#include "support/DebugLogCapture.h"
 #include "support/Fixtures.h"
 #include "support/MovieChecks.h"
 #include "support/TestPaths.h"
@@ -42,9 +43,11 @@ Outcome createMovie(const ScratchDir& dir, int resize, const char* wave = "voice
   FSSpec movie = specFor(dir.file("photo.mov"));
   FSSpec image = specFor(dir.file("photo.jpg"));
   FSSpec audio = specFor(dir.file(wave));
+  testsupport::DebugLogCapture log;
   testing::internal::CaptureStderr();
   int status = QuickTimeU::CreateMovie(movie, image, audio, resize);
-  return Outcome{status, testing::internal::GetCapturedStderr()};
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // diagnostics are for the debug log only
+  return Outcome{status, log.text()};
 }
 
 void writeInputs(const ScratchDir& dir, int width = 160, int height = 120) {
@@ -204,10 +207,12 @@ TEST(DriverAssembly, AWaveFileThatDoesNotResolveFailsCleanly) {
   ScratchDir dir;
   writeInputs(dir);
   Convert2Mov driver;
+  testsupport::DebugLogCapture log;
   testing::internal::CaptureStderr();
   SInt32 status = driver.assembleMovieTracksForMovie(dir.file("photo.mov"), dir.file("photo.jpg"),
                                                      dir.file("gone/nowhere.wav"), 600);
-  std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  std::string messages = log.text();
   EXPECT_EQ(status, -1);
   EXPECT_EQ(messages, "Image Convert: CreateSoundTrack failed\n");
   EXPECT_EQ(driver.lastReport().soundSeconds, 0);

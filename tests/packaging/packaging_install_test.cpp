@@ -79,8 +79,11 @@ TEST(Install, ToAScratchPrefixIsCompleteAndValidThenUninstallRemovesIt) {
   EXPECT_EQ(keyOf(serviceText, "Name"), kAppID);
   EXPECT_EQ(keyOf(serviceText, "Exec").rfind(program + " ", 0), 0u) << keyOf(serviceText, "Exec");
   EXPECT_NE(testsupport::readFile(hook).find(program), std::string::npos);
-  EXPECT_NE(testsupport::readFile(manual).find(std::string(kPrefix) + "/libexec/still2mov/still2mov\\-gphoto2\\-hook"),
+  // The page names the installed hook below the prefix, never by a full path that could overflow
+  // a line.
+  EXPECT_NE(testsupport::readFile(manual).find("PREFIX/libexec/still2mov/still2mov\\-gphoto2\\-hook"),
             std::string::npos) << "the page should name the installed hook";
+  EXPECT_EQ(testsupport::readFile(manual).find(std::string(kPrefix) + "/"), std::string::npos);
 
   // The watcher's user unit: its instance is the folder as systemd-escape --path gives it,
   // which %f turns back into the path. systemd checks it as it would stand at its place: the
@@ -141,6 +144,24 @@ TEST(Install, ToAScratchPrefixIsCompleteAndValidThenUninstallRemovesIt) {
   for (const std::string& f : filesBelow(dest.path())) left += f + "\n";
   EXPECT_EQ(left, "") << "uninstall left files behind";
   EXPECT_FALSE(fs::exists(root + "/libexec/still2mov")) << "the hook's own folder stays behind";
+}
+
+// However long the prefix, the manual reads without a line man cannot fit.
+TEST(Install, UnderALongPrefixTheManualStillFitsItsLines) {
+  for (const char* judge : {"cmake", "man"}) REQUIRE_TOOL(judge);
+  testsupport::ScratchDir dest;
+  const std::string prefix = "/opt/a-rather-long-installation-prefix-of-the-kind-packagers-use/still2mov-" +
+                             std::string(40, 'x');
+  std::string out;
+  ASSERT_EQ(testsupport::run("DESTDIR=" + shellQuote(dest.path()) + " cmake --install " + shellQuote(buildDir()) +
+                                 " --prefix " + shellQuote(prefix) + " 2>&1",
+                             &out),
+            0)
+      << out;
+  const std::string manual = dest.path() + prefix + "/share/man/man1/still2mov.1";
+  ASSERT_TRUE(fs::is_regular_file(manual));
+  EXPECT_EQ(testsupport::run("MANWIDTH=80 man --warnings -l " + shellQuote(manual) + " 2>&1 >/dev/null", &out), 0);
+  EXPECT_EQ(out, "") << "man warns";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// NSLog through GLib's structured logging, each message escaped into one line: the journal writer first, standard error when the
-// journal does not take the message (no journal on this machine, or it refused).
+// NSLog through GLib's structured logging, each message escaped into one line: the journal writer
+// first, standard error when the journal does not take the message (no journal on this machine, or
+// it refused); and the developers' diagnostics at debug level, through GLib's default writer.
 #include "toolbox/AppKit/NSLog.h"
 #include "toolbox/Core/DisplayText.h"
 
@@ -31,4 +32,19 @@ void NSLog(const char* format, ...) {
     std::fprintf(stderr, "still2mov[%s]: %s\n", pid.c_str(), message);
     std::fflush(stderr);
   }
+}
+
+void DebugLog(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  gchar* message = g_strdup_vprintf(format, ap);
+  va_end(ap);
+  g_log_structured("still2mov", G_LOG_LEVEL_DEBUG, "MESSAGE", "%s", message);
+  g_free(message);
+}
+
+void ShowDebugLog() {
+  // Standard output carries results (JSON lines): diagnostics never go there.
+  g_log_writer_default_set_use_stderr(TRUE);
+  g_log_set_debug_enabled(TRUE);
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -93,6 +94,27 @@ std::string absolutePath(const std::string& input, const std::string& base) {
 
 }  // namespace
 
+std::string NSOpenPanelTypedPath(const std::string& line, const std::string& base) {
+  std::string text = line;
+  const char* blank = " \t\r\n";
+  text.erase(0, std::min(text.size(), text.find_first_not_of(blank)));
+  text.erase(text.find_last_not_of(blank) + 1);
+  if (text.empty()) return "";
+  // Quotes and backslashes as the shell reads them; a line the shell could not read is taken
+  // as it stands.
+  if (gchar* unquoted = g_shell_unquote(text.c_str(), nullptr)) {
+    text = unquoted;
+    g_free(unquoted);
+  }
+  if (text.rfind("file:", 0) == 0) {
+    gchar* path = g_filename_from_uri(text.c_str(), nullptr, nullptr);
+    if (path == nullptr) return "";
+    text = path;
+    g_free(path);
+  }
+  return text.empty() ? "" : absolutePath(text, base);
+}
+
 bool NSOpenPanelAcceptsPath(const std::string& path, const std::vector<std::string>& types) {
   if (types.empty()) return true;
   const std::string ext = lower(NSStringPathExtension(path));
@@ -107,7 +129,7 @@ int NSOpenPanel::runModalForDirectory(const std::string& directory, const std::s
                                       const std::vector<std::string>& types) {
   mFilenames.clear();
   PortalResult r = runPortal(directory, types);
-  if (r == PortalResult::unavailable && isatty(STDIN_FILENO)) r = runTerminalPrompt(directory, types) ? PortalResult::chosen : PortalResult::cancelled;
+  if (r == PortalResult::unavailable && isatty(STDIN_FILENO)) r = runTerminalPrompt(types) ? PortalResult::chosen : PortalResult::cancelled;
   if (r != PortalResult::chosen || mFilenames.empty()) {
     mFilenames.clear();
     return NSCancelButton;
@@ -194,27 +216,31 @@ NSOpenPanel::PortalResult NSOpenPanel::runPortal(const std::string& directory, c
   return result;
 }
 
-bool NSOpenPanel::runTerminalPrompt(const std::string& directory, const std::vector<std::string>& types) {
+bool NSOpenPanel::runTerminalPrompt(const std::vector<std::string>& types) {
   std::string kinds;
-  for (const std::string& t : types) kinds += (kinds.empty() ? "" : ", ") + t;
-  const std::string base = directory.empty() ? NSHomeDirectory() : directory;
+  std::string alternatives;  // "jpg or jpeg"
+  for (const std::string& t : types) {
+    kinds += (kinds.empty() ? "" : ", ") + t;
+    alternatives += (alternatives.empty() ? "" : " or ") + t;
+  }
+  gchar* current = g_get_current_dir();
+  const std::string base = current;
+  g_free(current);
   for (;;) {
     std::fprintf(stderr, "%s%s%s%s (relative to %s; an empty line cancels): ", mTitle.c_str(),
                  kinds.empty() ? "" : " [", kinds.c_str(), kinds.empty() ? "" : "]", base.c_str());
     std::fflush(stderr);
     char line[4096];
     if (std::fgets(line, sizeof line, stdin) == nullptr) return false;
-    std::string input = line;
-    while (!input.empty() && (input.back() == '\n' || input.back() == '\r')) input.pop_back();
-    if (input.empty()) return !mFilenames.empty();
-    const std::string p = absolutePath(input, base);
+    const std::string p = NSOpenPanelTypedPath(line, base);
+    if (p.empty()) return !mFilenames.empty();
     struct stat st {};
     if (stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
       std::fprintf(stderr, "%s: no such file\n", p.c_str());
       continue;
     }
     if (!NSOpenPanelAcceptsPath(p, types)) {
-      std::fprintf(stderr, "%s: not a %s file\n", p.c_str(), kinds.c_str());
+      std::fprintf(stderr, "%s: not a %s file\n", p.c_str(), alternatives.c_str());
       continue;
     }
     mFilenames.push_back(p);

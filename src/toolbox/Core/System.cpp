@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "toolbox/AppKit/NSLog.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/TextConversion.h"
 
@@ -22,9 +23,7 @@ UInt32 TickCount() {
 
 void DebugStr(ConstStr255Param debuggerMsg) {
   if (debuggerMsg == nullptr) return;
-  std::fwrite(debuggerMsg + 1, 1, debuggerMsg[0], stderr);
-  std::fputc('\n', stderr);
-  std::fflush(stderr);
+  DebugLog("%.*s", int(debuggerMsg[0]), reinterpret_cast<const char*>(debuggerMsg + 1));
 }
 
 void SetEmulatedSystemVersion(SInt32 version) { gEmulatedSystemVersion = version; }

@@ -6,7 +6,7 @@
 // Sixtieths of a second since the machine booted (CLOCK_BOOTTIME).
 UInt32 TickCount();
 
-// Writes the Pascal string as one line on standard error and returns.
+// Hands the Pascal string to the developers' diagnostics (DebugLog) and returns.
 void DebugStr(ConstStr255Param debuggerMsg);
 
 // 'sysv' answers the emulated system version: 0x1040 (10.4.0) unless the environment variable

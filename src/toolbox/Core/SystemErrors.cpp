@@ -35,6 +35,10 @@ constexpr ErrnoRow kErrnoRows[] = {
     {ENXIO, notAFileErr, "not a regular file"},  // a socket, or a device with no driver
 };
 
+// The last translation on this thread: errno and the code it became.
+thread_local int gLastErrno = 0;
+thread_local OSErr gLastCode = noErr;
+
 const ErrnoRow* rowOf(int error) {
   for (const ErrnoRow& row : kErrnoRows)
     if (row.error == error) return &row;
@@ -45,7 +49,34 @@ const ErrnoRow* rowOf(int error) {
 
 OSErr OSErrFromErrno(int error) {
   const ErrnoRow* row = rowOf(error);
-  return row ? row->code : ioErr;
+  const OSErr code = row ? row->code : ioErr;
+  gLastErrno = error;
+  gLastCode = code;
+  return code;
+}
+
+int SystemErrorBehind(OSErr err) {
+  if (err == noErr) return 0;
+  if (gLastErrno != 0 && gLastCode == err) return gLastErrno;
+  if (err == ioErr) return EIO;
+  for (const ErrnoRow& row : kErrnoRows)
+    if (row.code == err) return row.error;
+  return 0;
+}
+
+void ForgetSystemError() {
+  gLastErrno = 0;
+  gLastCode = noErr;
+}
+
+std::string ErrnoName(int error) {
+  if (const char* name = strerrorname_np(error)) return name;
+  return "E" + std::to_string(error);
+}
+
+std::string ResultWords(OSErr err) {
+  const int error = SystemErrorBehind(err);
+  return ErrnoWords(error != 0 ? error : EIO);
 }
 
 int ErrnoFromOSErr(OSErr err) {

@@ -23,33 +23,6 @@ struct WaveFile {
   UInt64 dataLength = 0;
 };
 
-bool parseFormat(const UInt8* b, UInt32 n, wave::Format* f) {
-  if (n < 16) return false;
-  f->tag = ReadLittleEndian16(b);
-  f->channels = ReadLittleEndian16(b + 2);
-  f->rate = ReadLittleEndian32(b + 4);
-  f->blockAlign = ReadLittleEndian16(b + 12);
-  f->bits = ReadLittleEndian16(b + 14);
-  UInt16 extra = n >= 18 ? ReadLittleEndian16(b + 16) : 0;
-  if (f->tag == wave::kFormatExtensible) {
-    if (extra < 22 || n < 40) return false;
-    f->validBits = ReadLittleEndian16(b + 18);
-    f->channelMask = ReadLittleEndian32(b + 20);
-    // A standard subformat GUID is a format tag followed by a fixed base; any other GUID leaves
-    // the tag extensible, a kind this program does not know.
-    static const UInt8 kBase[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                    0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-    if (std::memcmp(b + 26, kBase, sizeof kBase) == 0) f->tag = ReadLittleEndian16(b + 24);
-  } else if (f->tag == wave::kFormatMSADPCM && extra >= 4 && n >= 22) {
-    UInt32 count = ReadLittleEndian16(b + 20);
-    UInt32 fit = (std::min<UInt32>(n, 18u + extra) - 22) / 4;
-    count = std::min(count, fit);
-    for (UInt32 k = 0; k < count; ++k)
-      f->coefficients.emplace_back(SInt16(ReadLittleEndian16(b + 22 + 4 * k)), SInt16(ReadLittleEndian16(b + 24 + 4 * k)));
-  }
-  return true;
-}
-
 // Walks the chunks as far as the file goes; sizes are trusted only up to the file's end.
 OSErr parseWave(const ImportSource& src, WaveFile* out) {
   UInt8 h[12];
@@ -67,7 +40,7 @@ OSErr parseWave(const ImportSource& src, WaveFile* out) {
     if (!haveFormat && std::memcmp(c, "fmt ", 4) == 0) {
       UInt8 b[kMaxFormatChunk];
       UInt32 n = UInt32(std::min<UInt64>(available, kMaxFormatChunk));
-      if (src.readAt(body, b, n) != n || !parseFormat(b, n, &out->format)) return badFileFormat;
+      if (src.readAt(body, b, n) != n || !wave::parseFormat(b, n, &out->format)) return badFileFormat;
       haveFormat = true;
     } else if (!haveData && std::memcmp(c, "data", 4) == 0) {
       out->dataOffset = body;

@@ -6,6 +6,15 @@
 
 #include <filesystem>
 
+// Under the address sanitizer no modest address-space limit can hold the program.
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDER_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 #include "support/Fixtures.h"
 #include "support/TestPaths.h"
 
@@ -105,4 +114,45 @@ TEST(EmbedCommand, RefusalsLeaveEveryFileAsItWas) {
   RunResult help = fixtures::runStill2mov({"embed", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("replaced"), std::string::npos);
+}
+
+// A recording far larger than the memory the program may use is copied a piece at a time.
+TEST(EmbedCommand, ARecordingLargerThanTheMemoryAllowedIsEmbedded) {
+#if defined(UNDER_ADDRESS_SANITIZER)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#endif
+  ScratchDir dir;
+  const std::string photo = fixtures::makeJpeg();
+  const std::string head = fixtures::makeWave(fixtures::WaveKind::pcm16Mono, {.seconds = 0.01});
+  // The same header over 256 MiB of samples that the disk holds as a hole.
+  const std::uint64_t samples = std::uint64_t(256) << 20;
+  std::string header = head.substr(0, 44);
+  ASSERT_EQ(header.compare(36, 4, "data"), 0);
+  auto le32 = [](std::uint64_t v) {
+    return std::string{char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF)};
+  };
+  header.replace(4, 4, le32(36 + samples));
+  header.replace(40, 4, le32(samples));
+  writeFile(dir.file("v.wav"), header);
+  std::filesystem::resize_file(dir.file("v.wav"), 44 + samples);
+  writeFile(dir.file("p.jpg"), photo);
+
+  std::string out;
+  const int status = testsupport::run("ulimit -v 131072 && exec " + testsupport::shellQuote(testsupport::binaryPath()) +
+                                          " embed " + testsupport::shellQuote(dir.file("v.wav")) + " " +
+                                          testsupport::shellQuote(dir.file("p.jpg")) + " " +
+                                          testsupport::shellQuote(dir.file("out.jpg")) + " 2>&1",
+                                      &out);
+  ASSERT_EQ(status, 0) << out;
+  // Every byte is there: the photograph, the contents list, and each piece with its 17 bytes of
+  // segment header around the stream (28 bytes of stream header, then the file).
+  const std::string small = fixtures::embedWave(photo, head);
+  const std::size_t smallPieces = flashpix::pieceCount(head.size(), flashpix::kMaxPieceBytes);
+  const std::uint64_t contentsList = small.size() - photo.size() - 17 * smallPieces - (head.size() + 28);
+  const std::uint64_t pieces = flashpix::pieceCount(44 + samples, flashpix::kMaxPieceBytes);
+  EXPECT_EQ(std::filesystem::file_size(dir.file("out.jpg")), photo.size() + contentsList + 17 * pieces + 44 + samples + 28);
+  EXPECT_NE(out.find("(" + std::to_string(44 + samples) + " bytes in " + std::to_string(pieces) + " pieces)"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"out.jpg", "p.jpg", "v.wav"}));
 }

@@ -15,7 +15,7 @@
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/TemporaryItems.h"
-#include "toolbox/Movies/JpegStructure.h"
+#include "media/JpegStructure.h"
 
 namespace {
 
@@ -134,10 +134,10 @@ bool Convert2Mov::readPhotograph(const std::string& image, ExImageInfo* record) 
 }
 
 OSErr Convert2Mov::checkPicture(const FSFileContents& bytes) {
-  JpegLayout layout;
-  if (ParseJpegLayout(bytes.data(), bytes.size(), &layout) != noErr)
+  media::JpegLayout layout;
+  if (media::ParseJpegLayout(bytes.data(), bytes.size(), &layout) != media::Status::ok)
     return refuse(codecBadDataErr, "the picture is damaged: its frame header is missing or unreadable");
-  if (const char* missing = JpegMissingPart(layout))
+  if (const char* missing = media::JpegMissingPart(layout))
     return refuse(codecBadDataErr, std::string("the picture is damaged: ") + missing);
   if (!mReport.imageReadable) return refuse(codecBadDataErr, "the picture is damaged: its JPEG header cannot be read");
   return noErr;

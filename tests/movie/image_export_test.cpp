@@ -9,7 +9,8 @@
 #include "movie/QuickTimeU.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Movies/GraphicsImport.h"
-#include "toolbox/Movies/JpegCodec.h"
+#include "media/JpegCodec.h"
+#include "toolbox/Movies/GraphicsComponents.h"
 
 using namespace imagetest;
 using testsupport::ScratchDir;
@@ -117,7 +118,7 @@ TEST(JpegExporter, LargePhotographIsDecodedAtAReducedDctScale) {
   EXPECT_EQ(copy.picture.width, 600);
   EXPECT_EQ(copy.picture.height, 450);
   // 1/8 would give 500 wide, below 600; 2/8 is the smallest scale at or above it.
-  JpegDecodeStats stats = JpegLastDecodeStats();
+  media::JpegDecodeStats stats = media::JpegLastDecodeStats();
   EXPECT_EQ(stats.scaleNum, 2);
   EXPECT_EQ(stats.outputWidth, 1000u);
   EXPECT_EQ(stats.outputHeight, 750u);
@@ -126,7 +127,7 @@ TEST(JpegExporter, LargePhotographIsDecodedAtAReducedDctScale) {
   FSSpec small = writeImage(dir, "small.jpg", encode(scene(400, 300, 3)));
   Export same = exportThrough(dir, small, SDimension32{400, 300});
   ASSERT_EQ(same.err, noErr);
-  EXPECT_EQ(JpegLastDecodeStats().scaleNum, 8);
+  EXPECT_EQ(media::JpegLastDecodeStats().scaleNum, 8);
   EXPECT_EQ(same.picture.width, 400);
 }
 

@@ -11,9 +11,9 @@
 #include "movie/QuickTimeU.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Movies/GraphicsImport.h"
-#include "toolbox/Movies/ImageResample.h"
-#include "toolbox/Movies/JpegCodec.h"
-#include "toolbox/Movies/JpegStructure.h"
+#include "media/ImageResample.h"
+#include "media/JpegCodec.h"
+#include "media/JpegStructure.h"
 
 using namespace imagetest;
 using testsupport::ScratchDir;
@@ -133,9 +133,9 @@ TEST(JpegImporter, AStreamCutShortHasBoundsButNoUsableImage) {
   for (std::size_t cut : {colour.size() * 2 / 3, colour.size() - 1, sos + 5}) {
     SCOPED_TRACE(cut);
     std::string bytes = colour.substr(0, cut);
-    JpegLayout layout;
-    ASSERT_EQ(ParseJpegLayout(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), &layout), noErr);
-    EXPECT_NE(JpegMissingPart(layout), nullptr);
+    media::JpegLayout layout;
+    ASSERT_EQ(media::ParseJpegLayout(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), &layout), media::Status::ok);
+    EXPECT_NE(media::JpegMissingPart(layout), nullptr);
     FSSpec spec = writeImage(dir, "cut.jpg", bytes);
     Opened imp(spec);
     ASSERT_EQ(imp.err, noErr);
@@ -155,9 +155,9 @@ TEST(JpegImporter, AStreamCutShortHasBoundsButNoUsableImage) {
     FSpDelete(&copy);
   }
   // The whole stream, for contrast, is complete.
-  JpegLayout layout;
-  ASSERT_EQ(ParseJpegLayout(reinterpret_cast<const std::uint8_t*>(colour.data()), colour.size(), &layout), noErr);
-  EXPECT_EQ(JpegMissingPart(layout), nullptr);
+  media::JpegLayout layout;
+  ASSERT_EQ(media::ParseJpegLayout(reinterpret_cast<const std::uint8_t*>(colour.data()), colour.size(), &layout), media::Status::ok);
+  EXPECT_EQ(media::JpegMissingPart(layout), nullptr);
 }
 
 TEST(JpegDecoder, DamagedScanDataIsAFailureNotAGreyPicture) {
@@ -183,19 +183,20 @@ TEST(JpegDecoder, DamagedScanDataIsAFailureNotAGreyPicture) {
       {"a restart marker missing", missingRestart},
   };
   // Decoded at full size into a resampler that keeps it.
-  auto decodeWhole = [](const std::string& bytes, PixelImage* out) {
-    RegionResampler same(0, 0, 96, 64, 96, 64, 96, 64);
-    OSErr err = JpegDecodeScaled(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 96, 64, &same);
-    return err != noErr ? err : same.finish(out);
+  auto decodeWhole = [](const std::string& bytes, media::PixelImage* out) {
+    media::RegionResampler same(0, 0, 96, 64, 96, 64, 96, 64);
+    media::Status s =
+        media::JpegDecodeScaled(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 96, 64, &same);
+    return s != media::Status::ok ? s : same.finish(out);
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    PixelImage out;
-    EXPECT_EQ(decodeWhole(c.bytes, &out), codecBadDataErr);
+    media::PixelImage out;
+    EXPECT_EQ(decodeWhole(c.bytes, &out), media::Status::damaged);
     EXPECT_EQ(out.width, 0);
   }
-  PixelImage whole;
-  EXPECT_EQ(decodeWhole(plain, &whole), noErr);
+  media::PixelImage whole;
+  EXPECT_EQ(decodeWhole(plain, &whole), media::Status::ok);
   EXPECT_EQ(whole.width, 96);
 }
 
@@ -220,7 +221,7 @@ TEST(RowResampler, StreamedRowsGiveTheAreaAverageKeepingOnlyAFewRows) {
         }
     return r;
   };
-  auto maxDiff = [](const Picture& a, const PixelImage& b) {
+  auto maxDiff = [](const Picture& a, const media::PixelImage& b) {
     int worst = 0;
     for (std::size_t i = 0; i < a.px.size(); ++i) worst = std::max(worst, std::abs(int(a.px[i]) - int(b.pixels[i])));
     return worst;
@@ -240,8 +241,8 @@ TEST(RowResampler, StreamedRowsGiveTheAreaAverageKeepingOnlyAFewRows) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Picture source = scene(c.width, c.height, c.channels);
-    RegionResampler resampler(c.x0, c.y0, c.x1, c.y1, c.width, c.height, c.outWidth, c.outHeight);
-    ASSERT_EQ(resampler.begin(c.width, c.height, c.channels), noErr);
+    media::RegionResampler resampler(c.x0, c.y0, c.x1, c.y1, c.width, c.height, c.outWidth, c.outHeight);
+    ASSERT_EQ(resampler.begin(c.width, c.height, c.channels), media::Status::ok);
     std::set<const std::uint8_t*> buffers;
     for (int y = 0; y < c.height; ++y) {
       std::uint8_t* row = resampler.rowBuffer(y);
@@ -249,8 +250,8 @@ TEST(RowResampler, StreamedRowsGiveTheAreaAverageKeepingOnlyAFewRows) {
       std::memcpy(row, source.at(0, y), std::size_t(c.width) * c.channels);
       resampler.rowFilled(y);
     }
-    PixelImage out;
-    ASSERT_EQ(resampler.finish(&out), noErr);
+    media::PixelImage out;
+    ASSERT_EQ(resampler.finish(&out), media::Status::ok);
     ASSERT_EQ(out.width, c.outWidth);
     ASSERT_EQ(out.height, c.outHeight);
     EXPECT_LE(maxDiff(areaAverage(source, c.x0, c.y0, c.x1, c.y1, c.outWidth, c.outHeight), out), 1);
@@ -259,16 +260,16 @@ TEST(RowResampler, StreamedRowsGiveTheAreaAverageKeepingOnlyAFewRows) {
   }
 
   // Rows that never came leave no picture; neither do impossible regions and sizes.
-  RegionResampler cut(0, 0, 100, 100, 100, 100, 10, 10);
-  ASSERT_EQ(cut.begin(100, 100, 3), noErr);
+  media::RegionResampler cut(0, 0, 100, 100, 100, 100, 10, 10);
+  ASSERT_EQ(cut.begin(100, 100, 3), media::Status::ok);
   for (int y = 0; y < 50; ++y) cut.rowFilled(y);
-  PixelImage none;
-  EXPECT_EQ(cut.finish(&none), codecBadDataErr);
+  media::PixelImage none;
+  EXPECT_EQ(cut.finish(&none), media::Status::damaged);
   EXPECT_EQ(none.width, 0);
-  EXPECT_EQ(RegionResampler(0, 0, 101, 100, 100, 100, 10, 10).begin(100, 100, 3), paramErr);
-  EXPECT_EQ(RegionResampler(5, 0, 5, 100, 100, 100, 10, 10).begin(100, 100, 3), paramErr);
-  EXPECT_EQ(RegionResampler(0, 0, 100, 100, 100, 100, 0, 10).begin(100, 100, 3), paramErr);
-  EXPECT_EQ(RegionResampler(0, 0, 100, 100, 100, 100, 10, 10).begin(100, 100, 4), paramErr);
+  EXPECT_EQ(media::RegionResampler(0, 0, 101, 100, 100, 100, 10, 10).begin(100, 100, 3), media::Status::badArgument);
+  EXPECT_EQ(media::RegionResampler(5, 0, 5, 100, 100, 100, 10, 10).begin(100, 100, 3), media::Status::badArgument);
+  EXPECT_EQ(media::RegionResampler(0, 0, 100, 100, 100, 100, 0, 10).begin(100, 100, 3), media::Status::badArgument);
+  EXPECT_EQ(media::RegionResampler(0, 0, 100, 100, 100, 100, 10, 10).begin(100, 100, 4), media::Status::badArgument);
 }
 
 TEST(JpegImporter, RefusesWhatIsNotAReadableJpeg) {
@@ -352,8 +353,8 @@ TEST(JpegImporter, DamagedStreamsNeverOverrunOrCrash) {
       for (int k = 0; k < 1 + trial % 6; ++k) bytes[next() % bytes.size()] = char(next() >> 16);
     }
     std::vector<unsigned char> copy(bytes.begin(), bytes.end());
-    JpegLayout layout;
-    if (ParseJpegLayout(copy.data(), copy.size(), &layout) == noErr) {
+    media::JpegLayout layout;
+    if (media::ParseJpegLayout(copy.data(), copy.size(), &layout) == media::Status::ok) {
       EXPECT_LE(layout.dataSize, copy.size());
     }
     Opened imp(writeImage(dir, "d.jpg", bytes));
@@ -363,7 +364,7 @@ TEST(JpegImporter, DamagedStreamsNeverOverrunOrCrash) {
       std::string data(size, '\0');
       EXPECT_EQ(GraphicsImportReadData(imp.ci, data.data(), offset, size), noErr);
     } else {
-      EXPECT_NE(JpegMissingPart(layout), nullptr);  // only a stream cut short offers no data
+      EXPECT_NE(media::JpegMissingPart(layout), nullptr);  // only a stream cut short offers no data
     }
     GraphicsExportComponent ex = nullptr;
     ASSERT_EQ(OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypeJPEG, &ex), noErr);
@@ -402,10 +403,10 @@ TEST(JpegImporter, EveryCorpusPhotographIsReadSafely) {
     if (imp.err != noErr) continue;
     ++opened;
     std::vector<std::uint8_t> whole(file.begin(), file.end());
-    JpegLayout layout;
-    ASSERT_EQ(ParseJpegLayout(whole.data(), whole.size(), &layout), noErr);
+    media::JpegLayout layout;
+    ASSERT_EQ(media::ParseJpegLayout(whole.data(), whole.size(), &layout), media::Status::ok);
     // A file cut short (the corpus keeps some on purpose) offers no image data.
-    if (JpegMissingPart(layout) != nullptr) {
+    if (media::JpegMissingPart(layout) != nullptr) {
       unsigned long offset = 0, size = 0;
       EXPECT_EQ(GraphicsImportGetDataOffsetAndSize(imp.ci, &offset, &size), codecBadDataErr);
       ++cutShort;

@@ -14,7 +14,7 @@
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Movies/GraphicsImport.h"
-#include "toolbox/Movies/MovieAtoms.h"
+#include "toolbox/Movies/MovieFacts.h"
 #include "toolbox/Movies/Movies.h"
 
 using namespace moviechecks;

@@ -9,7 +9,7 @@
 #include "toolbox/Files/Files.h"
 #include "toolbox/Movies/Components.h"
 #include "toolbox/Movies/ImageCompression.h"
-#include "toolbox/Movies/PixelImage.h"
+#include "media/PixelImage.h"
 
 class GraphicsImporterComponent : public ComponentInstanceRecord {
  public:
@@ -30,7 +30,7 @@ class GraphicsImporterComponent : public ComponentInstanceRecord {
   virtual OSErr dataRange(unsigned long* offset, unsigned long* size) const = 0;
   virtual OSErr imageDescription(ImageDescriptionHandle* desc) const = 0;
   // The part src (in natural-bounds coordinates) drawn upright at exactly width by height.
-  virtual OSErr drawRegion(const Rect& src, int width, int height, PixelImage* out) const = 0;
+  virtual OSErr drawRegion(const Rect& src, int width, int height, media::PixelImage* out) const = 0;
 
  protected:
   // Reads the format's structure from bytes(); fills naturalBounds.
@@ -53,8 +53,11 @@ class GraphicsExporterComponent : public ComponentInstanceRecord {
   CodecQ quality = CodecQ(codecNormalQuality);
 
   // Encodes the drawn picture into bytes.
-  virtual OSErr encode(const PixelImage& picture, std::vector<std::uint8_t>* bytes) const = 0;
+  virtual OSErr encode(const media::PixelImage& picture, std::vector<std::uint8_t>* bytes) const = 0;
 };
 
+// The libjpeg quality that the JPEG exporter uses for a platform quality (0x300 gives 90).
+int JpegQualityFor(CodecQ q);
+
 // The importer's picture drawn through its matrix, moved to the origin.
-OSErr DrawThroughMatrix(const GraphicsImporterComponent& importer, PixelImage* out);
+OSErr DrawThroughMatrix(const GraphicsImporterComponent& importer, media::PixelImage* out);

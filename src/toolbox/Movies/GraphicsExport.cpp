@@ -9,7 +9,7 @@
 #include "toolbox/Files/SafeSave.h"
 #include "toolbox/Movies/GraphicsComponents.h"
 #include "toolbox/Movies/GraphicsImport.h"
-#include "toolbox/Movies/ImageResample.h"
+#include "media/ImageResample.h"
 
 namespace {
 constexpr std::int64_t kMaxExportPixels = std::int64_t(256) << 20;
@@ -24,7 +24,7 @@ GraphicsExporterComponent* exporterOf(GraphicsExportComponent ci) {
 
 }  // namespace
 
-OSErr DrawThroughMatrix(const GraphicsImporterComponent& importer, PixelImage* out) {
+OSErr DrawThroughMatrix(const GraphicsImporterComponent& importer, media::PixelImage* out) {
   const Rect& src = importer.sourceRect;
   const Fixed(&m)[3][3] = importer.matrix.matrix;
   const std::int64_t a = m[0][0], b = m[0][1], c = m[1][0], d = m[1][1], tx = m[2][0], ty = m[2][1];
@@ -48,12 +48,12 @@ OSErr DrawThroughMatrix(const GraphicsImporterComponent& importer, PixelImage* o
 
   // Draw upright at the size the picture has before its quarter turn, then turn it.
   int drawW = int(turned ? height : width), drawH = int(turned ? width : height);
-  PixelImage drawn;
+  media::PixelImage drawn;
   OSErr err = importer.drawRegion(src, drawW, drawH, &drawn);
   if (err != noErr) return err;
   bool flipX = upright ? a < 0 : b < 0;
   bool flipY = upright ? d < 0 : c < 0;
-  if (turned || flipX || flipY) OrientImage(drawn, turned, flipX, flipY, out);
+  if (turned || flipX || flipY) media::OrientImage(drawn, turned, flipX, flipY, out);
   else *out = std::move(drawn);
   return noErr;
 }
@@ -100,7 +100,7 @@ OSErr GraphicsExportDoExport(GraphicsExportComponent ci, unsigned long* actualSi
   auto* importer = dynamic_cast<GraphicsImporterComponent*>(exporter->input);
   if (importer == nullptr) return paramErr;
   if (!importer->hasImage()) return noDataHandler;
-  PixelImage picture;
+  media::PixelImage picture;
   OSErr err = DrawThroughMatrix(*importer, &picture);
   if (err != noErr) return err;
   std::vector<std::uint8_t> encoded;

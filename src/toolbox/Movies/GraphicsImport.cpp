@@ -11,7 +11,7 @@
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Files/FileContents.h"
 #include "toolbox/Movies/GraphicsComponents.h"
-#include "toolbox/Movies/JpegStructure.h"
+#include "media/JpegStructure.h"
 
 namespace {
 struct FormatRow {
@@ -19,7 +19,7 @@ struct FormatRow {
   OSType subType;
 };
 const FormatRow kFormats[] = {
-    {&LooksLikeJpeg, kQTFileTypeJPEG},
+    {&media::LooksLikeJpeg, kQTFileTypeJPEG},
 };
 
 // Images are held in memory while an importer is open (up to the file manager's limit for whole

@@ -5,7 +5,8 @@
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Movies/GraphicsComponents.h"
-#include "toolbox/Movies/JpegCodec.h"
+#include "toolbox/Movies/MediaStatus.h"
+#include "media/JpegCodec.h"
 
 namespace {
 struct QualityRow {
@@ -24,8 +25,8 @@ constexpr QualityRow kQualities[] = {
 
 class JpegGraphicsExporter final : public GraphicsExporterComponent {
  public:
-  OSErr encode(const PixelImage& picture, std::vector<std::uint8_t>* bytes) const override {
-    return JpegEncode(picture, JpegQualityFor(quality), quality >= CodecQ(codecHighQuality), bytes);
+  OSErr encode(const media::PixelImage& picture, std::vector<std::uint8_t>* bytes) const override {
+    return OSErrOf(media::JpegEncode(picture, JpegQualityFor(quality), quality >= CodecQ(codecHighQuality), bytes));
   }
 };
 }  // namespace

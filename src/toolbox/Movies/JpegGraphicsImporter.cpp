@@ -8,9 +8,10 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Movies/GraphicsComponents.h"
-#include "toolbox/Movies/ImageResample.h"
-#include "toolbox/Movies/JpegCodec.h"
-#include "toolbox/Movies/JpegStructure.h"
+#include "toolbox/Movies/MediaStatus.h"
+#include "media/ImageResample.h"
+#include "media/JpegCodec.h"
+#include "media/JpegStructure.h"
 
 namespace {
 constexpr int kMaxRectSide = 32767;
@@ -19,14 +20,14 @@ class JpegGraphicsImporter final : public GraphicsImporterComponent {
  public:
   // A stream cut short has bounds but no image data that could be used as it is.
   OSErr dataRange(unsigned long* offset, unsigned long* size) const override {
-    if (JpegMissingPart(layout_) != nullptr) return codecBadDataErr;
+    if (media::JpegMissingPart(layout_) != nullptr) return codecBadDataErr;
     *offset = layout_.dataOffset;
     *size = layout_.dataSize;
     return noErr;
   }
 
   OSErr imageDescription(ImageDescriptionHandle* desc) const override {
-    if (JpegMissingPart(layout_) != nullptr) return codecBadDataErr;
+    if (media::JpegMissingPart(layout_) != nullptr) return codecBadDataErr;
     Handle h = NewHandleClear(sizeof(ImageDescription));
     if (h == nullptr) return MemError();
     auto* id = reinterpret_cast<ImageDescription*>(*h);
@@ -52,9 +53,9 @@ class JpegGraphicsImporter final : public GraphicsImporterComponent {
     return noErr;
   }
 
-  OSErr drawRegion(const Rect& src, int width, int height, PixelImage* out) const override {
+  OSErr drawRegion(const Rect& src, int width, int height, media::PixelImage* out) const override {
     if (width <= 0 || height <= 0) return paramErr;
-    if (JpegMissingPart(layout_) != nullptr) return codecBadDataErr;  // could never decode whole
+    if (media::JpegMissingPart(layout_) != nullptr) return codecBadDataErr;  // could never decode whole
     // Natural bounds may be a proportionally reduced stand-in for a frame too big for a Rect.
     double fx = double(layout_.width) / (naturalBounds.right - naturalBounds.left);
     double fy = double(layout_.height) / (naturalBounds.bottom - naturalBounds.top);
@@ -66,17 +67,17 @@ class JpegGraphicsImporter final : public GraphicsImporterComponent {
       return std::uint32_t(std::clamp(v, 1.0, 1e9));
     };
     // Decoded rows go straight into the resampler; the frame is never expanded whole.
-    RegionResampler resampler(x0, y0, x1, y1, layout_.width, layout_.height, width, height);
-    OSErr err = JpegDecodeScaled(bytes().data(), layout_.dataSize, need(width, layout_.width, x1 - x0),
-                                 need(height, layout_.height, y1 - y0), &resampler);
-    return err != noErr ? err : resampler.finish(out);
+    media::RegionResampler resampler(x0, y0, x1, y1, layout_.width, layout_.height, width, height);
+    media::Status s = media::JpegDecodeScaled(bytes().data(), layout_.dataSize, need(width, layout_.width, x1 - x0),
+                                              need(height, layout_.height, y1 - y0), &resampler);
+    return OSErrOf(s != media::Status::ok ? s : resampler.finish(out));
   }
 
  protected:
   OSErr parse() override {
-    JpegLayout layout;
-    OSErr err = ParseJpegLayout(bytes().data(), bytes().size(), &layout);
-    if (err != noErr) return err;
+    media::JpegLayout layout;
+    if (media::Status s = media::ParseJpegLayout(bytes().data(), bytes().size(), &layout); s != media::Status::ok)
+      return OSErrOf(s);
     std::uint32_t w = layout.width, h = layout.height;
     std::uint32_t longest = std::max(w, h);
     if (longest > std::uint32_t(kMaxRectSide)) {
@@ -90,7 +91,7 @@ class JpegGraphicsImporter final : public GraphicsImporterComponent {
   }
 
  private:
-  JpegLayout layout_;
+  media::JpegLayout layout_;
 };
 }  // namespace
 

@@ -11,7 +11,7 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Files/Descriptors.h"
 #include "toolbox/Files/SafeSave.h"
-#include "toolbox/Movies/MovieAtoms.h"
+#include "toolbox/Movies/MovieFacts.h"
 #include "toolbox/Movies/MovieModel.h"
 
 using namespace movies;
@@ -76,12 +76,12 @@ Movie copyMovie(const MovieType& source, const std::vector<std::vector<UInt64>>&
 }
 
 OSErr writeFlattened(const MovieType& m, int fd, std::vector<std::vector<UInt64>>* finalOffsets) {
-  const std::vector<UInt8> ftyp = buildFileTypeAtom();
+  const std::vector<UInt8> ftyp = media::buildFileTypeAtom();
   // The header's size depends on the offsets it holds (32 or 64 bits); settle it first.
   UInt64 dataSize = 0;
   std::vector<std::vector<UInt64>> offsets = packedOffsets(m, 0, &dataSize);
   std::vector<UInt8> moov;
-  std::vector<UInt8> mdatHeader = buildAtomHeader(FOUR_CHAR_CODE("mdat"), dataSize);
+  std::vector<UInt8> mdatHeader = media::buildAtomHeader(media::fourCC("mdat"), dataSize);
   size_t moovSize = buildMovieAtom(m, offsets).size();
   for (int pass = 0; pass < 4; ++pass) {
     UInt64 dataStart = ftyp.size() + moovSize + mdatHeader.size();

@@ -14,7 +14,7 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Files/Descriptors.h"
-#include "toolbox/Movies/SampleDescriptions.h"
+#include "toolbox/Movies/SampleDescriptionHandles.h"
 
 namespace movies {
 

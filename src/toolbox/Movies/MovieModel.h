@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "media/MovieAtoms.h"
 #include "toolbox/Movies/Movies.h"
 
 namespace movies {
@@ -45,20 +46,8 @@ std::shared_ptr<SampleStore> makeMemoryStore();
 std::shared_ptr<SampleStore> makeFileStore(std::shared_ptr<MovieFileState> file);
 
 // One AddMediaSample call: a run of equal samples stored contiguously.
-struct Chunk {
-  UInt64 offset;
-  UInt32 sampleCount;
-  UInt32 sampleSize;
-  TimeValue sampleDuration;
-  UInt32 descriptionIndex;  // 1-based
-  bool sync;
-};
-
-struct Edit {
-  TimeValue trackDuration;  // movie units
-  TimeValue mediaTime;      // -1: empty
-  Fixed rate;
-};
+using Chunk = media::Chunk;
+using Edit = media::Edit;
 
 }  // namespace movies
 
@@ -90,10 +79,7 @@ struct TrackType {
 
 // The movie's user data: items of the 'udta' atom in the order they were added.
 struct UserDataRecord {
-  struct Item {
-    OSType type;
-    std::vector<UInt8> body;
-  };
+  using Item = media::UserDataItem;
   std::vector<Item> items;
 };
 

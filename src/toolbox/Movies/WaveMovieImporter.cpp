@@ -8,7 +8,9 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Movies/MovieImport.h"
-#include "toolbox/Movies/WaveFormats.h"
+#include "media/WaveFormats.h"
+
+namespace wave = media::wave;
 
 namespace {
 

@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "toolbox/Core/MacTypes.h"
-#include "toolbox/Movies/ImageCompression.h"
-#include "toolbox/Movies/PixelImage.h"
+#include "media/Status.h"
+#include "media/PixelImage.h"
+
+namespace media {
 
 // What the last decode on this thread did; lets tests and benchmarks see the scale chosen.
 struct JpegDecodeStats {
@@ -19,15 +20,15 @@ JpegDecodeStats JpegLastDecodeStats();
 
 // Decodes at the smallest scale M/8 (M = 1..8) whose output is at least minWidth by minHeight
 // (full size when none is) and hands the rows to sink as they come, so the picture is never
-// held whole. Grey stays grey; colour, CMYK and YCCK come out as RGB. codecBadDataErr for a
+// held whole. Grey stays grey; colour, CMYK and YCCK come out as RGB. Status::damaged for a
 // stream libjpeg cannot decode whole (cut short or corrupt), after some rows may have gone to
-// the sink; memFullErr past the memory bound; the sink's own refusal of the size.
-OSErr JpegDecodeScaled(const std::uint8_t* data, std::size_t size, std::uint32_t minWidth, std::uint32_t minHeight,
+// the sink; Status::noMemory past the memory bound; the sink's own refusal of the size.
+Status JpegDecodeScaled(const std::uint8_t* data, std::size_t size, std::uint32_t minWidth, std::uint32_t minHeight,
                        PixelRowSink* sink);
 
 // Baseline JPEG at libjpeg quality 1..100; fullChroma keeps colour at full resolution (4:4:4)
 // instead of halving it both ways (4:2:0).
-OSErr JpegEncode(const PixelImage& image, int quality, bool fullChroma, std::vector<std::uint8_t>* out);
+Status JpegEncode(const PixelImage& image, int quality, bool fullChroma, std::vector<std::uint8_t>* out);
 
-// The libjpeg quality that the JPEG exporter uses for a platform quality (0x300 gives 90).
-int JpegQualityFor(CodecQ q);
+
+}  // namespace media

@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "toolbox/Core/MacTypes.h"
-#include "toolbox/Movies/PixelImage.h"
+#include "media/PixelImage.h"
+
+namespace media {
 
 // Scales the region [x0, x1) by [y0, y1) of a picture fed to it row by row. The region is given
 // in a reference size (fractions allowed), so that it holds whatever size the rows come at: a
@@ -15,13 +16,13 @@ class RegionResampler final : public PixelRowSink {
  public:
   RegionResampler(double x0, double y0, double x1, double y1, double referenceWidth, double referenceHeight,
                   int outWidth, int outHeight);
-  // paramErr for an empty region, a region outside the reference size, a non-positive output
+  // Status::badArgument for an empty region, a region outside the reference size, a non-positive output
   // size, or other than 1 or 3 channels.
-  OSErr begin(int width, int height, int channels) override;
+  Status begin(int width, int height, int channels) override;
   std::uint8_t* rowBuffer(int y) override;
   void rowFilled(int y) override;
-  // The scaled picture, once every source row it needs has been filled; codecBadDataErr before.
-  OSErr finish(PixelImage* out);
+  // The scaled picture, once every source row it needs has been filled; Status::damaged before.
+  Status finish(PixelImage* out);
 
   // Source positions and weights of one axis; public for the helpers that build them.
   struct Taps {
@@ -49,3 +50,5 @@ class RegionResampler final : public PixelRowSink {
 // Output pixel (x, y) takes source pixel (sx, sy): without transpose sx = x, sy = y; with it
 // sx = y, sy = x; then flipX mirrors sx and flipY mirrors sy within the source.
 void OrientImage(const PixelImage& src, bool transpose, bool flipX, bool flipY, PixelImage* out);
+
+}  // namespace media

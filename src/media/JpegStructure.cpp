@@ -1,12 +1,14 @@
 // Walks a JPEG stream's marker segments to find the frame header, and its entropy-coded scans to
 // find the real end of image (an EOI nested in an APP segment, e.g. a thumbnail's, is skipped)
 // where the file does not simply end with it.
-#include "toolbox/Movies/JpegStructure.h"
+#include "media/JpegStructure.h"
 
 #include <cstring>
 
-#include "toolbox/Core/ByteOrder.h"
-#include "toolbox/Core/MacErrors.h"
+#include "media/ByteOrder.h"
+#include "media/Status.h"
+
+namespace media {
 
 namespace {
 constexpr int kSOI = 0xD8, kEOI = 0xD9, kSOS = 0xDA, kTEM = 0x01;
@@ -90,10 +92,10 @@ bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size) {
   return data != nullptr && size >= 3 && data[0] == 0xFF && data[1] == kSOI && data[2] == 0xFF;
 }
 
-OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* layout) {
-  if (layout == nullptr) return paramErr;
+Status ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* layout) {
+  if (layout == nullptr) return Status::badArgument;
   *layout = JpegLayout{};
-  if (!LooksLikeJpeg(data, size)) return codecBadDataErr;
+  if (!LooksLikeJpeg(data, size)) return Status::damaged;
   JpegLayout out;
   bool haveFrame = false;
   bool ended = false;
@@ -104,7 +106,7 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
     if (pos >= size) break;  // no EOI: the data runs to the end
     if (data[pos] != 0xFF) {
       // Garbage between segments: tolerated after a scan (decoders skip it), fatal before the frame.
-      if (!haveFrame) return codecBadDataErr;
+      if (!haveFrame) return Status::damaged;
       pos = skipEntropyData(data, size, pos);
       continue;
     }
@@ -119,9 +121,10 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
       break;
     }
     // A marker that cannot appear here ends the image data where it starts.
-    bool impossible = marker == kSOI || marker == 0x00 || (pos + 2 <= size && ReadBigEndian16(data + pos) < 2 && !isStandalone(marker));
+    bool impossible = marker == kSOI || marker == 0x00 ||
+                      (pos + 2 <= size && ReadBigEndian16(data + pos) < 2 && !isStandalone(marker));
     if (impossible) {
-      if (!haveFrame) return codecBadDataErr;
+      if (!haveFrame) return Status::damaged;
       ended = true;
       out.dataSize = mpos - 1;
       break;
@@ -132,7 +135,7 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
     std::size_t body = pos + 2;
     std::size_t end = pos + length;
     if (isFrameHeader(marker) && !haveFrame) {
-      if (end > size || length < 8) return codecBadDataErr;
+      if (end > size || length < 8) return Status::damaged;
       out.precision = data[body];
       out.height = ReadBigEndian16(data + body + 1);
       out.width = ReadBigEndian16(data + body + 3);
@@ -140,7 +143,7 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
       out.frameMarker = marker;
       out.progressive = isProgressive(marker);
       if (out.width == 0 || out.height == 0 || out.components == 0 || length < 8u + 3u * out.components)
-        return codecBadDataErr;
+        return Status::damaged;
       haveFrame = true;
     }
     if (end > size) break;  // truncated inside a segment
@@ -150,7 +153,7 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
     }
     pos = end;
     if (marker == kSOS) {
-      if (!haveFrame) return codecBadDataErr;
+      if (!haveFrame) return Status::damaged;
       // The image data runs to the end of image that ends the file, or, when the header says
       // that more follows, to the end its index gives; where neither holds, it is walked.
       const std::size_t imageEnd = !appended ? size : declaredLength <= size ? declaredLength : 0;
@@ -163,11 +166,11 @@ OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* la
       pos = skipEntropyData(data, size, pos);
     }
   }
-  if (!haveFrame) return codecBadDataErr;
+  if (!haveFrame) return Status::damaged;
   if (!ended) out.dataSize = size;
   out.dataOffset = 0;
   *layout = out;
-  return noErr;
+  return Status::ok;
 }
 
 const char* JpegMissingPart(const JpegLayout& layout) {
@@ -175,3 +178,5 @@ const char* JpegMissingPart(const JpegLayout& layout) {
   if (!layout.sawEOI) return "its image data is cut short (no end-of-image marker)";
   return nullptr;
 }
+
+}  // namespace media

@@ -1,11 +1,13 @@
 // Separable resampling with precomputed per-pixel weights: a box filter with fractional
 // coverage when reducing (so no source pixel is skipped), a tent filter when enlarging.
-#include "toolbox/Movies/ImageResample.h"
+#include "media/ImageResample.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "toolbox/Core/MacErrors.h"
+#include "media/Status.h"
+
+namespace media {
 
 namespace {
 using Taps = RegionResampler::Taps;
@@ -128,16 +130,17 @@ RegionResampler::RegionResampler(double x0, double y0, double x1, double y1, dou
   out_.height = outHeight;
 }
 
-OSErr RegionResampler::begin(int width, int height, int channels) {
+Status RegionResampler::begin(int width, int height, int channels) {
   const int outW = out_.width, outH = out_.height;
-  if (width <= 0 || height <= 0 || (channels != 1 && channels != 3) || outW <= 0 || outH <= 0) return paramErr;
-  if (!(refWidth_ > 0 && refHeight_ > 0)) return paramErr;
+  if (width <= 0 || height <= 0 || (channels != 1 && channels != 3) || outW <= 0 || outH <= 0)
+    return Status::badArgument;
+  if (!(refWidth_ > 0 && refHeight_ > 0)) return Status::badArgument;
   if (!(x1_ > x0_ && y1_ > y0_) || x0_ < 0 || y0_ < 0 || x1_ > refWidth_ + 1e-6 || y1_ > refHeight_ + 1e-6)
-    return paramErr;
+    return Status::badArgument;
   const double sx = width / refWidth_, sy = height / refHeight_;
   const double lx = x0_ * sx, hx = std::min(x1_ * sx, double(width));
   const double ly = y0_ * sy, hy = std::min(y1_ * sy, double(height));
-  if (!(hx > lx && hy > ly)) return paramErr;
+  if (!(hx > lx && hy > ly)) return Status::badArgument;
 
   channels_ = channels;
   srcWidth_ = width;
@@ -157,7 +160,7 @@ OSErr RegionResampler::begin(int width, int height, int channels) {
   nextRow_ = 0;
   out_.channels = channels;
   out_.pixels.assign(std::size_t(outW) * outH * channels, 0);
-  return noErr;
+  return Status::ok;
 }
 
 std::uint8_t* RegionResampler::rowBuffer(int y) {
@@ -186,12 +189,12 @@ void RegionResampler::makeRow(int y) {
   toBytes(scaled_.data(), out_.row(y), std::size_t(out_.width) * channels_);
 }
 
-OSErr RegionResampler::finish(PixelImage* out) {
-  if (out == nullptr) return paramErr;
-  if (channels_ == 0 || nextRow_ < out_.height) return codecBadDataErr;
+Status RegionResampler::finish(PixelImage* out) {
+  if (out == nullptr) return Status::badArgument;
+  if (channels_ == 0 || nextRow_ < out_.height) return Status::damaged;
   *out = std::move(out_);
   out_ = PixelImage{};
-  return noErr;
+  return Status::ok;
 }
 
 void OrientImage(const PixelImage& src, bool transpose, bool flipX, bool flipY, PixelImage* out) {
@@ -213,3 +216,5 @@ void OrientImage(const PixelImage& src, bool transpose, bool flipX, bool flipY, 
   }
   *out = std::move(result);
 }
+
+}  // namespace media

@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "toolbox/Core/MacTypes.h"
+#include "media/Status.h"
+
+namespace media {
 
 struct JpegLayout {
   std::uint32_t width = 0;       // from the frame header
@@ -22,11 +24,13 @@ struct JpegLayout {
 // True when the bytes begin like a JPEG stream (SOI followed by a marker).
 bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size);
 
-// noErr with the layout filled; codecBadDataErr when the stream is not a JPEG or is damaged
+// Status::ok with the layout filled; Status::damaged when the stream is not a JPEG or is damaged
 // before its frame header.
-OSErr ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* layout);
+Status ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* layout);
 
 // What a parsed stream lacks to be decoded whole, in words ("its image data is cut short ..."),
 // or nullptr when its frame header, a scan and the end of image are all there. Judged from the
 // structure alone, without decoding.
 const char* JpegMissingPart(const JpegLayout& layout);
+
+}  // namespace media

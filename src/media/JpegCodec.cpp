@@ -1,6 +1,6 @@
 // libjpeg's decoder and encoder behind status codes: its fatal errors, and the warnings that
 // mean a damaged picture, unwind to a setjmp point; other warnings stay quiet.
-#include "toolbox/Movies/JpegCodec.h"
+#include "media/JpegCodec.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -11,7 +11,9 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "toolbox/Core/MacErrors.h"
+#include "media/Status.h"
+
+namespace media {
 
 namespace {
 thread_local JpegDecodeStats gLastStats;
@@ -56,7 +58,7 @@ struct DecodeJob {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   std::vector<std::uint8_t> cmykRow;
-  OSErr result = noErr;
+  Status result = Status::ok;
 };
 
 void cmykToRgb(const std::uint8_t* cmyk, std::uint8_t* rgb, int width, bool inverted) {
@@ -75,7 +77,7 @@ void cmykToRgb(const std::uint8_t* cmyk, std::uint8_t* rgb, int width, bool inve
 void runDecode(DecodeJob& job) {
   jpeg_decompress_struct& cinfo = job.cinfo;
   if (setjmp(job.err.jump)) {
-    job.result = job.err.outOfMemory ? memFullErr : codecBadDataErr;
+    job.result = job.err.outOfMemory ? Status::noMemory : Status::damaged;
     return;
   }
   jpeg_create_decompress(&cinfo);
@@ -102,7 +104,7 @@ void runDecode(DecodeJob& job) {
   gLastStats = JpegDecodeStats{chosen, cinfo.output_width, cinfo.output_height};
   const int width = int(cinfo.output_width), height = int(cinfo.output_height);
   job.result = job.sink->begin(width, height, cmyk ? 3 : cinfo.output_components);
-  if (job.result != noErr) return;
+  if (job.result != Status::ok) return;
   jpeg_start_decompress(&cinfo);
   if (cmyk) job.cmykRow.resize(std::size_t(width) * 4);
   while (cinfo.output_scanline < cinfo.output_height) {
@@ -111,7 +113,7 @@ void runDecode(DecodeJob& job) {
     JSAMPROW row = cmyk ? job.cmykRow.data() : target;
     // The whole stream is in memory, so libjpeg never suspends: a row not read is an error.
     if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
-      job.result = codecBadDataErr;
+      job.result = Status::damaged;
       return;
     }
     if (cmyk) cmykToRgb(job.cmykRow.data(), target, width, cinfo.saw_Adobe_marker);
@@ -128,13 +130,13 @@ struct EncodeJob {
   ErrorManager err;
   unsigned char* buffer = nullptr;
   unsigned long length = 0;
-  OSErr result = noErr;
+  Status result = Status::ok;
 };
 
 void runEncode(EncodeJob& job) {
   jpeg_compress_struct& cinfo = job.cinfo;
   if (setjmp(job.err.jump)) {
-    job.result = job.err.outOfMemory ? memFullErr : codecErr;
+    job.result = job.err.outOfMemory ? Status::noMemory : Status::failed;
     return;
   }
   jpeg_create_compress(&cinfo);
@@ -169,9 +171,9 @@ void installErrorManager(ErrorManager& err) {
 
 JpegDecodeStats JpegLastDecodeStats() { return gLastStats; }
 
-OSErr JpegDecodeScaled(const std::uint8_t* data, std::size_t size, std::uint32_t minWidth, std::uint32_t minHeight,
+Status JpegDecodeScaled(const std::uint8_t* data, std::size_t size, std::uint32_t minWidth, std::uint32_t minHeight,
                        PixelRowSink* sink) {
-  if (data == nullptr || sink == nullptr || size == 0) return paramErr;
+  if (data == nullptr || sink == nullptr || size == 0) return Status::badArgument;
   auto job = std::make_unique<DecodeJob>();
   job->data = data;
   job->size = size;
@@ -186,13 +188,13 @@ OSErr JpegDecodeScaled(const std::uint8_t* data, std::size_t size, std::uint32_t
   return job->result;
 }
 
-OSErr JpegEncode(const PixelImage& image, int quality, bool fullChroma, std::vector<std::uint8_t>* out) {
-  if (out == nullptr) return paramErr;
+Status JpegEncode(const PixelImage& image, int quality, bool fullChroma, std::vector<std::uint8_t>* out) {
+  if (out == nullptr) return Status::badArgument;
   out->clear();
   if (image.width <= 0 || image.height <= 0 || (image.channels != 1 && image.channels != 3) ||
       image.pixels.size() != std::size_t(image.width) * image.height * image.channels ||
       image.width > JPEG_MAX_DIMENSION || image.height > JPEG_MAX_DIMENSION)
-    return paramErr;
+    return Status::badArgument;
   auto job = std::make_unique<EncodeJob>();
   job->image = &image;
   job->quality = quality < 1 ? 1 : quality > 100 ? 100 : quality;
@@ -202,7 +204,9 @@ OSErr JpegEncode(const PixelImage& image, int quality, bool fullChroma, std::vec
   job->cinfo.err = &job->err.pub;
   runEncode(*job);
   jpeg_destroy_compress(&job->cinfo);
-  if (job->result == noErr && job->buffer) out->assign(job->buffer, job->buffer + job->length);
+  if (job->result == Status::ok && job->buffer) out->assign(job->buffer, job->buffer + job->length);
   std::free(job->buffer);
   return job->result;
 }
+
+}  // namespace media

@@ -4,29 +4,29 @@
 // say 24 valid bits in 32, is stored in the fewest whole bytes that hold them: the top bytes of
 // each container, which readers take for what they are. Only bits below the valid ones go, zero
 // in a well-formed file; samples kept in one byte become unsigned, as 8-bit sound is.
-#include "toolbox/Movies/WaveFormats.h"
+#include "media/WaveFormats.h"
 
 #include <array>
 #include <cstdio>
 #include <cstring>
 
-#include "toolbox/Core/ByteOrder.h"
+#include "media/ByteOrder.h"
 
-namespace wave {
+namespace media::wave {
 
 namespace {
 
-constexpr UInt32 kFramesPerRead = 4096;
+constexpr std::uint32_t kFramesPerRead = 4096;
 // The most any recorder writes; a header that claims more is not taken for sound.
-constexpr UInt16 kMaxChannels = 8;
-constexpr UInt32 kMaxRate = 384000;
+constexpr std::uint16_t kMaxChannels = 8;
+constexpr std::uint32_t kMaxRate = 384000;
 // The ADPCM decoders keep the state of at most two channels, as cameras and their readers do.
-constexpr UInt16 kMaxAdpcmChannels = 2;
+constexpr std::uint16_t kMaxAdpcmChannels = 2;
 
-std::string count(UInt32 n, const char* unit) { return std::to_string(n) + " " + unit + (n == 1 ? "" : "s"); }
+std::string count(std::uint32_t n, const char* unit) { return std::to_string(n) + " " + unit + (n == 1 ? "" : "s"); }
 
 // Limits shared by every codec, damage first: a header that contradicts itself is no kind at all.
-Fit limitsFit(const Format& f, UInt16 maxChannels, bool bitsAllowed, std::string* why) {
+Fit limitsFit(const Format& f, std::uint16_t maxChannels, bool bitsAllowed, std::string* why) {
   if (f.channels == 0 || f.rate == 0 || f.bits == 0) return Fit::damaged;
   if (!bitsAllowed)
     *why = count(f.bits, "bit") + " per sample";
@@ -38,18 +38,18 @@ Fit limitsFit(const Format& f, UInt16 maxChannels, bool bitsAllowed, std::string
 }
 
 // Linear PCM and float: the WAVE bytes are what the movie stores, but for the dropped padding.
-UInt32 containerBytes(const Format& f) { return (UInt32(f.bits) + 7) / 8; }
-UInt32 keptBytes(const Format& f) {
-  const UInt32 valid = f.validBits != 0 && f.validBits < f.bits ? f.validBits : f.bits;
+std::uint32_t containerBytes(const Format& f) { return (std::uint32_t(f.bits) + 7) / 8; }
+std::uint32_t keptBytes(const Format& f) {
+  const std::uint32_t valid = f.validBits != 0 && f.validBits < f.bits ? f.validBits : f.bits;
   return (valid + 7) / 8;
 }
-UInt32 frameBytes(const Format& f) { return UInt32(f.channels) * containerBytes(f); }
-UInt32 copyUnit(const Format& f) { return frameBytes(f) * kFramesPerRead; }
-UInt32 copyFrames(const Format& f, UInt32 bytes) { return bytes / frameBytes(f); }
-void copyDecode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
+std::uint32_t frameBytes(const Format& f) { return std::uint32_t(f.channels) * containerBytes(f); }
+std::uint32_t copyUnit(const Format& f) { return frameBytes(f) * kFramesPerRead; }
+std::uint32_t copyFrames(const Format& f, std::uint32_t bytes) { return bytes / frameBytes(f); }
+void copyDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out) {
   const size_t samples = size_t(copyFrames(f, bytes)) * f.channels;
-  const UInt32 container = containerBytes(f);
-  const UInt32 kept = keptBytes(f);
+  const std::uint32_t container = containerBytes(f);
+  const std::uint32_t kept = keptBytes(f);
   if (kept == container) {
     std::memcpy(out, in, samples * container);
     return;
@@ -65,42 +65,42 @@ Fit pcmFit(const Format& f, std::string* why) {
   return limitsFit(f, kMaxChannels, f.bits <= 32, why);
 }
 // 8-bit samples are unsigned, wider ones signed.
-SampleLayout pcmOutput(const Format& f) { return {UInt16(keptBytes(f) * 8), false, keptBytes(f) > 1}; }
+SampleLayout pcmOutput(const Format& f) { return {std::uint16_t(keptBytes(f) * 8), false, keptBytes(f) > 1}; }
 
 Fit floatFit(const Format& f, std::string* why) {
   return limitsFit(f, kMaxChannels, f.bits == 32 || f.bits == 64, why);
 }
 SampleLayout floatOutput(const Format& f) { return {f.bits, true, true}; }
 // Float samples are kept whole whatever valid bits the header claims.
-void floatDecode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
+void floatDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out) {
   std::memcpy(out, in, size_t(copyFrames(f, bytes)) * frameBytes(f));
 }
 
 SampleLayout linear16(const Format&) { return {16, false, true}; }
 
 // G.711 expansion, as the ITU recommendation defines it.
-constexpr SInt16 expandMuLaw(UInt8 code) {
-  UInt8 u = UInt8(~code);
+constexpr std::int16_t expandMuLaw(std::uint8_t code) {
+  std::uint8_t u = std::uint8_t(~code);
   int t = ((u & 0x0F) << 3) + 0x84;
   t <<= (u & 0x70) >> 4;
-  return SInt16((u & 0x80) ? (0x84 - t) : (t - 0x84));
+  return std::int16_t((u & 0x80) ? (0x84 - t) : (t - 0x84));
 }
 
-constexpr SInt16 expandALaw(UInt8 code) {
-  UInt8 a = code ^ 0x55;
+constexpr std::int16_t expandALaw(std::uint8_t code) {
+  std::uint8_t a = code ^ 0x55;
   int t = a & 0x0F;
   int seg = (a & 0x70) >> 4;
   if (seg)
     t = (t + t + 1 + 32) << (seg + 2);
   else
     t = (t + t + 1) << 3;
-  return SInt16((a & 0x80) ? t : -t);
+  return std::int16_t((a & 0x80) ? t : -t);
 }
 
-template <SInt16 (*Expand)(UInt8)>
-constexpr std::array<SInt16, 256> makeTable() {
-  std::array<SInt16, 256> t{};
-  for (int k = 0; k < 256; ++k) t[size_t(k)] = Expand(UInt8(k));
+template <std::int16_t (*Expand)(std::uint8_t)>
+constexpr std::array<std::int16_t, 256> makeTable() {
+  std::array<std::int16_t, 256> t{};
+  for (int k = 0; k < 256; ++k) t[size_t(k)] = Expand(std::uint8_t(k));
   return t;
 }
 constexpr auto kMuLawTable = makeTable<expandMuLaw>();
@@ -109,23 +109,23 @@ constexpr auto kALawTable = makeTable<expandALaw>();
 Fit g711Fit(const Format& f, std::string* why) {
   return limitsFit(f, kMaxChannels, f.bits == 8, why);
 }
-UInt32 g711Unit(const Format& f) { return UInt32(f.channels) * kFramesPerRead; }
-UInt32 g711Frames(const Format& f, UInt32 bytes) { return bytes / f.channels; }
-template <const std::array<SInt16, 256>& Table>
-void g711Decode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
-  UInt32 samples = g711Frames(f, bytes) * f.channels;
-  for (UInt32 k = 0; k < samples; ++k) WriteLittleEndian16(out + 2 * k, UInt16(Table[in[k]]));
+std::uint32_t g711Unit(const Format& f) { return std::uint32_t(f.channels) * kFramesPerRead; }
+std::uint32_t g711Frames(const Format& f, std::uint32_t bytes) { return bytes / f.channels; }
+template <const std::array<std::int16_t, 256>& Table>
+void g711Decode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out) {
+  std::uint32_t samples = g711Frames(f, bytes) * f.channels;
+  for (std::uint32_t k = 0; k < samples; ++k) WriteLittleEndian16(out + 2 * k, std::uint16_t(Table[in[k]]));
 }
 
 // ADPCM: one block at a time; a block must hold at least its channel headers.
-Fit adpcmFit(const Format& f, UInt32 headerBytes, std::string* why) {
+Fit adpcmFit(const Format& f, std::uint32_t headerBytes, std::string* why) {
   Fit fit = limitsFit(f, kMaxAdpcmChannels, f.bits == 4, why);
   if (fit == Fit::fits && f.blockAlign < headerBytes * f.channels) return Fit::damaged;
   return fit;
 }
 Fit imaFit(const Format& f, std::string* why) { return adpcmFit(f, 8, why); }
 Fit msFit(const Format& f, std::string* why) { return adpcmFit(f, 7, why); }
-UInt32 blockUnit(const Format& f) { return f.blockAlign; }
+std::uint32_t blockUnit(const Format& f) { return f.blockAlign; }
 
 constexpr Codec kLinearPcmCodec{pcmFit, copyUnit, copyFrames, copyDecode, pcmOutput};
 constexpr Codec kIeeeFloatCodec{floatFit, copyUnit, copyFrames, floatDecode, floatOutput};
@@ -141,14 +141,14 @@ constexpr const Codec* kImaAdpcm = &kImaAdpcmCodec;
 constexpr const Codec* kMsAdpcm = &kMsAdpcmCodec;
 
 struct FormatRow {
-  UInt16 tag;
+  std::uint16_t tag;
   const char* name;
   const Codec* codec;  // nullptr: no movie here carries the format
 };
 
 constexpr FormatRow kFormats[] = {
 #define WAVE_FORMAT(constant, tag, name, codec) {tag, name, codec},
-#include "toolbox/Movies/WaveFormats.def"
+#include "media/WaveFormats.def"
 };
 
 }  // namespace
@@ -166,4 +166,4 @@ Verdict judge(const Format& format) {
   return {Fit::unsupported, nullptr, words};
 }
 
-}  // namespace wave
+}  // namespace media::wave

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "toolbox/Core/MacTypes.h"
+#include "media/Status.h"
+
+namespace media {
 
 struct PixelImage {
   int width = 0;
@@ -22,9 +24,11 @@ struct PixelImage {
 class PixelRowSink {
  public:
   virtual ~PixelRowSink() = default;
-  // Anything but noErr stops the delivery with that result.
-  virtual OSErr begin(int width, int height, int channels) = 0;
+  // Anything but Status::ok stops the delivery with that result.
+  virtual Status begin(int width, int height, int channels) = 0;
   // width × channels bytes for row y.
   virtual std::uint8_t* rowBuffer(int y) = 0;
   virtual void rowFilled(int y) = 0;
 };
+
+}  // namespace media

@@ -2,14 +2,14 @@
 // A short last block yields the whole samples it holds.
 #include <algorithm>
 
-#include "toolbox/Core/ByteOrder.h"
-#include "toolbox/Movies/WaveFormats.h"
+#include "media/ByteOrder.h"
+#include "media/WaveFormats.h"
 
-namespace wave {
+namespace media::wave {
 
 namespace {
 
-constexpr SInt16 kImaSteps[89] = {
+constexpr std::int16_t kImaSteps[89] = {
     7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
     31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
     130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
@@ -20,8 +20,8 @@ constexpr int kImaIndexShift[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
 constexpr int kMsAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614, 768, 614, 512, 409, 307, 230, 230, 230};
 
-SInt16 sample16(const UInt8* p) { return SInt16(ReadLittleEndian16(p)); }
-void putSample16(UInt8* out, int v) { WriteLittleEndian16(out, UInt16(v)); }
+std::int16_t sample16(const std::uint8_t* p) { return std::int16_t(ReadLittleEndian16(p)); }
+void putSample16(std::uint8_t* out, int v) { WriteLittleEndian16(out, std::uint16_t(v)); }
 int clamp16(long long v) { return int(std::clamp<long long>(v, -32768, 32767)); }
 
 struct ImaChannel {
@@ -55,31 +55,31 @@ struct MsChannel {
 
 }  // namespace
 
-const std::pair<SInt16, SInt16> kMSStandardCoefficients[7] = {{256, 0},  {512, -256}, {0, 0},     {192, 64},
+const std::pair<std::int16_t, std::int16_t> kMSStandardCoefficients[7] = {{256, 0},  {512, -256}, {0, 0},     {192, 64},
                                                               {240, 0}, {460, -208}, {392, -232}};
 
 // A block: per channel a 4-byte header (first sample, step index), then groups of four bytes per
 // channel in turn, eight samples each, low nibble first.
-UInt32 imaFramesIn(const Format& f, UInt32 bytes) {
-  const UInt32 header = 4u * f.channels;
+std::uint32_t imaFramesIn(const Format& f, std::uint32_t bytes) {
+  const std::uint32_t header = 4u * f.channels;
   if (bytes < header) return 0;
   return 1 + (bytes - header) / header * 8;
 }
 
-void imaDecode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
-  const UInt32 ch = f.channels;
-  const UInt32 frameBytes = 2 * ch;
+void imaDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out) {
+  const std::uint32_t ch = f.channels;
+  const std::uint32_t frameBytes = 2 * ch;
   ImaChannel state[2];
-  for (UInt32 c = 0; c < ch; ++c) {
+  for (std::uint32_t c = 0; c < ch; ++c) {
     state[c].predictor = sample16(in + 4 * c);
     state[c].index = std::min<int>(in[4 * c + 2], 88);
     putSample16(out + 2 * c, state[c].predictor);
   }
-  const UInt32 groups = (imaFramesIn(f, bytes) - 1) / 8;
-  const UInt8* p = in + 4 * ch;
-  for (UInt32 g = 0; g < groups; ++g) {
-    for (UInt32 c = 0; c < ch; ++c, p += 4) {
-      UInt8* frame = out + (1 + g * 8) * frameBytes + 2 * c;
+  const std::uint32_t groups = (imaFramesIn(f, bytes) - 1) / 8;
+  const std::uint8_t* p = in + 4 * ch;
+  for (std::uint32_t g = 0; g < groups; ++g) {
+    for (std::uint32_t c = 0; c < ch; ++c, p += 4) {
+      std::uint8_t* frame = out + (1 + g * 8) * frameBytes + 2 * c;
       for (int k = 0; k < 4; ++k) {
         putSample16(frame + (2 * k) * frameBytes, state[c].next(p[k] & 0x0F));
         putSample16(frame + (2 * k + 1) * frameBytes, state[c].next(p[k] >> 4));
@@ -90,17 +90,17 @@ void imaDecode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
 
 // A block: per channel a predictor index, then per channel the delta, the newer and the older
 // sample; then nibbles high first, alternating between the channels.
-UInt32 msFramesIn(const Format& f, UInt32 bytes) {
-  const UInt32 header = 7u * f.channels;
+std::uint32_t msFramesIn(const Format& f, std::uint32_t bytes) {
+  const std::uint32_t header = 7u * f.channels;
   if (bytes < header) return 0;
   return 2 + (bytes - header) * 2 / f.channels;
 }
 
-void msDecode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
-  const UInt32 ch = f.channels;
-  const UInt32 frameBytes = 2 * ch;
+void msDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out) {
+  const std::uint32_t ch = f.channels;
+  const std::uint32_t frameBytes = 2 * ch;
   MsChannel state[2];
-  for (UInt32 c = 0; c < ch; ++c) {
+  for (std::uint32_t c = 0; c < ch; ++c) {
     size_t predictor = in[c];
     if (!f.coefficients.empty()) {
       predictor = std::min(predictor, f.coefficients.size() - 1);
@@ -117,13 +117,13 @@ void msDecode(const Format& f, const UInt8* in, UInt32 bytes, UInt8* out) {
     putSample16(out + 2 * c, state[c].sample2);
     putSample16(out + frameBytes + 2 * c, state[c].sample1);
   }
-  const UInt32 nibbles = (msFramesIn(f, bytes) - 2) * ch;
-  const UInt8* p = in + 7 * ch;
-  for (UInt32 k = 0; k < nibbles; ++k) {
+  const std::uint32_t nibbles = (msFramesIn(f, bytes) - 2) * ch;
+  const std::uint8_t* p = in + 7 * ch;
+  for (std::uint32_t k = 0; k < nibbles; ++k) {
     int nibble = (k & 1) ? (p[k / 2] & 0x0F) : (p[k / 2] >> 4);
-    UInt32 c = k % ch;
+    std::uint32_t c = k % ch;
     putSample16(out + (2 + k / ch) * frameBytes + 2 * c, state[c].next(nibble));
   }
 }
 
-}  // namespace wave
+}  // namespace media::wave

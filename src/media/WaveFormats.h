@@ -1,0 +1,64 @@
+// The WAVE formats the importer knows, one table row per format tag (WaveFormats.def), each with
+// the codec that decodes it to linear PCM, or none when no movie here can carry it.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace media::wave {
+
+#define WAVE_FORMAT(constant, tag, name, codec) constexpr std::uint16_t constant = tag;
+#include "media/WaveFormats.def"
+
+// What the 'fmt ' chunk says, with an extensible format already resolved to its subformat's tag
+// (kFormatExtensible stays when the subformat is not a standard one).
+struct Format {
+  std::uint16_t tag = 0;
+  std::uint16_t channels = 0;
+  std::uint32_t rate = 0;
+  std::uint16_t blockAlign = 0;
+  std::uint16_t bits = 0;          // per sample; for linear PCM, the container is this rounded up to bytes
+  std::uint16_t validBits = 0;     // extensible: the bits at the top of each container that count; 0 all
+  std::uint32_t channelMask = 0;   // extensible: the speaker of each channel, in channel order; 0 unknown
+  std::vector<std::pair<std::int16_t, std::int16_t>> coefficients;  // MS ADPCM predictor pairs
+};
+
+// What decoded samples are: little-endian, channels interleaved, no padding.
+struct SampleLayout {
+  std::uint16_t bits;
+  bool isFloat;
+  bool isSigned;
+};
+
+// Whether a codec takes a format: it does, it cannot carry it (a kind the importer does not
+// decode), or the header contradicts itself.
+enum class Fit { fits, unsupported, damaged };
+
+struct Codec {
+  // why receives, for an unsupported format, what is beyond the codec in words ("4 channels", "16 bits per sample").
+  Fit (*fit)(const Format&, std::string* why);
+  std::uint32_t (*unitBytes)(const Format&);               // input bytes decoded together
+  std::uint32_t (*framesIn)(const Format&, std::uint32_t bytes);  // whole frames that many input bytes hold
+  // Writes framesIn(bytes) frames to out.
+  void (*decode)(const Format&, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out);
+  SampleLayout (*output)(const Format&);
+};
+
+// The importer's judgement of a format: its codec when it fits, and the format in words
+// ("IMA ADPCM", "GSM 6.10", "IMA ADPCM, 4 channels", "format tag 0x1234").
+struct Verdict {
+  Fit fit;
+  const Codec* codec;  // set when the format fits
+  std::string words;
+};
+Verdict judge(const Format& format);
+
+// The ADPCM decoders (WaveAdpcm.cpp).
+std::uint32_t imaFramesIn(const Format& f, std::uint32_t bytes);
+void imaDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out);
+std::uint32_t msFramesIn(const Format& f, std::uint32_t bytes);
+void msDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out);
+extern const std::pair<std::int16_t, std::int16_t> kMSStandardCoefficients[7];
+
+}  // namespace media::wave

@@ -14,6 +14,7 @@ std::string movieProblem(const FSSpec& recording) {
   std::string format;
   const OSErr err = OSErr(MovieImportValidate(importer, &recording, nullptr, &valid, &format));
   CloseComponent(importer);
+  if (err == invalidSampleDescription) return "its WAVE header is damaged";
   if (err != noErr) return "no sound can be read from the recording";
   return valid ? "" : "recording format " + format + " not supported";
 }

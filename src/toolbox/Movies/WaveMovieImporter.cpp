@@ -16,6 +16,8 @@ namespace {
 
 constexpr UInt32 kMaxFormatChunk = 2048;      // room for any MS ADPCM coefficient table we accept
 constexpr UInt32 kChunkTargetBytes = 64 * 1024;  // decoded bytes per movie chunk
+// A format chunk that contradicts itself: the sound's description is damaged.
+constexpr OSErr kDamagedFormat = invalidSampleDescription;
 
 struct WaveFile {
   wave::Format format;
@@ -67,7 +69,8 @@ OSErr parseWave(const ImportSource& src, WaveFile* out) {
     if (!haveFormat && std::memcmp(c, "fmt ", 4) == 0) {
       UInt8 b[kMaxFormatChunk];
       UInt32 n = UInt32(std::min<UInt64>(available, kMaxFormatChunk));
-      if (src.readAt(body, b, n) != n || !parseFormat(b, n, &out->format)) return badFileFormat;
+      if (src.readAt(body, b, n) != n) return badFileFormat;
+      if (!parseFormat(b, n, &out->format)) return kDamagedFormat;
       haveFormat = true;
     } else if (!haveData && std::memcmp(c, "data", 4) == 0) {
       out->dataOffset = body;
@@ -155,8 +158,16 @@ ComponentResult WaveMovieImporter::importSource(const ImportSource& source, Movi
   OSErr err = parseWave(source, &w);
   if (err != noErr) return err;
   const wave::Verdict verdict = wave::judge(w.format);
-  if (verdict.fit != wave::Fit::fits) return verdict.fit == wave::Fit::unsupported ? noCodecErr : badFileFormat;
+  if (verdict.fit != wave::Fit::fits) return verdict.fit == wave::Fit::unsupported ? noCodecErr : kDamagedFormat;
   const wave::Codec* codec = verdict.codec;
+  // A movie counts a track's frames in 32 bits (signed): a longer recording is refused before
+  // anything is read. RIFF's own 32-bit sizes keep the count itself from overflowing here.
+  const UInt32 unit = codec->unitBytes(w.format);
+  const UInt64 frames = unit == 0 ? 0
+                                  : (w.dataLength / unit) * codec->framesIn(w.format, unit) +
+                                        codec->framesIn(w.format, UInt32(w.dataLength % unit));
+  if (frames > UInt64(INT32_MAX)) return invalidDuration;
+  if (frames == 0) return badFileFormat;
 
   Track track = NewMovieTrack(theMovie, 0, 0, kFullVolume);
   if (track == nullptr) return GetMoviesError();
@@ -192,7 +203,7 @@ ComponentResult WaveMovieImporter::validateSource(const ImportSource& source, Bo
   OSErr err = parseWave(source, &w);
   if (err != noErr) return err;
   const wave::Verdict verdict = wave::judge(w.format);
-  if (verdict.fit == wave::Fit::damaged) return badFileFormat;
+  if (verdict.fit == wave::Fit::damaged) return kDamagedFormat;
   // Data too short for one whole frame gives no sound, whatever its format.
   if (verdict.codec != nullptr) {
     const UInt32 unit = verdict.codec->unitBytes(w.format);

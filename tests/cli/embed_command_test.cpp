@@ -6,15 +6,8 @@
 
 #include <filesystem>
 
-// Under the address sanitizer no modest address-space limit can hold the program.
-#if defined(__SANITIZE_ADDRESS__)
-#define UNDER_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define UNDER_ADDRESS_SANITIZER 1
-#endif
-#endif
 
+#include "support/AddressSpace.h"
 #include "support/Fixtures.h"
 #include "support/TestPaths.h"
 
@@ -118,31 +111,19 @@ TEST(EmbedCommand, RefusalsLeaveEveryFileAsItWas) {
 
 // A recording far larger than the memory the program may use is copied a piece at a time.
 TEST(EmbedCommand, ARecordingLargerThanTheMemoryAllowedIsEmbedded) {
-#if defined(UNDER_ADDRESS_SANITIZER)
-  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
-#endif
+  SKIP_UNDER_ADDRESS_SANITIZER();
   ScratchDir dir;
   const std::string photo = fixtures::makeJpeg();
   const std::string head = fixtures::makeWave(fixtures::WaveKind::pcm16Mono, {.seconds = 0.01});
-  // The same header over 256 MiB of samples that the disk holds as a hole.
+  // 256 MiB of samples that the disk holds as a hole.
   const std::uint64_t samples = std::uint64_t(256) << 20;
-  std::string header = head.substr(0, 44);
-  ASSERT_EQ(header.compare(36, 4, "data"), 0);
-  auto le32 = [](std::uint64_t v) {
-    return std::string{char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF)};
-  };
-  header.replace(4, 4, le32(36 + samples));
-  header.replace(40, 4, le32(samples));
-  writeFile(dir.file("v.wav"), header);
-  std::filesystem::resize_file(dir.file("v.wav"), 44 + samples);
+  testsupport::sparseWave(dir.file("v.wav"), testsupport::pcmFormat(1, 8000, 16), samples);
   writeFile(dir.file("p.jpg"), photo);
 
   std::string out;
-  const int status = testsupport::run("ulimit -v 131072 && exec " + testsupport::shellQuote(testsupport::binaryPath()) +
-                                          " embed " + testsupport::shellQuote(dir.file("v.wav")) + " " +
-                                          testsupport::shellQuote(dir.file("p.jpg")) + " " +
-                                          testsupport::shellQuote(dir.file("out.jpg")) + " 2>&1",
-                                      &out);
+  const int status = testsupport::run(
+      testsupport::still2movLimited(128 * 1024, {"embed", dir.file("v.wav"), dir.file("p.jpg"), dir.file("out.jpg")}),
+      &out);
   ASSERT_EQ(status, 0) << out;
   // Every byte is there: the photograph, the contents list, and each piece with its 17 bytes of
   // segment header around the stream (28 bytes of stream header, then the file).

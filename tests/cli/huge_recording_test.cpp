@@ -8,40 +8,21 @@
 #include <string>
 #include <vector>
 
+#include "support/AddressSpace.h"
 #include "support/Fixtures.h"
+#include "support/JpegBuilder.h"
 #include "support/RequireTool.h"
 #include "support/TestPaths.h"
 
-// Under the address sanitizer no modest address-space limit can hold the program.
-#if defined(__SANITIZE_ADDRESS__)
-#define UNDER_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define UNDER_ADDRESS_SANITIZER 1
-#endif
-#endif
 
 using testsupport::ScratchDir;
 using testsupport::shellQuote;
+using testsupport::le16;
+using testsupport::pcmFormat;
+using testsupport::sparseWave;
 using testsupport::writeFile;
 
 namespace {
-
-std::string le16(std::uint32_t v) { return std::string{char(v & 0xFF), char((v >> 8) & 0xFF)}; }
-std::string le32(std::uint64_t v) { return le16(std::uint32_t(v & 0xFFFF)) + le16(std::uint32_t((v >> 16) & 0xFFFF)); }
-
-// A WAVE file whose data chunk is a hole of dataBytes: the disk holds only the header.
-void sparseWave(const std::string& path, const std::string& format, std::uint64_t dataBytes) {
-  const std::string head = "RIFF" + le32(4 + 8 + format.size() + 8 + dataBytes) + "WAVE" + "fmt " + le32(format.size()) +
-                           format + "data" + le32(dataBytes);
-  writeFile(path, head);
-  std::filesystem::resize_file(path, head.size() + dataBytes);
-}
-
-std::string pcmFormat(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
-  const std::uint16_t block = std::uint16_t(channels * ((bits + 7) / 8));
-  return le16(1) + le16(channels) + le32(rate) + le32(std::uint64_t(rate) * block) + le16(block) + le16(bits);
-}
 
 // still2mov --no-resize on the photograph, its address space limited to limitKiB when given.
 struct Outcome {
@@ -50,18 +31,14 @@ struct Outcome {
 };
 Outcome convert(const std::string& photo, long limitKiB = 0) {
   std::string out;
-  const std::string limit = limitKiB > 0 ? "ulimit -v " + std::to_string(limitKiB) + " && " : "";
-  const int status = testsupport::run(
-      limit + "exec " + shellQuote(testsupport::binaryPath()) + " --no-resize " + shellQuote(photo) + " 2>&1", &out);
+  const int status = testsupport::run(testsupport::still2movLimited(limitKiB, {"--no-resize", photo}), &out);
   return {status, out};
 }
 
 }  // namespace
 
 TEST(HugeRecording, ARecordingLargerThanTheMemoryAllowedIsConverted) {
-#if defined(UNDER_ADDRESS_SANITIZER)
-  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
-#endif
+  SKIP_UNDER_ADDRESS_SANITIZER();
   ScratchDir dir;
   writeFile(dir.file("IMG.JPG"), fixtures::makeJpeg({.width = 96, .height = 64}));
   // 512 MiB of 16-bit stereo at 44.1 kHz (50 minutes) under a 128 MiB address-space limit.
@@ -111,9 +88,7 @@ TEST(HugeRecording, WhatNoMovieCanHoldAndDamagedHeadersAreSaidInWords) {
 }
 
 TEST(HugeRecording, RunningOutOfMemoryIsSaidAsSuch) {
-#if defined(UNDER_ADDRESS_SANITIZER)
-  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
-#endif
+  SKIP_UNDER_ADDRESS_SANITIZER();
   ScratchDir dir;
   writeFile(dir.file("IMG.JPG"), fixtures::makeJpeg({.width = 96, .height = 64}));
   // The least address space (in steps of 2 MiB) in which a recording of a second converts.

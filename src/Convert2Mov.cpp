@@ -15,6 +15,7 @@
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/TemporaryItems.h"
+#include "media/JpegMarkers.h"
 #include "media/JpegStructure.h"
 
 namespace {
@@ -48,7 +49,7 @@ std::string Convert2Mov::recordingPathFor(const std::string& image) {
 
 std::string Convert2Mov::unreadableJpegReason(std::span<const UInt8> bytes) {
   if (bytes.empty()) return "empty file";
-  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return "not a JPEG file";
+  if (!media::StartsWithSOI(bytes.data(), bytes.size())) return "not a JPEG file";
   return "damaged JPEG header";
 }
 

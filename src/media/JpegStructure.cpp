@@ -6,41 +6,18 @@
 #include <cstring>
 
 #include "media/ByteOrder.h"
+#include "media/JpegMarkers.h"
 #include "media/Status.h"
 
 namespace media {
 
 namespace {
-constexpr int kSOI = 0xD8, kEOI = 0xD9, kSOS = 0xDA, kTEM = 0x01;
-
-bool isStandalone(int m) { return m == kTEM || (m >= 0xD0 && m <= 0xD7); }
+using Kind = JpegMarker::Kind;
 
 // SOF0..SOF15 apart from DHT (C4), JPG (C8) and DAC (CC).
 bool isFrameHeader(int m) { return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC; }
 
 bool isProgressive(int m) { return m == 0xC2 || m == 0xC6 || m == 0xCA || m == 0xCE; }
-
-// From the first byte after a scan header, the position of the 0xFF that starts the marker
-// ending the entropy-coded data (stuffed zeros and restart markers belong to the data), or
-// size when the data runs to the end.
-std::size_t skipEntropyData(const std::uint8_t* data, std::size_t size, std::size_t pos) {
-  while (pos < size) {
-    // Most of a photograph is scan data: let memchr find the next 0xFF.
-    const void* ff = std::memchr(data + pos, 0xFF, size - pos);
-    if (ff == nullptr) return size;
-    pos = std::size_t(static_cast<const std::uint8_t*>(ff) - data);
-    std::size_t next = pos + 1;
-    while (next < size && data[next] == 0xFF) ++next;  // fill bytes
-    if (next >= size) return size;
-    int m = data[next];
-    if (m == 0x00 || (m >= 0xD0 && m <= 0xD7)) {
-      pos = next + 1;
-      continue;
-    }
-    return next - 1;
-  }
-  return size;
-}
 
 bool bodyStartsWith(const std::uint8_t* body, std::size_t length, const char* tag, std::size_t tagLength) {
   return length >= tagLength && std::memcmp(body, tag, tagLength) == 0;
@@ -59,7 +36,7 @@ bool declaresAppendedData(int marker, const std::uint8_t* body, std::size_t leng
 }
 
 bool endsWithEOI(const std::uint8_t* data, std::size_t size) {
-  return size >= 4 && data[size - 2] == 0xFF && data[size - 1] == kEOI;
+  return size >= 4 && data[size - 2] == 0xFF && data[size - 1] == jpeg::kEOI;
 }
 
 // The first image's length from a Multi-Picture Format index (the APP2 body from "MPF"): its
@@ -89,7 +66,7 @@ std::size_t mpfFirstImageLength(const std::uint8_t* body, std::size_t length) {
 }  // namespace
 
 bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size) {
-  return data != nullptr && size >= 3 && data[0] == 0xFF && data[1] == kSOI && data[2] == 0xFF;
+  return StartsWithSOI(data, size) && size >= 3 && data[2] == 0xFF;
 }
 
 Status ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* layout) {
@@ -101,69 +78,64 @@ Status ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* l
   bool ended = false;
   bool appended = false;
   std::size_t declaredLength = 0;  // the image's length where an index gives it
-  std::size_t pos = 2;
+  JpegMarkerWalker walk(data, size);
   for (;;) {
-    if (pos >= size) break;  // no EOI: the data runs to the end
-    if (data[pos] != 0xFF) {
+    const JpegMarker m = walk.next();
+    if (m.kind == Kind::end) break;  // no EOI: the data runs to the end
+    if (m.kind == Kind::strayByte) {
       // Garbage between segments: tolerated after a scan (decoders skip it), fatal before the frame.
       if (!haveFrame) return Status::damaged;
-      pos = skipEntropyData(data, size, pos);
+      walk.skipScanData();
       continue;
     }
-    std::size_t mpos = pos + 1;
-    while (mpos < size && data[mpos] == 0xFF) ++mpos;
-    if (mpos >= size) break;
-    int marker = data[mpos];
-    pos = mpos + 1;
-    if (marker == kEOI) {
+    if (m.kind == Kind::endOfImage) {
       out.sawEOI = ended = true;
-      out.dataSize = pos;
+      out.dataSize = m.endOffset();
       break;
     }
     // A marker that cannot appear here ends the image data where it starts.
-    bool impossible = marker == kSOI || marker == 0x00 ||
-                      (pos + 2 <= size && ReadBigEndian16(data + pos) < 2 && !isStandalone(marker));
-    if (impossible) {
+    if (m.kind == Kind::invalid) {
       if (!haveFrame) return Status::damaged;
       ended = true;
-      out.dataSize = mpos - 1;
+      out.dataSize = m.offset;
       break;
     }
-    if (isStandalone(marker)) continue;
-    if (pos + 2 > size) break;
-    unsigned length = ReadBigEndian16(data + pos);
-    std::size_t body = pos + 2;
-    std::size_t end = pos + length;
-    if (isFrameHeader(marker) && !haveFrame) {
-      if (end > size || length < 8) return Status::damaged;
-      out.precision = data[body];
-      out.height = ReadBigEndian16(data + body + 1);
-      out.width = ReadBigEndian16(data + body + 3);
-      out.components = data[body + 5];
-      out.frameMarker = marker;
-      out.progressive = isProgressive(marker);
-      if (out.width == 0 || out.height == 0 || out.components == 0 || length < 8u + 3u * out.components)
+    if (m.kind == Kind::standalone) continue;
+    const bool frame = isFrameHeader(m.code) && !haveFrame;
+    if (m.kind == Kind::truncated) {
+      if (frame && m.size > 2) return Status::damaged;  // a frame header cut short
+      break;  // truncated inside a segment
+    }
+    const std::uint8_t* body = data + m.bodyOffset();
+    const std::size_t length = m.bodySize();
+    if (frame) {
+      if (length < 6) return Status::damaged;
+      out.precision = body[0];
+      out.height = ReadBigEndian16(body + 1);
+      out.width = ReadBigEndian16(body + 3);
+      out.components = body[5];
+      out.frameMarker = m.code;
+      out.progressive = isProgressive(m.code);
+      if (out.width == 0 || out.height == 0 || out.components == 0 || length < 6u + 3u * out.components)
         return Status::damaged;
       haveFrame = true;
     }
-    if (end > size) break;  // truncated inside a segment
-    if (!out.sawScan && length >= 2 && declaresAppendedData(marker, data + body, end - body)) {
+    if (!out.sawScan && declaresAppendedData(m.code, body, length)) {
       appended = true;
-      if (marker == 0xE2 && declaredLength == 0) declaredLength = mpfFirstImageLength(data + body, end - body);
+      if (m.code == jpeg::kAPP2 && declaredLength == 0) declaredLength = mpfFirstImageLength(body, length);
     }
-    pos = end;
-    if (marker == kSOS) {
+    if (m.code == jpeg::kSOS) {
       if (!haveFrame) return Status::damaged;
       // The image data runs to the end of image that ends the file, or, when the header says
       // that more follows, to the end its index gives; where neither holds, it is walked.
       const std::size_t imageEnd = !appended ? size : declaredLength <= size ? declaredLength : 0;
-      if (!out.sawScan && imageEnd >= pos + 2 && endsWithEOI(data, imageEnd)) {
+      if (!out.sawScan && imageEnd >= walk.position() + 2 && endsWithEOI(data, imageEnd)) {
         out.sawScan = out.sawEOI = ended = true;
         out.dataSize = imageEnd;
         break;
       }
       out.sawScan = true;
-      pos = skipEntropyData(data, size, pos);
+      walk.skipScanData();
     }
   }
   if (!haveFrame) return Status::damaged;
@@ -171,6 +143,12 @@ Status ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* l
   out.dataOffset = 0;
   *layout = out;
   return Status::ok;
+}
+
+std::size_t JpegImageEnd(const std::uint8_t* data, std::size_t size) {
+  JpegLayout layout;
+  if (ParseJpegLayout(data, size, &layout) != Status::ok || !layout.sawEOI) return 0;
+  return layout.dataOffset + layout.dataSize;
 }
 
 const char* JpegMissingPart(const JpegLayout& layout) {

@@ -28,6 +28,10 @@ bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size);
 // before its frame header.
 Status ParseJpegLayout(const std::uint8_t* data, std::size_t size, JpegLayout* layout);
 
+// Where the first image ends: just past its EOI, with whatever follows it (a motion photo's
+// video, further images) left out. 0 when the stream is damaged or has no EOI.
+std::size_t JpegImageEnd(const std::uint8_t* data, std::size_t size);
+
 // What a parsed stream lacks to be decoded whole, in words ("its image data is cut short ..."),
 // or nullptr when its frame header, a scan and the end of image are all there. Judged from the
 // structure alone, without decoding.

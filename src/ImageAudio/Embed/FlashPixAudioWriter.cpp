@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "media/JpegMarkers.h"
+
 namespace flashpix {
 namespace {
 
@@ -118,13 +120,10 @@ bool isPermutation(const std::vector<std::size_t>& order, std::size_t n) {
   return true;
 }
 
-UInt8 byteAt(const std::string& s, std::size_t i) { return UInt8(s[i]); }
-
-bool isFlashPixSegment(const std::string& jpeg, std::size_t segStart, UInt8 marker, std::size_t end) {
-  // segStart is at 0xFF, marker follows, then the 2-byte length and the payload.
+bool isFlashPixSegment(const std::string& jpeg, const media::JpegMarker& seg) {
   static constexpr char kId[5] = {'F', 'P', 'X', 'R', '\0'};
-  return marker == 0xE2 && end - segStart >= 4 + sizeof kId &&
-         std::memcmp(jpeg.data() + segStart + 4, kId, sizeof kId) == 0;
+  return seg.code == media::jpeg::kAPP2 && seg.bodySize() >= sizeof kId &&
+         std::memcmp(jpeg.data() + seg.bodyOffset(), kId, sizeof kId) == 0;
 }
 
 }  // namespace
@@ -230,37 +229,13 @@ EmbedStatus embedAudio(const std::string& jpeg, const RecordingReader& wave, con
   std::vector<std::size_t> order;
   EmbedStatus st = planPieces(wave, options, &order);
   if (st != EmbedStatus::ok) return st;
-  if (jpeg.size() < 4 || byteAt(jpeg, 0) != 0xFF || byteAt(jpeg, 1) != 0xD8) return EmbedStatus::notJpeg;
 
-  // Walk the header segments up to the first scan; the scan and what follows are copied whole.
-  struct Segment {
-    std::size_t start, end;
-    UInt8 marker;
-  };
-  std::vector<Segment> header;
-  std::size_t pos = 2;
-  std::size_t scanStart = std::string::npos;
-  while (scanStart == std::string::npos) {
-    if (pos >= jpeg.size() || byteAt(jpeg, pos) != 0xFF) return EmbedStatus::notJpeg;
-    while (pos < jpeg.size() && byteAt(jpeg, pos) == 0xFF) ++pos;  // fill bytes
-    if (pos >= jpeg.size()) return EmbedStatus::notJpeg;
-    std::size_t segStart = pos - 1;
-    UInt8 marker = byteAt(jpeg, pos++);
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // stand-alone markers
-      header.push_back({segStart, pos, marker});
-      continue;
-    }
-    if (marker == 0x00 || marker == 0xD8 || marker == 0xD9) return EmbedStatus::notJpeg;
-    if (jpeg.size() - pos < 2) return EmbedStatus::notJpeg;
-    std::size_t length = (std::size_t(byteAt(jpeg, pos)) << 8) | byteAt(jpeg, pos + 1);
-    if (length < 2 || jpeg.size() - pos < length) return EmbedStatus::notJpeg;
-    if (marker == 0xDA) {
-      scanStart = segStart;
-      break;
-    }
-    header.push_back({segStart, pos + length, marker});
-    pos += length;
-  }
+  // The header segments up to the first scan; the scan and what follows are copied whole.
+  std::vector<media::JpegMarker> header;
+  if (media::JpegHeaderMarkers(reinterpret_cast<const UInt8*>(jpeg.data()), jpeg.size(), &header) != media::Status::ok)
+    return EmbedStatus::notJpeg;
+  const std::size_t scanStart = header.back().offset;
+  header.pop_back();
 
   auto put = [&](const std::string& bytes, std::size_t from, std::size_t count) {
     return out(bytes.data() + from, count);
@@ -271,16 +246,16 @@ EmbedStatus embedAudio(const std::string& jpeg, const RecordingReader& wave, con
   if (!put(jpeg, 0, 2)) return EmbedStatus::outputFailed;
   std::size_t replaced = 0;
   bool inserted = false;
-  for (const Segment& seg : header) {
-    if (isFlashPixSegment(jpeg, seg.start, seg.marker, seg.end)) {
+  for (const media::JpegMarker& seg : header) {
+    if (isFlashPixSegment(jpeg, seg)) {
       ++replaced;
       continue;
     }
-    if (!inserted && seg.marker != 0xE0 && seg.marker != 0xE1) {
+    if (!inserted && seg.code != media::jpeg::kAPP0 && seg.code != media::jpeg::kAPP1) {
       if ((st = ours()) != EmbedStatus::ok) return st;
       inserted = true;
     }
-    if (!put(jpeg, seg.start, seg.end - seg.start)) return EmbedStatus::outputFailed;
+    if (!put(jpeg, seg.offset, seg.size)) return EmbedStatus::outputFailed;
   }
   if (!inserted && (st = ours()) != EmbedStatus::ok) return st;
   if (!put(jpeg, scanStart, jpeg.size() - scanStart)) return EmbedStatus::outputFailed;

@@ -88,6 +88,8 @@ std::string reasonFor(SInt32 status) {
     case -1: return "the recording gives no sound";
     case codecErr: return "the encoder failed";
     case cantFindHandler: return "libav* or its H.264 or AAC encoder cannot be loaded";
+    case invalidSampleDescription: return "the recording's WAVE header is damaged";
+    case invalidDuration: return "the recording is too long for a QuickTime movie (at most 2,147,483,647 sample frames)";
     case noVideoTrackInMovieErr: return "the picture could not be read for the movie's frame";
     case dskFulErr: return "the disk is full";
     case permErr:

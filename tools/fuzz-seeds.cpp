@@ -13,6 +13,7 @@
 #include <jpeglib.h>
 
 #include "../fuzz/SidecarInput.h"
+#include "../fuzz/TiffFileScript.h"
 #include "ImageAudio/Embed/FlashPixAudioWriter.h"
 #include "support/Fixtures.h"
 #include "support/JpegBuilder.h"
@@ -480,10 +481,53 @@ void sidecarSeeds() {
 
 // ---- TIFF streams for the EXIF segment and the library's own directory reader ----
 
+// The offsets of the directories the builder lays out one after another from byte 8.
+std::vector<uint32_t> directoryOffsets(const std::string& tiff) {
+  const bool big = tiff[0] == 'M';
+  auto u16 = [&](size_t at) {
+    const auto* p = reinterpret_cast<const unsigned char*>(tiff.data() + at);
+    return big ? uint32_t(p[0] << 8 | p[1]) : uint32_t(p[1] << 8 | p[0]);
+  };
+  std::vector<uint32_t> offsets;
+  for (uint32_t at = 8; at + 2 <= tiff.size() && offsets.size() < 8;) {
+    const uint32_t entries = u16(at);
+    if (entries == 0 || at + 2 + 12 * entries + 4 > tiff.size()) break;
+    offsets.push_back(at);
+    at += 2 + 12 * entries + 4;
+  }
+  return offsets;
+}
+
+// Links each directory to the one after it, so the library's own reader walks a chain.
+std::string chained(std::string tiff) {
+  const std::vector<uint32_t> offsets = directoryOffsets(tiff);
+  const bool big = tiff[0] == 'M';
+  for (size_t d = 0; d + 1 < offsets.size(); ++d) {
+    const size_t field = offsets[d + 1] - 4;
+    for (int b = 0; b < 4; ++b)
+      tiff[field + size_t(b)] = char((offsets[d + 1] >> (8 * (big ? 3 - b : b))) & 0xFF);
+  }
+  return tiff;
+}
+
+using tiffscript::Op;
+using tiffscript::Step;
+
+// As a photograph's EXIF segment is read: no directory at open, then the first one with the
+// directories it names.
+std::string asExifSegment(const std::string& tiff) {
+  return tiffscript::build(true, {{Op::recordExif, 0}, {Op::print, 0}}, tiff);
+}
+// As a TIFF file is read: the first directory at open, then the next ones in the chain.
+std::string asTiffFile(const std::string& tiff) {
+  return tiffscript::build(false, {{Op::recordCurrent, 0}, {Op::print, 0}, {Op::recordTiff, 0}, {Op::print, 0},
+                                   {Op::next, 0}, {Op::print, 0}}, tiff);
+}
+
 void tiffSeeds() {
   auto both = [](const std::string& name, const std::string& tiff) {
     put("exif_segment", name, tiff);
-    put("tiff_file", name, tiff);
+    put("tiff_file", name, asExifSegment(tiff));
   };
   both("camera-ii.tif", cameraStream(false, true, true));
   both("camera-mm.tif", cameraStream(true, true, false));
@@ -496,27 +540,50 @@ void tiffSeeds() {
   both("crafted-compression-in-ifd0.tif", compressionInPrimary(false));
   both("crafted-compression-in-ifd0-mm.tif", compressionInPrimary(true));
 
+  // Each directory of a camera stream reached on its own, by offset or by number, through
+  // each reader; and a chain walked to its end.
+  for (bool big : {false, true}) {
+    const std::string camera = cameraStream(big, true, true);
+    const std::vector<uint32_t> at = directoryOffsets(camera);  // primary, EXIF, interop, GPS
+    const std::string order = big ? "-mm" : "-ii";
+    put("tiff_file", "directories-by-offset" + order + ".tif",
+        tiffscript::build(true, {{Op::privateAt, at[0]}, {Op::recordCurrent, 0}, {Op::privateAt, at[1]},
+                                 {Op::recordCurrent, 1}, {Op::privateAt, at[3]}, {Op::recordCurrent, 2},
+                                 {Op::privateAt, at[2]}, {Op::print, 0}}, camera));
+    put("tiff_file", "library-reader-by-offset" + order + ".tif",
+        tiffscript::build(false, {{Op::subDirectory, at[1]}, {Op::recordCurrent, 1}, {Op::print, 3},
+                                  {Op::subDirectory, at[3]}, {Op::recordCurrent, 2}, {Op::print, 0}}, camera));
+    const std::string chain = chained(camera);
+    put("tiff_file", "chain-walked" + order + ".tif",
+        tiffscript::build(false, {{Op::next, 0}, {Op::recordCurrent, 1}, {Op::next, 0}, {Op::print, 0}, {Op::next, 0},
+                                  {Op::recordCurrent, 2}, {Op::number, 1}, {Op::print, 0}, {Op::number, 0},
+                                  {Op::recordTiff, 0}, {Op::print, 0}}, chain));
+  }
+  put("tiff_file", "crafted-offset-beyond-stream.tif",
+      tiffscript::build(true, {{Op::privateAt, 0xFFFFFFF0}, {Op::subDirectory, 0xFFFFFFFE}, {Op::recordCurrent, 0},
+                               {Op::print, 0}}, cameraStream(false)));
+
   // Image directories for the library's own reader, each carrying rows it must be told about.
-  put("tiff_file", "tiny-image-ii.tif", tinyImage(false, [](TiffBuilder&, int) {}));
-  put("tiff_file", "tiny-camera-rows-mm.tif", tinyImage(true, [](TiffBuilder& b, int d) {
-        b.ascii(d, 271, "Camera Maker");
-        b.ascii(d, 306, "2024:05:01 09:30:00");
-        b.rationals(d, 33434, {{1, 60}});
-        b.shorts(d, 34855, {400});
-      }));
-  put("tiff_file", "crafted-tiny-compression7.tif",
-      tinyImage(false, [](TiffBuilder& b, int d) { b.shorts(d, 259, {7}); }));
-  put("tiff_file", "crafted-filesource.tif", tinyImage(false, [](TiffBuilder& b, int d) { b.bytes(d, 41728, "\3"); }));
-  put("tiff_file", "crafted-scenetype-mm.tif", tinyImage(true, [](TiffBuilder& b, int d) { b.bytes(d, 41729, "\1"); }));
-  put("tiff_file", "crafted-datetimeoriginal.tif",
-      tinyImage(false, [](TiffBuilder& b, int d) { b.ascii(d, 36867, "2024:05:01 09:30:00"); }));
-  put("tiff_file", "crafted-datetimedigitized.tif",
-      tinyImage(false, [](TiffBuilder& b, int d) { b.ascii(d, 36868, "2024:05:01 09:30:00"); }));
-  put("tiff_file", "crafted-relatedsoundfile.tif",
-      tinyImage(false, [](TiffBuilder& b, int d) { b.ascii(d, 40964, "DSC00001.WAV"); }));
+  auto image = [](const std::string& name, const std::string& tiff) { put("tiff_file", name, asTiffFile(tiff)); };
+  image("tiny-image-ii.tif", tinyImage(false, [](TiffBuilder&, int) {}));
+  image("tiny-camera-rows-mm.tif", tinyImage(true, [](TiffBuilder& b, int d) {
+          b.ascii(d, 271, "Camera Maker");
+          b.ascii(d, 306, "2024:05:01 09:30:00");
+          b.rationals(d, 33434, {{1, 60}});
+          b.shorts(d, 34855, {400});
+        }));
+  image("crafted-tiny-compression7.tif", tinyImage(false, [](TiffBuilder& b, int d) { b.shorts(d, 259, {7}); }));
+  image("crafted-filesource.tif", tinyImage(false, [](TiffBuilder& b, int d) { b.bytes(d, 41728, "\3"); }));
+  image("crafted-scenetype-mm.tif", tinyImage(true, [](TiffBuilder& b, int d) { b.bytes(d, 41729, "\1"); }));
+  image("crafted-datetimeoriginal.tif",
+        tinyImage(false, [](TiffBuilder& b, int d) { b.ascii(d, 36867, "2024:05:01 09:30:00"); }));
+  image("crafted-datetimedigitized.tif",
+        tinyImage(false, [](TiffBuilder& b, int d) { b.ascii(d, 36868, "2024:05:01 09:30:00"); }));
+  image("crafted-relatedsoundfile.tif",
+        tinyImage(false, [](TiffBuilder& b, int d) { b.ascii(d, 40964, "DSC00001.WAV"); }));
   for (uint16_t tag : {1, 3, 9, 10, 12, 14, 16, 19, 21, 23, 25}) {
-    put("tiff_file", "crafted-gps-ascii-" + std::to_string(tag) + ".tif",
-        tinyImage(false, [tag](TiffBuilder& b, int d) { b.ascii(d, tag, "N"); }));
+    image("crafted-gps-ascii-" + std::to_string(tag) + ".tif",
+          tinyImage(false, [tag](TiffBuilder& b, int d) { b.ascii(d, tag, "N"); }));
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
+#include "toolbox/Files/Descriptors.h"
 #include "toolbox/Files/RegularFiles.h"
 #include "toolbox/Files/SafeSave.h"
 
@@ -45,9 +46,23 @@ bool fileToWrite(const std::string& path, FSSpec* spec, std::string* reason) {
 std::string saveFailure(OSErr err) { return ResultWords(err); }
 
 bool replaceFileWith(const std::string& path, const std::string& bytes, std::string* reason) {
+  return replaceFileProducing(path, [&](const FileAppend& append) { return append(bytes.data(), bytes.size()); },
+                              reason);
+}
+
+bool replaceFileProducing(const std::string& path, const std::function<bool(const FileAppend& append)>& produce,
+                          std::string* reason) {
   FSSpec target{};
   if (!fileToWrite(path, &target, reason)) return false;
-  const OSErr err = FSpSaveBytes(&target, bytes.data(), bytes.size(), true);
+  OSErr writeErr = noErr;
+  const OSErr err = FSpSaveFile(&target, true, [&](int fd) {
+    const bool made = produce([&](const char* bytes, std::size_t count) {
+      writeErr = FSWriteAll(fd, bytes, count);
+      return writeErr == noErr;
+    });
+    // Given up without a failed write: the producer says why; the working file goes either way.
+    return writeErr != noErr ? writeErr : made ? noErr : ioErr;
+  });
   if (err != noErr) *reason = saveFailure(err);
   return err == noErr;
 }

@@ -1,6 +1,8 @@
 // File helpers for the subcommands: whole-file reads with a reason on failure, the file a
 // command is to write, and replacing a file in one step so that a reader never sees it half written.
 #pragma once
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include "toolbox/Files/Files.h"
@@ -25,5 +27,11 @@ std::string saveFailure(OSErr err);
 // permission bits of the file it replaces (never read through a link), or gets the usual ones
 // (0666 less the umask). Nothing is left behind on failure or a kill.
 bool replaceFileWith(const std::string& path, const std::string& bytes, std::string* reason);
+
+// The same for a file made a piece at a time: produce appends through append (false once a
+// write has failed, reason then saying why) and returns false to give up; no file is left then.
+using FileAppend = std::function<bool(const char* bytes, std::size_t count)>;
+bool replaceFileProducing(const std::string& path, const std::function<bool(const FileAppend& append)>& produce,
+                          std::string* reason);
 
 }  // namespace cli

@@ -1,6 +1,8 @@
 // still2mov embed VOICE.wav PHOTO.jpg OUT.jpg: writes a copy of the photograph that carries the
 // recording as its voice annotation, the way voice-annotating cameras store it.
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,10 @@
 #include "cli/Commands.h"
 #include "cli/DisplayText.h"
 #include "cli/OptionParser.h"
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/SystemErrors.h"
+#include "toolbox/Files/Files.h"
+#include "toolbox/Files/RegularFiles.h"
 
 namespace {
 
@@ -39,24 +45,50 @@ int runEmbedCommand(const std::vector<std::string>& args) {
   const std::string& photoPath = operands[1];
   const std::string& outPath = operands[2];
 
-  std::string voice, photo, reason;
-  if (!cli::readWholeFile(voicePath, &voice, &reason)) return fail(voicePath, "cannot be read (" + reason + ")");
-  if (!flashpix::isRiffWave(voice)) return fail(voicePath, "not a RIFF WAVE file");
-  if (std::string why = flashpix::movieProblem(voice); !why.empty())
-    std::fprintf(stderr, "still2mov: %s: warning: %s; no movie can be made from it\n", voicePath.c_str(), why.c_str());
+  // The recording is read a piece at a time as the copy is written, so its size costs no memory.
+  std::string photo, reason;
+  std::FILE* voiceFile = nullptr;
+  if (FSOpenRegularFile(voicePath, &voiceFile, &reason) != noErr)
+    return fail(voicePath, "cannot be read (" + reason + ")");
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> voiceOwner(voiceFile, std::fclose);
+  flashpix::RecordingReader voice;
+  if (fseeko(voiceFile, 0, SEEK_END) != 0 || (voice.size = UInt64(ftello(voiceFile))) == UInt64(-1))
+    return fail(voicePath, "cannot be read (" + ErrnoWords(errno) + ")");
+  int readErrno = 0;
+  voice.read = [&](UInt64 offset, char* bytes, std::size_t count) {
+    if (fseeko(voiceFile, off_t(offset), SEEK_SET) == 0 && std::fread(bytes, 1, count, voiceFile) == count) return true;
+    readErrno = std::ferror(voiceFile) ? errno : 0;
+    return false;
+  };
+  char head[12];
+  if (!voice.read(0, head, sizeof head) || !flashpix::isRiffWave(std::string(head, sizeof head)))
+    return fail(voicePath, "not a RIFF WAVE file");
+  FSSpec voiceSpec{};
+  if (FSpFromUserPath(voicePath, &voiceSpec) == noErr)
+    if (std::string why = flashpix::movieProblem(voiceSpec); !why.empty())
+      std::fprintf(stderr, "still2mov: %s: warning: %s; no movie can be made from it\n", voicePath.c_str(), why.c_str());
   if (!cli::readWholeFile(photoPath, &photo, &reason)) return fail(photoPath, "cannot be read (" + reason + ")");
   if (cli::sameFile(outPath, photoPath) || cli::sameFile(outPath, voicePath))
     return fail(outPath, "is one of the input files; choose another output file");
 
-  std::string result;
   std::size_t replaced = 0;
-  flashpix::EmbedStatus st = flashpix::embedAudio(photo, voice, flashpix::EmbedOptions{}, &result, &replaced);
+  flashpix::EmbedStatus st = flashpix::EmbedStatus::ok;
+  const bool saved = cli::replaceFileProducing(
+      outPath,
+      [&](const cli::FileAppend& append) {
+        st = flashpix::embedAudio(photo, voice, flashpix::EmbedOptions{}, append, &replaced);
+        return st == flashpix::EmbedStatus::ok;
+      },
+      &reason);
   if (st == flashpix::EmbedStatus::notJpeg) return fail(photoPath, flashpix::describe(st));
-  if (st != flashpix::EmbedStatus::ok) return fail(voicePath, flashpix::describe(st));
-
-  if (!cli::replaceFileWith(outPath, result, &reason)) return fail(outPath, "cannot be written (" + reason + ")");
-  std::size_t pieces = flashpix::pieceCount(voice.size(), flashpix::kMaxPieceBytes);
-  std::printf("%s: voice annotation embedded (%zu bytes in %zu piece%s)", cli::displayText(outPath).c_str(), voice.size(), pieces,
+  if (st == flashpix::EmbedStatus::unreadable)
+    return fail(voicePath, "cannot be read (" + (readErrno ? ErrnoWords(readErrno) : "it ended early") + ")");
+  if (st != flashpix::EmbedStatus::ok && st != flashpix::EmbedStatus::outputFailed)
+    return fail(voicePath, flashpix::describe(st));
+  if (!saved) return fail(outPath, "cannot be written (" + reason + ")");
+  std::size_t pieces = flashpix::pieceCount(std::size_t(voice.size), flashpix::kMaxPieceBytes);
+  std::printf("%s: voice annotation embedded (%llu bytes in %zu piece%s)", cli::displayText(outPath).c_str(),
+              static_cast<unsigned long long>(voice.size), pieces,
               pieces == 1 ? "" : "s");
   if (replaced > 0) std::printf("; replaced %zu FlashPix segment%s", replaced, replaced == 1 ? "" : "s");
   std::printf("\n");

@@ -102,8 +102,12 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
     // A kind of recording no movie can carry is said in words by the caller.
     if (importErr != noCodecErr) report("Image Convert: CreateSoundTrack failed");
     // A disk that fails while the sound is stored is not a recording without sound, nor is a
-    // recording of a kind no movie here can carry.
-    return isWriteFailure(importErr) || importErr == noCodecErr ? importErr : -1;
+    // recording of a kind no movie here can carry, a damaged header, one too long for a movie,
+    // or a lack of memory.
+    return isWriteFailure(importErr) || importErr == noCodecErr || importErr == invalidSampleDescription ||
+                   importErr == invalidDuration || importErr == memFullErr
+               ? importErr
+               : -1;
   }
 
   // A movie without its still frame is no movie: nothing is written.

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+
+#include "support/AddressSpace.h"
 #include "support/Fixtures.h"
 #include "support/TestPaths.h"
 
@@ -105,4 +107,33 @@ TEST(EmbedCommand, RefusalsLeaveEveryFileAsItWas) {
   RunResult help = fixtures::runStill2mov({"embed", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("replaced"), std::string::npos);
+}
+
+// A recording far larger than the memory the program may use is copied a piece at a time.
+TEST(EmbedCommand, ARecordingLargerThanTheMemoryAllowedIsEmbedded) {
+  SKIP_UNDER_ADDRESS_SANITIZER();
+  ScratchDir dir;
+  const std::string photo = fixtures::makeJpeg();
+  const std::string head = fixtures::makeWave(fixtures::WaveKind::pcm16Mono, {.seconds = 0.01});
+  // 256 MiB of samples that the disk holds as a hole.
+  const std::uint64_t samples = std::uint64_t(256) << 20;
+  testsupport::sparseWave(dir.file("v.wav"), testsupport::pcmFormat(1, 8000, 16), samples);
+  writeFile(dir.file("p.jpg"), photo);
+
+  std::string out;
+  const int status = testsupport::run(
+      testsupport::still2movLimited(128 * 1024, {"embed", dir.file("v.wav"), dir.file("p.jpg"), dir.file("out.jpg")}),
+      &out);
+  ASSERT_EQ(status, 0) << out;
+  // Every byte is there: the photograph, the contents list, and each piece with its 17 bytes of
+  // segment header around the stream (28 bytes of stream header, then the file).
+  const std::string small = fixtures::embedWave(photo, head);
+  const std::size_t smallPieces = flashpix::pieceCount(head.size(), flashpix::kMaxPieceBytes);
+  const std::uint64_t contentsList = small.size() - photo.size() - 17 * smallPieces - (head.size() + 28);
+  const std::uint64_t pieces = flashpix::pieceCount(44 + samples, flashpix::kMaxPieceBytes);
+  EXPECT_EQ(std::filesystem::file_size(dir.file("out.jpg")), photo.size() + contentsList + 17 * pieces + 44 + samples + 28);
+  EXPECT_NE(out.find("(" + std::to_string(44 + samples) + " bytes in " + std::to_string(pieces) + " pieces)"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"out.jpg", "p.jpg", "v.wav"}));
 }

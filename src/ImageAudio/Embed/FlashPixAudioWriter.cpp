@@ -74,13 +74,40 @@ std::string contentsListSegment(UInt32 streamSize) {
   return app2Segment(p);
 }
 
-std::string streamPieceSegment(const std::string& stream, UInt32 offset, UInt32 length) {
+// The 28-byte property header in front of the WAVE file in the audio stream.
+std::string streamHeader() {
+  std::string s;
+  s.append("\xFE\xFF\x00\x00", 4);  // byte-order mark of the property set
+  s.append("\x00\x04\x02\x00", 4);  // originating system version, as cameras write it
+  s.append(reinterpret_cast<const char*>(kAudioStreamClassID), sizeof kAudioStreamClassID);
+  s.append("\x01\x00\x00\x00", 4);  // one section follows; readers require it non-zero
+  return s;
+}
+
+// The stream's bytes from offset: the header's, then the recording's.
+bool readStream(const RecordingReader& wave, UInt64 offset, char* out, std::size_t count) {
+  static const std::string head = streamHeader();
+  while (count > 0 && offset < kStreamHeaderBytes) {
+    *out++ = head[std::size_t(offset++)];
+    --count;
+  }
+  return count == 0 || wave.read(offset - kStreamHeaderBytes, out, count);
+}
+
+// One stream piece into segment (reused from piece to piece, so no piece is allocated anew).
+bool streamPieceSegment(const RecordingReader& wave, UInt32 offset, UInt32 length, std::string* segment) {
   std::string p;
   putFpxrHeader(&p, kStreamDataType);
   putBE16(&p, kAudioStreamIndex);
   putBE32(&p, offset);
-  p.append(stream, offset, length);
-  return app2Segment(p);
+  segment->clear();
+  segment->push_back('\xFF');
+  segment->push_back('\xE2');
+  putBE16(segment, UInt32(p.size() + length + 2));
+  *segment += p;
+  const std::size_t at = segment->size();
+  segment->resize(at + length);
+  return readStream(wave, offset, segment->data() + at, length);
 }
 
 bool isPermutation(const std::vector<std::size_t>& order, std::size_t n) {
@@ -108,6 +135,8 @@ const char* describe(EmbedStatus status) {
     case EmbedStatus::waveTooLarge: return "recording too large to embed";
     case EmbedStatus::notJpeg: return "not a readable JPEG file";
     case EmbedStatus::badOptions: return "invalid piece size or piece order";
+    case EmbedStatus::unreadable: return "the recording could not be read";
+    case EmbedStatus::outputFailed: return "the copy could not be written";
   }
   return "unknown failure";
 }
@@ -116,16 +145,15 @@ bool isRiffWave(const std::string& bytes) {
   return bytes.size() >= 12 && bytes.compare(0, 4, "RIFF") == 0 && bytes.compare(8, 4, "WAVE") == 0;
 }
 
-std::string audioStream(const std::string& wave) {
-  std::string s;
-  s.reserve(kStreamHeaderBytes + wave.size());
-  s.append("\xFE\xFF\x00\x00", 4);  // byte-order mark of the property set
-  s.append("\x00\x04\x02\x00", 4);  // originating system version, as cameras write it
-  s.append(reinterpret_cast<const char*>(kAudioStreamClassID), sizeof kAudioStreamClassID);
-  s.append("\x01\x00\x00\x00", 4);  // one section follows; readers require it non-zero
-  s += wave;
-  return s;
+RecordingReader readerOf(const std::string& wave) {
+  return {wave.size(), [&wave](UInt64 offset, char* bytes, std::size_t count) {
+            if (offset > wave.size() || count > wave.size() - offset) return false;
+            std::memcpy(bytes, wave.data() + offset, count);
+            return true;
+          }};
 }
+
+std::string audioStream(const std::string& wave) { return streamHeader() + wave; }
 
 std::size_t pieceCount(std::size_t waveBytes, UInt32 maxPieceBytes) {
   if (maxPieceBytes == 0) return 0;
@@ -133,35 +161,73 @@ std::size_t pieceCount(std::size_t waveBytes, UInt32 maxPieceBytes) {
   return (streamBytes + maxPieceBytes - 1) / maxPieceBytes;
 }
 
-EmbedStatus buildSegments(const std::string& wave, const EmbedOptions& options, std::vector<std::string>* segments) {
-  if (!isRiffWave(wave)) return EmbedStatus::notWave;
+namespace {
+
+// The recording and the options checked, and the order the pieces go in.
+EmbedStatus planPieces(const RecordingReader& wave, const EmbedOptions& options, std::vector<std::size_t>* order) {
+  char head[12];
+  if (wave.size < sizeof head || !wave.read(0, head, sizeof head) || !isRiffWave(std::string(head, sizeof head)))
+    return EmbedStatus::notWave;
   // Stream offsets and the contents list's stream size are 32-bit; keep clear of the storage mark.
-  if (wave.size() > std::size_t(0xFFFFFFFE) - kStreamHeaderBytes) return EmbedStatus::waveTooLarge;
+  if (wave.size > UInt64(0xFFFFFFFE) - kStreamHeaderBytes) return EmbedStatus::waveTooLarge;
   if (options.maxPieceBytes == 0 || options.maxPieceBytes > kMaxPieceBytes) return EmbedStatus::badOptions;
-  std::size_t n = pieceCount(wave.size(), options.maxPieceBytes);
-  std::vector<std::size_t> order = options.pieceOrder;
-  if (order.empty()) {
-    for (std::size_t k = 0; k < n; ++k) order.push_back(k);
-  } else if (!isPermutation(order, n)) {
+  const std::size_t n = pieceCount(std::size_t(wave.size), options.maxPieceBytes);
+  *order = options.pieceOrder;
+  if (order->empty()) {
+    for (std::size_t k = 0; k < n; ++k) order->push_back(k);
+  } else if (!isPermutation(*order, n)) {
     return EmbedStatus::badOptions;
   }
-  std::string stream = audioStream(wave);
-  std::vector<std::string> result;
-  result.reserve(n + 1);
-  if (options.contentsList) result.push_back(contentsListSegment(UInt32(stream.size())));
-  for (std::size_t k : order) {
-    std::size_t offset = k * std::size_t(options.maxPieceBytes);
-    std::size_t length = std::min<std::size_t>(options.maxPieceBytes, stream.size() - offset);
-    result.push_back(streamPieceSegment(stream, UInt32(offset), UInt32(length)));
-  }
-  *segments = std::move(result);
   return EmbedStatus::ok;
+}
+
+// Each segment in file order, made one at a time; emit's false stops with outputFailed.
+EmbedStatus emitSegments(const RecordingReader& wave, const EmbedOptions& options,
+                         const std::vector<std::size_t>& order, const std::function<bool(const std::string&)>& emit) {
+  const UInt64 streamSize = wave.size + kStreamHeaderBytes;
+  if (options.contentsList && !emit(contentsListSegment(UInt32(streamSize)))) return EmbedStatus::outputFailed;
+  std::string segment;
+  for (std::size_t k : order) {
+    const UInt64 offset = UInt64(k) * options.maxPieceBytes;
+    const UInt64 length = std::min<UInt64>(options.maxPieceBytes, streamSize - offset);
+    if (!streamPieceSegment(wave, UInt32(offset), UInt32(length), &segment)) return EmbedStatus::unreadable;
+    if (!emit(segment)) return EmbedStatus::outputFailed;
+  }
+  return EmbedStatus::ok;
+}
+
+}  // namespace
+
+EmbedStatus buildSegments(const std::string& wave, const EmbedOptions& options, std::vector<std::string>* segments) {
+  const RecordingReader reader = readerOf(wave);
+  std::vector<std::size_t> order;
+  EmbedStatus st = planPieces(reader, options, &order);
+  if (st != EmbedStatus::ok) return st;
+  std::vector<std::string> result;
+  result.reserve(order.size() + 1);
+  st = emitSegments(reader, options, order, [&](const std::string& s) {
+    result.push_back(s);
+    return true;
+  });
+  if (st == EmbedStatus::ok) *segments = std::move(result);
+  return st;
 }
 
 EmbedStatus embedAudio(const std::string& jpeg, const std::string& wave, const EmbedOptions& options,
                        std::string* out, std::size_t* replacedSegments) {
-  std::vector<std::string> ours;
-  EmbedStatus st = buildSegments(wave, options, &ours);
+  std::string result;
+  EmbedStatus st = embedAudio(jpeg, readerOf(wave), options, [&](const char* bytes, std::size_t count) {
+    result.append(bytes, count);
+    return true;
+  }, replacedSegments);
+  if (st == EmbedStatus::ok) *out = std::move(result);
+  return st;
+}
+
+EmbedStatus embedAudio(const std::string& jpeg, const RecordingReader& wave, const EmbedOptions& options,
+                       const EmbedOutput& out, std::size_t* replacedSegments) {
+  std::vector<std::size_t> order;
+  EmbedStatus st = planPieces(wave, options, &order);
   if (st != EmbedStatus::ok) return st;
 
   // The header segments up to the first scan; the scan and what follows are copied whole.
@@ -171,11 +237,13 @@ EmbedStatus embedAudio(const std::string& jpeg, const std::string& wave, const E
   const std::size_t scanStart = header.back().offset;
   header.pop_back();
 
-  std::string result;
-  std::size_t oursBytes = 0;
-  for (const std::string& s : ours) oursBytes += s.size();
-  result.reserve(jpeg.size() + oursBytes);
-  result.append("\xFF\xD8", 2);
+  auto put = [&](const std::string& bytes, std::size_t from, std::size_t count) {
+    return out(bytes.data() + from, count);
+  };
+  auto ours = [&]() {
+    return emitSegments(wave, options, order, [&](const std::string& s) { return put(s, 0, s.size()); });
+  };
+  if (!put(jpeg, 0, 2)) return EmbedStatus::outputFailed;
   std::size_t replaced = 0;
   bool inserted = false;
   for (const media::JpegMarker& seg : header) {
@@ -184,16 +252,13 @@ EmbedStatus embedAudio(const std::string& jpeg, const std::string& wave, const E
       continue;
     }
     if (!inserted && seg.code != media::jpeg::kAPP0 && seg.code != media::jpeg::kAPP1) {
-      for (const std::string& s : ours) result += s;
+      if ((st = ours()) != EmbedStatus::ok) return st;
       inserted = true;
     }
-    result.append(jpeg, seg.offset, seg.size);
+    if (!put(jpeg, seg.offset, seg.size)) return EmbedStatus::outputFailed;
   }
-  if (!inserted) {
-    for (const std::string& s : ours) result += s;
-  }
-  result.append(jpeg, scanStart, std::string::npos);
-  *out = std::move(result);
+  if (!inserted && (st = ours()) != EmbedStatus::ok) return st;
+  if (!put(jpeg, scanStart, jpeg.size() - scanStart)) return EmbedStatus::outputFailed;
   if (replacedSegments) *replacedSegments = replaced;
   return EmbedStatus::ok;
 }

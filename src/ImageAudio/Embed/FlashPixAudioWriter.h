@@ -2,6 +2,7 @@
 // contents list and the audio stream cut into APP2 "FPXR" pieces right after APP0/APP1.
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,20 @@ enum class EmbedStatus {
   waveTooLarge,   // the stream would not fit the 32-bit stream offsets
   notJpeg,        // no SOI, a segment runs past the end, or no scan is found
   badOptions,     // piece size out of range, or pieceOrder is not a permutation of the pieces
+  unreadable,     // the recording's reader failed part way
+  outputFailed,   // the output refused bytes (its writer knows why)
 };
+
+// A recording read a piece at a time, so that none has to be held whole: its size, and a read
+// of count bytes at offset (false when they cannot all be read).
+struct RecordingReader {
+  UInt64 size = 0;
+  std::function<bool(UInt64 offset, char* bytes, std::size_t count)> read;
+};
+// A reader over bytes held in memory (which must outlive it).
+RecordingReader readerOf(const std::string& wave);
+// Takes the output in order, a segment or a run of the photograph at a time; false stops.
+using EmbedOutput = std::function<bool(const char* bytes, std::size_t count)>;
 
 const char* describe(EmbedStatus status);
 
@@ -51,5 +65,10 @@ EmbedStatus buildSegments(const std::string& wave, const EmbedOptions& options, 
 // and APP1 segments. Everything else is copied unchanged.
 EmbedStatus embedAudio(const std::string& jpeg, const std::string& wave, const EmbedOptions& options,
                        std::string* out, std::size_t* replacedSegments = nullptr);
+// The same, reading the recording a piece at a time and handing the copy to out as it is made:
+// memory stays small whatever the recording's size. Nothing goes to out unless the recording,
+// the options and the photograph's header are all usable.
+EmbedStatus embedAudio(const std::string& jpeg, const RecordingReader& wave, const EmbedOptions& options,
+                       const EmbedOutput& out, std::size_t* replacedSegments = nullptr);
 
 }  // namespace flashpix

@@ -2,24 +2,19 @@
 #include "ImageAudio/Embed/RecordingCheck.h"
 
 #include "toolbox/Core/MacErrors.h"
-#include "toolbox/Core/MacMemory.h"
+#include "toolbox/Files/Files.h"
 #include "toolbox/Movies/Movies.h"
 
 namespace flashpix {
 
-std::string movieProblem(const std::string& wave) {
+std::string movieProblem(const FSSpec& recording) {
   ComponentInstance importer = OpenDefaultComponent(MovieImportType, kQTFileTypeWave);
   if (importer == nullptr) return "no importer for WAVE recordings";
-  Handle data = nullptr;
   Boolean valid = false;
   std::string format;
-  OSErr err = PtrToHand(wave.data(), &data, long(wave.size()));
-  // Without memory for the copy nothing is known against the recording.
-  const bool checked = err == noErr && data != nullptr;
-  if (checked) err = OSErr(MovieImportValidate(importer, nullptr, data, &valid, &format));
-  if (data != nullptr) DisposeHandle(data);
+  const OSErr err = OSErr(MovieImportValidate(importer, &recording, nullptr, &valid, &format));
   CloseComponent(importer);
-  if (!checked) return "";
+  if (err == invalidSampleDescription) return "its WAVE header is damaged";
   if (err != noErr) return "no sound can be read from the recording";
   return valid ? "" : "recording format " + format + " not supported";
 }

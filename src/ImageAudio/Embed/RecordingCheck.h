@@ -3,10 +3,12 @@
 #pragma once
 #include <string>
 
+struct FSSpec;
+
 namespace flashpix {
 
-// Why no movie could be made of the recording (a whole WAVE file), in words ("recording format
-// GSM 6.10 not supported"), or "" when one can.
-std::string movieProblem(const std::string& wave);
+// Why no movie could be made of the recording in the file, in words ("recording format GSM 6.10
+// not supported"), or "" when one can. Only its header and first samples are read.
+std::string movieProblem(const FSSpec& recording);
 
 }  // namespace flashpix

@@ -26,6 +26,7 @@ short gNextRefNum = 1;
 
 constexpr OSType kMovieFileType = FOUR_CHAR_CODE("MooV");
 constexpr size_t kCopyBuffer = 256 * 1024;
+constexpr UInt64 kSamplesKeptInMemory = 16 * 1024 * 1024;
 
 // Chunk offsets when all sample data follows one another from dataStart, track by track.
 std::vector<std::vector<UInt64>> packedOffsets(const MovieType& m, UInt64 dataStart, UInt64* dataSize) {
@@ -167,9 +168,9 @@ OSErr CreateMovieFile(const FSSpec* fileSpec, OSType creator, ScriptCode, long c
   info.fdCreator = creator;
   FSpSetFInfo(fileSpec, &info);
 
-  // The samples wait in memory: the working file never holds a copy of them, and the one
-  // write of the movie is its flattening.
-  *newmovie = newMovieWithStore(makeMemoryStore());
+  // The samples wait in memory, so that the one write of an ordinary movie is its flattening;
+  // past a bound they go into the working file, so that a long recording costs disk, not memory.
+  *newmovie = newMovieWithStore(makeSpillingStore(state, kSamplesKeptInMemory));
   get(*newmovie)->file = state;
   short refNum = gNextRefNum++;
   if (gNextRefNum <= 0) gNextRefNum = 1;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <vector>
 
 #include "toolbox/Core/MacErrors.h"
@@ -84,7 +85,13 @@ ComponentResult importFrom(MovieImportComponent ci, const ImportSource& source, 
                            long* outFlags) {
   auto* importer = dynamic_cast<MovieImporterRecord*>(ci);
   if (importer == nullptr) return badComponentType;
-  return importer->importSource(source, theMovie, targetTrack, usedTrack, atTime, addedDuration, inFlags, outFlags);
+  // A container that cannot grow is a memory failure like any other: said as one, never thrown
+  // through the caller. What the importer built is the caller's movie's, disposed with it.
+  try {
+    return importer->importSource(source, theMovie, targetTrack, usedTrack, atTime, addedDuration, inFlags, outFlags);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
 }
 
 void clearOutputs(Track* usedTrack, TimeValue* addedDuration, long* outFlags) {

@@ -92,6 +92,40 @@ class FileStore : public SampleStore {
   std::shared_ptr<MovieFileState> file_;
 };
 
+// Offsets at or past this one are the working file's (less the base); below, memory's.
+constexpr UInt64 kSpilledBase = UInt64(1) << 62;
+
+class SpillingStore : public SampleStore {
+ public:
+  SpillingStore(std::shared_ptr<MovieFileState> file, UInt64 memoryBound)
+      : file_(std::move(file)), memoryBound_(memoryBound) {}
+  OSErr append(const void* bytes, size_t count, UInt64* offset) override {
+    if (count <= memoryBound_ - std::min(copied_, memoryBound_)) {
+      copied_ += count;
+      return memory_.append(bytes, count, offset);
+    }
+    UInt64 at = 0;
+    OSErr err = file_.append(bytes, count, &at);
+    *offset = kSpilledBase + at;
+    return err;
+  }
+  OSErr appendShared(std::shared_ptr<const void> owner, const void* bytes, size_t count, UInt64* offset) override {
+    return memory_.appendShared(std::move(owner), bytes, count, offset);
+  }
+  OSErr read(UInt64 offset, void* bytes, size_t count) const override {
+    return offset >= kSpilledBase ? file_.read(offset - kSpilledBase, bytes, count) : memory_.read(offset, bytes, count);
+  }
+  const UInt8* view(UInt64 offset, size_t count) const override {
+    return offset >= kSpilledBase ? nullptr : memory_.view(offset, count);
+  }
+
+ private:
+  MemoryStore memory_;
+  FileStore file_;
+  UInt64 memoryBound_;
+  UInt64 copied_ = 0;
+};
+
 Movie makeMovie(std::shared_ptr<SampleStore> store) {
   auto* m = new MovieType;
   m->store = std::move(store);
@@ -108,6 +142,9 @@ MovieFileState::~MovieFileState() {
 std::shared_ptr<SampleStore> makeMemoryStore() { return std::make_shared<MemoryStore>(); }
 std::shared_ptr<SampleStore> makeFileStore(std::shared_ptr<MovieFileState> file) {
   return std::make_shared<FileStore>(std::move(file));
+}
+std::shared_ptr<SampleStore> makeSpillingStore(std::shared_ptr<MovieFileState> file, UInt64 memoryBound) {
+  return std::make_shared<SpillingStore>(std::move(file), memoryBound);
 }
 
 void setMoviesError(OSErr err) { gMoviesError = err; }

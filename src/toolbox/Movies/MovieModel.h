@@ -44,6 +44,10 @@ struct MovieFileState {
 // (the photograph's, a decoded sound's), nothing copied twice.
 std::shared_ptr<SampleStore> makeMemoryStore();
 std::shared_ptr<SampleStore> makeFileStore(std::shared_ptr<MovieFileState> file);
+// Copies in memory up to memoryBound bytes, the rest appended to the movie's working file;
+// references stay references. A movie of any length is built in bounded memory, and an
+// ordinary one is still written once, when it is flattened.
+std::shared_ptr<SampleStore> makeSpillingStore(std::shared_ptr<MovieFileState> file, UInt64 memoryBound);
 
 // One AddMediaSample call: a run of equal samples stored contiguously.
 using Chunk = media::Chunk;

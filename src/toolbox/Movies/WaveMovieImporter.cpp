@@ -2,54 +2,27 @@
 // streams the decoded samples into a new sound track, a block at a time.
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
-#include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Movies/MovieImport.h"
+#include "media/WaveFile.h"
 #include "media/WaveFormats.h"
 
 namespace wave = media::wave;
 
 namespace {
 
-constexpr UInt32 kMaxFormatChunk = 2048;      // room for any MS ADPCM coefficient table we accept
 constexpr UInt32 kChunkTargetBytes = 64 * 1024;  // decoded bytes per movie chunk
+// A format chunk that contradicts itself: the sound's description is damaged.
+constexpr OSErr kDamagedFormat = invalidSampleDescription;
 
-struct WaveFile {
-  wave::Format format;
-  UInt64 dataOffset = 0;
-  UInt64 dataLength = 0;
-};
-
-// Walks the chunks as far as the file goes; sizes are trusted only up to the file's end.
-OSErr parseWave(const ImportSource& src, WaveFile* out) {
-  UInt8 h[12];
-  if (src.readAt(0, h, 12) != 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0)
-    return badFileFormat;
-  const UInt64 fileSize = src.size();
-  bool haveFormat = false, haveData = false;
-  UInt64 pos = 12;
-  while (pos + 8 <= fileSize && !(haveFormat && haveData)) {
-    UInt8 c[8];
-    if (src.readAt(pos, c, 8) != 8) break;
-    const UInt64 size = ReadLittleEndian32(c + 4);
-    const UInt64 body = pos + 8;
-    const UInt64 available = std::min(size, fileSize - body);
-    if (!haveFormat && std::memcmp(c, "fmt ", 4) == 0) {
-      UInt8 b[kMaxFormatChunk];
-      UInt32 n = UInt32(std::min<UInt64>(available, kMaxFormatChunk));
-      if (src.readAt(body, b, n) != n || !wave::parseFormat(b, n, &out->format)) return badFileFormat;
-      haveFormat = true;
-    } else if (!haveData && std::memcmp(c, "data", 4) == 0) {
-      out->dataOffset = body;
-      out->dataLength = available;
-      haveData = true;
-    }
-    pos = body + size + (size & 1);  // chunks are padded to even sizes
-  }
-  return haveFormat && haveData ? noErr : badFileFormat;
+// Where the file's sound is, or why there is none in words the callers know.
+OSErr parseWave(const ImportSource& src, wave::Layout* out) {
+  const wave::Found found = wave::locate(
+      [&src](std::uint64_t offset, void* bytes, std::size_t count) { return src.readAt(offset, bytes, count); },
+      src.size(), out);
+  return found == wave::Found::ok ? noErr : found == wave::Found::damagedFormat ? kDamagedFormat : badFileFormat;
 }
 
 class WaveMovieImporter : public MovieImporterRecord {
@@ -81,7 +54,7 @@ OSErr describeSound(const wave::Format& f, const wave::SampleLayout& out, SoundD
 }
 
 // The decoded samples of the data chunk, added to the media in chunks of about 64 KB.
-OSErr addSamples(const ImportSource& source, const WaveFile& w, const wave::Codec& codec, Media media,
+OSErr addSamples(const ImportSource& source, const wave::Layout& w, const wave::Codec& codec, Media media,
                  SoundDescriptionHandle description) {
   const wave::Format& f = w.format;
   const UInt32 unit = codec.unitBytes(f);
@@ -124,12 +97,17 @@ ComponentResult WaveMovieImporter::importSource(const ImportSource& source, Movi
                                                 long inFlags, long*) {
   // Only new tracks: adding to an existing one would have to match its format.
   if (targetTrack != nullptr || !(inFlags & movieImportCreateTrack) || atTime < 0) return featureUnsupported;
-  WaveFile w;
+  wave::Layout w;
   OSErr err = parseWave(source, &w);
   if (err != noErr) return err;
   const wave::Verdict verdict = wave::judge(w.format);
-  if (verdict.fit != wave::Fit::fits) return verdict.fit == wave::Fit::unsupported ? noCodecErr : badFileFormat;
+  if (verdict.fit != wave::Fit::fits) return verdict.fit == wave::Fit::unsupported ? noCodecErr : kDamagedFormat;
   const wave::Codec* codec = verdict.codec;
+  // A movie counts a track's frames in 32 bits (signed): a longer recording is refused before
+  // anything is read. RIFF's own 32-bit sizes keep the count itself from overflowing here.
+  const UInt64 frames = wave::framesIn(*codec, w.format, w.dataLength);
+  if (frames > UInt64(INT32_MAX)) return invalidDuration;
+  if (frames == 0) return badFileFormat;
 
   Track track = NewMovieTrack(theMovie, 0, 0, kFullVolume);
   if (track == nullptr) return GetMoviesError();
@@ -161,11 +139,11 @@ ComponentResult WaveMovieImporter::importSource(const ImportSource& source, Movi
 // Valid when the importer would make a track of it; a format it cannot carry is still a WAVE.
 ComponentResult WaveMovieImporter::validateSource(const ImportSource& source, Boolean* valid,
                                                   std::string* formatName) {
-  WaveFile w;
+  wave::Layout w;
   OSErr err = parseWave(source, &w);
   if (err != noErr) return err;
   const wave::Verdict verdict = wave::judge(w.format);
-  if (verdict.fit == wave::Fit::damaged) return badFileFormat;
+  if (verdict.fit == wave::Fit::damaged) return kDamagedFormat;
   // Data too short for one whole frame gives no sound, whatever its format.
   if (verdict.codec != nullptr) {
     const UInt32 unit = verdict.codec->unitBytes(w.format);

@@ -1,0 +1,51 @@
+// Finding the format and the data chunk of a RIFF WAVE file, one chunk header at a time.
+#include "media/WaveFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "media/ByteOrder.h"
+#include "media/WaveFormats.h"
+
+namespace media::wave {
+namespace {
+
+constexpr std::uint32_t kMaxFormatChunk = 2048;  // room for any MS ADPCM coefficient table we accept
+
+}  // namespace
+
+Found locate(const ReadAt& read, std::uint64_t fileSize, Layout* out) {
+  std::uint8_t h[12];
+  if (read(0, h, 12) != 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0)
+    return Found::noSound;
+  bool haveFormat = false, haveData = false;
+  std::uint64_t pos = 12;
+  while (pos + 8 <= fileSize && !(haveFormat && haveData)) {
+    std::uint8_t c[8];
+    if (read(pos, c, 8) != 8) break;
+    const std::uint64_t size = ReadLittleEndian32(c + 4);
+    const std::uint64_t body = pos + 8;
+    const std::uint64_t available = std::min(size, fileSize - body);
+    if (!haveFormat && std::memcmp(c, "fmt ", 4) == 0) {
+      std::uint8_t b[kMaxFormatChunk];
+      const std::uint32_t n = std::uint32_t(std::min<std::uint64_t>(available, kMaxFormatChunk));
+      if (read(body, b, n) != n) return Found::noSound;
+      if (!parseFormat(b, n, &out->format)) return Found::damagedFormat;
+      haveFormat = true;
+    } else if (!haveData && std::memcmp(c, "data", 4) == 0) {
+      out->dataOffset = body;
+      out->dataLength = available;
+      haveData = true;
+    }
+    pos = body + size + (size & 1);  // chunks are padded to even sizes
+  }
+  return haveFormat && haveData ? Found::ok : Found::noSound;
+}
+
+std::uint64_t framesIn(const Codec& codec, const Format& format, std::uint64_t length) {
+  const std::uint32_t unit = codec.unitBytes(format);
+  if (unit == 0) return 0;
+  return (length / unit) * codec.framesIn(format, unit) + codec.framesIn(format, std::uint32_t(length % unit));
+}
+
+}  // namespace media::wave

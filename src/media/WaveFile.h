@@ -1,0 +1,33 @@
+// Where a RIFF WAVE file's sound is: the format its 'fmt ' chunk gives and the byte range of its
+// 'data' chunk, found through the caller's reads so that the file is never held whole.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "media/WaveFormats.h"
+
+namespace media::wave {
+
+// Reads count bytes at offset into bytes; returns how many it could.
+using ReadAt = std::function<std::size_t(std::uint64_t offset, void* bytes, std::size_t count)>;
+
+struct Layout {
+  Format format;
+  std::uint64_t dataOffset = 0;
+  std::uint64_t dataLength = 0;  // as declared, cut to the file's end
+};
+
+enum class Found {
+  ok,
+  noSound,        // not a RIFF WAVE file, or no format or data chunk in it
+  damagedFormat,  // a format chunk too short for what it declares
+};
+
+// Walks the chunks as far as the file goes; sizes are trusted only up to fileSize.
+Found locate(const ReadAt& read, std::uint64_t fileSize, Layout* out);
+
+// The whole frames that length bytes of data give when decoded by codec, a unit at a time.
+std::uint64_t framesIn(const Codec& codec, const Format& format, std::uint64_t length);
+
+}  // namespace media::wave

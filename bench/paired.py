@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Paired timing for bench/run: the commands of a case run in turn, round after round, so that
 # whatever else loads the machine weighs on each alike; medians, peak memory and per-round ratios.
 import json

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A private folder for targets whose code under test works on files: made once per process
 // inside $TMPDIR, emptied after each input so no input sees another's files, removed at exit.
 #pragma once

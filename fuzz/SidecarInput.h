@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How one fuzz input carries a photograph and a recording to lay beside it: the photograph's
 // bytes, the mark, one byte choosing the recording's name, then the recording's bytes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How one tiff_file fuzz input says which directories to read: a header byte (how the stream is
 // opened, how many steps), the steps (an operation and a 32-bit argument each), then the stream.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: the whole conversion of a photograph - tag reader, recording written to the
 // temporary folder, sound import, picture scaling and movie writing - in a private folder that
 // is emptied after each input. The resize width comes from the input's length. An input may

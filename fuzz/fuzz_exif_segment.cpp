@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: one APP1 payload through the memory stream, the TIFF extension and the
 // sub-directory readers into the record, without the JPEG around it; then the --info
 // renderers read back every field the walk stored.

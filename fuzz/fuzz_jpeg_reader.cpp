@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: a whole photograph through the tag reader (marker walk, EXIF, FlashPix segments,
 // audio pieces), then through the --info renderers, which touch every field of the record.
 // The bytes go through a file because the reader opens photographs by path. The renderers run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: picture bytes through the video track's path - the graphics importer's size and
 // description, the exporter drawing a scaled copy in memory and describing it as the frame - plus
 // the description of the same bytes held in memory.

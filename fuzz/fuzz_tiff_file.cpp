@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: a TIFF stream opened through the extension's open wrappers, then the directories
 // the input's script names, at the offsets it gives, read by the library's directory reader, the
 // extension's and the tag reader, and printed. See TiffFileScript.h for the input's layout.

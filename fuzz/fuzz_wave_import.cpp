@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: WAVE bytes through the movie importer, both ways the program reaches it: from
 // memory (a handle data reference) and from a file, which is read through a window.
 #include <vector>

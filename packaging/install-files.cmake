@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Run by "cmake --install": fills the installed paths into the packaging templates and installs
 # the results (file(INSTALL) honours DESTDIR and records them in install_manifest.txt).
 function(still2mov_full_path out dir)

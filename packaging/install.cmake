@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what the desktop, the session bus, man, the shells and software centres look for, in
 # the GNU folders below the prefix, and adds an "uninstall" target that removes what was installed.
 # Templates (*.in) name installed paths, which are only known at install time ("cmake --install

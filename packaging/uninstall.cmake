@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Run by the "uninstall" target: removes every file that the last "cmake --install" listed in
 # install_manifest.txt (below $DESTDIR when it is set), then our own folders left empty.
 if(NOT EXISTS "${MANIFEST}")

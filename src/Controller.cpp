@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The application controller: one per process, on the main thread; every request is converted
 // synchronously, and the first one served arms a one-shot quit timer that nothing postpones.
 // Requests that reach the application while it ends are still converted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The application controller: takes the camera import event, desktop open requests and the open
 // panel, hands each photograph to the conversion driver, and quits 5 s after the first request.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The conversion driver: reads the photograph, writes its voice annotation to a new WAVE file
 // in the user's private temporary-items folder, has the movie assembled from both, and removes
 // the WAVE file again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The conversion driver: photograph in, temporary WAVE file and movie beside the photograph out.
 // One instance lives as long as the application; each call is one self-contained conversion.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Building the movie from the photograph and its temporary WAVE file: resolve both to file
 // specifications, name the movie in the photograph's folder, and have the tracks assembled.
 #include <cstring>

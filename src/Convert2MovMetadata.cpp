@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the movie takes from the photograph's EXIF record: the orientation that stands its
 // picture upright and, when the user asks for capture metadata, the time it was taken, the
 // camera's make and model and the position it records.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The record a movie carries of what it was made from: written with every movie, read back to
 // pass over a photograph whose movie is current (a look at each file, a small read of the
 // movie's head) and to keep one photograph from taking another's movie.

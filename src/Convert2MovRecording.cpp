@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The recording as the photograph's pieces lay it out: whether they make one whole WAVE file,
 // and writing them, each at its offset, into a file.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A voice memo that the camera wrote as a WAVE file beside the photograph: found by the name its
 // EXIF RelatedSoundFile gives, else by the photograph's own name with ".wav", letter case aside;
 // used only when it is the folder's own regular file (never a link) holding a whole RIFF WAVE.

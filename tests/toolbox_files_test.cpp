@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File manager: specifications, folder IDs, exclusive creation, working files and publishing them,
 // and a file's bytes held for whoever reads the same file again.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes the raw seed inputs of the fuzz targets: photographs carrying every kind of recording in
 // every piece layout, EXIF and TIFF streams, WAVE files, pictures, and crafted damaged inputs.
 // Usage: fuzz-seeds OUTDIR   -> OUTDIR/<target>/<name>; inputs that must stay are named "crafted-*".

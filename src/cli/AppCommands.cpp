@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The background application's commands: "app" runs it (or hands documents to the running one),
 // "open" brings up its open panel. Both go through the application main routine.
 #include <memory>

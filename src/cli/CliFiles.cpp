@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whole-file reading and saving for the subcommands, on the file toolbox's regular-file reads
 // and its one way of saving a file.
 #include "cli/CliFiles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File helpers for the subcommands: whole-file reads with a reason on failure, the file a
 // command is to write, and replacing a file in one step so that a reader never sees it half written.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Dispatches still2mov's command line to its subcommands. A first word that names no
 // subcommand means a conversion, or --info when that option is given anywhere before "--"; the
 // commands of the application and the bus run in the application's binary.

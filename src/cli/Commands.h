@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command line's subcommands, each in its own file; CommandLine.cpp dispatches to them.
 // Each returns the process exit status: 0 success, 1 a photograph failed, 2 bad usage.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Printing a conversion run. Results go to standard output (failures in text form to standard
 // error), always as whole lines; the progress line is redrawn on standard error between them.
 #include "cli/ConversionOutput.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a conversion run prints: one line (or JSON object) per photograph from the driver's
 // report, a progress line on a terminal and a summary at the end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The conversion options and a run over many photographs: options read into the driver, and
 // photographs handed to worker processes in rounds so that no two make the same movie at once.
 #include "cli/ConversionRun.h"

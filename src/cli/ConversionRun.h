@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the conversion and watch commands share: the conversion options, the driver set up from
 // them, and a run over a list of photographs in worker processes with results in the given order.
 #pragma once

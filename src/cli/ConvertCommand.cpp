@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // still2mov [OPTION...] PHOTO... and still2mov -r FOLDER...: makes a movie beside each photograph
 // that carries a voice annotation and says what came of each, from the driver's report.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text from photographs and file names made safe to print on a terminal: the toolbox's rule,
 // under the command line's names.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // still2mov embed VOICE.wav PHOTO.jpg OUT.jpg: writes a copy of the photograph that carries the
 // recording as its voice annotation, the way voice-annotating cameras store it.
 #include <cerrno>

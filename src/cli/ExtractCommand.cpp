@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // still2mov extract [-y] PHOTO [OUT.wav]: writes the photograph's voice annotation, byte for byte
 // the WAVE file the camera stored, through the conversion's own extraction.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // still2mov --info [--json] [--verbose] PHOTO...: reads each photograph's header, metadata and
 // voice annotation into a record and prints it, as aligned text or as a JSON array.
 #include <cstdio>

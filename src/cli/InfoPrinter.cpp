@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The --info printer: walks the record's field table and turns each present field into a text
 // line and a JSON member, under the name and in the unit the presentation table gives it, so
 // that a new field in the record is printed without further code.

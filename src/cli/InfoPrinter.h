@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Renders an image information record for --info: exiftool's tag names and units where
 // exiftool has the tag, clear names for the record's own facts; as aligned "Name : value"
 // lines or as one JSON object per photograph.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JSON encoding: UTF-8 checked string escaping and numbers through std::to_chars.
 #include "cli/JsonText.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pieces of JSON that still2mov writes: escaped strings, numbers in their shortest exact
 // form, arrays and objects assembled from already-encoded members.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shortest decimals and the recovery of a float's rational, by the simplest fraction that
 // rounds to it (continued fractions over the float's rounding interval).
 #include "cli/Numbers.h"

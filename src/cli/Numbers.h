@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Numbers as this program prints them: the shortest decimal that reads back exactly, and for
 // the record's floats, the value the camera wrote rather than the float's rounding of it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The option tables on GLib's option parser. GLib parses; a first pass over the words adds
 // the two forms users know from getopt that GLib lacks: a value joined to its short option
 // (-j4) and a value that only the --name=VALUE form may give (--info=json).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every subcommand's options as one table each: GLib's option parser reads the command line
 // from it, and --help, the man page and shell completion are written from the same rows.
 #pragma once

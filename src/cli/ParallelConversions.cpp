@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Conversions in worker processes: each result travels as a flat record of its fields; a
 // worker that dies becomes a failed photograph in words.
 #include "cli/ParallelConversions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Converting many photographs at once in worker processes: the driver and the TIFF layer keep
 // process-wide tables (memory streams, movie files) that are not safe to share between
 // threads, so each worker is a process of its own with its own driver. Only this process prints.

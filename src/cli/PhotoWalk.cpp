@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The folder walk: each folder listed by the file toolbox in name order with links told as
 // links, and a folder that is its own ancestor (a bind mount) not entered again.
 #include "cli/PhotoWalk.h"

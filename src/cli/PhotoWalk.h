@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finding the photographs in folders for -r: every .jpg/.jpeg (any letter case) at any depth,
 // without following symbolic links, so that the walk never leaves the folders it was given.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "prefs get|set KEY [VALUE]": shows or changes a preference (one row each below), in the
 // per-user key file. The running application reads them at launch, so a change applies from its
 // next start.

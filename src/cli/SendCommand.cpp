@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "send PHOTO...": what the camera import module does, one 'Itnt'/'St2M' event per photograph
 // with an alias to it, to the application's bus name (the bus starts the application if needed).
 // With --or-convert, a photograph that no application can be reached for is converted here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // still2mov watch [OPTION...] FOLDER...: converts what the folders hold as -r -u would, then each
 // photograph as it arrives (in new folders too), until SIGTERM or SIGINT ends it cleanly.
 #include <chrono>

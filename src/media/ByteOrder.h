@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Numbers in stored byte order: big-endian (movie atoms, Finder information, JPEG markers) and
 // little-endian (RIFF WAVE, alias records), read from and written to bytes whatever the machine.
 #pragma once

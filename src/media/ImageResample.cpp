@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Separable resampling with precomputed per-pixel weights: a box filter with fractional
 // coverage when reducing (so no source pixel is skipped), a tent filter when enlarging.
 #include "media/ImageResample.h"

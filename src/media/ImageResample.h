@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Resampling a region of a picture to an exact size as its rows arrive, and turning a picture by
 // quarter turns. Reduction averages the covered area; enlargement interpolates bilinearly.
 #pragma once

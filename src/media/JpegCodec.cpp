@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libjpeg's decoder and encoder behind status codes: its fatal errors, and the warnings that
 // mean a damaged picture, unwind to a setjmp point; other warnings stay quiet.
 #include "media/JpegCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JPEG decoding at a reduced DCT scale, row by row, and baseline encoding, on libjpeg.
 // Decoding at M/8 keeps a large photograph from being expanded in full for a small copy.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The marker walk shared by the structure check, the annotation embedder and the driver: the
 // rules of where a marker starts, which markers stand alone and where scan data ends.
 #include "media/JpegMarkers.h"

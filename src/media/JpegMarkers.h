@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one walk over a JPEG stream's markers: each marker where it is and how long its segment
 // is, what stops the walk, and the scan data skipped to the marker that ends it.
 #pragma once

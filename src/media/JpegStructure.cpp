@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Walks a JPEG stream's marker segments to find the frame header, and its entropy-coded scans to
 // find the real end of image (an EOI nested in an APP segment, e.g. a thumbnail's, is skipped)
 // where the file does not simply end with it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reads a JPEG stream's frame header and the extent of its image data without decoding it.
 // Every read is bounded by the buffer; damaged streams are reported, never overrun.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Loading libav* at run time: each library by the soname of the version built against, each
 // function by name, once per process.
 #include "media/Libav.h"

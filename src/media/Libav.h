@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The libav* functions the MP4 writer calls, loaded from the shared libraries when an MP4 is first
 // made: linked in, their hundred-odd dependencies would load with every start of the program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The record's text: a first line naming it, then one "key=value" line per field; names are
 // escaped (%, newline, NUL, CR as %XX) so that any file name fits on its line.
 #include "media/MadeFrom.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a movie records of the files it was made from, so that a later run can tell, from the
 // movie alone and a look at each file, whether it is still current and whose movie it is.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading the made-from record out of a movie's head: the top-level atoms up to the movie atom
 // (ftyp, wide, free...), then moov/udta/s2mf; one read of the head serves most movies whole.
 #include <fcntl.h>

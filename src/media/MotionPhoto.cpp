@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The still part of a motion photo: walks the header segments up to the first scan, places the
 // XMP after the Exif segment (or the JFIF one, or the start of image), or merges it into the
 // standard XMP packet already there.

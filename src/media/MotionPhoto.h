@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A motion photo's still part: the photograph's own JPEG, every segment and the image data as they
 // were, with the motion photo XMP added in one APP1 segment or merged into the photograph's own.
 #pragma once

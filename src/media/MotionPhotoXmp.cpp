@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Motion photo XMP: the properties as attributes and the container directory as an element, so
 // the same text goes into a fresh packet or into the photograph's own rdf:Description.
 #include "media/MotionPhotoXmp.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The XMP that makes a JPEG with an MP4 appended a motion photo: the Motion Photo 1.0 properties
 // and the older MicroVideo ones, as a packet of its own or merged into the photograph's packet.
 #pragma once

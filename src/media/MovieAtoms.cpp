@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The atom writer: ftyp and the moov tree, big-endian, one small function per atom kind.
 // Each atom is a scope that patches its own size when it closes.
 #include "media/MovieAtoms.h"

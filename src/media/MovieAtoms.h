@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Serialising a movie into its file-type and movie-header atoms, from plain facts about its
 // tracks. Sample data is written by the caller; here only where it lies is recorded.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The MP4 writer: the picture scaled into H.264's colours as its rows arrive, turned upright in its
 // pixels, one frame lasting the whole recording; the recording resampled and encoded to AAC-LC.
 #include "media/Mp4Writer.h"

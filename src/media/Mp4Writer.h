@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // An MP4 of one still picture lasting as long as a recording: H.264 (libx264) and AAC-LC through
 // libavcodec, libavformat's MP4 muxer with the index first, libswscale and libswresample.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // An 8-bit picture in memory, rows packed top to bottom: grey (1 channel) or RGB (3 channels),
 // and the interface through which a decoder hands its rows, one at a time, to whoever uses them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Upright plane copies: each EXIF orientation as a transpose and mirrorings of the stored plane.
 #include "media/PlaneOrientation.h"
 

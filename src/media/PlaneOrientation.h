@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Turning one 8-bit plane upright by its EXIF orientation (1 to 8, mirrored ones too), so that
 // players that ignore a display matrix's mirroring still show the picture the right way round.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Working files and their publication: renameat2 with RENAME_NOREPLACE or RENAME_EXCHANGE (with
 // an identity check on what came out) where the file system has them, linkat for unnamed files.
 #include "media/SafeSave.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Saving a file whole or not at all: a working file beside the target, written, flushed, then
 // given the target's name in one step that replaces nothing it was not allowed to replace.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One writer per description kind, shared by the samples a media adds and by the placeholder
 // of a media without any, so both always have the same layout; and the rule that picks the
 // sound description's version.

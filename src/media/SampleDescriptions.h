@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sample description entries as a movie file stores them: the 86-byte image description and the
 // sound descriptions (36-byte version 0, 72-byte version 2 with its extensions), big-endian,
 // data reference 1 (this file).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What an operation on our formats came to: one word per kind of outcome, so that the layer
 // above can say it in its own terms.
 #pragma once

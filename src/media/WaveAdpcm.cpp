@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // IMA and Microsoft ADPCM block decoders, to 16-bit little-endian PCM.
 // A short last block yields the whole samples it holds.
 #include <algorithm>

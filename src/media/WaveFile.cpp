@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finding the format and the data chunk of a RIFF WAVE file, one chunk header at a time.
 #include "media/WaveFile.h"
 

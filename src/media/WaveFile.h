@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where a RIFF WAVE file's sound is: the format its 'fmt ' chunk gives and the byte range of its
 // 'data' chunk, found through the caller's reads so that the file is never held whole.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The table of WAVE formats and their codecs: linear PCM and IEEE float kept as they are, G.711
 // (A-law, mu-law) expanded to 16 bits, and the limits every codec shares.
 // Integer PCM whose valid bits (WAVE_FORMAT_EXTENSIBLE) fit in fewer bytes than its container,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The WAVE formats the importer knows, one table row per format tag (WaveFormats.def), each with
 // the codec that decodes it to linear PCM, or none when no movie here can carry it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The kinds of file a conversion writes, one row each: the name the command line and the
 // preference give it, and what it is in words.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a photograph tells its movie beyond the picture and the sound: how the stored picture
 // must be turned to stand upright and, when the user asks for them, when, where and with what
 // it was taken.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Movie assembly: the sound track from the WAVE file, the photograph as one still frame lasting as
 // long as the sound, built in a private working file and flattened into the target movie.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Movie utilities: assembling the movie's sound and video tracks, sizing and scaling the image,
 // and reading an image file's data and description. All static; no state between calls.
 #pragma once

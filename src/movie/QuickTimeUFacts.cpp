@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the photograph adds to its movie beside picture and sound: the video track's matrix that
 // stands the picture upright, and on request the capture time (UTC in the header, local with
 // its offset as a user-data item) and the camera's user-data items.

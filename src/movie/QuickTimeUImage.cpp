@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The image side of the movie utilities: the video track's size, the scaled copy of the
 // photograph, and an image's data and description for the video sample.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The platform utility class: file, folder, process, Apple event and string operations.
 // All static; the conversion uses only GetFSSpecFromFSRef.
 #pragma once

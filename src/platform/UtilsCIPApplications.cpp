@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finding applications through Launch Services (desktop entries): by creator, volume by volume,
 // and telling their signatures and display names. A specification names the entry's .desktop file.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Apple events to other applications: open-documents style events and the browser's folder.
 // Both are sent without waiting, so a slow receiver never holds the caller up.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Turning a file reference into the classic specification that the movie toolbox takes.
 // The specification is kept even when the confirming lookup fails.
 #include "platform/UtilsCIP.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Volumes, paths, folder listings, catalog searches and file and folder creation.
 // Everything goes through the file manager; nothing here touches a path directly.
 #include <cstring>

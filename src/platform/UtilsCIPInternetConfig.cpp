@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Internet Config preferences read as the running application, and the user's mail program.
 // The caller's signature is our own process's creator.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Launching applications, with documents or a launch event, and waiting until they run.
 // The waits yield to the event loop so the caller's events keep flowing while a program starts.
 #include "platform/UtilsCIP.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Handing a photograph to the photo-library bridge, a plug-in installed in an XDG data folder.
 // The first folder that holds the plug-in wins, as with every other XDG data file.
 #include "platform/UtilsCIP.h"

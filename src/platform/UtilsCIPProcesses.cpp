@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running processes by creator, brought to the front, and our own program's place.
 // One walk over the processes reads the desktop entries once, however many processes it asks about.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pascal-string helpers, pixel component swapping, four-character codes and version tests.
 // Everything here is pure: no file system, no process state.
 #include <cstring>

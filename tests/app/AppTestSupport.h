@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared by the application tests: a voice-annotated photograph, a scratch environment that
 // keeps HOME, the preferences and temporary files away from the user's, a conversion probe, and
 // still2mov run in the background with a deadline.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A private D-Bus session bus for the application tests, one per test process: its service
 // folder starts the built still2mov on demand, and everything it starts sees scratch folders only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A desktop service played by a test on the private bus (a portal, a notification server): one
 // object under a well-known name, on its own connection and thread, until the object goes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Alias records: found by path, found again after a rename in their folder, and every way they
 // fail (file gone, volume gone, damaged record) answered with a code, never a bad read.
 #include <gtest/gtest.h>

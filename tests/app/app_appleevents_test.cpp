@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Apple event descriptors and their transport: keyed parameters and coercions, list bounds, and a
 // nested event sent to this very process by its pid over the private bus, reply and all.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Bursts of camera events from parallel senders, timed against the application's start-up and
 // against the moment its quit timer fires: every photograph a sender handed over gets its movie.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // still2mov as the session's background application on a private bus: started by the camera
 // event, fed by desktop open requests, and quitting by itself about 5 s after its first request.
 #include <gtest/gtest.h>

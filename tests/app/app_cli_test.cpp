@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The application's command line and packaging: the prefs command over the key file, the send
 // command's failures, the desktop entry's validity and the gphoto2 hook's hand-over, or its own
 // conversion when there is no session bus.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The controller in this process: the resize preference, movie paths, the three requests with
 // their replies (a failed conversion's included), and the quit timer that the first request arms
 // and nothing postpones.

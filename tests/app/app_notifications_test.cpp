@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Desktop notifications through a stand-in notification server served by this test on the
 // private bus: what the application says after each request, the movie opened from the
 // notification, and a server that never answers holding nothing up.

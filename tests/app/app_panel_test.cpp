@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The open panel through a stand-in FileChooser portal served by this test on the private bus:
 // what the application asks for, a chosen photograph converted, and a cancel or a missing panel
 // that converts nothing but still lets the application quit.

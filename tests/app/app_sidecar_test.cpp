@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Recordings beside the photograph reach the movie on every road the application serves: send
 // to the running application, and the gphoto2 hook, whichever of the pair the camera lists first.
 #include <gtest/gtest.h>

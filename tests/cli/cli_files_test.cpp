@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Replacing a file for the subcommands: the new file keeps only permission bits, never read
 // through a link, and a link under the name is replaced rather than written through.
 #include <gtest/gtest.h>

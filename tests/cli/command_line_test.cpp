@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one option parser behind every subcommand: help and version everywhere, options before or
 // after the files, "--", joined values, and clear refusals - through the built program and in
 // process for the forms GLib's parser does not know by itself.

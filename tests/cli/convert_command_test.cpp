@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Plain conversions through the built program: voice annotations in every piece layout come
 // back as the very WAVE file that was embedded; everything else gets a clear line and status.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a conversion says, for scripts and for people: one JSON object per photograph and line
 // for every outcome, failures only with -q, codes only in JSON and with -v, and failures in
 // the system's words - a locked folder or an overlong name never reads "no such file".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Photographs cut short at every point, through the built program: each outcome is either a
 // failure (exit 1, one line in words, no movie, an earlier movie untouched, no recording left)
 // or, for the whole photograph, a complete movie - never a movie with a short recording or a

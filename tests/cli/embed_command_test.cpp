@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // still2mov embed through the built program: the copy it writes, what an independent reader
 // finds in it, replacing an earlier annotation, and every refusal leaving the inputs intact.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // still2mov extract through the built program: the recording comes out byte for byte as it was
 // embedded (and as exiftool reads it), under the name the user wants, never over a file of
 // theirs without -y, and every refusal is a line in words that leaves nothing behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // still2mov -r: a tree of photographs converted by several workers - each movie from its own
 // photograph, nothing for photographs without a voice annotation, text files or movies, no
 // step outside the tree through a link - with a progress line only on a terminal.

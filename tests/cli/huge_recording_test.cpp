@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Recordings beside a photograph that are larger than the memory the program may use, longer
 // than a movie can hold, or whose header contradicts itself: converted in bounded memory, or
 // refused with the true reason, and nothing left behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --info through the built program: many photographs at once, one JSON array with an object per
 // photograph (an Error for those that cannot be read), aligned text, and file names that
 // cannot upset a terminal.

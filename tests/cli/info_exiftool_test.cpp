@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --info --json judged by exiftool -j -n: for every key both print, the same value (numbers to
 // a float's precision, since the record keeps floats), and no key of ours that exiftool would
 // name differently. Over a synthetic photograph with the awkward values, and over the corpus.

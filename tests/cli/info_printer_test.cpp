@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The --info printer over a record filled by its setters: exiftool's names and units, presence
 // rules, numbers that read back exactly, and text that stays safe whatever bytes it holds.
 #include <gtest/gtest.h>

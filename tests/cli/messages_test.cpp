@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Messages that must say what happened and stay one line: a photograph with an empty name handed
 // to the application, the application's log, and what a walk passes over in JSON.
 #include <gtest/gtest.h>

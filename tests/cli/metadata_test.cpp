@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --metadata: the movie carries when the photograph was taken (its headers' creation times),
 // the camera's make and model and the GPS position, as exiftool and ffprobe read them back;
 // without the option it carries none of them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Who may read the movie: never anyone who may not read the photograph or the recording beside
 // it, whatever the umask or the movie it replaces would allow.
 #include <gtest/gtest.h>

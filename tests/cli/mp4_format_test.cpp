@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --format=mp4 and --format=motion judged by the programs people play them with: ffprobe and
 // ffmpeg for streams, lengths, layout, picture (against ImageMagick's upright photograph) and
 // sound (against the recording); headless Chromium and Firefox ESR for playing in a browser;

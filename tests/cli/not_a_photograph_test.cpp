@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Something that is no regular file under a photograph's name (a FIFO, a device) is refused at
 // once, in words, by every command that reads a photograph - it is never waited on.
 #include <gtest/gtest.h>

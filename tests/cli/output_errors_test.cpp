@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Output that cannot be written (a full disk behind standard output or standard error) fails
 // the run with exit 1 and, where standard error still works, one line in words, as coreutils do.
 #include <gtest/gtest.h>

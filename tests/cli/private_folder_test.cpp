@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where the recording is written for the movie: a folder no other user can block or see, that
 // is gone again when the run ends, one worker or many.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The README says what the program does: its usage is --help word for word, and its examples
 // and numbers are what the program prints and makes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Voice memos kept as a WAVE file beside the photograph: found by the name the photograph's EXIF
 // gives or by its own name, whatever the letter case; made into the movie exactly as an embedded
 // recording is; refused with a clear line when they are no whole WAVE file; never changed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Start-up: the program loads only what its commands use. The desktop's bus (GIO) belongs to the
 // application's binary, to which "app", "open" and "send" are handed; without it they fail in
 // words.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Converting only what changed (-u): a movie made from the photograph as it is now, with its
 // recording as it is now and the same choices, is left alone and counted; every other change is
 // converted again. Also: two photographs with one movie name, and results in the order given.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The watcher: catches up on what the folders hold, converts each photograph once whatever way
 // it arrives (slowly, in bursts, in new folders, before or after its recording), falls back to
 // polling where notifications run out, stops cleanly on SIGTERM/SIGINT and after a kill -9

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The embedder's segments as a FlashPix reader sees them: contents list, stream header, piece
 // sizes and offsets, where they go in the JPEG, what is replaced and what is refused.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The recordings other tests embed are real audio: an independent decoder reads each kind
 // with the codec, layout and loudness it claims.
 #include <gtest/gtest.h>

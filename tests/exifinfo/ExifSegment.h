@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // An APP1 EXIF payload for the reader tests: the identifier before a TIFF stream, and reading
 // one such payload into a record the way the JPEG reader hands it on.
 #pragma once

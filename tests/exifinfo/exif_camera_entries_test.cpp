@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Entries real cameras write outside the EXIF table's types and counts, rebuilt as small
 // segments: each is read as exiftool reads it, a rational without a value is absent, and one
 // bad entry never costs the rest of its directory.

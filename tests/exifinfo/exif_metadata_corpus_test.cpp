@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every corpus JPEG is read without a crash, and the record's EXIF and GPS values equal what
 // exiftool reports for the same EXIF directories (one batch run of exiftool -j -n); a value
 // exiftool calls undefined is absent from the record.

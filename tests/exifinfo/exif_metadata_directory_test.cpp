@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // From an EXIF segment to the record: which directories are read, what each tag fills, and
 // how transfer tables of any size reach the record's three tables of 256.
 #include <gtest/gtest.h>

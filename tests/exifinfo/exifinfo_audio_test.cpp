@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finding the voice annotation among FlashPix segment copies: which segments qualify, the
 // blocks and offsets they give, the recording's length, and bounds on damaged segments.
 #include <gtest/gtest.h>

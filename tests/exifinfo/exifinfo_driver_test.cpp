@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The driver's extraction: the WAVE file written from the photograph's FlashPix pieces is the
 // recording byte for byte, is created privately (in the user's own folder, never through a
 // planted link) and removed when the conversion ends; a damaged recording or picture, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading a JPEG header into the record: decoded size, segments in file order, path and
 // creation date, and damaged or foreign files that must leave only what was gathered.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The image information record: a fresh record is empty, every accessor reaches its own field,
 // copies are bounded, and buffers are owned (or not) as the record promises.
 #include <gtest/gtest.h>

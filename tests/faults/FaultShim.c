@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* A preloadable library that makes one chosen write, pwrite, fsync, rename, link or close fail,
    or refuses unnamed files or inotify watches, so tests can see what a conversion does when the
    disk lets it down or the system offers less; it can also log folder listings. Inert until armed. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* Control of the fault shim from a test that links it: arm one call of a kind to fail and see how
    many calls of each kind were made since, or refuse unnamed files. Kinds: write, pwrite (pwritev
    too), fsync, rename, linkat, close. */

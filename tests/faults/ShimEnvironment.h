@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The environment that runs still2mov under the fault shim, for tests that start the program
 // (the build gives them the shim's path as STILL2MOV_FAULT_SHIM).
 #pragma once

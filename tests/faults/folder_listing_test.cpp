@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How often a run reads each folder, seen from outside through the shim's listing log: once per
 // folder per run, however many photographs it holds and whichever process (worker or not) asks
 // for a recording beside a photograph.

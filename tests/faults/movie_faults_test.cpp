@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Conversions that the disk or the user cuts short: each file-system call on the way to a movie
 // failing in turn, kills at random moments, and many conversions at once in one folder.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The JPEG marker walk: where each marker is and how long its segment is, what stops the walk,
 // and scan data skipped to the marker that ends it; the header list the embedders use.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The record a movie keeps of what it was made from: read back exactly as written whatever the
 // file names hold, and nothing taken from text that is no such record; read from a movie's head
 // (or past its samples) and from nothing that is no whole movie file of its own.

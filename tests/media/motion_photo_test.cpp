@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The still part of a motion photo: the photograph's segments and image data kept byte for byte,
 // one XMP packet added after the Exif segment or merged into the photograph's own, read back by
 // exiftool as a motion photo; photographs that already are one, or whose header is damaged, are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The MP4 writer on its own: frame sizes, every EXIF orientation turned in the pixels, every
 // sample layout it takes, its mark and metadata, the index ahead of the data, and failures that
 // come back as results (a full disk, calls out of order) rather than as a broken file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The safe-save primitive on its own: what each publication rule lets a working file replace,
 // unnamed or named, and which names count as working files of ours.
 #include <gtest/gtest.h>

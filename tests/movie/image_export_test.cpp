@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The JPEG exporter: the drawn picture's size and placement from the matrix, the quality of
 // its scaling against reference scalers, reduced-scale decoding, and safe writing.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Test pictures for the image tests: JPEGs encoded here with chosen structure (progressive,
 // restart markers, grey, CMYK, an EXIF thumbnail), full decoding, and picture comparison.
 #pragma once

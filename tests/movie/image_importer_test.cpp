@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The JPEG graphics importer: bounds, data range (the real EOI, whatever surrounds it),
 // description, and robustness against damaged, truncated and foreign input.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sizing the video track, fitting the picture into its box, and the scaled copy: the exact
 // arithmetic on the worked sizes, and wide arithmetic where 16 bits would wrap.
 #include <gtest/gtest.h>

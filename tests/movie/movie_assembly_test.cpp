@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Movie assembly and the driver's assembly step, in process: what is written, what is reported,
 // which files are left, and that no file of the user's is overwritten or lost on failure.
 #include <gtest/gtest.h>

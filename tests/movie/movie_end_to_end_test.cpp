@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whole conversions through the built still2mov, judged by the independent readers: streams,
 // durations, codecs, the decoded sound, the frame bytes or its scaled picture, and the files left.
 #include <gtest/gtest.h>

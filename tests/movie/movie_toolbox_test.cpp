@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The movie toolbox on its own: a movie built from synthetic sound and a JPEG sample, written and
 // flattened, checked atom by atom and through ffprobe; sample and edit rules; failed flattening.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Photographs taken upright or mirrored stand upright in their movies, in both modes: the
 // stored frame is unchanged and the video track's matrix turns it. What "upright" means for each
 // EXIF value is exiftool's reading of the photograph; ffprobe's display matrix, mediainfo's

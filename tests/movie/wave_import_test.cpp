@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The WAVE movie importer: every supported kind decodes to the samples ffmpeg decodes from the
 // same file; damaged, odd and hostile files are read as far as they go, or add nothing.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every WAVE kind recorders write becomes, through the whole program, a movie whose sound each
 // reader decodes to the samples ffmpeg decodes from the WAVE file itself; kinds no movie here
 // can carry are refused in words, and `embed` warns before hiding one in a photograph.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // An install into a scratch DESTDIR as a distribution package would make it: every file where
 // the desktop, the bus, man and the shells look, naming the installed program, accepted by the
 // desktop's and AppStream's validators; then "uninstall" removes every file it put there.

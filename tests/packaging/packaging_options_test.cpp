@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The manual page and the shell completions held against the program itself: each subcommand's
 // options, as its own --help lists them, are the ones the page documents and the shells offer.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Open-documents events and the browser's folder event, sent to a receiving copy of this test
 // binary over a private session bus.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Folder listings, subfolders, paths, parents, volumes, catalog searches, file and folder
 // creation with their modes, and the photo-library plug-in.
 #include <gtest/gtest.h>

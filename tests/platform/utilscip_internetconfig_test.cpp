@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The user's default mail program and helper preferences, from the desktop's default handlers.
 // GIO reads the handler tables once per process, so each case runs in a fresh child of this
 // binary with XDG folders of its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Desktop entries, creators, launching, running processes and the launch time-outs, against
 // XDG data folders of the test's own, with small helper programs it writes itself; activatable
 // entries against a private session bus.

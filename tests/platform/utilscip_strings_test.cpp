@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pascal-string helpers, pixel swapping, four-character codes and system version tests.
 #include <gtest/gtest.h>
 

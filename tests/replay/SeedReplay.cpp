@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs each fuzz target over its committed seeds, crafted damaged inputs included: every one must
 // come back (the targets return 0), and under the sanitizers without a fault or a leak.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sparse WAVE files and the command line for running still2mov in a limited address space.
 #include "support/AddressSpace.h"
 

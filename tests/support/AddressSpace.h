@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Huge inputs that cost no disk, and running the built program with its address space limited,
 // to show that what it holds in memory does not grow with its input. The address sanitizer reserves more address space than
 // any modest limit allows, so such tests skip themselves under it:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs the browser judge and reads its JSON lines.
 #include "support/BrowserChecks.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What real browsers make of video files: headless Chromium and Firefox ESR load each file in a
 // <video> element, play a moment of it and report (tests/support/browser_judge.py does the work).
 #pragma once

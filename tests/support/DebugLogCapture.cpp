@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One writer for the whole test program, installed at the first capture (GLib takes one only).
 #include "support/DebugLogCapture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // FIFO helpers for the tests that a photograph which is no regular file never blocks.
 #include "support/Fifo.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running something that opens a FIFO named like a photograph, with a bound: if it is still
 // waiting when the time is up, the FIFO is given a writer that closes at once, so the test
 // ends (and fails) instead of hanging.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Synthetic photographs and recordings for the tests, voice-annotated copies made through the
 // embedder, and a runner for the built program that keeps its output streams apart.
 #include "support/Fixtures.h"

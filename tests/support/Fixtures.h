@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared test fixtures: synthetic photographs and recordings, photographs carrying a voice
 // annotation, and running the built still2mov. Everything works on byte strings.
 //

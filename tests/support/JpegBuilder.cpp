@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Building test JPEGs with libjpeg and FlashPix audio pieces by hand.
 // Everything is deterministic so that failures repeat.
 #include "support/JpegBuilder.h"

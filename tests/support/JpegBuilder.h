@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Small JPEG byte streams with chosen APP1/APP2 segments, FlashPix audio streams cut into
 // "FPXR" pieces, and WAVE files as cameras and recorders write them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Movie checks: atom walking over file bytes, and running the external readers on movie files.
 // Output of the tools is parsed from their plain key=value or text forms.
 #include "support/MovieChecks.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Checking written movies: a small atom parser for structure, and the answers of ffprobe, ffmpeg,
 // mediainfo and gst-discoverer-1.0 about the same files. Every reader call returns "" or an empty
 // result when its tool is missing or fails; tests first REQUIRE_TOOL() it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A missing judge is a failure that names it, never a skip.
 #include "support/RequireTool.h"
 

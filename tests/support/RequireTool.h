@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Checks that need an outside judge (ffmpeg, exiftool, python3, sox...) fail when it is missing:
 // a skip or an early return would read as a pass. scripts/setup-tests installs every judge.
 //   REQUIRE_TOOL("ffprobe");                        in a test body: fails and ends the test

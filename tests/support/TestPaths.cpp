@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Test helpers for paths, scratch folders, file contents and running commands.
 // Scratch folders live under $TMPDIR (or /tmp) so parallel test binaries never share one.
 #include "support/TestPaths.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where tests find the source tree, the built program, the shared corpus and a scratch folder.
 // A scratch folder is made fresh per test and removed afterwards.
 #pragma once

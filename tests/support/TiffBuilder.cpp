@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Test TIFF streams: header, then every directory in order, then the out-of-line values.
 #include "support/TiffBuilder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Builds little- and big-endian TIFF streams for tests: directories of raw entries, values
 // placed inline or after the directories, and entries that point at another directory.
 #pragma once

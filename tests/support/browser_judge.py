@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Plays video files in a real browser, headless, and prints what its <video> elements report, one
 # JSON object per file: {"file", "videoWidth", "videoHeight", "duration", "audioBytes", "hasAudio",
 # "error"}. A loopback HTTP server gives the page and the files and takes the page's answer.

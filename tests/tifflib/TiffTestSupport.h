@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared by the TIFF layer tests: open a built stream through the memory stream, and capture
 // the library's messages as "module: text" lines.
 #pragma once

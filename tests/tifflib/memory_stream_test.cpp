@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The memory stream: slot table limits, modes, no short reads, seeks and growth.
 #include <gtest/gtest.h>
 

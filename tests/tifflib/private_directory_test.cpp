@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Opening without a directory read and reading directories at any offset: byte orders,
 // refused entries with their messages, damaged offsets, and the writer's round trip.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The 74-tag extension through the library's own set/get/print calls: unset tags answer 0,
 // slots keep their forms, resets empty the record, baseline tags are untouched.
 #include <gtest/gtest.h>

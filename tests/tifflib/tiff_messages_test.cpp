@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The TIFF library's messages: silent from start-up, printed as "module: text" when asked.
 #include <gtest/gtest.h>
 #include <tiffio.h>

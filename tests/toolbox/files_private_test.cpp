@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The file calls that keep a photograph's reading and the working files safe: regular files
 // only and never a wait, the user's private temporary-items folder, and renames that never
 // replace.

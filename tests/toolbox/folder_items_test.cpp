@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Folder listings for walks that must stay in their tree: each item told as what it is itself
 // (a link to a folder is a link, not a folder), in name order, and a listing that fails in words.
 #include <gtest/gtest.h>

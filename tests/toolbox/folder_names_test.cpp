@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Names looked up in a folder letter case aside, each folder read once while a run lasts (and
 // the walk's own reading reused); and opening a folder's own regular file, never through a link.
 #include <gtest/gtest.h>

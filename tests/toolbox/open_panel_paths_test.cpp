@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the open panel takes: a line typed or dropped at the terminal prompt, read as a shell
 // user means it, and the photographs its filter lets through.
 #include <gtest/gtest.h>

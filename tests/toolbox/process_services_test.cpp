@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Jobs in worker processes - every job comes back exactly once however its worker ends, large
 // answers come through whole, answers arrive as jobs finish, nothing buffered is written twice -
 // and handing this process over to a program beside it.

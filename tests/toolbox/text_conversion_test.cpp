@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text in the platform's forms: a Pascal string never ends inside a UTF-8 character, and
 // four-character codes are Mac OS Roman characters both ways.
 #include <glib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Builds FlashPix contents-list and stream segments for a WAVE recording and splices them into
 // a JPEG's header, dropping any FlashPix segments the photograph carried before.
 #include "ImageAudio/Embed/FlashPixAudioWriter.h"

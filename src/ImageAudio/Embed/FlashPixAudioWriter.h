@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Puts a WAVE recording into a JPEG photograph as voice-annotating cameras do: a FlashPix
 // contents list and the audio stream cut into APP2 "FPXR" pieces right after APP0/APP1.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Asks the movie importer, the one the conversion uses, what it makes of the recording.
 #include "ImageAudio/Embed/RecordingCheck.h"
 

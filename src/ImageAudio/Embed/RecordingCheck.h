@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whether a movie can be made of a photograph carrying a given recording: the embedder warns
 // before it hides a recording that the conversion would refuse.
 #pragma once

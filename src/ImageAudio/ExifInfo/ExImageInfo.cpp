@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The image information record's copying setters, its audio block access and its teardown.
 // Owned strings and counted buffers live in malloc'd memory so that every owner frees alike.
 #include "ImageAudio/ExifInfo/ExImageInfo.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Everything learnt about one photograph: file facts, directory values with presence flags,
 // the FlashPix segment copies it owns and the audio blocks that point into them.
 #pragma once

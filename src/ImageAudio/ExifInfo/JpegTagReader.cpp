@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading a JPEG header with libjpeg: the APP1 and APP2 segments in file order, the decoded
 // size, the path and the creation date, then the search for the voice annotation.
 #include "ImageAudio/ExifInfo/JpegTagReader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reads one camera JPEG's header into an image information record: EXIF segments, FlashPix
 // segment copies, decoded size, path and creation date; then finds the voice annotation.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finding the voice annotation among the FlashPix segment copies: the audio stream's pieces
 // become audio blocks, and the WAVE headers of the first piece give the length in seconds.
 #include <bit>

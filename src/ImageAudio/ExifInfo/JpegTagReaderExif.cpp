@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where an APP1 segment of the photograph is handed on to the EXIF reading: the TIFF stream
 // after the "Exif" identifier and its two padding bytes is read in place from memory.
 #include <cstring>

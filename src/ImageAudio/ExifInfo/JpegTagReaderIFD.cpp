@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Copying the primary, EXIF and GPS directory values of an open TIFF handle into the record,
 // one row of the tag table per tag: the form the library delivers it in and the record's setters.
 #include <tiffio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The memory stream's process-wide table of 20 slots and its POSIX-like operations.
 // Sizes are signed 32-bit; every sum is checked so that no offset wraps round.
 #include "ImageAudio/Tifflib/MemoryStream.h"

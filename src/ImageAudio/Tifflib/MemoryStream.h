@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A file-like stream over a block of memory, named by a small descriptor, so that the TIFF
 // library can parse an EXIF segment in place. Failures return -1 and set errno.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A TIFF stream's byte order, taken from its header mark or its open handle: the one place
 // where 16-, 32- and 64-bit values are read from and written to the stream's bytes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Opening a client stream for reading without taking in its first directory. The header is
 // checked here, in the stream's own terms (42 only: a BigTIFF header is no EXIF stream),
 // then the library opens header-only and an empty directory is set up.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decoding stored TIFF values in the stream's byte order and encoding them in the machine's,
 // in the element type the set-field call takes.
 #include "ImageAudio/Tifflib/TiffEntryValues.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One directory entry's values: how wide each stored type is, and the stored values turned
 // into the form the library's set-field call takes them in.
 #pragma once

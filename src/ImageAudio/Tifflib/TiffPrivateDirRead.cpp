@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading one directory at any offset into the handle's current directory: each entry is
 // checked against the field list, fetched through the client procedures and handed to the
 // library's set-field call. Nothing outside the stream is ever touched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writing the current directory's extended fields as one directory at the end of the stream,
 // data after it, in the stream's byte order; the handle then starts an empty directory.
 #include <fcntl.h>

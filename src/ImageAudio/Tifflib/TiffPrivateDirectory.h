@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Opening a TIFF stream without reading a directory, and reading or writing one directory at
 // any offset through the handle's field list and the library's set-field call.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The extension's rows take what cameras write, as the TIFF library takes its own tags: any
 // integer type whose value fits, either kind of rational, text or bytes where undefined bytes
 // are expected, the first value of a longer entry; a rational with a zero denominator has no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What one of the extension's rows takes from a directory entry, read as the TIFF library reads
 // its own tags: compatible types, the first of several values where one is wanted, no value
 // for a rational with a zero denominator.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The tag extender and the set/get methods that keep the 74 extended values in the
 // handle's own record, passing every other tag on to the library's methods.
 #include "ImageAudio/Tifflib/XTiffExtension.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The EXIF, GPS and Copyright tag extension of the TIFF library: its tag table, the per-handle
 // record that keeps the values, the set/get/print methods and the open wrappers.
 #pragma once

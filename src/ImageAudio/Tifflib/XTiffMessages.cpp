@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The TIFF library's message handlers: silent by default (its own print to standard error),
 // printing "module: text" lines when asked.
 #include "ImageAudio/Tifflib/XTiffMessages.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whether the TIFF library's warnings and errors reach standard error.
 // They stay silent unless a caller (--info --verbose) asks to see them.
 #pragma once

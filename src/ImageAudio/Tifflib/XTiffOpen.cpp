@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The extension's open wrappers and its close: each installs the extender once per process.
 // Files named by a file specification are opened by their path.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The extension's lines in the library's directory print-out, one per set row in table order.
 // SubSecTime prints its text; SpatialFrequencyResponse its byte count.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Descriptor objects over AEDesc, and handlers kept as actions behind one plain handler.
 // The first-event hook of the Apple event layer becomes the framework's notification.
 #include "toolbox/AppKit/NSAppleEventManager.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The application framework's face of the Apple event manager: descriptors as owning objects,
 // handlers as actions, and the will-process-first-event notification before the first dispatch.
 #pragma once

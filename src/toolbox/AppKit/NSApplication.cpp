@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // NSApplication over GApplication: the first instance in a session owns the bus name and serves
 // Apple events, desktop open requests, activations and actions; later ones hand theirs over.
 #include "toolbox/AppKit/NSApplication.h"

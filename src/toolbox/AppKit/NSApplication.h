@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The application object and its main routine: one running instance per user session (a
 // GApplication on the session bus), documents and activations from the desktop, Apple events.
 #pragma once

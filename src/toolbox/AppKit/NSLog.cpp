@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // NSLog through GLib's structured logging, each message escaped into one line: the journal writer
 // first, standard error when the journal does not take the message (no journal on this machine, or
 // it refused); and the developers' diagnostics at debug level, through GLib's default writer.

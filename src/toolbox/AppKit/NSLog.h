@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The system log: one line per call, to the journal when it is there, else to standard error.
 // The format is printf's (the platform's "%@" is "%s" here).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The default notification centre. Posting works on a snapshot, so an action may add or
 // remove observers (an observer removed meanwhile is not called).
 #include "toolbox/AppKit/NSNotificationCenter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Notifications by name within the process: observers register an action for a name and,
 // optionally, one sender; posting calls every matching action at once, in registration order.
 #pragma once

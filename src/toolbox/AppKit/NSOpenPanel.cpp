@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The open panel through org.freedesktop.portal.FileChooser: OpenFile, then the Request object's
 // Response signal, waited for on a private main context so that the main run loop stays still.
 #include "toolbox/AppKit/NSOpenPanel.h"

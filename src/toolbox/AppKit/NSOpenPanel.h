@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The open panel: the desktop's file chooser (the FileChooser portal on the session bus), else a
 // prompt on the terminal when standard input is one, else no panel at all (a cancel).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Path-string helpers in the manner of the platform's string category for paths.
 // An extension is what follows the last dot of the last component, unless that dot leads the name.
 #include "toolbox/AppKit/NSPathUtilities.h"

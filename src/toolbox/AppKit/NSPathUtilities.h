@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Path strings: the user's home folder and the parts of a path's last component.
 // Pure string work: nothing here looks at the file system.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A lock that the thread holding it may take again; each lock needs its unlock.
 // Used to make one object's work exclusive across threads.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // NSTimer over GLib timeout sources on the default main context; NSRunLoop iterates that context.
 // The source holds a shared reference to its timer, which it drops when it is destroyed.
 #include "toolbox/AppKit/NSTimer.h"

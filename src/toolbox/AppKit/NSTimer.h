@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Timers on the main run loop, and the run loop itself (GLib's default main context).
 // A scheduled timer is kept alive by the run loop until it has fired (one-shot) or is invalidated.
 #pragma once

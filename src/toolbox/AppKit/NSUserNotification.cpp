@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Notifications through org.freedesktop.Notifications, every call asynchronous on the main run
 // loop: the server's capabilities are asked once it is first needed, and what is delivered
 // meanwhile waits for that answer. No answer means no server: what waits is dropped quietly.

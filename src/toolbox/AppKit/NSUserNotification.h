@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Desktop notifications: the session's notification server (org.freedesktop.Notifications),
 // spoken to directly, with a delegate told when the user clicks one or its button.
 // Not GNotification: on GNOME it goes through org.gtk.Notifications (or the portal), which drop

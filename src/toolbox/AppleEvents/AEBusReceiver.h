@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The receiving end of the Apple event transport: serves Deliver calls on a bus connection.
 // The application layer calls it while it registers on the bus, before it owns its name.
 #pragma once

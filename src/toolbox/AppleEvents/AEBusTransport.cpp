@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Apple events over the D-Bus session bus: AESend on the sending side, Deliver on the receiving one.
 // Descriptors travel as (u type, ay bytes, a(uv) items); the variant in an item holds the same shape.
 #include <gio/gio.h>

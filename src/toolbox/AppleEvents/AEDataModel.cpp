@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Descriptors, lists, records and Apple event attributes, all held by value in their storage.
 // Every accessor checks sizes and types, so a malformed descriptor yields an error, never a bad read.
 #include <glib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Typed descriptors: a four-character type code with bytes, or a list/record of descriptors.
 // Apple events are records with a class, an ID and a target; all values are copied in and out.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The handler table and dispatch: one table for the process, used on the main thread only.
 // The first-event hook lets the application layer announce the first dispatch before it happens.
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What lies behind a descriptor, shared by the data model, the event manager and the transport.
 // Plain descriptors hold bytes; lists, records and events hold (keyword, descriptor) items.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Apple event manager: handlers installed by class and ID, dispatch with a reply, and
 // AESend, which delivers an event to another process over the D-Bus session bus.
 #pragma once

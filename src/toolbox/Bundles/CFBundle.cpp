@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Bundles over dlopen: each bundle is loaded with its own symbols kept local, bound at once, so
 // that a missing dependency fails the load instead of a later call.
 #include "toolbox/Bundles/CFBundle.h"

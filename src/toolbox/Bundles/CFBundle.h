@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Loadable code bundles: a shared library opened by path, its C functions found by name.
 // A plug-in is loaded for one use and released after it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Numbers in stored byte order, as the platform layer and the parts above it read and write
 // them (Finder information, alias records, TIFF entries): the media layer's helpers, by name.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Terminal-safe text: a strict UTF-8 decoder and the code points that must not reach a
 // terminal as they are.
 #include "toolbox/Core/DisplayText.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text from photographs and file names made safe to print on a terminal or in a log: one line,
 // no control characters, nothing that reorders what follows it.
 #pragma once

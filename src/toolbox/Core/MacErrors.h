@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The platform's result codes that this program produces or tests for.
 // Negative numbers are errors; noErr is success.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Handles on the C heap: a small header before each block keeps its size.
 // Every call records its outcome for MemError, as the platform does.
 #include "toolbox/Core/MacMemory.h"

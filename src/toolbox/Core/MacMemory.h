@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Relocatable memory blocks (handles) and plain pointer blocks, with the last memory error.
 // A handle is a pointer to a master pointer that points at the block's bytes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The platform's basic scalar, string and geometry types, spelled as the ported code expects.
 // Pascal strings are a length byte followed by that many bytes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tick clock, debugger messages, Gestalt's system version and Pascal-string conversion.
 // The tick clock counts from boot, like the platform's, so it never goes backwards.
 #include "toolbox/Core/System.h"

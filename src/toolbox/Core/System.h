@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Process-wide platform services: the tick clock, the debugger message, the system version.
 // The system version is what the 'sysv' selector answers (0x1030 for 10.3.0).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one table from errno to result codes and words; every file call translates through it.
 // Rows that share a code are ordered so that the first is the usual cause, for the reverse look-up.
 #include "toolbox/Core/SystemErrors.h"

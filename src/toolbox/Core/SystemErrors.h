@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The system's error numbers as the platform's result codes, one table row per error number.
 // The table reads both ways, so that a code can still be told in the system's words.
 #pragma once

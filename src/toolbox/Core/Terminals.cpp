@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Terminal queries on the stream's descriptor: isatty and the window size the terminal keeps.
 #include "toolbox/Core/Terminals.h"
 

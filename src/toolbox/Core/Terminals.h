@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a program asks of the terminal it writes to: whether a stream is one, and how wide it is,
 // so that a progress line is drawn only there and fits on one line.
 #pragma once

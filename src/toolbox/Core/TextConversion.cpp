@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pascal strings cut where a character ends, and four-character codes through GLib's Mac OS
 // Roman conversion, so that every caller reads and writes these forms alike.
 #include "toolbox/Core/TextConversion.h"

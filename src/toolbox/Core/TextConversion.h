@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // UTF-8 text in the platform's own forms: Pascal strings, and four-character codes.
 // Names are kept as the file system holds them (UTF-8 bytes); codes are Mac OS Roman characters.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File URLs over file references: they keep the reference's absolute path.
 // The URL text is built by GLib, which escapes what a file URL must not carry raw.
 #include "toolbox/CoreFoundation/CFURL.h"

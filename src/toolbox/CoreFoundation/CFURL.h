@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File URLs made from file references, and the paths they name.
 // Objects are released with CFRelease, as the platform's are.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Alias records: writing the little-endian layout, checking it strictly, and finding the file again.
 // A volume counts as present when some mount in /proc/self/mountinfo carries its device number.
 #include "toolbox/Files/Aliases.h"

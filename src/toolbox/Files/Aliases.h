@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Alias records: a lasting reference to a file, by absolute path and by device and inode.
 // Resolution never asks the user anything; it finds a file renamed within its own folder.
 #pragma once

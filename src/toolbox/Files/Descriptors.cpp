@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Read and write loops over read(2)/write(2)/pread(2)/pwrite(2): a call may move fewer bytes than
 // asked, or be interrupted, and either way the rest must follow.
 #include "toolbox/Files/Descriptors.h"

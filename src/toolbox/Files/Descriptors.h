@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whole reads and writes on open file descriptors, retried when a signal interrupts them.
 // Failures come back as the file manager's codes; a write that makes no progress is a full disk.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File attributes from statx. Only a real birth time counts as a creation date: the change or
 // modification time would silently give a wrong answer.
 #include "toolbox/Files/FileAttributes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File attributes the file manager reports for a path: its creation date, size and the times
 // that tell whether its contents may have changed. Where no birth time is kept there is no
 // creation date at all.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Held file contents: a short list of what conversions hold, matched by the file's identity
 // with one stat, so that holding never costs more than the read it saves.
 #include "toolbox/Files/FileContents.h"

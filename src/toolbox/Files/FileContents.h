@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A regular file's bytes read once and shared: while a conversion holds a photograph's bytes,
 // every reader of that same, unchanged file takes them instead of reading the file again.
 #pragma once

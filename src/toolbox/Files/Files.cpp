@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The file manager over POSIX: paths, folder IDs, creation, deletion and Finder information.
 // Folder IDs come from a process-wide registry keyed by device and inode.
 #include "toolbox/Files/Files.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File references, classic file specifications and the file manager calls built on them.
 // A specification is a volume, a folder ID and a leaf name of up to 255 bytes, kept whole.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Folder items on the one-pass name listing and lstat: links are looked at, never through.
 #include "toolbox/Files/FolderItems.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A folder's items in name order, each told as what it is itself (a symbolic link as a link),
 // for walks that must not leave the tree they were given.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Folder listing through opendir/readdir: one pass, names only, nothing looked up per item;
 // and the run's readings, indexed by lower-case name so that a look-up costs no more than one.
 #include "toolbox/Files/FolderNames.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The names of the items in a folder, read in one pass, for lookups the file system cannot do
 // itself (such as a name whose letter case is not known).
 #pragma once

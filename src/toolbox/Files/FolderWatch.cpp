@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Folder notifications on inotify: one watch per folder, events read in whole batches and told
 // by path; a folder removed or moved away drops its watch, a full queue is said as an overflow.
 #include "toolbox/Files/FolderWatch.h"

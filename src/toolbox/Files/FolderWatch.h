@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Kernel notifications of what changes in folders (inotify): files written, moved in or made,
 // and folders made, each told by its path, for commands that act on files as they arrive.
 #pragma once

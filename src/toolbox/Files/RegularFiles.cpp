@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Regular-file opening without blocking: O_NONBLOCK for the open itself, then the type of
 // what was opened, from the descriptor.
 #include "toolbox/Files/RegularFiles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Opening and reading files that must be regular files, such as photographs. The open never
 // blocks (a FIFO or device under the name is refused, not waited on) and says why in words.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // FSpSaveFile over the working files of Files.h: create beside, fill, set the permissions,
 // close (a failed close may mean lost data), then publish; discard on any failure.
 #include "toolbox/Files/SafeSave.h"

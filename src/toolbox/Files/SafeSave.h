@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Saving a file whole or not at all: written into a private working file beside the target,
 // flushed, then given the target's name in one step. The one way this program writes a file.
 #pragma once

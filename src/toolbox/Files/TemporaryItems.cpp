@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finding, making and checking the private temporary-items folder, on the open descriptor so
 // that a link or another user's folder planted under the name is noticed, never followed.
 #include "toolbox/Files/TemporaryItems.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The user's own temporary-items folder: "$XDG_RUNTIME_DIR/still2mov" when the session has a
 // runtime folder, else a folder this process makes with an unpredictable name,
 // "still2mov-XXXXXX" in the temporary folder ($TMPDIR when it names a folder, else /tmp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Volumes as the mount table lists them; each device's first mount point stands for it.
 // Mount points are unescaped (the table writes space, tab, newline and backslash as octal).
 #include "toolbox/Files/Volumes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Volume information by index: the mounted file systems of /proc/self/mounts, one per device.
 // A volume's name is its mount point, which is what identifies a mounted file system on Linux.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helper preferences answered from GIO's default handler for a URI scheme.
 // The creator comes from the handler's desktop entry, as Launch Services reads it.
 #include "toolbox/InternetConfig/InternetConfig.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Internet Config over the desktop's default handlers: "Helper\xA5<scheme>" keys answer the
 // default application for that URI scheme (GIO), with the creator of its desktop entry.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Application lookup, launching and display names over the XDG desktop entries.
 // Entries are parsed with GDesktopAppInfo; the folder walk is ours so that it sees changes at once.
 #include "toolbox/LaunchServices/LaunchServices.h"

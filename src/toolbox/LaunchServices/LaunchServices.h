@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Launch Services over the desktop entries of the XDG data folders, read with GIO.
 // An application is a Type=Application entry; its creator is the entry's X-Creator-Code key.
 #pragma once

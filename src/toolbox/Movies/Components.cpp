@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The component table: which type and subtype open which implementation.
 // Opening creates a fresh instance; closing destroys it.
 #include "toolbox/Movies/Components.h"

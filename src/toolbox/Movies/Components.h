@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Components: importers and exporters opened by type and subtype, closed by their owner.
 // Each kind of component derives from ComponentInstanceRecord; the table in Components.cpp lists them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What every graphics importer and exporter component shares, so the calls can dispatch to
 // the format's own code. Internal to the toolbox.
 #pragma once

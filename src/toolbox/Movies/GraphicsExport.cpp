@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The graphics exporter calls: drawing the input importer's picture through its matrix and
 // saving the encoded result over the output file in one step, or into the output handle.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The graphics importer calls: finding the importer for an image's content, giving it the
 // bytes, and the geometry, data range and description questions.
 #include "toolbox/Movies/GraphicsImport.h"

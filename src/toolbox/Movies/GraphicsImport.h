@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Graphics importers (read an image file or block: size, data range, description, drawing)
 // and graphics exporters (draw an importer's picture through its matrix into a file or handle).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The image description that travels with a compressed image into a movie's video media.
 // Field order and widths follow the 'jpeg' sample description of a QuickTime movie.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The JPEG graphics exporter: baseline JPEG, quality mapped from the platform's scale.
 // High quality (0x300) is libjpeg quality 90 with colour kept at full resolution (4:4:4).
 #include <algorithm>

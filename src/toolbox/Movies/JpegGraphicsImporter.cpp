@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The JPEG graphics importer: bounds from the frame header, the SOI..EOI data range and a
 // 'jpeg' image description of a whole stream, and drawing by DCT-scaled decoding streamed into
 // exact resampling.

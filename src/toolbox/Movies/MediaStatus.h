@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The media layer's outcomes in the toolbox's result codes.
 #pragma once
 #include "media/Status.h"

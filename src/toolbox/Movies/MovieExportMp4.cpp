@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The MPEG-4 movie exporter: a movie of one still frame and a sound track, written as an MP4 that
 // browsers and phones play (H.264 and AAC), or as a motion photo (the photograph with that MP4
 // appended). The frame is turned upright as the track's matrix shows it and the sound starts at 0.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reads the movie model into the facts the atom writer takes; nothing is copied but the
 // small per-track records.
 #include "toolbox/Movies/MovieFacts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The movie model as the atom writer sees it: its tracks, media and user data as plain facts.
 #pragma once
 #include <vector>

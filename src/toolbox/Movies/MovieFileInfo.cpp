@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading a movie file back through its atoms: a track's duration by media type, and a user-data
 // text item. Doubles as a check that the file on disk is a movie at all.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Movie files: the working file a movie is made with, and flattening a movie into a
 // self-contained file, written in one gathered write, that replaces its target only when complete.
 #include <fcntl.h>

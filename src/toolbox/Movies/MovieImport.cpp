@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Movie import entry points: open the file or the handle as a source and hand it to the importer.
 // The importer copies what it takes into the movie, so nothing refers to the source afterwards.
 #include "toolbox/Movies/MovieImport.h"

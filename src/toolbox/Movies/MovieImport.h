@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a movie importer component reads from and how MovieImportFile/MovieImportDataRef reach it.
 // A source is read at explicit offsets with bounded reads, from a file or from memory.
 #pragma once

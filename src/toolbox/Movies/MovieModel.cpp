@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Movies, tracks and media in memory: creation, sample tables, edits and the last toolbox error.
 // Sample bytes go straight to the movie's store; only their places and sizes are kept here.
 #include "toolbox/Movies/MovieModel.h"

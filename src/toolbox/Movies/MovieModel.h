@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The in-memory movie behind the Movie, Track and Media handles, and the stores their samples live in.
 // Private to the movie toolbox: the atom writer and the file calls read it directly.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The movie toolbox: movies, tracks, media, samples, import and flattening into a movie file.
 // Movies live in memory; CreateMovieFile and FlattenMovieData write QuickTime files.
 #pragma once

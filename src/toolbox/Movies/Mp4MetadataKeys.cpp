@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // User-data item types and MP4 metadata keys, one row each.
 #include "toolbox/Movies/Mp4MetadataKeys.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which MP4 metadata key carries each of a movie's user-data text items: the one table the MP4
 // exporter writes by and the movie file reader reads by.
 #pragma once

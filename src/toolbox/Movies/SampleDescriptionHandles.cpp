@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Image and sound descriptions in handles, as QuickTime's calls make them, read into the fields
 // the entry writer takes; and QTSoundDescriptionCreate, which picks the lowest version that
 // holds the sound.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The entries a movie file stores for the descriptions the toolbox hands around in handles.
 #pragma once
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The WAVE movie importer ('eat '/'WAVE'): finds the format and the sound data in a RIFF file and
 // streams the decoded samples into a new sound track, a block at a time.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Preferences kept in GLib key files, one per domain, cached until the domain is synchronised.
 // The folder is looked up on every load, so a changed $XDG_CONFIG_HOME is honoured.
 #include "toolbox/Preferences/CFPreferences.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Per-user preferences: one key file per application domain, $XDG_CONFIG_HOME/<domain> (default ~/.config).
 // Values are cached per domain; CFPreferencesAppSynchronize writes pending changes and rereads the file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The process manager: /proc walked in PID order, processes matched to desktop entries, launches.
 // Launched programs are started through an intermediate child so that init reaps them.
 #include "toolbox/Processes/Processes.h"

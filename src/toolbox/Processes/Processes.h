@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The process manager over /proc: walking, describing, launching and fronting processes.
 // A process serial number is the process ID; creators come from the desktop entry a process runs.
 #pragma once

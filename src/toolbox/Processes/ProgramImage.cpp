@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program this process runs is read from /proc/self/exe, so the companion is found however
 // the program was started (a relative path, a link, $PATH).
 #include "toolbox/Processes/ProgramImage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Replacing this process with a program installed beside the one it runs, as a front program
 // hands its work to a companion binary without a shell or a search of $PATH.
 #pragma once

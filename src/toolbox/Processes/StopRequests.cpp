@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Stop requests through a handler that sets a flag and writes to a pipe (safe in a handler);
 // system calls under way are restarted, so that a file being written is not cut by the signal.
 #include "toolbox/Processes/StopRequests.h"

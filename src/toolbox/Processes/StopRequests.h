@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SIGTERM and SIGINT as a request to stop, for long-running commands that end cleanly: the
 // signal sets a flag and makes a descriptor readable, so that a wait can end on it at once.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Worker processes over socket pairs: this process sends a job's index (4 bytes), the worker
 // answers with a length-prefixed result; a shut-down socket tells a worker to finish.
 #include "toolbox/Processes/WorkerProcesses.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running numbered jobs in worker processes: for work whose process-wide state may not be shared
 // between threads, each worker is a copy of this process that runs jobs one at a time.
 #pragma once

@@ -649,9 +649,10 @@ struct InterruptTable {
   std::map<std::string, int> handles;
 };
 
+// Never destroyed: exit handlers (the private folder's release) still use it after statics go.
 InterruptTable& interruptTable() {
-  static InterruptTable t;
-  return t;
+  static InterruptTable* t = new InterruptTable;
+  return *t;
 }
 
 }  // namespace

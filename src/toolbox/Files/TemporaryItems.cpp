@@ -86,9 +86,10 @@ struct MadeFolders {
   pid_t owner = 0;
 };
 
+// Never destroyed: the exit handler that releases the folders runs after statics may have gone.
 MadeFolders& madeFolders() {
-  static MadeFolders m;
-  return m;
+  static MadeFolders* m = new MadeFolders;
+  return *m;
 }
 
 }  // namespace

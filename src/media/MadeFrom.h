@@ -40,9 +40,11 @@ struct MadeFrom {
 std::string EncodeMadeFrom(const MadeFrom& record);
 std::optional<MadeFrom> DecodeMadeFrom(std::string_view text);
 
-// The record a QuickTime movie carries as the user-data text item of type s2mf in its movie
-// atom, read from the file's head in one read when the movie atom comes first (as ours do):
-// the regular file at path only, never through a link. Nothing when there is none.
+// The record a movie carries in its movie atom's user data: a QuickTime movie as the text item
+// of type s2mf, an MP4 as the metadata item under the key "s2mf", a motion photo in the MP4
+// after its still. Read from the file's head in one read when the movie atom comes first (as
+// ours do; a motion photo takes two or three): the regular file at path only, never through a
+// link. Nothing when there is none.
 constexpr FourCC kMadeFromItemType = fourCC("s2mf");
 std::optional<MadeFrom> ReadMadeFromMovie(const std::string& path);
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Reading the made-from record out of a movie's head: the top-level atoms up to the movie atom
-// (ftyp, wide, free...), then moov/udta/s2mf; one read of the head serves most movies whole.
+// (ftyp, wide, free...), then its user data; one read of the head serves most movies whole, and
+// a motion photo's MP4 is found after a read of the still's header segments.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +12,9 @@
 
 #include "media/ByteOrder.h"
 #include "media/MadeFrom.h"
+#include "media/MotionPhoto.h"
 #include "media/MovieAtoms.h"
+#include "media/MovieUserData.h"
 
 namespace media {
 namespace {
@@ -43,18 +46,6 @@ bool atomAt(const unsigned char* p, std::uint64_t avail, std::uint64_t total, At
   return a->size >= a->header && a->size <= total;
 }
 
-// The body of the first child of that type within [p, p + n), or nothing.
-std::optional<std::pair<const unsigned char*, std::uint64_t>> child(const unsigned char* p, std::uint64_t n,
-                                                                     std::uint32_t type) {
-  for (std::uint64_t at = 0; at < n;) {
-    Atom a;
-    if (!atomAt(p + at, n - at, n - at, &a)) return std::nullopt;
-    if (a.type == type) return std::make_pair(p + at + a.header, a.size - a.header);
-    at += a.size;
-  }
-  return std::nullopt;
-}
-
 bool readAt(int fd, std::uint64_t at, unsigned char* into, std::size_t n, std::size_t* got) {
   *got = 0;
   while (*got < n) {
@@ -77,18 +68,36 @@ std::optional<MadeFrom> ReadMadeFromMovie(const std::string& path) {
     int fd;
     ~Closer() { close(fd); }
   } closer{fd};
-  // The file's size is asked for only when the head read does not tell it and an atom needs it.
   std::vector<unsigned char> head(kHeadRead);
   std::size_t got = 0;
   if (!readAt(fd, 0, head.data(), head.size(), &got)) return std::nullopt;
   head.resize(got);
-  std::uint64_t total = got < kHeadRead ? got : UINT64_MAX;
-  auto learnSize = [&] {
+  auto fileSize = [&]() -> std::optional<std::uint64_t> {
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    total = std::uint64_t(st.st_size);
-    return true;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return std::uint64_t(st.st_size);
   };
+  std::uint64_t base = 0;
+  // The file's size is asked for only when the head read does not tell it and an atom needs it.
+  std::uint64_t total = got < kHeadRead ? got : UINT64_MAX;
+  if (got >= 2 && head[0] == 0xFF && head[1] == 0xD8) {
+    // A motion photo: its MP4 ends the file, as long as the still's XMP says. The XMP follows the
+    // Exif segment, which a camera's thumbnail can take past the first read.
+    std::optional<std::uint64_t> length = MotionPhotoVideoLength(head.data(), head.size());
+    if (!length && got == kHeadRead) {
+      head.resize(kMotionPhotoXmpReach);
+      if (!readAt(fd, 0, head.data(), head.size(), &got)) return std::nullopt;
+      head.resize(got);
+      length = MotionPhotoVideoLength(head.data(), head.size());
+    }
+    const std::optional<std::uint64_t> size = length ? fileSize() : std::nullopt;
+    if (!size || *length > *size) return std::nullopt;
+    base = *size - *length;
+    total = *length;
+    head.resize(std::size_t(std::min<std::uint64_t>(kHeadRead, total)));
+    if (!readAt(fd, base, head.data(), head.size(), &got)) return std::nullopt;
+    head.resize(got);
+  }
   std::vector<unsigned char> moov;
   // Movies put a handful of atoms before the movie atom; a file with more is not one we wrote.
   int atoms = 0;
@@ -99,13 +108,15 @@ std::optional<MadeFrom> ReadMadeFromMovie(const std::string& path) {
     if (at < head.size()) {
       h = head.data() + at;
       avail = head.size() - at;
-    } else if (readAt(fd, at, header, sizeof header, &got)) {
+    } else if (readAt(fd, base + at, header, sizeof header, &got)) {
       avail = got;
     }
     Atom a;
-    if (!atomAt(h, avail, total - at, &a)) return std::nullopt;
+    if (!atomAt(h, std::min(avail, total - at), total - at, &a)) return std::nullopt;
     if (a.size == total - at && total == UINT64_MAX) {  // "to the end of the file"
-      if (!learnSize() || at >= total) return std::nullopt;
+      const std::optional<std::uint64_t> size = fileSize();
+      if (!size || at >= *size) return std::nullopt;
+      total = *size;
       a.size = total - at;
     }
     if (a.type == fourCC("moov")) {
@@ -116,21 +127,20 @@ std::optional<MadeFrom> ReadMadeFromMovie(const std::string& path) {
         moov.assign(head.begin() + long(start), head.begin() + long(start + body));
       } else {
         moov.resize(std::size_t(body));
-        if (!readAt(fd, start, moov.data(), moov.size(), &got) || got != moov.size()) return std::nullopt;
+        if (!readAt(fd, base + start, moov.data(), moov.size(), &got) || got != moov.size()) return std::nullopt;
       }
       break;
     }
     at += a.size;
   }
   if (moov.empty()) return std::nullopt;
-  const auto udta = child(moov.data(), moov.size(), fourCC("udta"));
-  if (!udta) return std::nullopt;
-  const auto item = child(udta->first, udta->second, kMadeFromItemType);
-  // A text item: its length, its language, the text.
-  if (!item || item->second < 4) return std::nullopt;
-  const std::size_t length = ReadBigEndian16(item->first);
-  if (length > item->second - 4) return std::nullopt;
-  return DecodeMadeFrom(std::string_view(reinterpret_cast<const char*>(item->first + 4), length));
+  // An MP4 carries the record as a metadata item under the item type's four characters.
+  const char key[] = {char(kMadeFromItemType >> 24), char(kMadeFromItemType >> 16), char(kMadeFromItemType >> 8),
+                      char(kMadeFromItemType)};
+  const std::optional<std::string> text =
+      MovieUserDataText(std::span<const std::uint8_t>(moov), kMadeFromItemType, std::string_view(key, 4));
+  if (!text) return std::nullopt;
+  return DecodeMadeFrom(*text);
 }
 
 }  // namespace media

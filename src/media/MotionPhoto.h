@@ -22,6 +22,9 @@ bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size);
 // The byte length of the video a motion photo's XMP says is appended (its MicroVideoOffset, else
 // the last directory item's length); nothing for a JPEG that says none.
 std::optional<std::uint64_t> MotionPhotoVideoLength(const std::uint8_t* jpeg, std::size_t size);
+// How much of a motion photo's head is read to find that XMP: the header segments before it
+// (Exif with its thumbnail) take at most a few segments of 64 KB.
+constexpr std::size_t kMotionPhotoXmpReach = 256 * 1024;
 
 // The motion photo's name beside the photograph's: IMG_0001.JPG gives IMG_0001.MP.JPG (the last
 // extension kept as it is written; a name without one gets ".MP.jpg").

@@ -119,6 +119,31 @@ TEST(UpdateOnly, EveryChangeToThePhotographItsRecordingOrTheChoicesIsConvertedAg
   EXPECT_TRUE(converts({}));
 }
 
+TEST(UpdateOnly, CurrentMp4sAndMotionPhotosAreLeftAloneAndAChangedPhotographConvertedAgain) {
+  for (const char* format : {"mp4", "motion"}) {
+    SCOPED_TRACE(format);
+    ScratchDir dir;
+    const std::string photo = dir.file("p.jpg");
+    const std::string movie = dir.file(std::string(format) == "mp4" ? "p.mp4" : "p.MP.jpg");
+    const std::string choice = std::string("--format=") + format;
+    writeFile(photo, voicePhoto(64, 0.3));
+    RunResult first = run(dir, {choice, "-u", photo});
+    ASSERT_EQ(first.out, photo + " -> " + movie + " (0.3 s of sound)\n") << first.err;
+    const ino_t made = inodeOf(movie);
+    RunResult again = run(dir, {choice, "-u", "-v", photo});
+    EXPECT_EQ(again.out, photo + ": " + movie + " is up to date\n") << again.err;
+    EXPECT_EQ(inodeOf(movie), made);
+    // The same size and modification time, other bytes.
+    std::string other = voicePhoto(64, 0.3);
+    other[other.size() - 3] ^= 0x55;
+    rewriteKeepingTime(photo, other);
+    RunResult changed = run(dir, {choice, "-u", photo});
+    EXPECT_EQ(changed.out, photo + " -> " + movie + " (0.3 s of sound)\n") << changed.err;
+    EXPECT_NE(inodeOf(movie), made);
+    EXPECT_EQ(run(dir, {choice, "-u", photo}).out, "");
+  }
+}
+
 TEST(UpdateOnly, ARecordingThatAppearsOrIsReplacedIsConverted) {
   ScratchDir dir;
   const std::string photo = dir.file("IMG_7.jpg"), recording = dir.file("IMG_7.WAV");

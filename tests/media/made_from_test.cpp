@@ -9,6 +9,8 @@
 #include <string>
 
 #include "media/MadeFrom.h"
+#include "media/MotionPhoto.h"
+#include "support/Fixtures.h"
 #include "support/Fifo.h"
 #include "support/TestPaths.h"
 
@@ -141,4 +143,92 @@ TEST(MadeFromMovie, FoundAtTheHeadOrAfterTheSamplesAndNeverThroughALinkAFifoOrDa
   EXPECT_TRUE(testsupport::returnsWithin(dir.file("fifo.mov"), [&] {
     EXPECT_FALSE(media::ReadMadeFromMovie(dir.file("fifo.mov")));
   }));
+}
+
+namespace {
+
+std::string fullAtom(const char* type, const std::string& body) { return atom(type, std::string(4, '\0') + body); }
+
+std::string be32(std::uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+
+// An MP4 as libavformat writes one with QuickTime metadata keys: moov/udta/meta with hdlr mdta,
+// the keys, and ilst holding each value under its key's number.
+std::string mp4With(const std::vector<std::pair<std::string, std::string>>& items, std::uint32_t claimedKeys = 0) {
+  std::string keys = be32(claimedKeys != 0 ? claimedKeys : std::uint32_t(items.size())), ilst;
+  std::uint32_t n = 0;
+  for (const auto& [key, value] : items) {
+    keys += be32(std::uint32_t(key.size() + 8)) + "mdta" + key;
+    const std::string data = atom("data", be32(1) + be32(0) + value);
+    ilst += be32(std::uint32_t(data.size() + 8)) + be32(++n) + data;
+  }
+  const std::string meta = fullAtom("meta", fullAtom("hdlr", std::string(4, '\0') + "mdta" + std::string(13, '\0')) +
+                                                fullAtom("keys", keys) + atom("ilst", ilst));
+  return atom("ftyp", "isom\0\0\2\0isomiso2avc1mp41") + atom("moov", atom("mvhd", std::string(100, '\0')) + atom("udta", meta)) +
+         atom("free", "") + atom("mdat", std::string(30000, 'v'));
+}
+
+// The photograph with that MP4 after it, its XMP saying so, behind an Exif segment of that size.
+std::string motionPhoto(const std::string& mp4, std::size_t exifBytes) {
+  std::string jpeg = fixtures::makeJpeg();
+  const std::size_t length = exifBytes + 2;
+  const std::string exif = std::string{char(0xFF), char(0xE1), char(length >> 8), char(length)} + "Exif" +
+                           std::string(exifBytes - 4, '\0');
+  jpeg.insert(2, exif);
+  std::string why;
+  const std::optional<std::string> still = media::MotionPhotoStill(
+      reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size(), mp4.size(), &why);
+  EXPECT_TRUE(still.has_value()) << why;
+  return still.value_or("") + mp4;
+}
+
+}  // namespace
+
+TEST(MadeFromMovie, FoundInAnMp4sMetadataAndInAMotionPhotosAppendedMp4) {
+  testsupport::ScratchDir dir;
+  MadeFrom r;
+  r.photograph = "IMG_2.JPG";
+  r.photographStamp = media::StampDigest({4, 5, 6});
+  r.format = "mp4";
+  const std::string record = EncodeMadeFrom(r);
+  const std::string mp4 = mp4With({{"creation_time", "2024-01-01T00:00:00Z"}, {"s2mf", record}, {"encoder", "x"}});
+  struct {
+    const char* name;
+    std::string bytes;
+  } good[] = {{"a.mp4", mp4},
+              {"only.mp4", mp4With({{"s2mf", record}})},
+              {"a.MP.jpg", motionPhoto(mp4, 100)},
+              // the still's XMP beyond the first read, behind a camera's Exif and thumbnail
+              {"exif.MP.jpg", motionPhoto(mp4, 60000)}};
+  for (const auto& g : good) {
+    testsupport::writeFile(dir.file(g.name), g.bytes);
+    const std::optional<MadeFrom> back = media::ReadMadeFromMovie(dir.file(g.name));
+    ASSERT_TRUE(back.has_value()) << g.name;
+    EXPECT_EQ(*back, r);
+  }
+  // No record: another key, keys that claim more than they hold, a value missing from ilst, a
+  // photograph that is no motion photo, a video length past the file's start or not a movie.
+  std::string longer = motionPhoto(mp4, 100);
+  const std::string lying = longer + std::string(7, '\0');  // the MP4 no longer starts where the XMP says
+  std::string unnumbered = mp4With({{"s2mf", record}});
+  unnumbered[unnumbered.find("data") - 5] = 2;  // ilst holds the value under key 2 of 1
+  const std::string bad[] = {mp4With({{"s2mff", record}}),
+                             mp4With({{"encoder", "x"}}, 5),
+                             unnumbered,
+                             fixtures::makeJpeg() + mp4,
+                             motionPhoto(std::string(50, 'x'), 100),
+                             lying,
+                             longer.substr(longer.size() - mp4.size() / 2)};
+  int k = 0;
+  for (const std::string& b : bad) {
+    const std::string path = dir.file("bad" + std::to_string(k++) + ".mp4");
+    testsupport::writeFile(path, b);
+    EXPECT_FALSE(media::ReadMadeFromMovie(path)) << k;
+  }
+  // Every cut of a motion photo short of the movie's index reads none, and none reads past its end.
+  const std::string whole = motionPhoto(mp4, 100);
+  const std::size_t indexEnd = whole.size() - mp4.size() + mp4.find("free");
+  for (std::size_t n = 0; n < indexEnd; n += 7) {
+    testsupport::writeFile(dir.file("cut.MP.jpg"), whole.substr(0, n));
+    EXPECT_FALSE(media::ReadMadeFromMovie(dir.file("cut.MP.jpg"))) << n;
+  }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "media/MotionPhoto.h"
+#include "media/MovieUserData.h"
 
 #include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
@@ -19,7 +20,6 @@
 namespace {
 
 constexpr UInt64 kMaxMovieAtom = 64ULL << 20;  // far beyond any header this program writes
-constexpr UInt64 kMotionPhotoHead = 256 * 1024;  // where a photograph's XMP segment lies
 
 struct Span {
   const UInt8* begin;
@@ -67,7 +67,7 @@ OSErr readMovieAtom(const FSSpec* file, std::vector<UInt8>* moov) {
   UInt64 at = 0;
   // A motion photo: the movie follows the photograph, as long as its XMP says.
   if (readAt(fd, 0, header, 2) && header[0] == 0xFF && header[1] == 0xD8) {
-    std::vector<UInt8> head(size_t(std::min<UInt64>(UInt64(st.st_size), kMotionPhotoHead)));
+    std::vector<UInt8> head(size_t(std::min<UInt64>(UInt64(st.st_size), UInt64(media::kMotionPhotoXmpReach))));
     const auto length = readAt(fd, 0, head.data(), head.size()) ? media::MotionPhotoVideoLength(head.data(), head.size())
                                                                 : std::nullopt;
     if (!length || *length > UInt64(st.st_size)) {
@@ -139,52 +139,15 @@ OSErr GetMovieFileTrackDuration(const FSSpec* file, OSType mediaType, TimeValue*
   return noMediaHandler;
 }
 
-namespace {
-
-// An MP4's text item under its key: udta/meta (handler 'mdta') lists the keys, and its ilst holds
-// each value under its key's number, from 1.
-OSErr metadataText(Span udta, const std::string& key, std::string* text) {
-  Span meta = child(udta, FOUR_CHAR_CODE("meta"));
-  if (empty(meta)) return userDataItemNotFound;
-  // ISO files give meta a version and flags; QuickTime files do not.
-  if (length(meta) >= 4 && ReadBigEndian32(meta.begin) == 0) meta.begin += 4;
-  Span keys = child(meta, FOUR_CHAR_CODE("keys"));
-  Span ilst = child(meta, FOUR_CHAR_CODE("ilst"));
-  if (empty(keys) || empty(ilst) || length(keys) < 8) return userDataItemNotFound;
-  UInt32 index = 0;
-  const UInt32 count = ReadBigEndian32(keys.begin + 4);
-  const UInt8* p = keys.begin + 8;
-  for (UInt32 k = 1; k <= count && keys.end - p >= 8; ++k) {
-    const UInt32 size = ReadBigEndian32(p);
-    if (size < 8 || size > UInt64(keys.end - p)) break;
-    if (std::string(reinterpret_cast<const char*>(p + 8), size - 8) == key) {
-      index = k;
-      break;
-    }
-    p += size;
-  }
-  if (index == 0) return userDataItemNotFound;
-  Span data = child(child(ilst, index), FOUR_CHAR_CODE("data"));
-  // type indicator and locale, then the text
-  if (empty(data) || length(data) < 8) return userDataItemNotFound;
-  text->assign(reinterpret_cast<const char*>(data.begin + 8), length(data) - 8);
-  return noErr;
-}
-
-}  // namespace
-
 OSErr GetMovieFileUserDataText(const FSSpec* file, OSType udType, std::string* text) {
   if (file == nullptr || text == nullptr) return paramErr;
   text->clear();
   std::vector<UInt8> moov;
   OSErr err = readMovieAtom(file, &moov);
   if (err != noErr) return err == fnfErr ? fnfErr : invalidMovie;
-  Span udta = child(Span{moov.data(), moov.data() + moov.size()}, FOUR_CHAR_CODE("udta"));
-  Span item = child(udta, udType);
-  if (empty(item)) return metadataText(udta, Mp4KeyForUserDataType(udType), text);
-  if (length(item) < 4) return userDataItemNotFound;
-  size_t n = ReadBigEndian16(item.begin);
-  if (n > length(item) - 4) return userDataItemNotFound;
-  text->assign(reinterpret_cast<const char*>(item.begin + 4), n);
+  const std::optional<std::string> found =
+      media::MovieUserDataText(std::span<const UInt8>(moov), udType, Mp4KeyForUserDataType(udType));
+  if (!found) return userDataItemNotFound;
+  *text = *found;
   return noErr;
 }

@@ -321,7 +321,8 @@ Mp4Result Mp4Writer::State::openAudio() {
   audio->time_base = AVRational{1, audio->sample_rate};
   if (fmt->oformat->flags & AVFMT_GLOBALHEADER) audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   AVDictionary* options = nullptr;
-  av().av_dict_set(&options, "aac_coder", Mp4Settings::aacCoder, 0);
+  const bool narrow = audio->sample_rate <= Mp4Settings::aacNarrowRate;
+  av().av_dict_set(&options, "aac_coder", narrow ? Mp4Settings::aacCoderNarrow : Mp4Settings::aacCoder, 0);
   if (openStream(audio, codec, &options, &audioStream, "the AAC encoder refused the recording") != Mp4Result::ok)
     return result;
 

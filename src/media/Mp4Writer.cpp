@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -321,7 +322,8 @@ Mp4Result Mp4Writer::State::openAudio() {
   audio->time_base = AVRational{1, audio->sample_rate};
   if (fmt->oformat->flags & AVFMT_GLOBALHEADER) audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   AVDictionary* options = nullptr;
-  av().av_dict_set(&options, "aac_coder", Mp4Settings::aacCoder, 0);
+  const bool narrow = audio->sample_rate <= Mp4Settings::aacNarrowRate;
+  av().av_dict_set(&options, "aac_coder", narrow ? Mp4Settings::aacCoderNarrow : Mp4Settings::aacCoder, 0);
   if (openStream(audio, codec, &options, &audioStream, "the AAC encoder refused the recording") != Mp4Result::ok)
     return result;
 
@@ -424,15 +426,23 @@ Mp4Result Mp4Writer::addPictureRows(const std::uint8_t* rows, std::size_t stride
   if (s.rowsIn < s.picture.sourceHeight) return Mp4Result::ok;
 
   // The whole picture is in: turn it upright, encode it, and hand its one packet to the muxer.
+  // Each buffer goes as soon as it has served: the encoder's own copies of a large frame are
+  // what bounds the memory.
   s.slice = {};
-  s.frame->width = s.picture.outWidth;
-  s.frame->height = s.picture.outHeight;
-  s.frame->format = AV_PIX_FMT_YUV420P;
-  if (av().av_frame_get_buffer(s.frame, 0) < 0) return s.fail(Mp4Result::noMemory, "not enough memory");
-  for (int plane = 0; plane < 3; ++plane) {
-    const int shift = plane == 0 ? 0 : 1;
-    OrientPlane(s.stored->data[plane], s.stored->linesize[plane], s.stored->width >> shift,
-                s.stored->height >> shift, s.picture.orientation, s.frame->data[plane], s.frame->linesize[plane]);
+  av().sws_freeContext(s.sws);
+  s.sws = nullptr;
+  if (s.picture.orientation == 1) {
+    std::swap(s.frame, s.stored);  // already upright: encoded as it is
+  } else {
+    s.frame->width = s.picture.outWidth;
+    s.frame->height = s.picture.outHeight;
+    s.frame->format = AV_PIX_FMT_YUV420P;
+    if (av().av_frame_get_buffer(s.frame, 0) < 0) return s.fail(Mp4Result::noMemory, "not enough memory");
+    for (int plane = 0; plane < 3; ++plane) {
+      const int shift = plane == 0 ? 0 : 1;
+      OrientPlane(s.stored->data[plane], s.stored->linesize[plane], s.stored->width >> shift,
+                  s.stored->height >> shift, s.picture.orientation, s.frame->data[plane], s.frame->linesize[plane]);
+    }
   }
   av().av_frame_free(&s.stored);
   s.frame->pts = 0;
@@ -446,7 +456,9 @@ Mp4Result Mp4Writer::addPictureRows(const std::uint8_t* rows, std::size_t stride
   av().av_frame_free(&s.frame);
   err = av().avcodec_send_frame(s.video, nullptr);
   if (err < 0) return s.failAv(err, "the H.264 encoder failed");
-  return s.writePackets(s.video, s.videoStream, std::int64_t(s.totalFrames));
+  if (s.writePackets(s.video, s.videoStream, std::int64_t(s.totalFrames)) != Mp4Result::ok) return s.result;
+  av().avcodec_free_context(&s.video);  // its frames stay allocated until it is closed
+  return Mp4Result::ok;
 }
 
 // Drains the encoder's packets into the muxer; duration, when non-zero, is the (one) video

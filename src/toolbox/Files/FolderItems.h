@@ -12,7 +12,8 @@ enum class FSItemKind { file, folder, link, other };  // other: a FIFO, socket o
 struct FSFolderItem {
   std::string name;
   FSItemKind kind = FSItemKind::other;
-  UInt64 device = 0;  // the item's identity (a link's own), to tell a folder met twice
+  UInt64 device = 0;  // the item's identity (a link's own), to tell a folder met twice; 0 for a
+  // regular file the listing named as one
   UInt64 inode = 0;
 };
 

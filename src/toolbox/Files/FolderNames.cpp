@@ -57,8 +57,14 @@ Readings& readings() {
 }  // namespace
 
 OSErr FSListFolderNames(const std::string& folder, std::vector<std::string>* names, std::string* reason) {
+  return FSListFolderNames(folder, names, nullptr, reason);
+}
+
+OSErr FSListFolderNames(const std::string& folder, std::vector<std::string>* names, std::vector<bool>* regular,
+                        std::string* reason) {
   if (names == nullptr) return paramErr;
   names->clear();
+  if (regular != nullptr) regular->clear();
   ++gReads;
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) {
@@ -68,7 +74,10 @@ OSErr FSListFolderNames(const std::string& folder, std::vector<std::string>* nam
   }
   errno = 0;
   while (dirent* e = readdir(dir)) {
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names->emplace_back(e->d_name);
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+      names->emplace_back(e->d_name);
+      if (regular != nullptr) regular->push_back(e->d_type == DT_REG);
+    }
     errno = 0;
   }
   // A listing cut short by an error would pass for a folder without the name looked for.
@@ -76,6 +85,7 @@ OSErr FSListFolderNames(const std::string& folder, std::vector<std::string>* nam
   closedir(dir);
   if (error != 0) {
     names->clear();
+    if (regular != nullptr) regular->clear();
     if (reason) *reason = ErrnoWords(error);
     return OSErrFromErrno(error);
   }

@@ -11,6 +11,10 @@
 // order. On failure names is empty and reason says why ("no such file", "permission denied" ...).
 // Always reads the folder afresh.
 OSErr FSListFolderNames(const std::string& folder, std::vector<std::string>* names, std::string* reason = nullptr);
+// The same, with whether the listing itself says each name is a regular file (the file system's
+// entry type; false also where it does not say), in the order of names.
+OSErr FSListFolderNames(const std::string& folder, std::vector<std::string>* names, std::vector<bool>* regular,
+                        std::string* reason);
 
 // The names in folder that equal wanted with ASCII letter case aside, in byte order; empty when
 // there is none or the folder cannot be read. Within an FSListingRun each folder is read at

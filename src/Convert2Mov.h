@@ -133,9 +133,14 @@ class Convert2Mov {
   // Whether a photograph whose movie still2mov made from it, as it is now, is passed over: the
   // movie records the photograph, its recording, the format and the choices it was made with.
   void setUpdateOnly(bool on) { mUpdateOnly = on; }
-  // With update only, when the movie at movie is current for the photograph at image: true, and
-  // the report says it is up to date. A look at each file and a read of the movie's head; the
-  // photograph is not read.
+  bool updateOnly() const { return mUpdateOnly; }
+  // With update only, whether the movie at movie is current for the photograph at image: a look
+  // at each file and a read of the movie's head; the photograph is not read. Safe to ask on
+  // several threads at once, as it changes nothing.
+  bool isCurrent(const std::string& movie, const std::string& image, SInt32 resize) const;
+  // Makes the report say the movie at movie is up to date.
+  void passOver(const std::string& movie);
+  // Both: true, with the report saying so, when the movie is current.
   bool passOverIfCurrent(const std::string& movie, const std::string& image, SInt32 resize);
   // What a look at the regular file at path (never through a link) tells of its contents; the
   // record compares it, and watchers of folders without notifications see changes by it.

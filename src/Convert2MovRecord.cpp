@@ -75,7 +75,7 @@ std::string Convert2Mov::madeFromRecord(const std::string& image, const std::opt
   return media::EncodeMadeFrom(r);
 }
 
-bool Convert2Mov::passOverIfCurrent(const std::string& movie, const std::string& image, SInt32 resize) {
+bool Convert2Mov::isCurrent(const std::string& movie, const std::string& image, SInt32 resize) const {
   if (!mUpdateOnly) return false;
   const std::optional<media::MadeFrom> r = media::ReadMadeFromMovie(movie);
   if (!r || r->photograph != NSStringLastPathComponent(image) || r->format != MovieFormatName(mFormat) || r->resize != resize ||
@@ -87,12 +87,21 @@ bool Convert2Mov::passOverIfCurrent(const std::string& movie, const std::string&
     const std::optional<media::FileStamp> recording = stampOf(besideOf(image, r->recording));
     if (!recording || media::StampDigest(*recording) != r->recordingStamp) return false;
   }
+  return true;
+}
+
+bool Convert2Mov::passOverIfCurrent(const std::string& movie, const std::string& image, SInt32 resize) {
+  if (!isCurrent(movie, image, resize)) return false;
+  passOver(movie);
+  return true;
+}
+
+void Convert2Mov::passOver(const std::string& movie) {
   mReport = ConversionReport{};
   mReport.moviePath = absolute(movie);
   mReport.imageFound = true;
   mReport.upToDate = true;
   concludeReport(noErr);
-  return true;
 }
 
 OSErr Convert2Mov::checkMovieOwner(FSSpec& movie, const std::string& image) {

@@ -9,6 +9,7 @@
 #include "cli/ParallelConversions.h"
 #include "toolbox/AppKit/NSLog.h"
 #include "toolbox/Core/Terminals.h"
+#include "toolbox/Processes/ThreadedJobs.h"
 #include "toolbox/Processes/WorkerProcesses.h"
 
 namespace cli {
@@ -90,14 +91,25 @@ std::vector<std::size_t> convertCandidates(Convert2Mov& converter, const std::ve
                                            SInt32 target, int jobs, ConversionPrinter& printer,
                                            const std::function<bool()>& stop,
                                            const std::function<bool(std::size_t, const PhotoResult&)>& holdBack) {
-  // Round k holds each movie's k-th photograph, in the order given. What is current is said
-  // here: a look at it costs less than handing it to a worker.
+  // What is current is said here: a look at it costs less than handing it to a worker, and the
+  // looks, mostly waits on the file system, run on as many threads as there are jobs.
+  std::vector<char> current(candidates.size(), 0);
+  if (converter.updateOnly())
+    RunJobsInThreads(
+        candidates.size(), jobs,
+        [&](std::size_t i) {
+          const std::string& photo = candidates[i].path;
+          current[i] = converter.isCurrent(Convert2Mov::moviePathFor(photo, converter.movieFormat()), photo, target);
+        },
+        stop);
+  // Round k holds each movie's k-th photograph, in the order given.
   std::vector<std::vector<std::size_t>> rounds;
   std::map<std::string, std::size_t> seen;
   std::vector<bool> ran(candidates.size(), false);
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (stop && stop()) break;
-    if (converter.passOverIfCurrent(Convert2Mov::moviePathFor(candidates[i].path, converter.movieFormat()), candidates[i].path, target)) {
+    if (current[i]) {
+      converter.passOver(Convert2Mov::moviePathFor(candidates[i].path, converter.movieFormat()));
       ran[i] = true;
       printer.finishedAt(i, candidates[i].path, resultOf(converter.lastReport()), candidates[i].foundInFolder);
       continue;

@@ -19,8 +19,9 @@
 namespace media {
 namespace {
 
-// Our movie atoms take a kilobyte or two; a longer one is read in a second go.
-constexpr std::size_t kHeadRead = 8 * 1024;
+// Our movie atoms take a kilobyte or two: one page holds them, and copies no more than it must;
+// a longer one is read in a second go.
+constexpr std::size_t kHeadRead = 4 * 1024;
 constexpr std::uint64_t kLargestMovieAtom = 16u << 20;  // far beyond any header we write
 
 

@@ -11,13 +11,18 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <map>
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "support/TestPaths.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Processes/ProgramImage.h"
+#include "toolbox/Processes/ThreadedJobs.h"
 #include "toolbox/Processes/WorkerProcesses.h"
 
 using testsupport::ScratchDir;
@@ -156,4 +161,37 @@ TEST(ProgramImage, AProgramBesideThisOneOrWhyNot) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// Every job runs once whatever the thread count, on more than one thread when asked; a stop
+// asked between jobs starts no more, and what started ends before the call returns.
+TEST(ThreadedJobs, EachJobOnceAndAStopStartsNoMore) {
+  for (int threads : {0, 1, 3, 64}) {
+    for (std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(500)}) {
+      std::vector<std::atomic<int>> runs(count);
+      std::mutex lock;
+      std::set<std::thread::id> seen;
+      RunJobsInThreads(count, threads, [&](std::size_t i) {
+        ++runs[i];
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        std::lock_guard<std::mutex> hold(lock);
+        seen.insert(std::this_thread::get_id());
+      });
+      for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(runs[i].load(), 1) << threads << " threads, job " << i;
+      if (threads > 1 && count == 500) EXPECT_GT(seen.size(), 1u) << threads << " threads";
+      if (threads <= 1) EXPECT_LE(seen.size(), 1u);
+    }
+  }
+  std::atomic<int> started{0}, ended{0};
+  RunJobsInThreads(
+      10000, 4,
+      [&](std::size_t) {
+        ++started;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+        ++ended;
+      },
+      [&] { return started.load() >= 20; });
+  EXPECT_GE(started.load(), 20);
+  EXPECT_LT(started.load(), 10000);
+  EXPECT_EQ(ended.load(), started.load());
 }

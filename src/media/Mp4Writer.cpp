@@ -387,6 +387,8 @@ Mp4Result Mp4Writer::begin(const Mp4Picture& picture, const PcmLayout& sound, st
   s.fmt->io_open = openReader;
   s.fmt->io_close2 = closeReader;
   s.fmt->url = av().av_strdup("still2mov.mp4");
+  // Packets gather in the write buffer: flushing each one would cost a system call per AAC frame.
+  s.fmt->flush_packets = 0;
 
   if (s.openVideo() != Mp4Result::ok || s.openAudio() != Mp4Result::ok) return s.result;
   for (const auto& [key, value] : s.metadata) av().av_dict_set(&s.fmt->metadata, key.c_str(), value.c_str(), 0);

@@ -16,6 +16,7 @@ const ComponentRow kComponents[] = {
     {MovieImportType, kQTFileTypeWave, &NewWaveMovieImporter},
     {GraphicsImporterComponentType, kQTFileTypeJPEG, &NewJpegGraphicsImporter},
     {GraphicsExporterComponentType, kQTFileTypeJPEG, &NewJpegGraphicsExporter},
+    {MovieExportType, kQTFileTypeMP4, &NewMp4MovieExporter},
 };
 }  // namespace
 

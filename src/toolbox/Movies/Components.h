@@ -15,6 +15,7 @@ using Component = ComponentInstanceRecord*;
 constexpr OSType MovieImportType = FOUR_CHAR_CODE("eat ");
 constexpr OSType GraphicsImporterComponentType = FOUR_CHAR_CODE("grip");
 constexpr OSType GraphicsExporterComponentType = FOUR_CHAR_CODE("grex");
+constexpr OSType MovieExportType = FOUR_CHAR_CODE("spit");
 constexpr OSType kQTFileTypeWave = FOUR_CHAR_CODE("WAVE");
 constexpr OSType kQTFileTypeJPEG = FOUR_CHAR_CODE("JPEG");
 constexpr OSType kQTFileTypeMP4 = FOUR_CHAR_CODE("mpg4");
@@ -24,7 +25,26 @@ ComponentInstance OpenDefaultComponent(OSType componentType, OSType componentSub
 OSErr OpenADefaultComponent(OSType componentType, OSType componentSubType, ComponentInstance* ci);
 OSErr CloseComponent(ComponentInstance ci);
 
+// A component open for as long as the holder lives.
+class ComponentHold {
+ public:
+  explicit ComponentHold(ComponentInstance ci = nullptr) : ci_(ci) {}
+  ~ComponentHold() {
+    if (ci_ != nullptr) CloseComponent(ci_);
+  }
+  ComponentHold(const ComponentHold&) = delete;
+  ComponentHold& operator=(const ComponentHold&) = delete;
+  ComponentInstance get() const { return ci_; }
+
+ private:
+  ComponentInstance ci_;
+};
+
 // Factories of the components this toolbox has; each lives beside its component.
 ComponentInstance NewWaveMovieImporter();
 ComponentInstance NewJpegGraphicsImporter();
 ComponentInstance NewJpegGraphicsExporter();
+// The MP4 exporter (also behind motion photos): opening it starts loading the encoders' libraries
+// in the background, so that they are there by the time the movie is exported; closing it waits
+// for the load. Exporting works without it, loading them then.
+ComponentInstance NewMp4MovieExporter();

@@ -146,9 +146,6 @@ SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& ima
   SInt32 status = audio.status;
   if (audio.wavePath) {
     WaveRemover remover{audio.working ? *audio.wavePath : std::string()};
-    // An MP4's encoders load while the picture is read and scaled.
-    const OSType exportedAs = MovieFormatExporter(mFormat);
-    ComponentHold exporter(exportedAs != 0 ? OpenDefaultComponent(MovieExportType, exportedAs) : nullptr);
     mFacts.madeFrom = madeFromRecord(image, photoStamp, resize);
     status = assembleMovieTracksForMovie(movie, image, *audio.wavePath, resize);
   }

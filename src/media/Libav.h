@@ -31,7 +31,7 @@ namespace media {
   X(avcodec, avcodec_alloc_context3) X(avcodec, avcodec_open2) X(avcodec, avcodec_free_context)      \
   X(avcodec, avcodec_parameters_from_context) X(avcodec, avcodec_send_frame)                         \
   X(avcodec, avcodec_receive_packet) X(avcodec, av_packet_alloc) X(avcodec, av_packet_free)          \
-  X(avcodec, av_packet_rescale_ts)                                                                   \
+  X(avcodec, av_packet_rescale_ts) X(avcodec, av_packet_move_ref)                                   \
   X(avformat, avformat_alloc_output_context2) X(avformat, avformat_new_stream)                       \
   X(avformat, avformat_write_header) X(avformat, av_interleaved_write_frame)                         \
   X(avformat, av_write_trailer) X(avformat, avformat_free_context) X(avformat, avio_alloc_context)   \

@@ -147,6 +147,8 @@ struct Mp4Writer::State {
   Mp4Result result = Mp4Result::ok;
   std::string problem;
   bool begun = false, finished = false;
+  bool soundBegun = false;     // the AAC encoder is open
+  bool headerWritten = false;  // packets go to the muxer; before, the sound's are kept in early
   bool loaded = false;  // libav* is there: what is below was made with it
 
   Mp4Picture picture;
@@ -172,9 +174,11 @@ struct Mp4Writer::State {
   int sliceRows = 0, rowsIn = 0;
   std::vector<std::uint8_t> widened;  // 24-bit or signed 8-bit samples in a width swresample takes
   std::int64_t audioPts = 0;          // in output samples, from the encoder's priming on
+  std::vector<AVPacket*> early;       // sound encoded before the header, in the encoder's time base
 
   ~State() {
     if (!loaded) return;
+    for (AVPacket*& p : early) av().av_packet_free(&p);
     av().sws_freeContext(sws);
     av().swr_free(&swr);
     if (fifo) av().av_audio_fifo_free(fifo);
@@ -205,13 +209,19 @@ struct Mp4Writer::State {
     return fail(Mp4Result::encoderFailed, step + ": " + avWords(err));
   }
 
+  Mp4Result startSound(const PcmLayout& layout, std::uint64_t frames);
   Mp4Result openVideo();
   Mp4Result openAudio();
-  // Opens the encoder with options (freed here) and gives the muxer a stream of its kind.
+  // Opens the encoder with options (freed here) and, when stream is given, gives the muxer a
+  // stream of its kind.
   Mp4Result openStream(AVCodecContext* codec, const AVCodec* encoder, AVDictionary** options, AVStream** stream,
                        const char* refused);
+  // Gives the muxer a stream for the open encoder.
+  Mp4Result addStream(AVCodecContext* codec, AVStream** stream);
   Mp4Result scaleSlice();
   Mp4Result writePackets(AVCodecContext* codec, AVStream* stream, std::int64_t duration);
+  // One packet, in codec's time base, to the muxer.
+  Mp4Result writePacket(AVPacket* p, AVCodecContext* codec, AVStream* stream);
   Mp4Result encodeAudio(bool flushing);
 };
 
@@ -252,10 +262,14 @@ Mp4Result Mp4Writer::State::openStream(AVCodecContext* codec, const AVCodec* enc
   int err = av().avcodec_open2(codec, encoder, options);
   av().av_dict_free(options);
   if (err < 0) return failAv(err, refused);
+  return stream != nullptr ? addStream(codec, stream) : Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::State::addStream(AVCodecContext* codec, AVStream** stream) {
   *stream = av().avformat_new_stream(fmt, nullptr);
   if (*stream == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
   (*stream)->time_base = codec->time_base;
-  err = av().avcodec_parameters_from_context((*stream)->codecpar, codec);
+  const int err = av().avcodec_parameters_from_context((*stream)->codecpar, codec);
   return err < 0 ? failAv(err, "the stream's parameters") : Mp4Result::ok;
 }
 
@@ -324,7 +338,8 @@ Mp4Result Mp4Writer::State::openAudio() {
   AVDictionary* options = nullptr;
   const bool narrow = audio->sample_rate <= Mp4Settings::aacNarrowRate;
   av().av_dict_set(&options, "aac_coder", narrow ? Mp4Settings::aacCoderNarrow : Mp4Settings::aacCoder, 0);
-  if (openStream(audio, codec, &options, &audioStream, "the AAC encoder refused the recording") != Mp4Result::ok)
+  // Its stream is added after the picture's, when the muxer is set up.
+  if (openStream(audio, codec, &options, nullptr, "the AAC encoder refused the recording") != Mp4Result::ok)
     return result;
 
   switch (sound.bits) {
@@ -348,8 +363,38 @@ Mp4Result Mp4Writer::State::openAudio() {
   return Mp4Result::ok;
 }
 
+Mp4Result Mp4Writer::State::startSound(const PcmLayout& layout, std::uint64_t frames) {
+  const bool soundOk = layout.channels >= 1 && layout.channels <= 8 && layout.rate >= 1000 && layout.rate <= 384000 &&
+                       ((!layout.isFloat && (layout.bits == 8 || layout.bits == 16 || layout.bits == 24 || layout.bits == 32)) ||
+                        (layout.isFloat && (layout.bits == 32 || layout.bits == 64)));
+  if (!soundOk) return fail(Mp4Result::badInput, "the recording's sample layout cannot be encoded");
+  if (frames == 0) return fail(Mp4Result::badInput, "the recording gives no sound");
+  std::string why;
+  if (LoadLibav(&why) == nullptr) return fail(Mp4Result::encoderMissing, "libav* cannot be used: " + why);
+  loaded = true;
+  // Failures are said in the program's own words; the libraries' chatter would only confuse.
+  av().av_log_set_level(AV_LOG_QUIET);
+  sound = layout;
+  totalFrames = frames;
+  int err = av().avformat_alloc_output_context2(&fmt, nullptr, "mp4", nullptr);
+  if (err < 0) return failAv(err, "no MP4 muxer in libavformat");
+  if (openAudio() != Mp4Result::ok) return result;
+  soundBegun = true;
+  return Mp4Result::ok;
+}
+
+void Mp4Writer::setOutput(int fd) { s_->sink.fd = fd; }
+
+Mp4Result Mp4Writer::beginSound(const PcmLayout& sound, std::uint64_t totalFrames) {
+  State& s = *s_;
+  if (s.result != Mp4Result::ok) return s.result;
+  if (s.begun || s.soundBegun) return s.fail(Mp4Result::badInput, "the writer was already begun");
+  return s.startSound(sound, totalFrames);
+}
+
 Mp4Result Mp4Writer::begin(const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t totalFrames) {
   State& s = *s_;
+  if (s.result != Mp4Result::ok) return s.result;
   if (s.begun) return s.fail(Mp4Result::badInput, "the writer was already begun");
   s.begun = true;
   const bool pictureOk = picture.sourceWidth > 0 && picture.sourceHeight > 0 &&
@@ -358,23 +403,15 @@ Mp4Result Mp4Writer::begin(const Mp4Picture& picture, const PcmLayout& sound, st
                          picture.sourceWidth <= 65535 && picture.sourceHeight <= 65535 && picture.outWidth <= 16384 &&
                          picture.outHeight <= 16384;
   if (!pictureOk) return s.fail(Mp4Result::badInput, "the picture's size cannot be encoded");
-  const bool soundOk = sound.channels >= 1 && sound.channels <= 8 && sound.rate >= 1000 && sound.rate <= 384000 &&
-                       ((!sound.isFloat && (sound.bits == 8 || sound.bits == 16 || sound.bits == 24 || sound.bits == 32)) ||
-                        (sound.isFloat && (sound.bits == 32 || sound.bits == 64)));
-  if (!soundOk) return s.fail(Mp4Result::badInput, "the recording's sample layout cannot be encoded");
-  if (totalFrames == 0) return s.fail(Mp4Result::badInput, "the recording gives no sound");
-  std::string why;
-  if (LoadLibav(&why) == nullptr) return s.fail(Mp4Result::encoderMissing, "libav* cannot be used: " + why);
-  s.loaded = true;
-  // Failures are said in the program's own words; the libraries' chatter would only confuse.
-  av().av_log_set_level(AV_LOG_QUIET);
+  if (!s.soundBegun) {
+    if (s.startSound(sound, totalFrames) != Mp4Result::ok) return s.result;
+  } else if (sound.channels != s.sound.channels || sound.rate != s.sound.rate || sound.bits != s.sound.bits ||
+             sound.isFloat != s.sound.isFloat || sound.isSigned != s.sound.isSigned || totalFrames != s.totalFrames) {
+    return s.fail(Mp4Result::badInput, "the recording is not the one whose sound was begun");
+  }
   s.picture = picture;
   if (s.picture.orientation < 1 || s.picture.orientation > 8) s.picture.orientation = 1;
-  s.sound = sound;
-  s.totalFrames = totalFrames;
 
-  int err = av().avformat_alloc_output_context2(&s.fmt, nullptr, "mp4", nullptr);
-  if (err < 0) return s.failAv(err, "no MP4 muxer in libavformat");
   auto* buffer = static_cast<uint8_t*>(av().av_malloc(kIoBufferBytes));
   s.pb = buffer ? av().avio_alloc_context(buffer, kIoBufferBytes, 1, &s.sink, nullptr, writeFd, seekFd) : nullptr;
   if (s.pb == nullptr) {
@@ -390,18 +427,28 @@ Mp4Result Mp4Writer::begin(const Mp4Picture& picture, const PcmLayout& sound, st
   // Packets gather in the write buffer: flushing each one would cost a system call per AAC frame.
   s.fmt->flush_packets = 0;
 
-  if (s.openVideo() != Mp4Result::ok || s.openAudio() != Mp4Result::ok) return s.result;
+  // The picture's track first, then the sound's.
+  if (s.openVideo() != Mp4Result::ok || s.addStream(s.audio, &s.audioStream) != Mp4Result::ok) return s.result;
   for (const auto& [key, value] : s.metadata) av().av_dict_set(&s.fmt->metadata, key.c_str(), value.c_str(), 0);
   AVDictionary* options = nullptr;
   // Every item under its own key (QuickTime's metadata keys), so any text can be carried.
   av().av_dict_set(&options, "movflags", "+faststart+use_metadata_tags", 0);
-  err = av().avformat_write_header(s.fmt, &options);
+  int err = av().avformat_write_header(s.fmt, &options);
   av().av_dict_free(&options);
   if (err < 0) return s.failAv(err, "the MP4 header");
+  s.headerWritten = true;
   // The muxer names itself as the encoder when the header is written; the index, written last,
   // names this program instead.
   av().av_dict_set(&s.fmt->metadata, "encoder", kMark, 0);
-  return Mp4Result::ok;
+  // The sound encoded ahead goes in now, in order.
+  std::vector<AVPacket*> early = std::move(s.early);
+  s.early.clear();
+  Mp4Result r = Mp4Result::ok;
+  for (AVPacket*& p : early) {
+    if (r == Mp4Result::ok) r = s.writePacket(p, s.audio, s.audioStream);
+    av().av_packet_free(&p);
+  }
+  return r;
 }
 
 Mp4Result Mp4Writer::State::scaleSlice() {
@@ -474,11 +521,22 @@ Mp4Result Mp4Writer::State::writePackets(AVCodecContext* codec, AVStream* stream
       packet->pts = packet->dts = 0;
       packet->duration = duration;
     }
-    av().av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
-    packet->stream_index = stream->index;
-    err = av().av_interleaved_write_frame(fmt, packet);
-    if (err < 0) return failAv(err, "the MP4 could not be written");
+    if (!headerWritten) {  // sound ahead of the picture: kept until the muxer is set up
+      AVPacket* kept = av().av_packet_alloc();
+      if (kept == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
+      av().av_packet_move_ref(kept, packet);
+      early.push_back(kept);
+      continue;
+    }
+    if (writePacket(packet, codec, stream) != Mp4Result::ok) return result;
   }
+}
+
+Mp4Result Mp4Writer::State::writePacket(AVPacket* p, AVCodecContext* codec, AVStream* stream) {
+  av().av_packet_rescale_ts(p, codec->time_base, stream->time_base);
+  p->stream_index = stream->index;
+  const int err = av().av_interleaved_write_frame(fmt, p);
+  return err < 0 ? failAv(err, "the MP4 could not be written") : Mp4Result::ok;
 }
 
 Mp4Result Mp4Writer::State::encodeAudio(bool flushing) {
@@ -509,7 +567,7 @@ Mp4Result Mp4Writer::State::encodeAudio(bool flushing) {
 Mp4Result Mp4Writer::addSound(const std::uint8_t* samples, std::size_t frames) {
   State& s = *s_;
   if (s.result != Mp4Result::ok) return s.result;
-  if (!s.begun || s.swr == nullptr) return s.fail(Mp4Result::badInput, "sound before the writer was begun");
+  if (!s.soundBegun || s.swr == nullptr) return s.fail(Mp4Result::badInput, "sound before the writer was begun");
   if (frames == 0) return Mp4Result::ok;
   const std::size_t values = frames * std::size_t(s.sound.channels);
   const uint8_t* in = samples;

@@ -66,10 +66,14 @@ struct Mp4Settings {
 
 // Writes to a file descriptor open for reading and writing, positioned at 0 (a working file the
 // caller publishes once finish() succeeds). Call order: begin, the picture's rows top to bottom,
-// then the sound in any number of pieces, then finish. The first failure sticks.
+// then the sound in any number of pieces, then finish. The sound may also come first, before the
+// file is known: beginSound and the sound's pieces, then setOutput, begin with the same sound,
+// the picture's rows and finish; what is encoded ahead is kept in memory until begin. The first
+// failure sticks.
 class Mp4Writer {
  public:
-  explicit Mp4Writer(int fd);
+  explicit Mp4Writer(int fd = -1);
+  void setOutput(int fd);
   ~Mp4Writer();
   Mp4Writer(const Mp4Writer&) = delete;
   Mp4Writer& operator=(const Mp4Writer&) = delete;
@@ -81,6 +85,8 @@ class Mp4Writer {
 
   // totalFrames: the recording's length in sample frames; the picture lasts exactly that long.
   Mp4Result begin(const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t totalFrames);
+  // The sound alone, ahead of the picture.
+  Mp4Result beginSound(const PcmLayout& sound, std::uint64_t totalFrames);
   // count rows of sourceWidth × channels bytes, stride bytes apart.
   Mp4Result addPictureRows(const std::uint8_t* rows, std::size_t stride, int count);
   Mp4Result addSound(const std::uint8_t* samples, std::size_t frames);

@@ -61,30 +61,41 @@ struct Written {
   int systemError = 0;
 };
 
-// One MP4 of the quadrant picture and a sine, written to fd in pieces.
+// One MP4 of the quadrant picture and a sine, written to fd in pieces; with soundAhead, the sound
+// is encoded first and the file given after it.
 Written writeMp4(int fd, int width, int height, int orientation, int rate, std::size_t frames,
-                 const std::vector<std::pair<std::string, std::string>>& metadata = {}) {
-  Mp4Writer writer(fd);
+                 const std::vector<std::pair<std::string, std::string>>& metadata = {}, bool soundAhead = false) {
+  Mp4Writer writer(soundAhead ? -1 : fd);
   for (const auto& [k, v] : metadata) writer.setMetadata(k, v);
   Mp4Picture picture{width, height, 3, orientation, 0, 0};
   media::Mp4FrameSize(width, height, orientation, 0, 0, &picture.outWidth, &picture.outHeight);
   PcmLayout layout{1, rate, 16, false, true};
-  Mp4Result r = writer.begin(picture, layout, frames);
+  const auto pcm = sine(rate, frames);
+  auto addSound = [&](Mp4Result r) {
+    for (std::size_t at = 0; at < frames && r == Mp4Result::ok; at += 3000)
+      r = writer.addSound(pcm.data() + at * 2, std::min<std::size_t>(3000, frames - at));
+    return r;
+  };
+  Mp4Result r = Mp4Result::ok;
+  if (soundAhead) {
+    r = addSound(writer.beginSound(layout, frames));
+    writer.setOutput(fd);
+  }
+  if (r == Mp4Result::ok) r = writer.begin(picture, layout, frames);
   const auto rgb = quadrantPicture(width, height);
   for (int y = 0; y < height && r == Mp4Result::ok; y += 7)
     r = writer.addPictureRows(rgb.data() + std::size_t(y) * width * 3, std::size_t(width) * 3, std::min(7, height - y));
-  const auto pcm = sine(rate, frames);
-  for (std::size_t at = 0; at < frames && r == Mp4Result::ok; at += 3000)
-    r = writer.addSound(pcm.data() + at * 2, std::min<std::size_t>(3000, frames - at));
+  if (!soundAhead) r = addSound(r);
   if (r == Mp4Result::ok) r = writer.finish();
   return {r, writer.problem(), writer.systemError()};
 }
 
 std::string writeFileMp4(const std::string& path, int width, int height, int orientation, int rate,
-                         std::size_t frames, const std::vector<std::pair<std::string, std::string>>& metadata = {}) {
+                         std::size_t frames, const std::vector<std::pair<std::string, std::string>>& metadata = {},
+                         bool soundAhead = false) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   EXPECT_GE(fd, 0);
-  const Written w = writeMp4(fd, width, height, orientation, rate, frames, metadata);
+  const Written w = writeMp4(fd, width, height, orientation, rate, frames, metadata, soundAhead);
   ::close(fd);
   EXPECT_EQ(w.result, Mp4Result::ok) << w.problem;
   return readFile(path);
@@ -171,13 +182,39 @@ TEST(Mp4Writer, EveryOrientationIsTurnedUprightInThePixels) {
   }
 }
 
+// Sound encoded before the picture and the file are known makes the same tracks, in the same
+// order, as sound given last: the packets kept meanwhile all go in, timed as they were.
+TEST(Mp4Writer, SoundEncodedAheadMakesTheSameTracks) {
+  REQUIRE_TOOL("ffmpeg");
+  REQUIRE_TOOL("ffprobe");
+  ScratchDir dir;
+  const std::string after = dir.file("after.mp4"), ahead = dir.file("ahead.mp4");
+  for (int rate : {8000, 44100}) {
+    writeFileMp4(after, 160, 120, 6, rate, std::size_t(rate) * 5 / 2);
+    writeFileMp4(ahead, 160, 120, 6, rate, std::size_t(rate) * 5 / 2, {}, true);
+    auto decoded = [](const std::string& path, const char* map) {
+      std::string md5;
+      EXPECT_EQ(run("ffmpeg -v error -i " + shellQuote(path) + " -map " + map + " -f md5 -", &md5), 0);
+      return md5;
+    };
+    for (const char* map : {"0:v", "0:a"})
+      EXPECT_EQ(decoded(after, map), decoded(ahead, map)) << map << " at " << rate << " Hz";
+    const auto streams = moviechecks::probeStreams(ahead);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].codecType, "video") << "the picture's track comes first";
+    for (const auto& s : streams) EXPECT_NEAR(s.duration, 2.5, 0.05) << s.codecType;
+  }
+}
+
 TEST(Mp4Writer, AFullDiskIsAWriteFailureWithTheSystemsReason) {
-  const int fd = ::open("/dev/full", O_RDWR);
-  ASSERT_GE(fd, 0);
-  const Written w = writeMp4(fd, 64, 48, 1, 8000, 8000);
-  ::close(fd);
-  EXPECT_EQ(w.result, Mp4Result::writeFailed) << w.problem;
-  EXPECT_EQ(w.systemError, ENOSPC);
+  for (bool soundAhead : {false, true}) {
+    const int fd = ::open("/dev/full", O_RDWR);
+    ASSERT_GE(fd, 0);
+    const Written w = writeMp4(fd, 64, 48, 1, 8000, 8000, {}, soundAhead);
+    ::close(fd);
+    EXPECT_EQ(w.result, Mp4Result::writeFailed) << w.problem;
+    EXPECT_EQ(w.systemError, ENOSPC);
+  }
 }
 
 TEST(Mp4Writer, CallsOutOfOrderAndUnusableInputAreRefusedInWords) {
@@ -201,6 +238,17 @@ TEST(Mp4Writer, CallsOutOfOrderAndUnusableInputAreRefusedInWords) {
   {
     Mp4Writer writer(fd);
     EXPECT_EQ(writer.begin({64, 48, 3, 1, 64, 48}, {1, 8000, 16, false, true}, 0), Mp4Result::badInput);
+  }
+  {
+    // Sound begun ahead is the sound the movie gets: another one is refused.
+    Mp4Writer writer;
+    ASSERT_EQ(writer.beginSound({1, 8000, 16, false, true}, 8000), Mp4Result::ok);
+    EXPECT_EQ(writer.beginSound({1, 8000, 16, false, true}, 8000), Mp4Result::badInput);
+    Mp4Writer other;
+    ASSERT_EQ(other.beginSound({1, 8000, 16, false, true}, 8000), Mp4Result::ok);
+    other.setOutput(fd);
+    EXPECT_EQ(other.begin({64, 48, 3, 1, 64, 48}, {2, 8000, 16, false, true}, 8000), Mp4Result::badInput);
+    EXPECT_FALSE(other.problem().empty());
   }
   {
     // The picture not given whole: no file is finished.

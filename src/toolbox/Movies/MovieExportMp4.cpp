@@ -10,6 +10,7 @@
 #include <ctime>
 #include <optional>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "media/JpegCodec.h"
@@ -26,12 +27,16 @@
 #include "toolbox/Movies/MovieModel.h"
 #include "toolbox/Movies/Mp4MetadataKeys.h"
 #include "toolbox/Movies/Movies.h"
+#include "toolbox/Movies/Mp4MovieExporter.h"
 
 using namespace movies;
 
 namespace {
 
 constexpr std::size_t kSoundPieceBytes = 64 * 1024;
+// A sound up to this long is copied for the exporter to encode ahead (about 4 minutes of 16 kHz
+// mono); a longer one is encoded at export, a piece at a time.
+constexpr UInt64 kSoundAheadBytes = 8u << 20;
 
 // The EXIF orientation whose picture the matrix stands upright (the inverse of the placements
 // the movie assembly sets); 1 for any other matrix.
@@ -82,6 +87,46 @@ bool pcmLayoutOf(const MediaType& media, media::PcmLayout* out, bool* bigEndian)
   out->isSigned = (flags & kAudioFormatFlagIsSignedInteger) != 0 || out->isFloat;
   *bigEndian = (flags & kAudioFormatFlagIsBigEndian) != 0;
   return true;
+}
+
+// The movie's sound as the MP4 writer takes it.
+struct SoundOfMovie {
+  media::PcmLayout layout;
+  bool bigEndian = false;
+  UInt64 frames = 0;
+  std::size_t frameBytes = 0;
+};
+
+// noErr and the sound when the movie has a sound track of linear PCM with samples.
+OSErr soundOf(MovieType& m, TrackType** track, SoundOfMovie* out) {
+  *track = trackOf(m, SoundMediaType);
+  if (*track == nullptr) return noMediaHandler;
+  if (!pcmLayoutOf(*(*track)->media, &out->layout, &out->bigEndian)) return noCodecErr;
+  for (const Chunk& c : (*track)->media->chunks) out->frames += c.sampleCount;
+  out->frameBytes = std::size_t(out->layout.channels) * std::size_t(out->layout.bits / 8);
+  return out->frameBytes == 0 || out->frames == 0 ? noMediaHandler : noErr;
+}
+
+// Hands the track's samples to take a piece at a time, little-endian, in order.
+template <typename Take>
+OSErr readSound(MovieType& m, const TrackType& track, const SoundOfMovie& sound, Take take) {
+  std::vector<UInt8> piece;
+  const std::size_t framesPerPiece = std::max<std::size_t>(1, kSoundPieceBytes / sound.frameBytes);
+  for (const Chunk& c : track.media->chunks) {
+    for (UInt64 done = 0; done < c.sampleCount;) {
+      const std::size_t n = std::size_t(std::min<UInt64>(framesPerPiece, c.sampleCount - done));
+      piece.resize(n * sound.frameBytes);
+      if (OSErr err = m.store->read(c.offset + done * sound.frameBytes, piece.data(), piece.size()); err != noErr)
+        return err;
+      if (sound.bigEndian && sound.layout.bits > 8) {
+        const std::size_t width = std::size_t(sound.layout.bits / 8);
+        for (std::size_t i = 0; i + width <= piece.size(); i += width) std::reverse(&piece[i], &piece[i + width]);
+      }
+      if (OSErr err = take(piece.data(), n); err != noErr) return err;
+      done += n;
+    }
+  }
+  return noErr;
 }
 
 // The frame's rows go to the writer as the decoder delivers them; the writer starts once the
@@ -145,19 +190,16 @@ void addMetadata(const MovieType& m, media::Mp4Writer& writer) {
   }
 }
 
-// Writes the MP4 of the movie to fd (open for reading and writing, at 0).
-OSErr writeMp4(MovieType& m, int fd) {
+// Writes the MP4 of the movie to fd (open for reading and writing, at 0); with the sound already
+// encoded when the exporter holds it.
+OSErr writeMp4(MovieType& m, int fd, ComponentInstance exporter) {
   TrackType* video = trackOf(m, VideoMediaType);
-  TrackType* sound = trackOf(m, SoundMediaType);
   if (video == nullptr) return noVideoTrackInMovieErr;
-  if (sound == nullptr) return noMediaHandler;
-  media::PcmLayout layout;
-  bool bigEndian = false;
-  if (!pcmLayoutOf(*sound->media, &layout, &bigEndian)) return noCodecErr;
-  UInt64 frames = 0;
-  for (const Chunk& c : sound->media->chunks) frames += c.sampleCount;
-  const std::size_t frameBytes = std::size_t(layout.channels) * std::size_t(layout.bits / 8);
-  if (frameBytes == 0 || frames == 0) return noMediaHandler;
+  TrackType* soundTrack = nullptr;
+  SoundOfMovie sound;
+  if (OSErr err = soundOf(m, &soundTrack, &sound); err != noErr) return err;
+  const media::PcmLayout& layout = sound.layout;
+  const UInt64 frames = sound.frames;
 
   // The frame: the video media's one sample, a JPEG.
   const Chunk& sample = video->media->chunks.front();
@@ -179,7 +221,12 @@ OSErr writeMp4(MovieType& m, int fd) {
                       turned ? trackHeight : trackWidth, turned ? trackWidth : trackHeight, &picture.outWidth,
                       &picture.outHeight);
 
-  media::Mp4Writer writer(fd);
+  auto* ahead = dynamic_cast<Mp4MovieExporter*>(exporter);
+  std::unique_ptr<media::Mp4Writer> encoded = ahead ? ahead->takeWriter(&m, layout, frames) : nullptr;
+  const bool soundDone = encoded != nullptr;
+  if (!encoded) encoded = std::make_unique<media::Mp4Writer>();
+  media::Mp4Writer& writer = *encoded;
+  writer.setOutput(fd);
   addMetadata(m, writer);
   FrameRows rows(writer, picture, layout, frames);
   // Decoded no larger than the frame needs (in its stored orientation).
@@ -189,23 +236,13 @@ OSErr writeMp4(MovieType& m, int fd) {
   if (rows.result() != media::Mp4Result::ok) return osErrOf(writer, rows.result());
   if (err != noErr) return err;
 
-  // The sound, a piece at a time.
-  std::vector<UInt8> piece;
-  const std::size_t framesPerPiece = std::max<std::size_t>(1, kSoundPieceBytes / frameBytes);
-  for (const Chunk& c : sound->media->chunks) {
-    for (UInt64 done = 0; done < c.sampleCount;) {
-      const std::size_t n = std::size_t(std::min<UInt64>(framesPerPiece, c.sampleCount - done));
-      piece.resize(n * frameBytes);
-      err = m.store->read(c.offset + done * frameBytes, piece.data(), piece.size());
-      if (err != noErr) return err;
-      if (bigEndian && layout.bits > 8) {
-        const std::size_t width = std::size_t(layout.bits / 8);
-        for (std::size_t i = 0; i + width <= piece.size(); i += width) std::reverse(&piece[i], &piece[i + width]);
-      }
-      const media::Mp4Result r = writer.addSound(piece.data(), n);
-      if (r != media::Mp4Result::ok) return osErrOf(writer, r);
-      done += n;
-    }
+  // The sound, a piece at a time, unless it was encoded ahead.
+  if (!soundDone) {
+    err = readSound(m, *soundTrack, sound, [&](const UInt8* samples, std::size_t n) {
+      const media::Mp4Result r = writer.addSound(samples, n);
+      return r == media::Mp4Result::ok ? noErr : osErrOf(writer, r);
+    });
+    if (err != noErr) return err;
   }
   return osErrOf(writer, writer.finish());
 }
@@ -226,7 +263,7 @@ OSErr copyAll(int fd, int out) {
 }  // namespace
 
 OSErr ConvertMovieToFile(Movie theMovie, Track, FSSpec* outputFile, OSType fileType, OSType creator, ScriptCode,
-                         short*, long flags, ComponentInstance) {
+                         short*, long flags, ComponentInstance userComp) {
   MovieType* m = get(theMovie);
   if (m == nullptr || outputFile == nullptr) return invalidMovie;
   if (fileType != kQTFileTypeMP4) return badComponentType;
@@ -234,10 +271,11 @@ OSErr ConvertMovieToFile(Movie theMovie, Track, FSSpec* outputFile, OSType fileT
   info.fdType = kQTFileTypeMP4;
   info.fdCreator = creator;
   const bool replace = (flags & createMovieFileDeleteCurFile) != 0;
-  return FSpSaveFile(outputFile, replace, [&](int fd) { return writeMp4(*m, fd); }, &info);
+  return FSpSaveFile(outputFile, replace, [&](int fd) { return writeMp4(*m, fd, userComp); }, &info);
 }
 
-OSErr ConvertMovieToMotionPhoto(Movie theMovie, const FSSpec* photograph, const FSSpec* outputFile, long flags) {
+OSErr ConvertMovieToMotionPhoto(Movie theMovie, const FSSpec* photograph, const FSSpec* outputFile, long flags,
+                                ComponentInstance userComp) {
   MovieType* m = get(theMovie);
   if (m == nullptr || photograph == nullptr || outputFile == nullptr) return paramErr;
   // The conversion's own bytes of the photograph when it holds them: read once, as they were.
@@ -253,7 +291,7 @@ OSErr ConvertMovieToMotionPhoto(Movie theMovie, const FSSpec* photograph, const 
   if (err != noErr) return err;
   int fd = -1;
   err = FSpOpenDescriptor(&working, O_RDWR, &fd);
-  if (err == noErr) err = writeMp4(*m, fd);
+  if (err == noErr) err = writeMp4(*m, fd, userComp);
   off_t videoLength = err == noErr ? lseek(fd, 0, SEEK_END) : -1;
   if (err == noErr && videoLength <= 0) err = ioErr;
   std::optional<std::string> still;
@@ -278,3 +316,20 @@ OSErr ConvertMovieToMotionPhoto(Movie theMovie, const FSSpec* photograph, const 
 }
 
 Boolean IsMotionPhotoData(const UInt8* data, std::size_t size) { return media::IsMotionPhoto(data, size); }
+
+OSErr MovieExportStartSound(ComponentInstance exporter, Movie theMovie) {
+  auto* ahead = dynamic_cast<Mp4MovieExporter*>(exporter);
+  MovieType* m = get(theMovie);
+  if (ahead == nullptr || m == nullptr) return paramErr;
+  TrackType* track = nullptr;
+  SoundOfMovie sound;
+  if (soundOf(*m, &track, &sound) != noErr || sound.frames > kSoundAheadBytes / sound.frameBytes) return noErr;
+  std::vector<UInt8> samples;
+  samples.reserve(std::size_t(sound.frames * sound.frameBytes));
+  const OSErr err = readSound(*m, *track, sound, [&](const UInt8* piece, std::size_t n) {
+    samples.insert(samples.end(), piece, piece + n * sound.frameBytes);
+    return noErr;
+  });
+  if (err == noErr) ahead->startSound(m, sound.layout, sound.frames, std::move(samples));
+  return err;
+}

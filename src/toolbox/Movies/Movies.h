@@ -183,7 +183,13 @@ OSErr ConvertMovieToFile(Movie theMovie, Track onlyTrack, FSSpec* outputFile, OS
 // The same MP4 appended to the photograph's own JPEG, which gains the XMP that marks it a motion
 // photo (every other byte as it was). badFileFormat for a photograph that already is one, or whose
 // JPEG header is damaged.
-OSErr ConvertMovieToMotionPhoto(Movie theMovie, const FSSpec* photograph, const FSSpec* outputFile, long flags);
+OSErr ConvertMovieToMotionPhoto(Movie theMovie, const FSSpec* photograph, const FSSpec* outputFile, long flags,
+                                ComponentInstance userComp = nullptr);
+// With an MP4 exporter (OpenDefaultComponent(MovieExportType, kQTFileTypeMP4)), encodes the movie's
+// first sound track in the background while the movie is still being made; a conversion of that
+// movie through the same exporter then uses it, once the movie has no other sound. A sound too
+// long to hold in memory is left to the conversion (noErr); paramErr without an MP4 exporter.
+OSErr MovieExportStartSound(ComponentInstance exporter, Movie theMovie);
 // Whether a photograph's bytes already make a motion photo.
 Boolean IsMotionPhotoData(const UInt8* data, std::size_t size);
 

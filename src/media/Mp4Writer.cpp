@@ -146,9 +146,10 @@ struct Mp4Writer::State {
   std::map<std::string, std::string> metadata;
   Mp4Result result = Mp4Result::ok;
   std::string problem;
-  bool begun = false, finished = false;
+  bool begun = false, finished = false;  // begun: the picture's
+  bool soundKnown = false;     // sound and totalFrames say what the recording is
   bool soundBegun = false;     // the AAC encoder is open
-  bool headerWritten = false;  // packets go to the muxer; before, the sound's are kept in early
+  bool headerWritten = false;  // packets go to the muxer; before, they are kept in early
   bool loaded = false;  // libav* is there: what is below was made with it
 
   Mp4Picture picture;
@@ -174,11 +175,18 @@ struct Mp4Writer::State {
   int sliceRows = 0, rowsIn = 0;
   std::vector<std::uint8_t> widened;  // 24-bit or signed 8-bit samples in a width swresample takes
   std::int64_t audioPts = 0;          // in output samples, from the encoder's priming on
-  std::vector<AVPacket*> early;       // sound encoded before the header, in the encoder's time base
+  // Packets encoded before the header (the picture's, or sound ahead of the picture), each in its
+  // encoder's time base.
+  struct Kept {
+    AVPacket* packet;
+    AVRational timeBase;
+    bool video;
+  };
+  std::vector<Kept> early;
 
   ~State() {
     if (!loaded) return;
-    for (AVPacket*& p : early) av().av_packet_free(&p);
+    for (Kept& k : early) av().av_packet_free(&k.packet);
     av().sws_freeContext(sws);
     av().swr_free(&swr);
     if (fifo) av().av_audio_fifo_free(fifo);
@@ -209,7 +217,13 @@ struct Mp4Writer::State {
     return fail(Mp4Result::encoderFailed, step + ": " + avWords(err));
   }
 
+  Mp4Result load();
+  // The recording's layout and length, checked once and then held to.
+  Mp4Result knowSound(const PcmLayout& layout, std::uint64_t frames);
   Mp4Result startSound(const PcmLayout& layout, std::uint64_t frames);
+  Mp4Result startPicture(const Mp4Picture& p);
+  // Once both the picture's and the sound's encoders are there: the header, then what was kept.
+  Mp4Result startMuxing();
   Mp4Result openVideo();
   Mp4Result openAudio();
   // Opens the encoder with options (freed here) and, when stream is given, gives the muxer a
@@ -220,8 +234,8 @@ struct Mp4Writer::State {
   Mp4Result addStream(AVCodecContext* codec, AVStream** stream);
   Mp4Result scaleSlice();
   Mp4Result writePackets(AVCodecContext* codec, AVStream* stream, std::int64_t duration);
-  // One packet, in codec's time base, to the muxer.
-  Mp4Result writePacket(AVPacket* p, AVCodecContext* codec, AVStream* stream);
+  // One packet, in timeBase, to the muxer.
+  Mp4Result writePacket(AVPacket* p, AVRational timeBase, AVStream* stream);
   Mp4Result encodeAudio(bool flushing);
 };
 
@@ -358,29 +372,108 @@ Mp4Result Mp4Writer::State::openAudio() {
   if (err < 0) return failAv(err, "the recording cannot be converted for AAC");
   fifo = av().av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels, audio->frame_size * 4);
   audioFrame = av().av_frame_alloc();
-  packet = av().av_packet_alloc();
-  if (fifo == nullptr || audioFrame == nullptr || packet == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
+  if (fifo == nullptr || audioFrame == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
   return Mp4Result::ok;
 }
 
-Mp4Result Mp4Writer::State::startSound(const PcmLayout& layout, std::uint64_t frames) {
-  const bool soundOk = layout.channels >= 1 && layout.channels <= 8 && layout.rate >= 1000 && layout.rate <= 384000 &&
-                       ((!layout.isFloat && (layout.bits == 8 || layout.bits == 16 || layout.bits == 24 || layout.bits == 32)) ||
-                        (layout.isFloat && (layout.bits == 32 || layout.bits == 64)));
-  if (!soundOk) return fail(Mp4Result::badInput, "the recording's sample layout cannot be encoded");
-  if (frames == 0) return fail(Mp4Result::badInput, "the recording gives no sound");
+namespace {
+
+bool pictureFits(const Mp4Picture& picture) {
+  return picture.sourceWidth > 0 && picture.sourceHeight > 0 && (picture.channels == 1 || picture.channels == 3) &&
+         picture.outWidth >= 2 && picture.outHeight >= 2 && picture.outWidth % 2 == 0 && picture.outHeight % 2 == 0 &&
+         picture.sourceWidth <= 65535 && picture.sourceHeight <= 65535 && picture.outWidth <= 16384 &&
+         picture.outHeight <= 16384;
+}
+
+bool sameLayout(const PcmLayout& a, const PcmLayout& b) {
+  return a.channels == b.channels && a.rate == b.rate && a.bits == b.bits && a.isFloat == b.isFloat &&
+         a.isSigned == b.isSigned;
+}
+
+}  // namespace
+
+// The libraries, the muxer (not yet writing) and a packet to receive into.
+Mp4Result Mp4Writer::State::load() {
+  if (fmt != nullptr) return Mp4Result::ok;
   std::string why;
   if (LoadLibav(&why) == nullptr) return fail(Mp4Result::encoderMissing, "libav* cannot be used: " + why);
   loaded = true;
   // Failures are said in the program's own words; the libraries' chatter would only confuse.
   av().av_log_set_level(AV_LOG_QUIET);
-  sound = layout;
-  totalFrames = frames;
   int err = av().avformat_alloc_output_context2(&fmt, nullptr, "mp4", nullptr);
   if (err < 0) return failAv(err, "no MP4 muxer in libavformat");
+  packet = av().av_packet_alloc();
+  return packet == nullptr ? fail(Mp4Result::noMemory, "not enough memory") : Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::State::knowSound(const PcmLayout& layout, std::uint64_t frames) {
+  if (soundKnown) {
+    if (!sameLayout(layout, sound) || frames != totalFrames)
+      return fail(Mp4Result::badInput, "the recording is not the one whose sound was begun");
+    return Mp4Result::ok;
+  }
+  const bool soundOk = layout.channels >= 1 && layout.channels <= 8 && layout.rate >= 1000 && layout.rate <= 384000 &&
+                       ((!layout.isFloat && (layout.bits == 8 || layout.bits == 16 || layout.bits == 24 || layout.bits == 32)) ||
+                        (layout.isFloat && (layout.bits == 32 || layout.bits == 64)));
+  if (!soundOk) return fail(Mp4Result::badInput, "the recording's sample layout cannot be encoded");
+  if (frames == 0) return fail(Mp4Result::badInput, "the recording gives no sound");
+  sound = layout;
+  totalFrames = frames;
+  soundKnown = true;
+  return Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::State::startSound(const PcmLayout& layout, std::uint64_t frames) {
+  if (knowSound(layout, frames) != Mp4Result::ok || load() != Mp4Result::ok) return result;
   if (openAudio() != Mp4Result::ok) return result;
   soundBegun = true;
   return Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::State::startPicture(const Mp4Picture& p) {
+  if (load() != Mp4Result::ok) return result;
+  picture = p;
+  if (picture.orientation < 1 || picture.orientation > 8) picture.orientation = 1;
+  auto* buffer = static_cast<uint8_t*>(av().av_malloc(kIoBufferBytes));
+  pb = buffer ? av().avio_alloc_context(buffer, kIoBufferBytes, 1, &sink, nullptr, writeFd, seekFd) : nullptr;
+  if (pb == nullptr) {
+    av().av_free(buffer);
+    return fail(Mp4Result::noMemory, "not enough memory");
+  }
+  fmt->pb = pb;
+  fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+  fmt->opaque = &sink;
+  fmt->io_open = openReader;
+  fmt->io_close2 = closeReader;
+  fmt->url = av().av_strdup("still2mov.mp4");
+  // Packets gather in the write buffer: flushing each one would cost a system call per AAC frame.
+  fmt->flush_packets = 0;
+  return openVideo();
+}
+
+Mp4Result Mp4Writer::State::startMuxing() {
+  if (!begun || !soundBegun || headerWritten || result != Mp4Result::ok) return result;
+  // The picture's track first, then the sound's.
+  if (addStream(audio, &audioStream) != Mp4Result::ok) return result;
+  for (const auto& [key, value] : metadata) av().av_dict_set(&fmt->metadata, key.c_str(), value.c_str(), 0);
+  AVDictionary* options = nullptr;
+  // Every item under its own key (QuickTime's metadata keys), so any text can be carried.
+  av().av_dict_set(&options, "movflags", "+faststart+use_metadata_tags", 0);
+  int err = av().avformat_write_header(fmt, &options);
+  av().av_dict_free(&options);
+  if (err < 0) return failAv(err, "the MP4 header");
+  headerWritten = true;
+  // The muxer names itself as the encoder when the header is written; the index, written last,
+  // names this program instead.
+  av().av_dict_set(&fmt->metadata, "encoder", kMark, 0);
+  // What was encoded meanwhile goes in now, in order.
+  std::vector<Kept> kept = std::move(early);
+  early.clear();
+  for (Kept& k : kept) {
+    if (result == Mp4Result::ok) writePacket(k.packet, k.timeBase, k.video ? videoStream : audioStream);
+    av().av_packet_free(&k.packet);
+  }
+  return result;
 }
 
 void Mp4Writer::setOutput(int fd) { s_->sink.fd = fd; }
@@ -388,8 +481,19 @@ void Mp4Writer::setOutput(int fd) { s_->sink.fd = fd; }
 Mp4Result Mp4Writer::beginSound(const PcmLayout& sound, std::uint64_t totalFrames) {
   State& s = *s_;
   if (s.result != Mp4Result::ok) return s.result;
-  if (s.begun || s.soundBegun) return s.fail(Mp4Result::badInput, "the writer was already begun");
-  return s.startSound(sound, totalFrames);
+  if (s.soundBegun) return s.fail(Mp4Result::badInput, "the writer's sound was already begun");
+  if (s.startSound(sound, totalFrames) != Mp4Result::ok) return s.result;
+  return s.startMuxing();
+}
+
+Mp4Result Mp4Writer::beginPicture(const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t totalFrames) {
+  State& s = *s_;
+  if (s.result != Mp4Result::ok) return s.result;
+  if (s.begun) return s.fail(Mp4Result::badInput, "the writer was already begun");
+  s.begun = true;
+  if (!pictureFits(picture)) return s.fail(Mp4Result::badInput, "the picture's size cannot be encoded");
+  if (s.knowSound(sound, totalFrames) != Mp4Result::ok || s.startPicture(picture) != Mp4Result::ok) return s.result;
+  return s.startMuxing();
 }
 
 Mp4Result Mp4Writer::begin(const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t totalFrames) {
@@ -397,58 +501,35 @@ Mp4Result Mp4Writer::begin(const Mp4Picture& picture, const PcmLayout& sound, st
   if (s.result != Mp4Result::ok) return s.result;
   if (s.begun) return s.fail(Mp4Result::badInput, "the writer was already begun");
   s.begun = true;
-  const bool pictureOk = picture.sourceWidth > 0 && picture.sourceHeight > 0 &&
-                         (picture.channels == 1 || picture.channels == 3) && picture.outWidth >= 2 &&
-                         picture.outHeight >= 2 && picture.outWidth % 2 == 0 && picture.outHeight % 2 == 0 &&
-                         picture.sourceWidth <= 65535 && picture.sourceHeight <= 65535 && picture.outWidth <= 16384 &&
-                         picture.outHeight <= 16384;
-  if (!pictureOk) return s.fail(Mp4Result::badInput, "the picture's size cannot be encoded");
+  if (!pictureFits(picture)) return s.fail(Mp4Result::badInput, "the picture's size cannot be encoded");
   if (!s.soundBegun) {
     if (s.startSound(sound, totalFrames) != Mp4Result::ok) return s.result;
-  } else if (sound.channels != s.sound.channels || sound.rate != s.sound.rate || sound.bits != s.sound.bits ||
-             sound.isFloat != s.sound.isFloat || sound.isSigned != s.sound.isSigned || totalFrames != s.totalFrames) {
-    return s.fail(Mp4Result::badInput, "the recording is not the one whose sound was begun");
+  } else if (s.knowSound(sound, totalFrames) != Mp4Result::ok) {
+    return s.result;
   }
-  s.picture = picture;
-  if (s.picture.orientation < 1 || s.picture.orientation > 8) s.picture.orientation = 1;
+  if (s.startPicture(picture) != Mp4Result::ok) return s.result;
+  return s.startMuxing();
+}
 
-  auto* buffer = static_cast<uint8_t*>(av().av_malloc(kIoBufferBytes));
-  s.pb = buffer ? av().avio_alloc_context(buffer, kIoBufferBytes, 1, &s.sink, nullptr, writeFd, seekFd) : nullptr;
-  if (s.pb == nullptr) {
-    av().av_free(buffer);
-    return s.fail(Mp4Result::noMemory, "not enough memory");
-  }
-  s.fmt->pb = s.pb;
-  s.fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
-  s.fmt->opaque = &s.sink;
-  s.fmt->io_open = openReader;
-  s.fmt->io_close2 = closeReader;
-  s.fmt->url = av().av_strdup("still2mov.mp4");
-  // Packets gather in the write buffer: flushing each one would cost a system call per AAC frame.
-  s.fmt->flush_packets = 0;
-
-  // The picture's track first, then the sound's.
-  if (s.openVideo() != Mp4Result::ok || s.addStream(s.audio, &s.audioStream) != Mp4Result::ok) return s.result;
-  for (const auto& [key, value] : s.metadata) av().av_dict_set(&s.fmt->metadata, key.c_str(), value.c_str(), 0);
-  AVDictionary* options = nullptr;
-  // Every item under its own key (QuickTime's metadata keys), so any text can be carried.
-  av().av_dict_set(&options, "movflags", "+faststart+use_metadata_tags", 0);
-  int err = av().avformat_write_header(s.fmt, &options);
-  av().av_dict_free(&options);
-  if (err < 0) return s.failAv(err, "the MP4 header");
-  s.headerWritten = true;
-  // The muxer names itself as the encoder when the header is written; the index, written last,
-  // names this program instead.
-  av().av_dict_set(&s.fmt->metadata, "encoder", kMark, 0);
-  // The sound encoded ahead goes in now, in order.
-  std::vector<AVPacket*> early = std::move(s.early);
-  s.early.clear();
-  Mp4Result r = Mp4Result::ok;
-  for (AVPacket*& p : early) {
-    if (r == Mp4Result::ok) r = s.writePacket(p, s.audio, s.audioStream);
-    av().av_packet_free(&p);
-  }
-  return r;
+Mp4Result Mp4Writer::adoptSound(Mp4Writer& ahead) {
+  State& s = *s_;
+  State& a = *ahead.s_;
+  if (s.result != Mp4Result::ok) return s.result;
+  if (s.soundBegun) return s.fail(Mp4Result::badInput, "the writer's sound was already begun");
+  if (!a.soundBegun || a.result != Mp4Result::ok || a.begun)
+    return s.fail(Mp4Result::badInput, "the sound to take was not begun on its own");
+  if (s.knowSound(a.sound, a.totalFrames) != Mp4Result::ok || s.load() != Mp4Result::ok) return s.result;
+  s.audioPts = a.audioPts;
+  s.audio = std::exchange(a.audio, nullptr);
+  s.swr = std::exchange(a.swr, nullptr);
+  s.fifo = std::exchange(a.fifo, nullptr);
+  s.audioFrame = std::exchange(a.audioFrame, nullptr);
+  s.inFormat = a.inFormat;
+  for (const State::Kept& k : a.early) s.early.push_back(k);
+  a.early.clear();
+  a.soundBegun = false;
+  s.soundBegun = true;
+  return s.startMuxing();
 }
 
 Mp4Result Mp4Writer::State::scaleSlice() {
@@ -521,19 +602,19 @@ Mp4Result Mp4Writer::State::writePackets(AVCodecContext* codec, AVStream* stream
       packet->pts = packet->dts = 0;
       packet->duration = duration;
     }
-    if (!headerWritten) {  // sound ahead of the picture: kept until the muxer is set up
+    if (!headerWritten) {  // kept until both encoders are there and the muxer is set up
       AVPacket* kept = av().av_packet_alloc();
       if (kept == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
       av().av_packet_move_ref(kept, packet);
-      early.push_back(kept);
+      early.push_back({kept, codec->time_base, codec == video});
       continue;
     }
-    if (writePacket(packet, codec, stream) != Mp4Result::ok) return result;
+    if (writePacket(packet, codec->time_base, stream) != Mp4Result::ok) return result;
   }
 }
 
-Mp4Result Mp4Writer::State::writePacket(AVPacket* p, AVCodecContext* codec, AVStream* stream) {
-  av().av_packet_rescale_ts(p, codec->time_base, stream->time_base);
+Mp4Result Mp4Writer::State::writePacket(AVPacket* p, AVRational timeBase, AVStream* stream) {
+  av().av_packet_rescale_ts(p, timeBase, stream->time_base);
   p->stream_index = stream->index;
   const int err = av().av_interleaved_write_frame(fmt, p);
   return err < 0 ? failAv(err, "the MP4 could not be written") : Mp4Result::ok;
@@ -605,6 +686,7 @@ Mp4Result Mp4Writer::finish() {
   if (!s.begun || s.finished) return s.fail(Mp4Result::badInput, "finish without a begun writer");
   s.finished = true;
   if (s.rowsIn < s.picture.sourceHeight) return s.fail(Mp4Result::badInput, "the picture was not given whole");
+  if (!s.headerWritten) return s.fail(Mp4Result::badInput, "finish without the recording");
   // What the resampler still holds.
   const int outMax = av().swr_get_out_samples(s.swr, 0);
   if (outMax > 0) {

@@ -66,10 +66,10 @@ struct Mp4Settings {
 
 // Writes to a file descriptor open for reading and writing, positioned at 0 (a working file the
 // caller publishes once finish() succeeds). Call order: begin, the picture's rows top to bottom,
-// then the sound in any number of pieces, then finish. The sound may also come first, before the
-// file is known: beginSound and the sound's pieces, then setOutput, begin with the same sound,
-// the picture's rows and finish; what is encoded ahead is kept in memory until begin. The first
-// failure sticks.
+// then the sound in any number of pieces, then finish. Either part may also be encoded first and
+// kept in memory until the other is there: beginPicture and the rows, then beginSound and the
+// sound's pieces (or adoptSound, taking the sound another writer encoded ahead with beginSound
+// and its pieces, before any file was known), then finish. The first failure sticks.
 class Mp4Writer {
  public:
   explicit Mp4Writer(int fd = -1);
@@ -85,8 +85,12 @@ class Mp4Writer {
 
   // totalFrames: the recording's length in sample frames; the picture lasts exactly that long.
   Mp4Result begin(const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t totalFrames);
-  // The sound alone, ahead of the picture.
+  // The picture alone, for a recording of that layout and length that comes later.
+  Mp4Result beginPicture(const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t totalFrames);
+  // The sound alone, before or after the picture.
   Mp4Result beginSound(const PcmLayout& sound, std::uint64_t totalFrames);
+  // The sound ahead encoded by beginSound and addSound, all of it given; ahead is left empty.
+  Mp4Result adoptSound(Mp4Writer& ahead);
   // count rows of sourceWidth × channels bytes, stride bytes apart.
   Mp4Result addPictureRows(const std::uint8_t* rows, std::size_t stride, int count);
   Mp4Result addSound(const std::uint8_t* samples, std::size_t frames);

@@ -61,41 +61,55 @@ struct Written {
   int systemError = 0;
 };
 
-// One MP4 of the quadrant picture and a sine, written to fd in pieces; with soundAhead, the sound
-// is encoded first and the file given after it.
+// The orders in which a writer can be given its parts.
+enum class Order {
+  pictureThenSound,  // begin, rows, sound
+  soundFirst,        // beginSound and the sound before the file is known, then begin and rows
+  pictureFirst,      // beginPicture and rows, then beginSound and the sound
+  adopted,           // beginPicture and rows, then the sound another writer encoded ahead
+};
+
+// One MP4 of the quadrant picture and a sine, written to fd in pieces, in that order.
 Written writeMp4(int fd, int width, int height, int orientation, int rate, std::size_t frames,
-                 const std::vector<std::pair<std::string, std::string>>& metadata = {}, bool soundAhead = false) {
-  Mp4Writer writer(soundAhead ? -1 : fd);
+                 const std::vector<std::pair<std::string, std::string>>& metadata = {},
+                 Order order = Order::pictureThenSound) {
+  Mp4Writer writer(order == Order::soundFirst ? -1 : fd);
   for (const auto& [k, v] : metadata) writer.setMetadata(k, v);
   Mp4Picture picture{width, height, 3, orientation, 0, 0};
   media::Mp4FrameSize(width, height, orientation, 0, 0, &picture.outWidth, &picture.outHeight);
   PcmLayout layout{1, rate, 16, false, true};
   const auto pcm = sine(rate, frames);
-  auto addSound = [&](Mp4Result r) {
+  auto addSound = [&](Mp4Writer& to, Mp4Result r) {
     for (std::size_t at = 0; at < frames && r == Mp4Result::ok; at += 3000)
-      r = writer.addSound(pcm.data() + at * 2, std::min<std::size_t>(3000, frames - at));
+      r = to.addSound(pcm.data() + at * 2, std::min<std::size_t>(3000, frames - at));
     return r;
   };
+  Mp4Writer ahead;
   Mp4Result r = Mp4Result::ok;
-  if (soundAhead) {
-    r = addSound(writer.beginSound(layout, frames));
+  if (order == Order::soundFirst) {
+    r = addSound(writer, writer.beginSound(layout, frames));
     writer.setOutput(fd);
   }
-  if (r == Mp4Result::ok) r = writer.begin(picture, layout, frames);
+  if (order == Order::adopted) r = addSound(ahead, ahead.beginSound(layout, frames));
+  if (r == Mp4Result::ok)
+    r = order == Order::pictureFirst || order == Order::adopted ? writer.beginPicture(picture, layout, frames)
+                                                                 : writer.begin(picture, layout, frames);
   const auto rgb = quadrantPicture(width, height);
   for (int y = 0; y < height && r == Mp4Result::ok; y += 7)
     r = writer.addPictureRows(rgb.data() + std::size_t(y) * width * 3, std::size_t(width) * 3, std::min(7, height - y));
-  if (!soundAhead) r = addSound(r);
+  if (r == Mp4Result::ok && order == Order::pictureThenSound) r = addSound(writer, r);
+  if (r == Mp4Result::ok && order == Order::pictureFirst) r = addSound(writer, writer.beginSound(layout, frames));
+  if (r == Mp4Result::ok && order == Order::adopted) r = writer.adoptSound(ahead);
   if (r == Mp4Result::ok) r = writer.finish();
   return {r, writer.problem(), writer.systemError()};
 }
 
 std::string writeFileMp4(const std::string& path, int width, int height, int orientation, int rate,
                          std::size_t frames, const std::vector<std::pair<std::string, std::string>>& metadata = {},
-                         bool soundAhead = false) {
+                         Order order = Order::pictureThenSound) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   EXPECT_GE(fd, 0);
-  const Written w = writeMp4(fd, width, height, orientation, rate, frames, metadata, soundAhead);
+  const Written w = writeMp4(fd, width, height, orientation, rate, frames, metadata, order);
   ::close(fd);
   EXPECT_EQ(w.result, Mp4Result::ok) << w.problem;
   return readFile(path);
@@ -182,35 +196,38 @@ TEST(Mp4Writer, EveryOrientationIsTurnedUprightInThePixels) {
   }
 }
 
-// Sound encoded before the picture and the file are known makes the same tracks, in the same
-// order, as sound given last: the packets kept meanwhile all go in, timed as they were.
-TEST(Mp4Writer, SoundEncodedAheadMakesTheSameTracks) {
+// Whichever part is encoded first, and whichever writer encoded the sound, the tracks are the
+// same and in the same order: the packets kept meanwhile all go in, timed as they were.
+TEST(Mp4Writer, EveryOrderOfPictureAndSoundMakesTheSameTracks) {
   REQUIRE_TOOL("ffmpeg");
   REQUIRE_TOOL("ffprobe");
   ScratchDir dir;
-  const std::string after = dir.file("after.mp4"), ahead = dir.file("ahead.mp4");
+  auto decoded = [](const std::string& path, const char* map) {
+    std::string md5;
+    EXPECT_EQ(run("ffmpeg -v error -i " + shellQuote(path) + " -map " + map + " -f md5 -", &md5), 0);
+    return md5;
+  };
   for (int rate : {8000, 44100}) {
-    writeFileMp4(after, 160, 120, 6, rate, std::size_t(rate) * 5 / 2);
-    writeFileMp4(ahead, 160, 120, 6, rate, std::size_t(rate) * 5 / 2, {}, true);
-    auto decoded = [](const std::string& path, const char* map) {
-      std::string md5;
-      EXPECT_EQ(run("ffmpeg -v error -i " + shellQuote(path) + " -map " + map + " -f md5 -", &md5), 0);
-      return md5;
-    };
-    for (const char* map : {"0:v", "0:a"})
-      EXPECT_EQ(decoded(after, map), decoded(ahead, map)) << map << " at " << rate << " Hz";
-    const auto streams = moviechecks::probeStreams(ahead);
-    ASSERT_EQ(streams.size(), 2u);
-    EXPECT_EQ(streams[0].codecType, "video") << "the picture's track comes first";
-    for (const auto& s : streams) EXPECT_NEAR(s.duration, 2.5, 0.05) << s.codecType;
+    const std::string plain = dir.file("plain.mp4");
+    writeFileMp4(plain, 160, 120, 6, rate, std::size_t(rate) * 5 / 2);
+    for (Order order : {Order::soundFirst, Order::pictureFirst, Order::adopted}) {
+      const std::string path = dir.file("order" + std::to_string(int(order)) + ".mp4");
+      writeFileMp4(path, 160, 120, 6, rate, std::size_t(rate) * 5 / 2, {}, order);
+      for (const char* map : {"0:v", "0:a"})
+        EXPECT_EQ(decoded(plain, map), decoded(path, map)) << map << " at " << rate << " Hz, order " << int(order);
+      const auto streams = moviechecks::probeStreams(path);
+      ASSERT_EQ(streams.size(), 2u);
+      EXPECT_EQ(streams[0].codecType, "video") << "the picture's track comes first";
+      for (const auto& s : streams) EXPECT_NEAR(s.duration, 2.5, 0.05) << s.codecType;
+    }
   }
 }
 
 TEST(Mp4Writer, AFullDiskIsAWriteFailureWithTheSystemsReason) {
-  for (bool soundAhead : {false, true}) {
+  for (Order order : {Order::pictureThenSound, Order::soundFirst, Order::adopted}) {
     const int fd = ::open("/dev/full", O_RDWR);
     ASSERT_GE(fd, 0);
-    const Written w = writeMp4(fd, 64, 48, 1, 8000, 8000, {}, soundAhead);
+    const Written w = writeMp4(fd, 64, 48, 1, 8000, 8000, {}, order);
     ::close(fd);
     EXPECT_EQ(w.result, Mp4Result::writeFailed) << w.problem;
     EXPECT_EQ(w.systemError, ENOSPC);
@@ -249,6 +266,20 @@ TEST(Mp4Writer, CallsOutOfOrderAndUnusableInputAreRefusedInWords) {
     other.setOutput(fd);
     EXPECT_EQ(other.begin({64, 48, 3, 1, 64, 48}, {2, 8000, 16, false, true}, 8000), Mp4Result::badInput);
     EXPECT_FALSE(other.problem().empty());
+    // A picture begun for one recording takes no other, nor a writer whose sound is not its own.
+    Mp4Writer picture(fd), longer;
+    ASSERT_EQ(picture.beginPicture({64, 48, 3, 1, 64, 48}, {1, 8000, 16, false, true}, 8000), Mp4Result::ok);
+    ASSERT_EQ(longer.beginSound({1, 8000, 16, false, true}, 9000), Mp4Result::ok);
+    EXPECT_EQ(picture.adoptSound(longer), Mp4Result::badInput);
+    Mp4Writer withPicture(fd), empty;
+    ASSERT_EQ(withPicture.beginPicture({64, 48, 3, 1, 64, 48}, {1, 8000, 16, false, true}, 8000), Mp4Result::ok);
+    EXPECT_EQ(withPicture.adoptSound(empty), Mp4Result::badInput);
+    // A picture with no sound ever given finishes nothing.
+    Mp4Writer alone(fd);
+    ASSERT_EQ(alone.beginPicture({64, 48, 3, 1, 64, 48}, {1, 8000, 16, false, true}, 8000), Mp4Result::ok);
+    std::uint8_t rows[64 * 3 * 48] = {};
+    ASSERT_EQ(alone.addPictureRows(rows, 64 * 3, 48), Mp4Result::ok);
+    EXPECT_EQ(alone.finish(), Mp4Result::badInput);
   }
   {
     // The picture not given whole: no file is finished.

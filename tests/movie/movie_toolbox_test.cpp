@@ -491,3 +491,52 @@ TEST(MovieToolbox, ChunkOffsetsWidenOnlyPastFourGigabytes) {
 }
 
 }  // namespace
+
+// The MP4 exporter encodes the sound while the movie is still being made: the MP4 it then writes
+// decodes to what an export without it gives. Closed without exporting, with the encoding under
+// way, it ends at once; a sound too long to hold ahead is encoded at export instead.
+TEST(MovieToolbox, SoundEncodedAheadByTheMp4ExporterMakesTheSameMp4) {
+  REQUIRE_TOOL("ffmpeg");
+  ScratchDir dir;
+  const std::string jpeg = fixtures::makeJpeg({.width = 64, .height = 48});
+  auto decoded = [](const std::string& path, const char* map) {
+    std::string md5;
+    EXPECT_EQ(testsupport::run("ffmpeg -v error -i " + testsupport::shellQuote(path) + " -map " + map + " -f md5 -", &md5), 0);
+    return md5;
+  };
+  // seconds of 16-bit mono at 44.1 kHz: 3 s is held ahead, 100 s (8.8 MB) is not.
+  for (double seconds : {3.0, 100.0}) {
+    testsupport::writeFile(dir.file("sound.wav"), testsupport::pcmWave(1, 16, 44100, std::uint32_t(seconds * 44100)));
+    std::string outputs[2];
+    for (int withExporter = 0; withExporter < 2; ++withExporter) {
+      Movie movie = NewMovie(0);
+      ASSERT_NE(movie, nullptr);
+      ComponentInstance exporter = withExporter ? OpenDefaultComponent(MovieExportType, kQTFileTypeMP4) : nullptr;
+      const TimeValue added = importWaveFile(movie, dir.file("sound.wav"));
+      ASSERT_GT(added, 0);
+      if (exporter != nullptr) {
+        EXPECT_EQ(MovieExportStartSound(exporter, movie), noErr);
+      }
+      addVideoTrack(movie, jpeg, 64, 48, added);
+      outputs[withExporter] = dir.file("out" + std::to_string(withExporter) + ".mp4");
+      FSSpec out = specFor(outputs[withExporter]);
+      EXPECT_EQ(ConvertMovieToFile(movie, nullptr, &out, kQTFileTypeMP4, FOUR_CHAR_CODE("TVOD"), smSystemScript,
+                                   nullptr, createMovieFileDeleteCurFile, exporter),
+                noErr);
+      if (exporter != nullptr) CloseComponent(exporter);
+      DisposeMovie(movie);
+    }
+    for (const char* map : {"0:v", "0:a"})
+      EXPECT_EQ(decoded(outputs[0], map), decoded(outputs[1], map)) << map << ", " << seconds << " s";
+  }
+  // Closed while it encodes, nothing exported: it lets go at once.
+  Movie movie = NewMovie(0);
+  ComponentInstance exporter = OpenDefaultComponent(MovieExportType, kQTFileTypeMP4);
+  ASSERT_NE(exporter, nullptr);
+  testsupport::writeFile(dir.file("sound.wav"), testsupport::pcmWave(1, 16, 44100, 44100 * 60));
+  ASSERT_GT(importWaveFile(movie, dir.file("sound.wav")), 0);
+  EXPECT_EQ(MovieExportStartSound(exporter, movie), noErr);
+  EXPECT_EQ(CloseComponent(exporter), noErr);
+  DisposeMovie(movie);
+  EXPECT_EQ(MovieExportStartSound(nullptr, nullptr), paramErr);
+}

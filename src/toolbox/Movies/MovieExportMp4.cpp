@@ -141,7 +141,7 @@ class FrameRows final : public media::PixelRowSink {
     picture_.sourceHeight = height;
     picture_.channels = channels;
     row_.resize(std::size_t(width) * std::size_t(channels));
-    result_ = writer_.begin(picture_, sound_, frames_);
+    result_ = writer_.beginPicture(picture_, sound_, frames_);
     return result_ == media::Mp4Result::ok ? media::Status::ok : media::Status::badArgument;
   }
   std::uint8_t* rowBuffer(int) override { return row_.data(); }
@@ -221,12 +221,7 @@ OSErr writeMp4(MovieType& m, int fd, ComponentInstance exporter) {
                       turned ? trackHeight : trackWidth, turned ? trackWidth : trackHeight, &picture.outWidth,
                       &picture.outHeight);
 
-  auto* ahead = dynamic_cast<Mp4MovieExporter*>(exporter);
-  std::unique_ptr<media::Mp4Writer> encoded = ahead ? ahead->takeWriter(&m, layout, frames) : nullptr;
-  const bool soundDone = encoded != nullptr;
-  if (!encoded) encoded = std::make_unique<media::Mp4Writer>();
-  media::Mp4Writer& writer = *encoded;
-  writer.setOutput(fd);
+  media::Mp4Writer writer(fd);
   addMetadata(m, writer);
   FrameRows rows(writer, picture, layout, frames);
   // Decoded no larger than the frame needs (in its stored orientation).
@@ -236,8 +231,13 @@ OSErr writeMp4(MovieType& m, int fd, ComponentInstance exporter) {
   if (rows.result() != media::Mp4Result::ok) return osErrOf(writer, rows.result());
   if (err != noErr) return err;
 
-  // The sound, a piece at a time, unless it was encoded ahead.
-  if (!soundDone) {
+  // The sound as the exporter encoded it meanwhile, else a piece at a time now.
+  auto* ahead = dynamic_cast<Mp4MovieExporter*>(exporter);
+  if (std::unique_ptr<media::Mp4Writer> encoded = ahead ? ahead->takeWriter(&m, layout, frames) : nullptr) {
+    if (const media::Mp4Result r = writer.adoptSound(*encoded); r != media::Mp4Result::ok) return osErrOf(writer, r);
+  } else {
+    if (const media::Mp4Result r = writer.beginSound(layout, frames); r != media::Mp4Result::ok)
+      return osErrOf(writer, r);
     err = readSound(m, *soundTrack, sound, [&](const UInt8* samples, std::size_t n) {
       const media::Mp4Result r = writer.addSound(samples, n);
       return r == media::Mp4Result::ok ? noErr : osErrOf(writer, r);

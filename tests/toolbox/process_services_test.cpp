@@ -79,6 +79,20 @@ TEST(WorkerProcesses, AWorkerThatDiesTakesOnlyItsJobWithIt) {
   for (std::size_t i : {2, 3, 4}) EXPECT_EQ(run.results[i].bytes, "here " + std::to_string(i));
 }
 
+// A worker knows it is one (its siblings have the processors); this process, and jobs that run
+// in it, do not.
+TEST(WorkerProcesses, AWorkerKnowsItIsOne) {
+  const pid_t parent = getpid();
+  auto where = [parent](std::size_t) -> std::string {
+    return std::string(getpid() != parent ? "worker " : "here ") + (IsWorkerProcess() ? "says worker" : "says not");
+  };
+  JobsRun run = runJobs(4, 2, where);
+  for (const auto& [i, r] : run.results) EXPECT_EQ(r.bytes, "worker says worker") << i;
+  run = runJobs(4, 1, where);
+  for (const auto& [i, r] : run.results) EXPECT_EQ(r.bytes, "here says not") << i;
+  EXPECT_FALSE(IsWorkerProcess());
+}
+
 TEST(WorkerProcesses, AnswersComeWholeAndAsTheJobsFinish) {
   // Far larger than a socket's buffer, each its own pattern.
   auto big = [](std::size_t i) {
@@ -178,8 +192,12 @@ TEST(ThreadedJobs, EachJobOnceAndAStopStartsNoMore) {
         seen.insert(std::this_thread::get_id());
       });
       for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(runs[i].load(), 1) << threads << " threads, job " << i;
-      if (threads > 1 && count == 500) EXPECT_GT(seen.size(), 1u) << threads << " threads";
-      if (threads <= 1) EXPECT_LE(seen.size(), 1u);
+      if (threads > 1 && count == 500) {
+        EXPECT_GT(seen.size(), 1u) << threads << " threads";
+      }
+      if (threads <= 1) {
+        EXPECT_LE(seen.size(), 1u);
+      }
     }
   }
   std::atomic<int> started{0}, ended{0};

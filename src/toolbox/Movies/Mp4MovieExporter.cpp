@@ -8,12 +8,15 @@
 #include <system_error>
 
 #include "media/Libav.h"
+#include "toolbox/Processes/WorkerProcesses.h"
 
 namespace {
 constexpr std::size_t kPieceBytes = 64 * 1024;  // between looks at whether the exporter is closing
 }
 
 Mp4MovieExporter::Mp4MovieExporter() {
+  // A worker among several has no processor to spare: the export does all of it in line.
+  if (IsWorkerProcess()) return;
   try {
     thread_ = std::thread([this] { run(); });
   } catch (const std::system_error&) {

@@ -62,6 +62,8 @@ bool receiveAll(int fd, void* data, std::size_t size) {
   _exit(0);
 }
 
+bool gWorker = false;  // set in each worker as it starts
+
 struct Worker {
   pid_t pid = -1;
   int fd = -1;  // -1 once the worker is retired
@@ -86,6 +88,7 @@ class Pool {
         break;
       }
       if (pid == 0) {
+        gWorker = true;
         // A worker ends with this process, however it ends: SIGTERM removes its working files.
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent) _exit(0);
@@ -136,6 +139,8 @@ void retire(Worker& w) {
 }
 
 }  // namespace
+
+bool IsWorkerProcess() { return gWorker; }
 
 int AvailableProcessorCount() {
   cpu_set_t set;

@@ -9,6 +9,10 @@
 // The processors this process may run on (at least 1).
 int AvailableProcessorCount();
 
+// Whether this process is one of the workers RunJobsInWorkers started: its siblings keep the
+// processors busy, so work it would spread over threads of its own is better done in line.
+bool IsWorkerProcess();
+
 // How one job came back.
 struct WorkerJobResult {
   enum class Ending {

@@ -498,17 +498,11 @@ Mp4Result Mp4Writer::beginPicture(const Mp4Picture& picture, const PcmLayout& so
 
 Mp4Result Mp4Writer::begin(const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t totalFrames) {
   State& s = *s_;
-  if (s.result != Mp4Result::ok) return s.result;
-  if (s.begun) return s.fail(Mp4Result::badInput, "the writer was already begun");
-  s.begun = true;
-  if (!pictureFits(picture)) return s.fail(Mp4Result::badInput, "the picture's size cannot be encoded");
-  if (!s.soundBegun) {
-    if (s.startSound(sound, totalFrames) != Mp4Result::ok) return s.result;
-  } else if (s.knowSound(sound, totalFrames) != Mp4Result::ok) {
+  // Both at once: the sound's encoder opens first, unless the sound was begun ahead.
+  if (s.result == Mp4Result::ok && !s.begun && !s.soundBegun && pictureFits(picture) &&
+      s.startSound(sound, totalFrames) != Mp4Result::ok)
     return s.result;
-  }
-  if (s.startPicture(picture) != Mp4Result::ok) return s.result;
-  return s.startMuxing();
+  return beginPicture(picture, sound, totalFrames);
 }
 
 Mp4Result Mp4Writer::adoptSound(Mp4Writer& ahead) {

@@ -209,19 +209,23 @@ ExtractedAudio Convert2Mov::extractAudioFromExifForFile(const std::string& image
   std::FILE* file = nullptr;
   err = dupFNErr;
   const UInt32 tick = TickCount();
-  for (UInt32 attempt = 0; attempt < kWaveNameTries && err == dupFNErr; ++attempt) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%d.wav", SInt32(tick + attempt));
-    wavePath = folder + "/" + name;
-    err = FSOpenNewFile(wavePath.c_str(), 0600, &file);
+  {
+    // Gone however the run is stopped, as the working files beside the movie are: no interrupt
+    // falls between making the file and saying so.
+    FSInterruptsHeld held;
+    for (UInt32 attempt = 0; attempt < kWaveNameTries && err == dupFNErr; ++attempt) {
+      char name[32];
+      std::snprintf(name, sizeof name, "%d.wav", SInt32(tick + attempt));
+      wavePath = folder + "/" + name;
+      err = FSOpenNewFile(wavePath.c_str(), 0600, &file);
+    }
+    if (err == noErr) FSRemoveOnInterrupt(wavePath);
   }
   if (err != noErr) {
     const std::string why = err == dupFNErr ? "every name tried is taken" : std::strerror(errno);
     return {refuse(err, "no new file for the recording could be made in " + folder + " (" + why + ")"), std::nullopt};
   }
 
-  // Gone however the run is stopped, as the working files beside the movie are.
-  FSRemoveOnInterrupt(wavePath);
   err = writeRecording(file, record);
   int writeErrno = errno;
   if (std::fclose(file) != 0 && err == noErr) {

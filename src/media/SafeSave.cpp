@@ -76,20 +76,6 @@ void releaseSlot(int slot) {
   if (slot >= 0) gSlots[slot].owner.store(0);
 }
 
-// Signals that would remove a working file wait while a name changes hands.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
-    pthread_sigmask(SIG_BLOCK, &set, &old_);
-  }
-  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-
- private:
-  sigset_t old_;
-};
 
 bool isWorkingName(const std::string& name);
 
@@ -348,5 +334,14 @@ std::size_t removeStaleWorkingFiles(const std::string& folder, long minimumAgeSe
   closedir(dir);
   return removed;
 }
+
+SignalsHeld::SignalsHeld() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+  pthread_sigmask(SIG_BLOCK, &set, &old_);
+}
+
+SignalsHeld::~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
 
 }  // namespace media

@@ -2,6 +2,7 @@
 // Saving a file whole or not at all: a working file beside the target, written, flushed, then
 // given the target's name in one step that replaces nothing it was not allowed to replace.
 #pragma once
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -90,6 +91,19 @@ mode_t newFilePermissions();
 // -1 when the table is full (the path is then left to the caller alone).
 int removeOnSignal(const std::string& path);
 void forgetOnSignal(int handle);
+
+// While one lives, SIGINT, SIGTERM and SIGHUP wait on this thread: what is made and then given
+// to removeOnSignal (or a name that changes hands) is one step to them.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
 
 // Whether a folder entry is named as a working file of ours.
 bool isWorkingFileName(const std::string& name);

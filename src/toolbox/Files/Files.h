@@ -136,6 +136,9 @@ OSErr FSpPublishTemporary(const FSSpec* temporary, const FSSpec* target, Boolean
 // FSKeepOnInterrupt lets it go.
 void FSRemoveOnInterrupt(const std::string& path);
 void FSKeepOnInterrupt(const std::string& path);
+// Held around making working material and giving it to FSRemoveOnInterrupt, so that no
+// interrupt falls between the two.
+using FSInterruptsHeld = media::SignalsHeld;
 
 // Removes from folderPath the working files of this user's that a killed run left: named as
 // ours, not locked by a run still using them, untouched for a quarter of an hour. How many went.

@@ -126,6 +126,7 @@ OSErr FSFindTemporaryItemsFolder(std::string* path, std::string* reason) {
     return noErr;
   }
   std::string pattern = joined(base, "still2mov-XXXXXX");
+  FSInterruptsHeld held;  // made and registered as one step
   if (mkdtemp(pattern.data()) == nullptr) {
     const int e = errno;
     return refuse(OSErrFromErrno(e), base, std::string("has no room for a private folder (") + std::strerror(e) + ")",

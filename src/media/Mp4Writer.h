@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "media/Recording.h"
+
 namespace media {
 
 // How the writer ended; the words are in problem().
@@ -18,15 +20,6 @@ enum class Mp4Result {
   encoderFailed,  // an encoder or a converter refused or failed
   writeFailed,    // the file could not be written; systemError() has the errno
   noMemory,
-};
-
-// Linear PCM as it is handed over: little-endian, channels interleaved, no padding.
-struct PcmLayout {
-  int channels = 0;
-  int rate = 0;
-  int bits = 0;  // 8, 16, 24, 32 or 64 (float)
-  bool isFloat = false;
-  bool isSigned = true;
 };
 
 // The picture's rows arrive as stored (sourceWidth × sourceHeight, grey or RGB); the movie shows

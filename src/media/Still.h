@@ -1,0 +1,17 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The picture every photograph kind hands to every output: JPEG bytes as stored (the camera's
+// own frame, or a raw's preview), its pixel size, and the EXIF orientation that stands it upright.
+#pragma once
+#include <cstdint>
+#include <span>
+
+namespace media {
+
+struct Still {
+  std::span<const std::uint8_t> jpeg;  // held by the photograph kind for the conversion's length
+  int width = 0;                       // as stored, before orientation
+  int height = 0;
+  int orientation = 1;  // EXIF 1 to 8; anything else counts as 1
+};
+
+}  // namespace media

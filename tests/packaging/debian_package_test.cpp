@@ -97,7 +97,9 @@ TEST(DebianPackage, BuildsInstallsIntoAScratchRootWorksAndRemovesCleanly) {
       owner = owner.substr(0, owner.find(':'));
       EXPECT_TRUE(std::regex_search(fields, std::regex("(^|[ ,|])" + owner + "( |,|$|\n)"))) << owner << " not in\n" << fields;
     }
-    if (std::string(format) == "mp4") EXPECT_GT(libraries, 0) << "an MP4 loads the FFmpeg libraries:\n" << loaded;
+    if (std::string(format) == "mp4") {
+      EXPECT_GT(libraries, 0) << "an MP4 loads the FFmpeg libraries:\n" << loaded;
+    }
   }
 
   // The validators accept the installed files; systemd checks the unit with its paths in the root.

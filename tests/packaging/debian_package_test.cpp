@@ -2,7 +2,6 @@
 // The Debian package as scripts/package builds it: every file where the desktop looks, installed
 // by dpkg into a scratch root, working there, accepted by the validators, and removed without a trace.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
@@ -41,12 +40,19 @@ TEST(DebianPackage, VersionIsTheProgramsAndBuildDependsCoverWhatSetupInstalls) {
 }
 
 TEST(DebianPackage, BuildsInstallsIntoAScratchRootWorksAndRemovesCleanly) {
-  if (geteuid() != 0) GTEST_SKIP() << "dpkg keeps the package's owners and installs only as root";
   for (const char* tool : {"dpkg-buildpackage", "lintian", "dpkg-deb", "ffprobe", "desktop-file-validate",
                            "appstreamcli", "systemd-analyze", "man"})
     REQUIRE_TOOL(tool);
   testsupport::ScratchDir scratch;
   std::string deb, out;
+  // A scratch root with an empty package database (the libraries come from the real one). dpkg
+  // installs there as any user with --force-not-root, unless it was built to refuse.
+  const std::string root = scratch.file("root");
+  const std::string dpkg = "dpkg --force-not-root --root=" + shellQuote(root) + " ";
+  fs::create_directories(root + "/var/lib/dpkg/info");
+  fs::create_directories(root + "/var/lib/dpkg/updates");
+  testsupport::writeFile(root + "/var/lib/dpkg/status", "");
+  if (run(dpkg + "--configure -a 2>&1", &out) != 0) GTEST_SKIP() << "dpkg cannot install into a scratch root here: " << out;
   // Built in the same folder each time, so that ccache holds the objects of the last run.
   ASSERT_EQ(run("STILL2MOV_PACKAGE_BUILD=" + shellQuote(buildDir() + "/debian-package") + " " +
                     shellQuote(testsupport::sourceDir() + "/scripts/package") + " " + shellQuote(scratch.path()),
@@ -68,11 +74,6 @@ TEST(DebianPackage, BuildsInstallsIntoAScratchRootWorksAndRemovesCleanly) {
                            "usr/share/doc/still2mov/changelog.gz"})
     EXPECT_NE(contents.find(" ./" + std::string(file) + "\n"), std::string::npos) << file << " is not in the package";
 
-  // A scratch root with an empty package database: the libraries come from the real one.
-  const std::string root = scratch.file("root"), dpkg = "dpkg --root=" + shellQuote(root) + " ";
-  fs::create_directories(root + "/var/lib/dpkg/info");
-  fs::create_directories(root + "/var/lib/dpkg/updates");
-  testsupport::writeFile(root + "/var/lib/dpkg/status", "");
   ASSERT_EQ(run(dpkg + "--force-depends -i " + shellQuote(deb) + " 2>&1", &out), 0) << out;
   const std::string program = root + "/usr/bin/still2mov";
   std::string installed;

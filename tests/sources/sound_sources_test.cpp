@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 
+#include "Convert2Mov.h"
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "photos/PhotoKinds.h"
 #include "sources/SoundSources.h"
@@ -65,6 +66,10 @@ TEST(SoundSources, EveryRowHandsOverTheStoredRecordingWhole) {
 
     const sources::Located located = sources::LocateRecording(p.photo);
     ASSERT_EQ(located.source, &row);
+    // --info says what the conversion finds.
+    std::string shownFile;
+    EXPECT_EQ(Convert2Mov::soundSourceOf(p.photo.path, p.photo.bytes, p.record, &shownFile), &row);
+    EXPECT_EQ(shownFile, located.found.file);
     sources::Found found = located.found;
     std::string problem;
     ASSERT_EQ(row.check(p.photo, &found, &problem), noErr) << problem;
@@ -102,7 +107,8 @@ TEST(SoundSources, APhotographWithSeveralTakesTheTablesFirst) {
   testsupport::writeFile(dir.file("p.jpg"), fixtures::embedWave(fixtures::makeJpeg(), inside));
   testsupport::writeFile(dir.file("p.wav"), fixtures::makeWave(fixtures::WaveKind::pcm8, {.seconds = 0.3}));
   ReadPhoto p(dir.file("p.jpg"));
-  EXPECT_EQ(sources::LocateRecording(p.photo).source, &sources::SoundSources().front());
+  // The pieces the camera put inside come before a file beside, which anyone may have put there.
+  EXPECT_EQ(sources::LocateRecording(p.photo).source, sources::SoundSourceNamed("embedded"));
   // Without the pieces, the one beside serves.
   std::remove(dir.file("p.jpg").c_str());
   testsupport::writeFile(dir.file("p.jpg"), fixtures::makeJpeg());

@@ -3,10 +3,12 @@
 // finds in it, replacing an earlier annotation, and every refusal leaving the inputs intact.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
-
+#include <functional>
 
 #include "support/AddressSpace.h"
 #include "support/Fixtures.h"
@@ -56,7 +58,7 @@ TEST(EmbedCommand, ReplacesAnEarlierAnnotationAndAnExistingOutput) {
   writeFile(dir.file("annotated.jpg"), fixtures::embedWave(photo, first, fixtures::pieces(1000)));
   writeFile(dir.file("v.wav"), second);
   writeFile(dir.file("out.jpg"), "old contents");
-  RunResult r = fixtures::runStill2mov({"embed", dir.file("v.wav"), dir.file("annotated.jpg"), dir.file("out.jpg")});
+  RunResult r = fixtures::runStill2mov({"embed", "-y", dir.file("v.wav"), dir.file("annotated.jpg"), dir.file("out.jpg")});
   ASSERT_EQ(r.status, 0) << r.err;
   std::size_t oldSegments = 1 + flashpix::pieceCount(first.size(), 1000);
   EXPECT_NE(r.out.find("; replaced " + std::to_string(oldSegments) + " FlashPix segments"), std::string::npos) << r.out;
@@ -137,4 +139,109 @@ TEST(EmbedCommand, ARecordingLargerThanTheMemoryAllowedIsEmbedded) {
             std::string::npos)
       << out;
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"out.jpg", "p.jpg", "v.wav"}));
+}
+
+// OUT is replaced only with -y, and only when it is a regular file of the user's: whatever else
+// has the name is refused in words and stays as it was. extract -y keeps the same rule.
+TEST(EmbedCommand, ReplacesOnlyARegularFileOfTheUsersAndOnlyWithYes) {
+  ScratchDir dir;
+  const std::string wave = fixtures::makeWave(fixtures::WaveKind::pcm8, {.seconds = 0.2});
+  const std::string photo = fixtures::makeJpeg();
+  writeFile(dir.file("v.wav"), wave);
+  writeFile(dir.file("p.jpg"), photo);
+  writeFile(dir.file("annotated.jpg"), fixtures::embedWave(photo, wave));
+  writeFile(dir.file("elsewhere.txt"), "kept");
+  struct Case {
+    std::string name;
+    std::function<bool(const std::string&)> make;  // false: this system cannot make one
+    bool withYes;
+    std::string complaint;  // empty: written
+  };
+  auto text = [](const std::string& p) { return writeFile(p, "the user's notes"), true; };
+  const Case cases[] = {
+      {"notes.txt", text, false, "already exists (-y replaces it)"},
+      {"mine.jpg", text, true, ""},
+      {"fifo.jpg", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }, true,
+       "is a FIFO; only a regular file is replaced"},
+      {"fifo2.jpg", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }, false,
+       "already exists (-y replaces it)"},
+      {"link.jpg", [&](const std::string& p) { return symlink(dir.file("elsewhere.txt").c_str(), p.c_str()) == 0; },
+       true, "is a symbolic link; only a regular file is replaced"},
+      {"dangling.jpg", [](const std::string& p) { return symlink("nowhere", p.c_str()) == 0; }, true,
+       "is a symbolic link; only a regular file is replaced"},
+      {"folder.jpg", [](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; }, true, "is a directory"},
+      // A device of its own (the one /dev/full is), where the system lets this user make one.
+      {"full.jpg", [](const std::string& p) { return mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0; }, true,
+       "is a device; only a regular file is replaced"},
+      {"theirs.jpg", [&](const std::string& p) { return text(p) && chown(p.c_str(), 65534, 65534) == 0; }, true,
+       "belongs to another user; only a file of yours is replaced"},
+  };
+  for (const std::string& command : {"embed", "extract"})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(command + " " + c.name);
+      const std::string out = dir.file(command + "-" + c.name);
+      if (!c.make(out)) continue;
+      struct stat before {};
+      lstat(out.c_str(), &before);
+      std::vector<std::string> args = {command};
+      if (c.withYes) args.push_back("-y");
+      if (command == std::string("embed")) args.insert(args.end(), {dir.file("v.wav"), dir.file("p.jpg"), out});
+      else args.insert(args.end(), {dir.file("annotated.jpg"), out});
+      RunResult r = fixtures::runStill2mov(args);
+      struct stat after {};
+      lstat(out.c_str(), &after);
+      if (c.complaint.empty()) {
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(readFile(out) == (command == std::string("embed") ? fixtures::embedWave(photo, wave) : wave));
+        continue;
+      }
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.err.find(out + ": " + c.complaint), std::string::npos) << r.err;
+      EXPECT_TRUE(r.out.empty()) << r.out;
+      EXPECT_EQ(after.st_ino, before.st_ino);
+      EXPECT_EQ(after.st_mode, before.st_mode);
+    }
+  EXPECT_EQ(readFile(dir.file("elsewhere.txt")), "kept");
+  EXPECT_EQ(readFile(dir.file("embed-notes.txt")), "the user's notes");
+  for (const std::string& name : dir.list()) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+}
+
+// "-" as OUT is standard output, holding the output alone; a terminal is not written to.
+TEST(EmbedCommand, DashIsStandardOutputForEmbedAndExtract) {
+  ScratchDir dir;
+  const std::string wave = fixtures::makeWave(fixtures::WaveKind::pcm16Mono, {.seconds = 0.3});
+  const std::string photo = fixtures::makeJpeg();
+  writeFile(dir.file("v.wav"), wave);
+  writeFile(dir.file("p.jpg"), photo);
+  writeFile(dir.file("annotated.jpg"), fixtures::embedWave(photo, wave));
+  const struct {
+    std::vector<std::string> args;
+    std::string expected;
+  } cases[] = {
+      {{"embed", dir.file("v.wav"), dir.file("p.jpg"), "-"}, fixtures::embedWave(photo, wave)},
+      {{"extract", dir.file("annotated.jpg"), "-"}, wave},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    RunResult r = fixtures::runStill2mov(c.args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out == c.expected) << r.out.size() << " bytes";
+    EXPECT_FALSE(std::filesystem::exists("-"));  // in the folder the program ran in
+  }
+  RunResult none = fixtures::runStill2mov({"extract", dir.file("p.jpg"), "-"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("no voice annotation"), std::string::npos) << none.err;
+  EXPECT_TRUE(none.out.empty());
+}
+
+// embed refuses a copy larger than conversions read, before writing any of it.
+TEST(EmbedCommand, RefusesACopyThatNoConversionWouldRead) {
+  ScratchDir dir;
+  testsupport::sparseWave(dir.file("v.wav"), testsupport::pcmFormat(1, 8000, 16), std::uint64_t(1) << 30);
+  writeFile(dir.file("p.jpg"), fixtures::makeJpeg());
+  RunResult r = fixtures::runStill2mov({"embed", dir.file("v.wav"), dir.file("p.jpg"), dir.file("out.jpg")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("out.jpg: the copy would be larger than 1024 MB, which no conversion reads"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"p.jpg", "v.wav"}));
 }

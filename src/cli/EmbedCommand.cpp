@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// still2mov embed VOICE.wav PHOTO.jpg OUT.jpg: writes a copy of the photograph that carries the
+// still2mov embed [-y] VOICE.wav PHOTO.jpg OUT.jpg: writes a copy of the photograph that carries the
 // recording as its voice annotation, the way voice-annotating cameras store it.
 #include <cerrno>
 #include <cstdio>

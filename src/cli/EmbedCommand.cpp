@@ -28,8 +28,8 @@ cli::CommandSyntax embedSyntax(bool* overwrite) {
       "annotation (APP2 \"FPXR\" segments after the APP0/APP1 segments). FlashPix\n"
       "segments that PHOTO.jpg already carries are replaced, so the copy holds exactly\n"
       "one annotation. The inputs are never modified; OUT.jpg must be another file, and\n"
-      "it is written in one step. An existing OUT.jpg is replaced only with -y, and only\n"
-      "when it is a regular file of yours. OUT.jpg \"-\" is standard output.\n";
+      "it is written in one step. An existing OUT.jpg is replaced only with -y, and\n"
+      "only when it is a regular file of yours. OUT.jpg \"-\" is standard output.\n";
   s.options = {
       {'y', "overwrite", cli::OptionValue::none, nullptr, "replace an existing OUT.jpg", cli::setFlag(overwrite)},
   };

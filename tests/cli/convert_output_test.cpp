@@ -188,8 +188,8 @@ TEST(ConvertOutput, FailureCodesAreWordsScriptsCanMatch) {
 TEST(ConvertOutput, JsonHasAnObjectForEveryPhotographOfAFolderWithoutVerbose) {
   REQUIRE_TOOL("python3");
   ScratchDir dir, tmp;
-  const std::string voice = fixtures::embedWave(fixtures::makeJpeg(), fixtures::makeWave(fixtures::WaveKind::pcm8));
-  testsupport::writeFile(dir.file("a.jpg"), voice);
+  testsupport::writeFile(dir.file("a.jpg"),
+                         fixtures::embedWave(fixtures::makeJpeg(), fixtures::makeWave(fixtures::WaveKind::pcm8)));
   testsupport::writeFile(dir.file("b.jpg"), fixtures::makeJpeg());
   ASSERT_EQ(symlink("a.jpg", dir.file("c.jpg").c_str()), 0);
   auto run = [&](std::vector<std::string> options) {
@@ -197,20 +197,10 @@ TEST(ConvertOutput, JsonHasAnObjectForEveryPhotographOfAFolderWithoutVerbose) {
     return fixtures::runStill2mov(options, {{"TMPDIR", tmp.path()}});
   };
   ASSERT_EQ(run({}).status, 0);
-  const struct {
-    std::vector<std::string> options;
-    std::string lines;
-  } cases[] = {
-      {{"--json"}, "c.jpg passed-over\na.jpg up-to-date\nb.jpg no-voice\n"},
-      {{"--json", "-v"}, "c.jpg passed-over\na.jpg up-to-date\nb.jpg no-voice\n"},
-      {{"--json", "-q"}, ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.options.size());
-    RunResult r = run(c.options);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(eachLine(r.out, "d['SourceFile'].rsplit('/',1)[1], d['Status']"), c.lines) << r.out;
-  }
+  const std::string all = "c.jpg passed-over\na.jpg up-to-date\nb.jpg no-voice\n";
+  for (const auto& [options, lines] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--json"}, all}, {{"--json", "-v"}, all}, {{"--json", "-q"}, ""}})
+    EXPECT_EQ(eachLine(run(options).out, "d['SourceFile'].rsplit('/',1)[1], d['Status']"), lines) << options.size();
   RunResult text = run({});
   EXPECT_EQ(text.out, "");
   EXPECT_EQ(text.err, "0 converted, 1 up to date, 1 without a voice annotation, 0 skipped, 0 failed\n");

@@ -142,96 +142,58 @@ TEST(EmbedCommand, ARecordingLargerThanTheMemoryAllowedIsEmbedded) {
 }
 
 // OUT is replaced only with -y, and only when it is a regular file of the user's: whatever else
-// has the name is refused in words and stays as it was. extract -y keeps the same rule.
+// has the name is refused in words and stays as it was; extract -y keeps the same rule, and "-"
+// is standard output for both.
 TEST(EmbedCommand, ReplacesOnlyARegularFileOfTheUsersAndOnlyWithYes) {
   ScratchDir dir;
-  const std::string wave = fixtures::makeWave(fixtures::WaveKind::pcm8, {.seconds = 0.2});
-  const std::string photo = fixtures::makeJpeg();
+  const std::string wave = fixtures::makeWave(fixtures::WaveKind::pcm8, {.seconds = 0.2}), photo = fixtures::makeJpeg();
   writeFile(dir.file("v.wav"), wave);
   writeFile(dir.file("p.jpg"), photo);
   writeFile(dir.file("annotated.jpg"), fixtures::embedWave(photo, wave));
-  writeFile(dir.file("elsewhere.txt"), "kept");
-  struct Case {
-    std::string name;
+  auto text = [](const std::string& p) { return writeFile(p, "notes"), true; };
+  auto fifo = [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; };
+  auto link = [](const std::string& p) { return symlink("elsewhere", p.c_str()) == 0; };
+  const struct {
     std::function<bool(const std::string&)> make;  // false: this system cannot make one
-    bool withYes;
-    std::string complaint;  // empty: written
-  };
-  auto text = [](const std::string& p) { return writeFile(p, "the user's notes"), true; };
-  const Case cases[] = {
-      {"notes.txt", text, false, "already exists (-y replaces it)"},
-      {"mine.jpg", text, true, ""},
-      {"fifo.jpg", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }, true,
-       "is a FIFO; only a regular file is replaced"},
-      {"fifo2.jpg", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }, false,
-       "already exists (-y replaces it)"},
-      {"link.jpg", [&](const std::string& p) { return symlink(dir.file("elsewhere.txt").c_str(), p.c_str()) == 0; },
-       true, "is a symbolic link; only a regular file is replaced"},
-      {"dangling.jpg", [](const std::string& p) { return symlink("nowhere", p.c_str()) == 0; }, true,
-       "is a symbolic link; only a regular file is replaced"},
-      {"folder.jpg", [](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; }, true, "is a directory"},
-      // A device of its own (the one /dev/full is), where the system lets this user make one.
-      {"full.jpg", [](const std::string& p) { return mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0; }, true,
-       "is a device; only a regular file is replaced"},
-      {"theirs.jpg", [&](const std::string& p) { return text(p) && chown(p.c_str(), 65534, 65534) == 0; }, true,
+    const char* yes;                               // "-y" or ""
+    std::string complaint;                         // empty: written
+  } cases[] = {
+      {text, "", "already exists (-y replaces it)"}, {fifo, "", "already exists (-y replaces it)"}, {text, "-y", ""},
+      {fifo, "-y", "is a FIFO; only a regular file is replaced"},
+      {link, "-y", "is a symbolic link; only a regular file is replaced"},
+      {[](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; }, "-y", "is a directory"},
+      {[](const std::string& p) { return mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0; }, "-y",
+       "is a device; only a regular file is replaced"},  // the device /dev/full is
+      {[&](const std::string& p) { return text(p) && chown(p.c_str(), 65534, 65534) == 0; }, "-y",
        "belongs to another user; only a file of yours is replaced"},
   };
-  for (const std::string& command : {"embed", "extract"})
-    for (const Case& c : cases) {
-      SCOPED_TRACE(command + " " + c.name);
-      const std::string out = dir.file(command + "-" + c.name);
+  int n = 0;
+  for (const std::string command : {"embed", "extract"})
+    for (const auto& c : cases) {
+      const std::string out = dir.file(command + std::to_string(++n));
+      SCOPED_TRACE(out);
       if (!c.make(out)) continue;
-      struct stat before {};
+      struct stat before {}, after {};
       lstat(out.c_str(), &before);
-      std::vector<std::string> args = {command};
-      if (c.withYes) args.push_back("-y");
-      if (command == std::string("embed")) args.insert(args.end(), {dir.file("v.wav"), dir.file("p.jpg"), out});
+      std::vector<std::string> args = {command, c.yes};
+      if (command == "embed") args.insert(args.end(), {dir.file("v.wav"), dir.file("p.jpg"), out});
       else args.insert(args.end(), {dir.file("annotated.jpg"), out});
+      if (!*c.yes) args.erase(args.begin() + 1);
       RunResult r = fixtures::runStill2mov(args);
-      struct stat after {};
       lstat(out.c_str(), &after);
-      if (c.complaint.empty()) {
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_TRUE(readFile(out) == (command == std::string("embed") ? fixtures::embedWave(photo, wave) : wave));
-        continue;
-      }
+      const std::string expected = command == "embed" ? fixtures::embedWave(photo, wave) : wave;
+      if (c.complaint.empty()) EXPECT_TRUE(r.status == 0 && readFile(out) == expected) << r.err;
+      if (c.complaint.empty()) continue;
       EXPECT_EQ(r.status, 1);
       EXPECT_NE(r.err.find(out + ": " + c.complaint), std::string::npos) << r.err;
-      EXPECT_TRUE(r.out.empty()) << r.out;
-      EXPECT_EQ(after.st_ino, before.st_ino);
-      EXPECT_EQ(after.st_mode, before.st_mode);
+      EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode && r.out.empty());
+      // To standard output instead: the output alone, and no file called "-".
+      args.back() = "-";
+      r = fixtures::runStill2mov(args);
+      EXPECT_TRUE(r.status == 0 && r.out == expected && !std::filesystem::exists("-")) << r.err;
     }
-  EXPECT_EQ(readFile(dir.file("elsewhere.txt")), "kept");
-  EXPECT_EQ(readFile(dir.file("embed-notes.txt")), "the user's notes");
+  EXPECT_EQ(readFile(dir.file("p.jpg")), photo);
   for (const std::string& name : dir.list()) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
-}
-
-// "-" as OUT is standard output, holding the output alone; a terminal is not written to.
-TEST(EmbedCommand, DashIsStandardOutputForEmbedAndExtract) {
-  ScratchDir dir;
-  const std::string wave = fixtures::makeWave(fixtures::WaveKind::pcm16Mono, {.seconds = 0.3});
-  const std::string photo = fixtures::makeJpeg();
-  writeFile(dir.file("v.wav"), wave);
-  writeFile(dir.file("p.jpg"), photo);
-  writeFile(dir.file("annotated.jpg"), fixtures::embedWave(photo, wave));
-  const struct {
-    std::vector<std::string> args;
-    std::string expected;
-  } cases[] = {
-      {{"embed", dir.file("v.wav"), dir.file("p.jpg"), "-"}, fixtures::embedWave(photo, wave)},
-      {{"extract", dir.file("annotated.jpg"), "-"}, wave},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args[0]);
-    RunResult r = fixtures::runStill2mov(c.args);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(r.out == c.expected) << r.out.size() << " bytes";
-    EXPECT_FALSE(std::filesystem::exists("-"));  // in the folder the program ran in
-  }
-  RunResult none = fixtures::runStill2mov({"extract", dir.file("p.jpg"), "-"});
-  EXPECT_EQ(none.status, 1);
-  EXPECT_NE(none.err.find("no voice annotation"), std::string::npos) << none.err;
-  EXPECT_TRUE(none.out.empty());
 }
 
 // embed refuses a copy larger than conversions read, before writing any of it.
@@ -241,7 +203,6 @@ TEST(EmbedCommand, RefusesACopyThatNoConversionWouldRead) {
   writeFile(dir.file("p.jpg"), fixtures::makeJpeg());
   RunResult r = fixtures::runStill2mov({"embed", dir.file("v.wav"), dir.file("p.jpg"), dir.file("out.jpg")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("out.jpg: the copy would be larger than 1024 MB, which no conversion reads"), std::string::npos)
-      << r.err;
+  EXPECT_NE(r.err.find("out.jpg: the copy would be larger than 1024 MB, which no conversion reads"), std::string::npos);
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"p.jpg", "v.wav"}));
 }

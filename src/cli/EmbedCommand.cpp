@@ -15,6 +15,7 @@
 #include "cli/OptionParser.h"
 #include "cli/OutputTarget.h"
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/Terminals.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/RegularFiles.h"
@@ -76,6 +77,7 @@ int runEmbedCommand(const std::vector<std::string>& args) {
       std::fprintf(stderr, "still2mov: %s: warning: %s; no movie can be made from it\n", voicePath.c_str(), why.c_str());
   if (!cli::readWholeFile(photoPath, &photo, &reason)) return fail(photoPath, "cannot be read (" + reason + ")");
   const bool toStandardOutput = cli::isStandardOutput(outPath);
+  if (toStandardOutput && IsTerminalStream(stdout)) return fail(outPath, "is a terminal; a photograph is not written to one");
   if (!toStandardOutput && (cli::sameFile(outPath, photoPath) || cli::sameFile(outPath, voicePath)))
     return fail(outPath, "is one of the input files; choose another output file");
   cli::OutputTarget target;

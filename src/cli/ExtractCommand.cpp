@@ -11,8 +11,8 @@
 #include "cli/DisplayText.h"
 #include "cli/OptionParser.h"
 #include "cli/OutputTarget.h"
-#include "toolbox/Core/Terminals.h"
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/Terminals.h"
 #include "toolbox/Files/SafeSave.h"
 
 namespace {

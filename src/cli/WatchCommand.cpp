@@ -274,7 +274,8 @@ cli::CommandSyntax watchSyntax(WatchOptions* o) {
                        cli::setNumber(&o->poll, 1, 86400, "--poll takes a number of seconds from 1 to 86400")});
   s.notes =
       "A photograph is converted once it is whole: a failure is said only when the file\n"
-      "stays as it was for 10 s and fails again.\n"
+      "stays as it was for 10 s and fails again. Symbolic links are not followed. A\n"
+      "folder given that goes is said once, and watched again when it comes back.\n"
       "\n"
       "Exit status: 0 when stopped, 1 when no folder could be watched, 2 for bad usage.\n";
   s.operandCount.fewest = 1;

@@ -201,8 +201,8 @@ OSErr AddUserDataText(UserData theUserData, Handle data, OSType udType, long ind
 
 // When the movie was made, in seconds since 1904 (UTC): its header and those of its tracks and
 // media carry it. A new movie is made now; its modification time stays the time it was made.
-void SetMovieCreationTime(Movie movie, UInt32 creationTime);
-UInt32 GetMovieCreationTime(Movie movie);
+void SetMovieCreationTime(Movie movie, UInt64 creationTime);  // seconds since 1904, any year
+UInt64 GetMovieCreationTime(Movie movie);
 
 Track NewMovieTrack(Movie movie, Fixed width, Fixed height, short trackVolume);
 void DisposeMovieTrack(Track track);

@@ -4,6 +4,8 @@
 #pragma once
 #include <string>
 
+#include "media/Recording.h"
+#include "media/Still.h"
 #include "movie/MovieFormat.h"
 #include "movie/PhotoFacts.h"
 #include "toolbox/Core/MacTypes.h"
@@ -39,6 +41,16 @@ class QuickTimeU {
   // (an MP4 or a motion photo is made from the same movie).
   static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts = {},
                          const MoviePublication& publication = {}, MovieFormat format = MovieFormat::mov);
+  // The MP4 (or, with motionPhoto, the motion photo) of a still and its recording, written straight
+  // from the JPEG and the PCM into a working file beside movie and published as CreateMovie
+  // publishes. resize: the frame's width in the stored orientation, 0 for the picture's own size.
+  // problem, when given, receives the failure in words (an encoder's refusal, say).
+  static int CreateStillMp4(FSSpec& movie, const media::Still& still, media::PcmSource& sound, int resize,
+                            const PhotoFacts& facts, const MoviePublication& publication, bool motionPhoto,
+                            std::string* problem = nullptr);
+  // CreateStillMp4 of the photograph's JPEG file and the WAVE file at audio.
+  static int CreateMp4FromFiles(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts,
+                                const MoviePublication& publication, bool motionPhoto);
   // importErr, when given, receives the import's own result.
   static long CreateSoundTrack(Movie movie, FSSpec& audio, OSErr* importErr = nullptr);
   // The recording's format in words ("GSM 6.10"), or "" when it is no readable WAVE file.

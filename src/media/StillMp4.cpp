@@ -40,6 +40,7 @@ class FrameRows final : public PixelRowSink {
     picture_.sourceHeight = height;
     picture_.channels = channels;
     row_.resize(std::size_t(width) * std::size_t(channels));
+    begun_ = true;
     result_ = writer_.beginPicture(picture_, sound_, frames_);
     return result_ == Mp4Result::ok ? Status::ok : Status::badArgument;
   }
@@ -48,6 +49,7 @@ class FrameRows final : public PixelRowSink {
     if (result_ == Mp4Result::ok) result_ = writer_.addPictureRows(row_.data(), row_.size(), 1);
   }
   Mp4Result result() const { return result_; }
+  bool begun() const { return begun_; }
 
  private:
   Mp4Writer& writer_;
@@ -55,7 +57,8 @@ class FrameRows final : public PixelRowSink {
   PcmLayout sound_;
   std::uint64_t frames_;
   std::vector<std::uint8_t> row_;
-  Mp4Result result_ = Mp4Result::badInput;
+  Mp4Result result_ = Mp4Result::ok;
+  bool begun_ = false;
 };
 
 StillMp4Outcome writerFailed(const Mp4Writer& writer, Mp4Result result) {
@@ -156,10 +159,10 @@ StillMp4Outcome WriteStillMp4(int fd, const Still& still, PcmSource& sound, cons
       JpegDecodeScaled(still.jpeg.data(), still.jpeg.size(), std::uint32_t(turned ? picture.outHeight : picture.outWidth),
                        std::uint32_t(turned ? picture.outWidth : picture.outHeight), &rows);
   if (rows.result() != Mp4Result::ok) return writerFailed(writer, rows.result());
-  if (decoded != Status::ok) {
+  if (decoded != Status::ok || !rows.begun()) {
     StillMp4Outcome o;
     o.failed = StillMp4Step::picture;
-    o.status = decoded;
+    o.status = decoded != Status::ok ? decoded : Status::damaged;
     o.problem = decoded == Status::noMemory ? "not enough memory to decode the picture" : "the picture is damaged";
     return o;
   }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -18,6 +19,7 @@
 
 #include "media/JpegCodec.h"
 #include "media/JpegStructure.h"
+#include "media/Libav.h"
 #include "media/MotionPhoto.h"
 
 namespace media {
@@ -30,35 +32,67 @@ constexpr std::size_t kSoundPieceBytes = 64 * 1024;
 constexpr std::uint64_t kSoundAheadSeconds = 120;
 constexpr std::size_t kCopyBytes = 256 * 1024;
 
-// The decoder's rows go to the writer as they come; the writer starts once the decoded size is known.
+// The decoder's rows go to the writer as they come; the writer starts once the decoded size is
+// known. While the libraries are still loading on the sound's thread, the first rows are held
+// (up to kHoldBytes) rather than waiting: decoding and loading then overlap.
 class FrameRows final : public PixelRowSink {
  public:
-  FrameRows(Mp4Writer& writer, const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t frames)
-      : writer_(writer), picture_(picture), sound_(sound), frames_(frames) {}
+  FrameRows(Mp4Writer& writer, const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t frames,
+            const std::atomic<bool>* librariesReady)
+      : writer_(writer), picture_(picture), sound_(sound), frames_(frames), ready_(librariesReady) {}
   Status begin(int width, int height, int channels) override {
     picture_.sourceWidth = width;
     picture_.sourceHeight = height;
     picture_.channels = channels;
-    row_.resize(std::size_t(width) * std::size_t(channels));
+    rowBytes_ = std::size_t(width) * std::size_t(channels);
+    row_.resize(rowBytes_);
     begun_ = true;
-    result_ = writer_.beginPicture(picture_, sound_, frames_);
-    return result_ == Mp4Result::ok ? Status::ok : Status::badArgument;
+    if (ready_ != nullptr && !ready_->load() && rowBytes_ > 0) {
+      holdRows_ = std::min<std::size_t>(std::size_t(height), std::max<std::size_t>(1, kHoldBytes / rowBytes_));
+      held_.resize(holdRows_ * rowBytes_);
+      return Status::ok;
+    }
+    return start() == Mp4Result::ok ? Status::ok : Status::badArgument;
   }
-  std::uint8_t* rowBuffer(int) override { return row_.data(); }
+  std::uint8_t* rowBuffer(int) override {
+    return holding() ? held_.data() + heldRows_ * rowBytes_ : row_.data();
+  }
   void rowFilled(int) override {
+    if (holding()) {
+      ++heldRows_;
+      if (heldRows_ == holdRows_ || ready_->load()) start();
+      return;
+    }
     if (result_ == Mp4Result::ok) result_ = writer_.addPictureRows(row_.data(), row_.size(), 1);
+  }
+  // Starts the writer, if the decoder ended while rows were still held.
+  void flush() {
+    if (holding()) start();
   }
   Mp4Result result() const { return result_; }
   bool begun() const { return begun_; }
 
  private:
+  bool holding() const { return holdRows_ > 0 && !started_; }
+  Mp4Result start() {
+    started_ = true;
+    result_ = writer_.beginPicture(picture_, sound_, frames_);
+    if (result_ == Mp4Result::ok && heldRows_ > 0)
+      result_ = writer_.addPictureRows(held_.data(), rowBytes_, int(heldRows_));
+    held_ = {};
+    return result_;
+  }
+
+  static constexpr std::size_t kHoldBytes = 1u << 20;
   Mp4Writer& writer_;
   Mp4Picture picture_;
   PcmLayout sound_;
   std::uint64_t frames_;
-  std::vector<std::uint8_t> row_;
+  const std::atomic<bool>* ready_;
+  std::vector<std::uint8_t> row_, held_;
+  std::size_t rowBytes_ = 0, holdRows_ = 0, heldRows_ = 0;
   Mp4Result result_ = Mp4Result::ok;
-  bool begun_ = false;
+  bool begun_ = false, started_ = false;
 };
 
 StillMp4Outcome writerFailed(const Mp4Writer& writer, Mp4Result result) {
@@ -99,6 +133,8 @@ class SoundAhead {
   SoundAhead(PcmSource& sound) : sound_(sound) {
     try {
       thread_ = std::thread([this] {
+        LoadLibav(nullptr);  // its failure is said by the writer, which asks again
+        ready_ = true;
         const Mp4Result r = writer_.beginSound(sound_.layout(), sound_.frames());
         outcome_ = r == Mp4Result::ok ? pumpSound(writer_, sound_) : writerFailed(writer_, r);
       });
@@ -113,9 +149,11 @@ class SoundAhead {
   bool started() const { return started_; }
   Mp4Writer& writer() { return writer_; }
   const StillMp4Outcome& outcome() const { return outcome_; }
+  const std::atomic<bool>* librariesReady() const { return &ready_; }
 
  private:
   PcmSource& sound_;
+  std::atomic<bool> ready_{false};
   Mp4Writer writer_;
   StillMp4Outcome outcome_;
   bool started_ = true;
@@ -153,11 +191,12 @@ StillMp4Outcome WriteStillMp4(int fd, const Still& still, PcmSource& sound, cons
 
   Mp4Writer writer(fd);
   for (const auto& [key, value] : request.metadata) writer.setMetadata(key, value);
-  FrameRows rows(writer, picture, layout, frames);
+  FrameRows rows(writer, picture, layout, frames, ahead ? ahead->librariesReady() : nullptr);
   // Decoded no larger than the frame needs, in its stored orientation.
   const Status decoded =
       JpegDecodeScaled(still.jpeg.data(), still.jpeg.size(), std::uint32_t(turned ? picture.outHeight : picture.outWidth),
                        std::uint32_t(turned ? picture.outWidth : picture.outHeight), &rows);
+  if (decoded == Status::ok) rows.flush();
   if (rows.result() != Mp4Result::ok) return writerFailed(writer, rows.result());
   if (decoded != Status::ok || !rows.begun()) {
     StillMp4Outcome o;

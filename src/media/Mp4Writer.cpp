@@ -330,9 +330,12 @@ Mp4Result Mp4Writer::State::openVideo() {
   stored->height = turned ? picture.outWidth : picture.outHeight;
   stored->format = AV_PIX_FMT_YUV420P;
   if (av().av_frame_get_buffer(stored, 0) < 0) return fail(Mp4Result::noMemory, "not enough memory");
+  // The picture comes decoded at a DCT scale near the frame's, not at the frame's own: Lanczos, and
+  // chroma taken from every input pixel, keep the frame closer to the upright photograph (by PSNR)
+  // than bicubic or area averaging, and closer than a scaled JPEG decoded again did.
+  constexpr int kScaling = SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP | SWS_FULL_CHR_H_INT;
   sws = av().sws_getContext(picture.sourceWidth, picture.sourceHeight, picture.channels == 1 ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_RGB24,
-                       stored->width, stored->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
-                       nullptr, nullptr);
+                            stored->width, stored->height, AV_PIX_FMT_YUV420P, kScaling, nullptr, nullptr, nullptr);
   if (sws == nullptr) return fail(Mp4Result::encoderFailed, "the picture cannot be scaled to the frame's size");
   // Full-range pixels in, limited-range BT.709 out.
   const int* bt709 = av().sws_getCoefficients(SWS_CS_ITU709);

@@ -191,7 +191,8 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
   if (mReport.soundSource == SoundSource::sidecar) publication.permissionCeiling = permissionCeiling({&imageSpec, &audioSpec});
   else publication.permissionCeiling = permissionCeiling({&imageSpec});
 
-  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize, mFacts, publication, mFormat);
+  std::string refusal;  // an encoder's own words
+  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize, mFacts, publication, mFormat, &refusal);
   if (status == dupFNErr && publication.rule != FSPublishRule::replaceAny) {
     // Something appeared or changed under the name while the movie was made: it stays. A new
     // file there that is a movie of ours is another run's of this photograph, which leaves
@@ -211,7 +212,8 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
   if (status != noErr) {
     const std::string reason = status == noCodecErr ? "recording format " + QuickTimeU::SoundFormatName(audioSpec) +
                                                           " not supported"
-                                                    : reasonFor(status);
+                                                    : status == codecErr && !refusal.empty() ? refusal
+                                                                                             : reasonFor(status);
     mReport.problem = "no movie written: " + reason;
     if (occupant != Occupant::none) mReport.problem += "; " + moviePath + " is as it was";
     return status;

@@ -69,10 +69,10 @@ long importWaveBytes(Movie movie, char* data, long length, Track* usedTrack) {
 }  // namespace
 
 int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts,
-                            const MoviePublication& publication, MovieFormat format) {
+                            const MoviePublication& publication, MovieFormat format, std::string* problem) {
   // The MP4 and the motion photo are written straight from the picture and the sound.
   if (format != MovieFormat::mov)
-    return CreateMp4FromFiles(movie, image, audio, resize, facts, publication, format == MovieFormat::motion);
+    return CreateMp4FromFiles(movie, image, audio, resize, facts, publication, format == MovieFormat::motion, problem);
   OSErr err = EnterMovies();
   if (err != noErr) {
     report("Image Convert: CreateMovieFile failed");

@@ -39,8 +39,10 @@ class QuickTimeU {
   // facts: how the picture stands and what else the movie carries of the photograph. publication:
   // how the finished file may take the movie's name. format: the kind of file written at movie
   // (an MP4 or a motion photo is made from the same movie).
+  // problem, when given, receives an encoder's refusal in words (an MP4's sound rate, say).
   static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts = {},
-                         const MoviePublication& publication = {}, MovieFormat format = MovieFormat::mov);
+                         const MoviePublication& publication = {}, MovieFormat format = MovieFormat::mov,
+                         std::string* problem = nullptr);
   // The MP4 (or, with motionPhoto, the motion photo) of a still and its recording, written straight
   // from the JPEG and the PCM into a working file beside movie and published as CreateMovie
   // publishes. resize: the frame's width in the stored orientation, 0 for the picture's own size.
@@ -50,7 +52,7 @@ class QuickTimeU {
                             std::string* problem = nullptr);
   // CreateStillMp4 of the photograph's JPEG file and the WAVE file at audio.
   static int CreateMp4FromFiles(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts,
-                                const MoviePublication& publication, bool motionPhoto);
+                                const MoviePublication& publication, bool motionPhoto, std::string* problem = nullptr);
   // importErr, when given, receives the import's own result.
   static long CreateSoundTrack(Movie movie, FSSpec& audio, OSErr* importErr = nullptr);
   // The recording's format in words ("GSM 6.10"), or "" when it is no readable WAVE file.

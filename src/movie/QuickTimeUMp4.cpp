@@ -101,7 +101,7 @@ int QuickTimeU::CreateStillMp4(FSSpec& movie, const media::Still& still, media::
 }
 
 int QuickTimeU::CreateMp4FromFiles(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts,
-                                   const MoviePublication& publication, bool motionPhoto) {
+                                   const MoviePublication& publication, bool motionPhoto, std::string* problem) {
   // The recording first, as the movie's sound track comes first: its faults are said before the picture's.
   std::unique_ptr<media::FdByteReader> bytes;
   if (FSpOpenByteReader(&audio, &bytes) != noErr) {
@@ -136,5 +136,5 @@ int QuickTimeU::CreateMp4FromFiles(FSSpec& movie, FSSpec& image, FSSpec& audio, 
   still.width = int(layout.width);
   still.height = int(layout.height);
   still.orientation = facts.orientation;
-  return CreateStillMp4(movie, still, sound, resize, facts, publication, motionPhoto);
+  return CreateStillMp4(movie, still, sound, resize, facts, publication, motionPhoto, problem);
 }

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The MP4 and the motion photo written from a still and its PCM: odd sizes and every turn give an
-// upright, even frame lasting the sound; the sound encoded ahead gives the same file's contents;
-// the motion photo is the photograph's bytes with the XMP, then that MP4; and each refusal
-// names its step in words, leaving no crash and nothing half-said.
+// upright, even frame lasting the sound, the same with the sound encoded ahead; the motion photo
+// is the photograph's bytes with the XMP, then that MP4; each refusal names its step in words.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -100,54 +99,38 @@ constexpr media::PcmLayout kMono8k{1, 8000, 16, false, true};
 
 }  // namespace
 
-TEST(StillMp4, OddSizesAndEveryTurnGiveAnUprightEvenFrameLastingTheSound) {
-  REQUIRE_TOOL("ffprobe");
+// Each size written with the sound encoded ahead and in line: the same picture and sound either way.
+TEST(StillMp4, OddSizesAndEveryTurnGiveAnUprightEvenFrameLastingTheSoundAheadOrInLine) {
+  REQUIRE_TOOL("ffmpeg");
   ScratchDir dir;
   struct Row {
     int width, height, orientation, boxWidth, boxHeight;
     int outWidth, outHeight;
   } rows[] = {
-      {320, 240, 1, 0, 0, 320, 240},   {641, 479, 6, 0, 0, 478, 640},  {33, 17, 3, 0, 0, 32, 16},
-      {641, 479, 8, 600, 448, 448, 600}, {4000, 30, 5, 600, 4, 4, 532}, {160, 120, 2, 600, 450, 160, 120},
+      {320, 240, 1, 0, 0, 320, 240},     {641, 479, 6, 0, 0, 478, 640},  {33, 17, 3, 0, 0, 32, 16},
+      {641, 479, 8, 600, 448, 448, 600}, {4000, 30, 5, 600, 4, 4, 532},  {160, 120, 2, 600, 450, 160, 120},
       {5000, 2000, 7, 0, 0, 1638, 4096},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(std::to_string(r.width) + " x " + std::to_string(r.height) + " turned " + std::to_string(r.orientation));
     const std::string jpeg = picture(r.width, r.height);
-    Tone sound(kMono8k, 8000 * 3 / 2);
-    media::StillMp4Request request;
-    request.boxWidth = r.boxWidth;
-    request.boxHeight = r.boxHeight;
-    const Written w = write(dir.file("a.mp4"), stillOf(jpeg, r.width, r.height, r.orientation), sound, request);
-    ASSERT_EQ(w.outcome.failed, StillMp4Step::done) << w.outcome.problem;
+    std::string sums[2];
+    for (int ahead = 0; ahead < 2; ++ahead) {
+      Tone sound({2, 11025, 16, false, true}, 11025 * 3 / 2);
+      media::StillMp4Request request;
+      request.boxWidth = r.boxWidth;
+      request.boxHeight = r.boxHeight;
+      request.soundAhead = ahead == 1;
+      const Written w = write(dir.file("a.mp4"), stillOf(jpeg, r.width, r.height, r.orientation), sound, request);
+      ASSERT_EQ(w.outcome.failed, StillMp4Step::done) << w.outcome.problem;
+      sums[ahead] = md5(dir.file("a.mp4"), "0:v") + md5(dir.file("a.mp4"), "0:a");
+    }
+    EXPECT_EQ(sums[0], sums[1]);
     const auto streams = moviechecks::probeStreams(dir.file("a.mp4"));
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0].width, r.outWidth);
     EXPECT_EQ(streams[0].height, r.outHeight);
     for (const auto& s : streams) EXPECT_NEAR(s.duration, 1.5, 0.03) << s.codecType;
-  }
-}
-
-TEST(StillMp4, SoundEncodedAheadGivesTheSameSoundAndPictureAsInLine) {
-  REQUIRE_TOOL("ffmpeg");
-  ScratchDir dir;
-  const std::string jpeg = picture(64, 48);
-  // Short enough to go ahead, and past what is ever kept ahead (then in line either way).
-  for (std::uint64_t seconds : {3u, 130u}) {
-    std::string sums[2][2];
-    for (int ahead = 0; ahead < 2; ++ahead) {
-      Tone sound({2, 11025, 16, false, true}, 11025 * seconds);
-      media::StillMp4Request request;
-      request.soundAhead = ahead == 1;
-      request.metadata["creation_time"] = "2020-01-02T03:04:05Z";
-      const std::string path = dir.file("o" + std::to_string(ahead) + ".mp4");
-      ASSERT_EQ(write(path, stillOf(jpeg, 64, 48, 1), sound, request).outcome.failed, StillMp4Step::done);
-      sums[ahead][0] = md5(path, "0:v");
-      sums[ahead][1] = md5(path, "0:a");
-    }
-    EXPECT_EQ(sums[0][0], sums[1][0]) << seconds << " s";
-    EXPECT_EQ(sums[0][1], sums[1][1]) << seconds << " s";
-    EXPECT_NE(sums[0][1].find("MD5="), std::string::npos) << sums[0][1];
   }
 }
 

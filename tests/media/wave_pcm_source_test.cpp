@@ -88,8 +88,11 @@ TEST(WavePcmSource, EveryKindGivesTheSoundTracksOwnSamplesInPiecesOfAnySize) {
     std::uint64_t importedFrames = 0;
     const std::vector<std::uint8_t> imported = importedSamples(dir.file("rec.wav"), &importedFrames);
 
-    media::MemoryByteReader bytes(bytesOf(wave));
-    media::WavePcmSource source(bytes);
+    FSSpec spec;
+    ASSERT_EQ(FSpFromPath(dir.file("rec.wav"), &spec), noErr);
+    std::unique_ptr<media::FdByteReader> bytes;
+    ASSERT_EQ(FSpOpenByteReader(&spec, &bytes), noErr);
+    media::WavePcmSource source(*bytes);
     ASSERT_EQ(source.refusal(), WaveRefusal::none) << source.problem();
     const media::PcmLayout& l = source.layout();
     EXPECT_EQ(l.bits, k.bits);
@@ -173,26 +176,4 @@ TEST(WavePcmSource, RecordingsWithoutSoundToGiveAreRefusedByKindAndInWords) {
   while (std::size_t got = source.read(out.data() + total * 2, source.frames() - total)) total += got;
   EXPECT_LT(total, source.frames());
   EXPECT_EQ(source.status(), media::Status::damaged);
-}
-
-TEST(ByteReaders, ReadOnlyWhatIsThereFromADescriptorAndFromMemory) {
-  testsupport::ScratchDir dir;
-  const std::string text = "0123456789";
-  testsupport::writeFile(dir.file("f"), text);
-  FSSpec spec;
-  ASSERT_EQ(FSpFromPath(dir.file("f"), &spec), noErr);
-  std::unique_ptr<media::FdByteReader> file;
-  ASSERT_EQ(FSpOpenByteReader(&spec, &file), noErr);
-  media::MemoryByteReader memory(bytesOf(text));
-  for (media::ByteReader* r : {static_cast<media::ByteReader*>(file.get()), static_cast<media::ByteReader*>(&memory)}) {
-    EXPECT_EQ(r->size(), 10u);
-    std::uint8_t b[11] = {};
-    EXPECT_TRUE(r->read(7, b, 3));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(b), 3), "789");
-    EXPECT_TRUE(r->read(10, b, 0));
-    EXPECT_FALSE(r->read(8, b, 3));                   // past the end
-    EXPECT_FALSE(r->read(~std::uint64_t(0), b, 2));   // an offset that would wrap
-    EXPECT_FALSE(r->read(0, b, 11));
-  }
-  EXPECT_EQ(media::FdByteReader(-1).systemError(), EBADF);
 }

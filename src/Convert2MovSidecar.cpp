@@ -10,6 +10,7 @@
 
 #include "Convert2Mov.h"
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
+#include "media/WaveFormats.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
@@ -105,7 +106,7 @@ RecordingBeside Convert2Mov::examineRecording(const std::string& prefix, const s
   if (size < 0) {
     r.status = ioErr;
     r.problem = "cannot be read (read error)";
-  } else if (got < sizeof header || std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0) {
+  } else if (!media::wave::IsRiffWaveHeader(header, got)) {
     r.status = badFileFormat;
     r.problem = "is not a RIFF WAVE file";
   } else if (declared > UInt64(size)) {

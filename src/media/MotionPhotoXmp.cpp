@@ -128,4 +128,25 @@ std::optional<std::string> MergeMotionPhotoXmp(const std::string& packet, std::u
   return merged;
 }
 
+namespace {
+
+// The digits of the last value="N" of that property in the packet.
+std::optional<std::uint64_t> lastNumberOf(std::string_view packet, const std::string& property) {
+  const std::size_t at = packet.rfind(property + "=\"");
+  if (at == std::string_view::npos) return std::nullopt;
+  std::uint64_t value = 0;
+  std::size_t i = at + property.size() + 2, digits = 0;
+  for (; i < packet.size() && packet[i] >= '0' && packet[i] <= '9' && digits < 19; ++i, ++digits)
+    value = value * 10 + std::uint64_t(packet[i] - '0');
+  if (digits == 0 || i >= packet.size() || packet[i] != '"') return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> XmpMotionPhotoVideoLength(std::string_view packet) {
+  if (auto offset = lastNumberOf(packet, "GCamera:MicroVideoOffset")) return offset;
+  return lastNumberOf(packet, "Item:Length");
+}
+
 }  // namespace media

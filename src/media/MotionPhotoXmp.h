@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace media {
 
@@ -23,5 +24,9 @@ std::optional<std::string> MergeMotionPhotoXmp(const std::string& packet, std::u
 
 // Whether a packet already says its file is a motion photo (either form).
 bool XmpSaysMotionPhoto(const std::string& packet);
+
+// The byte length of the video a motion photo packet says is appended (its MicroVideoOffset, else
+// the last directory item's length); nothing for a packet that says none.
+std::optional<std::uint64_t> XmpMotionPhotoVideoLength(std::string_view packet);
 
 }  // namespace media

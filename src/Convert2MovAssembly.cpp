@@ -12,6 +12,7 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Files/Files.h"
+#include "media/MotionPhoto.h"
 #include "toolbox/Movies/Movies.h"
 
 namespace {
@@ -176,11 +177,14 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     return dupFNErr;
   }
 
-  // A motion photo is made of the photograph once: one that already is one stays as it is.
-  if (mFormat == MovieFormat::motion && mPhotograph.contents() != nullptr &&
-      IsMotionPhotoData(mPhotograph.contents()->data(), mPhotograph.contents()->size())) {
-    mReport.problem = "the photograph already is a motion photo; nothing written";
-    return badFileFormat;
+  // A motion photo is made of the photograph once: one that already is one stays as it is, and
+  // so does one whose XMP cannot take the properties, each said in its own words.
+  if (mFormat == MovieFormat::motion && mPhotograph.contents() != nullptr) {
+    const std::string why = media::MotionPhotoRefusal(mPhotograph.contents()->data(), mPhotograph.contents()->size());
+    if (!why.empty()) {
+      mReport.problem = why + "; nothing written";
+      return badFileFormat;
+    }
   }
 
   // Nothing there is taken only while still nothing is there; a movie of ours only while it is

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "media/JpegMarkers.h"
+#include "media/JpegStructure.h"
 #include "media/MotionPhotoXmp.h"
 
 namespace media {
@@ -44,30 +45,99 @@ std::string xmpPacketOf(const std::uint8_t* jpeg, std::size_t size) {
   return "";
 }
 
+std::uint32_t le32(const std::uint8_t* p) { return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24; }
+
+// Samsung's trailer ends the file with its directory ("SEFH", a version, a count, then per entry
+// two bytes, a type, the distance back from the directory to the entry's data and its length),
+// that directory's length and "SEFT". Each entry's data opens with two bytes, the type, and a
+// named length; the video of a motion photo is the entry named MotionPhoto_Data.
+bool samsungMotionPhoto(const std::uint8_t* data, std::size_t size) {
+  static constexpr char kName[] = "MotionPhoto_Data";
+  if (size < 8 || std::memcmp(data + size - 4, "SEFT", 4) != 0) return false;
+  const std::uint32_t directoryLength = le32(data + size - 8);
+  if (directoryLength < 12 || directoryLength > size - 8) return false;
+  const std::size_t directory = size - 8 - directoryLength;
+  if (std::memcmp(data + directory, "SEFH", 4) != 0) return false;
+  const std::uint32_t entries = le32(data + directory + 8);
+  for (std::uint32_t i = 0; i < entries && i < (directoryLength - 12) / 12; ++i) {
+    const std::uint8_t* entry = data + directory + 12 + 12 * std::size_t(i);
+    const std::uint32_t back = le32(entry + 4), length = le32(entry + 8);
+    if (back > directory || length < 8 || length > back) continue;
+    const std::uint8_t* block = data + directory - back;
+    const std::uint32_t nameLength = le32(block + 4);
+    if (nameLength == sizeof kName - 1 && nameLength <= length - 8 && std::memcmp(block + 8, kName, nameLength) == 0) return true;
+  }
+  return false;
+}
+
+// Bytes in an ISO BMFF "free" box, which every MP4 reader skips.
+std::string skippedBox(const char* data, std::size_t size) {
+  std::string box;
+  auto be = [&box](std::uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) box += char((value >> (8 * i)) & 0xFF);
+  };
+  if (size + 8 <= 0xFFFFFFFFu) {
+    be(size + 8, 4);
+    box += "free";
+  } else {
+    be(1, 4);
+    box += "free";
+    be(size + 16, 8);
+  }
+  return box.append(data, size);
+}
+
 }  // namespace
 
-bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size) { return XmpSaysMotionPhoto(xmpPacketOf(jpeg, size)); }
+bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size) {
+  return XmpSaysMotionPhoto(xmpPacketOf(jpeg, size)) || samsungMotionPhoto(jpeg, size);
+}
 
 std::optional<std::uint64_t> MotionPhotoVideoLength(const std::uint8_t* jpeg, std::size_t size) {
   return XmpMotionPhotoVideoLength(xmpPacketOf(jpeg, size));
 }
 
 std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength,
-                                            std::string* why) {
+                                            std::string* why, std::string* tail) {
   auto refuse = [why](const std::string& words) -> std::optional<std::string> {
     if (why) *why = words;
     return std::nullopt;
   };
   std::vector<JpegMarker> markers;
   if (JpegHeaderMarkers(jpeg, size, &markers) != Status::ok) return refuse("the photograph's JPEG header is damaged");
+  if (IsMotionPhoto(jpeg, size)) return refuse("the photograph already is a motion photo");
+  const std::size_t pictureEnd = JpegImageEnd(jpeg, size);
+  if (pictureEnd == 0) return refuse("the photograph's image data has no end");
   const char* bytes = reinterpret_cast<const char*>(jpeg);
-  for (const JpegMarker& m : markers) {
-    if (!isXmp(jpeg, m)) continue;
-    const std::size_t packet = m.bodyOffset() + sizeof kXmpSignature;
+  const JpegMarker* xmp = nullptr;
+  for (const JpegMarker& m : markers)
+    if (isXmp(jpeg, m)) {
+      xmp = &m;
+      break;
+    }
+  const std::size_t packetAt = xmp ? xmp->bodyOffset() + sizeof kXmpSignature : 0;
+  const std::string packet = xmp ? std::string(bytes + packetAt, xmp->endOffset() - packetAt) : std::string();
+
+  // What follows the picture is kept. Readers look for the movie both right after the picture's
+  // end and at the file's end less its length, so when the caller can write bytes after the
+  // movie, they go there, in a box MP4 readers skip, and count as part of the movie's item. A
+  // directory of the photograph's own (a gain map) keeps its items where they are.
+  std::size_t stillEnd = size;
+  std::uint64_t itemLength = videoLength;
+  if (tail) {
+    tail->clear();
+    if (pictureEnd < size && !XmpHasContainerDirectory(packet)) {
+      *tail = skippedBox(bytes + pictureEnd, size - pictureEnd);
+      stillEnd = pictureEnd;
+      itemLength += tail->size();
+    }
+  }
+  const std::uint64_t between = stillEnd - pictureEnd;
+  if (xmp) {
     std::string reason;
-    auto merged = MergeMotionPhotoXmp(std::string(bytes + packet, m.endOffset() - packet), videoLength, &reason);
+    auto merged = MergeMotionPhotoXmp(packet, itemLength, between, &reason);
     if (!merged) return refuse(reason);
-    return std::string(bytes, m.offset) + segmentWith(*merged) + std::string(bytes + m.endOffset(), size - m.endOffset());
+    return std::string(bytes, xmp->offset) + segmentWith(*merged) + std::string(bytes + xmp->endOffset(), stillEnd - xmp->endOffset());
   }
   // A new packet: after the Exif segment, else after a JFIF one, else right after the start.
   std::size_t at = 2;
@@ -77,7 +147,13 @@ std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_
       break;
     }
   if (at == 2 && markers.front().code == jpeg::kAPP0) at = markers.front().endOffset();
-  return std::string(bytes, at) + segmentWith(MotionPhotoXmp(videoLength)) + std::string(bytes + at, size - at);
+  return std::string(bytes, at) + segmentWith(MotionPhotoXmp(itemLength, between)) + std::string(bytes + at, stillEnd - at);
+}
+
+std::string MotionPhotoRefusal(const std::uint8_t* jpeg, std::size_t size) {
+  // The longest length a movie can have makes the packet as long as it will ever be.
+  std::string why, tail;
+  return MotionPhotoStill(jpeg, size, 9999999999999999999u, &why, &tail) ? std::string() : why;
 }
 
 std::string MotionPhotoName(const std::string& photographName) {

@@ -48,6 +48,27 @@ struct XmpPacketBuilder {
     return at;
   }
 
+  // Each attribute's name and the bytes between its quotes, in the start tag from '<' to end.
+  std::vector<std::pair<std::string_view, std::pair<std::size_t, std::size_t>>> valueRanges(std::size_t lt, std::size_t end) const {
+    std::vector<std::pair<std::string_view, std::pair<std::size_t, std::size_t>>> out;
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    std::size_t i = lt + 1;
+    while (i < end && !space(text[i]) && text[i] != '/' && text[i] != '>') ++i;
+    while (i < end) {
+      while (i < end && space(text[i])) ++i;
+      const std::size_t nameStart = i;
+      while (i < end && !space(text[i]) && text[i] != '=') ++i;
+      const std::string_view name = text.substr(nameStart, i - nameStart);
+      while (i < end && (space(text[i]) || text[i] == '=')) ++i;
+      if (i >= end || (text[i] != '"' && text[i] != '\'')) break;
+      const std::size_t close = text.find(text[i], i + 1);
+      if (close == std::string_view::npos || close >= end) break;
+      out.push_back({name, {i + 1, close}});
+      i = close + 1;
+    }
+    return out;
+  }
+
   void notePrefix(std::string_view qname) {
     const auto prefix = std::string(split(qname).first);
     if (!prefix.empty() && std::find(packet.mPrefixes.begin(), packet.mPrefixes.end(), prefix) == packet.mPrefixes.end())
@@ -82,10 +103,20 @@ struct XmpPacketBuilder {
     }
     if (!validQName(name)) return fail(error, "a malformed name");
     notePrefix(name);
-    std::vector<std::pair<std::string, std::string>> plain;
+    // No '<' stands inside an attribute value, so the tag starts at the last one.
+    const std::size_t lt = text.rfind('<', element.insertAt - base - 1);
+    if (lt == std::string_view::npos) return fail(error, "a tag that could not be placed");
+    element.start = base + lt;
+    const auto ranges = valueRanges(lt, element.insertAt - base);
+    struct Plain {
+      std::string name, value;
+      std::pair<std::size_t, std::size_t> range;
+    };
+    std::vector<Plain> plain;
     for (std::size_t i = 0; names[i] != nullptr; ++i) {
       const std::string_view n = names[i];
       if (!validQName(n)) return fail(error, "a malformed name");
+      if (std::strchr(values[i], '<')) return fail(error, "a '<' inside an attribute value");
       for (std::size_t j = 0; j < i; ++j)
         if (n == names[j]) return fail(error, "an attribute given twice");
       if (n == "xmlns" || n.substr(0, 6) == "xmlns:") {
@@ -96,7 +127,11 @@ struct XmpPacketBuilder {
         if (!prefix.empty() && std::find(packet.mPrefixes.begin(), packet.mPrefixes.end(), prefix) == packet.mPrefixes.end())
           packet.mPrefixes.push_back(prefix);
       } else {
-        plain.emplace_back(names[i], values[i]);
+        plain.push_back({names[i], values[i], {}});
+        if (auto r = std::find_if(ranges.begin(), ranges.end(), [&](const auto& r) { return r.first == n; }); r != ranges.end())
+          plain.back().range = r->second;
+        else
+          return fail(error, "a tag that could not be placed");
         notePrefix(n);
       }
     }
@@ -110,13 +145,13 @@ struct XmpPacketBuilder {
     if (!uri) return fail(error, "a prefix without a namespace");
     e.uri = *uri;
     e.local = local;
-    for (const auto& [n, v] : plain) {
-      const auto [p, l] = split(n);
+    for (const Plain& a : plain) {
+      const auto [p, l] = split(a.name);
       auto u = resolve(p, true);
       if (!u) return fail(error, "a prefix without a namespace");
-      for (const XmpAttribute& a : e.attributes)
-        if (a.uri == *u && a.local == l) return fail(error, "an attribute given twice");
-      e.attributes.push_back({*u, std::string(l), n, v});
+      for (const XmpAttribute& b : e.attributes)
+        if (b.uri == *u && b.local == l) return fail(error, "an attribute given twice");
+      e.attributes.push_back({*u, std::string(l), a.name, a.value, base + a.range.first, base + a.range.second});
     }
     if (e.parent >= 0) packet.mElements[std::size_t(e.parent)].children.push_back(index);
   }

@@ -18,6 +18,7 @@ struct XmpAttribute {
   std::string local;
   std::string qname;  // as written
   std::string value;  // entities resolved
+  std::size_t valueBegin = 0, valueEnd = 0;  // the value as written, between its quotes
 };
 
 struct XmpElement {
@@ -27,6 +28,7 @@ struct XmpElement {
   // Where its tags stand in the packet's text. An empty element (<a/>) has insertAt on its '/'
   // and no end tag; any other has insertAt just past its start tag's '>' and endTag on the '<'
   // of its end tag.
+  std::size_t start = 0;  // its '<'
   std::size_t insertAt = 0;
   std::size_t endTag = std::string_view::npos;
   std::size_t end = 0;  // just past the element

@@ -295,8 +295,9 @@ OSErr ConvertMovieToMotionPhoto(Movie theMovie, const FSSpec* photograph, const 
   off_t videoLength = err == noErr ? lseek(fd, 0, SEEK_END) : -1;
   if (err == noErr && videoLength <= 0) err = ioErr;
   std::optional<std::string> still;
+  std::string tail;  // what followed the photograph's picture, written after the movie
   if (err == noErr) {
-    still = media::MotionPhotoStill(photo->data(), photo->size(), UInt64(videoLength), &why);
+    still = media::MotionPhotoStill(photo->data(), photo->size(), UInt64(videoLength), &why, &tail);
     if (!still) err = codecBadDataErr;
   }
   if (err == noErr) {
@@ -306,7 +307,8 @@ OSErr ConvertMovieToMotionPhoto(Movie theMovie, const FSSpec* photograph, const 
         outputFile, (flags & createMovieFileDeleteCurFile) != 0,
         [&](int out) {
           OSErr e = FSWriteAll(out, still->data(), still->size());
-          return e != noErr ? e : copyAll(fd, out);
+          if (e == noErr) e = copyAll(fd, out);
+          return e != noErr ? e : FSWriteAll(out, tail.data(), tail.size());
         },
         &info);
   }

@@ -70,8 +70,8 @@ bool samsungMotionPhoto(const std::uint8_t* data, std::size_t size) {
   return false;
 }
 
-// Bytes in an ISO BMFF "free" box, which every MP4 reader skips.
-std::string skippedBox(const char* data, std::size_t size) {
+// The header of an ISO BMFF "free" box around that many bytes, which every MP4 reader skips.
+std::string skippedBoxHeader(std::uint64_t size) {
   std::string box;
   auto be = [&box](std::uint64_t value, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) box += char((value >> (8 * i)) & 0xFF);
@@ -84,7 +84,7 @@ std::string skippedBox(const char* data, std::size_t size) {
     box += "free";
     be(size + 16, 8);
   }
-  return box.append(data, size);
+  return box;
 }
 
 }  // namespace
@@ -97,18 +97,29 @@ std::optional<std::uint64_t> MotionPhotoVideoLength(const std::uint8_t* jpeg, st
   return XmpMotionPhotoVideoLength(xmpPacketOf(jpeg, size));
 }
 
-std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength,
-                                            std::string* why, std::string* tail) {
-  auto refuse = [why](const std::string& words) -> std::optional<std::string> {
+namespace {
+
+// Where the still's XMP goes and what moves after the movie, worked out without copying the
+// photograph: bytes [0, keepTo) of the still, with [replaceFrom, replaceTo) replaced by segment.
+struct StillPlan {
+  std::string segment;
+  std::size_t replaceFrom = 0, replaceTo = 0, keepTo = 0;
+  std::size_t pictureEnd = 0;
+  bool tail = false;  // what follows the picture goes after the movie
+};
+
+std::optional<StillPlan> planStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength, bool canTail,
+                                   std::string* why) {
+  auto refuse = [why](const std::string& words) -> std::optional<StillPlan> {
     if (why) *why = words;
     return std::nullopt;
   };
   std::vector<JpegMarker> markers;
   if (JpegHeaderMarkers(jpeg, size, &markers) != Status::ok) return refuse("the photograph's JPEG header is damaged");
   if (IsMotionPhoto(jpeg, size)) return refuse("the photograph already is a motion photo");
-  const std::size_t pictureEnd = JpegImageEnd(jpeg, size);
-  if (pictureEnd == 0) return refuse("the photograph's image data has no end");
-  const char* bytes = reinterpret_cast<const char*>(jpeg);
+  StillPlan plan;
+  plan.pictureEnd = JpegImageEnd(jpeg, size);
+  if (plan.pictureEnd == 0) return refuse("the photograph's image data has no end");
   const JpegMarker* xmp = nullptr;
   for (const JpegMarker& m : markers)
     if (isXmp(jpeg, m)) {
@@ -116,28 +127,28 @@ std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_
       break;
     }
   const std::size_t packetAt = xmp ? xmp->bodyOffset() + sizeof kXmpSignature : 0;
-  const std::string packet = xmp ? std::string(bytes + packetAt, xmp->endOffset() - packetAt) : std::string();
+  const std::string packet = xmp ? std::string(reinterpret_cast<const char*>(jpeg) + packetAt, xmp->endOffset() - packetAt) : "";
 
   // What follows the picture is kept. Readers look for the movie both right after the picture's
   // end and at the file's end less its length, so when the caller can write bytes after the
   // movie, they go there, in a box MP4 readers skip, and count as part of the movie's item. A
   // directory of the photograph's own (a gain map) keeps its items where they are.
-  std::size_t stillEnd = size;
+  plan.keepTo = size;
   std::uint64_t itemLength = videoLength;
-  if (tail) {
-    tail->clear();
-    if (pictureEnd < size && !XmpHasContainerDirectory(packet)) {
-      *tail = skippedBox(bytes + pictureEnd, size - pictureEnd);
-      stillEnd = pictureEnd;
-      itemLength += tail->size();
-    }
+  if (canTail && plan.pictureEnd < size && !XmpHasContainerDirectory(packet)) {
+    plan.tail = true;
+    plan.keepTo = plan.pictureEnd;
+    itemLength += skippedBoxHeader(size - plan.pictureEnd).size() + (size - plan.pictureEnd);
   }
-  const std::uint64_t between = stillEnd - pictureEnd;
+  const std::uint64_t between = plan.keepTo - plan.pictureEnd;
   if (xmp) {
     std::string reason;
     auto merged = MergeMotionPhotoXmp(packet, itemLength, between, &reason);
     if (!merged) return refuse(reason);
-    return std::string(bytes, xmp->offset) + segmentWith(*merged) + std::string(bytes + xmp->endOffset(), stillEnd - xmp->endOffset());
+    plan.segment = segmentWith(*merged);
+    plan.replaceFrom = xmp->offset;
+    plan.replaceTo = xmp->endOffset();
+    return plan;
   }
   // A new packet: after the Exif segment, else after a JFIF one, else right after the start.
   std::size_t at = 2;
@@ -147,13 +158,32 @@ std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_
       break;
     }
   if (at == 2 && markers.front().code == jpeg::kAPP0) at = markers.front().endOffset();
-  return std::string(bytes, at) + segmentWith(MotionPhotoXmp(itemLength, between)) + std::string(bytes + at, stillEnd - at);
+  plan.segment = segmentWith(MotionPhotoXmp(itemLength, between));
+  plan.replaceFrom = plan.replaceTo = at;
+  return plan;
+}
+
+}  // namespace
+
+std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength,
+                                            std::string* why, std::string* tail) {
+  const auto plan = planStill(jpeg, size, videoLength, tail != nullptr, why);
+  if (!plan) return std::nullopt;
+  const char* bytes = reinterpret_cast<const char*>(jpeg);
+  if (tail) {
+    tail->clear();
+    if (plan->tail) *tail = skippedBoxHeader(size - plan->pictureEnd).append(bytes + plan->pictureEnd, size - plan->pictureEnd);
+  }
+  std::string still;
+  still.reserve(plan->keepTo - (plan->replaceTo - plan->replaceFrom) + plan->segment.size());
+  still.append(bytes, plan->replaceFrom).append(plan->segment).append(bytes + plan->replaceTo, plan->keepTo - plan->replaceTo);
+  return still;
 }
 
 std::string MotionPhotoRefusal(const std::uint8_t* jpeg, std::size_t size) {
   // The longest length a movie can have makes the packet as long as it will ever be.
-  std::string why, tail;
-  return MotionPhotoStill(jpeg, size, 9999999999999999999u, &why, &tail) ? std::string() : why;
+  std::string why;
+  return planStill(jpeg, size, 9999999999999999999u, true, &why) ? std::string() : why;
 }
 
 std::string MotionPhotoName(const std::string& photographName) {

@@ -681,6 +681,14 @@ void motionXmpSeeds() {
                                            "\"/>" + tail},
   };
   for (const auto& seed : seeds) put("motion_xmp", seed.name, std::string(1, seed.selector) + seed.packet);
+  // Photographs: one with its own packet and a Samsung trailer after the picture, one without.
+  auto le = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  const std::string name = "Sound_Shot_Data", block = std::string(2, '\0') + "\x30\x0a" + le(uint32_t(name.size())) + name + "note";
+  const std::string sefh = "SEFH" + le(107) + le(1) + std::string(2, '\0') + "\x30\x0a" + le(uint32_t(block.size())) + le(uint32_t(block.size()));
+  const std::string samsung = block + sefh + le(uint32_t(sefh.size())) + "SEFT";
+  const std::string photo = fixtures::withSegment(fixtures::makeJpeg(), 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29) + seeds[1].packet);
+  put("motion_xmp", "photo-with-packet-and-trailer.jpg", std::string(1, '\x02') + photo + samsung);
+  put("motion_xmp", "photo.jpg", std::string(1, '\x05') + fixtures::makeJpeg());
 }
 
 }  // namespace

@@ -677,6 +677,7 @@ void motionXmpSeeds() {
                                                "</rdf:Description>" + tail},
       {"crafted-doctype.xmp", 0, "<!DOCTYPE x [<!ENTITY a \"b\">]>" + head + "<rdf:Description/>" + tail},
       {"crafted-no-description.xmp", 0, head + tail},
+      {"crafted-not-utf8-in-instruction.xmp", 7, "<?pi \xD5?>" + head + "<rdf:Description/>" + tail},
       {"crafted-full-segment.xmp", 12, head + "<rdf:Description xmlns:dc=\"http://purl.org/dc/elements/1.1/\" dc:format=\"" + std::string(64000, 'x') +
                                            "\"/>" + tail},
   };

@@ -198,7 +198,27 @@ void onPassthrough(GMarkupParseContext*, const gchar* text, gsize length, gpoint
 
 }  // namespace
 
+namespace {
+
+// Whether every character is one XML allows: UTF-8, no control characters but tab and line
+// ends, no U+FFFE or U+FFFF. GMarkup lets some through in comments and instructions.
+bool xmlCharacters(std::string_view text) {
+  const char* end = nullptr;
+  if (!g_utf8_validate(text.data(), gssize(text.size()), &end)) return false;
+  for (const char* p = text.data(); p < text.data() + text.size(); p = g_utf8_next_char(p)) {
+    const gunichar c = g_utf8_get_char(p);
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::optional<XmpPacket> XmpPacket::Parse(std::string_view text, std::string* why) {
+  if (!xmlCharacters(text)) {
+    if (why) *why = "a character XML does not allow";
+    return std::nullopt;
+  }
   XmpPacketBuilder b;
   if (text.substr(0, 3) == kBom) b.base = 3;
   b.text = text.substr(b.base);

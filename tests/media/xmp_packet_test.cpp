@@ -48,6 +48,8 @@ TEST(XmpPacket, WhatIsNotNamespaceWellFormedIsRefusedInWords) {
       "<rdf:Description x=\"<\"/>",                                                        // '<' in a value
       "<rdf:Description>",                                                                 // not closed
       "<rdf:Description>&unknown;</rdf:Description>",                                      // an undefined entity
+      "<?pi \xD5?><rdf:Description/>",                                                      // not UTF-8
+      "<!-- \x01 --><rdf:Description/>",                                                    // a control character
   };
   for (const std::string& body : rows) {
     std::string why;

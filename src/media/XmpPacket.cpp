@@ -21,10 +21,20 @@ std::pair<std::string_view, std::string_view> split(std::string_view qname) {
   return {qname.substr(0, colon), qname.substr(colon + 1)};
 }
 
+// Names as XMP writes them: ASCII, which every XML parser reads alike.
+bool validName(std::string_view name) {
+  if (name.empty() || !(g_ascii_isalpha(name[0]) || name[0] == '_')) return false;
+  for (char c : name)
+    if (!(g_ascii_isalnum(c) || c == '_' || c == '-' || c == '.')) return false;
+  return true;
+}
+
 bool validQName(std::string_view qname) {
   const auto [prefix, local] = split(qname);
-  return !local.empty() && local.find(':') == std::string_view::npos && (qname.find(':') == std::string_view::npos || !prefix.empty());
+  return validName(local) && (qname.find(':') == std::string_view::npos || validName(prefix));
 }
+
+bool space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 }  // namespace
 
@@ -35,6 +45,7 @@ struct XmpPacketBuilder {
   std::vector<std::size_t> newlines;
   std::vector<int> open;  // the elements not yet closed, outermost first
   bool sawRoot = false;
+  std::size_t lastEnd = 0;  // where the last tag, text or instruction GMarkup reported ends
 
   static void fail(GError** error, const char* words) { g_set_error_literal(error, G_MARKUP_ERROR, G_MARKUP_ERROR_INVALID_CONTENT, words); }
 
@@ -48,13 +59,15 @@ struct XmpPacketBuilder {
     return at;
   }
 
-  // Each attribute's name and the bytes between its quotes, in the start tag from '<' to end.
-  std::vector<std::pair<std::string_view, std::pair<std::size_t, std::size_t>>> valueRanges(std::size_t lt, std::size_t end) const {
+  // Each attribute's name and the bytes between its quotes, in the start tag from '<' to end;
+  // nothing when the tag does not separate its attributes by white space as XML asks.
+  std::optional<std::vector<std::pair<std::string_view, std::pair<std::size_t, std::size_t>>>> valueRanges(std::size_t lt,
+                                                                                                       std::size_t end) const {
     std::vector<std::pair<std::string_view, std::pair<std::size_t, std::size_t>>> out;
-    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     std::size_t i = lt + 1;
     while (i < end && !space(text[i]) && text[i] != '/' && text[i] != '>') ++i;
     while (i < end) {
+      if (!space(text[i]) && text[i] != '/' && text[i] != '>') return std::nullopt;
       while (i < end && space(text[i])) ++i;
       const std::size_t nameStart = i;
       while (i < end && !space(text[i]) && text[i] != '=') ++i;
@@ -67,6 +80,20 @@ struct XmpPacketBuilder {
       i = close + 1;
     }
     return out;
+  }
+
+  // Character data may not hold "]]>" outside a CDATA section (which GMarkup hands over as text).
+  bool plainText(std::size_t from, std::size_t to) const {
+    for (std::size_t i = from; i < to; ++i) {
+      if (text.compare(i, 9, "<![CDATA[") == 0) {
+        const std::size_t close = text.find("]]>", i + 9);
+        if (close == std::string_view::npos) return false;
+        i = close + 2;
+      } else if (text.compare(i, 3, "]]>") == 0) {
+        return false;
+      }
+    }
+    return true;
   }
 
   void notePrefix(std::string_view qname) {
@@ -108,6 +135,7 @@ struct XmpPacketBuilder {
     if (lt == std::string_view::npos) return fail(error, "a tag that could not be placed");
     element.start = base + lt;
     const auto ranges = valueRanges(lt, element.insertAt - base);
+    if (!ranges) return fail(error, "attributes not parted by white space");
     struct Plain {
       std::string name, value;
       std::pair<std::size_t, std::size_t> range;
@@ -128,7 +156,7 @@ struct XmpPacketBuilder {
           packet.mPrefixes.push_back(prefix);
       } else {
         plain.push_back({names[i], values[i], {}});
-        if (auto r = std::find_if(ranges.begin(), ranges.end(), [&](const auto& r) { return r.first == n; }); r != ranges.end())
+        if (auto r = std::find_if(ranges->begin(), ranges->end(), [&](const auto& r) { return r.first == n; }); r != ranges->end())
           plain.back().range = r->second;
         else
           return fail(error, "a tag that could not be placed");
@@ -154,6 +182,7 @@ struct XmpPacketBuilder {
       e.attributes.push_back({*u, std::string(l), a.name, a.value, base + a.range.first, base + a.range.second});
     }
     if (e.parent >= 0) packet.mElements[std::size_t(e.parent)].children.push_back(index);
+    lastEnd = *at;
   }
 
   void end(GMarkupParseContext* context, GError** error) {
@@ -162,6 +191,7 @@ struct XmpPacketBuilder {
     open.pop_back();
     const auto at = offset(context);
     if (!at || *at == 0 || text[*at - 1] != '>') return fail(error, "a tag that could not be placed");
+    lastEnd = *at;
     if (e.end != 0) {
       if (e.end != base + *at) return fail(error, "a tag that could not be placed");
       return;
@@ -173,13 +203,33 @@ struct XmpPacketBuilder {
     e.end = base + *at;
   }
 
-  void characters(const char* chars, std::size_t length) {
+  void characters(GMarkupParseContext* context, const char* chars, std::size_t length, GError** error) {
     if (!open.empty()) packet.mElements[std::size_t(open.back())].text.append(chars, length);
+    const auto at = offset(context);
+    if (!at || !plainText(lastEnd, *at)) return fail(error, "\"]]>\" in character data");
+    lastEnd = *at;
   }
 
-  void passthrough(const char* chars, std::size_t length, GError** error) {
+  // Comments and processing instructions as XML allows them; nothing else (no DTD).
+  void passthrough(GMarkupParseContext* context, const char* chars, std::size_t length, GError** error) {
     const std::string_view t(chars, length);
-    if (t.substr(0, 9) == "<!DOCTYPE") fail(error, "a document type declaration");
+    const auto at = offset(context);
+    if (at) lastEnd = *at;
+    if (t.substr(0, 4) == "<!--") {
+      const std::string_view body = t.substr(4, t.size() >= 7 ? t.size() - 7 : 0);
+      if (t.size() < 7 || t.substr(t.size() - 3) != "-->" || body.find("--") != std::string_view::npos || (!body.empty() && body.back() == '-'))
+        fail(error, "a malformed comment");
+    } else if (t.substr(0, 2) == "<?") {
+      std::size_t i = 2;
+      while (i < t.size() && !space(t[i]) && t[i] != '?') ++i;
+      const std::string_view target = t.substr(2, i - 2);
+      const bool declaration = g_ascii_strncasecmp(target.data(), "xml", 3) == 0 && target.size() == 3;
+      if (!validName(target) || (declaration && (at ? *at : 0) != length) || t.size() < 4 || t.substr(t.size() - 2) != "?>" ||
+          (i < t.size() - 2 && !space(t[i])))
+        fail(error, "a malformed processing instruction");
+    } else {
+      fail(error, t.substr(0, 9) == "<!DOCTYPE" ? "a document type declaration" : "markup XMP does not use");
+    }
   }
 };
 
@@ -189,11 +239,11 @@ void onStart(GMarkupParseContext* c, const gchar* name, const gchar** names, con
   static_cast<XmpPacketBuilder*>(self)->start(c, name, names, values, error);
 }
 void onEnd(GMarkupParseContext* c, const gchar*, gpointer self, GError** error) { static_cast<XmpPacketBuilder*>(self)->end(c, error); }
-void onText(GMarkupParseContext*, const gchar* text, gsize length, gpointer self, GError**) {
-  static_cast<XmpPacketBuilder*>(self)->characters(text, length);
+void onText(GMarkupParseContext* c, const gchar* text, gsize length, gpointer self, GError** error) {
+  static_cast<XmpPacketBuilder*>(self)->characters(c, text, length, error);
 }
-void onPassthrough(GMarkupParseContext*, const gchar* text, gsize length, gpointer self, GError** error) {
-  static_cast<XmpPacketBuilder*>(self)->passthrough(text, length, error);
+void onPassthrough(GMarkupParseContext* c, const gchar* text, gsize length, gpointer self, GError** error) {
+  static_cast<XmpPacketBuilder*>(self)->passthrough(c, text, length, error);
 }
 
 }  // namespace

@@ -50,6 +50,12 @@ TEST(XmpPacket, WhatIsNotNamespaceWellFormedIsRefusedInWords) {
       "<rdf:Description>&unknown;</rdf:Description>",                                      // an undefined entity
       "<?pi \xD5?><rdf:Description/>",                                                      // not UTF-8
       "<!-- \x01 --><rdf:Description/>",                                                    // a control character
+      "<?xp/acket?><rdf:Description/>",                                                     // no name for an instruction
+      "<?xml version=\"1.0\"?><rdf:Description/>",                                           // a declaration not first
+      "<!-- a -- b --><rdf:Description/>",                                                  // "--" in a comment
+      "<rdf:Description a=\"1\"b=\"2\"/>",                                                   // attributes run together
+      "<rdf:Description>a ]]> b</rdf:Description>",                                         // "]]>" in text
+      "<rdf:D\xC3\xA9scription/>",                                                          // a name outside ASCII
   };
   for (const std::string& body : rows) {
     std::string why;
@@ -60,6 +66,7 @@ TEST(XmpPacket, WhatIsNotNamespaceWellFormedIsRefusedInWords) {
   EXPECT_FALSE(media::XmpPacket::Parse("<!DOCTYPE x>" + kOpen + kClose, &why));
   EXPECT_FALSE(media::XmpPacket::Parse(kOpen + kClose + "<second/>", &why));
   EXPECT_FALSE(media::XmpPacket::Parse("", &why));
+  EXPECT_TRUE(media::XmpPacket::Parse("<?xml version=\"1.0\"?><!-- ok --><?xpacket begin=\"\"?>" + kOpen + "<![CDATA[]]]]>" + kClose, &why)) << why;
 }
 
 TEST(XmpPacket, TagsArePlacedAtTheirBytesAcrossLinesAndAfterAByteOrderMark) {

@@ -223,8 +223,10 @@ std::optional<std::uint64_t> XmpMotionPhotoVideoLength(std::string_view packet) 
   return item >= 0 ? count(xmp->Field(item, kItem, "Length")) : std::nullopt;
 }
 
-std::optional<std::string> MergeMotionPhotoXmp(const std::string& packet, std::uint64_t videoLength,
+std::optional<std::string> MergeMotionPhotoXmp(const std::string& photographs, std::uint64_t videoLength,
                                                std::uint64_t bytesAfterPicture, std::string* why) {
+  // NUL bytes some cameras leave after the packet are no part of it, nor of the merged one.
+  const std::string packet = photographs.substr(0, photographs.find_last_not_of('\0') + 1);
   auto refuse = [why](const std::string& words) -> std::optional<std::string> {
     if (why) *why = words;
     return std::nullopt;

@@ -265,6 +265,8 @@ bool xmlCharacters(std::string_view text) {
 }  // namespace
 
 std::optional<XmpPacket> XmpPacket::Parse(std::string_view text, std::string* why) {
+  // Some cameras end the segment with NUL bytes after the packet.
+  while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
   if (!xmlCharacters(text)) {
     if (why) *why = "a character XML does not allow";
     return std::nullopt;

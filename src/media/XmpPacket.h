@@ -44,6 +44,7 @@ class XmpPacket {
  public:
   // The packet read; nothing, and why in words, when it is not well-formed namespace-aware XML
   // (an unbound prefix, a name given twice, a document type declaration, more than one root).
+  // NUL bytes after the packet, which some cameras leave, are not read.
   static std::optional<XmpPacket> Parse(std::string_view text, std::string* why = nullptr);
 
   // The value of a simple property on a top-level rdf:Description, written as an attribute or

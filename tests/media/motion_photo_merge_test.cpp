@@ -107,6 +107,8 @@ TEST(MotionPhotoMerge, EveryPacketThatFooledATextSearchBecomesAMotionPhotoExifto
        "1\nPrimary\nGainMap\nMotionPhoto\n" + std::to_string(kGainMap.size()) + "\n" + std::to_string(kMovie.size()) + "\n"},
       {"MotionPhoto=\"0\", in element form", kHead + "<rdf:Description rdf:about=\"\" " + kCamera + "><GCamera:MotionPhoto>0</GCamera:MotionPhoto></rdf:Description>" + kTail,
        "", motion, "1\nPrimary\nMotionPhoto\n"},
+      {"NUL bytes after the packet, as a camera leaves them", kHead + "<rdf:Description rdf:about=\"\"/>" + kTail + std::string(3, '\0'), "",
+       motion, "1\nPrimary\nMotionPhoto\n"},
       {"text holding MicroVideoOffset=\"12\"",
        kHead + "<rdf:Description rdf:about=\"\" " + kDc + "><dc:source>GCamera:MicroVideoOffset=\"12\"</dc:source></rdf:Description>" + kTail,
        "", "-XMP-GCamera:MicroVideoOffset -XMP-dc:Source", std::to_string(kMovie.size()) + "\nGCamera:MicroVideoOffset=\"12\"\n"},

@@ -67,6 +67,7 @@ TEST(XmpPacket, WhatIsNotNamespaceWellFormedIsRefusedInWords) {
   EXPECT_FALSE(media::XmpPacket::Parse(kOpen + kClose + "<second/>", &why));
   EXPECT_FALSE(media::XmpPacket::Parse("", &why));
   EXPECT_TRUE(media::XmpPacket::Parse("<?xml version=\"1.0\"?><!-- ok --><?xpacket begin=\"\"?>" + kOpen + "<![CDATA[]]]]>" + kClose, &why)) << why;
+  EXPECT_TRUE(media::XmpPacket::Parse(kOpen + kClose + std::string(3, '\0'), &why)) << why;
 }
 
 TEST(XmpPacket, TagsArePlacedAtTheirBytesAcrossLinesAndAfterAByteOrderMark) {

@@ -37,7 +37,9 @@ std::string segmentWith(const std::string& packet) {
 std::string xmpPacketOf(const std::uint8_t* jpeg, std::size_t size) {
   if (!StartsWithSOI(jpeg, size)) return "";
   JpegMarkerWalker walk(jpeg, size);
-  for (JpegMarker m = walk.next(); m.kind == JpegMarker::Kind::segment && m.code != jpeg::kSOS; m = walk.next())
+  // Two-byte markers among the header segments are stepped over, as the still's writer does.
+  for (JpegMarker m = walk.next(); (m.kind == JpegMarker::Kind::segment || m.kind == JpegMarker::Kind::standalone) && m.code != jpeg::kSOS;
+       m = walk.next())
     if (isXmp(jpeg, m)) {
       const std::size_t packet = m.bodyOffset() + sizeof kXmpSignature;
       return std::string(reinterpret_cast<const char*>(jpeg) + packet, m.endOffset() - packet);

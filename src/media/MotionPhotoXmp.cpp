@@ -28,11 +28,12 @@ constexpr const char* kCameraProperties[][2] = {
 std::optional<std::uint64_t> count(const std::optional<std::string>& text) {
   if (!text) return std::nullopt;
   const std::size_t first = text->find_first_not_of(" \t\r\n"), last = text->find_last_not_of(" \t\r\n");
-  if (first == std::string::npos || last - first >= 19) return std::nullopt;
+  if (first == std::string::npos || last - first >= 20) return std::nullopt;
   std::uint64_t value = 0;
   for (std::size_t i = first; i <= last; ++i) {
-    if ((*text)[i] < '0' || (*text)[i] > '9') return std::nullopt;
-    value = value * 10 + std::uint64_t((*text)[i] - '0');
+    const char c = (*text)[i];
+    if (c < '0' || c > '9' || value > (UINT64_MAX - std::uint64_t(c - '0')) / 10) return std::nullopt;
+    value = value * 10 + std::uint64_t(c - '0');
   }
   return value;
 }

@@ -105,6 +105,9 @@ TEST(MotionPhotoStill, AMotionPhotoADamagedHeaderAndNoJpegAreRefusedInWords) {
   // The older form alone counts too; a longer property name that begins alike does not.
   EXPECT_TRUE(media::XmpSaysMotionPhoto(packetWith("GCamera:MicroVideo=\"1\"")));
   EXPECT_FALSE(media::XmpSaysMotionPhoto(packetWith("GCamera:MotionPhotoOwner=\"1\"")));
+  // Lengths read back to the largest a file can have, and none past it.
+  EXPECT_EQ(media::XmpMotionPhotoVideoLength(media::MotionPhotoXmp(UINT64_MAX)), UINT64_MAX);
+  EXPECT_EQ(media::XmpMotionPhotoVideoLength(packetWith("GCamera:MicroVideoOffset=\"18446744073709551616\"")), std::nullopt);
 
   const std::string photo = fixtures::makeJpeg();
   std::string cut = photo.substr(0, 2) + "\xFF\xE1\xFF\xF0" + "Exif";  // a length past the end

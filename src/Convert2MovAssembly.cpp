@@ -13,6 +13,7 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Files/Files.h"
+#include "media/MotionPhoto.h"
 #include "toolbox/Movies/Movies.h"
 
 namespace {

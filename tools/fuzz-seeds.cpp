@@ -16,6 +16,7 @@
 #include "../fuzz/SidecarInput.h"
 #include "../fuzz/TiffFileScript.h"
 #include "ImageAudio/Embed/FlashPixAudioWriter.h"
+#include "media/MotionPhotoXmp.h"
 #include "support/Fixtures.h"
 #include "support/JpegBuilder.h"
 #include "support/TestPaths.h"
@@ -636,6 +637,61 @@ void pictureSeeds() {
   put("picture", "crafted-huge-frame-claim.jpg", claim);
 }
 
+// ---- XMP packets for the motion photo merge: one selector byte, then the packet ----
+
+void motionXmpSeeds() {
+  const std::string head = "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">"
+                           "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n";
+  const std::string tail = "\n</rdf:RDF></x:xmpmeta>\n" + std::string(200, ' ') + "<?xpacket end=\"w\"?>";
+  const std::string camera = "xmlns:GCamera=\"http://ns.google.com/photos/1.0/camera/\"";
+  const std::string container = "xmlns:Container=\"http://ns.google.com/photos/1.0/container/\" "
+                                "xmlns:Item=\"http://ns.google.com/photos/1.0/container/item/\"";
+  const std::string directory = "<Container:Directory " + container + "><rdf:Seq><rdf:li rdf:parseType=\"Resource\">"
+                                "<Container:Item Item:Semantic=\"Primary\" Item:Mime=\"image/jpeg\" Item:Padding=\"1\"/></rdf:li>"
+                                "<rdf:li rdf:parseType=\"Resource\"><Container:Item rdf:parseType=\"Resource\"><Item:Semantic>GainMap</Item:Semantic>"
+                                "<Item:Length>4000</Item:Length></Container:Item></rdf:li></rdf:Seq></Container:Directory>";
+  const struct {
+    const char* name;
+    char selector;  // bytes after the picture (low two bits), the movie's length (next two)
+    std::string packet;
+  } seeds[] = {
+      {"ours.xmp", 0, media::MotionPhotoXmp(4096, 5000)},
+      {"attributes.xmp", 1, head + "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"3\"/>" + tail},
+      {"elements.xmp", 2, head + "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:title><rdf:Alt>"
+                              "<rdf:li xml:lang=\"x-default\">t</rdf:li></rdf:Alt></dc:title></rdf:Description>" + tail},
+      {"crafted-comment-description.xmp", 0, head + "<!-- <rdf:Description rdf:about=\"\"> --><rdf:Description rdf:about=\"\"/>" + tail},
+      {"crafted-nested-description.xmp", 4, head + "<rdf:Description rdf:about=\"\" xmlns:r=\"http://www.metadataworkinggroup.com/schemas/regions/\">"
+                                              "<r:Regions rdf:parseType=\"Resource\"><r:RegionList><rdf:Bag><rdf:li><rdf:Description r:Name=\"A\"/>"
+                                              "</rdf:li></rdf:Bag></r:RegionList></r:Regions></rdf:Description>" + tail},
+      {"crafted-cdata-end-tag.xmp", 5, head + "<rdf:Description xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:source><![CDATA[</rdf:Description>]]>"
+                                         "</dc:source></rdf:Description>" + tail},
+      {"crafted-rebound-prefix.xmp", 6, head + "<rdf:Description xmlns:GCamera=\"http://example.com/\" GCamera:MotionPhoto=\"1\"/>" + tail},
+      {"crafted-other-prefix.xmp", 7, head + "<rdf:Description xmlns:C=\"http://ns.google.com/photos/1.0/camera/\" C:MicroVideoOffset=\"9\"/>" + tail},
+      {"crafted-gain-map-directory.xmp", 2, head + "<rdf:Description>" + directory + "</rdf:Description>" + tail},
+      {"crafted-motion-photo-zero.xmp", 8, head + "<rdf:Description " + camera + "><GCamera:MotionPhoto>0</GCamera:MotionPhoto><GCamera:MicroVideo/>"
+                                             "</rdf:Description>" + tail},
+      {"crafted-offset-in-text.xmp", 9, head + "<rdf:Description xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:source>GCamera:MicroVideoOffset=\"12\""
+                                          "</dc:source></rdf:Description>" + tail},
+      {"crafted-default-namespace.xmp", 10, head + "<Description xmlns=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"/>" + tail},
+      {"crafted-two-descriptions.xmp", 11, head + "<rdf:Description " + camera + " GCamera:MotionPhoto=\"0\"/><rdf:Description>" + directory +
+                                               "</rdf:Description>" + tail},
+      {"crafted-doctype.xmp", 0, "<!DOCTYPE x [<!ENTITY a \"b\">]>" + head + "<rdf:Description/>" + tail},
+      {"crafted-no-description.xmp", 0, head + tail},
+      {"crafted-not-utf8-in-instruction.xmp", 7, "<?pi \xD5?>" + head + "<rdf:Description/>" + tail},
+      {"crafted-full-segment.xmp", 12, head + "<rdf:Description xmlns:dc=\"http://purl.org/dc/elements/1.1/\" dc:format=\"" + std::string(64000, 'x') +
+                                           "\"/>" + tail},
+  };
+  for (const auto& seed : seeds) put("motion_xmp", seed.name, std::string(1, seed.selector) + seed.packet);
+  // Photographs: one with its own packet and a Samsung trailer after the picture, one without.
+  auto le = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  const std::string name = "Sound_Shot_Data", block = std::string(2, '\0') + "\x30\x0a" + le(uint32_t(name.size())) + name + "note";
+  const std::string sefh = "SEFH" + le(107) + le(1) + std::string(2, '\0') + "\x30\x0a" + le(uint32_t(block.size())) + le(uint32_t(block.size()));
+  const std::string samsung = block + sefh + le(uint32_t(sefh.size())) + "SEFT";
+  const std::string photo = fixtures::withSegment(fixtures::makeJpeg(), 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29) + seeds[1].packet);
+  put("motion_xmp", "photo-with-packet-and-trailer.jpg", std::string(1, '\x02') + photo + samsung);
+  put("motion_xmp", "photo.jpg", std::string(1, '\x05') + fixtures::makeJpeg());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -650,5 +706,6 @@ int main(int argc, char** argv) {
   sidecarSeeds();
   tiffSeeds();
   pictureSeeds();
+  motionXmpSeeds();
   return 0;
 }

@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Google's GAudio: the recording as base64 text in the photograph's XMP, in the main packet or, as
+// it mostly is, in the Extended XMP packet cut into APP1 chunks named by the packet's digest.
+#include <glib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "media/ByteOrder.h"
+#include "media/EmbeddedNote.h"
+#include "media/GAudio.h"
+#include "media/XmpProperty.h"
+
+namespace media {
+
+namespace {
+
+constexpr char kXmpSignature[] = "http://ns.adobe.com/xap/1.0/";  // with its NUL
+constexpr char kExtensionSignature[] = "http://ns.adobe.com/xmp/extension/";
+constexpr char kAudioNamespace[] = "http://ns.google.com/photos/1.0/audio/";
+constexpr char kNoteNamespace[] = "http://ns.adobe.com/xmp/note/";
+constexpr std::size_t kGuidBytes = 32, kChunkHead = kGuidBytes + 8;
+// Base64 is decoded a piece at a time, so the text is never copied whole.
+constexpr std::size_t kBase64Piece = 64 * 1024;
+
+Status refuse(std::string* why, const std::string& words, Status status = Status::damaged) {
+  if (why != nullptr) *why = "the GAudio note " + words;
+  return status;
+}
+
+}  // namespace
+
+Status DecodeBase64Bounded(const char* text, std::size_t size, std::uint64_t limit, std::vector<std::uint8_t>* out,
+                           std::string* why) {
+  out->clear();
+  // Four characters make three bytes; line breaks and spaces only make the text longer.
+  if (size / 4 * 3 > limit + limit / 2 + 3)
+    return refuse(why, "is larger than any voice note (" + std::to_string(size) + " characters of base64)", Status::noMemory);
+  out->reserve(std::min<std::size_t>(size / 4 * 3 + 3, std::size_t(limit) + 3));
+  gint state = 0;
+  guint save = 0;
+  std::vector<std::uint8_t> piece(kBase64Piece / 4 * 3 + 3);
+  for (std::size_t at = 0; at < size; at += kBase64Piece) {
+    const std::size_t n = std::min(kBase64Piece, size - at);
+    const gsize made = g_base64_decode_step(text + at, n, piece.data(), &state, &save);
+    if (out->size() + made > limit) {
+      out->clear();
+      out->shrink_to_fit();
+      return refuse(why, "is larger than any voice note", Status::noMemory);
+    }
+    out->insert(out->end(), piece.begin(), piece.begin() + std::ptrdiff_t(made));
+  }
+  return Status::ok;
+}
+
+Status AssembleExtendedXmp(const std::uint8_t* file, std::size_t size, const std::string& guid, std::uint64_t limit,
+                           std::vector<std::uint8_t>* packet, std::string* why) {
+  packet->clear();
+  const auto chunks = AppSegmentsWith(file, size, 0xE1, kExtensionSignature, sizeof kExtensionSignature);
+  std::uint64_t fullLength = 0;
+  std::vector<bool> covered;
+  std::uint64_t coveredBytes = 0;
+  for (const SegmentBody& c : chunks) {
+    if (guid.size() != kGuidBytes || c.size < kChunkHead || std::memcmp(c.data, guid.data(), kGuidBytes) != 0) continue;
+    const std::uint64_t length = ReadBigEndian32(c.data + kGuidBytes), offset = ReadBigEndian32(c.data + kGuidBytes + 4);
+    const std::size_t n = c.size - kChunkHead;
+    if (packet->empty() && covered.empty()) {
+      if (length == 0) return refuse(why, "has an empty Extended XMP packet");
+      if (length > limit)
+        return refuse(why, "has an Extended XMP packet larger than any voice note (" + std::to_string(length) + " bytes)",
+                      Status::noMemory);
+      fullLength = length;
+      packet->assign(std::size_t(fullLength), 0);
+      covered.assign(std::size_t(fullLength), false);
+    }
+    if (length != fullLength) return refuse(why, "has Extended XMP chunks that disagree on the packet's length");
+    if (offset > fullLength || n > fullLength - offset) return refuse(why, "has an Extended XMP chunk outside its packet");
+    std::memcpy(packet->data() + offset, c.data + kChunkHead, n);
+    for (std::size_t i = 0; i < n; ++i)
+      if (!covered[std::size_t(offset) + i]) {
+        covered[std::size_t(offset) + i] = true;
+        ++coveredBytes;
+      }
+  }
+  if (covered.empty()) return refuse(why, "names an Extended XMP packet the photograph does not hold");
+  if (coveredBytes != fullLength) {
+    packet->clear();
+    return refuse(why, "has an Extended XMP packet with chunks missing");
+  }
+  return Status::ok;
+}
+
+Status FindGAudioNote(const std::uint8_t* file, std::size_t size, EmbeddedNote* note, std::string* why) {
+  *note = EmbeddedNote{};
+  const auto main = AppSegmentsWith(file, size, 0xE1, kXmpSignature, sizeof kXmpSignature);
+  if (main.empty()) return Status::ok;
+  const char* text = reinterpret_cast<const char*>(main[0].data);
+  auto data = XmpPropertyValue(text, main[0].size, kAudioNamespace, "Data");
+  std::vector<std::uint8_t> extended;
+  if (!data) {
+    const auto guid = XmpPropertyValue(text, main[0].size, kNoteNamespace, "HasExtendedXMP");
+    if (!guid) return Status::ok;
+    // Base64 grows by a third; the packet's own markup is small beside the recording.
+    const Status s = AssembleExtendedXmp(file, size, *guid, kMaxEmbeddedNoteBytes / 3 * 4 + (1u << 20), &extended, why);
+    if (s != Status::ok) return s;
+    data = XmpPropertyValue(reinterpret_cast<const char*>(extended.data()), extended.size(), kAudioNamespace, "Data");
+    if (!data) return Status::ok;
+  }
+  const Status s = DecodeBase64Bounded(data->data(), data->size(), kMaxEmbeddedNoteBytes, &note->assembled, why);
+  if (s != Status::ok) return s;
+  if (note->assembled.empty()) return refuse(why, "holds no recording");
+  note->kind = RecordingKindOf(note->assembled.data(), note->assembled.size());
+  note->found = true;
+  return Status::ok;
+}
+
+}  // namespace media

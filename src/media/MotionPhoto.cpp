@@ -44,26 +44,12 @@ std::string xmpPacketOf(const std::uint8_t* jpeg, std::size_t size) {
   return "";
 }
 
-// The digits of the last value="N" of that property in the packet.
-std::optional<std::uint64_t> lastNumber(const std::string& packet, const std::string& property) {
-  const std::size_t at = packet.rfind(property + "=\"");
-  if (at == std::string::npos) return std::nullopt;
-  std::uint64_t value = 0;
-  std::size_t i = at + property.size() + 2, digits = 0;
-  for (; i < packet.size() && packet[i] >= '0' && packet[i] <= '9' && digits < 19; ++i, ++digits)
-    value = value * 10 + std::uint64_t(packet[i] - '0');
-  if (digits == 0 || i >= packet.size() || packet[i] != '"') return std::nullopt;
-  return value;
-}
-
 }  // namespace
 
 bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size) { return XmpSaysMotionPhoto(xmpPacketOf(jpeg, size)); }
 
 std::optional<std::uint64_t> MotionPhotoVideoLength(const std::uint8_t* jpeg, std::size_t size) {
-  const std::string packet = xmpPacketOf(jpeg, size);
-  if (auto offset = lastNumber(packet, "GCamera:MicroVideoOffset")) return offset;
-  return lastNumber(packet, "Item:Length");
+  return XmpMotionPhotoVideoLength(xmpPacketOf(jpeg, size));
 }
 
 std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength,

@@ -83,6 +83,27 @@ std::string MotionPhotoXmp(std::uint64_t videoLength) {
          "<?xpacket end=\"w\"?>";
 }
 
+namespace {
+
+// The digits of the last value="N" of that property in the packet.
+std::optional<std::uint64_t> lastNumber(std::string_view packet, const std::string& property) {
+  const std::size_t at = packet.rfind(property + "=\"");
+  if (at == std::string::npos) return std::nullopt;
+  std::uint64_t value = 0;
+  std::size_t i = at + property.size() + 2, digits = 0;
+  for (; i < packet.size() && packet[i] >= '0' && packet[i] <= '9' && digits < 19; ++i, ++digits)
+    value = value * 10 + std::uint64_t(packet[i] - '0');
+  if (digits == 0 || i >= packet.size() || packet[i] != '"') return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> XmpMotionPhotoVideoLength(std::string_view packet) {
+  if (auto offset = lastNumber(packet, "GCamera:MicroVideoOffset")) return offset;
+  return lastNumber(packet, "Item:Length");
+}
+
 bool XmpSaysMotionPhoto(const std::string& packet) {
   for (const char* property : {"GCamera:MotionPhoto", "GCamera:MicroVideo", "Camera:MotionPhoto", "Camera:MicroVideo"}) {
     std::size_t at = packet.find(property);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace media {
 
@@ -23,5 +24,9 @@ std::optional<std::string> MergeMotionPhotoXmp(const std::string& packet, std::u
 
 // Whether a packet already says its file is a motion photo (either form).
 bool XmpSaysMotionPhoto(const std::string& packet);
+
+// The byte length of the video appended after the still that a packet says: its MicroVideoOffset,
+// else the length of the container directory's last item; nothing for a packet that says none.
+std::optional<std::uint64_t> XmpMotionPhotoVideoLength(std::string_view packet);
 
 }  // namespace media

@@ -18,7 +18,8 @@ Status DecodeBase64Bounded(const char* text, std::size_t size, std::uint64_t lim
 
 // The Extended XMP packet whose chunks (APP1 "http://ns.adobe.com/xmp/extension/") carry this
 // 32-character GUID, each chunk at the offset it gives; damaged when chunks disagree, overlap past
-// the packet or leave a gap; noMemory when the packet's length passes limit.
+// the packet or leave a gap; noMemory when the packet's length passes limit; ok and empty when
+// the photograph holds no chunk of that GUID.
 Status AssembleExtendedXmp(const std::uint8_t* file, std::size_t size, const std::string& guid, std::uint64_t limit,
                            std::vector<std::uint8_t>* packet, std::string* why);
 

@@ -9,7 +9,7 @@
 #include "media/ByteOrder.h"
 #include "media/EmbeddedNote.h"
 #include "media/GAudio.h"
-#include "media/XmpProperty.h"
+#include "media/XmpPacket.h"
 
 namespace media {
 
@@ -82,7 +82,7 @@ Status AssembleExtendedXmp(const std::uint8_t* file, std::size_t size, const std
         ++coveredBytes;
       }
   }
-  if (covered.empty()) return refuse(why, "names an Extended XMP packet the photograph does not hold");
+  if (covered.empty()) return Status::ok;  // no chunk of that name: an empty packet
   if (coveredBytes != fullLength) {
     packet->clear();
     return refuse(why, "has an Extended XMP packet with chunks missing");
@@ -90,20 +90,32 @@ Status AssembleExtendedXmp(const std::uint8_t* file, std::size_t size, const std
   return Status::ok;
 }
 
+namespace {
+// The packet read as XML; nothing when it is not.
+std::optional<XmpPacket> packetOf(const std::uint8_t* text, std::size_t size) {
+  return XmpPacket::Parse(std::string_view(reinterpret_cast<const char*>(text), size));
+}
+}  // namespace
+
 Status FindGAudioNote(const std::uint8_t* file, std::size_t size, EmbeddedNote* note, std::string* why) {
   *note = EmbeddedNote{};
   const auto main = AppSegmentsWith(file, size, 0xE1, kXmpSignature, sizeof kXmpSignature);
   if (main.empty()) return Status::ok;
-  const char* text = reinterpret_cast<const char*>(main[0].data);
-  auto data = XmpPropertyValue(text, main[0].size, kAudioNamespace, "Data");
+  const auto packet = packetOf(main[0].data, main[0].size);
+  if (!packet) return Status::ok;
+  auto data = packet->Value(kAudioNamespace, "Data");
   std::vector<std::uint8_t> extended;
   if (!data) {
-    const auto guid = XmpPropertyValue(text, main[0].size, kNoteNamespace, "HasExtendedXMP");
+    const auto guid = packet->Value(kNoteNamespace, "HasExtendedXMP");
     if (!guid) return Status::ok;
     // Base64 grows by a third; the packet's own markup is small beside the recording.
     const Status s = AssembleExtendedXmp(file, size, *guid, kMaxEmbeddedNoteBytes / 3 * 4 + (1u << 20), &extended, why);
-    if (s != Status::ok) return s;
-    data = XmpPropertyValue(reinterpret_cast<const char*>(extended.data()), extended.size(), kAudioNamespace, "Data");
+    // Editors often drop the extended packet and keep its name: then there is no note to take.
+    if (s != Status::ok || extended.empty()) return s;
+    const auto extendedPacket = packetOf(extended.data(), extended.size());
+    if (!extendedPacket) return refuse(why, "is in an Extended XMP packet that is not XML");
+    extended = {};  // the packet's own copy is all that is needed now
+    data = extendedPacket->Value(kAudioNamespace, "Data");
     if (!data) return Status::ok;
   }
   const Status s = DecodeBase64Bounded(data->data(), data->size(), kMaxEmbeddedNoteBytes, &note->assembled, why);

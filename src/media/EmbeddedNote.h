@@ -70,7 +70,6 @@ std::vector<SegmentBody> AppSegmentsWith(const std::uint8_t* file, std::size_t s
 // cannot be taken, with why in words.
 Status FindSamsungTrailerNote(const std::uint8_t* file, std::size_t size, EmbeddedNote* note, std::string* why);
 Status FindGAudioNote(const std::uint8_t* file, std::size_t size, EmbeddedNote* note, std::string* why);
-Status FindRicohNote(const std::uint8_t* file, std::size_t size, EmbeddedNote* note, std::string* why);
 Status FindFlirNote(const std::uint8_t* file, std::size_t size, EmbeddedNote* note, std::string* why);
 
 }  // namespace media

@@ -116,13 +116,3 @@ TEST(EmbeddedSources, EachRowHandsOverItsNoteAndExtractsItAsStored) {
     EXPECT_TRUE(readFile(path) == r.stored);
   }
 }
-
-TEST(EmbeddedSources, ADamagedNoteIsFoundWithItsProblemInWords) {
-  std::string photo = notebuilder::soundAndShot(fixtures::makeJpeg(), "RIFF");
-  photo.replace(photo.size() - 8, 4, "\xF0\xFF\xFF\x7F");
-  const sources::Located located = sources::LocateRecording(photographOf(photo));
-  ASSERT_NE(located.source, nullptr);
-  EXPECT_STREQ(located.source->name, "samsung-trailer");
-  EXPECT_NE(located.found.problem.find("outside the file"), std::string::npos) << located.found.problem;
-  EXPECT_NE(located.found.status, noErr);
-}

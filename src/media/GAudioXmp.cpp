@@ -56,37 +56,38 @@ Status DecodeBase64Bounded(const char* text, std::size_t size, std::uint64_t lim
 Status AssembleExtendedXmp(const std::uint8_t* file, std::size_t size, const std::string& guid, std::uint64_t limit,
                            std::vector<std::uint8_t>* packet, std::string* why) {
   packet->clear();
-  const auto chunks = AppSegmentsWith(file, size, 0xE1, kExtensionSignature, sizeof kExtensionSignature);
-  std::uint64_t fullLength = 0;
-  std::vector<bool> covered;
+  if (guid.size() != kGuidBytes) return Status::ok;
+  std::vector<SegmentBody> chunks;
+  for (const SegmentBody& c : AppSegmentsWith(file, size, 0xE1, kExtensionSignature, sizeof kExtensionSignature))
+    if (c.size >= kChunkHead && std::memcmp(c.data, guid.data(), kGuidBytes) == 0) chunks.push_back(c);
+  if (chunks.empty()) return Status::ok;  // no chunk of that name: an empty packet
+  // Checked before anything is allocated: the memory taken is never more than the chunks hold.
+  const std::uint64_t fullLength = ReadBigEndian32(chunks[0].data + kGuidBytes);
+  std::uint64_t carried = 0;
+  for (const SegmentBody& c : chunks) {
+    const std::uint64_t offset = ReadBigEndian32(c.data + kGuidBytes + 4), n = c.size - kChunkHead;
+    if (ReadBigEndian32(c.data + kGuidBytes) != fullLength)
+      return refuse(why, "has Extended XMP chunks that disagree on the packet's length");
+    if (offset > fullLength || n > fullLength - offset) return refuse(why, "has an Extended XMP chunk outside its packet");
+    carried += n;
+  }
+  if (fullLength == 0) return refuse(why, "has an empty Extended XMP packet");
+  if (fullLength > limit)
+    return refuse(why, "has an Extended XMP packet larger than any voice note (" + std::to_string(fullLength) + " bytes)",
+                  Status::noMemory);
+  if (carried < fullLength) return refuse(why, "has an Extended XMP packet with chunks missing");
+  std::vector<std::uint8_t> assembled(std::size_t(fullLength), 0);
+  std::vector<bool> covered(std::size_t(fullLength), false);
   std::uint64_t coveredBytes = 0;
   for (const SegmentBody& c : chunks) {
-    if (guid.size() != kGuidBytes || c.size < kChunkHead || std::memcmp(c.data, guid.data(), kGuidBytes) != 0) continue;
-    const std::uint64_t length = ReadBigEndian32(c.data + kGuidBytes), offset = ReadBigEndian32(c.data + kGuidBytes + 4);
-    const std::size_t n = c.size - kChunkHead;
-    if (packet->empty() && covered.empty()) {
-      if (length == 0) return refuse(why, "has an empty Extended XMP packet");
-      if (length > limit)
-        return refuse(why, "has an Extended XMP packet larger than any voice note (" + std::to_string(length) + " bytes)",
-                      Status::noMemory);
-      fullLength = length;
-      packet->assign(std::size_t(fullLength), 0);
-      covered.assign(std::size_t(fullLength), false);
-    }
-    if (length != fullLength) return refuse(why, "has Extended XMP chunks that disagree on the packet's length");
-    if (offset > fullLength || n > fullLength - offset) return refuse(why, "has an Extended XMP chunk outside its packet");
-    std::memcpy(packet->data() + offset, c.data + kChunkHead, n);
-    for (std::size_t i = 0; i < n; ++i)
-      if (!covered[std::size_t(offset) + i]) {
-        covered[std::size_t(offset) + i] = true;
-        ++coveredBytes;
-      }
+    const std::size_t offset = ReadBigEndian32(c.data + kGuidBytes + 4), n = c.size - kChunkHead;
+    std::memcpy(assembled.data() + offset, c.data + kChunkHead, n);
+    for (std::size_t i = offset; i < offset + n; ++i)
+      if (!covered[i]) covered[i] = true, ++coveredBytes;
   }
-  if (covered.empty()) return Status::ok;  // no chunk of that name: an empty packet
-  if (coveredBytes != fullLength) {
-    packet->clear();
-    return refuse(why, "has an Extended XMP packet with chunks missing");
-  }
+  // Chunks that overlap can carry enough bytes and still leave a gap.
+  if (coveredBytes != fullLength) return refuse(why, "has an Extended XMP packet with chunks missing");
+  *packet = std::move(assembled);
   return Status::ok;
 }
 

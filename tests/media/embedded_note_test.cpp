@@ -181,6 +181,8 @@ TEST(EmbeddedNote, DamagedOrOversizedNotesAreRefusedInWords) {
        media::Status::damaged, "no FFF header"},
       {"Extended XMP chunk missing", withExtendedXmp(jpeg, main, ext, guid, 400, {0, 1, 3}), media::FindGAudioNote,
        media::Status::damaged, "chunks missing"},
+      {"Extended XMP chunk twice in a missing one's stead", withExtendedXmp(jpeg, main, ext, guid, (ext.size() + 2) / 3, {0, 0, 2}),
+       media::FindGAudioNote, media::Status::damaged, "chunks missing"},
       {"Extended XMP of 100 MB", withStandardXmp(jpeg, main).insert(2, fixtures::withSegment("\xFF\xD8", 0xE1,
                                  extendedChunk(guid, 100u << 20, 0, "x")).substr(2)),
        media::FindGAudioNote, media::Status::noMemory, "larger than any voice note"},

@@ -17,6 +17,7 @@
 #include "../fuzz/TiffFileScript.h"
 #include "ImageAudio/Embed/FlashPixAudioWriter.h"
 #include "media/MotionPhotoXmp.h"
+#include "support/EmbeddedNoteBuilder.h"
 #include "support/Fixtures.h"
 #include "support/JpegBuilder.h"
 #include "support/TestPaths.h"
@@ -694,6 +695,49 @@ void motionXmpSeeds() {
 
 }  // namespace
 
+// ---- voice notes kept inside photographs ----
+
+void embeddedSeeds() {
+  using namespace notebuilder;
+  fixtures::JpegSpec small;
+  small.width = small.height = 16;
+  const std::string jpeg = fixtures::makeJpeg(small);
+  fixtures::WaveSpec brief;
+  brief.seconds = 0.05;
+  const std::string wave = fixtures::makeWave(WaveKind::pcm16Mono, brief);
+  const std::string m4aHead = std::string("\0\0\0\x18" "ftypM4A \0\0\0\0M4A mp42", 24);
+  put("embedded_trailer", "sound-and-shot", soundAndShot(jpeg, wave));
+  put("embedded_trailer", "sound-and-shot-m4a", soundAndShot(jpeg, m4aHead));
+  put("embedded_trailer", "other-blocks", samsungTrailer(jpeg, {{0x0a01, "Image_UTC_Data", "1700000000000"}, {0x0b41, "Other", "x"}}));
+  std::string outside = soundAndShot(jpeg, wave);
+  outside.replace(outside.size() - 8, 4, "\xF0\xFF\xFF\xFF");
+  put("embedded_trailer", "crafted-directory-outside-file", outside);
+
+  const std::string fff = flirFff(wave);
+  put("embedded_flir", "one-segment", flirSegments(jpeg, fff, 60000));
+  put("embedded_flir", "three-segments", flirSegments(jpeg, fff, 400));
+  put("embedded_flir", "out-of-order", flirSegments(jpeg, fff, 400, {2, 0, 1}));
+  put("embedded_flir", "crafted-segment-missing", flirSegments(jpeg, fff, 400, {0, 2}));
+  put("embedded_flir", "no-audio-record", flirSegments(jpeg, flirFff(wave, 0x22), 60000));
+
+  put("embedded_gaudio", "main-packet", withStandardXmp(jpeg, xmpPacket(gaudioAttributes("audio/wav", wave))));
+  put("embedded_gaudio", "extended", gaudioExtended(jpeg, wave, 500));
+  const std::string ext = xmpPacket(gaudioAttributes("audio/mp4", m4aHead)), guid = md5Guid(ext);
+  const std::string main = xmpPacket("xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\" xmpNote:HasExtendedXMP=\"" + guid + "\"");
+  put("embedded_gaudio", "extended-out-of-order", withExtendedXmp(jpeg, main, ext, guid, 100, {1, 0}));
+  put("embedded_gaudio", "crafted-extended-chunk-missing", withExtendedXmp(jpeg, main, ext, guid, 50, {0, 2}));
+  put("extended_xmp", "two-chunks", withExtendedXmp(jpeg, main, ext, guid, 100));
+  put("extended_xmp", "out-of-order", withExtendedXmp(jpeg, main, ext, guid, 40, {2, 0, 1}));
+  put("extended_xmp", "crafted-gap", withExtendedXmp(jpeg, main, ext, guid, 40, {0, 2}));
+
+  const std::string text = base64(wave);
+  std::string lines;
+  for (std::size_t at = 0; at < text.size(); at += 76) lines += text.substr(at, 76) + "\n";
+  put("gaudio_base64", "plain", std::string(1, char(40)) + text);
+  put("gaudio_base64", "lines", std::string(1, char(255)) + lines);
+  put("gaudio_base64", "crafted-over-limit", std::string(1, char(1)) + text);
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: fuzz-seeds OUTDIR\n");
@@ -707,5 +751,6 @@ int main(int argc, char** argv) {
   tiffSeeds();
   pictureSeeds();
   motionXmpSeeds();
+  embeddedSeeds();
   return 0;
 }

@@ -240,7 +240,7 @@ double durationOf(const ExImageInfo& r) {
   }
   if (r.numAudioBlocks() == 0) return 0;
   r.getNthAudioBlock(0, &data, &length, &offset);
-  return data != nullptr && offset == 0 ? media::wave::headerSeconds(data, length, whole) : 0;
+  return data != nullptr && offset == 0 ? media::wave::HeaderSeconds(data, length, whole) : 0;
 }
 
 InfoItem audioBlocksItem(const ExImageInfo& r, bool verbose) {

@@ -45,7 +45,7 @@ std::optional<MadeFrom> DecodeMadeFrom(std::string_view text);
 // after its still. Read from the file's head in one read when the movie atom comes first (as
 // ours do; a motion photo takes two or three): the regular file at path only, never through a
 // link. Nothing when there is none.
-constexpr FourCC kMadeFromItemType = fourCC("s2mf");
+constexpr FourCC kMadeFromItemType = MakeFourCC("s2mf");
 std::optional<MadeFrom> ReadMadeFromMovie(const std::string& path);
 
 }  // namespace media

@@ -74,7 +74,7 @@ void headerDuration(Out& o, const MovieFacts& m, std::int64_t duration) {
 }
 
 void mvhd(Out& o, const MovieFacts& m) {
-  Atom a(o, fourCC("mvhd"));
+  Atom a(o, MakeFourCC("mvhd"));
   versionFlags(o, m);
   times(o, m);
   o.u32(std::uint32_t(m.timeScale));
@@ -90,7 +90,7 @@ void mvhd(Out& o, const MovieFacts& m) {
 }
 
 void tkhd(Out& o, const MovieFacts& m, const TrackFacts& t) {
-  Atom a(o, fourCC("tkhd"));
+  Atom a(o, MakeFourCC("tkhd"));
   versionFlags(o, m, 0x0F);  // enabled, in movie, in preview, in poster
   times(o, m);
   o.u32(t.id);
@@ -108,8 +108,8 @@ void tkhd(Out& o, const MovieFacts& m, const TrackFacts& t) {
 
 void edts(Out& o, const TrackFacts& t) {
   if (t.edits.empty()) return;
-  Atom a(o, fourCC("edts"));
-  Atom l(o, fourCC("elst"));
+  Atom a(o, MakeFourCC("edts"));
+  Atom l(o, MakeFourCC("elst"));
   versionFlags(o);
   o.u32(std::uint32_t(t.edits.size()));
   for (const Edit& e : t.edits) {
@@ -120,7 +120,7 @@ void edts(Out& o, const TrackFacts& t) {
 }
 
 void mdhd(Out& o, const MovieFacts& m, const MediaFacts& media) {
-  Atom a(o, fourCC("mdhd"));
+  Atom a(o, MakeFourCC("mdhd"));
   versionFlags(o, m);
   times(o, m);
   o.u32(std::uint32_t(media.timeScale));
@@ -130,7 +130,7 @@ void mdhd(Out& o, const MovieFacts& m, const MediaFacts& media) {
 }
 
 void hdlr(Out& o, FourCC componentType, FourCC subType, const char* name) {
-  Atom a(o, fourCC("hdlr"));
+  Atom a(o, MakeFourCC("hdlr"));
   versionFlags(o);
   o.u32(componentType);
   o.u32(subType);
@@ -141,7 +141,7 @@ void hdlr(Out& o, FourCC componentType, FourCC subType, const char* name) {
 }
 
 void vmhd(Out& o) {
-  Atom a(o, fourCC("vmhd"));
+  Atom a(o, MakeFourCC("vmhd"));
   versionFlags(o, 1);
   o.u16(0x0040);  // dither copy
   o.u16(0x8000);
@@ -150,7 +150,7 @@ void vmhd(Out& o) {
 }
 
 void smhd(Out& o) {
-  Atom a(o, fourCC("smhd"));
+  Atom a(o, MakeFourCC("smhd"));
   versionFlags(o);
   o.u16(0);  // balance
   o.u16(0);
@@ -158,21 +158,21 @@ void smhd(Out& o) {
 
 // One self reference: the samples are in this file.
 void dinf(Out& o) {
-  Atom a(o, fourCC("dinf"));
-  Atom d(o, fourCC("dref"));
+  Atom a(o, MakeFourCC("dinf"));
+  Atom d(o, MakeFourCC("dref"));
   versionFlags(o);
   o.u32(1);
   o.u32(12);
-  o.u32(fourCC("alis"));
+  o.u32(MakeFourCC("alis"));
   versionFlags(o, 1);
 }
 
 void stsd(Out& o, const MediaFacts& media) {
-  Atom a(o, fourCC("stsd"));
+  Atom a(o, MakeFourCC("stsd"));
   versionFlags(o);
   if (media.descriptions.empty()) {
     o.u32(1);
-    o.raw(placeholderDescription(media.type, media.timeScale));
+    o.raw(PlaceholderDescription(media.type, media.timeScale));
     return;
   }
   o.u32(std::uint32_t(media.descriptions.size()));
@@ -187,7 +187,7 @@ void stts(Out& o, const MediaFacts& media) {
     else
       runs.emplace_back(c.sampleCount, std::uint32_t(c.sampleDuration));
   }
-  Atom a(o, fourCC("stts"));
+  Atom a(o, MakeFourCC("stts"));
   versionFlags(o);
   o.u32(std::uint32_t(runs.size()));
   for (const auto& r : runs) {
@@ -206,7 +206,7 @@ void stss(Out& o, const MediaFacts& media) {
     for (std::uint32_t k = 0; k < c.sampleCount; ++k, ++n)
       if (c.sync) numbers.push_back(n);
   }
-  Atom a(o, fourCC("stss"));
+  Atom a(o, MakeFourCC("stss"));
   versionFlags(o);
   o.u32(std::uint32_t(numbers.size()));
   for (std::uint32_t v : numbers) o.u32(v);
@@ -222,7 +222,7 @@ void stsc(Out& o, const MediaFacts& media) {
     if (runs.empty() || runs.back().samplesPerChunk != c.sampleCount || runs.back().description != c.descriptionIndex)
       runs.push_back(Run{std::uint32_t(k + 1), c.sampleCount, c.descriptionIndex});
   }
-  Atom a(o, fourCC("stsc"));
+  Atom a(o, MakeFourCC("stsc"));
   versionFlags(o);
   o.u32(std::uint32_t(runs.size()));
   for (const Run& r : runs) {
@@ -239,7 +239,7 @@ void stsz(Out& o, const MediaFacts& media) {
     count += c.sampleCount;
     uniform = uniform && c.sampleSize == media.chunks.front().sampleSize;
   }
-  Atom a(o, fourCC("stsz"));
+  Atom a(o, MakeFourCC("stsz"));
   versionFlags(o);
   if (uniform && !media.chunks.empty()) {
     o.u32(media.chunks.front().sampleSize);
@@ -255,7 +255,7 @@ void stsz(Out& o, const MediaFacts& media) {
 // 32-bit offsets unless one of them does not fit.
 void chunkOffsets(Out& o, const std::vector<std::uint64_t>& offsets) {
   bool wide = std::any_of(offsets.begin(), offsets.end(), [](std::uint64_t v) { return v > 0xFFFFFFFFULL; });
-  Atom a(o, wide ? fourCC("co64") : fourCC("stco"));
+  Atom a(o, wide ? MakeFourCC("co64") : MakeFourCC("stco"));
   versionFlags(o);
   o.u32(std::uint32_t(offsets.size()));
   for (std::uint64_t v : offsets) {
@@ -267,7 +267,7 @@ void chunkOffsets(Out& o, const std::vector<std::uint64_t>& offsets) {
 }
 
 void stbl(Out& o, const MediaFacts& media, const std::vector<std::uint64_t>& offsets) {
-  Atom a(o, fourCC("stbl"));
+  Atom a(o, MakeFourCC("stbl"));
   stsd(o, media);
   stts(o, media);
   stss(o, media);
@@ -277,26 +277,26 @@ void stbl(Out& o, const MediaFacts& media, const std::vector<std::uint64_t>& off
 }
 
 void minf(Out& o, const MediaFacts& media, const std::vector<std::uint64_t>& offsets) {
-  Atom a(o, fourCC("minf"));
+  Atom a(o, MakeFourCC("minf"));
   if (media.type == kVideoMedia)
     vmhd(o);
   else
     smhd(o);
-  hdlr(o, fourCC("dhlr"), fourCC("alis"), "Alias Data Handler");
+  hdlr(o, MakeFourCC("dhlr"), MakeFourCC("alis"), "Alias Data Handler");
   dinf(o);
   stbl(o, media, offsets);
 }
 
 void mdia(Out& o, const MovieFacts& m, const MediaFacts& media, const std::vector<std::uint64_t>& offsets) {
-  Atom a(o, fourCC("mdia"));
+  Atom a(o, MakeFourCC("mdia"));
   mdhd(o, m, media);
-  hdlr(o, fourCC("mhlr"), media.type,
+  hdlr(o, MakeFourCC("mhlr"), media.type,
        media.type == kVideoMedia ? "Video Media Handler" : "Sound Media Handler");
   minf(o, media, offsets);
 }
 
 void trak(Out& o, const MovieFacts& m, const TrackFacts& t, const std::vector<std::uint64_t>& offsets) {
-  Atom a(o, fourCC("trak"));
+  Atom a(o, MakeFourCC("trak"));
   tkhd(o, m, t);
   edts(o, t);
   if (t.hasMedia) mdia(o, m, t.media, offsets);
@@ -305,7 +305,7 @@ void trak(Out& o, const MovieFacts& m, const TrackFacts& t, const std::vector<st
 // Items in the order they were added, each an atom of its own type.
 void udta(Out& o, const MovieFacts& m) {
   if (m.userData.empty()) return;
-  Atom a(o, fourCC("udta"));
+  Atom a(o, MakeFourCC("udta"));
   for (const auto& item : m.userData) {
     Atom i(o, item.type);
     o.raw(item.body);
@@ -314,22 +314,22 @@ void udta(Out& o, const MovieFacts& m) {
 
 }  // namespace
 
-std::vector<std::uint8_t> buildFileTypeAtom() {
+std::vector<std::uint8_t> BuildFileTypeAtom() {
   Out o;
   {
-    Atom a(o, fourCC("ftyp"));
-    o.u32(fourCC("qt  "));
+    Atom a(o, MakeFourCC("ftyp"));
+    o.u32(MakeFourCC("qt  "));
     o.u32(0x20050300);
-    o.u32(fourCC("qt  "));
+    o.u32(MakeFourCC("qt  "));
   }
   return o.bytes;
 }
 
-std::vector<std::uint8_t> buildMovieAtom(const MovieFacts& movie,
+std::vector<std::uint8_t> BuildMovieAtom(const MovieFacts& movie,
                                          const std::vector<std::vector<std::uint64_t>>& chunkOffsets) {
   Out o;
   {
-    Atom a(o, fourCC("moov"));
+    Atom a(o, MakeFourCC("moov"));
     mvhd(o, movie);
     for (size_t k = 0; k < movie.tracks.size(); ++k) trak(o, movie, movie.tracks[k], chunkOffsets[k]);
     udta(o, movie);
@@ -337,7 +337,7 @@ std::vector<std::uint8_t> buildMovieAtom(const MovieFacts& movie,
   return o.bytes;
 }
 
-std::vector<std::uint8_t> buildAtomHeader(FourCC type, std::uint64_t bodySize) {
+std::vector<std::uint8_t> BuildAtomHeader(FourCC type, std::uint64_t bodySize) {
   Out o;
   if (bodySize + 8 <= 0xFFFFFFFFULL) {
     o.u32(std::uint32_t(bodySize + 8));

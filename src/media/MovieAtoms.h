@@ -11,13 +11,13 @@ namespace media {
 
 // A four-character code, the first character in the most significant byte.
 using FourCC = std::uint32_t;
-constexpr FourCC fourCC(const char (&s)[5]) {
+constexpr FourCC MakeFourCC(const char (&s)[5]) {
   return (FourCC(std::uint8_t(s[0])) << 24) | (FourCC(std::uint8_t(s[1])) << 16) |
          (FourCC(std::uint8_t(s[2])) << 8) | FourCC(std::uint8_t(s[3]));
 }
 
-constexpr FourCC kVideoMedia = fourCC("vide");
-constexpr FourCC kSoundMedia = fourCC("soun");
+constexpr FourCC kVideoMedia = MakeFourCC("vide");
+constexpr FourCC kSoundMedia = MakeFourCC("soun");
 
 // Row by row: a b u, c d v, x y w; 16.16 fixed point but for u, v and w (2.30).
 using Matrix = std::array<std::array<std::int32_t, 3>, 3>;
@@ -75,13 +75,13 @@ struct MovieFacts {
   std::span<const UserDataItem> userData;
 };
 
-std::vector<std::uint8_t> buildFileTypeAtom();
+std::vector<std::uint8_t> BuildFileTypeAtom();
 
 // chunkOffsets[t][c]: the file offset of chunk c of track t in the file being written.
-std::vector<std::uint8_t> buildMovieAtom(const MovieFacts& movie,
+std::vector<std::uint8_t> BuildMovieAtom(const MovieFacts& movie,
                                          const std::vector<std::vector<std::uint64_t>>& chunkOffsets);
 
 // The header of an atom with that many body bytes: 8 bytes, or 16 when the size passes 32 bits.
-std::vector<std::uint8_t> buildAtomHeader(FourCC type, std::uint64_t bodySize);
+std::vector<std::uint8_t> BuildAtomHeader(FourCC type, std::uint64_t bodySize);
 
 }  // namespace media

@@ -149,7 +149,7 @@ std::optional<MovieHead> ReadMovieHead(int fd) {
       total = *size - base;
       a->size = total - at;
     }
-    if (a->type == fourCC("moov")) {
+    if (a->type == MakeFourCC("moov")) {
       const std::uint64_t body = a->size - a->headerSize, start = base + at + a->headerSize;
       if (body > kLargestMovieAtom) return std::nullopt;
       if (w.holds(start, body)) {
@@ -182,7 +182,7 @@ std::optional<MovieHead> ReadMovieHeadAtPath(const std::string& path) {
 TrackDuration MovieTrackDuration(std::span<const std::uint8_t> moov, FourCC mediaType) {
   using Result = TrackDuration::Result;
   TrackDuration out;
-  const auto mvhd = ChildAtom(moov, fourCC("mvhd"));
+  const auto mvhd = ChildAtom(moov, MakeFourCC("mvhd"));
   if (!mvhd || mvhd->size() < 20) return out;
   const std::uint8_t* m = mvhd->data();
   const std::uint32_t scale = m[0] == 1 ? (mvhd->size() >= 24 ? ReadBigEndian32(m + 20) : 0) : ReadBigEndian32(m + 12);
@@ -190,13 +190,13 @@ TrackDuration MovieTrackDuration(std::span<const std::uint8_t> moov, FourCC medi
   out.movieScale = std::int32_t(scale);
   out.result = Result::noSuchTrack;
   for (std::span<const std::uint8_t> rest = moov;;) {
-    const auto trak = ChildAtom(rest, fourCC("trak"));
+    const auto trak = ChildAtom(rest, MakeFourCC("trak"));
     if (!trak) return out;
     rest = rest.subspan(std::size_t(trak->data() + trak->size() - rest.data()));
-    const auto mdia = ChildAtom(*trak, fourCC("mdia"));
-    const auto hdlr = mdia ? ChildAtom(*mdia, fourCC("hdlr")) : std::nullopt;
+    const auto mdia = ChildAtom(*trak, MakeFourCC("mdia"));
+    const auto hdlr = mdia ? ChildAtom(*mdia, MakeFourCC("hdlr")) : std::nullopt;
     if (!hdlr || hdlr->size() < 12 || ReadBigEndian32(hdlr->data() + 8) != mediaType) continue;
-    const auto tkhd = ChildAtom(*trak, fourCC("tkhd"));
+    const auto tkhd = ChildAtom(*trak, MakeFourCC("tkhd"));
     out.result = Result::damagedTrack;
     if (!tkhd || tkhd->empty()) return out;
     const bool wide = (*tkhd)[0] == 1;

@@ -17,12 +17,12 @@ std::string textOf(Bytes b) { return std::string(reinterpret_cast<const char*>(b
 // An MP4's text item: udta/meta (handler mdta) lists the keys; its ilst holds each value under
 // its key's number, from 1, in a data atom (type indicator and locale, then the text).
 std::optional<std::string> metadataText(Bytes udta, std::string_view key) {
-  std::optional<Bytes> meta = child(udta, fourCC("meta"));
+  std::optional<Bytes> meta = child(udta, MakeFourCC("meta"));
   if (!meta) return std::nullopt;
   // ISO files give meta a version and flags; QuickTime files do not.
   if (meta->size() >= 4 && ReadBigEndian32(meta->data()) == 0) meta = meta->subspan(4);
-  const std::optional<Bytes> keys = child(*meta, fourCC("keys"));
-  const std::optional<Bytes> ilst = child(*meta, fourCC("ilst"));
+  const std::optional<Bytes> keys = child(*meta, MakeFourCC("keys"));
+  const std::optional<Bytes> ilst = child(*meta, MakeFourCC("ilst"));
   if (!keys || !ilst || keys->size() < 8) return std::nullopt;
   const std::uint32_t count = ReadBigEndian32(keys->data() + 4);
   std::size_t at = 8;
@@ -31,7 +31,7 @@ std::optional<std::string> metadataText(Bytes udta, std::string_view key) {
     if (size < 8 || size > keys->size() - at) break;
     if (textOf(keys->subspan(at + 8, size - 8)) == key) {
       const std::optional<Bytes> item = child(*ilst, k);
-      const std::optional<Bytes> data = item ? child(*item, fourCC("data")) : std::nullopt;
+      const std::optional<Bytes> data = item ? child(*item, MakeFourCC("data")) : std::nullopt;
       if (!data || data->size() < 8) return std::nullopt;
       return textOf(data->subspan(8));
     }
@@ -43,7 +43,7 @@ std::optional<std::string> metadataText(Bytes udta, std::string_view key) {
 }  // namespace
 
 std::optional<std::string> MovieUserDataText(Bytes moov, FourCC type, std::string_view mp4Key) {
-  const std::optional<Bytes> udta = child(moov, fourCC("udta"));
+  const std::optional<Bytes> udta = child(moov, MakeFourCC("udta"));
   if (!udta) return std::nullopt;
   const std::optional<Bytes> item = child(*udta, type);
   if (!item) return metadataText(*udta, mp4Key);

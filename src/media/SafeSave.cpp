@@ -106,7 +106,7 @@ void removeStaleOnce(const std::string& folder) {
     std::lock_guard<std::mutex> hold(lock);
     if (!done.insert(folder).second) return;
   }
-  removeStaleWorkingFiles(folder);
+  RemoveStaleWorkingFiles(folder);
 }
 
 bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
@@ -137,7 +137,7 @@ int renameNoReplace(int dir, const std::string& from, const std::string& to) {
 
 }  // namespace
 
-int identifyName(int folderFd, const char* name, FileIdentity* out) {
+int IdentifyName(int folderFd, const char* name, FileIdentity* out) {
   *out = FileIdentity{};
   struct stat st {};
   if (fstatat(folderFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? 0 : errno;
@@ -211,7 +211,7 @@ int WorkingFile::publish(const std::string& targetName, Publish how, const FileI
 
   FileIdentity now;
   if (how == Publish::replaceChecked) {
-    if (int e = identifyName(folderFd_, target, &now); e != 0) return e;
+    if (int e = IdentifyName(folderFd_, target, &now); e != 0) return e;
     // The checked file has gone: the name is free, and must still be free when taken.
     if (!now.present) how = Publish::noReplace;
     else if (checked == nullptr || !sameFile(now, *checked, true)) return EEXIST;
@@ -230,7 +230,7 @@ int WorkingFile::publish(const std::string& targetName, Publish how, const FileI
     } else if (renameat2(folderFd_, name_.c_str(), folderFd_, target, RENAME_EXCHANGE) == 0) {
       // The old file now has the working name: it must be the one checked, else it goes back.
       FileIdentity old;
-      identifyName(folderFd_, name_.c_str(), &old);
+      IdentifyName(folderFd_, name_.c_str(), &old);
       if (!sameFile(old, *checked, false)) {
         renameat2(folderFd_, name_.c_str(), folderFd_, target, RENAME_EXCHANGE);
         return EEXIST;
@@ -267,7 +267,7 @@ void WorkingFile::forget() {
   name_.clear();
 }
 
-int permissionsForSaving(int folderFd, const char* name, mode_t* mode) {
+int PermissionsForSaving(int folderFd, const char* name, mode_t* mode) {
   struct stat st {};
   if (fstatat(folderFd, name, &st, AT_SYMLINK_NOFOLLOW | (*name ? 0 : AT_EMPTY_PATH)) == 0) {
     if (S_ISDIR(st.st_mode)) return EISDIR;
@@ -276,27 +276,27 @@ int permissionsForSaving(int folderFd, const char* name, mode_t* mode) {
       return 0;
     }
   }
-  *mode = newFilePermissions();
+  *mode = NewFilePermissions();
   return 0;
 }
 
-int setPermissions(int fd, mode_t mode) {
+int SetPermissions(int fd, mode_t mode) {
   if (fchmod(fd, mode & 0777) == 0) return 0;
   return errno == ENOSYS || errno == EPERM || unsupported(errno) ? 0 : errno;
 }
 
-mode_t newFilePermissions() {
+mode_t NewFilePermissions() {
   // The umask can only be read by setting it; no other thread here creates files meanwhile.
   const mode_t mask = umask(0);
   umask(mask);
   return 0666 & ~mask;
 }
 
-bool isWorkingFileName(const std::string& name) { return isWorkingName(name); }
+bool IsWorkingFileName(const std::string& name) { return isWorkingName(name); }
 
-int removeOnSignal(const std::string& path) { return claimSlot(path); }
+int RemoveOnSignal(const std::string& path) { return claimSlot(path); }
 
-void forgetOnSignal(int handle) { releaseSlot(handle); }
+void ForgetOnSignal(int handle) { releaseSlot(handle); }
 
 namespace {
 bool isWorkingName(const std::string& name) {
@@ -309,7 +309,7 @@ bool isWorkingName(const std::string& name) {
 }
 }  // namespace
 
-std::size_t removeStaleWorkingFiles(const std::string& folder, long minimumAgeSeconds) {
+std::size_t RemoveStaleWorkingFiles(const std::string& folder, long minimumAgeSeconds) {
   const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd < 0) return 0;
   DIR* dir = fdopendir(dirFd);
@@ -320,7 +320,7 @@ std::size_t removeStaleWorkingFiles(const std::string& folder, long minimumAgeSe
   std::size_t removed = 0;
   const time_t now = time(nullptr);
   while (const dirent* entry = readdir(dir)) {
-    if (!isWorkingFileName(entry->d_name)) continue;
+    if (!IsWorkingFileName(entry->d_name)) continue;
     // Writable for the lock an NFS server wants; never through a link, never blocking on a FIFO.
     const int fd = openat(dirFd, entry->d_name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;

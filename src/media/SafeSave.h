@@ -26,7 +26,7 @@ struct FileIdentity {
 };
 
 // 0 with the identity (present false when nothing has the name), else an errno value.
-int identifyName(int folderFd, const char* name, FileIdentity* out);
+int IdentifyName(int folderFd, const char* name, FileIdentity* out);
 
 // How a working file may take its target's name.
 enum class Publish {
@@ -37,7 +37,7 @@ enum class Publish {
 
 // Working files that have a name (where the file system makes no unnamed ones) are called
 // ".still2mov-XXXXXXXX-BASE.part", hold an exclusive lock while in use, and are removed on
-// SIGINT, SIGTERM and SIGHUP; a later run removes stale ones (removeStaleWorkingFiles).
+// SIGINT, SIGTERM and SIGHUP; a later run removes stale ones (RemoveStaleWorkingFiles).
 class WorkingFile {
  public:
   WorkingFile() = default;
@@ -80,21 +80,21 @@ class WorkingFile {
 // The permission bits for a file saved as name in the folder: those of the regular file it
 // replaces (never a link's target's, never set-ID or sticky bits), else 0666 less the umask.
 // EISDIR when a folder has the name. An empty name looks at folderFd itself (an O_PATH one).
-int permissionsForSaving(int folderFd, const char* name, mode_t* mode);
+int PermissionsForSaving(int folderFd, const char* name, mode_t* mode);
 // Gives the open file the permission bits; 0, also where the file system keeps none of its own
 // (FAT through FUSE or with fixed masks: ENOSYS, EOPNOTSUPP, EPERM on a file of ours), else errno.
-int setPermissions(int fd, mode_t mode);
+int SetPermissions(int fd, mode_t mode);
 // 0666 less the umask: a new file's permission bits.
-mode_t newFilePermissions();
+mode_t NewFilePermissions();
 
 // Working material outside working files (a file or an empty folder): removed by the handler of
-// SIGINT, SIGTERM and SIGHUP in this process until forgotten. The handle is for forgetOnSignal;
+// SIGINT, SIGTERM and SIGHUP in this process until forgotten. The handle is for ForgetOnSignal;
 // -1 when the table is full (the path is then left to the caller alone).
-int removeOnSignal(const std::string& path);
-void forgetOnSignal(int handle);
+int RemoveOnSignal(const std::string& path);
+void ForgetOnSignal(int handle);
 
 // While one lives, SIGINT, SIGTERM and SIGHUP wait on this thread: what is made and then given
-// to removeOnSignal (or a name that changes hands) is one step to them.
+// to RemoveOnSignal (or a name that changes hands) is one step to them.
 class SignalsHeld {
  public:
   SignalsHeld();
@@ -107,11 +107,11 @@ class SignalsHeld {
 };
 
 // Whether a folder entry is named as a working file of ours.
-bool isWorkingFileName(const std::string& name);
+bool IsWorkingFileName(const std::string& name);
 
 // Removes, in folder, working files of ours that a killed run left: named as ours, a regular
 // file of this user's, not locked by a run still using it, and untouched for at least
 // minimumAgeSeconds. Returns how many went; a folder that cannot be read counts none.
-std::size_t removeStaleWorkingFiles(const std::string& folder, long minimumAgeSeconds = 15 * 60);
+std::size_t RemoveStaleWorkingFiles(const std::string& folder, long minimumAgeSeconds = 15 * 60);
 
 }  // namespace media

@@ -28,7 +28,7 @@ void putDescriptionStart(BigEndianBytes& b, std::uint32_t size, FourCC format) {
 
 }  // namespace
 
-std::vector<std::uint8_t> serializeImageDescription(const ImageDescriptionFields& d) {
+std::vector<std::uint8_t> SerializeImageDescription(const ImageDescriptionFields& d) {
   BigEndianBytes b;
   putDescriptionStart(b, kImageDescriptionSize, d.codec);
   b.u16(d.version);
@@ -52,7 +52,7 @@ std::vector<std::uint8_t> serializeImageDescription(const ImageDescriptionFields
   return b.bytes;
 }
 
-std::vector<std::uint8_t> serializeSoundDescription(const SoundDescriptionV0Fields& d) {
+std::vector<std::uint8_t> SerializeSoundDescription(const SoundDescriptionV0Fields& d) {
   BigEndianBytes b;
   putDescriptionStart(b, kSoundDescriptionSize, d.format);
   b.u16(d.version);
@@ -66,7 +66,7 @@ std::vector<std::uint8_t> serializeSoundDescription(const SoundDescriptionV0Fiel
   return b.bytes;
 }
 
-std::vector<std::uint8_t> serializeSoundDescription(const SoundDescriptionV2Fields& d,
+std::vector<std::uint8_t> SerializeSoundDescription(const SoundDescriptionV2Fields& d,
                                                     std::span<const std::uint8_t> extensions) {
   BigEndianBytes b;
   putDescriptionStart(b, std::uint32_t(kSoundDescriptionV2Size + extensions.size()), d.format);
@@ -90,14 +90,14 @@ std::vector<std::uint8_t> serializeSoundDescription(const SoundDescriptionV2Fiel
   return b.bytes;
 }
 
-std::vector<std::uint8_t> placeholderDescription(FourCC mediaType, std::int32_t timeScale) {
-  if (mediaType == kVideoMedia) return serializeImageDescription(ImageDescriptionFields{});
+std::vector<std::uint8_t> PlaceholderDescription(FourCC mediaType, std::int32_t timeScale) {
+  if (mediaType == kVideoMedia) return SerializeImageDescription(ImageDescriptionFields{});
   SoundDescriptionV0Fields d;
   d.sampleRate = std::uint32_t(timeScale) << 16;
-  return serializeSoundDescription(d);
+  return SerializeSoundDescription(d);
 }
 
-FourCC soundVersionZeroFormat(double sampleRate, std::uint32_t channels, std::uint32_t bits, bool isFloat,
+FourCC SoundVersionZeroFormat(double sampleRate, std::uint32_t channels, std::uint32_t bits, bool isFloat,
                               bool isSigned, bool bigEndian) {
   if (isFloat || channels > 2) return 0;
   if (sampleRate < 1 || sampleRate > 65535 || sampleRate != std::floor(sampleRate)) return 0;
@@ -106,10 +106,10 @@ FourCC soundVersionZeroFormat(double sampleRate, std::uint32_t channels, std::ui
   return 0;
 }
 
-std::vector<std::uint8_t> channelLayoutAtom(std::uint32_t layoutTag, std::uint32_t bitmap) {
+std::vector<std::uint8_t> ChannelLayoutAtom(std::uint32_t layoutTag, std::uint32_t bitmap) {
   BigEndianBytes b;
   b.u32(24);
-  b.u32(fourCC("chan"));
+  b.u32(MakeFourCC("chan"));
   b.u32(0);
   b.u32(layoutTag);
   b.u32(bitmap);

@@ -12,11 +12,11 @@
 
 namespace media {
 
-constexpr FourCC kJpegFormat = fourCC("jpeg");
-constexpr FourCC kSoundTwos = fourCC("twos");             // signed, big-endian
-constexpr FourCC kSoundTwosLittleEndian = fourCC("sowt");
-constexpr FourCC kSoundOffsetBinary = fourCC("raw ");      // unsigned 8-bit
-constexpr FourCC kLinearPcmFormat = fourCC("lpcm");
+constexpr FourCC kJpegFormat = MakeFourCC("jpeg");
+constexpr FourCC kSoundTwos = MakeFourCC("twos");             // signed, big-endian
+constexpr FourCC kSoundTwosLittleEndian = MakeFourCC("sowt");
+constexpr FourCC kSoundOffsetBinary = MakeFourCC("raw ");      // unsigned 8-bit
+constexpr FourCC kLinearPcmFormat = MakeFourCC("lpcm");
 
 struct ImageDescriptionFields {
   FourCC codec = kJpegFormat;
@@ -59,24 +59,24 @@ struct SoundDescriptionV2Fields {
   std::uint32_t framesPerPacket = 1;
 };
 
-std::vector<std::uint8_t> serializeImageDescription(const ImageDescriptionFields& d);
-std::vector<std::uint8_t> serializeSoundDescription(const SoundDescriptionV0Fields& d);
+std::vector<std::uint8_t> SerializeImageDescription(const ImageDescriptionFields& d);
+std::vector<std::uint8_t> SerializeSoundDescription(const SoundDescriptionV0Fields& d);
 // The fixed fields are written as the format defines them; extensions follow as they are.
-std::vector<std::uint8_t> serializeSoundDescription(const SoundDescriptionV2Fields& d,
+std::vector<std::uint8_t> SerializeSoundDescription(const SoundDescriptionV2Fields& d,
                                                     std::span<const std::uint8_t> extensions);
 
 // The entry for a media of that type that has no samples: readers refuse an empty table.
 // Video: 'jpeg', 0 by 0 at 72 dpi, 24 bits; sound: 'sowt', one 16-bit channel at timeScale.
-std::vector<std::uint8_t> placeholderDescription(FourCC mediaType, std::int32_t timeScale);
+std::vector<std::uint8_t> PlaceholderDescription(FourCC mediaType, std::int32_t timeScale);
 
 // The version-0 format for linear PCM of that kind, or 0 when version 0 cannot hold it (version 2
 // is needed). Version 0 knows one or two channels of 8- or 16-bit integers at a whole rate that
 // fits its 16.16 field.
-FourCC soundVersionZeroFormat(double sampleRate, std::uint32_t channels, std::uint32_t bits, bool isFloat,
+FourCC SoundVersionZeroFormat(double sampleRate, std::uint32_t channels, std::uint32_t bits, bool isFloat,
                               bool isSigned, bool bigEndian);
 
 // The 'chan' extension of a version-2 description: a layout tag and a channel bitmap, no
 // channel descriptions.
-std::vector<std::uint8_t> channelLayoutAtom(std::uint32_t layoutTag, std::uint32_t bitmap);
+std::vector<std::uint8_t> ChannelLayoutAtom(std::uint32_t layoutTag, std::uint32_t bitmap);
 
 }  // namespace media

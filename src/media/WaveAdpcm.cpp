@@ -61,13 +61,13 @@ const std::pair<std::int16_t, std::int16_t> kMSStandardCoefficients[7] = {{256, 
 
 // A block: per channel a 4-byte header (first sample, step index), then groups of four bytes per
 // channel in turn, eight samples each, low nibble first.
-std::uint32_t imaFramesIn(const Format& f, std::uint32_t bytes) {
+std::uint32_t ImaFramesIn(const Format& f, std::uint32_t bytes) {
   const std::uint32_t header = 4u * f.channels;
   if (bytes < header) return 0;
   return 1 + (bytes - header) / header * 8;
 }
 
-void imaDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out) {
+void ImaDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out) {
   const std::uint32_t ch = f.channels;
   const std::uint32_t frameBytes = 2 * ch;
   ImaChannel state[2];
@@ -76,7 +76,7 @@ void imaDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std
     state[c].index = std::min<int>(in[4 * c + 2], 88);
     putSample16(out + 2 * c, state[c].predictor);
   }
-  const std::uint32_t groups = (imaFramesIn(f, bytes) - 1) / 8;
+  const std::uint32_t groups = (ImaFramesIn(f, bytes) - 1) / 8;
   const std::uint8_t* p = in + 4 * ch;
   for (std::uint32_t g = 0; g < groups; ++g) {
     for (std::uint32_t c = 0; c < ch; ++c, p += 4) {
@@ -91,13 +91,13 @@ void imaDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std
 
 // A block: per channel a predictor index, then per channel the delta, the newer and the older
 // sample; then nibbles high first, alternating between the channels.
-std::uint32_t msFramesIn(const Format& f, std::uint32_t bytes) {
+std::uint32_t MsFramesIn(const Format& f, std::uint32_t bytes) {
   const std::uint32_t header = 7u * f.channels;
   if (bytes < header) return 0;
   return 2 + (bytes - header) * 2 / f.channels;
 }
 
-void msDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out) {
+void MsDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out) {
   const std::uint32_t ch = f.channels;
   const std::uint32_t frameBytes = 2 * ch;
   MsChannel state[2];
@@ -118,7 +118,7 @@ void msDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std:
     putSample16(out + 2 * c, state[c].sample2);
     putSample16(out + frameBytes + 2 * c, state[c].sample1);
   }
-  const std::uint32_t nibbles = (msFramesIn(f, bytes) - 2) * ch;
+  const std::uint32_t nibbles = (MsFramesIn(f, bytes) - 2) * ch;
   const std::uint8_t* p = in + 7 * ch;
   for (std::uint32_t k = 0; k < nibbles; ++k) {
     int nibble = (k & 1) ? (p[k / 2] & 0x0F) : (p[k / 2] >> 4);

@@ -15,7 +15,7 @@ constexpr std::uint32_t kMaxFormatChunk = 2048;  // room for any MS ADPCM coeffi
 
 }  // namespace
 
-Found locate(const ReadAt& read, std::uint64_t fileSize, Layout* out) {
+Found Locate(const ReadAt& read, std::uint64_t fileSize, Layout* out) {
   std::uint8_t h[12];
   if (read(0, h, 12) != 12 || !IsRiffWaveHeader(h, sizeof h)) return Found::noSound;
   bool haveFormat = false, haveData = false;
@@ -34,7 +34,7 @@ Found locate(const ReadAt& read, std::uint64_t fileSize, Layout* out) {
       std::uint8_t b[kMaxFormatChunk];
       const std::uint32_t n = std::uint32_t(std::min<std::uint64_t>(available, kMaxFormatChunk));
       if (read(body, b, n) != n) return Found::noSound;
-      if (!parseFormat(b, n, &out->format)) return Found::damagedFormat;
+      if (!ParseFormat(b, n, &out->format)) return Found::damagedFormat;
       haveFormat = true;
     } else if (!haveData && std::memcmp(c, "data", 4) == 0) {
       out->dataOffset = body;
@@ -46,7 +46,7 @@ Found locate(const ReadAt& read, std::uint64_t fileSize, Layout* out) {
   return haveFormat && haveData ? Found::ok : Found::noSound;
 }
 
-std::uint64_t framesIn(const Codec& codec, const Format& format, std::uint64_t length) {
+std::uint64_t FramesIn(const Codec& codec, const Format& format, std::uint64_t length) {
   const std::uint32_t unit = codec.unitBytes(format);
   if (unit == 0) return 0;
   return (length / unit) * codec.framesIn(format, unit) + codec.framesIn(format, std::uint32_t(length % unit));

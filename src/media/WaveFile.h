@@ -27,9 +27,9 @@ enum class Found {
 };
 
 // Walks the chunks as far as the file goes; a chunk past fileSize is trusted for nothing.
-Found locate(const ReadAt& read, std::uint64_t fileSize, Layout* out);
+Found Locate(const ReadAt& read, std::uint64_t fileSize, Layout* out);
 
 // The whole frames that length bytes of data give when decoded by codec, a unit at a time.
-std::uint64_t framesIn(const Codec& codec, const Format& format, std::uint64_t length);
+std::uint64_t FramesIn(const Codec& codec, const Format& format, std::uint64_t length);
 
 }  // namespace media::wave

@@ -133,8 +133,8 @@ constexpr Codec kLinearPcmCodec{pcmFit, copyUnit, copyFrames, copyDecode, pcmOut
 constexpr Codec kIeeeFloatCodec{floatFit, copyUnit, copyFrames, floatDecode, floatOutput};
 constexpr Codec kALawCodec{g711Fit, g711Unit, g711Frames, g711Decode<kALawTable>, linear16};
 constexpr Codec kMuLawCodec{g711Fit, g711Unit, g711Frames, g711Decode<kMuLawTable>, linear16};
-constexpr Codec kImaAdpcmCodec{imaFit, blockUnit, imaFramesIn, imaDecode, linear16};
-constexpr Codec kMsAdpcmCodec{msFit, blockUnit, msFramesIn, msDecode, linear16};
+constexpr Codec kImaAdpcmCodec{imaFit, blockUnit, ImaFramesIn, ImaDecode, linear16};
+constexpr Codec kMsAdpcmCodec{msFit, blockUnit, MsFramesIn, MsDecode, linear16};
 constexpr const Codec* kLinearPcm = &kLinearPcmCodec;
 constexpr const Codec* kIeeeFloat = &kIeeeFloatCodec;
 constexpr const Codec* kALaw = &kALawCodec;
@@ -155,7 +155,7 @@ constexpr FormatRow kFormats[] = {
 
 }  // namespace
 
-Verdict judge(const Format& format) {
+Verdict Judge(const Format& format) {
   for (const FormatRow& row : kFormats) {
     if (row.tag != format.tag) continue;
     if (row.codec == nullptr) return {Fit::unsupported, nullptr, row.name};
@@ -168,7 +168,7 @@ Verdict judge(const Format& format) {
   return {Fit::unsupported, nullptr, words};
 }
 
-bool parseFormat(const std::uint8_t* b, std::uint32_t n, Format* f) {
+bool ParseFormat(const std::uint8_t* b, std::uint32_t n, Format* f) {
   if (n < 16) return false;
   f->tag = ReadLittleEndian16(b);
   f->channels = ReadLittleEndian16(b + 2);
@@ -199,7 +199,7 @@ bool IsRiffWaveHeader(const std::uint8_t* bytes, std::size_t size) {
   return bytes != nullptr && size >= 12 && std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WAVE", 4) == 0;
 }
 
-double headerSeconds(const std::uint8_t* bytes, std::size_t size, std::uint64_t wholeSize) {
+double HeaderSeconds(const std::uint8_t* bytes, std::size_t size, std::uint64_t wholeSize) {
   // The file may follow a few bytes of something else (a stream header).
   const std::uint8_t* riff = nullptr;
   for (std::size_t at = 0; at + 12 <= size && at <= 64; ++at)
@@ -214,11 +214,11 @@ double headerSeconds(const std::uint8_t* bytes, std::size_t size, std::uint64_t 
   for (std::size_t at = 12; at + 8 <= n;) {
     const std::uint32_t length = ReadLittleEndian32(riff + at + 4);
     if (std::memcmp(riff + at, "fmt ", 4) == 0) {
-      if (length > n - at - 8 || !parseFormat(riff + at + 8, length, &format)) return 0;
+      if (length > n - at - 8 || !ParseFormat(riff + at + 8, length, &format)) return 0;
       haveFormat = true;
     } else if (std::memcmp(riff + at, "data", 4) == 0) {
       if (!haveFormat || format.rate == 0) return 0;
-      const Verdict verdict = judge(format);
+      const Verdict verdict = Judge(format);
       if (verdict.fit != Fit::fits) return 0;
       // A size past the file's end counts only what is there, as the movie's import reads it.
       const std::uint64_t start = std::uint64_t(riff - bytes) + at + 8;

@@ -54,23 +54,23 @@ struct Verdict {
   const Codec* codec;  // set when the format fits
   std::string words;
 };
-Verdict judge(const Format& format);
+Verdict Judge(const Format& format);
 
 // Reads a 'fmt ' chunk's body of n bytes; false when it is too short for its kind.
-bool parseFormat(const std::uint8_t* b, std::uint32_t n, Format* f);
+bool ParseFormat(const std::uint8_t* b, std::uint32_t n, Format* f);
 
 // The recording's length in seconds from a WAVE file's header: the whole frames of its data
 // chunk, decoded as the movie's sound is, over the rate. bytes hold the file's start (a few bytes
 // before "RIFF" are skipped), wholeSize counts everything from there to the end, which bounds a
 // data size that claims more. 0 when the header does not say, or no movie here can carry the
 // format.
-double headerSeconds(const std::uint8_t* bytes, std::size_t size, std::uint64_t wholeSize);
+double HeaderSeconds(const std::uint8_t* bytes, std::size_t size, std::uint64_t wholeSize);
 
 // The ADPCM decoders (WaveAdpcm.cpp).
-std::uint32_t imaFramesIn(const Format& f, std::uint32_t bytes);
-void imaDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out);
-std::uint32_t msFramesIn(const Format& f, std::uint32_t bytes);
-void msDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out);
+std::uint32_t ImaFramesIn(const Format& f, std::uint32_t bytes);
+void ImaDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out);
+std::uint32_t MsFramesIn(const Format& f, std::uint32_t bytes);
+void MsDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out);
 extern const std::pair<std::int16_t, std::int16_t> kMSStandardCoefficients[7];
 
 // True for bytes that begin as a RIFF WAVE file does: "RIFF", a size, "WAVE". The one test of

@@ -10,7 +10,7 @@ namespace media {
 
 WavePcmSource::WavePcmSource(ByteReader& bytes) : bytes_(bytes) {
   const std::uint64_t size = bytes_.size();
-  const wave::Found found = wave::locate(
+  const wave::Found found = wave::Locate(
       [this, size](std::uint64_t offset, void* out, std::size_t count) -> std::size_t {
         if (offset >= size) return 0;
         const std::size_t n = std::size_t(std::min<std::uint64_t>(count, size - offset));
@@ -25,7 +25,7 @@ WavePcmSource::WavePcmSource(ByteReader& bytes) : bytes_(bytes) {
     refuse(WaveRefusal::noSound, "the recording gives no sound");
     return;
   }
-  const wave::Verdict verdict = wave::judge(wave_.format);
+  const wave::Verdict verdict = wave::Judge(wave_.format);
   words_ = verdict.words;
   if (verdict.fit == wave::Fit::damaged) {
     refuse(WaveRefusal::damaged, "the recording's WAVE header is damaged");
@@ -39,7 +39,7 @@ WavePcmSource::WavePcmSource(ByteReader& bytes) : bytes_(bytes) {
   const wave::SampleLayout out = codec_->output(wave_.format);
   layout_ = {int(wave_.format.channels), int(wave_.format.rate), int(out.bits), out.isFloat, out.isSigned};
   frameBytes_ = std::size_t(layout_.channels) * std::size_t(out.bits / 8);
-  frames_ = wave::framesIn(*codec_, wave_.format, wave_.dataLength);
+  frames_ = wave::FramesIn(*codec_, wave_.format, wave_.dataLength);
   if (frames_ > kWaveMaxFrames) {
     refuse(WaveRefusal::tooLong,
            "the recording is too long for a QuickTime movie (at most 2,147,483,647 sample frames)");

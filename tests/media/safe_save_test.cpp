@@ -25,7 +25,7 @@ namespace {
 
 FileIdentity identityOf(const ScratchDir& dir, const std::string& name) {
   FileIdentity id;
-  EXPECT_EQ(media::identifyName(AT_FDCWD, dir.file(name).c_str(), &id), 0);
+  EXPECT_EQ(media::IdentifyName(AT_FDCWD, dir.file(name).c_str(), &id), 0);
   return id;
 }
 
@@ -95,7 +95,7 @@ TEST(SafeSaveNames, OnlyOurPatternIsAWorkingFile) {
       {"still2mov-AbCd1234-p.mov.part", false},
       {".tmp.mov.AbCd1234", false},
   };
-  for (const auto& [name, ours] : cases) EXPECT_EQ(media::isWorkingFileName(name), ours) << name;
+  for (const auto& [name, ours] : cases) EXPECT_EQ(media::IsWorkingFileName(name), ours) << name;
 }
 
 }  // namespace

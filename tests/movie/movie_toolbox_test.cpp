@@ -466,7 +466,7 @@ TEST(MovieToolbox, ChunkOffsetsWidenOnlyPastFourGigabytes) {
   EndMediaEdits(media);
 
   auto moovFor = [&](std::vector<UInt64> offsets) {
-    std::vector<UInt8> atom = movies::buildMovieAtom(**movie, {offsets});
+    std::vector<UInt8> atom = movies::BuildMovieAtom(**movie, {offsets});
     return std::string(atom.begin(), atom.end());
   };
   std::string small = moovFor({0xFFFFFFF0ULL, 0xFFFFFFFFULL});

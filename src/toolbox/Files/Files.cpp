@@ -507,7 +507,7 @@ OSErr FSpGetItemStamp(const FSSpec* spec, FSItemStamp* stamp) {
   std::string path;
   OSErr err = FSpGetPath(spec, &path);
   if (err != noErr) return err;
-  const int e = media::identifyName(AT_FDCWD, path.c_str(), stamp);
+  const int e = media::IdentifyName(AT_FDCWD, path.c_str(), stamp);
   return e == 0 ? noErr : OSErrFromErrno(e);
 }
 
@@ -633,7 +633,7 @@ bool FSIsInterpreterScript(const std::string& path) {
 }
 
 std::size_t FSRemoveStaleWorkingFiles(const std::string& folderPath) {
-  return media::removeStaleWorkingFiles(folderPath);
+  return media::RemoveStaleWorkingFiles(folderPath);
 }
 
 namespace {
@@ -654,7 +654,7 @@ InterruptTable& interruptTable() {
 void FSRemoveOnInterrupt(const std::string& path) {
   InterruptTable& t = interruptTable();
   std::lock_guard<std::mutex> hold(t.lock);
-  if (t.handles.count(path) == 0) t.handles[path] = media::removeOnSignal(path);
+  if (t.handles.count(path) == 0) t.handles[path] = media::RemoveOnSignal(path);
 }
 
 void FSKeepOnInterrupt(const std::string& path) {
@@ -662,6 +662,6 @@ void FSKeepOnInterrupt(const std::string& path) {
   std::lock_guard<std::mutex> hold(t.lock);
   auto it = t.handles.find(path);
   if (it == t.handles.end()) return;
-  media::forgetOnSignal(it->second);
+  media::ForgetOnSignal(it->second);
   t.handles.erase(it);
 }

@@ -20,13 +20,13 @@ OSErr FSpPermissionsForSaving(const FSSpec* target, UInt16* mode) {
   // A working file as the target counts as the file it is.
   if (int probe = -1; FSpOpenDescriptor(target, O_PATH, &probe) == noErr) {
     mode_t bits = 0;
-    const int e = media::permissionsForSaving(probe, "", &bits);
+    const int e = media::PermissionsForSaving(probe, "", &bits);
     close(probe);
     if (e != 0) return e == EISDIR ? notAFileErr : OSErrFromErrno(e);
     *mode = UInt16(bits);
     return noErr;
   }
-  *mode = UInt16(media::newFilePermissions());
+  *mode = UInt16(media::NewFilePermissions());
   return noErr;
 }
 
@@ -34,7 +34,7 @@ OSErr FSpSetPermissions(const FSSpec* spec, UInt16 mode) {
   int fd = -1;
   OSErr err = FSpOpenDescriptor(spec, O_RDONLY, &fd);
   if (err != noErr) return err;
-  if (int e = media::setPermissions(fd, mode); e != 0) err = OSErrFromErrno(e);
+  if (int e = media::SetPermissions(fd, mode); e != 0) err = OSErrFromErrno(e);
   close(fd);
   return err;
 }
@@ -63,7 +63,7 @@ OSErr FSpSaveFileByRule(const FSSpec* target, FSPublishRule rule, const FSItemSt
   err = FSpOpenDescriptor(&working, O_RDWR, &fd);
   if (err == noErr) err = write(fd);
   if (err == noErr) {
-    if (int e = media::setPermissions(fd, mode); e != 0) err = OSErrFromErrno(e);
+    if (int e = media::SetPermissions(fd, mode); e != 0) err = OSErrFromErrno(e);
   }
   if (fd >= 0 && close(fd) != 0 && err == noErr) err = OSErrFromErrno(errno);
   if (err == noErr && finderInfo != nullptr) FSpSetFInfo(&working, finderInfo);

@@ -35,8 +35,8 @@ media::MovieFacts factsOf(const MovieType& m) {
   return facts;
 }
 
-std::vector<UInt8> buildMovieAtom(const MovieType& movie, const std::vector<std::vector<UInt64>>& chunkOffsets) {
-  return media::buildMovieAtom(factsOf(movie), chunkOffsets);
+std::vector<UInt8> BuildMovieAtom(const MovieType& movie, const std::vector<std::vector<UInt64>>& chunkOffsets) {
+  return media::BuildMovieAtom(factsOf(movie), chunkOffsets);
 }
 
 }  // namespace movies

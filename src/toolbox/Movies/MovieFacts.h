@@ -12,6 +12,6 @@ namespace movies {
 media::MovieFacts factsOf(const MovieType& movie);
 
 // The movie atom of movie with its chunks at chunkOffsets[track][chunk].
-std::vector<UInt8> buildMovieAtom(const MovieType& movie, const std::vector<std::vector<UInt64>>& chunkOffsets);
+std::vector<UInt8> BuildMovieAtom(const MovieType& movie, const std::vector<std::vector<UInt64>>& chunkOffsets);
 
 }  // namespace movies

@@ -78,17 +78,17 @@ Movie copyMovie(const MovieType& source, const std::vector<std::vector<UInt64>>&
 }
 
 OSErr writeFlattened(const MovieType& m, int fd, std::vector<std::vector<UInt64>>* finalOffsets) {
-  const std::vector<UInt8> ftyp = media::buildFileTypeAtom();
+  const std::vector<UInt8> ftyp = media::BuildFileTypeAtom();
   // The header's size depends on the offsets it holds (32 or 64 bits); settle it first.
   UInt64 dataSize = 0;
   std::vector<std::vector<UInt64>> offsets = packedOffsets(m, 0, &dataSize);
   std::vector<UInt8> moov;
-  std::vector<UInt8> mdatHeader = media::buildAtomHeader(media::fourCC("mdat"), dataSize);
-  size_t moovSize = buildMovieAtom(m, offsets).size();
+  std::vector<UInt8> mdatHeader = media::BuildAtomHeader(media::MakeFourCC("mdat"), dataSize);
+  size_t moovSize = BuildMovieAtom(m, offsets).size();
   for (int pass = 0; pass < 4; ++pass) {
     UInt64 dataStart = ftyp.size() + moovSize + mdatHeader.size();
     offsets = packedOffsets(m, dataStart, &dataSize);
-    moov = buildMovieAtom(m, offsets);
+    moov = BuildMovieAtom(m, offsets);
     if (moov.size() == moovSize) break;
     moovSize = moov.size();
   }

@@ -431,9 +431,9 @@ OSErr addSamples(MediaType* m, const UInt8* data, bool share, unsigned long size
 
   std::vector<UInt8> description;
   if (m->type == VideoMediaType) {
-    description = serializeImageDescription(*reinterpret_cast<ImageDescriptionHandle>(sampleDescriptionH)[0]);
+    description = SerializeImageDescription(*reinterpret_cast<ImageDescriptionHandle>(sampleDescriptionH)[0]);
   } else {
-    description = serializeSoundDescription(reinterpret_cast<SoundDescriptionHandle>(sampleDescriptionH));
+    description = SerializeSoundDescription(reinterpret_cast<SoundDescriptionHandle>(sampleDescriptionH));
   }
   if (description.empty()) return fail(invalidSampleDescription);
   UInt32 index = 0;

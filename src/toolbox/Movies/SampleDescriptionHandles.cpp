@@ -34,7 +34,7 @@ bool isPackedLinearPcm(const AudioStreamBasicDescription& a) {
 
 }  // namespace
 
-std::vector<UInt8> serializeImageDescription(const ImageDescription& d) {
+std::vector<UInt8> SerializeImageDescription(const ImageDescription& d) {
   media::ImageDescriptionFields f;
   f.codec = d.cType;
   f.version = UInt16(d.version);
@@ -52,10 +52,10 @@ std::vector<UInt8> serializeImageDescription(const ImageDescription& d) {
   f.name = name.substr(0, UTF8PrefixLength(name, 31));
   f.depth = UInt16(d.depth);
   f.clutID = d.clutID;
-  return media::serializeImageDescription(f);
+  return media::SerializeImageDescription(f);
 }
 
-std::vector<UInt8> serializeSoundDescription(SoundDescriptionHandle d) {
+std::vector<UInt8> SerializeSoundDescription(SoundDescriptionHandle d) {
   const Size held = GetHandleSize(reinterpret_cast<Handle>(d));
   if (held < Size(sizeof(SoundDescription))) return {};
   if ((**d).version != 2) {
@@ -70,7 +70,7 @@ std::vector<UInt8> serializeSoundDescription(SoundDescriptionHandle d) {
     f.compressionID = UInt16(s.compressionID);
     f.packetSize = UInt16(s.packetSize);
     f.sampleRate = s.sampleRate;
-    return media::serializeSoundDescription(f);
+    return media::SerializeSoundDescription(f);
   }
   if (held < Size(sizeof(SoundDescriptionV2))) return {};
   const auto& v2 = *reinterpret_cast<const SoundDescriptionV2*>(*d);
@@ -88,7 +88,7 @@ std::vector<UInt8> serializeSoundDescription(SoundDescriptionHandle d) {
   const Size v2Size = Size(sizeof(SoundDescriptionV2));
   const Size end = std::min<Size>(held, std::max<Size>(v2.descSize, v2Size));
   const auto* extensions = reinterpret_cast<const UInt8*>(*d) + v2Size;
-  return media::serializeSoundDescription(f, std::span<const UInt8>(extensions, size_t(end - v2Size)));
+  return media::SerializeSoundDescription(f, std::span<const UInt8>(extensions, size_t(end - v2Size)));
 }
 
 }  // namespace movies
@@ -107,7 +107,7 @@ OSStatus QTSoundDescriptionCreate(const AudioStreamBasicDescription* inASBD, con
   if (inLayout != nullptr && !bitmapLayout) return paramErr;
 
   const UInt32 flags = a.mFormatFlags;
-  if (OSType format = media::soundVersionZeroFormat(a.mSampleRate, a.mChannelsPerFrame, a.mBitsPerChannel,
+  if (OSType format = media::SoundVersionZeroFormat(a.mSampleRate, a.mChannelsPerFrame, a.mBitsPerChannel,
                                                     flags & kAudioFormatFlagIsFloat,
                                                     flags & kAudioFormatFlagIsSignedInteger,
                                                     flags & kAudioFormatFlagIsBigEndian)) {
@@ -126,7 +126,7 @@ OSStatus QTSoundDescriptionCreate(const AudioStreamBasicDescription* inASBD, con
   }
 
   std::vector<UInt8> extensions;
-  if (inLayout != nullptr) extensions = media::channelLayoutAtom(inLayout->mChannelLayoutTag, inLayout->mChannelBitmap);
+  if (inLayout != nullptr) extensions = media::ChannelLayoutAtom(inLayout->mChannelLayoutTag, inLayout->mChannelBitmap);
   Handle raw = NewHandleClear(Size(sizeof(SoundDescriptionV2) + extensions.size()));
   if (raw == nullptr) return MemError() != noErr ? MemError() : memFullErr;
   auto& d = *reinterpret_cast<SoundDescriptionV2*>(*raw);

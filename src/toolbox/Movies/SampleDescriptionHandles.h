@@ -7,9 +7,9 @@
 
 namespace movies {
 
-std::vector<UInt8> serializeImageDescription(const ImageDescription& d);
+std::vector<UInt8> SerializeImageDescription(const ImageDescription& d);
 // The entry for the description in the handle, of the version it says; empty when the handle is
 // too small for that version.
-std::vector<UInt8> serializeSoundDescription(SoundDescriptionHandle d);
+std::vector<UInt8> SerializeSoundDescription(SoundDescriptionHandle d);
 
 }  // namespace movies

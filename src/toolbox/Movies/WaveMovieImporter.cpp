@@ -20,7 +20,7 @@ constexpr OSErr kDamagedFormat = invalidSampleDescription;
 
 // Where the file's sound is, or why there is none in words the callers know.
 OSErr parseWave(const ImportSource& src, wave::Layout* out) {
-  const wave::Found found = wave::locate(
+  const wave::Found found = wave::Locate(
       [&src](std::uint64_t offset, void* bytes, std::size_t count) { return src.readAt(offset, bytes, count); },
       src.size(), out);
   return found == wave::Found::ok ? noErr : found == wave::Found::damagedFormat ? kDamagedFormat : badFileFormat;
@@ -101,12 +101,12 @@ ComponentResult WaveMovieImporter::importSource(const ImportSource& source, Movi
   wave::Layout w;
   OSErr err = parseWave(source, &w);
   if (err != noErr) return err;
-  const wave::Verdict verdict = wave::judge(w.format);
+  const wave::Verdict verdict = wave::Judge(w.format);
   if (verdict.fit != wave::Fit::fits) return verdict.fit == wave::Fit::unsupported ? noCodecErr : kDamagedFormat;
   const wave::Codec* codec = verdict.codec;
   // A movie counts a track's frames in 32 bits (signed): a longer recording is refused before
   // anything is read. RIFF's own 32-bit sizes keep the count itself from overflowing here.
-  const UInt64 frames = wave::framesIn(*codec, w.format, w.dataLength);
+  const UInt64 frames = wave::FramesIn(*codec, w.format, w.dataLength);
   if (frames > UInt64(INT32_MAX)) return invalidDuration;
   if (frames == 0) return badFileFormat;
 
@@ -143,7 +143,7 @@ ComponentResult WaveMovieImporter::validateSource(const ImportSource& source, Bo
   wave::Layout w;
   OSErr err = parseWave(source, &w);
   if (err != noErr) return err;
-  const wave::Verdict verdict = wave::judge(w.format);
+  const wave::Verdict verdict = wave::Judge(w.format);
   if (verdict.fit == wave::Fit::damaged) return kDamagedFormat;
   // Data too short for one whole frame gives no sound, whatever its format.
   if (verdict.codec != nullptr) {

@@ -1,0 +1,250 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The one place LibRaw is called: opened from memory with its memory bound set and its messages
+// kept quiet, identified, its preview sized up before it is unpacked, and every throw caught.
+#include "media/RawPreview.h"
+
+#include <libraw/libraw.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "media/JpegStructure.h"
+
+namespace media {
+
+namespace {
+
+// LibRaw's own bound for what it allocates for one file; the preview never needs the sensor
+// data, so this only caps a forged header's demands.
+constexpr unsigned kLibRawMemoryMB = 512;
+
+const char* const kRawExtensions[] = {
+    "3fr", "ari", "arw", "bay", "cr2", "cr3", "crw", "cs1", "dcr", "dcs", "dng", "drf", "eip", "erf", "fff", "gpr",
+    "iiq", "k25", "kdc", "mdc", "mef", "mos", "mrw", "nef", "nrw", "orf", "pef", "ptx", "pxn", "raf", "raw", "rw2",
+    "rwl", "rwz", "sr2", "srf", "srw", "sti", "x3f",
+};
+
+// LibRaw reports a short file and a refused allocation on stderr unless told otherwise; a
+// conversion says such things in its own words.
+void quietData(void*, const char*, const int) {}
+void quietMemory(void*, const char*, const char*) {}
+
+RawPreviewOutcome outcomeOf(int libraw) {
+  switch (libraw) {
+    case LIBRAW_SUCCESS: return RawPreviewOutcome::ok;
+    case LIBRAW_FILE_UNSUPPORTED: return RawPreviewOutcome::notRaw;
+    case LIBRAW_NO_THUMBNAIL:
+    case LIBRAW_UNSUPPORTED_THUMBNAIL: return RawPreviewOutcome::noPreview;
+    case LIBRAW_UNSUFFICIENT_MEMORY:
+    case LIBRAW_TOO_BIG: return RawPreviewOutcome::noMemory;
+    default: return RawPreviewOutcome::damaged;
+  }
+}
+
+bool sizeTaken(std::uint64_t width, std::uint64_t height) {
+  return width <= std::uint64_t(kMaxRawPreviewSide) && height <= std::uint64_t(kMaxRawPreviewSide) &&
+         width * height <= kMaxRawPreviewPixels;
+}
+
+double degreesOf(const float dms[3], char ref) {
+  double d = double(dms[0]) + double(dms[1]) / 60 + double(dms[2]) / 3600;
+  return ref == 'S' || ref == 'W' ? -d : d;
+}
+
+void copyFacts(const libraw_data_t& d, RawFacts* f) {
+  auto text = [](const char* s, std::size_t n) { return std::string(s, strnlen(s, n)); };
+  f->make = text(d.idata.make, sizeof d.idata.make);
+  f->model = text(d.idata.model, sizeof d.idata.model);
+  f->software = text(d.idata.software, sizeof d.idata.software);
+  f->artist = text(d.other.artist, sizeof d.other.artist);
+  f->description = text(d.other.desc, sizeof d.other.desc);
+  f->timestamp = std::int64_t(d.other.timestamp);
+  f->isoSpeed = d.other.iso_speed;
+  f->shutter = d.other.shutter;
+  f->aperture = d.other.aperture;
+  f->focalLength = d.other.focal_len;
+  const libraw_gps_info_t& g = d.other.parsed_gps;
+  f->hasGps = g.gpsparsed != 0;
+  if (f->hasGps) {
+    f->latitude = degreesOf(g.latitude, g.latref);
+    f->longitude = degreesOf(g.longitude, g.longref);
+    f->altitude = g.altref == 1 ? -double(g.altitude) : double(g.altitude);
+  }
+  f->rawWidth = d.sizes.raw_width;
+  f->rawHeight = d.sizes.raw_height;
+}
+
+// The file's bytes as LibRaw reads them. LibRaw allocates what a header declares and reads
+// into it; where the file ends first, the rest is zeroed here (else it would hand back whatever
+// the allocator left there) and the shortfall noted.
+class BoundedBuffer : public LibRaw_buffer_datastream {
+ public:
+  // LibRaw reads the buffer only; its interface predates const.
+  BoundedBuffer(const std::uint8_t* data, std::size_t size)
+      : LibRaw_buffer_datastream(const_cast<std::uint8_t*>(data), size) {}
+  int read(void* into, std::size_t itemSize, std::size_t items) override {
+    const INT64 before = tell();
+    const int r = LibRaw_buffer_datastream::read(into, itemSize, items);
+    const INT64 got = tell() - before;
+    std::size_t wanted = 0;
+    if (into != nullptr && got >= 0 && !__builtin_mul_overflow(itemSize, items, &wanted) &&
+        std::size_t(got) < wanted) {
+      std::memset(static_cast<char*>(into) + got, 0, wanted - std::size_t(got));
+      cutShort = true;
+    }
+    return r;
+  }
+  bool cutShort = false;
+};
+
+struct Opened {
+  std::unique_ptr<BoundedBuffer> stream;  // outlives the processor that reads it
+  std::unique_ptr<LibRaw> raw;
+  RawPreviewOutcome outcome = RawPreviewOutcome::ok;
+};
+
+Opened openRaw(const std::uint8_t* data, std::size_t size) {
+  Opened o;
+  if (data == nullptr || size == 0) {
+    o.outcome = RawPreviewOutcome::notRaw;
+    return o;
+  }
+  o.stream.reset(new (std::nothrow) BoundedBuffer(data, size));
+  o.raw.reset(new (std::nothrow) LibRaw(LIBRAW_OPTIONS_NONE));
+  if (!o.stream || !o.raw) {
+    o.outcome = RawPreviewOutcome::noMemory;
+    return o;
+  }
+  o.raw->set_dataerror_handler(quietData, nullptr);
+  o.raw->set_memerror_handler(quietMemory, nullptr);
+  o.raw->imgdata.params.max_raw_memory_mb = kLibRawMemoryMB;
+  o.outcome = outcomeOf(o.raw->open_datastream(o.stream.get()));
+  return o;
+}
+
+RawPreviewOutcome readPreview(const std::uint8_t* data, std::size_t size, RawPreview* out) {
+  Opened o = openRaw(data, size);
+  if (o.outcome != RawPreviewOutcome::ok) return o.outcome;
+  LibRaw& raw = *o.raw;
+  copyFacts(raw.imgdata, &out->facts);
+  out->orientation = RawFlipOrientation(raw.imgdata.sizes.flip);
+
+  const libraw_thumbnail_t& t = raw.imgdata.thumbnail;
+  if (t.tlength == 0 && t.twidth == 0 && t.theight == 0) return RawPreviewOutcome::noPreview;
+  // The sizes the file declares are judged before LibRaw allocates for them: a preview is stored
+  // inside the file, so its length cannot pass the file's.
+  if (!sizeTaken(t.twidth, t.theight)) return RawPreviewOutcome::tooLarge;
+  if (t.tlength > size) return RawPreviewOutcome::noPreview;
+  // A preview whose bytes are not where the file says (stripped, or past its end) is none.
+  o.stream->cutShort = false;
+  if (int r = raw.unpack_thumb(); r != LIBRAW_SUCCESS) {
+    const RawPreviewOutcome o = outcomeOf(r);
+    return o == RawPreviewOutcome::noMemory ? o : RawPreviewOutcome::noPreview;
+  }
+
+  int error = 0;
+  libraw_processed_image_t* image = raw.dcraw_make_mem_thumb(&error);
+  if (image == nullptr) return error == ENOMEM ? RawPreviewOutcome::noMemory : outcomeOf(error ? error : LIBRAW_NO_THUMBNAIL);
+  std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> held(image,
+                                                                                     &LibRaw::dcraw_clear_mem);
+  if (image->type == LIBRAW_IMAGE_JPEG) {
+    // The frame header, not the container's note of it, says how large the picture is; a
+    // stream cut short (LibRaw hands over what the file holds) could never be shown whole.
+    JpegLayout layout;
+    if (ParseJpegLayout(image->data, image->data_size, &layout) != Status::ok || layout.width == 0 ||
+        layout.height == 0 || JpegMissingPart(layout) != nullptr)
+      return RawPreviewOutcome::damaged;
+    if (!sizeTaken(layout.width, layout.height)) return RawPreviewOutcome::tooLarge;
+    out->isJpeg = true;
+    out->jpeg.assign(image->data, image->data + image->data_size);
+    out->width = int(layout.width);
+    out->height = int(layout.height);
+    return RawPreviewOutcome::ok;
+  }
+  if (image->type != LIBRAW_IMAGE_BITMAP || image->bits != 8 || (image->colors != 1 && image->colors != 3))
+    return RawPreviewOutcome::noPreview;
+  if (image->width == 0 || image->height == 0 || o.stream->cutShort) return RawPreviewOutcome::damaged;
+  if (!sizeTaken(image->width, image->height)) return RawPreviewOutcome::tooLarge;
+  const std::size_t bytes = std::size_t(image->width) * image->height * image->colors;
+  if (image->data_size < bytes) return RawPreviewOutcome::damaged;
+  out->isJpeg = false;
+  out->bitmap.width = image->width;
+  out->bitmap.height = image->height;
+  out->bitmap.channels = image->colors;
+  out->bitmap.pixels.assign(image->data, image->data + bytes);
+  out->width = image->width;
+  out->height = image->height;
+  return RawPreviewOutcome::ok;
+}
+
+}  // namespace
+
+const char* RawPreviewWords(RawPreviewOutcome outcome) {
+  switch (outcome) {
+    case RawPreviewOutcome::ok: return "";
+    case RawPreviewOutcome::notRaw: return "not a raw photograph LibRaw reads";
+    case RawPreviewOutcome::noPreview: return "no preview picture to show";
+    case RawPreviewOutcome::tooLarge: return "its preview picture is too large to show";
+    case RawPreviewOutcome::damaged: return "its preview picture is damaged";
+    case RawPreviewOutcome::noMemory: return "not enough memory to read its preview picture";
+  }
+  return "";
+}
+
+int RawFlipOrientation(int flip) {
+  // Indexed by flip: 4 is a transpose (EXIF 5), 5 a quarter turn left (8), 6 one right (6).
+  static constexpr int kOrientation[8] = {1, 2, 4, 3, 5, 8, 6, 7};
+  return flip >= 0 && flip < 8 ? kOrientation[flip] : 1;
+}
+
+RawPreviewOutcome ReadRawPreview(const std::uint8_t* data, std::size_t size, RawPreview* out) {
+  if (out == nullptr) return RawPreviewOutcome::notRaw;
+  *out = RawPreview{};
+  RawPreviewOutcome r;
+  try {
+    r = readPreview(data, size, out);
+  } catch (const std::bad_alloc&) {
+    r = RawPreviewOutcome::noMemory;
+  } catch (...) {
+    r = RawPreviewOutcome::damaged;
+  }
+  if (r != RawPreviewOutcome::ok) {
+    RawFacts facts = std::move(out->facts);
+    int orientation = out->orientation;
+    *out = RawPreview{};
+    out->facts = std::move(facts);
+    out->orientation = orientation;
+  }
+  return r;
+}
+
+RawPreviewOutcome ReadRawFacts(const std::uint8_t* data, std::size_t size, RawFacts* out, int* orientation) {
+  if (out == nullptr) return RawPreviewOutcome::notRaw;
+  *out = RawFacts{};
+  try {
+    Opened o = openRaw(data, size);
+    if (o.outcome != RawPreviewOutcome::ok) return o.outcome;
+    copyFacts(o.raw->imgdata, out);
+    if (orientation != nullptr) *orientation = RawFlipOrientation(o.raw->imgdata.sizes.flip);
+    return RawPreviewOutcome::ok;
+  } catch (const std::bad_alloc&) {
+    return RawPreviewOutcome::noMemory;
+  } catch (...) {
+    return RawPreviewOutcome::damaged;
+  }
+}
+
+bool HasRawExtension(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || name.size() - dot > 4 || name.find('/', dot) != std::string::npos) return false;
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return std::any_of(std::begin(kRawExtensions), std::end(kRawExtensions),
+                     [&](const char* e) { return ext == e; });
+}
+
+}  // namespace media

@@ -1,0 +1,338 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Raw previews through LibRaw: DNGs built here with a JPEG or bitmap preview, checked against
+// exiftool and LibRaw's own simple_dcraw -e; the shared corpus's raws; refusals in words.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "media/PlaneOrientation.h"
+#include "media/RawPreview.h"
+#include "support/Fixtures.h"
+#include "support/RequireTool.h"
+#include "support/TestPaths.h"
+#include "support/TiffBuilder.h"
+
+namespace {
+using media::RawPreviewOutcome;
+using testsupport::ScratchDir;
+using testsupport::TiffBuilder;
+
+const std::uint8_t* bytesOf(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
+
+// ---- DNGs as the Adobe DNG Specification 1.4 lays them out (on TIFF 6.0): IFD0 holds a small
+// RGB thumbnail, a SubIFD the CFA raw data, another SubIFD the JPEG preview (NewSubFileType 1,
+// Compression 7, YCbCr). Only the parts a spec row names are written. ----
+struct DngSpec {
+  bool thumbnail = true;        // IFD0's 8-bit RGB strip
+  bool jpegPreview = true;      // the preview SubIFD
+  int orientation = 1;          // IFD0's Orientation
+  int declaredWidth = 64;       // the preview SubIFD's ImageWidth / ImageLength
+  int declaredHeight = 48;
+  int frameSide = 0;            // when set, the JPEG's frame header claims this square size
+};
+
+constexpr int kThumbW = 24, kThumbH = 16, kRawSide = 32;  // LibRaw takes no raw under 22 pixels a side
+
+std::string thumbnailPixels() {
+  std::string p(std::size_t(kThumbW) * kThumbH * 3, '\0');
+  for (std::size_t i = 0; i < p.size(); ++i) p[i] = char((i * 7) % 251);
+  return p;
+}
+
+std::string previewJpeg(const DngSpec& spec) {
+  std::string jpeg = fixtures::makeJpeg({64, 48});
+  if (spec.frameSide != 0) {
+    const std::size_t sof = jpeg.find("\xFF\xC0", 0, 2);
+    if (sof == std::string::npos) return "";
+    for (int i : {5, 7}) {
+      jpeg[sof + i] = char(spec.frameSide >> 8);
+      jpeg[sof + i + 1] = char(spec.frameSide);
+    }
+  }
+  return jpeg;
+}
+
+std::string buildDng(const DngSpec& spec, const std::string& jpeg) {
+  const std::string thumb = thumbnailPixels();
+  const std::string rawData(std::size_t(kRawSide) * kRawSide * 2, '\x10');
+  // Two passes: the first finds where the directories end, the second points at the strips
+  // placed there (inline values only, so the directories keep their size).
+  std::string stream;
+  uint32_t blobs = 0, rawIfd = 0, previewIfd = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    TiffBuilder b;
+    const int ifd0 = b.directory();
+    const int raw = b.directory();
+    const int preview = spec.jpegPreview ? b.directory() : -1;
+    const uint32_t thumbAt = blobs, rawAt = blobs + uint32_t(thumb.size()), jpegAt = rawAt + uint32_t(rawData.size());
+    b.longs(ifd0, 254, {1});
+    if (spec.thumbnail) {
+      b.longs(ifd0, 256, {kThumbW});
+      b.longs(ifd0, 257, {kThumbH});
+      b.shorts(ifd0, 258, {8, 8, 8});
+      b.shorts(ifd0, 259, {1});
+      b.shorts(ifd0, 262, {2});
+    }
+    b.ascii(ifd0, 271, "Canon");
+    b.ascii(ifd0, 272, "Canon EOS 350D DIGITAL");
+    if (spec.thumbnail) b.rawEntry(ifd0, 273, 4, 1, thumbAt);
+    b.shorts(ifd0, 274, {uint16_t(spec.orientation)});
+    if (spec.thumbnail) {
+      b.shorts(ifd0, 277, {3});
+      b.longs(ifd0, 278, {kThumbH});
+      b.longs(ifd0, 279, {uint32_t(thumb.size())});
+      b.shorts(ifd0, 284, {1});
+    }
+    if (spec.jpegPreview)
+      b.longs(ifd0, 330, {rawIfd, previewIfd});
+    else
+      b.rawEntry(ifd0, 330, 4, 1, rawIfd);
+    b.bytes(ifd0, 50706, std::string("\1\4\0\0", 4), 1);
+    b.bytes(ifd0, 50707, std::string("\1\1\0\0", 4), 1);
+    b.ascii(ifd0, 50708, "Canon EOS 350D");
+    b.entry(ifd0, 50721, 10, 9, [&] {  // ColorMatrix1: identity
+      std::string m;
+      for (int i = 0; i < 9; ++i) m += b.u32(i % 4 == 0 ? 1 : 0) + b.u32(1);
+      return m;
+    }());
+    b.shorts(ifd0, 50778, {21});
+
+    b.longs(raw, 254, {0});
+    b.longs(raw, 256, {kRawSide});
+    b.longs(raw, 257, {kRawSide});
+    b.shorts(raw, 258, {16});
+    b.shorts(raw, 259, {1});
+    b.shorts(raw, 262, {32803});
+    b.rawEntry(raw, 273, 4, 1, rawAt);
+    b.shorts(raw, 277, {1});
+    b.longs(raw, 278, {kRawSide});
+    b.longs(raw, 279, {uint32_t(rawData.size())});
+    b.shorts(raw, 284, {1});
+    b.shorts(raw, 33421, {2, 2});
+    b.bytes(raw, 33422, std::string("\0\1\1\2", 4), 1);
+
+    if (preview >= 0) {
+      b.longs(preview, 254, {1});
+      b.longs(preview, 256, {uint32_t(spec.declaredWidth)});
+      b.longs(preview, 257, {uint32_t(spec.declaredHeight)});
+      b.shorts(preview, 258, {8, 8, 8});
+      b.shorts(preview, 259, {7});
+      b.shorts(preview, 262, {6});
+      b.rawEntry(preview, 273, 4, 1, jpegAt);
+      b.shorts(preview, 277, {3});
+      b.longs(preview, 278, {uint32_t(spec.declaredHeight)});
+      b.longs(preview, 279, {uint32_t(jpeg.size())});
+      b.shorts(preview, 284, {1});
+    }
+    stream = b.build();
+    if (stream.size() & 1) stream += '\0';
+    blobs = uint32_t(stream.size());
+    rawIfd = b.offsetOf(raw);
+    previewIfd = preview >= 0 ? b.offsetOf(preview) : 0;
+  }
+  return stream + thumb + rawData + (spec.jpegPreview ? jpeg : "");
+}
+
+// What LibRaw's own tool extracts: the bytes of NAME.thumb.jpg or NAME.thumb.ppm beside it.
+std::string simpleDcrawPreview(const std::string& path, std::string* extension) {
+  if (testsupport::run("cd " + testsupport::shellQuote(path.substr(0, path.rfind('/'))) +
+                       " && simple_dcraw -e " + testsupport::shellQuote(path) + " >/dev/null 2>&1") != 0)
+    return "";
+  for (const char* ext : {"jpg", "ppm"}) {
+    std::string bytes = testsupport::readFile(path + ".thumb." + ext);
+    if (!bytes.empty()) {
+      *extension = ext;
+      return bytes;
+    }
+  }
+  return "";
+}
+
+std::string exiftoolBinary(const std::string& tag, const std::string& path) {
+  std::string out;
+  testsupport::run("exiftool -b -" + tag + " " + testsupport::shellQuote(path) + " 2>/dev/null", &out);
+  return out;
+}
+
+struct DngCase {
+  const char* name;
+  DngSpec spec;
+  RawPreviewOutcome outcome;
+  bool isJpeg;
+  int orientation;
+};
+
+const DngCase kDngCases[] = {
+    {"jpeg preview beside a smaller bitmap thumbnail", {}, RawPreviewOutcome::ok, true, 1},
+    {"turned a quarter right", {.orientation = 6}, RawPreviewOutcome::ok, true, 6},
+    {"turned a quarter left", {.orientation = 8}, RawPreviewOutcome::ok, true, 8},
+    {"upside down, jpeg preview alone", {.thumbnail = false, .orientation = 3}, RawPreviewOutcome::ok, true, 3},
+    {"bitmap thumbnail only", {.jpegPreview = false}, RawPreviewOutcome::ok, false, 1},
+    {"raw data only", {.thumbnail = false, .jpegPreview = false}, RawPreviewOutcome::noPreview, false, 1},
+    {"preview directory declares 65000 x 65000", {.declaredWidth = 65000, .declaredHeight = 65000},
+     RawPreviewOutcome::tooLarge, false, 1},
+    {"jpeg frame header claims 65000 x 65000", {.frameSide = 65000}, RawPreviewOutcome::tooLarge, false, 1},
+};
+
+TEST(RawPreview, DngPreviewsAgreeWithExiftoolAndSimpleDcraw) {
+  REQUIRE_TOOL("exiftool");
+  REQUIRE_TOOL("simple_dcraw");
+  ScratchDir dir;
+  for (const DngCase& c : kDngCases) {
+    SCOPED_TRACE(c.name);
+    const std::string jpeg = previewJpeg(c.spec);
+    ASSERT_FALSE(jpeg.empty());
+    const std::string dng = buildDng(c.spec, jpeg);
+    const std::string path = dir.file(std::string("case") + std::to_string(&c - kDngCases) + ".dng");
+    testsupport::writeFile(path, dng);
+
+    // The fixture is a DNG as exiftool reads one: its preview where the layout put it.
+    std::string facts;
+    testsupport::run("exiftool -s3 -FileType -Orientation# " + testsupport::shellQuote(path), &facts);
+    EXPECT_EQ(facts, "DNG\n" + std::to_string(c.spec.orientation) + "\n");
+    if (c.spec.jpegPreview) {
+      EXPECT_EQ(exiftoolBinary("PreviewImage", path), jpeg);
+    }
+
+    media::RawPreview preview;
+    const RawPreviewOutcome r = media::ReadRawPreview(bytesOf(dng), dng.size(), &preview);
+    ASSERT_EQ(r, c.outcome) << media::RawPreviewWords(r);
+    EXPECT_EQ(preview.facts.make, "Canon");
+    if (r != RawPreviewOutcome::ok) {
+      EXPECT_TRUE(preview.jpeg.empty() && preview.bitmap.pixels.empty());
+      continue;
+    }
+    EXPECT_EQ(preview.isJpeg, c.isJpeg);
+    EXPECT_EQ(preview.orientation, c.orientation);
+
+    std::string ext;
+    const std::string judge = simpleDcrawPreview(path, &ext);
+    if (c.isJpeg) {
+      EXPECT_EQ(ext, "jpg");
+      const std::string ours(preview.jpeg.begin(), preview.jpeg.end());
+      EXPECT_EQ(ours, judge);
+      // LibRaw puts an EXIF segment of its own before a preview stored without one; the
+      // picture's own stream follows whole.
+      EXPECT_TRUE(ours.size() > jpeg.size() && ours.compare(ours.size() - jpeg.size() + 2, std::string::npos, jpeg, 2) == 0);
+      EXPECT_EQ(preview.width, 64);
+      EXPECT_EQ(preview.height, 48);
+    } else {
+      // A PPM: "P6", width, height, 255, then the rows as LibRaw's tool wrote them.
+      const std::string head = "P6\n" + std::to_string(kThumbW) + " " + std::to_string(kThumbH) + "\n255\n";
+      EXPECT_EQ(ext, "ppm");
+      ASSERT_EQ(judge.substr(0, head.size()), head);
+      const std::string pixels(preview.bitmap.pixels.begin(), preview.bitmap.pixels.end());
+      EXPECT_EQ(pixels, judge.substr(head.size()));
+      EXPECT_EQ(pixels, thumbnailPixels());
+      EXPECT_EQ(preview.bitmap.channels, 3);
+      EXPECT_EQ(preview.width, kThumbW);
+    }
+  }
+}
+
+// The shared corpus's raws: two carry a JPEG preview, the CR2 is one LibRaw does not read, and
+// the rest are stripped of their previews' data.
+struct CorpusCase {
+  const char* file;
+  RawPreviewOutcome outcome;
+  int width, height;
+};
+const CorpusCase kCorpusCases[] = {
+    {"FujiFilm.raf", RawPreviewOutcome::ok, 160, 120},    {"Panasonic.rw2", RawPreviewOutcome::ok, 8, 8},
+    {"CanonRaw.cr2", RawPreviewOutcome::notRaw, 0, 0},    {"CanonRaw.cr3", RawPreviewOutcome::noPreview, 0, 0},
+    {"CanonRaw.crw", RawPreviewOutcome::noPreview, 0, 0}, {"Minolta.mrw", RawPreviewOutcome::noPreview, 0, 0},
+    {"Nikon.nef", RawPreviewOutcome::noPreview, 0, 0},    {"DNG.dng", RawPreviewOutcome::noPreview, 0, 0},
+};
+
+TEST(RawPreview, SharedCorpusRawsGiveTheirPreviewOrSayWhyNot) {
+  const std::string corpus = testsupport::corpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no shared corpus";
+  REQUIRE_TOOL("simple_dcraw");
+  ScratchDir dir;
+  for (const CorpusCase& c : kCorpusCases) {
+    SCOPED_TRACE(c.file);
+    const std::string bytes = testsupport::readFile(corpus + "/exiftool-raw/" + c.file);
+    ASSERT_FALSE(bytes.empty());
+    media::RawPreview preview;
+    const RawPreviewOutcome r = media::ReadRawPreview(bytesOf(bytes), bytes.size(), &preview);
+    EXPECT_EQ(r, c.outcome) << media::RawPreviewWords(r);
+    EXPECT_TRUE(media::HasRawExtension(c.file));
+    const std::string copy = dir.file(c.file);
+    testsupport::writeFile(copy, bytes);
+    std::string ext;
+    const std::string judge = simpleDcrawPreview(copy, &ext);
+    if (r != RawPreviewOutcome::ok) {
+      EXPECT_STRNE(media::RawPreviewWords(r), "");
+      EXPECT_EQ(judge, "") << "LibRaw's tool found a preview we refused";
+      continue;
+    }
+    EXPECT_TRUE(preview.isJpeg);
+    EXPECT_EQ(preview.width, c.width);
+    EXPECT_EQ(preview.height, c.height);
+    EXPECT_EQ(preview.orientation, 1);
+    EXPECT_EQ(std::string(preview.jpeg.begin(), preview.jpeg.end()), judge);
+    EXPECT_FALSE(preview.facts.make.empty());
+  }
+}
+
+// Bytes that are no raw, or a raw cut anywhere, come back in words and never as a preview.
+TEST(RawPreview, DamagedOrForeignBytesAreRefused) {
+  const std::string jpeg = fixtures::makeJpeg();
+  const std::string dng = buildDng({}, previewJpeg({}));
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"empty", ""},
+      {"a JPEG", jpeg},
+      {"a TIFF header alone", std::string("II*\0\x08\0\0\0", 8)},
+      {"the DNG without its preview's last half", dng.substr(0, dng.size() - previewJpeg({}).size() / 2)},
+      {"the DNG's directories alone", dng.substr(0, 600)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    media::RawPreview preview;
+    const RawPreviewOutcome r = media::ReadRawPreview(bytesOf(c.bytes), c.bytes.size(), &preview);
+    EXPECT_NE(r, RawPreviewOutcome::ok);
+    EXPECT_STRNE(media::RawPreviewWords(r), "");
+    EXPECT_TRUE(preview.jpeg.empty());
+  }
+}
+
+// LibRaw's flip code, applied as its writer applies it (axes swapped first when bit 2 is set,
+// then rows and columns reversed by bits 1 and 0), stands a picture up as its EXIF value does.
+TEST(RawPreview, FlipCodesStandThePictureUpAsTheirExifOrientation) {
+  constexpr int w = 3, h = 2;
+  const std::uint8_t src[h][w] = {{1, 2, 3}, {4, 5, 6}};
+  for (int flip = 0; flip < 8; ++flip) {
+    SCOPED_TRACE(flip);
+    const bool swap = flip & 4;
+    const int ow = swap ? h : w, oh = swap ? w : h;
+    std::vector<std::uint8_t> expected, actual(std::size_t(w) * h);
+    for (int r = 0; r < oh; ++r)
+      for (int c = 0; c < ow; ++c) {
+        int sr = swap ? c : r, sc = swap ? r : c;
+        if (flip & 2) sr = h - 1 - sr;
+        if (flip & 1) sc = w - 1 - sc;
+        expected.push_back(src[sr][sc]);
+      }
+    media::OrientPlane(&src[0][0], w, w, h, media::RawFlipOrientation(flip), actual.data(), ow);
+    EXPECT_EQ(actual, expected);
+  }
+  EXPECT_EQ(media::RawFlipOrientation(9), 1);
+}
+
+TEST(RawPreview, ExtensionsOfRawPhotographs) {
+  const struct {
+    const char* name;
+    bool raw;
+  } cases[] = {
+      {"DSC_0001.NEF", true}, {"a.cr3", true},       {"b.Rw2", true},    {"c.3FR", true},   {"d.x3f", true},
+      {"e.jpg", false},       {"f.nef.jpg", false},  {"nef", false},     {"dir.nef/x", false}, {"g.", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(media::HasRawExtension(c.name), c.raw) << c.name;
+}
+
+}  // namespace

@@ -638,6 +638,8 @@ void pictureSeeds() {
 
 }  // namespace
 
+void rawPreviewSeeds(const std::string& out);  // tools/fuzz-seeds-raw.cpp
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: fuzz-seeds OUTDIR\n");
@@ -650,5 +652,6 @@ int main(int argc, char** argv) {
   sidecarSeeds();
   tiffSeeds();
   pictureSeeds();
+  rawPreviewSeeds(gOut);
   return 0;
 }

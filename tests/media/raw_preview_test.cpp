@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Raw previews through LibRaw: DNGs built here with a JPEG or bitmap preview, checked against
-// exiftool and LibRaw's own simple_dcraw -e; the shared corpus's raws; refusals in words.
+// Raw previews through LibRaw: DNGs built here (the Adobe DNG Specification 1.4's layout on
+// TIFF 6.0, tests/support/DngBuilder) with a JPEG or bitmap preview, checked against exiftool
+// and LibRaw's own simple_dcraw -e; the shared corpus's raws; refusals in words.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,131 +10,19 @@
 
 #include "media/PlaneOrientation.h"
 #include "media/RawPreview.h"
+#include "support/DngBuilder.h"
 #include "support/Fixtures.h"
 #include "support/RequireTool.h"
 #include "support/TestPaths.h"
-#include "support/TiffBuilder.h"
 
 namespace {
 using media::RawPreviewOutcome;
 using testsupport::ScratchDir;
-using testsupport::TiffBuilder;
+using testsupport::DngSpec;
+using testsupport::buildDng;
+constexpr int kThumbW = testsupport::kDngThumbWidth, kThumbH = testsupport::kDngThumbHeight;
 
 const std::uint8_t* bytesOf(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
-
-// ---- DNGs as the Adobe DNG Specification 1.4 lays them out (on TIFF 6.0): IFD0 holds a small
-// RGB thumbnail, a SubIFD the CFA raw data, another SubIFD the JPEG preview (NewSubFileType 1,
-// Compression 7, YCbCr). Only the parts a spec row names are written. ----
-struct DngSpec {
-  bool thumbnail = true;        // IFD0's 8-bit RGB strip
-  bool jpegPreview = true;      // the preview SubIFD
-  int orientation = 1;          // IFD0's Orientation
-  int declaredWidth = 64;       // the preview SubIFD's ImageWidth / ImageLength
-  int declaredHeight = 48;
-  int frameSide = 0;            // when set, the JPEG's frame header claims this square size
-};
-
-constexpr int kThumbW = 24, kThumbH = 16, kRawSide = 32;  // LibRaw takes no raw under 22 pixels a side
-
-std::string thumbnailPixels() {
-  std::string p(std::size_t(kThumbW) * kThumbH * 3, '\0');
-  for (std::size_t i = 0; i < p.size(); ++i) p[i] = char((i * 7) % 251);
-  return p;
-}
-
-std::string previewJpeg(const DngSpec& spec) {
-  std::string jpeg = fixtures::makeJpeg({64, 48});
-  if (spec.frameSide != 0) {
-    const std::size_t sof = jpeg.find("\xFF\xC0", 0, 2);
-    if (sof == std::string::npos) return "";
-    for (int i : {5, 7}) {
-      jpeg[sof + i] = char(spec.frameSide >> 8);
-      jpeg[sof + i + 1] = char(spec.frameSide);
-    }
-  }
-  return jpeg;
-}
-
-std::string buildDng(const DngSpec& spec, const std::string& jpeg) {
-  const std::string thumb = thumbnailPixels();
-  const std::string rawData(std::size_t(kRawSide) * kRawSide * 2, '\x10');
-  // Two passes: the first finds where the directories end, the second points at the strips
-  // placed there (inline values only, so the directories keep their size).
-  std::string stream;
-  uint32_t blobs = 0, rawIfd = 0, previewIfd = 0;
-  for (int pass = 0; pass < 2; ++pass) {
-    TiffBuilder b;
-    const int ifd0 = b.directory();
-    const int raw = b.directory();
-    const int preview = spec.jpegPreview ? b.directory() : -1;
-    const uint32_t thumbAt = blobs, rawAt = blobs + uint32_t(thumb.size()), jpegAt = rawAt + uint32_t(rawData.size());
-    b.longs(ifd0, 254, {1});
-    if (spec.thumbnail) {
-      b.longs(ifd0, 256, {kThumbW});
-      b.longs(ifd0, 257, {kThumbH});
-      b.shorts(ifd0, 258, {8, 8, 8});
-      b.shorts(ifd0, 259, {1});
-      b.shorts(ifd0, 262, {2});
-    }
-    b.ascii(ifd0, 271, "Canon");
-    b.ascii(ifd0, 272, "Canon EOS 350D DIGITAL");
-    if (spec.thumbnail) b.rawEntry(ifd0, 273, 4, 1, thumbAt);
-    b.shorts(ifd0, 274, {uint16_t(spec.orientation)});
-    if (spec.thumbnail) {
-      b.shorts(ifd0, 277, {3});
-      b.longs(ifd0, 278, {kThumbH});
-      b.longs(ifd0, 279, {uint32_t(thumb.size())});
-      b.shorts(ifd0, 284, {1});
-    }
-    if (spec.jpegPreview)
-      b.longs(ifd0, 330, {rawIfd, previewIfd});
-    else
-      b.rawEntry(ifd0, 330, 4, 1, rawIfd);
-    b.bytes(ifd0, 50706, std::string("\1\4\0\0", 4), 1);
-    b.bytes(ifd0, 50707, std::string("\1\1\0\0", 4), 1);
-    b.ascii(ifd0, 50708, "Canon EOS 350D");
-    b.entry(ifd0, 50721, 10, 9, [&] {  // ColorMatrix1: identity
-      std::string m;
-      for (int i = 0; i < 9; ++i) m += b.u32(i % 4 == 0 ? 1 : 0) + b.u32(1);
-      return m;
-    }());
-    b.shorts(ifd0, 50778, {21});
-
-    b.longs(raw, 254, {0});
-    b.longs(raw, 256, {kRawSide});
-    b.longs(raw, 257, {kRawSide});
-    b.shorts(raw, 258, {16});
-    b.shorts(raw, 259, {1});
-    b.shorts(raw, 262, {32803});
-    b.rawEntry(raw, 273, 4, 1, rawAt);
-    b.shorts(raw, 277, {1});
-    b.longs(raw, 278, {kRawSide});
-    b.longs(raw, 279, {uint32_t(rawData.size())});
-    b.shorts(raw, 284, {1});
-    b.shorts(raw, 33421, {2, 2});
-    b.bytes(raw, 33422, std::string("\0\1\1\2", 4), 1);
-
-    if (preview >= 0) {
-      b.longs(preview, 254, {1});
-      b.longs(preview, 256, {uint32_t(spec.declaredWidth)});
-      b.longs(preview, 257, {uint32_t(spec.declaredHeight)});
-      b.shorts(preview, 258, {8, 8, 8});
-      b.shorts(preview, 259, {7});
-      b.shorts(preview, 262, {6});
-      b.rawEntry(preview, 273, 4, 1, jpegAt);
-      b.shorts(preview, 277, {3});
-      b.longs(preview, 278, {uint32_t(spec.declaredHeight)});
-      b.longs(preview, 279, {uint32_t(jpeg.size())});
-      b.shorts(preview, 284, {1});
-    }
-    stream = b.build();
-    if (stream.size() & 1) stream += '\0';
-    blobs = uint32_t(stream.size());
-    rawIfd = b.offsetOf(raw);
-    previewIfd = preview >= 0 ? b.offsetOf(preview) : 0;
-  }
-  return stream + thumb + rawData + (spec.jpegPreview ? jpeg : "");
-}
 
 // What LibRaw's own tool extracts: the bytes of NAME.thumb.jpg or NAME.thumb.ppm beside it.
 std::string simpleDcrawPreview(const std::string& path, std::string* extension) {
@@ -167,6 +56,7 @@ struct DngCase {
 const DngCase kDngCases[] = {
     {"jpeg preview beside a smaller bitmap thumbnail", {}, RawPreviewOutcome::ok, true, 1},
     {"turned a quarter right", {.orientation = 6}, RawPreviewOutcome::ok, true, 6},
+    {"big-endian, mirrored and transposed", {.orientation = 5, .bigEndian = true}, RawPreviewOutcome::ok, true, 5},
     {"turned a quarter left", {.orientation = 8}, RawPreviewOutcome::ok, true, 8},
     {"upside down, jpeg preview alone", {.thumbnail = false, .orientation = 3}, RawPreviewOutcome::ok, true, 3},
     {"bitmap thumbnail only", {.jpegPreview = false}, RawPreviewOutcome::ok, false, 1},
@@ -182,7 +72,7 @@ TEST(RawPreview, DngPreviewsAgreeWithExiftoolAndSimpleDcraw) {
   ScratchDir dir;
   for (const DngCase& c : kDngCases) {
     SCOPED_TRACE(c.name);
-    const std::string jpeg = previewJpeg(c.spec);
+    const std::string jpeg = testsupport::dngPreviewJpeg(c.spec);
     ASSERT_FALSE(jpeg.empty());
     const std::string dng = buildDng(c.spec, jpeg);
     const std::string path = dir.file(std::string("case") + std::to_string(&c - kDngCases) + ".dng");
@@ -225,7 +115,7 @@ TEST(RawPreview, DngPreviewsAgreeWithExiftoolAndSimpleDcraw) {
       ASSERT_EQ(judge.substr(0, head.size()), head);
       const std::string pixels(preview.bitmap.pixels.begin(), preview.bitmap.pixels.end());
       EXPECT_EQ(pixels, judge.substr(head.size()));
-      EXPECT_EQ(pixels, thumbnailPixels());
+      EXPECT_EQ(pixels, testsupport::dngThumbnailPixels());
       EXPECT_EQ(preview.bitmap.channels, 3);
       EXPECT_EQ(preview.width, kThumbW);
     }
@@ -280,7 +170,7 @@ TEST(RawPreview, SharedCorpusRawsGiveTheirPreviewOrSayWhyNot) {
 // Bytes that are no raw, or a raw cut anywhere, come back in words and never as a preview.
 TEST(RawPreview, DamagedOrForeignBytesAreRefused) {
   const std::string jpeg = fixtures::makeJpeg();
-  const std::string dng = buildDng({}, previewJpeg({}));
+  const std::string dng = buildDng({}, testsupport::dngPreviewJpeg({}));
   const struct {
     const char* name;
     std::string bytes;
@@ -288,7 +178,7 @@ TEST(RawPreview, DamagedOrForeignBytesAreRefused) {
       {"empty", ""},
       {"a JPEG", jpeg},
       {"a TIFF header alone", std::string("II*\0\x08\0\0\0", 8)},
-      {"the DNG without its preview's last half", dng.substr(0, dng.size() - previewJpeg({}).size() / 2)},
+      {"the DNG without its preview's last half", dng.substr(0, dng.size() - testsupport::dngPreviewJpeg({}).size() / 2)},
       {"the DNG's directories alone", dng.substr(0, 600)},
   };
   for (const auto& c : cases) {

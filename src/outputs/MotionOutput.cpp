@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The motion photo PHOTO.MP.jpg: the photograph as it is, with the MP4 appended, which photo
+// libraries play. It is itself a photograph, so a walk must know it for ours.
+#include "media/MotionPhoto.h"
+#include "outputs/QuickTimeRoad.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
+#include "toolbox/Movies/Movies.h"
+
+namespace outputs {
+namespace {
+
+// The last component's extension is kept: IMG_1.JPG gives IMG_1.MP.JPG. Trailing slashes are
+// not part of the name.
+std::string pathFor(const std::string& image) {
+  std::string name = image;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  return media::MotionPhotoName(name);
+}
+
+// IMG_0001.MP.JPG is IMG_0001.JPG's, when that name gives it back.
+std::optional<std::string> photographOf(const std::string& path) {
+  const std::string stem = NSStringByDeletingPathExtension(path);
+  if (stem.size() < 4 || stem.compare(stem.size() - 3, 3, ".MP") != 0) return std::nullopt;
+  const std::string source = stem.substr(0, stem.size() - 3) + path.substr(stem.size());
+  return pathFor(source) == path ? std::optional(source) : std::nullopt;
+}
+
+// A motion photo is made of the photograph once: one that already is one stays as it is.
+std::string refusal(std::span<const std::uint8_t> photograph) {
+  return IsMotionPhotoData(photograph.data(), photograph.size()) ? "the photograph already is a motion photo" : "";
+}
+
+int write(const OutputJob& job) { return WriteThroughQuickTime(job, MovieFormat::motion); }
+
+}  // namespace
+
+Output MotionOutput() {
+  return {"motion", "motion photo PHOTO.MP.jpg: the photograph with the MP4 appended", pathFor, photographOf, refusal,
+          true, write, ReadMovieMadeFrom, ReadMovieSoundSeconds};
+}
+
+}  // namespace outputs

@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// PHOTO.mp4 in H.264 and AAC, which browsers and phones play.
+#include "outputs/QuickTimeRoad.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
+
+namespace outputs {
+namespace {
+
+std::string pathFor(const std::string& image) { return NSStringByDeletingPathExtension(image) + ".mp4"; }
+int write(const OutputJob& job) { return WriteThroughQuickTime(job, MovieFormat::mp4); }
+
+}  // namespace
+
+Output Mp4Output() {
+  return {"mp4", "PHOTO.mp4 in H.264 and AAC, which browsers and phones play", pathFor, nullptr, nullptr, true, write,
+          ReadMovieMadeFrom, ReadMovieSoundSeconds};
+}
+
+}  // namespace outputs

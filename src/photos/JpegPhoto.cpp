@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The camera's JPEG: its metadata read by the tag reader, its still the file's own bytes, sized
+// by its frame header and turned by its EXIF orientation.
+#include "ImageAudio/ExifInfo/ExImageInfo.h"
+#include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "media/JpegMarkers.h"
+#include "photos/PhotoKinds.h"
+
+namespace photos {
+namespace {
+
+bool recognizes(std::span<const std::uint8_t> bytes) { return media::StartsWithSOI(bytes.data(), bytes.size()); }
+
+void readMetadata(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record) {
+  JpegTagReader reader;
+  reader.readTags(path, bytes.data(), bytes.size(), record);
+}
+
+media::Still still(std::span<const std::uint8_t> bytes, const ExImageInfo& record) {
+  media::Still s;
+  s.jpeg = bytes;
+  s.width = int(record.getPixelWidth());
+  s.height = int(record.getPixelHeight());
+  if (record.getOrientationPresent()) s.orientation = record.getOrientation();
+  return s;
+}
+
+std::string unreadable(std::span<const std::uint8_t> bytes) {
+  if (bytes.empty()) return "empty file";
+  if (!recognizes(bytes)) return "not a JPEG file";
+  return "damaged JPEG header";
+}
+
+}  // namespace
+
+PhotoKind JpegPhoto() { return {"jpeg", {".jpg", ".jpeg", ""}, recognizes, readMetadata, still, unreadable}; }
+
+}  // namespace photos

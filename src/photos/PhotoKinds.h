@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The kinds of photograph a conversion reads, one row each: the names it takes, how its metadata
+// is read into the record and how it hands over its still. A new kind is one file and one row.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "media/Still.h"
+
+class ExImageInfo;
+
+namespace photos {
+
+struct PhotoKind {
+  const char* name;  // "jpeg"
+  // The name endings the folder walk and watch take as this kind, lower case, any letter case
+  // matching ("" ends the list).
+  const char* extensions[6];
+  // Whether bytes are a photograph of this kind, judged from their start.
+  bool (*recognizes)(std::span<const std::uint8_t> bytes);
+  // Reads the header and metadata of the photograph at path (its bytes) into record; the record
+  // keeps pointers into bytes, which must outlive it.
+  void (*readMetadata)(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record);
+  // The picture an output shows, read from bytes and the record readMetadata filled; its JPEG
+  // points into bytes. A still of width 0 is no readable picture.
+  media::Still (*still)(std::span<const std::uint8_t> bytes, const ExImageInfo& record);
+  // Why bytes hold no readable photograph of this kind, in words ("empty file" ...).
+  std::string (*unreadable)(std::span<const std::uint8_t> bytes);
+};
+
+// Every kind, in the order they are tried.
+std::span<const PhotoKind> PhotoKinds();
+// The kind for a name by its extension (letter case aside); nullptr when no kind takes it.
+const PhotoKind* PhotoKindForName(const std::string& path);
+// The kind whose bytes these are; the first kind when none recognizes them, so that its words
+// say what is wrong.
+const PhotoKind& PhotoKindForBytes(std::span<const std::uint8_t> bytes);
+
+// What a photograph read whole gives: its kind, the record filled and its still.
+struct ReadPhotograph {
+  const PhotoKind* kind = nullptr;
+  media::Still still;
+  bool readable() const { return still.width > 0 && still.height > 0; }
+};
+// Reads the metadata of the photograph at path (bytes) into record by its kind.
+ReadPhotograph ReadPhotographBytes(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record);
+
+}  // namespace photos

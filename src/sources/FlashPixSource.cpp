@@ -1,0 +1,209 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The voice annotation a camera stores inside the JPEG as FlashPix pieces: the record's audio
+// blocks, each at its offset in the WAVE file they make together. Checked whole before use.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "ImageAudio/ExifInfo/ExImageInfo.h"
+#include "sources/RiffSize.h"
+#include "sources/SoundSources.h"
+#include "toolbox/Core/System.h"
+#include "toolbox/Files/Files.h"
+#include "toolbox/Movies/Movies.h"
+#include "toolbox/Files/TemporaryItems.h"
+
+namespace sources {
+namespace {
+
+// A piece ending this far past the bytes all pieces hold together cannot belong to the
+// recording (a crafted offset would otherwise make a file of gigabytes).
+constexpr std::uint64_t kHeaderSlack = 4096;
+// Names taken in the folder (conversions running at the same moment) are passed over; this
+// many tick numbers are tried before giving up.
+constexpr UInt32 kWaveNameTries = 256;
+
+struct Piece {
+  const UInt8* data;
+  std::uint64_t start;
+  std::uint64_t end;
+};
+
+// Where each block lands: at its offset, or straight after the one before when that is 0.
+std::vector<Piece> placePieces(const ExImageInfo& record) {
+  std::vector<Piece> pieces;
+  std::uint64_t position = 0;
+  for (UInt32 k = 0; k < record.numAudioBlocks(); ++k) {
+    const UInt8* data = nullptr;
+    UInt32 length = 0, offset = 0;
+    record.getNthAudioBlock(SInt32(k), &data, &length, &offset);
+    const std::uint64_t start = offset != 0 ? offset : position;
+    pieces.push_back(Piece{data, start, start + length});
+    position = start + length;
+  }
+  return pieces;
+}
+
+// The RIFF size field (bytes 4 to 7) as the file ends up holding it: later pieces overwrite.
+UInt32 riffSize(const std::vector<Piece>& pieces) {
+  UInt8 field[4] = {};
+  for (const Piece& p : pieces)
+    for (std::uint64_t at = 4; at < 8; ++at)
+      if (p.data != nullptr && at >= p.start && at < p.end) field[at - 4] = p.data[at - p.start];
+  return UInt32(field[0]) | (UInt32(field[1]) << 8) | (UInt32(field[2]) << 16) | (UInt32(field[3]) << 24);
+}
+
+std::string count(std::uint64_t n) { return std::to_string(n); }
+
+// Each block at its WAVE offset; a block at offset 0 follows the one before it.
+OSErr writeRecording(std::FILE* file, const ExImageInfo& record) {
+  const UInt32 n = record.numAudioBlocks();
+  for (UInt32 k = 0; k < n; ++k) {
+    const UInt8* data = nullptr;
+    UInt32 length = 0;
+    UInt32 offset = 0;
+    record.getNthAudioBlock(SInt32(k), &data, &length, &offset);
+    if (offset != 0 && std::fseek(file, long(offset), SEEK_SET) != 0) return posErr;
+    if (length != 0 && (data == nullptr || std::fwrite(data, 1, length, file) != length)) return ioErr;
+  }
+  return std::fflush(file) == 0 ? noErr : ioErr;
+}
+
+void removeFile(const std::string& path) {
+  FSSpec spec;
+  if (FSpFromPath(path, &spec) == noErr) FSpDelete(&spec);
+}
+
+// The pieces read as the one file they make: a later piece over an earlier one, as written.
+class PiecesReader : public media::ByteReader {
+ public:
+  explicit PiecesReader(std::vector<Piece> pieces) : pieces_(std::move(pieces)) {
+    for (const Piece& p : pieces_) size_ = std::max(size_, p.end);
+  }
+  std::uint64_t size() const override { return size_; }
+  bool read(std::uint64_t offset, std::uint8_t* out, std::size_t n) override {
+    if (offset > size_ || n > size_ - offset) return false;
+    std::vector<bool> filled(n, false);
+    for (const Piece& p : pieces_) {
+      const std::uint64_t from = std::max(p.start, offset), to = std::min(p.end, offset + n);
+      if (p.data == nullptr || from >= to) continue;
+      std::memcpy(out + (from - offset), p.data + (from - p.start), std::size_t(to - from));
+      std::fill(filled.begin() + std::ptrdiff_t(from - offset), filled.begin() + std::ptrdiff_t(to - offset), true);
+    }
+    return std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
+  }
+
+ private:
+  std::vector<Piece> pieces_;
+  std::uint64_t size_ = 0;
+};
+
+std::optional<Found> find(const Photograph& photo) {
+  // The blocks decide, not the length: a recording of unknown length is still one.
+  if (photo.record == nullptr || photo.record->numAudioBlocks() == 0) return std::nullopt;
+  return Found{};
+}
+
+OSErr check(const Photograph& photo, Found* found, std::string* problem) {
+  std::vector<Piece> pieces = placePieces(*photo.record);
+  std::uint64_t carried = 0;
+  for (const Piece& p : pieces) carried += p.end - p.start;
+  const std::uint64_t declared = RiffDeclaredBytes(riffSize(pieces));
+
+  // Beyond both what the photograph carries and what the header declares, a piece belongs to
+  // no recording: refused before a byte is written, so no file grows to its offset.
+  for (const Piece& p : pieces) {
+    if (p.end > carried + kHeaderSlack && p.end > declared) {
+      *problem = "the voice annotation is damaged: one of its pieces claims bytes " + count(p.start) + " to " +
+                 count(p.end) + " of the recording, but the photograph carries only " + count(carried) +
+                 " bytes of it";
+      return badFileFormat;
+    }
+  }
+
+  std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.start < b.start; });
+  std::uint64_t covered = 0;
+  for (const Piece& p : pieces) {
+    if (p.start > covered) {
+      *problem = "the voice annotation is incomplete: bytes " + count(covered) + " to " + count(p.start) +
+                 " of its recording are missing";
+      return badFileFormat;
+    }
+    covered = std::max(covered, p.end);
+  }
+
+  if (declared > covered) {
+    *problem = "the voice annotation is cut short: the photograph carries " + count(covered) + " of the " +
+               count(declared) + " bytes its recording declares";
+    return badFileFormat;
+  }
+  found->bytes = covered;
+  return noErr;
+}
+
+// A new WAVE file in the user's private temporary-items folder, created exclusively and never
+// through a link; gone however the run is stopped.
+OSErr waveFile(const Photograph& photo, const Found&, WaveFile* wave, std::string* problem) {
+  std::string folder, reason;
+  OSErr err = FSFindTemporaryItemsFolder(&folder, &reason);
+  if (err != noErr) {
+    *problem = "no place for the recording: " + reason;
+    return err;
+  }
+  std::string wavePath;
+  std::FILE* file = nullptr;
+  err = dupFNErr;
+  const UInt32 tick = TickCount();
+  {
+    // No interrupt falls between making the file and registering it for removal.
+    FSInterruptsHeld held;
+    for (UInt32 attempt = 0; attempt < kWaveNameTries && err == dupFNErr; ++attempt) {
+      char name[32];
+      std::snprintf(name, sizeof name, "%d.wav", SInt32(tick + attempt));
+      wavePath = folder + "/" + name;
+      err = FSOpenNewFile(wavePath.c_str(), 0600, &file);
+    }
+    if (err == noErr) FSRemoveOnInterrupt(wavePath);
+  }
+  if (err != noErr) {
+    const std::string why = err == dupFNErr ? "every name tried is taken" : std::strerror(errno);
+    *problem = "no new file for the recording could be made in " + folder + " (" + why + ")";
+    return err;
+  }
+
+  err = writeRecording(file, *photo.record);
+  int writeErrno = errno;
+  if (std::fclose(file) != 0 && err == noErr) {
+    err = ioErr;
+    writeErrno = errno;
+  }
+  if (err != noErr) {
+    // A truncated recording must not become a movie.
+    removeFile(wavePath);
+    *problem = "the recording could not be written to " + folder + " (" + std::strerror(writeErrno) + ")";
+    return err;
+  }
+  *wave = WaveFile{wavePath, true};
+  return noErr;
+}
+
+OSErr open(const Photograph& photo, const Found&, Recording* recording, std::string*) {
+  recording->wave = std::make_unique<PiecesReader>(placePieces(*photo.record));
+  return noErr;
+}
+
+OSErr extract(const Photograph& photo, const Found&, std::FILE* out, std::uint64_t*, std::string* problem) {
+  const OSErr err = writeRecording(out, *photo.record);
+  if (err != noErr) *problem = std::string("the recording could not be written (") + std::strerror(errno) + ")";
+  return err;
+}
+
+}  // namespace
+
+SoundSource FlashPixSource() {
+  return {"embedded", find, check, waveFile, open, ".wav", extract, nullptr, nullptr};
+}
+
+}  // namespace sources

@@ -5,8 +5,6 @@
 
 #include <libraw/libraw.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -21,12 +19,6 @@ namespace {
 // LibRaw's own bound for what it allocates for one file; the preview never needs the sensor
 // data, so this only caps a forged header's demands.
 constexpr unsigned kLibRawMemoryMB = 512;
-
-const char* const kRawExtensions[] = {
-    "3fr", "ari", "arw", "bay", "cr2", "cr3", "crw", "cs1", "dcr", "dcs", "dng", "drf", "eip", "erf", "fff", "gpr",
-    "iiq", "k25", "kdc", "mdc", "mef", "mos", "mrw", "nef", "nrw", "orf", "pef", "ptx", "pxn", "raf", "raw", "rw2",
-    "rwl", "rwz", "sr2", "srf", "srw", "sti", "x3f",
-};
 
 // LibRaw reports a short file and a refused allocation on stderr unless told otherwise; a
 // conversion says such things in its own words.
@@ -236,15 +228,6 @@ RawPreviewOutcome ReadRawFacts(const std::uint8_t* data, std::size_t size, RawFa
   } catch (...) {
     return RawPreviewOutcome::damaged;
   }
-}
-
-bool HasRawExtension(const std::string& name) {
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos || name.size() - dot > 4 || name.find('/', dot) != std::string::npos) return false;
-  std::string ext = name.substr(dot + 1);
-  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return std::any_of(std::begin(kRawExtensions), std::end(kRawExtensions),
-                     [&](const char* e) { return ext == e; });
 }
 
 }  // namespace media

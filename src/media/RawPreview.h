@@ -57,7 +57,4 @@ RawPreviewOutcome ReadRawFacts(const std::uint8_t* data, std::size_t size, RawFa
 // upside down, bit 0 mirrors columns); 1 for anything else.
 int RawFlipOrientation(int flip);
 
-// True when the name ends in an extension raw photographs are stored under (any case).
-bool HasRawExtension(const std::string& name);
-
 }  // namespace media

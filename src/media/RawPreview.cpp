@@ -42,34 +42,6 @@ bool sizeTaken(std::uint64_t width, std::uint64_t height) {
          width * height <= kMaxRawPreviewPixels;
 }
 
-double degreesOf(const float dms[3], char ref) {
-  double d = double(dms[0]) + double(dms[1]) / 60 + double(dms[2]) / 3600;
-  return ref == 'S' || ref == 'W' ? -d : d;
-}
-
-void copyFacts(const libraw_data_t& d, RawFacts* f) {
-  auto text = [](const char* s, std::size_t n) { return std::string(s, strnlen(s, n)); };
-  f->make = text(d.idata.make, sizeof d.idata.make);
-  f->model = text(d.idata.model, sizeof d.idata.model);
-  f->software = text(d.idata.software, sizeof d.idata.software);
-  f->artist = text(d.other.artist, sizeof d.other.artist);
-  f->description = text(d.other.desc, sizeof d.other.desc);
-  f->timestamp = std::int64_t(d.other.timestamp);
-  f->isoSpeed = d.other.iso_speed;
-  f->shutter = d.other.shutter;
-  f->aperture = d.other.aperture;
-  f->focalLength = d.other.focal_len;
-  const libraw_gps_info_t& g = d.other.parsed_gps;
-  f->hasGps = g.gpsparsed != 0;
-  if (f->hasGps) {
-    f->latitude = degreesOf(g.latitude, g.latref);
-    f->longitude = degreesOf(g.longitude, g.longref);
-    f->altitude = g.altref == 1 ? -double(g.altitude) : double(g.altitude);
-  }
-  f->rawWidth = d.sizes.raw_width;
-  f->rawHeight = d.sizes.raw_height;
-}
-
 // The file's bytes as LibRaw reads them. LibRaw allocates what a header declares and reads
 // into it; where the file ends first, the rest is zeroed here (else it would hand back whatever
 // the allocator left there) and the shortfall noted.
@@ -122,7 +94,6 @@ RawPreviewOutcome readPreview(const std::uint8_t* data, std::size_t size, RawPre
   Opened o = openRaw(data, size);
   if (o.outcome != RawPreviewOutcome::ok) return o.outcome;
   LibRaw& raw = *o.raw;
-  copyFacts(raw.imgdata, &out->facts);
   out->orientation = RawFlipOrientation(raw.imgdata.sizes.flip);
 
   const libraw_thumbnail_t& t = raw.imgdata.thumbnail;
@@ -204,25 +175,13 @@ RawPreviewOutcome ReadRawPreview(const std::uint8_t* data, std::size_t size, Raw
   } catch (...) {
     r = RawPreviewOutcome::damaged;
   }
-  if (r != RawPreviewOutcome::ok) {
-    RawFacts facts = std::move(out->facts);
-    int orientation = out->orientation;
-    *out = RawPreview{};
-    out->facts = std::move(facts);
-    out->orientation = orientation;
-  }
+  if (r != RawPreviewOutcome::ok) *out = RawPreview{};
   return r;
 }
 
-RawPreviewOutcome ReadRawFacts(const std::uint8_t* data, std::size_t size, RawFacts* out, int* orientation) {
-  if (out == nullptr) return RawPreviewOutcome::notRaw;
-  *out = RawFacts{};
+RawPreviewOutcome IdentifyRaw(const std::uint8_t* data, std::size_t size) {
   try {
-    Opened o = openRaw(data, size);
-    if (o.outcome != RawPreviewOutcome::ok) return o.outcome;
-    copyFacts(o.raw->imgdata, out);
-    if (orientation != nullptr) *orientation = RawFlipOrientation(o.raw->imgdata.sizes.flip);
-    return RawPreviewOutcome::ok;
+    return openRaw(data, size).outcome;
   } catch (const std::bad_alloc&) {
     return RawPreviewOutcome::noMemory;
   } catch (...) {

@@ -68,8 +68,7 @@ bool tiffBased(std::span<const std::uint8_t> b) {
 
 bool recognizes(std::span<const std::uint8_t> bytes) {
   if (tiffBased(bytes)) return true;  // a TIFF that is no raw is told so in this kind's words
-  media::RawFacts facts;
-  return media::ReadRawFacts(bytes.data(), bytes.size(), &facts, nullptr) == media::RawPreviewOutcome::ok;
+  return media::IdentifyRaw(bytes.data(), bytes.size()) == media::RawPreviewOutcome::ok;
 }
 
 void readMetadata(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record) {

@@ -89,7 +89,6 @@ TEST(RawPreview, DngPreviewsAgreeWithExiftoolAndSimpleDcraw) {
     media::RawPreview preview;
     const RawPreviewOutcome r = media::ReadRawPreview(bytesOf(dng), dng.size(), &preview);
     ASSERT_EQ(r, c.outcome) << media::RawPreviewWords(r);
-    EXPECT_EQ(preview.facts.make, "Canon");
     if (r != RawPreviewOutcome::ok) {
       EXPECT_TRUE(preview.jpeg.empty() && preview.bitmap.pixels.empty());
       continue;
@@ -162,7 +161,6 @@ TEST(RawPreview, SharedCorpusRawsGiveTheirPreviewOrSayWhyNot) {
     EXPECT_EQ(preview.height, c.height);
     EXPECT_EQ(preview.orientation, 1);
     EXPECT_EQ(std::string(preview.jpeg.begin(), preview.jpeg.end()), judge);
-    EXPECT_FALSE(preview.facts.make.empty());
   }
 }
 

@@ -1,137 +1,90 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The raw photograph kind through the table of kinds: the names and bytes it takes, its still
-// (the preview simple_dcraw -e extracts, upright by the raw's own orientation) and its metadata,
-// on DNGs built here (Adobe DNG Specification 1.4 on TIFF 6.0) and the shared corpus's raws.
+// The raw photograph kind through the table of kinds: the names it takes, its still (the preview
+// simple_dcraw -e extracts, upright by the raw's own orientation), its metadata, its refusals;
+// and a raw beside its JPEG is that JPEG's. DNGs built by tests/support/DngBuilder.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
-#include "media/JpegStructure.h"
 #include "photos/PhotoKinds.h"
+#include "photos/PhotoPairs.h"
 #include "support/DngBuilder.h"
-#include "support/Fixtures.h"
 #include "support/RequireTool.h"
 #include "support/TestPaths.h"
 
 namespace {
-using testsupport::DngSpec;
 
 std::span<const std::uint8_t> spanOf(const std::string& s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
-std::string simpleDcrawJpeg(const std::string& path) {
-  std::string out;
-  testsupport::run("cd " + testsupport::shellQuote(path.substr(0, path.rfind('/'))) + " && simple_dcraw -e " +
-                   testsupport::shellQuote(path) + " >/dev/null 2>&1");
-  return testsupport::readFile(path + ".thumb.jpg");
-}
+TEST(RawPhotoKind, NamesAndPairs) {
+  for (const char* name : {"DSC_0001.NEF", "/a/IMG_1.cr3", "x.Rw2", "y.3FR", "z.x3f", "p.IIQ", "q.dng", "r.ORF"})
+    EXPECT_STREQ(photos::PhotoKindForName(name) ? photos::PhotoKindForName(name)->name : "none", "raw") << name;
+  for (const char* name : {"nef", "r.nef.txt", "s.tif"}) EXPECT_EQ(photos::PhotoKindForName(name), nullptr) << name;
 
-TEST(RawPhotoKind, TakesRawNamesAndLeavesOthers) {
+  const std::vector<std::string> card = {"DSC_0001.NEF", "DSC_0001.JPG", "DSC_0001.WAV", "DSC_0002.NEF",
+                                         "DSC_0002.MP.jpg", "DSC_0003.RW2", "DSC_0003.DNG"};
   const struct {
-    const char* name;
-    const char* kind;  // nullptr: no kind
-  } cases[] = {
-      {"DSC_0001.NEF", "raw"}, {"/a/b/IMG_1.cr3", "raw"}, {"x.Rw2", "raw"}, {"y.3FR", "raw"}, {"z.x3f", "raw"},
-      {"p.IIQ", "raw"},        {"q.dng", "raw"},          {"DSC_0001.JPG", "jpeg"},             {"nef", nullptr},
-      {"r.nef.txt", nullptr},  {"s.tif", nullptr},
+    const char* path;
+    const char* partner;
+  } pairs[] = {
+      {"/card/DSC_0001.NEF", "DSC_0001.JPG"}, {"/card/DSC_0001.JPG", ""},  // the JPEG is the picture
+      {"/card/DSC_0002.NEF", ""},                                        // alone beside our own output
+      {"/card/DSC_0003.RW2", ""},                                        // two raws: neither is finished
   };
-  for (const auto& c : cases) {
-    const photos::PhotoKind* kind = photos::PhotoKindForName(c.name);
-    EXPECT_EQ(kind ? std::string(kind->name) : "none", c.kind ? c.kind : "none") << c.name;
-  }
+  for (const auto& p : pairs) EXPECT_EQ(photos::PicturePartnerOf(p.path, card), p.partner) << p.path;
 }
 
-struct DngRow {
-  const char* name;
-  DngSpec spec;
-  bool readable;
-  int width, height, orientation;
-  const char* words;  // what an unreadable one says
-};
-const DngRow kDngRows[] = {
-    {"jpeg preview", {}, true, 64, 48, 1, ""},
-    {"turned right by IFD0", {.orientation = 6}, true, 64, 48, 6, ""},
-    {"big-endian, turned left", {.orientation = 8, .bigEndian = true}, true, 64, 48, 8, ""},
-    {"bitmap thumbnail only", {.jpegPreview = false}, true, 24, 16, 1, ""},
-    {"raw data only", {.thumbnail = false, .jpegPreview = false}, false, 0, 0, 1, "no preview picture to show"},
-    {"preview of 65000 x 65000", {.declaredWidth = 65000, .declaredHeight = 65000}, false, 0, 0, 1,
-     "its preview picture is too large to show"},
-};
-
-TEST(RawPhotoKind, DngStillIsItsPreviewUprightWithTheRawsOwnMetadata) {
+TEST(RawPhotoKind, StillIsTheUprightPreviewAndMetadataTheRawsOwn) {
   REQUIRE_TOOL("simple_dcraw");
-  testsupport::ScratchDir dir;
-  for (const DngRow& row : kDngRows) {
-    SCOPED_TRACE(row.name);
-    const std::string dng = testsupport::buildDng(row.spec, testsupport::dngPreviewJpeg(row.spec));
-    const std::string path = dir.file("DSC_0001.DNG");
-    testsupport::writeFile(path, dng);
-    ASSERT_STREQ(photos::PhotoKindForBytes(spanOf(dng)).name, "raw");
-
-    ExImageInfo record;
-    const photos::ReadPhotograph read = photos::ReadPhotographBytes(path, spanOf(dng), &record);
-    ASSERT_STREQ(read.kind->name, "raw");
-    // Metadata from the raw's own IFD0, whatever the preview says.
-    EXPECT_STREQ(record.getModel(), "Canon EOS 350D DIGITAL");
-    EXPECT_EQ(record.getOrientation(), row.spec.orientation);
-    EXPECT_EQ(record.getFileName(), path);
-    ASSERT_EQ(read.readable(), row.readable);
-    if (!row.readable) {
-      EXPECT_EQ(read.kind->unreadable(spanOf(dng)), row.words);
-      continue;
-    }
-    EXPECT_EQ(read.still.width, row.width);
-    EXPECT_EQ(read.still.height, row.height);
-    EXPECT_EQ(read.still.orientation, row.orientation);
-    EXPECT_EQ(record.getPixelWidth(), UInt32(row.width));
-    ASSERT_NE(read.still.owner, nullptr);
-    const std::string still(read.still.jpeg.begin(), read.still.jpeg.end());
-    media::JpegLayout layout;
-    ASSERT_EQ(media::ParseJpegLayout(read.still.jpeg.data(), read.still.jpeg.size(), &layout), media::Status::ok);
-    EXPECT_EQ(int(layout.width), row.width);
-    EXPECT_EQ(media::JpegMissingPart(layout), nullptr);
-    if (row.spec.jpegPreview) {
-      EXPECT_EQ(still, simpleDcrawJpeg(path));
-    }
-  }
-}
-
-// The corpus's RAF is no TIFF: its metadata is what LibRaw read, as the EXIF it gives the
-// preview; its CR2 is TIFF-based but no raw LibRaw reads, and says so.
-TEST(RawPhotoKind, SharedCorpusRawsThroughTheTable) {
   const std::string corpus = testsupport::corpusDir();
-  if (corpus.empty()) GTEST_SKIP() << "no shared corpus";
-  REQUIRE_TOOL("simple_dcraw");
-  testsupport::ScratchDir dir;
-  const struct {
-    const char* file;
-    bool readable;
-    const char* model;
-    const char* words;
-  } cases[] = {
-      {"FujiFilm.raf", true, "S5Pro", ""},  // LibRaw's name; the camera wrote "FinePix S5Pro"
-      {"Panasonic.rw2", true, "DMC-LX3", ""},
-      {"Nikon.nef", false, "NIKON D70", "no preview picture to show"},
-      {"CanonRaw.cr2", false, "Canon EOS 350D DIGITAL", "not a raw photograph LibRaw reads"},
+  struct Row {
+    std::string name, bytes;
+    int width, height, orientation;
+    const char* model;  // as our record reads it
+    const char* words;  // of an unreadable one
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    const std::string bytes = testsupport::readFile(corpus + "/exiftool-raw/" + c.file);
-    const std::string path = dir.file(c.file);
-    testsupport::writeFile(path, bytes);
-    ASSERT_STREQ(photos::PhotoKindForName(path)->name, "raw");
+  std::vector<Row> rows;
+  auto dng = [](const testsupport::DngSpec& s) { return testsupport::buildDng(s, testsupport::dngPreviewJpeg(s)); };
+  rows.push_back({"a.dng", dng({.orientation = 6}), 64, 48, 6, "Canon EOS 350D DIGITAL", ""});
+  rows.push_back({"b.dng", dng({.jpegPreview = false, .bigEndian = true}), 24, 16, 1, "Canon EOS 350D DIGITAL", ""});
+  rows.push_back({"c.dng", dng({.thumbnail = false, .jpegPreview = false}), 0, 0, 1, "Canon EOS 350D DIGITAL",
+                  "no preview picture to show"});
+  if (!corpus.empty()) {
+    auto file = [&](const char* name) { return testsupport::readFile(corpus + "/exiftool-raw/" + name); };
+    // No TIFF: the model LibRaw read, as the EXIF it gives the preview (the camera wrote "FinePix S5Pro").
+    rows.push_back({"FujiFilm.raf", file("FujiFilm.raf"), 160, 120, 1, "S5Pro", ""});
+    rows.push_back({"Nikon.nef", file("Nikon.nef"), 0, 0, 1, "NIKON D70", "no preview picture to show"});
+    rows.push_back({"CanonRaw.cr2", file("CanonRaw.cr2"), 0, 0, 1, "Canon EOS 350D DIGITAL",
+                    "not a raw photograph LibRaw reads"});
+  }
+  testsupport::ScratchDir dir;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = dir.file(row.name);
+    testsupport::writeFile(path, row.bytes);
     ExImageInfo record;
-    const photos::ReadPhotograph read = photos::ReadPhotographBytes(path, spanOf(bytes), &record);
+    const photos::ReadPhotograph read = photos::ReadPhotographBytes(path, spanOf(row.bytes), &record);
     ASSERT_STREQ(read.kind->name, "raw");
-    EXPECT_STREQ(record.getModel() ? record.getModel() : "", c.model);
-    ASSERT_EQ(read.readable(), c.readable);
-    if (!c.readable) {
-      EXPECT_EQ(read.kind->unreadable(spanOf(bytes)), c.words);
+    EXPECT_STREQ(record.getModel() ? record.getModel() : "", row.model);
+    EXPECT_EQ(record.getFileName(), path);
+    if (*row.words) {
+      EXPECT_FALSE(read.readable());
+      EXPECT_EQ(read.kind->unreadable(spanOf(row.bytes)), row.words);
       continue;
     }
-    EXPECT_EQ(std::string(read.still.jpeg.begin(), read.still.jpeg.end()), simpleDcrawJpeg(path));
+    ASSERT_TRUE(read.readable());
+    EXPECT_EQ(read.still.width * 1000 + read.still.height, row.width * 1000 + row.height);
+    EXPECT_EQ(record.getPixelWidth(), UInt32(row.width));
+    EXPECT_EQ(read.still.orientation, row.orientation);
+    std::string ext;
+    const std::string judge = testsupport::simpleDcrawExtract(path, &ext);
+    // A bitmap preview is handed on as a JPEG of its own; a JPEG one as LibRaw extracts it.
+    if (ext == "jpg") EXPECT_EQ(std::string(read.still.jpeg.begin(), read.still.jpeg.end()), judge);
+    else EXPECT_EQ(std::string(read.still.jpeg.begin(), read.still.jpeg.begin() + 2), "\xFF\xD8");
   }
 }
 

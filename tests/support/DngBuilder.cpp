@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "support/Fixtures.h"
+#include "support/TestPaths.h"
 #include "support/TiffBuilder.h"
 
 namespace testsupport {
@@ -107,6 +108,20 @@ std::string buildDng(const DngSpec& spec, const std::string& jpeg) {
     previewIfd = preview >= 0 ? b.offsetOf(preview) : 0;
   }
   return stream + thumb + rawData + (spec.jpegPreview ? jpeg : "");
+}
+
+std::string simpleDcrawExtract(const std::string& path, std::string* extension) {
+  const std::string folder = path.substr(0, path.rfind('/') + 1);
+  if (run("cd " + shellQuote(folder.empty() ? "." : folder) + " && simple_dcraw -e " + shellQuote(path) +
+          " >/dev/null 2>&1") != 0)
+    return "";
+  for (const char* ext : {"jpg", "ppm"}) {
+    std::string bytes = readFile(path + ".thumb." + ext);
+    if (bytes.empty()) continue;
+    if (extension != nullptr) *extension = ext;
+    return bytes;
+  }
+  return "";
 }
 
 }  // namespace testsupport

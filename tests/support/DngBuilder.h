@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// DNG files for tests and fuzz seeds, as the Adobe DNG Specification 1.4 lays them out on TIFF 6.0:
-// IFD0 a small RGB thumbnail, a SubIFD the CFA raw data, another SubIFD the JPEG preview.
+// DNG files for tests and fuzz seeds, and LibRaw's tool as their judge. DNGs as the Adobe DNG
+// Specification 1.4 lays them out on TIFF 6.0: IFD0 a small RGB thumbnail, a SubIFD the CFA
+// raw data, another SubIFD the JPEG preview.
 #pragma once
 #include <string>
 
@@ -24,5 +25,9 @@ constexpr int kDngRawSide = 32;  // LibRaw takes no raw under 22 pixels a side
 std::string dngThumbnailPixels();               // the thumbnail's rows, RGB
 std::string dngPreviewJpeg(const DngSpec& spec);  // a 64 x 48 JPEG, its frame header as spec says
 std::string buildDng(const DngSpec& spec, const std::string& previewJpeg);
+
+// What LibRaw's own simple_dcraw -e extracts from the raw at path: the bytes of the
+// NAME.thumb.jpg or NAME.thumb.ppm it writes beside it, with that extension; "" when none.
+std::string simpleDcrawExtract(const std::string& path, std::string* extension = nullptr);
 
 }  // namespace testsupport

@@ -28,6 +28,7 @@ void rawPreviewSeeds(const std::string& out) {
       {"dng-raw-only.dng", {.thumbnail = false, .jpegPreview = false}},
       {"crafted-declares-65000-square.dng", {.declaredWidth = 65000, .declaredHeight = 65000}},
       {"crafted-frame-claims-65000-square.dng", {.frameSide = 65000}},
+      {"crafted-layer-thumbnail.dng", {.jpegPreview = false, .thumbnailCompression = 0}},
   };
   for (const auto& [name, spec] : dngs) put(name, dng(spec));
   const DngSpec plain;
@@ -45,6 +46,8 @@ void rawPreviewSeeds(const std::string& out) {
       {"crafted-rw2-opening.rw2", std::string("IIU\0\x08\0\0\0", 8)},
       {"crafted-x3f-opening.x3f", std::string("FOVb\0\0\x02\0", 8)},
       {"crafted-cr3-opening.cr3", std::string("\0\0\0\x18" "ftypcrx \0\0\0\1crx isom", 24)},
+      {"crafted-cr3-box-of-no-length.cr3",
+       std::string("\0\0\0\x18" "ftypcrx \0\0\0\1crx isom\0\0\0\1\x08\0\0\0", 32)},
   };
   for (const auto& [name, head] : openings) put(name, head + std::string(512, '\0'));
 }

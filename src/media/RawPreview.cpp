@@ -65,9 +65,47 @@ class BoundedBuffer : public LibRaw_buffer_datastream {
   bool cutShort = false;
 };
 
+// LibRaw's preview loaders by kind: only the JPEG and the 8-bit bitmap ones are taken. The
+// others (layer, Rollei, 16-bit, Kodak, Foveon) write past their buffers on forged sizes.
+class Processor : public LibRaw {
+ public:
+  Processor() : LibRaw(LIBRAW_OPTIONS_NONE) {}
+  bool previewLoaderTaken() const { return write_thumb == &Processor::jpeg_thumb || write_thumb == &Processor::ppm_thumb; }
+};
+
+// ISO base media boxes (a CR3's) must each be at least a header long and inside their parent:
+// LibRaw's walk of them loops forever on one that is not. Containers are walked into.
+bool boxesSound(const std::uint8_t* p, std::size_t size, int depth) {
+  static const char* const kContainers[] = {"moov", "trak", "mdia", "minf", "stbl", "dinf", "edts", "udta"};
+  std::size_t at = 0;
+  while (at < size) {
+    if (size - at < 8) return false;
+    std::uint64_t box = (std::uint64_t(p[at]) << 24) | (p[at + 1] << 16) | (p[at + 2] << 8) | p[at + 3];
+    std::size_t header = 8;
+    if (box == 1) {
+      if (size - at < 16) return false;
+      box = 0;
+      for (int i = 0; i < 8; ++i) box = (box << 8) | p[at + 8 + i];
+      header = 16;
+    } else if (box == 0) {
+      box = size - at;  // to the end
+    }
+    if (box < header || box > size - at) return false;
+    bool container = false;
+    for (const char* c : kContainers) container = container || std::memcmp(p + at + 4, c, 4) == 0;
+    if (container && (depth > 16 || !boxesSound(p + at + header, std::size_t(box) - header, depth + 1))) return false;
+    at += std::size_t(box);
+  }
+  return true;
+}
+
+bool looksLikeBoxes(const std::uint8_t* data, std::size_t size) {
+  return size >= 12 && std::memcmp(data + 4, "ftyp", 4) == 0;
+}
+
 struct Opened {
   std::unique_ptr<BoundedBuffer> stream;  // outlives the processor that reads it
-  std::unique_ptr<LibRaw> raw;
+  std::unique_ptr<Processor> raw;
   RawPreviewOutcome outcome = RawPreviewOutcome::ok;
 };
 
@@ -77,8 +115,12 @@ Opened openRaw(const std::uint8_t* data, std::size_t size) {
     o.outcome = RawPreviewOutcome::notRaw;
     return o;
   }
+  if (looksLikeBoxes(data, size) && !boxesSound(data, size, 0)) {
+    o.outcome = RawPreviewOutcome::damaged;
+    return o;
+  }
   o.stream.reset(new (std::nothrow) BoundedBuffer(data, size));
-  o.raw.reset(new (std::nothrow) LibRaw(LIBRAW_OPTIONS_NONE));
+  o.raw.reset(new (std::nothrow) Processor());
   if (!o.stream || !o.raw) {
     o.outcome = RawPreviewOutcome::noMemory;
     return o;
@@ -93,7 +135,7 @@ Opened openRaw(const std::uint8_t* data, std::size_t size) {
 RawPreviewOutcome readPreview(const std::uint8_t* data, std::size_t size, RawPreview* out) {
   Opened o = openRaw(data, size);
   if (o.outcome != RawPreviewOutcome::ok) return o.outcome;
-  LibRaw& raw = *o.raw;
+  Processor& raw = *o.raw;
   out->orientation = RawFlipOrientation(raw.imgdata.sizes.flip);
 
   const libraw_thumbnail_t& t = raw.imgdata.thumbnail;
@@ -101,7 +143,7 @@ RawPreviewOutcome readPreview(const std::uint8_t* data, std::size_t size, RawPre
   // The sizes the file declares are judged before LibRaw allocates for them: a preview is stored
   // inside the file, so its length cannot pass the file's.
   if (!sizeTaken(t.twidth, t.theight)) return RawPreviewOutcome::tooLarge;
-  if (t.tlength > size) return RawPreviewOutcome::noPreview;
+  if (t.tlength > size || !raw.previewLoaderTaken()) return RawPreviewOutcome::noPreview;
   // A preview whose bytes are not where the file says (stripped, or past its end) is none.
   o.stream->cutShort = false;
   if (int r = raw.unpack_thumb(); r != LIBRAW_SUCCESS) {

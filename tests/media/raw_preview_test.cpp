@@ -32,6 +32,9 @@ const DngCase kDngCases[] = {
      1},
     {"jpeg frame claims 65000 x 65000", {.frameSide = 65000}, RawPreviewOutcome::tooLarge, 1},
     {"preview cut short", {}, RawPreviewOutcome::damaged, 1, 100},
+    // LibRaw's loader for this one writes past its buffer on forged counts: never asked.
+    {"bitmap thumbnail of compression 0", {.jpegPreview = false, .thumbnailCompression = 0},
+     RawPreviewOutcome::noPreview, 1},
 };
 
 TEST(RawPreview, DngPreviewsAreWhatExiftoolFindsAndSimpleDcrawExtracts) {
@@ -112,6 +115,18 @@ TEST(RawPreview, SharedCorpusRawsGiveTheirPreviewOrSayWhyNot) {
     EXPECT_EQ(r, c.outcome) << media::RawPreviewWords(r);
     EXPECT_EQ(preview.width * 1000 + preview.height, c.width * 1000 + c.height);
     EXPECT_EQ(std::string(preview.jpeg.begin(), preview.jpeg.end()), testsupport::simpleDcrawExtract(dir.file(c.file)));
+  }
+}
+
+// A CR3 box of no length, on which LibRaw's walk never ends, is refused before LibRaw sees it.
+TEST(RawPreview, EndlessBoxesAreRefusedBeforeLibRawWalksThem) {
+  const std::string ftyp("\0\0\0\x18" "ftypcrx \0\0\0\1" "crx isom", 24);
+  for (const std::string& box : {std::string("\0\0\0\1moov", 8) + std::string(8, '\0'),
+                                 std::string("\0\0\0\x10moov\0\0\0\x04trak", 16)}) {
+    const std::string bytes = ftyp + box + std::string(512, '\0');
+    media::RawPreview preview;
+    EXPECT_EQ(media::ReadRawPreview(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), &preview),
+              RawPreviewOutcome::damaged);
   }
 }
 

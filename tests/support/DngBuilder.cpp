@@ -47,7 +47,7 @@ std::string buildDng(const DngSpec& spec, const std::string& jpeg) {
       b.longs(ifd0, 256, {kDngThumbWidth});
       b.longs(ifd0, 257, {kDngThumbHeight});
       b.shorts(ifd0, 258, {8, 8, 8});
-      b.shorts(ifd0, 259, {1});
+      b.shorts(ifd0, 259, {uint16_t(spec.thumbnailCompression)});
       b.shorts(ifd0, 262, {2});
     }
     b.ascii(ifd0, 271, "Canon");

@@ -17,6 +17,7 @@ struct DngSpec {
   int declaredHeight = 48;
   int frameSide = 0;        // when set, the JPEG's frame header claims this square size
   bool bigEndian = false;
+  int thumbnailCompression = 1;  // IFD0's Compression (0 is LibRaw's "layer" loader)
 };
 
 constexpr int kDngThumbWidth = 24, kDngThumbHeight = 16;

@@ -12,9 +12,9 @@
 #include "FuzzScratch.h"
 #include "SidecarInput.h"
 
-// The kind of file written; fuzz_conversion_mp4 builds this same target for MP4s.
+// The output written, by its name; fuzz_conversion_mp4 builds this same target for MP4s.
 #ifndef STILL2MOV_FUZZ_FORMAT
-#define STILL2MOV_FUZZ_FORMAT MovieFormat::mov
+#define STILL2MOV_FUZZ_FORMAT "mov"
 #endif
 
 namespace {
@@ -40,9 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     fuzzscratch::Folder::write(scratch.file(parts.name), reinterpret_cast<const unsigned char*>(parts.recording.data()),
                                parts.recording.size());
   Convert2Mov converter;
-  converter.setMovieFormat(STILL2MOV_FUZZ_FORMAT);
+  converter.setOutput(*outputs::OutputNamed(STILL2MOV_FUZZ_FORMAT));
   const size_t n = parts.photo.size();
-  converter.createMovie(Convert2Mov::moviePathFor(photo, STILL2MOV_FUZZ_FORMAT), photo,
+  converter.createMovie(Convert2Mov::moviePathFor(photo, converter.output()), photo,
                         kResizes[n % (sizeof kResizes / sizeof kResizes[0])]);
   scratch.empty();
   return 0;

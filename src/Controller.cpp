@@ -60,7 +60,7 @@ Controller::Controller() {
       this, [this](const NSNotification& n) { registerEvents(n); }, NSAppleEventManagerWillProcessFirstEventNotification,
       nullptr);
   m_bResize = readResizePreference();
-  m_format = readMovieFormatPreference();
+  m_format = &readMovieFormatPreference();
   m_c2m = std::make_unique<Convert2Mov>();
   NSUserNotificationCenter& notifications = NSUserNotificationCenter::defaultUserNotificationCenter();
   notifications.setDelegate(this);
@@ -86,8 +86,8 @@ void Controller::registerEvents(const NSNotification&) {
 
 RequestOutcome Controller::convert(const std::string& imagePath) {
   if (!m_c2m) return {paramErr, "the application has ended"};
-  m_c2m->setMovieFormat(m_format);
-  m_c2m->createMovie(Convert2Mov::moviePathFor(imagePath, m_format), imagePath, resizeTarget());
+  m_c2m->setOutput(*m_format);
+  m_c2m->createMovie(Convert2Mov::moviePathFor(imagePath, *m_format), imagePath, resizeTarget());
   const ConversionReport& report = m_c2m->lastReport();
   if (std::optional<NSUserNotification> n = notificationFor(imagePath, report))
     NSUserNotificationCenter::defaultUserNotificationCenter().deliverNotification(*n);

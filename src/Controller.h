@@ -9,7 +9,7 @@
 #include "toolbox/AppKit/NSApplication.h"
 #include "toolbox/AppKit/NSNotificationCenter.h"
 #include "toolbox/AppKit/NSUserNotification.h"
-#include "movie/MovieFormat.h"
+#include "outputs/Outputs.h"
 #include "toolbox/Core/MacTypes.h"
 
 class Convert2Mov;
@@ -36,7 +36,7 @@ inline constexpr SInt32 kResizeWidth = 600;
 // The stored resize preference: true when it is unset or holds no boolean.
 bool readResizePreference();
 // The stored format preference: mov when it is unset or names no format.
-MovieFormat readMovieFormatPreference();
+const outputs::Output& readMovieFormatPreference();
 // What the driver is asked to scale to: the width, or 0 for the picture's natural size.
 constexpr SInt32 resizeTargetFor(bool resize) { return resize ? kResizeWidth : 0; }
 
@@ -79,6 +79,6 @@ class Controller : public NSApplicationDelegate, public NSUserNotificationCenter
   std::shared_ptr<NSTimer> m_terminationTimer;
   std::shared_ptr<NSTimer> m_sessionInvocationTimer;  // never started
   Boolean m_bResize = true;
-  MovieFormat m_format = MovieFormat::mov;
+  const outputs::Output* m_format = &outputs::DefaultOutput();
   std::unique_ptr<Convert2Mov> m_c2m;
 };

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The conversion driver: reads the photograph, writes its voice annotation to a new WAVE file
-// in the user's private temporary-items folder, has the movie assembled from both, and removes
-// the WAVE file again.
+// The conversion driver: reads the photograph by its kind, finds its recording by the table of
+// sources (a WAVE file for outputs that read one), has the output written from both, and removes
+// any working WAVE file again.
 #include "Convert2Mov.h"
 
 #include <cerrno>
@@ -10,22 +10,17 @@
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
-#include "media/MotionPhoto.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
-#include "toolbox/Files/TemporaryItems.h"
 #include "toolbox/Movies/Movies.h"
 #include "media/JpegMarkers.h"
 #include "media/JpegStructure.h"
+#include "photos/PhotoKinds.h"
 
 namespace {
-
-// Names taken in the folder (conversions running at the same moment) are passed over; this
-// many tick numbers are tried before giving up.
-constexpr UInt32 kWaveNameTries = 256;
 
 void removeWave(const std::string& path) {
   FSSpec spec;
@@ -42,23 +37,19 @@ struct WaveRemover {
 
 }  // namespace
 
-std::string Convert2Mov::moviePathFor(const std::string& image, MovieFormat format) {
-  if (format == MovieFormat::motion) {
-    std::string name = image;
-    while (name.size() > 1 && name.back() == '/') name.pop_back();
-    return media::MotionPhotoName(name);
-  }
-  return NSStringByDeletingPathExtension(image) + (format == MovieFormat::mp4 ? ".mp4" : ".mov");
+Convert2Mov::Convert2Mov() = default;
+Convert2Mov::~Convert2Mov() = default;
+
+std::string Convert2Mov::moviePathFor(const std::string& image, const outputs::Output& output) {
+  return output.pathFor(image);
 }
 
-std::string Convert2Mov::recordingPathFor(const std::string& image) {
-  return NSStringByDeletingPathExtension(image) + ".wav";
+std::string Convert2Mov::recordingPathFor(const std::string& image, const sources::SoundSource* source) {
+  return NSStringByDeletingPathExtension(image) + (source ? source->extension : ".wav");
 }
 
 std::string Convert2Mov::unreadableJpegReason(std::span<const UInt8> bytes) {
-  if (bytes.empty()) return "empty file";
-  if (!media::StartsWithSOI(bytes.data(), bytes.size())) return "not a JPEG file";
-  return "damaged JPEG header";
+  return photos::PhotoKindForBytes(bytes).unreadable(bytes);
 }
 
 OSErr Convert2Mov::refuse(OSErr status, const std::string& problem) {
@@ -99,7 +90,6 @@ std::string Convert2Mov::failureName(SInt32 failure, int systemError) {
 void Convert2Mov::concludeReport(SInt32 status) {
   ConversionReport& r = mReport;
   r.status = status;
-  if (r.audioBlocks > 0) r.soundSource = SoundSource::embedded;
   auto fail = [&r](SInt32 failure, const std::string& problem) {
     r.outcome = ConversionOutcome::failed;
     r.failure = failure;
@@ -120,11 +110,11 @@ void Convert2Mov::concludeReport(SInt32 status) {
     fail(codecBadDataErr, "cannot be read (" + r.unreadable + ")");
     if (r.notJpeg) r.failureName = "not-a-jpeg";
   }
-  else if (r.soundSource == SoundSource::none)
+  else if (r.soundSource == nullptr)
     r.outcome = ConversionOutcome::noVoice;
   else if (r.skippedExisting)
     r.outcome = ConversionOutcome::skipped;
-  else if (r.waveWritten || r.soundSource == SoundSource::sidecar)
+  else if (r.waveWritten || r.recordingReady)
     r.outcome = ConversionOutcome::converted;
   else
     fail(ioErr, "voice annotation found but no sound file could be written");
@@ -141,21 +131,27 @@ SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& ima
   if (passOverIfCurrent(movie, image, resize)) return noErr;
   // Looked at before the photograph is read: a change after this makes the record stale.
   const std::optional<media::FileStamp> photoStamp = stampOf(image);
-  ExtractedAudio audio = extractAudioFromExifForFile(image);
-  // Without a WAVE file the status is the extraction's (0: nothing to convert).
+  ExtractedAudio audio = prepareRecording(image, mOutput->takesWaveFile);
+  // Without a recording the status is the extraction's (0: nothing to convert).
   SInt32 status = audio.status;
-  if (audio.wavePath) {
-    WaveRemover remover{audio.working ? *audio.wavePath : std::string()};
+  if (audio.ready) {
+    WaveRemover remover{audio.wavePath && audio.working ? *audio.wavePath : std::string()};
     mFacts.madeFrom = madeFromRecord(image, photoStamp, resize);
-    status = assembleMovieTracksForMovie(movie, image, *audio.wavePath, resize);
+    status = assembleMovieTracksForMovie(movie, image, audio.wavePath.value_or(std::string()), resize);
   }
   mFacts = PhotoFacts{};
+  mStill = media::Still{};
+  mLocated = sources::Located{};
+  mRecord.reset();
   concludeReport(status);
   return status;
 }
 
-bool Convert2Mov::readPhotograph(const std::string& image, ExImageInfo* record) {
+bool Convert2Mov::readPhotograph(const std::string& image) {
   mPhotograph.release();
+  mRecord = std::make_unique<ExImageInfo>();
+  mStill = media::Still{};
+  mLocated = sources::Located{};
   // Only a regular file is a photograph; the read never waits on anything else under the name.
   if (image.empty()) {
     mReport.unreadable = "no such file";
@@ -164,24 +160,39 @@ bool Convert2Mov::readPhotograph(const std::string& image, ExImageInfo* record) 
   FSContentsRef bytes;
   if (FSReadFileContents(image, &bytes, &mReport.unreadable) != noErr) return false;
   mReport.imageFound = true;
-  {
-    JpegTagReader reader;
-    reader.readTags(image, bytes->data(), bytes->size(), record);
-  }
-  mReport.imageReadable = record->getPixelWidth() != 0;
+  const std::span<const UInt8> all(bytes->data(), bytes->size());
+  const photos::ReadPhotograph read = photos::ReadPhotographBytes(image, all, mRecord.get());
+  mStill = read.still;
+  mReport.imageReadable = mStill.width != 0;
   if (!mReport.imageReadable) {
-    mReport.unreadable = unreadableJpegReason({bytes->data(), bytes->size()});
-    mReport.notJpeg = !media::StartsWithSOI(bytes->data(), bytes->size());
+    mReport.unreadable = read.kind->unreadable(all);
+    mReport.notJpeg = !read.kind->recognizes(all);
   }
-  mReport.audioBlocks = record->numAudioBlocks();
-  mReport.audioSeconds = record->getAudioSeconds();
+  mReport.audioBlocks = mRecord->numAudioBlocks();
+  mReport.audioSeconds = mRecord->getAudioSeconds();
   mPhotograph = FSContentsHold(std::move(bytes));
   return true;
 }
 
-OSErr Convert2Mov::checkPicture(const FSFileContents& bytes) {
+sources::Photograph Convert2Mov::photographForSources(const std::string& image) const {
+  sources::Photograph photo;
+  photo.path = image;
+  photo.record = mRecord.get();
+  if (const FSContentsRef bytes = mPhotograph.contents()) photo.bytes = {bytes->data(), bytes->size()};
+  photo.readable = mReport.imageReadable;
+  return photo;
+}
+
+void Convert2Mov::noteFound() {
+  mReport.soundSource = mLocated.source;
+  mReport.soundFile = mLocated.found.file;
+  mReport.passedOverSoundFile = mLocated.found.passedOver;
+  mReport.passedOverSoundProblem = mLocated.found.passedOverProblem;
+}
+
+OSErr Convert2Mov::checkPicture(std::span<const UInt8> jpeg) {
   media::JpegLayout layout;
-  if (media::ParseJpegLayout(bytes.data(), bytes.size(), &layout) != media::Status::ok)
+  if (media::ParseJpegLayout(jpeg.data(), jpeg.size(), &layout) != media::Status::ok)
     return refuse(codecBadDataErr, "the picture is damaged: its frame header is missing or unreadable");
   if (const char* missing = media::JpegMissingPart(layout))
     return refuse(codecBadDataErr, std::string("the picture is damaged: ") + missing);
@@ -189,79 +200,83 @@ OSErr Convert2Mov::checkPicture(const FSFileContents& bytes) {
   return noErr;
 }
 
-ExtractedAudio Convert2Mov::extractAudioFromExifForFile(const std::string& image) {
-  ExImageInfo record;
-  if (!readPhotograph(image, &record)) return {};
-  mFacts = photoFactsOf(record);
-  // The blocks decide, not the length: a recording of unknown length is still written.
-  if (record.numAudioBlocks() == 0) return audioBesidePhotograph(image, record);
-  // A damaged photograph makes no movie: nothing is written for it.
-  OSErr err = checkRecording(record);
-  if (err == noErr) err = checkPicture(*mPhotograph.contents());
+ExtractedAudio Convert2Mov::extractAudioFromExifForFile(const std::string& image) { return prepareRecording(image, true); }
+
+ExtractedAudio Convert2Mov::prepareRecording(const std::string& image, bool waveFile) {
+  if (!readPhotograph(image)) return {};
+  mFacts = photoFactsOf(*mRecord);
+  const sources::Photograph photo = photographForSources(image);
+  mLocated = sources::LocateRecording(photo);
+  if (mLocated.source == nullptr) return {};
+  noteFound();
+  // A damaged recording or photograph makes no movie: nothing is written for it.
+  std::string problem;
+  OSErr err = mLocated.source->check(photo, &mLocated.found, &problem);
+  if (err != noErr) return {refuse(err, problem), std::nullopt};
+  mReport.recordingBytes = mLocated.found.bytes;
+  err = checkPicture(mStill.jpeg);
   if (err != noErr) return {err, std::nullopt};
+  mReport.recordingReady = true;
+  if (!waveFile) return {noErr, std::nullopt, true, true};
 
-  std::string folder, reason;
-  err = FSFindTemporaryItemsFolder(&folder, &reason);
-  if (err != noErr) return {refuse(err, "no place for the recording: " + reason), std::nullopt};
-
-  // Created exclusively and never through a link.
-  std::string wavePath;
-  std::FILE* file = nullptr;
-  err = dupFNErr;
-  const UInt32 tick = TickCount();
-  {
-    // Gone however the run is stopped, as the working files beside the movie are: no interrupt
-    // falls between making the file and saying so.
-    FSInterruptsHeld held;
-    for (UInt32 attempt = 0; attempt < kWaveNameTries && err == dupFNErr; ++attempt) {
-      char name[32];
-      std::snprintf(name, sizeof name, "%d.wav", SInt32(tick + attempt));
-      wavePath = folder + "/" + name;
-      err = FSOpenNewFile(wavePath.c_str(), 0600, &file);
-    }
-    if (err == noErr) FSRemoveOnInterrupt(wavePath);
+  sources::WaveFile wave;
+  err = mLocated.source->waveFile(photo, mLocated.found, &wave, &problem);
+  if (err != noErr) return {refuse(err, problem), std::nullopt};
+  if (wave.working) {
+    mReport.wavePath = wave.path;
+    mReport.waveWritten = true;
   }
-  if (err != noErr) {
-    const std::string why = err == dupFNErr ? "every name tried is taken" : std::strerror(errno);
-    return {refuse(err, "no new file for the recording could be made in " + folder + " (" + why + ")"), std::nullopt};
-  }
-
-  err = writeRecording(file, record);
-  int writeErrno = errno;
-  if (std::fclose(file) != 0 && err == noErr) {
-    err = ioErr;
-    writeErrno = errno;
-  }
-  if (err != noErr) {
-    // A truncated recording must not become a movie.
-    removeWave(wavePath);
-    return {refuse(err, "the recording could not be written to " + folder + " (" + std::strerror(writeErrno) + ")"),
-            std::nullopt};
-  }
-  mReport.wavePath = wavePath;
-  mReport.waveWritten = true;
-  return {noErr, wavePath};
+  return {noErr, wave.path, wave.working, true};
 }
 
 SInt32 Convert2Mov::extractRecording(const std::string& image, std::FILE* out) {
   mReport = ConversionReport{};
   const OSErr err = writeRecordingOf(image, out);
   mPhotograph.release();
+  mStill = media::Still{};
+  mLocated = sources::Located{};
+  mRecord.reset();
   concludeReport(err);
   return err;
 }
 
 OSErr Convert2Mov::writeRecordingOf(const std::string& image, std::FILE* out) {
-  ExImageInfo record;
   if (out == nullptr) return refuse(paramErr, "no file to write the recording to");
-  if (!readPhotograph(image, &record)) return noErr;
-  if (record.numAudioBlocks() == 0) return mReport.imageReadable ? copyRecordingBeside(image, record, out) : noErr;
+  if (!readPhotograph(image)) return noErr;
+  const sources::Photograph photo = photographForSources(image);
+  mLocated = sources::LocateRecording(photo);
+  if (mLocated.source == nullptr) return noErr;
+  noteFound();
   // The recording does not need the picture: only its own pieces must be whole.
-  OSErr err = checkRecording(record);
-  if (err != noErr) return err;
-  err = writeRecording(out, record);
-  if (err != noErr)
-    return refuse(err, std::string("the recording could not be written (") + std::strerror(errno) + ")");
+  std::string problem;
+  OSErr err = mLocated.source->check(photo, &mLocated.found, &problem);
+  if (err != noErr) return refuse(err, problem);
+  std::uint64_t written = mLocated.found.bytes;
+  err = mLocated.source->extract(photo, mLocated.found, out, &written, &problem);
+  if (err != noErr) return refuse(err, problem);
+  mReport.recordingBytes = written;
   mReport.waveWritten = true;
+  mReport.recordingReady = true;
   return noErr;
+}
+
+const sources::SoundSource* Convert2Mov::soundSourceOf(const std::string& image, std::span<const UInt8> bytes,
+                                                       const ExImageInfo& record, std::string* file) {
+  if (file) file->clear();
+  sources::Photograph photo;
+  photo.path = image;
+  photo.record = &record;
+  photo.bytes = bytes;
+  photo.readable = record.getPixelWidth() != 0;
+  const sources::Located located = sources::LocateRecording(photo);
+  // What a conversion would refuse is no recording.
+  if (located.source == nullptr || !located.found.problem.empty()) return nullptr;
+  if (file) *file = located.found.file;
+  return located.source;
+}
+
+const sources::SoundSource* Convert2Mov::soundSourceAt(const std::string& image) {
+  Convert2Mov look;
+  if (!look.readPhotograph(image)) return nullptr;
+  return sources::LocateRecording(look.photographForSources(image)).source;
 }

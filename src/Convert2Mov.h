@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The conversion driver: photograph in, temporary WAVE file and movie beside the photograph out.
+// The conversion driver: photograph in (by its kind), recording found (by its source), output
+// beside the photograph out (by its row).
 // One instance lives as long as the application; each call is one self-contained conversion.
 #pragma once
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "movie/MovieFormat.h"
 #include "media/MadeFrom.h"
+#include "media/Still.h"
 #include "movie/PhotoFacts.h"
+#include "outputs/Outputs.h"
+#include "sources/SoundSources.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/FileContents.h"
@@ -26,10 +30,6 @@ enum class ConversionOutcome {
   upToDate,   // asked to convert only what changed: its movie is there and current
 };
 
-// Where a photograph's recording is: inside it (FlashPix voice annotation), or in a WAVE file
-// that the camera wrote beside it.
-enum class SoundSource { none, embedded, sidecar };
-
 // What the last conversion found and did, for callers that say more than the status.
 struct ConversionReport {
   bool imageFound = false;     // a regular file was read at the image path
@@ -38,12 +38,13 @@ struct ConversionReport {
   UInt32 audioBlocks = 0;      // pieces of the voice annotation found
   UInt32 audioSeconds = 0;     // the recording's length from its WAVE headers
   UInt64 recordingBytes = 0;   // the recording's size, once its pieces were found whole
-  SoundSource soundSource = SoundSource::none;  // where the recording was found
-  std::string soundFile;       // the recording beside the photograph, when that was used
+  const sources::SoundSource* soundSource = nullptr;  // where the recording was found; none: nullptr
+  std::string soundFile;       // the recording's own file beside the photograph, when it has one
   std::string passedOverSoundFile;     // a recording named first that did not serve, and why
   std::string passedOverSoundProblem;  // (RelatedSoundFile's, when the photograph's own name did)
   std::string wavePath;        // the temporary WAVE file, when one was written (gone once the
   bool waveWritten = false;    // conversion has ended)
+  bool recordingReady = false;  // the recording was found whole and handed on (for an extraction: written)
   bool assembled = false;      // the movie assembly ran
   std::string moviePath;       // where the movie was written
   double soundSeconds = 0;     // duration of the movie's sound track
@@ -60,16 +61,6 @@ struct ConversionReport {
   bool notJpeg = false;  // the file read at the image path does not start as a JPEG
 };
 
-// A recording beside a photograph, as findRecordingBeside judged it.
-struct RecordingBeside {
-  std::string path;       // the file (the photograph's folder as given, then its name)
-  std::string problem;    // "" when usable; else why not, in words ("is not a RIFF WAVE file" ...)
-  OSErr status = noErr;   // the problem's code
-  UInt64 bytes = 0;       // its size
-  std::string passedOver;         // a name asked for first that did not serve, when this one did
-  std::string passedOverProblem;  // why it did not ("is not there", "is not a RIFF WAVE file" ...)
-};
-
 // What a conversion may do with a file that already has the movie's name.
 enum class ExistingMovie {
   replaceOwn,  // replace a movie that still2mov made, refuse anything else (the default)
@@ -84,18 +75,25 @@ struct ExtractedAudio {
   std::optional<std::string> wavePath;
   bool working = true;  // the file is the conversion's own, removed when it ends; a recording
                         // beside the photograph is the user's and stays
+  bool ready = false;   // a recording was found whole (for an output that takes no WAVE file, no
+                        // path is given)
 };
 
 class Convert2Mov {
  public:
-  // Where the movie of the photograph at image goes: beside it, under its name with the last
-  // component's extension replaced (a motion photo keeps it: IMG_1.JPG gives IMG_1.MP.JPG).
-  // Trailing slashes are not part of the name.
-  static std::string moviePathFor(const std::string& image, MovieFormat format = MovieFormat::mov);
-  // Where its recording goes when extracted, by the same rule.
-  static std::string recordingPathFor(const std::string& image);
-  // Why bytes read from a photograph give no JPEG header: "empty file", "not a JPEG file",
-  // "damaged JPEG header".
+  Convert2Mov();
+  ~Convert2Mov();
+  Convert2Mov(const Convert2Mov&) = delete;
+  Convert2Mov& operator=(const Convert2Mov&) = delete;
+
+  // Where the output of the photograph at image goes, by the output's rule: beside it, under its
+  // name with the last component's extension replaced (a motion photo keeps it).
+  static std::string moviePathFor(const std::string& image, const outputs::Output& output = outputs::DefaultOutput());
+  // Where its recording goes when extracted, by the same rule, with the source's extension
+  // (a WAVE's when the source is not known).
+  static std::string recordingPathFor(const std::string& image, const sources::SoundSource* source = nullptr);
+  // Why bytes read from a photograph give no picture, in its kind's words: "empty file", "not a
+  // JPEG file", "damaged JPEG header".
   static std::string unreadableJpegReason(std::span<const UInt8> bytes);
   // The stable word for a failure: the system's name for the error behind it (ENOSPC, ELOOP ...),
   // else the conversion's own name for the code (damaged-recording, not-a-jpeg ...).
@@ -125,8 +123,8 @@ class Convert2Mov {
 
   void setExistingMovieRule(ExistingMovie rule) { mExistingMovie = rule; }
   // The kind of file conversions write (a QuickTime movie unless set).
-  void setMovieFormat(MovieFormat format) { mFormat = format; }
-  MovieFormat movieFormat() const { return mFormat; }
+  void setOutput(const outputs::Output& output) { mOutput = &output; }
+  const outputs::Output& output() const { return *mOutput; }
   // Whether movies carry the capture time, the camera's make and model and the position the
   // photograph records (off unless asked: a movie carries no metadata by default).
   void setCaptureMetadata(bool on) { mCaptureMetadata = on; }
@@ -146,50 +144,35 @@ class Convert2Mov {
   // record compares it, and watchers of folders without notifications see changes by it.
   static std::optional<media::FileStamp> stampOf(const std::string& path);
 
-  // The recording that the camera wrote beside the photograph at image: the file its
-  // RelatedSoundFile names, else the photograph's name with ".wav"; letter case aside, in the
-  // photograph's folder. Nothing when no such name is there. The one rule for conversion, --info
-  // and extract: a name that is no usable recording gives way to the next; when none is usable,
-  // the first found is returned with its problem. With stream, a usable one is left open there
-  // at its start (the very file checked), for the caller to close.
-  static std::optional<RecordingBeside> findRecordingBeside(const std::string& image, const ExImageInfo& record,
-                                                            std::FILE** stream = nullptr);
-  // Where the recording of a photograph read into record comes from, and the file when it is
-  // beside the photograph (only one that a conversion would use).
-  static SoundSource soundSourceOf(const ExImageInfo& record, std::string* file = nullptr);
+  // Where the recording of the photograph at image (bytes, read into record) comes from, by the
+  // table of sources, and its own file when it has one; nullptr when it has none a conversion
+  // would use. What --info shows.
+  static const sources::SoundSource* soundSourceOf(const std::string& image, std::span<const UInt8> bytes,
+                                                   const ExImageInfo& record, std::string* file = nullptr);
+  // The source of the photograph at image's recording, for naming what extract writes; a read of
+  // the photograph. nullptr when it has none or cannot be read.
+  static const sources::SoundSource* soundSourceAt(const std::string& image);
 
  private:
-  // Reads the photograph whole and its header into record; false when no regular file could be
-  // read at image. Its bytes are held for the rest of the conversion: the movie's picture is
-  // taken from them, not from a second read.
-  bool readPhotograph(const std::string& image, ExImageInfo* record);
-  // The recording's pieces must lie within the bytes the photograph carries for them, leave no
-  // gap, and fill what the WAVE header declares. On failure the report says what is missing.
-  OSErr checkRecording(const ExImageInfo& record);
-  // The bytes a WAVE file's RIFF size field says the file holds; 0 when the writer left it
-  // unknown (all ones).
-  static UInt64 riffDeclaredBytes(UInt32 riffSize);
+  // Reads the photograph whole by its kind into mRecord, and its still; false when no regular
+  // file could be read at image. Its bytes are held for the rest of the conversion: the movie's
+  // picture is taken from them, not from a second read.
+  bool readPhotograph(const std::string& image);
+  // The photograph as the sources look at it.
+  sources::Photograph photographForSources(const std::string& image) const;
+  // Reads the photograph and finds its recording by the table of sources, checked whole with the
+  // picture; with waveFile, the recording as a WAVE file too.
+  ExtractedAudio prepareRecording(const std::string& image, bool waveFile);
   // The picture must be readable and whole, judged from its structure.
-  OSErr checkPicture(const FSFileContents& bytes);
-  // Each block at its WAVE offset; a block at offset 0 follows the one before it.
-  static OSErr writeRecording(std::FILE* file, const ExImageInfo& record);
+  OSErr checkPicture(std::span<const UInt8> jpeg);
   // extractRecording's work, before the report is settled.
   OSErr writeRecordingOf(const std::string& image, std::FILE* out);
   // The problem in words for the report; returns status.
   OSErr refuse(OSErr status, const std::string& problem);
   // Settles the report once a conversion or an extraction has ended with status.
   void concludeReport(SInt32 status);
-  // For a photograph without a voice annotation: the recording beside it, once it and the
-  // picture are found whole; nothing when there is none.
-  ExtractedAudio audioBesidePhotograph(const std::string& image, const ExImageInfo& record);
-  // The item name of the folder prefix must be a regular file (not a link) holding a whole RIFF
-  // WAVE; keep as for findRecordingBeside.
-  static RecordingBeside examineRecording(const std::string& prefix, const std::string& name, std::FILE** keep);
-  // Puts what was found beside the photograph into the report.
-  void noteRecordingBeside(const RecordingBeside& found);
-  // extract's copy of the recording beside the photograph, byte for byte; noErr and nothing
-  // written when there is none.
-  OSErr copyRecordingBeside(const std::string& image, const ExImageInfo& record, std::FILE* out);
+  // Puts what the source found into the report.
+  void noteFound();
   // What the movie takes from the photograph: its orientation always, the capture facts when
   // asked for.
   PhotoFacts photoFactsOf(const ExImageInfo& record) const;
@@ -205,9 +188,12 @@ class Convert2Mov {
 
   ConversionReport mReport;
   FSContentsHold mPhotograph;  // the photograph's bytes while a conversion needs them
+  std::unique_ptr<ExImageInfo> mRecord;  // what was read of it (its audio blocks point into them)
+  media::Still mStill;                   // its picture, as its kind hands it over
+  sources::Located mLocated;             // its recording's source and what that found
   ExistingMovie mExistingMovie = ExistingMovie::replaceOwn;
   bool mCaptureMetadata = false;
-  MovieFormat mFormat = MovieFormat::mov;
+  const outputs::Output* mOutput = &outputs::DefaultOutput();
   bool mUpdateOnly = false;
   PhotoFacts mFacts;  // of the photograph being converted
 };

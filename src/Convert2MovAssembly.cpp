@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Building the movie from the photograph and its temporary WAVE file: resolve both to file
-// specifications, name the movie in the photograph's folder, and have the tracks assembled.
+// Building the output from the photograph and its recording: resolve both to file
+// specifications, name the output in the photograph's folder, and have its row's writer write it.
 #include <cstring>
 #include <initializer_list>
 
 #include "Convert2Mov.h"
+#include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "movie/QuickTimeU.h"
 #include "platform/UtilsCIP.h"
@@ -176,11 +177,13 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     return dupFNErr;
   }
 
-  // A motion photo is made of the photograph once: one that already is one stays as it is.
-  if (mFormat == MovieFormat::motion && mPhotograph.contents() != nullptr &&
-      IsMotionPhotoData(mPhotograph.contents()->data(), mPhotograph.contents()->size())) {
-    mReport.problem = "the photograph already is a motion photo; nothing written";
-    return badFileFormat;
+  // Some outputs cannot be made of every photograph (a motion photo of one that already is one).
+  if (mOutput->refusal != nullptr && mPhotograph.contents() != nullptr) {
+    const std::string why = mOutput->refusal({mPhotograph.contents()->data(), mPhotograph.contents()->size()});
+    if (!why.empty()) {
+      mReport.problem = why + "; nothing written";
+      return badFileFormat;
+    }
   }
 
   // Nothing there is taken only while still nothing is there; a movie of ours only while it is
@@ -188,10 +191,34 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
   if (mExistingMovie == ExistingMovie::replaceAny) publication.rule = FSPublishRule::replaceAny;
   else if (occupant == Occupant::ownMovie) publication.rule = FSPublishRule::replaceChecked;
   else publication.rule = FSPublishRule::noReplace;
-  if (mReport.soundSource == SoundSource::sidecar) publication.permissionCeiling = permissionCeiling({&imageSpec, &audioSpec});
+  // A recording of the user's, beside the photograph, bounds the movie's readers too.
+  if (!mReport.soundFile.empty()) publication.permissionCeiling = permissionCeiling({&imageSpec, &audioSpec});
   else publication.permissionCeiling = permissionCeiling({&imageSpec});
 
-  int status = QuickTimeU::CreateMovie(movieSpec, imageSpec, audioSpec, resize, mFacts, publication, mFormat);
+  // An output that reads the recording itself gets it from its source, opened only now.
+  sources::Recording recording;
+  if (!mOutput->takesWaveFile) {
+    if (mLocated.source == nullptr || mRecord == nullptr) {
+      mReport.problem = "no recording to write the movie from";
+      return paramErr;
+    }
+    std::string problem;
+    if (const OSErr err = mLocated.source->open(photographForSources(image), mLocated.found, &recording, &problem);
+        err != noErr) {
+      mReport.problem = "no movie written: " + problem;
+      return err;
+    }
+  }
+  outputs::OutputJob job;
+  job.movie = &movieSpec;
+  job.image = &imageSpec;
+  job.audio = &audioSpec;
+  job.still = &mStill;
+  job.recording = &recording;
+  job.facts = &mFacts;
+  job.resize = resize;
+  job.publication = &publication;
+  int status = mOutput->write(job);
   if (status == dupFNErr && publication.rule != FSPublishRule::replaceAny) {
     // Something appeared or changed under the name while the movie was made: it stays. A new
     // file there that is a movie of ours is another run's of this photograph, which leaves
@@ -216,14 +243,12 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     if (occupant != Occupant::none) mReport.problem += "; " + moviePath + " is as it was";
     return status;
   }
-  TimeValue duration = 0;
-  TimeScale scale = 0;
   // Read back from the written file: the duration the user gets, and proof that it is a movie.
-  OSErr readErr = GetMovieFileTrackDuration(&movieSpec, SoundMediaType, &duration, &scale);
-  if (readErr != noErr) {
+  double seconds = 0;
+  if (const OSErr readErr = mOutput->readSoundSeconds(&movieSpec, &seconds); readErr != noErr) {
     mReport.problem = "the movie written cannot be read back";
     return readErr;
   }
-  mReport.soundSeconds = double(duration) / double(scale);
+  mReport.soundSeconds = seconds;
   return status;
 }

@@ -38,10 +38,10 @@ std::string absolute(const std::string& path) {
   return (p.is_absolute() ? p : here / p).lexically_normal().string();
 }
 
-std::optional<media::MadeFrom> recordOf(FSSpec& movie) {
+std::optional<media::MadeFrom> recordOf(FSSpec& movie, const outputs::Output& output) {
   std::string path;
   if (FSpGetPath(&movie, &path) != noErr) return std::nullopt;
-  return media::ReadMadeFromMovie(path);
+  return output.readMadeFrom(path);
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ std::string Convert2Mov::madeFromRecord(const std::string& image, const std::opt
     r.recording = NSStringLastPathComponent(mReport.soundFile);
     r.recordingStamp = media::StampDigest(*recording);
   }
-  r.format = MovieFormatName(mFormat);
+  r.format = mOutput->name;
   r.resize = resize;
   r.metadata = mCaptureMetadata;
   return media::EncodeMadeFrom(r);
@@ -77,8 +77,8 @@ std::string Convert2Mov::madeFromRecord(const std::string& image, const std::opt
 
 bool Convert2Mov::isCurrent(const std::string& movie, const std::string& image, SInt32 resize) const {
   if (!mUpdateOnly) return false;
-  const std::optional<media::MadeFrom> r = media::ReadMadeFromMovie(movie);
-  if (!r || r->photograph != NSStringLastPathComponent(image) || r->format != MovieFormatName(mFormat) || r->resize != resize ||
+  const std::optional<media::MadeFrom> r = mOutput->readMadeFrom(movie);
+  if (!r || r->photograph != NSStringLastPathComponent(image) || r->format != mOutput->name || r->resize != resize ||
       r->metadata != mCaptureMetadata)
     return false;
   const std::optional<media::FileStamp> photo = stampOf(image);
@@ -105,7 +105,7 @@ void Convert2Mov::passOver(const std::string& movie) {
 }
 
 OSErr Convert2Mov::checkMovieOwner(FSSpec& movie, const std::string& image) {
-  const std::optional<media::MadeFrom> r = recordOf(movie);
+  const std::optional<media::MadeFrom> r = recordOf(movie, *mOutput);
   const std::string name = NSStringLastPathComponent(image);
   if (!r || r->photograph == name || !stampOf(besideOf(image, r->photograph))) return noErr;
   std::string movieName(reinterpret_cast<const char*>(movie.name) + 1, movie.name[0]);

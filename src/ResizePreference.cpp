@@ -11,9 +11,9 @@ bool readResizePreference() {
   return valid ? value != 0 : true;
 }
 
-MovieFormat readMovieFormatPreference() {
+const outputs::Output& readMovieFormatPreference() {
   CFPreferencesAppSynchronize(kPreferenceDomain);
   const std::optional<std::string> stored = CFPreferencesCopyAppValue(kMovieFormatPreferenceKey, kPreferenceDomain);
-  const std::optional<MovieFormat> format = stored ? MovieFormatNamed(*stored) : std::nullopt;
-  return format ? *format : MovieFormat::mov;
+  const outputs::Output* format = stored ? outputs::OutputNamed(*stored) : nullptr;
+  return format ? *format : outputs::DefaultOutput();
 }

@@ -14,13 +14,8 @@ namespace cli {
 namespace {
 
 std::string soundSourceOf(const ConversionReport& r, std::string* soundFile) {
-  *soundFile = r.soundSource == SoundSource::sidecar ? r.soundFile : "";
-  switch (r.soundSource) {
-    case SoundSource::embedded: return "embedded";
-    case SoundSource::sidecar: return "sidecar";
-    case SoundSource::none: break;
-  }
-  return "";
+  *soundFile = r.soundSource != nullptr ? r.soundFile : "";
+  return r.soundSource != nullptr ? r.soundSource->name : "";
 }
 
 const char* statusName(ConversionOutcome outcome) {

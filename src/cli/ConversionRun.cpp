@@ -17,14 +17,17 @@ namespace cli {
 namespace {
 
 // --format's value: one of the names in the table of formats.
-std::function<std::string(const char*)> setFormat(std::optional<MovieFormat>* format) {
+std::function<std::string(const char*)> setFormat(const outputs::Output** format) {
   return [format](const char* value) -> std::string {
-    *format = MovieFormatNamed(value ? value : "");
+    *format = outputs::OutputNamed(value ? value : "");
     if (*format) return "";
-    std::string names;
-    for (const MovieFormatRow& row : kMovieFormats) names += std::string(names.empty() ? "" : ", ") + row.name;
-    return std::string("--format takes ") + names + ", not \"" + (value ? value : "") + "\"";
+    return std::string("--format takes ") + outputs::OutputNamesInWords(", ") + ", not \"" + (value ? value : "") + "\"";
   };
+}
+
+const char* formatDescription() {
+  static const std::string text = outputs::OutputNamesInWords() + ": the kind of file to write (see below)";
+  return text.c_str();
 }
 
 }  // namespace
@@ -40,8 +43,7 @@ std::vector<OptionRow> conversionOptionRows(ConversionOptions* o, bool withUpdat
        setFlag(&o->overwrite)},
       {'n', "skip-existing", OptionValue::none, nullptr, "skip a photograph when a file has its movie's name",
        setFlag(&o->skipExisting)},
-      {0, "format", OptionValue::required, "KIND", "mov, mp4 or motion: the kind of file to write (see below)",
-       setFormat(&o->format)},
+      {0, "format", OptionValue::required, "KIND", formatDescription(), setFormat(&o->format)},
   };
   if (withUpdate)
     rows.push_back({'u', "update", OptionValue::none, nullptr,
@@ -68,7 +70,7 @@ std::optional<std::string> conversionOptionConflict(const ConversionOptions& o) 
 SInt32 configureConverter(const ConversionOptions& o, Convert2Mov* converter) {
   converter->setCaptureMetadata(o.metadata);
   converter->setUpdateOnly(o.update);
-  converter->setMovieFormat(o.format ? *o.format : readMovieFormatPreference());
+  converter->setOutput(o.format ? *o.format : readMovieFormatPreference());
   if (o.overwrite) converter->setExistingMovieRule(ExistingMovie::replaceAny);
   if (o.skipExisting) converter->setExistingMovieRule(ExistingMovie::keep);
   return resizeTargetFor(o.resize || (!o.noResize && readResizePreference()));
@@ -99,7 +101,7 @@ std::vector<std::size_t> convertCandidates(Convert2Mov& converter, const std::ve
         candidates.size(), jobs,
         [&](std::size_t i) {
           const std::string& photo = candidates[i].path;
-          current[i] = converter.isCurrent(Convert2Mov::moviePathFor(photo, converter.movieFormat()), photo, target);
+          current[i] = converter.isCurrent(Convert2Mov::moviePathFor(photo, converter.output()), photo, target);
         },
         stop);
   // Round k holds each movie's k-th photograph, in the order given.
@@ -109,12 +111,12 @@ std::vector<std::size_t> convertCandidates(Convert2Mov& converter, const std::ve
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (stop && stop()) break;
     if (current[i]) {
-      converter.passOver(Convert2Mov::moviePathFor(candidates[i].path, converter.movieFormat()));
+      converter.passOver(Convert2Mov::moviePathFor(candidates[i].path, converter.output()));
       ran[i] = true;
       printer.finishedAt(i, candidates[i].path, resultOf(converter.lastReport()), candidates[i].foundInFolder);
       continue;
     }
-    const std::size_t k = seen[Convert2Mov::moviePathFor(candidates[i].path, converter.movieFormat())]++;
+    const std::size_t k = seen[Convert2Mov::moviePathFor(candidates[i].path, converter.output())]++;
     if (rounds.size() <= k) rounds.resize(k + 1);
     rounds[k].push_back(i);
   }
@@ -124,7 +126,7 @@ std::vector<std::size_t> convertCandidates(Convert2Mov& converter, const std::ve
         round.size(), jobs,
         [&](std::size_t k) {
           const std::string& photo = candidates[round[k]].path;
-          converter.createMovie(Convert2Mov::moviePathFor(photo, converter.movieFormat()), photo, target);
+          converter.createMovie(Convert2Mov::moviePathFor(photo, converter.output()), photo, target);
           return resultOf(converter.lastReport());
         },
         [&](std::size_t k) {

@@ -21,7 +21,7 @@ struct ConversionOptions {
   int jobs = 0;  // 0: one per processor
   bool metadata = false;
   bool json = false, quiet = false, verbose = false;
-  std::optional<MovieFormat> format;  // unset: the Movie_Format preference
+  const outputs::Output* format = nullptr;  // unset: the Movie_Format preference
 };
 
 // The option rows, in --help order; the update row is left out where updating is the rule.

@@ -28,17 +28,17 @@ struct ConvertOptions : cli::ConversionOptions {
   bool recursive = false;
 };
 
-// The photograph a name like IMG_0001.MP.JPG would be the motion photo of (IMG_0001.JPG).
-std::optional<std::string> motionPhotoSource(const std::string& path) {
-  const std::string stem = NSStringByDeletingPathExtension(path);
-  if (stem.size() < 4 || stem.compare(stem.size() - 3, 3, ".MP") != 0) return std::nullopt;
-  const std::string source = stem.substr(0, stem.size() - 3) + path.substr(stem.size());
-  return Convert2Mov::moviePathFor(source, MovieFormat::motion) == path ? std::optional(source) : std::nullopt;
+// The output a name like IMG_0001.MP.JPG would be of a photograph (IMG_0001.JPG), and that one.
+std::optional<std::pair<const outputs::Output*, std::string>> outputMadeFrom(const std::string& path) {
+  for (const outputs::Output& output : outputs::Outputs())
+    if (output.photographOf != nullptr)
+      if (std::optional<std::string> photo = output.photographOf(path)) return std::pair(&output, *photo);
+  return std::nullopt;
 }
 
 std::string formatList() {
   std::string out;
-  for (const MovieFormatRow& row : kMovieFormats) out += std::string("  ") + row.name + ": " + row.words + "\n";
+  for (const outputs::Output& row : outputs::Outputs()) out += std::string("  ") + row.name + ": " + row.words + "\n";
   return out;
 }
 
@@ -111,12 +111,13 @@ int runConvertCommand(const std::vector<std::string>& args) {
       };
       notes.passedOver = [&](const std::string& path, const std::string& why) { passed.emplace_back(path, why); };
       cli::findPhotographs(operand, &found, notes);
-      // A motion photo beside the photograph it was made from is this program's output, not a
-      // photograph to convert again.
+      // An output beside the photograph it was made from (a motion photo) is this program's, not
+      // a photograph to convert again.
       const std::set<std::string> names(found.begin(), found.end());
       for (std::string& photo : found) {
-        if (const std::optional<std::string> source = motionPhotoSource(photo); source && names.count(*source)) {
-          passed.emplace_back(photo, "a motion photo made from " + NSStringLastPathComponent(*source));
+        if (const auto made = outputMadeFrom(photo); made && names.count(made->second)) {
+          passed.emplace_back(photo, std::string("a ") + made->first->noun + " made from " +
+                                         NSStringLastPathComponent(made->second));
           continue;
         }
         candidates.push_back({std::move(photo), true});

@@ -48,7 +48,9 @@ int runExtractCommand(const std::vector<std::string>& args) {
   if (std::optional<int> done = cli::parseCommandLine(extractSyntax(&options), args, &operands)) return *done;
   const bool overwrite = options.overwrite;
   const std::string& photo = operands[0];
-  const std::string out = operands.size() == 2 ? operands[1] : Convert2Mov::recordingPathFor(photo);
+  // Named by default after the photograph, with the extension its recording's source gives.
+  const std::string out =
+      operands.size() == 2 ? operands[1] : Convert2Mov::recordingPathFor(photo, Convert2Mov::soundSourceAt(photo));
 
   FSFolderItem existing;
   const bool exists = FSDescribeItem(out, &existing) == noErr;

@@ -7,13 +7,13 @@
 
 #include "Convert2Mov.h"
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
-#include "ImageAudio/ExifInfo/JpegTagReader.h"
 #include "ImageAudio/Tifflib/XTiffMessages.h"
 #include "cli/Commands.h"
 #include "cli/DisplayText.h"
 #include "cli/InfoPrinter.h"
 #include "cli/JsonText.h"
 #include "cli/OptionParser.h"
+#include "photos/PhotoKinds.h"
 #include "toolbox/Files/FolderNames.h"
 #include "toolbox/Files/RegularFiles.h"
 
@@ -52,31 +52,20 @@ cli::CommandSyntax infoSyntax(InfoOptions* o) {
   return s;
 }
 
-std::string soundSourceOf(const ExImageInfo& record, std::string* soundFile) {
-  switch (Convert2Mov::soundSourceOf(record, soundFile)) {
-    case SoundSource::embedded: return "embedded";
-    case SoundSource::sidecar: return "sidecar";
-    case SoundSource::none: break;
-  }
-  return "";
-}
-
 // Reads one photograph; false with the reason in words when it is no readable photograph.
 bool readPhotograph(const std::string& photo, ExImageInfo* record, cli::PhotoFacts* facts, std::string* reason) {
   // Only a regular file is a photograph; the read never waits on anything else under the name.
   std::vector<UInt8> bytes;
   if (FSReadRegularFile(photo, &bytes, reason) != 0) return false;
-  {
-    JpegTagReader reader;
-    reader.readTags(photo, bytes.data(), bytes.size(), record);
-  }
-  if (record->getPixelWidth() == 0 || record->getPixelHeight() == 0) {
-    *reason = Convert2Mov::unreadableJpegReason(bytes);
+  const photos::ReadPhotograph read = photos::ReadPhotographBytes(photo, bytes, record);
+  if (!read.readable()) {
+    *reason = read.kind->unreadable(bytes);
     return false;
   }
   facts->path = photo;
   facts->fileBytes = bytes.size();
-  facts->soundSource = soundSourceOf(*record, &facts->soundFile);
+  const sources::SoundSource* source = Convert2Mov::soundSourceOf(photo, bytes, *record, &facts->soundFile);
+  facts->soundSource = source != nullptr ? source->name : "";
   return true;
 }
 

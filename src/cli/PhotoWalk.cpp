@@ -3,6 +3,7 @@
 // links, and a folder that is its own ancestor (a bind mount) not entered again.
 #include "cli/PhotoWalk.h"
 
+#include "photos/PhotoKinds.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
@@ -10,12 +11,6 @@
 
 namespace cli {
 namespace {
-
-std::string lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return s;
-}
 
 std::string joined(const std::string& folder, const std::string& name) {
   return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
@@ -57,23 +52,7 @@ void walk(const std::string& folder, UInt64 device, UInt64 inode, std::vector<An
 
 }  // namespace
 
-bool hasPhotographName(const std::string& path) {
-  const std::string name = lower(path.substr(path.rfind('/') + 1));
-  auto endsWith = [&name](const std::string& tail) {
-    return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
-  };
-  return endsWith(".jpg") || endsWith(".jpeg");
-}
-
-bool hasRecordingName(const std::string& path) {
-  const std::string name = lower(path.substr(path.rfind('/') + 1));
-  return name.size() > 4 && name.compare(name.size() - 4, 4, ".wav") == 0;
-}
-
-bool sameStem(const std::string& a, const std::string& b) {
-  auto stem = [](const std::string& name) { return lower(name.substr(0, name.rfind('.'))); };
-  return stem(a) == stem(b);
-}
+bool hasPhotographName(const std::string& path) { return photos::PhotoKindForName(path) != nullptr; }
 
 bool isFolder(const std::string& path) {
   FSRef ref;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Finding the photographs in folders for -r: every .jpg/.jpeg (any letter case) at any depth,
-// without following symbolic links, so that the walk never leaves the folders it was given.
+// Finding the photographs in folders for -r: every name a photograph kind takes (.jpg, .jpeg, any
+// letter case) at any depth, without following symbolic links, so that the walk never leaves the
+// folders it was given.
 #pragma once
 #include <functional>
 #include <string>
@@ -8,13 +9,8 @@
 
 namespace cli {
 
-// True for names ending in .jpg or .jpeg in any letter case.
+// True for names that a photograph kind takes by their extension, in any letter case.
 bool hasPhotographName(const std::string& path);
-// True for names ending in .wav in any letter case: a recording beside a photograph.
-bool hasRecordingName(const std::string& path);
-// True when the two names are the same but for their extensions and letter case (IMG_1.JPG and
-// img_1.wav).
-bool sameStem(const std::string& a, const std::string& b);
 // True when path is a folder, or a link to one (as a folder named on the command line may be).
 bool isFolder(const std::string& path);
 

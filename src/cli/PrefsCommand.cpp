@@ -29,10 +29,28 @@ std::string resizeSpelling(const std::string& text) {
   Boolean value = false;
   return CFPreferencesParseBoolean(text, &value) ? (value ? "true" : "false") : "";
 }
-std::string formatValue() { return MovieFormatName(readMovieFormatPreference()); }
+std::string formatValue() { return readMovieFormatPreference().name; }
 std::string formatSpelling(const std::string& text) {
-  const std::optional<MovieFormat> format = MovieFormatNamed(text);
-  return format ? MovieFormatName(*format) : "";
+  const outputs::Output* format = outputs::OutputNamed(text);
+  return format ? format->name : "";
+}
+
+// The outputs' names, from their table.
+const char* formatValues() {
+  static const std::string text = outputs::OutputNamesInWords();
+  return text.c_str();
+}
+const char* formatMeaning() {
+  static const std::string text = [] {
+    std::string others;
+    for (const outputs::Output& row : outputs::Outputs())
+      if (&row != &outputs::DefaultOutput()) others += std::string(others.empty() ? "" : ", ") + row.name;
+    const std::string::size_type comma = others.rfind(", ");
+    if (comma != std::string::npos) others.replace(comma, 2, " or ");
+    return std::string("the kind of file conversions write when --format is not given: ") +
+           outputs::DefaultOutput().name + " (when\n  unset), " + others;
+  }();
+  return text.c_str();
 }
 
 const Preference kPreferences[] = {
@@ -42,9 +60,7 @@ const Preference kPreferences[] = {
      "  (also yes or no, 1 or 0)",
      "true or false", resizeValue, resizeSpelling},
     {kMovieFormatPreferenceKey,
-     "the kind of file conversions write when --format is not given: mov (when\n"
-     "  unset), mp4 or motion",
-     "mov, mp4 or motion", formatValue, formatSpelling},
+     formatMeaning(), formatValues(), formatValue, formatSpelling},
 };
 
 const Preference* preferenceNamed(const std::string& key) {

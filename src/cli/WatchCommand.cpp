@@ -15,6 +15,7 @@
 #include "toolbox/Files/FolderItems.h"
 #include "toolbox/Files/FolderWatch.h"
 #include "toolbox/Files/Files.h"
+#include "sources/SoundSources.h"
 #include "toolbox/Processes/StopRequests.h"
 
 namespace {
@@ -109,7 +110,7 @@ class Watcher {
     if (FSListFolder(folderOf(path), &items, &reason) != noErr) return;
     const std::string name = nameOf(path), folder = folderOf(path);
     for (const FSFolderItem& item : items)
-      if (item.kind == FSItemKind::file && cli::hasPhotographName(item.name) && cli::sameStem(item.name, name))
+      if (item.kind == FSItemKind::file && cli::hasPhotographName(item.name) && sources::MayBeRecordingOf(name, item.name))
         schedule(folder + "/" + item.name, wait);
   }
 
@@ -126,7 +127,7 @@ class Watcher {
       case FSWatchEvent::Kind::changed:
         if (cli::hasPhotographName(e.path))
           schedule(e.path, wait);
-        else if (cli::hasRecordingName(e.path))
+        else if (sources::MayBeRecording(e.path))
           recordingArrived(e.path, wait);
         break;
     }
@@ -181,7 +182,7 @@ class Watcher {
         known_.insert(path);
         continue;
       }
-      if (item.kind != FSItemKind::file || !(cli::hasPhotographName(path) || cli::hasRecordingName(path))) continue;
+      if (item.kind != FSItemKind::file || !(cli::hasPhotographName(path) || sources::MayBeRecording(path))) continue;
       const std::optional<media::FileStamp> look = Convert2Mov::stampOf(path);
       if (!look) continue;
       auto seen = seen_.find(path);

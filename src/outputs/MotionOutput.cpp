@@ -35,7 +35,8 @@ int write(const OutputJob& job) { return WriteThroughQuickTime(job, MovieFormat:
 }  // namespace
 
 Output MotionOutput() {
-  return {"motion", "motion photo PHOTO.MP.jpg: the photograph with the MP4 appended", pathFor, photographOf, refusal,
+  return {"motion", "motion photo PHOTO.MP.jpg: the photograph with the MP4 appended",
+          "motion photo", pathFor, photographOf, refusal,
           true, write, ReadMovieMadeFrom, ReadMovieSoundSeconds};
 }
 

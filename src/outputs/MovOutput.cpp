@@ -13,7 +13,7 @@ int write(const OutputJob& job) { return WriteThroughQuickTime(job, MovieFormat:
 }  // namespace
 
 Output MovOutput() {
-  return {"mov", "QuickTime movie PHOTO.mov (the default)", pathFor, nullptr, nullptr, true, write, ReadMovieMadeFrom,
+  return {"mov", "QuickTime movie PHOTO.mov (the default)", "QuickTime movie", pathFor, nullptr, nullptr, true, write, ReadMovieMadeFrom,
           ReadMovieSoundSeconds};
 }
 

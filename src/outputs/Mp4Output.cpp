@@ -12,7 +12,7 @@ int write(const OutputJob& job) { return WriteThroughQuickTime(job, MovieFormat:
 }  // namespace
 
 Output Mp4Output() {
-  return {"mp4", "PHOTO.mp4 in H.264 and AAC, which browsers and phones play", pathFor, nullptr, nullptr, true, write,
+  return {"mp4", "PHOTO.mp4 in H.264 and AAC, which browsers and phones play", "MP4", pathFor, nullptr, nullptr, true, write,
           ReadMovieMadeFrom, ReadMovieSoundSeconds};
 }
 

@@ -38,6 +38,7 @@ struct OutputJob {
 struct Output {
   const char* name;   // --format's value, the preference's, and the made-from record's
   const char* words;  // what it writes, for the help ("QuickTime movie PHOTO.mov (the default)")
+  const char* noun;   // what one is called in a sentence ("motion photo")
   // Where it goes for the photograph at image: beside it, named after it.
   std::string (*pathFor)(const std::string& image);
   // The photograph that the file at path would be this output of, by name alone (IMG_1.MP.JPG is

@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Every voice-note source through its table: found for a photograph that has its kind of
+// recording, checked, handed over as a WAVE file, as bytes and as what extract writes, each the
+// very recording the camera stored; and the table's order when a photograph has several.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+
+#include "Convert2Mov.h"
+#include "ImageAudio/ExifInfo/ExImageInfo.h"
+#include "photos/PhotoKinds.h"
+#include "sources/SoundSources.h"
+#include "support/Fixtures.h"
+#include "support/TestPaths.h"
+#include "toolbox/Files/FolderNames.h"
+
+namespace {
+
+using testsupport::ScratchDir;
+
+// A photograph read as the driver reads it, with its bytes kept.
+struct ReadPhoto {
+  std::string bytes;
+  ExImageInfo record;
+  sources::Photograph photo;
+  explicit ReadPhoto(const std::string& path) : bytes(testsupport::readFile(path)) {
+    const std::span<const std::uint8_t> all(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    const photos::ReadPhotograph read = photos::ReadPhotographBytes(path, all, &record);
+    photo = {path, &record, all, read.readable()};
+  }
+};
+
+std::string readAll(media::ByteReader& reader) {
+  std::string out(std::size_t(reader.size()), '\0');
+  if (!reader.read(0, reinterpret_cast<std::uint8_t*>(out.data()), out.size())) return "(unreadable)";
+  return out;
+}
+
+// For each row, a photograph that carries its kind of recording (written into dir), and the
+// recording as the camera stored it.
+const std::map<std::string, std::function<std::string(const ScratchDir&, const std::string& wave)>> kPhotographFor = {
+    {"embedded",
+     [](const ScratchDir& dir, const std::string& wave) {
+       testsupport::writeFile(dir.file("p.jpg"),
+                              fixtures::embedWave(fixtures::makeJpeg(), wave, fixtures::pieces(700, {0, 2, 1})));
+       return dir.file("p.jpg");
+     }},
+    {"sidecar",
+     [](const ScratchDir& dir, const std::string& wave) {
+       testsupport::writeFile(dir.file("P.JPG"), fixtures::makeJpeg());
+       testsupport::writeFile(dir.file("p.WAV"), wave);
+       return dir.file("P.JPG");
+     }},
+};
+
+TEST(SoundSources, EveryRowHandsOverTheStoredRecordingWhole) {
+  const std::string wave = fixtures::makeWave(fixtures::WaveKind::imaAdpcm, {.seconds = 0.4});
+  for (const sources::SoundSource& row : sources::SoundSources()) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(kPhotographFor.count(row.name)) << "a new source needs its photograph here";
+    EXPECT_EQ(sources::SoundSourceNamed(row.name), &row);
+    ScratchDir dir;
+    ReadPhoto p(kPhotographFor.at(row.name)(dir, wave));
+
+    const sources::Located located = sources::LocateRecording(p.photo);
+    ASSERT_EQ(located.source, &row);
+    // --info says what the conversion finds.
+    std::string shownFile;
+    EXPECT_EQ(Convert2Mov::soundSourceOf(p.photo.path, p.photo.bytes, p.record, &shownFile), &row);
+    EXPECT_EQ(shownFile, located.found.file);
+    sources::Found found = located.found;
+    std::string problem;
+    ASSERT_EQ(row.check(p.photo, &found, &problem), noErr) << problem;
+    EXPECT_EQ(found.bytes, wave.size());
+
+    sources::WaveFile file;
+    ASSERT_EQ(row.waveFile(p.photo, found, &file, &problem), noErr) << problem;
+    EXPECT_EQ(testsupport::readFile(file.path), wave);
+    // Only a working file may be removed: the user's own recording stays.
+    EXPECT_EQ(file.working, found.file.empty());
+    if (file.working) std::remove(file.path.c_str());
+
+    sources::Recording recording;
+    ASSERT_EQ(row.open(p.photo, found, &recording, &problem), noErr) << problem;
+    ASSERT_TRUE(recording.wave || recording.pcm);
+    if (recording.wave) {
+      EXPECT_EQ(readAll(*recording.wave), wave);
+      std::uint8_t byte = 0;
+      EXPECT_FALSE(recording.wave->read(recording.wave->size(), &byte, 1)) << "a read past the end";
+    }
+
+    const std::string out = dir.file(std::string("out") + row.extension);
+    std::FILE* f = std::fopen(out.c_str(), "wb");
+    std::uint64_t written = found.bytes;
+    ASSERT_EQ(row.extract(p.photo, found, f, &written, &problem), noErr) << problem;
+    std::fclose(f);
+    EXPECT_EQ(testsupport::readFile(out), wave);
+    EXPECT_EQ(written, wave.size());
+  }
+}
+
+TEST(SoundSources, APhotographWithSeveralTakesTheTablesFirst) {
+  ScratchDir dir;
+  const std::string inside = fixtures::makeWave(fixtures::WaveKind::pcm16Mono, {.seconds = 0.2});
+  testsupport::writeFile(dir.file("p.jpg"), fixtures::embedWave(fixtures::makeJpeg(), inside));
+  testsupport::writeFile(dir.file("p.wav"), fixtures::makeWave(fixtures::WaveKind::pcm8, {.seconds = 0.3}));
+  ReadPhoto p(dir.file("p.jpg"));
+  // The pieces the camera put inside come before a file beside, which anyone may have put there.
+  EXPECT_EQ(sources::LocateRecording(p.photo).source, sources::SoundSourceNamed("embedded"));
+  // Without the pieces, the one beside serves.
+  std::remove(dir.file("p.jpg").c_str());
+  testsupport::writeFile(dir.file("p.jpg"), fixtures::makeJpeg());
+  ReadPhoto plain(dir.file("p.jpg"));
+  EXPECT_EQ(sources::LocateRecording(plain.photo).source, sources::SoundSourceNamed("sidecar"));
+}
+
+TEST(SoundSources, ARecordingThatChangedAfterItWasFoundIsNotRead) {
+  ScratchDir dir;
+  testsupport::writeFile(dir.file("p.jpg"), fixtures::makeJpeg());
+  testsupport::writeFile(dir.file("p.wav"), fixtures::makeWave(fixtures::WaveKind::pcm8));
+  ReadPhoto p(dir.file("p.jpg"));
+  const sources::Located located = sources::LocateRecording(p.photo);
+  ASSERT_NE(located.source, nullptr);
+  testsupport::writeFile(dir.file("p.wav"), "RIFF\x04\x00\x00\x00WAVE");  // cut short now
+  sources::Recording recording;
+  std::string problem;
+  EXPECT_NE(located.source->open(p.photo, located.found, &recording, &problem), noErr);
+  EXPECT_NE(problem.find("p.wav"), std::string::npos) << problem;
+}
+
+TEST(SoundSources, WatchKnowsARecordingBesideAPhotographByItsName) {
+  struct Case {
+    const char* recording;
+    const char* photo;
+    bool mayBe, ofPhoto;
+  };
+  const Case cases[] = {
+      {"IMG_1.WAV", "IMG_1.JPG", true, true},   {"dir/img_1.wav", "IMG_1.jpg", true, true},
+      {"IMG_2.wav", "IMG_1.JPG", true, false},  {"IMG_1.mov", "IMG_1.JPG", false, false},
+      {".wav", "x.jpg", false, false},          {"IMG_1.wav.part", "IMG_1.JPG", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(sources::MayBeRecording(c.recording), c.mayBe) << c.recording;
+    EXPECT_EQ(sources::MayBeRecordingOf(c.recording, c.photo), c.ofPhoto) << c.recording << " " << c.photo;
+  }
+}
+
+}  // namespace

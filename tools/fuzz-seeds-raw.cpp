@@ -14,7 +14,9 @@ void rawPreviewSeeds(const std::string& out) {
   using testsupport::DngSpec;
   const std::string dir = out + "/raw_preview";
   mkdir(dir.c_str(), 0755);
-  auto put = [&](const std::string& name, const std::string& bytes) { testsupport::writeFile(dir + "/" + name, bytes); };
+  auto put = [&](const std::string& name, const std::string& bytes) {
+    testsupport::writeFile(dir + "/" + name, bytes);
+  };
   auto dng = [](const DngSpec& spec) { return testsupport::buildDng(spec, testsupport::dngPreviewJpeg(spec)); };
 
   const std::vector<std::pair<const char*, DngSpec>> dngs = {

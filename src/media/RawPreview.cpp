@@ -70,7 +70,9 @@ class BoundedBuffer : public LibRaw_buffer_datastream {
 class Processor : public LibRaw {
  public:
   Processor() : LibRaw(LIBRAW_OPTIONS_NONE) {}
-  bool previewLoaderTaken() const { return write_thumb == &Processor::jpeg_thumb || write_thumb == &Processor::ppm_thumb; }
+  bool previewLoaderTaken() const {
+    return write_thumb == &Processor::jpeg_thumb || write_thumb == &Processor::ppm_thumb;
+  }
 };
 
 // ISO base media boxes (a CR3's) must each be at least a header long and inside their parent:
@@ -147,13 +149,14 @@ RawPreviewOutcome readPreview(const std::uint8_t* data, std::size_t size, RawPre
   // A preview whose bytes are not where the file says (stripped, or past its end) is none.
   o.stream->cutShort = false;
   if (int r = raw.unpack_thumb(); r != LIBRAW_SUCCESS) {
-    const RawPreviewOutcome o = outcomeOf(r);
-    return o == RawPreviewOutcome::noMemory ? o : RawPreviewOutcome::noPreview;
+    const RawPreviewOutcome outcome = outcomeOf(r);
+    return outcome == RawPreviewOutcome::noMemory ? outcome : RawPreviewOutcome::noPreview;
   }
 
   int error = 0;
   libraw_processed_image_t* image = raw.dcraw_make_mem_thumb(&error);
-  if (image == nullptr) return error == ENOMEM ? RawPreviewOutcome::noMemory : outcomeOf(error ? error : LIBRAW_NO_THUMBNAIL);
+  if (image == nullptr)
+    return error == ENOMEM ? RawPreviewOutcome::noMemory : outcomeOf(error ? error : LIBRAW_NO_THUMBNAIL);
   std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> held(image,
                                                                                      &LibRaw::dcraw_clear_mem);
   if (image->type == LIBRAW_IMAGE_JPEG) {

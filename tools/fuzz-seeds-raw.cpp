@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The raw preview target's seeds: DNGs in both byte orders with JPEG, bitmap or no previews,
-// crafted size claims and cuts, and the opening bytes by which other raw formats are known.
+// crafted size claims and cuts, and the opening bytes by which other raw formats are known, each
+// after the byte (odd) that makes the target read a raw; and answers (after an even byte).
 #include <sys/stat.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "media/RawPreview.h"
 #include "support/DngBuilder.h"
 #include "support/TestPaths.h"
 
@@ -15,7 +17,7 @@ void rawPreviewSeeds(const std::string& out) {
   const std::string dir = out + "/raw_preview";
   mkdir(dir.c_str(), 0755);
   auto put = [&](const std::string& name, const std::string& bytes) {
-    testsupport::writeFile(dir + "/" + name, bytes);
+    testsupport::writeFile(dir + "/" + name, "\x01" + bytes);
   };
   auto dng = [](const DngSpec& spec) { return testsupport::buildDng(spec, testsupport::dngPreviewJpeg(spec)); };
 
@@ -52,4 +54,27 @@ void rawPreviewSeeds(const std::string& out) {
        std::string("\0\0\0\x18" "ftypcrx \0\0\0\1crx isom\0\0\0\1\x08\0\0\0", 32)},
   };
   for (const auto& [name, head] : openings) put(name, head + std::string(512, '\0'));
+
+  // Raws that crash LibRaw as it reads their TIFF directories: a child's crash, a refusal.
+  for (const char* name : {"tiff-directory-1.dng", "tiff-directory-2.dng", "tiff-directory-3.dng"})
+    put(std::string("crafted-crashes-libraw-") + name,
+        testsupport::readFile(std::string(STILL2MOV_SOURCE_DIR) + "/tests/photos/hostile-raws/" + name));
+
+  // Answers as a child gives them: a JPEG preview, a grey bitmap and a refusal.
+  auto answer = [&](const std::string& name, media::RawPreviewOutcome outcome, const media::RawPreview& p) {
+    testsupport::writeFile(dir + "/" + name, "\x02" + media::RawPreviewAnswer(outcome, p));
+  };
+  media::RawPreview jpeg;
+  const std::string preview = testsupport::dngPreviewJpeg(plain);
+  jpeg.isJpeg = true;
+  jpeg.jpeg.assign(preview.begin(), preview.end());
+  jpeg.width = jpeg.height = 16;
+  jpeg.orientation = 6;
+  answer("answer-jpeg", media::RawPreviewOutcome::ok, jpeg);
+  media::RawPreview grey;
+  grey.bitmap = {4, 2, 1, std::vector<std::uint8_t>(8, 0x80)};
+  grey.width = 4;
+  grey.height = 2;
+  answer("answer-bitmap", media::RawPreviewOutcome::ok, grey);
+  answer("answer-no-preview", media::RawPreviewOutcome::noPreview, {});
 }

@@ -117,7 +117,7 @@ Opened openRaw(const std::uint8_t* data, std::size_t size) {
     o.outcome = RawPreviewOutcome::notRaw;
     return o;
   }
-  if (looksLikeBoxes(data, size) && !boxesSound(data, size, 0)) {
+  if (!RawLayoutSound(data, size)) {
     o.outcome = RawPreviewOutcome::damaged;
     return o;
   }
@@ -199,8 +199,88 @@ const char* RawPreviewWords(RawPreviewOutcome outcome) {
     case RawPreviewOutcome::tooLarge: return "its preview picture is too large to show";
     case RawPreviewOutcome::damaged: return "its preview picture is damaged";
     case RawPreviewOutcome::noMemory: return "not enough memory to read its preview picture";
+    case RawPreviewOutcome::lost: return "the raw photograph could not be read";
   }
   return "";
+}
+
+namespace {
+
+// The answer's layout: "RPV1", outcome, isJpeg, channels, orientation (a byte each), then width,
+// height (4 bytes each), the payload's length (8; this machine's order: both ends are this
+// program) and the payload.
+constexpr char kAnswerTag[4] = {'R', 'P', 'V', '1'};
+constexpr std::size_t kAnswerHeader = 4 + 4 + 4 + 4 + 8;
+
+void putU32(std::string* s, std::uint32_t v) { s->append(reinterpret_cast<const char*>(&v), sizeof v); }
+std::uint32_t getU32(const char* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+}  // namespace
+
+std::string RawPreviewAnswer(RawPreviewOutcome outcome, const RawPreview& preview) {
+  const bool ok = outcome == RawPreviewOutcome::ok;
+  const std::vector<std::uint8_t>& payload = preview.isJpeg ? preview.jpeg : preview.bitmap.pixels;
+  std::string s(kAnswerTag, sizeof kAnswerTag);
+  s.reserve(kAnswerHeader + (ok ? payload.size() : 0));
+  s.push_back(char(outcome));
+  s.push_back(char(ok && preview.isJpeg));
+  s.push_back(char(ok && !preview.isJpeg ? preview.bitmap.channels : 0));
+  s.push_back(char(ok ? preview.orientation : 1));
+  putU32(&s, std::uint32_t(ok ? preview.width : 0));
+  putU32(&s, std::uint32_t(ok ? preview.height : 0));
+  const std::uint64_t length = ok ? payload.size() : 0;
+  s.append(reinterpret_cast<const char*>(&length), sizeof length);
+  if (ok) s.append(reinterpret_cast<const char*>(payload.data()), payload.size());
+  return s;
+}
+
+bool ReadRawPreviewAnswer(std::string_view bytes, RawPreviewOutcome* outcome, RawPreview* preview) {
+  *preview = RawPreview{};
+  *outcome = RawPreviewOutcome::lost;
+  if (bytes.size() < kAnswerHeader || std::memcmp(bytes.data(), kAnswerTag, sizeof kAnswerTag) != 0) return false;
+  const auto said = static_cast<unsigned char>(bytes[4]);
+  const bool isJpeg = bytes[5] != 0;
+  const int channels = static_cast<unsigned char>(bytes[6]);
+  const int orientation = static_cast<unsigned char>(bytes[7]);
+  const std::uint32_t width = getU32(bytes.data() + 8), height = getU32(bytes.data() + 12);
+  std::uint64_t length;
+  std::memcpy(&length, bytes.data() + 16, sizeof length);
+  const std::string_view payload = bytes.substr(kAnswerHeader);
+  if (payload.size() != length) return false;
+  if (said > unsigned(RawPreviewOutcome::lost)) return false;
+  const auto told = RawPreviewOutcome(said);
+  if (told != RawPreviewOutcome::ok) {
+    if (!payload.empty() || width != 0 || height != 0 || isJpeg || channels != 0 || orientation != 1) return false;
+    *outcome = told;
+    return true;
+  }
+  if (width == 0 || height == 0 || !sizeTaken(width, height) || orientation < 1 || orientation > 8) return false;
+  if (isJpeg ? (payload.empty() || channels != 0)
+             : ((channels != 1 && channels != 3) || payload.size() != std::uint64_t(width) * height * channels))
+    return false;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(payload.data());
+  preview->isJpeg = isJpeg;
+  if (isJpeg) {
+    preview->jpeg.assign(p, p + payload.size());
+  } else {
+    preview->bitmap.width = int(width);
+    preview->bitmap.height = int(height);
+    preview->bitmap.channels = channels;
+    preview->bitmap.pixels.assign(p, p + payload.size());
+  }
+  preview->width = int(width);
+  preview->height = int(height);
+  preview->orientation = orientation;
+  *outcome = told;
+  return true;
+}
+
+bool RawLayoutSound(const std::uint8_t* data, std::size_t size) {
+  return data != nullptr && (!looksLikeBoxes(data, size) || boxesSound(data, size, 0));
 }
 
 int RawFlipOrientation(int flip) {

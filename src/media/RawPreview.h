@@ -4,6 +4,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "media/PixelImage.h"
@@ -18,6 +20,7 @@ enum class RawPreviewOutcome {
   tooLarge,   // a preview larger than a movie's frame can take
   damaged,    // the preview's bytes end early or contradict themselves
   noMemory,   // past LibRaw's memory bounds, or the allocator refused
+  lost,       // the reading ended without an answer (it crashed, ran out of bounds or time)
 };
 const char* RawPreviewWords(RawPreviewOutcome outcome);
 
@@ -39,6 +42,15 @@ struct RawPreview {
 RawPreviewOutcome ReadRawPreview(const std::uint8_t* data, std::size_t size, RawPreview* out);
 // Whether LibRaw takes data for a raw it reads (ok or notRaw), without unpacking anything.
 RawPreviewOutcome IdentifyRaw(const std::uint8_t* data, std::size_t size);
+
+// The checks bytes pass before LibRaw is given them (a CR3's boxes each inside its parent):
+// LibRaw's walk of what fails them never ends.
+bool RawLayoutSound(const std::uint8_t* data, std::size_t size);
+
+// An outcome and its preview as bytes that cross a process boundary, and back. The reading
+// trusts nothing it is handed: false for bytes that are no such answer, or whose sizes disagree.
+std::string RawPreviewAnswer(RawPreviewOutcome outcome, const RawPreview& preview);
+bool ReadRawPreviewAnswer(std::string_view bytes, RawPreviewOutcome* outcome, RawPreview* preview);
 
 // EXIF orientation (1 to 8) of LibRaw's flip code (bit 2 swaps the axes, bit 1 turns rows
 // upside down, bit 0 mirrors columns); 1 for anything else.

@@ -10,6 +10,7 @@
 #include "media/RawPreview.h"
 #include "photos/PhotoKinds.h"
 #include "toolbox/Files/FileAttributes.h"
+#include "toolbox/Processes/ChildCalls.h"
 
 namespace photos {
 namespace {
@@ -21,13 +22,33 @@ struct Preview {
   int width = 0, height = 0, orientation = 1;
 };
 
+// LibRaw reads a hostile file in a child process: its crash, its runaway allocation or its hang
+// ends the child, and the photograph is refused in words. Bounds well past a real raw's needs.
+const ChildCallLimits kLibRawLimits{.extraAddressSpace = std::uint64_t(3) << 30, .milliseconds = 20000};
+// An answer holds at most the file's bytes (a JPEG preview) or a bitmap within the pixel bound.
+constexpr std::uint64_t kMaxAnswer = media::kMaxRawPreviewPixels * 3 + 64;
+
+media::RawPreviewOutcome readInChild(std::span<const std::uint8_t> bytes, media::RawPreview* raw) {
+  const ChildCallResult r = CallInChildProcess(
+      [&] {
+        media::RawPreview found;
+        const media::RawPreviewOutcome outcome = media::ReadRawPreview(bytes.data(), bytes.size(), &found);
+        return media::RawPreviewAnswer(outcome, found);
+      },
+      kLibRawLimits, kMaxAnswer + bytes.size());
+  media::RawPreviewOutcome outcome = media::RawPreviewOutcome::lost;
+  if (r.ending != ChildCallResult::Ending::answered || !media::ReadRawPreviewAnswer(r.bytes, &outcome, raw))
+    return media::RawPreviewOutcome::lost;
+  return outcome;
+}
+
 // Bitmap previews are small (a camera's thumbnail); kept close to their pixels.
 constexpr int kBitmapQuality = 95;
 
 Preview readPreview(std::span<const std::uint8_t> bytes) {
   Preview p;
   media::RawPreview raw;
-  p.outcome = media::ReadRawPreview(bytes.data(), bytes.size(), &raw);
+  p.outcome = readInChild(bytes, &raw);
   if (p.outcome != media::RawPreviewOutcome::ok) return p;
   auto jpeg = std::make_shared<std::vector<std::uint8_t>>();
   if (raw.isJpeg) {
@@ -68,7 +89,10 @@ bool tiffBased(std::span<const std::uint8_t> b) {
 
 bool recognizes(std::span<const std::uint8_t> bytes) {
   if (tiffBased(bytes)) return true;  // a TIFF that is no raw is told so in this kind's words
-  return media::IdentifyRaw(bytes.data(), bytes.size()) == media::RawPreviewOutcome::ok;
+  const ChildCallResult r = CallInChildProcess(
+      [&] { return std::string(1, char(media::IdentifyRaw(bytes.data(), bytes.size()))); }, kLibRawLimits, 1);
+  return r.ending == ChildCallResult::Ending::answered && r.bytes.size() == 1 &&
+         r.bytes[0] == char(media::RawPreviewOutcome::ok);
 }
 
 void readMetadata(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record) {

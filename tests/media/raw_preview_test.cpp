@@ -130,4 +130,51 @@ TEST(RawPreview, EndlessBoxesAreRefusedBeforeLibRawWalksThem) {
   }
 }
 
+// A child's answer is read back as it was given, and an answer whose parts disagree (or that is
+// cut, or names no outcome) is none.
+TEST(RawPreview, AnswersReadBackWholeOrNotAtAll) {
+  media::RawPreview jpeg;
+  jpeg.isJpeg = true;
+  jpeg.jpeg = {0xFF, 0xD8, 0xFF, 0xD9};
+  jpeg.width = 64;
+  jpeg.height = 48;
+  jpeg.orientation = 6;
+  media::RawPreview grey;
+  grey.bitmap = {3, 2, 1, std::vector<std::uint8_t>(6, 7)};
+  grey.width = 3;
+  grey.height = 2;
+  const std::string good[] = {media::RawPreviewAnswer(RawPreviewOutcome::ok, jpeg),
+                              media::RawPreviewAnswer(RawPreviewOutcome::ok, grey),
+                              media::RawPreviewAnswer(RawPreviewOutcome::tooLarge, jpeg)};
+  for (const std::string& answer : good) {
+    RawPreviewOutcome r;
+    media::RawPreview back;
+    ASSERT_TRUE(media::ReadRawPreviewAnswer(answer, &r, &back));
+    EXPECT_EQ(media::RawPreviewAnswer(r, back), answer);
+  }
+  auto edited = [](std::string s, std::size_t at, char c) { return s.replace(at, 1, 1, c); };
+  const struct {
+    const char* name;
+    std::string answer;
+  } bad[] = {
+      {"cut in its header", good[0].substr(0, 10)},
+      {"a byte of its JPEG missing", good[0].substr(0, good[0].size() - 1)},
+      {"a row short", good[1].substr(0, good[1].size() - 3)},
+      {"no tag", edited(good[0], 0, 'X')},
+      {"an outcome past the last", edited(good[0], 4, 99)},
+      {"orientation 9", edited(good[0], 7, 9)},
+      {"two channels", edited(good[1], 6, 2)},
+      {"a refusal with bytes", good[2] + "x"},
+      {"a refusal turned", edited(good[2], 7, 6)},
+      {"a width of 0", edited(edited(good[0], 8, 0), 9, 0)},
+  };
+  for (const auto& b : bad) {
+    RawPreviewOutcome r;
+    media::RawPreview back;
+    EXPECT_FALSE(media::ReadRawPreviewAnswer(b.answer, &r, &back)) << b.name;
+    EXPECT_EQ(r, RawPreviewOutcome::lost) << b.name;
+    EXPECT_TRUE(back.jpeg.empty() && back.bitmap.pixels.empty()) << b.name;
+  }
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 // and a raw beside its JPEG is that JPEG's. DNGs built by tests/support/DngBuilder.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "photos/PhotoKinds.h"
 #include "photos/PhotoPairs.h"
 #include "support/DngBuilder.h"
+#include "support/Fixtures.h"
 #include "support/RequireTool.h"
 #include "support/TestPaths.h"
 
@@ -86,6 +88,36 @@ TEST(RawPhotoKind, StillIsTheUprightPreviewAndMetadataTheRawsOwn) {
     if (ext == "jpg") EXPECT_EQ(std::string(read.still.jpeg.begin(), read.still.jpeg.end()), judge);
     else EXPECT_EQ(std::string(read.still.jpeg.begin(), read.still.jpeg.begin() + 2), "\xFF\xD8");
   }
+}
+
+// Raws that crash LibRaw as it reads their TIFF directories (found by fuzzing): the program,
+// reading them for a movie and for --info, refuses them in words, and leaves only what was there.
+TEST(RawPhotoKind, RawsThatCrashLibRawAreRefusedInWords) {
+  const std::string hostile = testsupport::sourceDir() + "/tests/photos/hostile-raws";
+  testsupport::ScratchDir dir;
+  for (const char* name : {"tiff-directory-1.dng", "tiff-directory-2.dng", "tiff-directory-3.dng"}) {
+    SCOPED_TRACE(name);
+    const std::string bytes = testsupport::readFile(hostile + "/" + name);
+    ASSERT_FALSE(bytes.empty());
+    const std::string path = dir.file(name);
+    testsupport::writeFile(path, bytes);
+    const std::string wave = path.substr(0, path.size() - 4) + ".wav";
+    testsupport::writeFile(wave, fixtures::makeWave(fixtures::WaveKind::pcm16Mono));
+    for (const char* command : {"", "--info "}) {
+      std::string said;
+      const int rc = testsupport::run(testsupport::shellQuote(testsupport::binaryPath()) + " " + command +
+                                          testsupport::shellQuote(path) + " 2>&1",
+                                      &said);
+      EXPECT_EQ(rc, 1) << said;
+      EXPECT_NE(said.find(std::string(name) + ": cannot be read (the raw photograph could not be read)"),
+                std::string::npos)
+          << said;
+    }
+    EXPECT_EQ(testsupport::readFile(path), bytes);
+  }
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) left.push_back(e.path().filename());
+  EXPECT_EQ(left.size(), 6u);  // the raws and their recordings
 }
 
 }  // namespace

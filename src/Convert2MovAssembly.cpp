@@ -116,9 +116,10 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
   mReport.soundSeconds = 0;
 
   // A WAVE file that does not resolve goes on as a specification of no file, so the sound
-  // import fails and the assembly reports it.
+  // import fails and the assembly reports it. An output that reads the recording from its source
+  // has none: the recording beside the photograph stands for it (the movie's permissions, its name).
   FSSpec audioSpec;
-  resolveInFolder(audio, &audioSpec);
+  resolveInFolder(audio.empty() ? mReport.soundFile : audio, &audioSpec);
   FSSpec imageSpec;
   // The movie's folder is the photograph's: without it there is nowhere to put the movie.
   if (!resolve(image, &imageSpec)) {
@@ -218,6 +219,8 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
   job.facts = &mFacts;
   job.resize = resize;
   job.publication = &publication;
+  std::string refusal;  // an encoder's own words
+  job.problem = &refusal;
   int status = mOutput->write(job);
   if (status == dupFNErr && publication.rule != FSPublishRule::replaceAny) {
     // Something appeared or changed under the name while the movie was made: it stays. A new
@@ -236,9 +239,12 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     return dupFNErr;
   }
   if (status != noErr) {
-    const std::string reason = status == noCodecErr ? "recording format " + QuickTimeU::SoundFormatName(audioSpec) +
-                                                          " not supported"
-                                                    : reasonFor(status);
+    // A writer that read the recording itself says its refusal in its own words.
+    const bool ownWords = (status == codecErr || status == noCodecErr) && !refusal.empty();
+    const std::string reason = ownWords              ? refusal
+                               : status == noCodecErr ? "recording format " + QuickTimeU::SoundFormatName(audioSpec) +
+                                                            " not supported"
+                                                      : reasonFor(status);
     mReport.problem = "no movie written: " + reason;
     if (occupant != Occupant::none) mReport.problem += "; " + moviePath + " is as it was";
     return status;

@@ -17,6 +17,9 @@ namespace {
 constexpr gint64 kMacEpochToUnix = 2082844800;
 // The longest camera name kept: the record's strings are as long as the photograph says.
 constexpr size_t kMaxNameBytes = 255;
+// Capture times outside these years are a clock never set or a damaged record, not a date.
+constexpr int kEarliestYear = 1900;
+constexpr int kLatestYear = 2100;
 
 // The zone the photograph was taken in: its OffsetTimeOriginal ("+09:00", EXIF 2.31) when it
 // has a sound one, else this machine's zone with the rules it had on that date, as photo
@@ -41,7 +44,8 @@ void captureTime(const ExImageInfo& record, PhotoFacts* facts) {
   if (!record.getDateTimeOriginalPresent()) return;
   const char* text = record.getDateTimeOriginal();
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, used = 0;
-  if (std::sscanf(text, "%4d:%2d:%2d %2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &used) != 6 || used != 19)
+  if (std::sscanf(text, "%4d:%2d:%2d %2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &used) != 6 || used != 19 ||
+      y < kEarliestYear || y > kLatestYear)
     return;
   GTimeZone* zone = captureZone(record);
   GDateTime* local = g_date_time_new(zone, y, mo, d, h, mi, s);
@@ -50,9 +54,10 @@ void captureTime(const ExImageInfo& record, PhotoFacts* facts) {
   const gint64 seconds = g_date_time_to_unix(local) + kMacEpochToUnix;
   gchar* iso = g_date_time_format(local, "%Y-%m-%dT%H:%M:%S%:z");
   g_date_time_unref(local);
-  if (seconds >= 0 && seconds <= gint64(UINT32_MAX) && iso != nullptr) {
-    facts->creationTime = UInt32(seconds);
+  // The local time is written for any date; the movie's header counts from 1904 only.
+  if (iso != nullptr) {
     facts->localTime = iso;
+    if (seconds >= 0) facts->creationTime = UInt64(seconds);
   }
   g_free(iso);
 }

@@ -28,7 +28,7 @@ constexpr Subcommand kSubcommands[] = {
     {"--info", "--info [--json] [--verbose] PHOTO...", "show what each photograph carries", nullptr, nullptr},
     {"watch", "watch [OPTION...] FOLDER...", "convert photographs as they arrive in folders", runWatchCommand,
      nullptr},
-    {"embed", "embed VOICE.wav PHOTO.jpg OUT.jpg", "copy PHOTO, with VOICE as its voice annotation",
+    {"embed", "embed [-y] VOICE.wav PHOTO.jpg OUT.jpg", "copy PHOTO, with VOICE as its voice annotation",
      runEmbedCommand, nullptr},
     {"extract", "extract [-y] PHOTO [OUT.wav]", "write the voice annotation as the camera stored it",
      runExtractCommand, nullptr},

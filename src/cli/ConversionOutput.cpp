@@ -153,9 +153,10 @@ void ConversionPrinter::report(const std::string& photo, const PhotoResult& r, b
     case ConversionOutcome::upToDate: ++upToDate_; break;
   }
   const bool failed = r.outcome == ConversionOutcome::failed;
+  // Scripts count JSON objects: each photograph has one, whatever -v says of the text.
   const bool quietHere = ((r.outcome == ConversionOutcome::noVoice && foundInFolder) ||
                           r.outcome == ConversionOutcome::upToDate) &&
-                         !style_.verbose;
+                         !style_.verbose && !style_.json;
   if ((style_.quiet && !failed) || quietHere) {
     drawProgress();
     return;
@@ -203,7 +204,7 @@ void ConversionPrinter::failedPath(const std::string& path, const std::string& p
 }
 
 void ConversionPrinter::passedOver(const std::string& path, const std::string& why) {
-  if (!style_.verbose) return;
+  if (!style_.verbose && (!style_.json || style_.quiet)) return;
   if (style_.json) {
     emit(stdout, json::object({{"SourceFile", json::quote(path)},
                                {"Status", json::quote("passed-over")},

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// still2mov embed VOICE.wav PHOTO.jpg OUT.jpg: writes a copy of the photograph that carries the
+// still2mov embed [-y] VOICE.wav PHOTO.jpg OUT.jpg: writes a copy of the photograph that carries the
 // recording as its voice annotation, the way voice-annotating cameras store it.
 #include <cerrno>
 #include <cstdio>
@@ -13,21 +13,27 @@
 #include "cli/Commands.h"
 #include "cli/DisplayText.h"
 #include "cli/OptionParser.h"
+#include "cli/OutputTarget.h"
 #include "toolbox/Core/MacErrors.h"
+#include "toolbox/Core/Terminals.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/RegularFiles.h"
 
 namespace {
 
-cli::CommandSyntax embedSyntax() {
+cli::CommandSyntax embedSyntax(bool* overwrite) {
   cli::CommandSyntax s = subcommandSyntax("embed");
   s.summary =
       "Write OUT.jpg: a copy of PHOTO.jpg carrying VOICE.wav as a FlashPix voice\n"
       "annotation (APP2 \"FPXR\" segments after the APP0/APP1 segments). FlashPix\n"
       "segments that PHOTO.jpg already carries are replaced, so the copy holds exactly\n"
       "one annotation. The inputs are never modified; OUT.jpg must be another file, and\n"
-      "it is written in one step.\n";
+      "it is written in one step. An existing OUT.jpg is replaced only with -y, and\n"
+      "only when it is a regular file of yours. OUT.jpg \"-\" is standard output.\n";
+  s.options = {
+      {'y', "overwrite", cli::OptionValue::none, nullptr, "replace an existing OUT.jpg", cli::setFlag(overwrite)},
+  };
   s.operandCount = {3, 3, "a recording, a photograph and an output file are needed"};
   return s;
 }
@@ -41,7 +47,8 @@ int fail(const std::string& path, const std::string& what) {
 
 int runEmbedCommand(const std::vector<std::string>& args) {
   std::vector<std::string> operands;
-  if (std::optional<int> done = cli::parseCommandLine(embedSyntax(), args, &operands)) return *done;
+  bool overwrite = false;
+  if (std::optional<int> done = cli::parseCommandLine(embedSyntax(&overwrite), args, &operands)) return *done;
   const std::string& voicePath = operands[0];
   const std::string& photoPath = operands[1];
   const std::string& outPath = operands[2];
@@ -69,24 +76,47 @@ int runEmbedCommand(const std::vector<std::string>& args) {
     if (std::string why = flashpix::movieProblem(voiceSpec); !why.empty())
       std::fprintf(stderr, "still2mov: %s: warning: %s; no movie can be made from it\n", voicePath.c_str(), why.c_str());
   if (!cli::readWholeFile(photoPath, &photo, &reason)) return fail(photoPath, "cannot be read (" + reason + ")");
-  if (cli::sameFile(outPath, photoPath) || cli::sameFile(outPath, voicePath))
+  const bool toStandardOutput = cli::isStandardOutput(outPath);
+  if (toStandardOutput && IsTerminalStream(stdout)) return fail(outPath, "is a terminal; a photograph is not written to one");
+  if (!toStandardOutput && (cli::sameFile(outPath, photoPath) || cli::sameFile(outPath, voicePath)))
     return fail(outPath, "is one of the input files; choose another output file");
+  cli::OutputTarget target;
+  if (!toStandardOutput && !cli::chooseOutputTarget(outPath, overwrite, &target, &reason)) return fail(outPath, reason);
+
+  // A copy no conversion would read is not made: the limit is the one photographs are read under.
+  const std::string tooLarge = "the copy would be larger than " + std::to_string(kFSMaxWholeFileBytes >> 20) +
+                               " MB, which no conversion reads; nothing written";
+  if (UInt64(photo.size()) + voice.size > kFSMaxWholeFileBytes) return fail(outPath, tooLarge);
 
   std::size_t replaced = 0;
+  UInt64 written = 0;
   flashpix::EmbedStatus st = flashpix::EmbedStatus::ok;
-  const bool saved = cli::replaceFileProducing(
-      outPath,
-      [&](const cli::FileAppend& append) {
-        st = flashpix::embedAudio(photo, voice, flashpix::EmbedOptions{}, append, &replaced);
-        return st == flashpix::EmbedStatus::ok;
-      },
-      &reason);
+  const auto produce = [&](const cli::OutputAppend& append) {
+    // The segments' headers come on top of the two files: the count decides at the last byte.
+    const cli::OutputAppend counted = [&](const char* bytes, std::size_t count) {
+      written += count;
+      return written <= kFSMaxWholeFileBytes && append(bytes, count);
+    };
+    st = flashpix::embedAudio(photo, voice, flashpix::EmbedOptions{}, counted, &replaced);
+    return st == flashpix::EmbedStatus::ok;
+  };
+  bool saved = false;
+  if (toStandardOutput) {
+    saved = produce([](const char* bytes, std::size_t count) { return std::fwrite(bytes, 1, count, stdout) == count; }) &&
+            std::fflush(stdout) == 0;
+    if (!saved) reason = "cannot be written (" + ErrnoWords(errno) + ")";
+  } else {
+    saved = cli::saveOutput(target, produce, &reason);
+  }
+  if (written > kFSMaxWholeFileBytes) return fail(outPath, tooLarge);
   if (st == flashpix::EmbedStatus::notJpeg) return fail(photoPath, flashpix::describe(st));
   if (st == flashpix::EmbedStatus::unreadable)
     return fail(voicePath, "cannot be read (" + (readErrno ? ErrnoWords(readErrno) : "it ended early") + ")");
   if (st != flashpix::EmbedStatus::ok && st != flashpix::EmbedStatus::outputFailed)
     return fail(voicePath, flashpix::describe(st));
-  if (!saved) return fail(outPath, "cannot be written (" + reason + ")");
+  if (!saved) return fail(outPath, reason);
+  // Standard output holds the copy alone.
+  if (toStandardOutput) return 0;
   std::size_t pieces = flashpix::pieceCount(std::size_t(voice.size), flashpix::kMaxPieceBytes);
   std::printf("%s: voice annotation embedded (%llu bytes in %zu piece%s)", cli::displayText(outPath).c_str(),
               static_cast<unsigned long long>(voice.size), pieces,

@@ -10,8 +10,9 @@
 #include "cli/Commands.h"
 #include "cli/DisplayText.h"
 #include "cli/OptionParser.h"
+#include "cli/OutputTarget.h"
 #include "toolbox/Core/MacErrors.h"
-#include "toolbox/Files/FolderItems.h"
+#include "toolbox/Core/Terminals.h"
 #include "toolbox/Files/SafeSave.h"
 
 namespace {
@@ -27,7 +28,8 @@ cli::CommandSyntax extractSyntax(ExtractOptions* o) {
       "name with \".wav\"): the WAVE file exactly as the camera stored it. A recording\n"
       "the camera wrote beside PHOTO (the file RelatedSoundFile names, else PHOTO's\n"
       "name with \".wav\", letter case aside) is copied byte for byte. OUT.wav\n"
-      "appears whole or not at all.\n";
+      "appears whole or not at all; an existing one is replaced only with -y, and only\n"
+      "when it is a regular file of yours. OUT.wav \"-\" is standard output.\n";
   s.options = {
       {'y', "overwrite", cli::OptionValue::none, nullptr, "replace an existing OUT.wav", cli::setFlag(&o->overwrite)},
   };
@@ -38,6 +40,18 @@ cli::CommandSyntax extractSyntax(ExtractOptions* o) {
 int fail(const std::string& path, const std::string& what) {
   std::fprintf(stderr, "%s: %s\n", cli::displayText(path).c_str(), cli::displayText(what).c_str());
   return 1;
+}
+
+// The recording as the pipe's contents, and nothing else there: what is said goes to standard error.
+int extractToStandardOutput(const std::string& photo) {
+  if (IsTerminalStream(stdout)) return fail("-", "is a terminal; a recording is not written to one");
+  Convert2Mov converter;
+  const SInt32 status = converter.extractRecording(photo, stdout);
+  const ConversionReport& r = converter.lastReport();
+  if (r.outcome == ConversionOutcome::failed) return fail(photo, r.problem);
+  if (status == noErr && r.outcome == ConversionOutcome::noVoice) return fail(photo, "no voice annotation");
+  if (status != noErr || std::fflush(stdout) != 0) return fail(photo, "the recording could not be written");
+  return 0;
 }
 
 }  // namespace
@@ -52,21 +66,17 @@ int runExtractCommand(const std::vector<std::string>& args) {
   const std::string out =
       operands.size() == 2 ? operands[1] : Convert2Mov::recordingPathFor(photo, Convert2Mov::soundSourceAt(photo));
 
-  FSFolderItem existing;
-  const bool exists = FSDescribeItem(out, &existing) == noErr;
+  if (cli::isStandardOutput(out)) return extractToStandardOutput(photo);
   if (out == photo || cli::sameFile(out, photo)) return fail(out, "is the photograph itself; choose another file");
-  if (exists && existing.kind == FSItemKind::folder) return fail(out, "is a directory");
-  if (exists && !overwrite) return fail(out, "already exists (-y replaces it)");
-
-  FSSpec target{};
+  cli::OutputTarget target;
   std::string reason;
-  if (!cli::fileToWrite(out, &target, &reason)) return fail(out, "cannot be written (" + reason + ")");
+  if (!cli::chooseOutputTarget(out, overwrite, &target, &reason)) return fail(out, reason);
 
   // The recording goes straight into the working file; a photograph that has none to give
   // leaves nothing behind.
   Convert2Mov converter;
   std::string refusal;
-  const OSErr err = FSpSaveStream(&target, overwrite, [&](std::FILE* f) -> OSErr {
+  const OSErr err = FSpSaveStreamByRule(&target.spec, target.rule, &target.stamp, [&](std::FILE* f) -> OSErr {
     const SInt32 status = converter.extractRecording(photo, f);
     const ConversionReport& r = converter.lastReport();
     if (r.outcome == ConversionOutcome::failed) refusal = r.problem;
@@ -78,7 +88,9 @@ int runExtractCommand(const std::vector<std::string>& args) {
     return refusal.empty() ? noErr : eofErr;  // anything but noErr discards the working file
   });
   if (!refusal.empty()) return fail(photo, refusal);
-  if (err == dupFNErr) return fail(out, "already exists (-y replaces it)");
+  if (err == dupFNErr)
+    return fail(out, target.rule == FSPublishRule::noReplace ? "already exists (-y replaces it)"
+                                                             : "changed while it was written; left as it is");
   if (err != noErr) return fail(out, "cannot be written (" + cli::saveFailure(err) + ")");
   const ConversionReport& r = converter.lastReport();
   std::string from;

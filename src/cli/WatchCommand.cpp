@@ -68,6 +68,7 @@ class Watcher {
   void run() {
     auto nextPoll = Clock::now() + std::chrono::seconds(options_.poll);
     while (!StopRequested()) {
+      lookForMissingRoots();
       convertDue();
       if (StopRequested()) break;
       std::vector<FSWatchEvent> events;
@@ -103,6 +104,41 @@ class Watcher {
     pending_[path] = Pending{Clock::now() + wait, false};
   }
 
+  // As the folder walk takes them: a photograph is a file of the folder's own, never a link
+  // followed to a photograph elsewhere, whose movie would go there.
+  bool isOwnFile(const std::string& path) {
+    FSFolderItem item;
+    if (FSDescribeItem(path, &item) != noErr) return false;
+    if (item.kind == FSItemKind::link) printer_.passedOver(path, "symbolic link; not followed");
+    return item.kind == FSItemKind::file;
+  }
+
+  // A folder given on the command line has gone (a card unmounted, a folder removed): said
+  // once, then looked for at every turn until it is back, and caught up on then.
+  void rootGone(const std::string& folder) {
+    for (const std::string& root : roots_)
+      if (root == folder && missing_.insert(root).second) {
+        polled_.erase(root);
+        std::fprintf(stderr, "%s: the folder has gone; watching for it to come back\n", root.c_str());
+        std::fflush(stderr);
+      }
+  }
+
+  void lookForMissingRoots() {
+    if (missing_.empty()) return;
+    for (auto it = missing_.begin(); it != missing_.end();) {
+      const std::string root = *it;
+      if (!cli::isFolder(root)) {
+        ++it;
+        continue;
+      }
+      it = missing_.erase(it);
+      std::fprintf(stderr, "%s: the folder is back; watching it again\n", root.c_str());
+      std::fflush(stderr);
+      explore(root, kAfterClose);
+    }
+  }
+
   // A recording arrived: the photographs it belongs to, by name, are converted again.
   void recordingArrived(const std::string& path, Clock::duration wait) {
     std::vector<FSFolderItem> items;
@@ -123,11 +159,12 @@ class Watcher {
         for (const std::string& root : roots_) explore(root, kAfterClose);
         break;
       case FSWatchEvent::Kind::folder: explore(e.path, kAfterClose); break;
+      case FSWatchEvent::Kind::gone: rootGone(e.path); break;
       case FSWatchEvent::Kind::closed:
       case FSWatchEvent::Kind::changed:
-        if (cli::hasPhotographName(e.path))
-          schedule(e.path, wait);
-        else if (sources::MayBeRecording(e.path))
+        if (cli::hasPhotographName(e.path)) {
+          if (isOwnFile(e.path)) schedule(e.path, wait);
+        } else if (sources::MayBeRecording(e.path))
           recordingArrived(e.path, wait);
         break;
     }
@@ -148,6 +185,11 @@ class Watcher {
     for (auto it = pending_.begin(); it != pending_.end();) {
       if (it->second.due > now) {
         ++it;
+        continue;
+      }
+      // Looked at again when due: a link may have taken the photograph's name meanwhile.
+      if (!isOwnFile(it->first)) {
+        it = pending_.erase(it);
         continue;
       }
       due.push_back({it->first, true});
@@ -174,7 +216,10 @@ class Watcher {
   void lookInto(const std::string& folder, bool scheduleChanges) {
     std::vector<FSFolderItem> items;
     std::string reason;
-    if (FSListFolder(folder, &items, &reason) != noErr) return;
+    if (FSListFolder(folder, &items, &reason) != noErr) {
+      if (!cli::isFolder(folder)) rootGone(folder);
+      return;
+    }
     for (const FSFolderItem& item : items) {
       const std::string path = folder + (folder.back() == '/' ? "" : "/") + item.name;
       if (item.kind == FSItemKind::folder) {
@@ -214,6 +259,7 @@ class Watcher {
   std::map<std::string, Pending> pending_;
   std::set<std::string> polled_;       // folders without notifications, looked into every poll
   std::set<std::string> known_;        // folders below polled ones already explored
+  std::set<std::string> missing_;      // folders given that have gone, looked for at every turn
   std::map<std::string, media::FileStamp> seen_;   // in polled folders: each file as last looked at
 };
 
@@ -229,7 +275,8 @@ cli::CommandSyntax watchSyntax(WatchOptions* o) {
                        cli::setNumber(&o->poll, 1, 86400, "--poll takes a number of seconds from 1 to 86400")});
   s.notes =
       "A photograph is converted once it is whole: a failure is said only when the file\n"
-      "stays as it was for 10 s and fails again.\n"
+      "stays as it was for 10 s and fails again. Symbolic links are not followed. A\n"
+      "folder given that goes is said once, and watched again when it comes back.\n"
       "\n"
       "Exit status: 0 when stopped, 1 when no folder could be watched, 2 for bad usage.\n";
   s.operandCount.fewest = 1;

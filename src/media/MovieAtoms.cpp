@@ -4,6 +4,7 @@
 #include "media/MovieAtoms.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "media/ByteOrder.h"
@@ -47,17 +48,37 @@ void matrix(Out& o, const Matrix& m = kIdentityMatrix) {
     for (std::int32_t v : row) o.u32(std::uint32_t(v));
 }
 
+// Version 1 of mvhd, tkhd and mdhd: 64-bit times and duration, for times 32 bits cannot hold.
+// Every other movie keeps version 0, byte for byte.
+bool wideTimes(const MovieFacts& m) { return m.creationTime > UINT32_MAX || m.modificationTime > UINT32_MAX; }
+
+void versionFlags(Out& o, const MovieFacts& m, std::uint32_t flags = 0) {
+  o.u32((wideTimes(m) ? 0x01000000u : 0u) | (flags & 0x00FFFFFF));
+}
+
 void times(Out& o, const MovieFacts& m) {
-  o.u32(m.creationTime);
-  o.u32(m.modificationTime);
+  if (wideTimes(m)) {
+    o.u32(std::uint32_t(m.creationTime >> 32));
+    o.u32(std::uint32_t(m.creationTime));
+    o.u32(std::uint32_t(m.modificationTime >> 32));
+    o.u32(std::uint32_t(m.modificationTime));
+    return;
+  }
+  o.u32(std::uint32_t(m.creationTime));
+  o.u32(std::uint32_t(m.modificationTime));
+}
+
+void headerDuration(Out& o, const MovieFacts& m, std::int64_t duration) {
+  if (wideTimes(m)) o.u32(std::uint32_t(std::uint64_t(duration) >> 32));
+  o.u32(std::uint32_t(duration));
 }
 
 void mvhd(Out& o, const MovieFacts& m) {
   Atom a(o, fourCC("mvhd"));
-  versionFlags(o);
+  versionFlags(o, m);
   times(o, m);
   o.u32(std::uint32_t(m.timeScale));
-  o.u32(std::uint32_t(m.duration));
+  headerDuration(o, m, m.duration);
   o.u32(0x00010000);  // preferred rate 1.0
   o.u16(0x0100);      // preferred volume 1.0
   o.zeros(10);
@@ -70,11 +91,11 @@ void mvhd(Out& o, const MovieFacts& m) {
 
 void tkhd(Out& o, const MovieFacts& m, const TrackFacts& t) {
   Atom a(o, fourCC("tkhd"));
-  versionFlags(o, 0x0F);  // enabled, in movie, in preview, in poster
+  versionFlags(o, m, 0x0F);  // enabled, in movie, in preview, in poster
   times(o, m);
   o.u32(t.id);
   o.u32(0);
-  o.u32(std::uint32_t(t.duration));
+  headerDuration(o, m, t.duration);
   o.zeros(8);
   o.u16(0);  // layer
   o.u16(0);  // alternate group
@@ -100,10 +121,10 @@ void edts(Out& o, const TrackFacts& t) {
 
 void mdhd(Out& o, const MovieFacts& m, const MediaFacts& media) {
   Atom a(o, fourCC("mdhd"));
-  versionFlags(o);
+  versionFlags(o, m);
   times(o, m);
   o.u32(std::uint32_t(media.timeScale));
-  o.u32(std::uint32_t(media.duration));
+  headerDuration(o, m, media.duration);
   o.u16(0);  // language: English
   o.u16(0);  // quality
 }

@@ -68,8 +68,9 @@ struct TrackFacts {
 struct MovieFacts {
   std::int32_t timeScale = 600;
   std::int64_t duration = 0;
-  std::uint32_t creationTime = 0;  // seconds since 1904
-  std::uint32_t modificationTime = 0;
+  // Seconds since 1904; past 2040-02-06 the headers are written in their 64-bit version.
+  std::uint64_t creationTime = 0;
+  std::uint64_t modificationTime = 0;
   std::vector<TrackFacts> tracks;
   std::span<const UserDataItem> userData;
 };

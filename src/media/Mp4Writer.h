@@ -41,6 +41,10 @@ void Mp4FrameSize(int width, int height, int orientation, int boxWidth, int boxH
 // The sides beyond which a picture is scaled down (long × short).
 constexpr int kMp4MaxLongSide = 4096;
 constexpr int kMp4MaxShortSide = 2304;
+// The recordings the sound is made from: resampled to an AAC rate, mixed down to at most stereo.
+constexpr int kMp4MaxChannels = 8;
+constexpr int kMp4MinRate = 1000;
+constexpr int kMp4MaxRate = 384000;
 
 // The encoder settings, named once: what the README and the bench report. For the one intra frame
 // a photograph makes, veryfast gave a smaller file at a higher PSNR than medium on camera

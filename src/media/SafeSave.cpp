@@ -148,6 +148,7 @@ int identifyName(int folderFd, const char* name, FileIdentity* out) {
   out->mode = st.st_mode;
   out->modified = st.st_mtim;
   out->changed = st.st_ctim;
+  out->ownedByUser = st.st_uid == geteuid();
   return 0;
 }
 

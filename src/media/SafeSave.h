@@ -22,6 +22,7 @@ struct FileIdentity {
   mode_t mode = 0;
   timespec modified{};
   timespec changed{};
+  bool ownedByUser = false;  // this process's user owns it
 };
 
 // 0 with the identity (present false when nothing has the name), else an errno value.

@@ -27,6 +27,10 @@ Found locate(const ReadAt& read, std::uint64_t fileSize, Layout* out) {
     const std::uint64_t size = ReadLittleEndian32(c + 4);
     const std::uint64_t body = pos + 8;
     const std::uint64_t available = std::min(size, fileSize - body);
+    const bool sound = std::memcmp(c, "fmt ", 4) == 0 || std::memcmp(c, "data", 4) == 0;
+    // A recording that claims more than its file holds is refused, not guessed at (the pad byte
+    // of an odd size may be missing at the very end).
+    if (sound && available < size) return Found::damagedFormat;
     if (!haveFormat && std::memcmp(c, "fmt ", 4) == 0) {
       std::uint8_t b[kMaxFormatChunk];
       const std::uint32_t n = std::uint32_t(std::min<std::uint64_t>(available, kMaxFormatChunk));

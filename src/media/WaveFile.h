@@ -16,16 +16,17 @@ using ReadAt = std::function<std::size_t(std::uint64_t offset, void* bytes, std:
 struct Layout {
   Format format;
   std::uint64_t dataOffset = 0;
-  std::uint64_t dataLength = 0;  // as declared, cut to the file's end
+  std::uint64_t dataLength = 0;  // as declared, within the file
 };
 
 enum class Found {
   ok,
   noSound,        // not a RIFF WAVE file, or no format or data chunk in it
-  damagedFormat,  // a format chunk too short for what it declares
+  damagedFormat,  // a header that contradicts itself: a format chunk too short for what it
+                  // declares, or a format or data chunk declared past the file's end
 };
 
-// Walks the chunks as far as the file goes; sizes are trusted only up to fileSize.
+// Walks the chunks as far as the file goes; a chunk past fileSize is trusted for nothing.
 Found locate(const ReadAt& read, std::uint64_t fileSize, Layout* out);
 
 // The whole frames that length bytes of data give when decoded by codec, a unit at a time.

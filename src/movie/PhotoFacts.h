@@ -18,7 +18,7 @@ struct GeoPosition {
 struct PhotoFacts {
   UInt16 orientation = 1;  // EXIF orientation, 1 to 8; any other value counts as 1 (upright)
   // Capture facts; each is written into the movie only when present.
-  std::optional<UInt32> creationTime;  // seconds since 1904-01-01 00:00 UTC
+  std::optional<UInt64> creationTime;  // seconds since 1904-01-01 00:00 UTC
   std::string localTime;               // the same instant as the camera's clock showed it, with
                                        // its offset: "2004-01-31T12:00:05+09:00"; empty if none
   std::string make;                    // the camera's maker and model, UTF-8

@@ -69,15 +69,12 @@ long importWaveBytes(Movie movie, char* data, long length, Track* usedTrack) {
 }  // namespace
 
 int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts,
-                            const MoviePublication& publication, MovieFormat format) {
+                            const MoviePublication& publication) {
   OSErr err = EnterMovies();
   if (err != noErr) {
     report("Image Convert: CreateMovieFile failed");
     return err;
   }
-  // An exporter's libraries load, and then the sound is encoded, while the picture is read and scaled.
-  const OSType exportedAs = MovieFormatExporter(format);
-  ComponentHold exporter(exportedAs != 0 ? OpenDefaultComponent(MovieExportType, exportedAs) : nullptr);
 
   // A private working file beside the target, without a name where the file system allows:
   // no file of the user's is touched, and a killed conversion leaves nothing behind.
@@ -114,8 +111,6 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
                : -1;
   }
 
-  if (exporter.get() != nullptr) MovieExportStartSound(exporter.get(), theMovie);  // else at export
-
   // A movie without its still frame is no movie: nothing is written.
   int videoErr = CreateVideoTrack(theMovie, image, duration, resize);
   if (videoErr != noErr) {
@@ -147,14 +142,7 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
   FSSpec finished;
   err = FSpCreateTemporary(&movie, "mov", &finished);
   const bool made = err == noErr;
-  if (made && format == MovieFormat::mp4) {
-    err = ConvertMovieToFile(theMovie, nullptr, &finished, kQTFileTypeMP4, kMovieCreator, smSystemScript, nullptr,
-                             kReplaceDataForkOnly, exporter.get());
-    if (err != noErr) report("Image Convert: ConvertMovieToFile failed");
-  } else if (made && format == MovieFormat::motion) {
-    err = ConvertMovieToMotionPhoto(theMovie, &image, &finished, kReplaceDataForkOnly, exporter.get());
-    if (err != noErr) report("Image Convert: ConvertMovieToMotionPhoto failed");
-  } else if (made) {
+  if (made) {
     Movie flattened = FlattenMovieData(theMovie, flattenAddMovieToDataFork, &finished, kMovieCreator, smSystemScript,
                                        kReplaceDataForkOnly);
     err = GetMoviesError();

@@ -4,7 +4,8 @@
 #pragma once
 #include <string>
 
-#include "movie/MovieFormat.h"
+#include "media/Recording.h"
+#include "media/Still.h"
 #include "movie/PhotoFacts.h"
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
@@ -35,10 +36,21 @@ class QuickTimeU {
 
   // Movie assembly.
   // facts: how the picture stands and what else the movie carries of the photograph. publication:
-  // how the finished file may take the movie's name. format: the kind of file written at movie
-  // (an MP4 or a motion photo is made from the same movie).
+  // how the finished file may take the movie's name.
   static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts = {},
-                         const MoviePublication& publication = {}, MovieFormat format = MovieFormat::mov);
+                         const MoviePublication& publication = {});
+  // The MP4 (or, with motionPhoto, the motion photo) of a still and its recording, written straight
+  // from the JPEG and the PCM into a working file beside movie and published as CreateMovie
+  // publishes. resize: the frame's width in the stored orientation, 0 for the picture's own size.
+  // problem, when given, receives the failure in words (an encoder's refusal, say).
+  static int CreateStillMp4(FSSpec& movie, const media::Still& still, media::PcmSource& sound, int resize,
+                            const PhotoFacts& facts, const MoviePublication& publication, bool motionPhoto,
+                            std::string* problem = nullptr);
+  // CreateStillMp4 of a still and a recording stored as a WAVE file (its bytes at wave): the
+  // WAVE's faults are said as the movie's sound import says them.
+  static int CreateStillMp4FromWave(FSSpec& movie, const media::Still& still, media::ByteReader& wave, int resize,
+                                    const PhotoFacts& facts, const MoviePublication& publication, bool motionPhoto,
+                                    std::string* problem = nullptr);
   // importErr, when given, receives the import's own result.
   static long CreateSoundTrack(Movie movie, FSSpec& audio, OSErr* importErr = nullptr);
   // The recording's format in words ("GSM 6.10"), or "" when it is no readable WAVE file.

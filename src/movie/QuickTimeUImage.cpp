@@ -22,6 +22,10 @@ SInt16 scaledDimension(std::int64_t size, std::int64_t num, std::int64_t den) {
   return clamp16(v);
 }
 
+// The thinnest side a scaled frame has: a strip of any length keeps two pixels across, which
+// every decoder and the 4:2:0 encoders take.
+constexpr std::int64_t kMinFrameSide = 2;
+
 Fixed clampFixed(std::int64_t v) { return Fixed(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 // Whole pixels as 16.16, within what a Fixed holds.
@@ -43,7 +47,7 @@ int QuickTimeU::GetScaledDimension(FSSpec& image, short* width, short* height, s
   if (naturalWidth <= 0 || naturalHeight <= 0) return invalidRect;
   if (target > 0) {
     *width = target;
-    *height = std::max<SInt16>(1, scaledDimension(naturalHeight, target, naturalWidth));
+    *height = std::max<SInt16>(kMinFrameSide, scaledDimension(naturalHeight, target, naturalWidth));
   } else {
     *width = clamp16(naturalWidth);
     *height = clamp16(naturalHeight);
@@ -67,12 +71,19 @@ OSErr QuickTimeU::AdjustImageInt(ComponentInstanceRecord* importer, unsigned sho
   if (den == 0) return invalidRect;  // an empty source cannot be fitted; the matrix stays
 
   std::int64_t SX = scaledDimension(X, num, den), SY = scaledDimension(Y, num, den);
+  // A side the common scale would make thinner than a frame's least is stretched to it alone
+  // (a 4000 by 3 strip becomes 600 by 2, not 600 by nothing).
+  std::int64_t numX = num, denX = den, numY = num, denY = den;
+  if (SX < kMinFrameSide && X > 0 && A >= kMinFrameSide) numX = SX = kMinFrameSide, denX = X;
+  if (SY < kMinFrameSide && Y > 0 && B >= kMinFrameSide) numY = SY = kMinFrameSide, denY = Y;
   std::int64_t OX = (A - SX) / 2, OY = (B - SY) / 2;
 
   MatrixRecord m{};
   GraphicsImportGetMatrix(importer, &m);
   const Fixed a = m.matrix[0][0], b = m.matrix[0][1], c = m.matrix[1][0], d = m.matrix[1][1];
-  const Fixed aS = clampFixed(num * a / den), dS = clampFixed(num * d / den);
+  // a and d scale the source's own axes, which a quarter turn swapped above.
+  const Fixed aS = quarterTurn ? clampFixed(numY * a / denY) : clampFixed(numX * a / denX);
+  const Fixed dS = quarterTurn ? clampFixed(numX * d / denX) : clampFixed(numY * d / denY);
   Fixed na, nb, nc, nd;
   std::int64_t tx, ty;
   switch (rotation) {
@@ -109,6 +120,7 @@ OSErr exportScaled(FSSpec& source, short width, short height, SetOutput setOutpu
   SDimension32 box = naturalWidth < naturalHeight ? SDimension32{height, width} : SDimension32{width, height};
   if (naturalHeight < box.height && naturalWidth < box.width)
     box = SDimension32{SInt32(naturalWidth), SInt32(naturalHeight)};
+  box = SDimension32{std::max<SInt32>(box.width, kMinFrameSide), std::max<SInt32>(box.height, kMinFrameSide)};
   QuickTimeU::AdjustImageInt(importer, 0, box, SCALE_AUTO);
 
   OSErr err = importErr != noErr ? importErr : openErr != noErr ? openErr : setOutput(exporter);

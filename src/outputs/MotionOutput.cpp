@@ -3,6 +3,7 @@
 // libraries play. It is itself a photograph, so a walk must know it for ours.
 #include "media/MotionPhoto.h"
 #include "outputs/QuickTimeRoad.h"
+#include "outputs/StillMp4Road.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Movies/Movies.h"
 
@@ -30,14 +31,14 @@ std::string refusal(std::span<const std::uint8_t> photograph) {
   return IsMotionPhotoData(photograph.data(), photograph.size()) ? "the photograph already is a motion photo" : "";
 }
 
-int write(const OutputJob& job) { return WriteThroughQuickTime(job, MovieFormat::motion); }
+int write(const OutputJob& job) { return WriteStillMp4(job, true); }
 
 }  // namespace
 
 Output MotionOutput() {
   return {"motion", "motion photo PHOTO.MP.jpg: the photograph with the MP4 appended",
           "motion photo", pathFor, photographOf, refusal,
-          true, write, ReadMovieMadeFrom, ReadMovieSoundSeconds};
+          false, write, ReadMovieMadeFrom, ReadMovieSoundSeconds};
 }
 
 }  // namespace outputs

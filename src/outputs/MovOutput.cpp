@@ -8,7 +8,7 @@ namespace outputs {
 namespace {
 
 std::string pathFor(const std::string& image) { return NSStringByDeletingPathExtension(image) + ".mov"; }
-int write(const OutputJob& job) { return WriteThroughQuickTime(job, MovieFormat::mov); }
+int write(const OutputJob& job) { return WriteThroughQuickTime(job); }
 
 }  // namespace
 

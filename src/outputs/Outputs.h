@@ -33,6 +33,7 @@ struct OutputJob {
   const PhotoFacts* facts = nullptr;
   int resize = 0;  // the longest side asked for; 0 keeps the picture's size
   const MoviePublication* publication = nullptr;
+  std::string* problem = nullptr;  // receives a writer's refusal in its own words, when it has them
 };
 
 struct Output {

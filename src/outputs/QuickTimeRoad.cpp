@@ -7,8 +7,8 @@
 
 namespace outputs {
 
-int WriteThroughQuickTime(const OutputJob& job, MovieFormat finish) {
-  return QuickTimeU::CreateMovie(*job.movie, *job.image, *job.audio, job.resize, *job.facts, *job.publication, finish);
+int WriteThroughQuickTime(const OutputJob& job) {
+  return QuickTimeU::CreateMovie(*job.movie, *job.image, *job.audio, job.resize, *job.facts, *job.publication);
 }
 
 std::optional<media::MadeFrom> ReadMovieMadeFrom(const std::string& path) { return media::ReadMadeFromMovie(path); }

@@ -182,3 +182,26 @@ TEST(ConvertOutput, FailureCodesAreWordsScriptsCanMatch) {
 }
 
 }  // namespace
+
+// A folder walk with -u: every photograph has its object without -v (current ones, ones without
+// a voice annotation, links passed over), while the text for people stays as terse as it was.
+TEST(ConvertOutput, JsonHasAnObjectForEveryPhotographOfAFolderWithoutVerbose) {
+  REQUIRE_TOOL("python3");
+  ScratchDir dir, tmp;
+  testsupport::writeFile(dir.file("a.jpg"),
+                         fixtures::embedWave(fixtures::makeJpeg(), fixtures::makeWave(fixtures::WaveKind::pcm8)));
+  testsupport::writeFile(dir.file("b.jpg"), fixtures::makeJpeg());
+  ASSERT_EQ(symlink("a.jpg", dir.file("c.jpg").c_str()), 0);
+  auto run = [&](std::vector<std::string> options) {
+    options.insert(options.end(), {"-r", "-u", "-j1", "--no-resize", dir.path()});
+    return fixtures::runStill2mov(options, {{"TMPDIR", tmp.path()}});
+  };
+  ASSERT_EQ(run({}).status, 0);
+  const std::string all = "c.jpg passed-over\na.jpg up-to-date\nb.jpg no-voice\n";
+  for (const auto& [options, lines] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--json"}, all}, {{"--json", "-v"}, all}, {{"--json", "-q"}, ""}})
+    EXPECT_EQ(eachLine(run(options).out, "d['SourceFile'].rsplit('/',1)[1], d['Status']"), lines) << options.size();
+  RunResult text = run({});
+  EXPECT_EQ(text.out, "");
+  EXPECT_EQ(text.err, "0 converted, 1 up to date, 1 without a voice annotation, 0 skipped, 0 failed\n");
+}

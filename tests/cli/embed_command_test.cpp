@@ -3,10 +3,12 @@
 // finds in it, replacing an earlier annotation, and every refusal leaving the inputs intact.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
-
+#include <functional>
 
 #include "support/AddressSpace.h"
 #include "support/Fixtures.h"
@@ -56,7 +58,7 @@ TEST(EmbedCommand, ReplacesAnEarlierAnnotationAndAnExistingOutput) {
   writeFile(dir.file("annotated.jpg"), fixtures::embedWave(photo, first, fixtures::pieces(1000)));
   writeFile(dir.file("v.wav"), second);
   writeFile(dir.file("out.jpg"), "old contents");
-  RunResult r = fixtures::runStill2mov({"embed", dir.file("v.wav"), dir.file("annotated.jpg"), dir.file("out.jpg")});
+  RunResult r = fixtures::runStill2mov({"embed", "-y", dir.file("v.wav"), dir.file("annotated.jpg"), dir.file("out.jpg")});
   ASSERT_EQ(r.status, 0) << r.err;
   std::size_t oldSegments = 1 + flashpix::pieceCount(first.size(), 1000);
   EXPECT_NE(r.out.find("; replaced " + std::to_string(oldSegments) + " FlashPix segments"), std::string::npos) << r.out;
@@ -137,4 +139,70 @@ TEST(EmbedCommand, ARecordingLargerThanTheMemoryAllowedIsEmbedded) {
             std::string::npos)
       << out;
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"out.jpg", "p.jpg", "v.wav"}));
+}
+
+// OUT is replaced only with -y, and only when it is a regular file of the user's: whatever else
+// has the name is refused in words and stays as it was; extract -y keeps the same rule, and "-"
+// is standard output for both.
+TEST(EmbedCommand, ReplacesOnlyARegularFileOfTheUsersAndOnlyWithYes) {
+  ScratchDir dir;
+  const std::string wave = fixtures::makeWave(fixtures::WaveKind::pcm8, {.seconds = 0.2}), photo = fixtures::makeJpeg();
+  writeFile(dir.file("v.wav"), wave);
+  writeFile(dir.file("p.jpg"), photo);
+  writeFile(dir.file("annotated.jpg"), fixtures::embedWave(photo, wave));
+  auto text = [](const std::string& p) { return writeFile(p, "notes"), true; };
+  auto fifo = [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; };
+  auto link = [](const std::string& p) { return symlink("elsewhere", p.c_str()) == 0; };
+  const struct {
+    std::function<bool(const std::string&)> make;  // false: this system cannot make one
+    const char* yes;                               // "-y" or ""
+    std::string complaint;                         // empty: written
+  } cases[] = {
+      {text, "", "already exists (-y replaces it)"}, {fifo, "", "already exists (-y replaces it)"}, {text, "-y", ""},
+      {fifo, "-y", "is a FIFO; only a regular file is replaced"},
+      {link, "-y", "is a symbolic link; only a regular file is replaced"},
+      {[](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; }, "-y", "is a directory"},
+      {[](const std::string& p) { return mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0; }, "-y",
+       "is a device; only a regular file is replaced"},  // the device /dev/full is
+      {[&](const std::string& p) { return text(p) && chown(p.c_str(), 65534, 65534) == 0; }, "-y",
+       "belongs to another user; only a file of yours is replaced"},
+  };
+  int n = 0;
+  for (const std::string command : {"embed", "extract"})
+    for (const auto& c : cases) {
+      const std::string out = dir.file(command + std::to_string(++n));
+      SCOPED_TRACE(out);
+      if (!c.make(out)) continue;
+      struct stat before {}, after {};
+      lstat(out.c_str(), &before);
+      std::vector<std::string> args = {command, c.yes};
+      if (command == "embed") args.insert(args.end(), {dir.file("v.wav"), dir.file("p.jpg"), out});
+      else args.insert(args.end(), {dir.file("annotated.jpg"), out});
+      if (!*c.yes) args.erase(args.begin() + 1);
+      RunResult r = fixtures::runStill2mov(args);
+      lstat(out.c_str(), &after);
+      const std::string expected = command == "embed" ? fixtures::embedWave(photo, wave) : wave;
+      if (c.complaint.empty()) EXPECT_TRUE(r.status == 0 && readFile(out) == expected) << r.err;
+      if (c.complaint.empty()) continue;
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.err.find(out + ": " + c.complaint), std::string::npos) << r.err;
+      EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode && r.out.empty());
+      // To standard output instead: the output alone, and no file called "-".
+      args.back() = "-";
+      r = fixtures::runStill2mov(args);
+      EXPECT_TRUE(r.status == 0 && r.out == expected && !std::filesystem::exists("-")) << r.err;
+    }
+  EXPECT_EQ(readFile(dir.file("p.jpg")), photo);
+  for (const std::string& name : dir.list()) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+}
+
+// embed refuses a copy larger than conversions read, before writing any of it.
+TEST(EmbedCommand, RefusesACopyThatNoConversionWouldRead) {
+  ScratchDir dir;
+  testsupport::sparseWave(dir.file("v.wav"), testsupport::pcmFormat(1, 8000, 16), std::uint64_t(1) << 30);
+  writeFile(dir.file("p.jpg"), fixtures::makeJpeg());
+  RunResult r = fixtures::runStill2mov({"embed", dir.file("v.wav"), dir.file("p.jpg"), dir.file("out.jpg")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("out.jpg: the copy would be larger than 1024 MB, which no conversion reads"), std::string::npos);
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"p.jpg", "v.wav"}));
 }

@@ -19,6 +19,7 @@
 using testsupport::ScratchDir;
 using testsupport::shellQuote;
 using testsupport::le16;
+using testsupport::le32;
 using testsupport::pcmFormat;
 using testsupport::sparseWave;
 using testsupport::writeFile;
@@ -66,6 +67,7 @@ TEST(HugeRecording, WhatNoMovieCanHoldAndDamagedHeadersAreSaidInWords) {
     std::string format;
     std::uint64_t dataBytes;
     std::string says;
+    std::uint32_t declaredData = 0;  // when given, what the data chunk claims (the RIFF size stays true)
   } cases[] = {
       // 8-bit mono: one frame per byte, past the 2^31 - 1 frames a movie's track counts.
       {"longer than a movie holds", pcmFormat(1, 8000, 8), (std::uint64_t(1) << 31) + 4096,
@@ -74,12 +76,20 @@ TEST(HugeRecording, WhatNoMovieCanHoldAndDamagedHeadersAreSaidInWords) {
       {"rate 0", pcmFormat(1, 0, 16), 4096, "the recording's WAVE header is damaged"},
       {"extensible header of 10 bytes", le16(0xFFFE) + pcmFormat(1, 8000, 16).substr(2) + le16(10) + std::string(10, '\0'),
        4096, "the recording's WAVE header is damaged"},
+      {"10 MB of data declared in a 2 KB file", pcmFormat(1, 8000, 16), 2048 - 44, "the recording's WAVE header is damaged",
+       10 << 20},
+      {"one byte more declared", pcmFormat(1, 8000, 16), 4096, "the recording's WAVE header is damaged", 4097},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
     writeFile(dir.file("IMG.JPG"), fixtures::makeJpeg({.width = 96, .height = 64}));
     sparseWave(dir.file("IMG.WAV"), c.format, c.dataBytes);
+    if (c.declaredData != 0) {
+      std::string wave = testsupport::readFile(dir.file("IMG.WAV"));
+      wave.replace(wave.size() - c.dataBytes - 4, 4, le32(c.declaredData));
+      writeFile(dir.file("IMG.WAV"), wave);
+    }
     const Outcome r = convert(dir.file("IMG.JPG"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find(dir.file("IMG.JPG") + ": no movie written: " + c.says + "\n"), std::string::npos)

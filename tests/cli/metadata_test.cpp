@@ -226,3 +226,37 @@ TEST(CaptureMetadata, UnknownValuesAreLeftOutAndNamesCleanedUp) {
   EXPECT_EQ(output("exiftool -n -s -s -QuickTime:CreateDate -UserData:GPSCoordinates " + shellQuote(movie)),
             "CreateDate: 1999:12:31 23:59:59\nGPSCoordinates: -33.856667 151.21 -12.5\n");
 }
+
+// Capture times from 1900 to 2100: past 2040-02-06 the headers take their 64-bit version, before
+// 1904 only the local-time item says it; an ordinary date keeps the 32-bit headers.
+TEST(CaptureMetadata, CaptureTimesFrom1900To2100) {
+  REQUIRE_TOOL("exiftool");
+  REQUIRE_TOOL("ffprobe");
+  const struct {
+    const char* taken;
+    bool inHeader;  // the headers' creation time is the capture time
+    bool local;     // there is a local-time item
+    int version;    // the headers'
+  } cases[] = {
+      {"2024:05:01 09:30:00", true, true, 0},  {"2040:02:06 06:28:15", true, true, 0},
+      {"2040:02:06 06:28:16", true, true, 1},  {"2100:12:31 23:59:59", true, true, 1},
+      {"1900:01:01 00:00:00", false, true, 0}, {"1899:12:31 23:59:59", false, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.taken);
+    ScratchDir dir;
+    Capture capture;
+    capture.dateTimeOriginal = c.taken;
+    writeFile(dir.file("photo.jpg"), capturedPhotograph(capture));
+    ASSERT_EQ(convert(dir, {"--no-resize", "--metadata"}, "UTC0").status, 0);
+    const std::string movie = dir.file("photo.mov"), bytes = readFile(movie);
+    EXPECT_EQ(int(bytes[bytes.find("mvhd") + 4]), c.version);
+    std::string iso = c.taken;
+    iso[4] = iso[7] = '-';
+    iso[10] = 'T';
+    const std::string created = output("exiftool -s3 -QuickTime:CreateDate -Track1:MediaCreateDate " + shellQuote(movie));
+    EXPECT_EQ(created == std::string(c.taken) + "\n" + c.taken + "\n", c.inHeader) << created;
+    EXPECT_EQ(ffprobeTag(movie, "date"), c.local ? iso + "+00:00\n" : "");
+    EXPECT_EQ(moviechecks::completeMovieProblem(bytes), "");
+  }
+}

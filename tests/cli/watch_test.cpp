@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -379,4 +380,58 @@ TEST(Watch, RefusesWhatIsNoFolderAndUnknownOptions) {
   EXPECT_EQ(fixtures::runStill2mov({"watch", "-u", dir.path()}).status, 2);
   EXPECT_EQ(fixtures::runStill2mov({"watch"}).status, 2);
   EXPECT_EQ(fixtures::runStill2mov({"watch", "--poll=0", dir.path()}).status, 2);
+}
+
+// As -r: a link to a photograph elsewhere is never followed (on arrival, or put in a photograph's
+// place before its turn), so nothing is written outside the watched folder, even with -y.
+TEST(Watch, LinksToPhotographsElsewhereAreNotFollowed) {
+  ScratchDir dir;
+  const std::string w = dir.file("w"), away = dir.file("elsewhere");
+  mkdir(w.c_str(), 0755);
+  mkdir(away.c_str(), 0755);
+  writeFile(away + "/photo.jpg", voicePhoto());
+  writeFile(away + "/holiday.mov", "the user's own file");
+  Watcher watcher(dir, {"-y", "-v", w});
+  std::this_thread::sleep_for(500ms);
+  ASSERT_EQ(symlink((away + "/photo.jpg").c_str(), (w + "/holiday.jpg").c_str()), 0);
+  writeFile(w + "/swapped.jpg", voicePhoto());
+  ASSERT_EQ(unlink((w + "/swapped.jpg").c_str()), 0);
+  ASSERT_EQ(symlink((away + "/photo.jpg").c_str(), (w + "/swapped.jpg").c_str()), 0);
+  writeFile(w + "/own.jpg", voicePhoto());
+  ASSERT_TRUE(waitFor([&] { return exists(w + "/own.mov"); }, 20s)) << watcher.out() << watcher.err();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(watcher.stop(SIGTERM, 3000ms), 0);
+  EXPECT_EQ(readFile(away + "/holiday.mov"), "the user's own file");
+  EXPECT_FALSE(exists(away + "/photo.mov") || exists(w + "/holiday.mov") || exists(w + "/swapped.mov"));
+  EXPECT_NE(watcher.out().find(w + "/holiday.jpg: symbolic link; not followed"), std::string::npos) << watcher.out();
+  EXPECT_EQ(converted(watcher.out()).size(), 1u) << watcher.out();
+}
+
+// A watched folder that goes (removed, moved away, a card unmounted) is said once; when a folder
+// of that name is back, what arrives in it is converted again, polled or notified.
+TEST(Watch, AFolderThatGoesIsSaidOnceAndWatchedAgainWhenItComesBack) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::map<std::string, std::string> polled = {
+      {"LD_PRELOAD", STILL2MOV_FAULT_SHIM}, {"STILL2MOV_WATCH_LIMIT", "0"},
+      {"ASAN_OPTIONS", std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0"}};
+  for (const auto& [moveAway, env] : std::vector<std::pair<bool, std::map<std::string, std::string>>>{
+           {false, {}}, {true, {}}, {false, polled}}) {
+    SCOPED_TRACE(testing::Message() << moveAway << env.size());
+    ScratchDir dir;
+    const std::string w = dir.file("w");
+    mkdir(w.c_str(), 0755);
+    Watcher watcher(dir, {"--poll=1", w}, env);
+    std::this_thread::sleep_for(500ms);
+    if (moveAway) ASSERT_EQ(rename(w.c_str(), dir.file("away").c_str()), 0);
+    else std::filesystem::remove_all(w);
+    ASSERT_TRUE(waitFor([&] { return watcher.err().find("has gone") != std::string::npos; }, 10s)) << watcher.err();
+    std::this_thread::sleep_for(1500ms);
+    mkdir(w.c_str(), 0755);
+    writeFile(w + "/again.jpg", voicePhoto());
+    ASSERT_TRUE(waitFor([&] { return exists(w + "/again.mov"); }, 20s)) << watcher.out() << watcher.err();
+    EXPECT_EQ(watcher.stop(SIGTERM, 3000ms), 0);
+    EXPECT_EQ(count(watcher.err(), w + ": the folder has gone; watching for it to come back\n"), 1u) << watcher.err();
+    EXPECT_EQ(count(watcher.err(), w + ": the folder is back; watching it again\n"), 1u) << watcher.err();
+    EXPECT_EQ(count(watcher.err(), "failed"), 1u) << watcher.err();  // the summary's count only
+  }
 }

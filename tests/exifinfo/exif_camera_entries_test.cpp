@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
 #include "exifinfo/ExifSegment.h"
@@ -214,4 +216,30 @@ TEST(CameraEntries, PrimaryTagsTakeCompatibleTypesAndTheFirstValue) {
   EXPECT_FALSE(r.getYcbcrPresent());
   EXPECT_STREQ(r.getSoftware(), "Firmware 1.0");
   EXPECT_TRUE(r.getExifIFDPresent());
+}
+
+// A rational written as another type of the same bytes (a Bushnell trail camera's
+// ExposureBiasValue 36/18 as four SHORTs) reads as exiftool reads it, the bytes as the rational;
+// a single small integer stays the integer it is.
+TEST(CameraEntries, RationalsWrittenAsOtherTypesOfTheirBytesReadAsRationals) {
+  for (bool big : {false, true}) {
+    const std::vector<uint16_t> halves = big ? std::vector<uint16_t>{0, 36, 0, 18} : std::vector<uint16_t>{36, 0, 18, 0};
+    const std::vector<std::function<void(Segment&)>> writes = {
+        [&](Segment& s) { s.b.shorts(s.exif, 37380, halves); },     // 2
+        [&](Segment& s) { s.b.shorts(s.exif, 37380, halves, 8); },  // 2, SSHORT
+        [](Segment& s) { s.b.longs(s.exif, 37380, {uint32_t(-6), 3}, 9); },  // -2, SLONG
+        [](Segment& s) { s.b.shorts(s.exif, 37380, {2}); },         // 2, one SHORT
+    };
+    for (std::size_t k = 0; k < writes.size(); ++k) {
+      SCOPED_TRACE(testing::Message() << (big ? "MM " : "II ") << k);
+      Segment s(big);
+      writes[k](s);
+      s.b.longs(s.gps, 2, {48, 1, 30, 1, 15, 2});  // GPSLatitude's three rationals as six LONGs
+      ExImageInfo r;
+      s.read(&r);
+      EXPECT_FLOAT_EQ(r.getExposureBias(), k == 2 ? -2.0f : 2.0f);
+      ASSERT_TRUE(r.getGpsLattitudePresent());
+      EXPECT_FLOAT_EQ(r.getGpsLattitude()[2], 7.5f);
+    }
+  }
 }

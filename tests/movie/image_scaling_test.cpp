@@ -56,8 +56,8 @@ TEST(ScaledDimension, WidthIsTheTargetAndHeightKeepsTheAspect) {
       {1600, 1200, 600, 600, 450}, {1200, 1600, 600, 600, 800}, {400, 300, 600, 600, 450},
       {600, 377, 600, 600, 377},   {700, 300, 600, 600, 257},   {1600, 1200, 0, 1600, 1200},
       {123, 45, -5, 123, 45},
-      // 16 bits would wrap these; the result is clamped instead, and never collapses to 0.
-      {100, 30000, 600, 600, 32767}, {32767, 10, 600, 600, 1},
+      // 16 bits would wrap these; the result is clamped instead, and never thinner than 2.
+      {100, 30000, 600, 600, 32767}, {32767, 10, 600, 600, 2}, {4000, 3, 600, 600, 2},
       // Over 32767 wide the bounds are a reduced stand-in (32767 by 24575), so truncation gives 449.
       {40000, 30000, 600, 600, 449},
   };
@@ -173,6 +173,8 @@ TEST(ScaledCopy, HasTheWorkedSizesAndIsANewFileBesideThePhotograph) {
       {1600, 1200, 600, 450, 600, 450}, {1200, 1600, 600, 800, 450, 600}, {1000, 1000, 600, 600, 600, 600},
       {400, 300, 600, 450, 400, 300},   {300, 400, 600, 800, 300, 400},   {700, 300, 600, 257, 600, 257},
       {600, 450, 600, 450, 600, 450},
+      // Strips past 1000:1 keep two pixels across, whichever way they lie.
+      {4000, 3, 600, 2, 600, 2},        {3, 4000, 600, 32767, 2, 600},    {5000, 1, 600, 2, 600, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);

@@ -135,11 +135,16 @@ TEST(WaveImport, ReadsDamagedFilesAsFarAsTheyGo) {
   ASSERT_EQ(ima.data.size() % 256, 0u);
   const std::size_t blocks = ima.data.size() / 256;
 
-  // A data chunk that claims more than the file holds, cut inside the last block: the whole
-  // samples of the short block are kept (4 header bytes, then 8 samples per 4 bytes).
+  // A data chunk that claims more than the file holds contradicts its file: refused, nothing added.
   std::string cut = riff(chunk("fmt ", ima.format) + "data" + le32(std::uint32_t(ima.data.size() + 5000)) +
                          ima.data.substr(0, (blocks - 1) * 256 + 4 + 4 * 10 + 3));
   Imported r = importWave(dir, cut);
+  EXPECT_EQ(r.result, invalidSampleDescription);
+  EXPECT_EQ(r.added, 0);
+
+  // Cut inside the last block where the header says so: the whole samples of the short block
+  // are kept (4 header bytes, then 8 samples per 4 bytes).
+  r = importWave(dir, riff(chunk("fmt ", ima.format) + chunk("data", ima.data.substr(0, (blocks - 1) * 256 + 4 + 4 * 10 + 3))));
   ASSERT_EQ(r.result, noErr);
   EXPECT_EQ(r.frames, long((blocks - 1) * 505 + 1 + 80));
   expectSameSamplesAsFfmpeg(r, dir.file("in.wav"));
@@ -187,6 +192,9 @@ TEST(WaveImport, FilesWithoutUsableAudioAddNothing) {
       {"empty data", riff(chunk("fmt ", pcm.format) + chunk("data", "")), badFileFormat},
       {"data shorter than a frame", riff(chunk("fmt ", pcm.format) + chunk("data", "x")), badFileFormat},
       {"short format", withData(pcm.format.substr(0, 12)), invalidSampleDescription},
+      {"data declared past the file's end", riff(chunk("fmt ", pcm.format) + "data" + le32(10 << 20) + pcm.data),
+       invalidSampleDescription},
+      {"format declared past the file's end", riff("fmt " + le32(4096) + pcm.format), invalidSampleDescription},
       {"rate 0", withData(fmt(1, 1, 0, 2, 16)), invalidSampleDescription},
       {"no channels", withData(fmt(1, 0, 8000, 2, 16)), invalidSampleDescription},
       {"0-bit PCM", withData(fmt(1, 1, 8000, 2, 0)), invalidSampleDescription},

@@ -253,7 +253,7 @@ TEST(WaveKinds, EmbedWarnsAboutRecordingsNoMovieCanBeMadeOf) {
   testsupport::writeFile(dir.file("photo.jpg"), fixtures::makeJpeg());
   auto embed = [&](const std::string& wave) {
     testsupport::writeFile(dir.file("voice.wav"), wave);
-    return fixtures::runStill2mov({"embed", dir.file("voice.wav"), dir.file("photo.jpg"), dir.file("out.jpg")});
+    return fixtures::runStill2mov({"embed", "-y", dir.file("voice.wav"), dir.file("photo.jpg"), dir.file("out.jpg")});
   };
   for (const Unsupported& u : unsupportedKinds()) {
     SCOPED_TRACE(u.words);

@@ -99,7 +99,9 @@ std::string completeMovieProblem(const std::string& bytes) {
     if (track == 2) {
       std::string tkhd = atomBody(bytes, prefix + "tkhd");
       if (samples != 1 || uniform == 0) return "the video track does not hold one frame";
-      if (be32(tkhd, 76) == 0 || be32(tkhd, 80) == 0) return "the video track has no size";
+      // Version 1 (64-bit times) puts the size 12 bytes further on.
+      const std::size_t sizeAt = !tkhd.empty() && tkhd[0] == 1 ? 88 : 76;
+      if (be32(tkhd, sizeAt) == 0 || be32(tkhd, sizeAt + 4) == 0) return "the video track has no size";
     }
     for (std::uint32_t c = 0; c < chunks; ++c) {
       std::uint32_t at = be32(stco, 8 + 4 * c);

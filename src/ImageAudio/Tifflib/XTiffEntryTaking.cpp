@@ -134,9 +134,22 @@ XTiffTaken takeShorts(const XTiffTagInfo& row, uint16_t type, uint32_t count, co
   return takenOf(row, count, n);
 }
 
+// A rational row's entry whose type holds whole rationals in its bytes (a trail camera's four
+// SHORTs, two LONGs): the bytes are the rationals, as exiftool reads a tag of fixed format. A
+// single smaller integer (a focal length as one SHORT) stays that integer.
+bool rationalsInOtherType(const XTiffTagInfo& row, uint16_t type, uint32_t count, uint32_t n) {
+  const uint64_t bytes = uint64_t(count) * typeWidth(type);
+  return (row.type == TIFF_RATIONAL || row.type == TIFF_SRATIONAL) && (isInteger(type) || type == TIFF_UNDEFINED) &&
+         bytes >= 8ull * n && bytes % 8 == 0;
+}
+
 // `n` numbers as floats; one without a value leaves the whole row without one.
 XTiffTaken takeFloats(const XTiffTagInfo& row, uint16_t type, uint32_t count, const unsigned char* stored,
                       TiffByteOrder order, uint32_t n, unsigned char* out, double* last) {
+  if (rationalsInOtherType(row, type, count, n)) {
+    count = uint32_t(uint64_t(count) * typeWidth(type) / 8);
+    type = row.type;
+  }
   if (!isNumber(type)) return wrongType(row, type);
   if (count < n) return tooFew(row, count, n);
   for (uint32_t i = 0; i < n; ++i) {

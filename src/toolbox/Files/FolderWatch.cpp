@@ -61,13 +61,16 @@ void FSFolderWatch::wait(int timeoutMs, int wakeDescriptor, std::vector<FSWatchE
       }
       const auto folder = folders_.find(e->wd);
       if (folder == folders_.end()) continue;
-      if (e->mask & IN_IGNORED) {
+      if (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+        // Moved away, it is seen again where it lands (as a folder moved in) under its new path;
+        // its old path is told once, for a watcher that waits for it to come back there.
+        events->push_back({FSWatchEvent::Kind::gone, folder->second});
+        inotify_rm_watch(fd_, e->wd);
         folders_.erase(folder);
         continue;
       }
-      if (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
-        // Moved away, it is seen again where it lands (as a folder moved in) under its new path.
-        inotify_rm_watch(fd_, e->wd);
+      if (e->mask & IN_IGNORED) {
+        folders_.erase(folder);
         continue;
       }
       if (e->len == 0) continue;

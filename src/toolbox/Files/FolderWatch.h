@@ -13,6 +13,7 @@ struct FSWatchEvent {
     changed,   // a file made or written to: maybe still being written
     folder,    // a folder made or moved in (its contents are not watched yet)
     overflow,  // the kernel dropped notifications: anything may have changed
+    gone,      // a watched folder itself was removed, moved away or unmounted (path: the folder)
   };
   Kind kind = Kind::changed;
   std::string path;

@@ -40,6 +40,12 @@ OSErr FSpSetPermissions(const FSSpec* spec, UInt16 mode) {
 }
 
 OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWriter& write, const FInfo* finderInfo) {
+  return FSpSaveFileByRule(target, replaceExisting ? FSPublishRule::replaceAny : FSPublishRule::noReplace, nullptr,
+                           write, finderInfo);
+}
+
+OSErr FSpSaveFileByRule(const FSSpec* target, FSPublishRule rule, const FSItemStamp* checked,
+                        const FSSaveWriter& write, const FInfo* finderInfo) {
   if (target == nullptr || !write) return paramErr;
   std::string path;
   OSErr err = FSpGetPath(target, &path);
@@ -61,9 +67,18 @@ OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWri
   }
   if (fd >= 0 && close(fd) != 0 && err == noErr) err = OSErrFromErrno(errno);
   if (err == noErr && finderInfo != nullptr) FSpSetFInfo(&working, finderInfo);
-  if (err == noErr) err = FSpPublishTemporary(&working, target, replaceExisting);
+  if (err == noErr) err = FSpPublishTemporaryByRule(&working, target, rule, checked);
   if (err != noErr) FSpDelete(&working);
   return err;
+}
+
+std::string FSItemKindWords(const FSItemStamp& stamp) {
+  if (!stamp.present || S_ISREG(stamp.mode)) return "";
+  if (S_ISDIR(stamp.mode)) return "a directory";
+  if (S_ISLNK(stamp.mode)) return "a symbolic link";
+  if (S_ISFIFO(stamp.mode)) return "a FIFO";
+  if (S_ISSOCK(stamp.mode)) return "a socket";
+  return "a device";
 }
 
 OSErr FSpSaveBytes(const FSSpec* target, const void* bytes, std::size_t count, Boolean replaceExisting) {
@@ -71,8 +86,14 @@ OSErr FSpSaveBytes(const FSSpec* target, const void* bytes, std::size_t count, B
 }
 
 OSErr FSpSaveStream(const FSSpec* target, Boolean replaceExisting, const std::function<OSErr(std::FILE*)>& write) {
+  return FSpSaveStreamByRule(target, replaceExisting ? FSPublishRule::replaceAny : FSPublishRule::noReplace, nullptr,
+                             write);
+}
+
+OSErr FSpSaveStreamByRule(const FSSpec* target, FSPublishRule rule, const FSItemStamp* checked,
+                          const std::function<OSErr(std::FILE*)>& write) {
   if (!write) return paramErr;
-  return FSpSaveFile(target, replaceExisting, [&](int fd) -> OSErr {
+  return FSpSaveFileByRule(target, rule, checked, [&](int fd) -> OSErr {
     const int own = dup(fd);  // the stream closes a descriptor of its own
     std::FILE* f = own >= 0 ? fdopen(own, "wb") : nullptr;
     if (f == nullptr) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <string>
 
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
@@ -22,6 +23,10 @@ using FSSaveWriter = std::function<OSErr(int fd)>;
 // On any failure, or a kill, the target is as it was and no working file is left.
 OSErr FSpSaveFile(const FSSpec* target, Boolean replaceExisting, const FSSaveWriter& write,
                   const FInfo* finderInfo = nullptr);
+// The same, published as rule allows (FSpPublishTemporaryByRule): with replaceChecked only the
+// file stamped earlier, unchanged, is replaced (dupFNErr for anything else there).
+OSErr FSpSaveFileByRule(const FSSpec* target, FSPublishRule rule, const FSItemStamp* checked,
+                        const FSSaveWriter& write, const FInfo* finderInfo = nullptr);
 
 // The permission bits FSpSaveFile gives a file saved as target (see there); notAFileErr when a
 // folder has the name.
@@ -29,9 +34,15 @@ OSErr FSpPermissionsForSaving(const FSSpec* target, UInt16* mode);
 // Sets a file's permission bits (a working file's too), never through a link.
 OSErr FSpSetPermissions(const FSSpec* spec, UInt16 mode);
 
+// What a stamp saw under a name, in words for a refusal ("a FIFO", "a device", "a symbolic
+// link", "a socket", "a directory"); empty for a regular file.
+std::string FSItemKindWords(const FSItemStamp& stamp);
+
 // FSpSaveFile with bytes as the whole contents.
 OSErr FSpSaveBytes(const FSSpec* target, const void* bytes, std::size_t count, Boolean replaceExisting);
 
 // FSpSaveFile with a stdio stream on the working file (the writer does not close it). A stream
 // that fails to flush its buffer counts as a failed write, with the system's reason.
 OSErr FSpSaveStream(const FSSpec* target, Boolean replaceExisting, const std::function<OSErr(std::FILE*)>& write);
+OSErr FSpSaveStreamByRule(const FSSpec* target, FSPublishRule rule, const FSItemStamp* checked,
+                          const std::function<OSErr(std::FILE*)>& write);

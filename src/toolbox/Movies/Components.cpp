@@ -16,7 +16,6 @@ const ComponentRow kComponents[] = {
     {MovieImportType, kQTFileTypeWave, &NewWaveMovieImporter},
     {GraphicsImporterComponentType, kQTFileTypeJPEG, &NewJpegGraphicsImporter},
     {GraphicsExporterComponentType, kQTFileTypeJPEG, &NewJpegGraphicsExporter},
-    {MovieExportType, kQTFileTypeMP4, &NewMp4MovieExporter},
 };
 }  // namespace
 

@@ -44,8 +44,3 @@ class ComponentHold {
 ComponentInstance NewWaveMovieImporter();
 ComponentInstance NewJpegGraphicsImporter();
 ComponentInstance NewJpegGraphicsExporter();
-// The MP4 exporter (also behind motion photos): opening it starts loading the encoders' libraries
-// in the background, so that they are there by the time the movie is exported, and it can encode
-// the sound ahead (MovieExportStartSound); closing it waits for what it does. Exporting works
-// without it, doing all that then.
-ComponentInstance NewMp4MovieExporter();

@@ -257,13 +257,13 @@ OSErr AddUserDataText(UserData theUserData, Handle data, OSType udType, long ind
   return fail(noErr);
 }
 
-void SetMovieCreationTime(Movie movie, UInt32 creationTime) {
+void SetMovieCreationTime(Movie movie, UInt64 creationTime) {
   MovieType* m = get(movie);
   setMoviesError(m ? noErr : invalidMovie);
   if (m) m->creationTime = creationTime;
 }
 
-UInt32 GetMovieCreationTime(Movie movie) {
+UInt64 GetMovieCreationTime(Movie movie) {
   MovieType* m = get(movie);
   setMoviesError(m ? noErr : invalidMovie);
   return m ? m->creationTime : 0;

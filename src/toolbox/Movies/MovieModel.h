@@ -95,8 +95,8 @@ struct MovieType {
   UInt32 nextTrackID = 1;
   std::shared_ptr<movies::SampleStore> store;
   std::shared_ptr<movies::MovieFileState> file;  // the movie file the store writes into, if any
-  UInt32 creationTime = 0;      // seconds since 1904
-  UInt32 modificationTime = 0;  // seconds since 1904
+  UInt64 creationTime = 0;      // seconds since 1904 (past 2040 too)
+  UInt64 modificationTime = 0;  // seconds since 1904
   UserDataRecord userData;
   SInt64 duration() const;
 };

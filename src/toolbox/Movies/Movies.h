@@ -2,8 +2,11 @@
 // The movie toolbox: movies, tracks, media, samples, import and flattening into a movie file.
 // Movies live in memory; CreateMovieFile and FlattenMovieData write QuickTime files.
 #pragma once
+#include <memory>
 #include <string>
 
+#include "media/ByteReaders.h"
+#include "media/StillMp4.h"
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Movies/Components.h"
@@ -171,25 +174,17 @@ OSErr AddMovieResource(Movie movie, short resRefNum, short* resId, ConstStr255Pa
 Movie FlattenMovieData(Movie movie, long movieFlattenFlags, const FSSpec* theFile, OSType creator,
                        ScriptCode scriptTag, long createMovieFileFlags);
 
-// Writes the movie in another file format, replaced in one step once complete (with
-// createMovieFileDeleteCurFile; else dupFNErr when the name is taken) and left as it was on any
-// failure. kQTFileTypeMP4 is the one format: its first video track's frame turned upright as its
-// matrix shows it, in H.264 at the track's size (at most 4096 by 2304), its first sound track in
-// AAC from time 0, the movie's user data as MP4 metadata. noCodecErr when the sound is no linear
-// PCM, cantFindHandler when libavcodec lacks an encoder, codecErr when an encoder fails, the system's error when the disk
-// does.
-OSErr ConvertMovieToFile(Movie theMovie, Track onlyTrack, FSSpec* outputFile, OSType fileType, OSType creator,
-                         ScriptCode scriptTag, short* resID, long flags, ComponentInstance userComp);
-// The same MP4 appended to the photograph's own JPEG, which gains the XMP that marks it a motion
-// photo (every other byte as it was). badFileFormat for a photograph that already is one, or whose
-// JPEG header is damaged.
-OSErr ConvertMovieToMotionPhoto(Movie theMovie, const FSSpec* photograph, const FSSpec* outputFile, long flags,
-                                ComponentInstance userComp = nullptr);
-// With an MP4 exporter (OpenDefaultComponent(MovieExportType, kQTFileTypeMP4)), encodes the movie's
-// first sound track in the background while the movie is still being made; a conversion of that
-// movie through the same exporter then uses it, once the movie has no other sound. A sound too
-// long to hold in memory is left to the conversion (noErr); paramErr without an MP4 exporter.
-OSErr MovieExportStartSound(ComponentInstance exporter, Movie theMovie);
+// Writes the MP4 of a still and its recording into the working file (empty, never named by the
+// caller yet): H.264 of the picture turned upright, AAC of the sound, the request's metadata. With
+// motionPhoto, the photograph's own JPEG with the XMP that marks it a motion photo comes first.
+// badFileFormat for a photograph that already is one, codecBadDataErr when its header is damaged,
+// noVideoTrackInMovieErr when the JPEG is no picture, cantFindHandler when libavcodec lacks an
+// encoder, codecErr when an encoder refuses or fails, the system's error when the disk does.
+// problem, when given, receives the failure in words.
+OSErr ExportStillToMp4(const FSSpec* working, const media::Still& still, media::PcmSource& sound,
+                       const media::StillMp4Request& request, Boolean motionPhoto, std::string* problem = nullptr);
+// A byte reader over the file a specification names (never through a link), owning its descriptor.
+OSErr FSpOpenByteReader(const FSSpec* spec, std::unique_ptr<media::FdByteReader>* reader);
 // Whether a photograph's bytes already make a motion photo.
 Boolean IsMotionPhotoData(const UInt8* data, std::size_t size);
 
@@ -201,8 +196,8 @@ OSErr AddUserDataText(UserData theUserData, Handle data, OSType udType, long ind
 
 // When the movie was made, in seconds since 1904 (UTC): its header and those of its tracks and
 // media carry it. A new movie is made now; its modification time stays the time it was made.
-void SetMovieCreationTime(Movie movie, UInt32 creationTime);
-UInt32 GetMovieCreationTime(Movie movie);
+void SetMovieCreationTime(Movie movie, UInt64 creationTime);  // seconds since 1904, any year
+UInt64 GetMovieCreationTime(Movie movie);
 
 Track NewMovieTrack(Movie movie, Fixed width, Fixed height, short trackVolume);
 void DisposeMovieTrack(Track track);

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "ApplicationKeys.h"
+#include "PreferenceKeys.h"
 #include "toolbox/AppKit/NSAppleEventManager.h"
 #include "toolbox/AppKit/NSApplication.h"
 #include "toolbox/AppKit/NSNotificationCenter.h"
@@ -16,29 +18,7 @@ class Convert2Mov;
 class ExImageInfo;
 class NSTimer;
 
-// The application's bus name and desktop entry name.
-inline constexpr const char* kStill2movApplicationID = "com.vantor.camera.still2mov";
-inline constexpr const char* kPreferenceDomain = "com.vantor.camera.prefs";
-inline constexpr const char* kResizePreferenceKey = "Resize_QT_Image";
-// The kind of file conversions write: a name from the table of formats; mov when unset.
-inline constexpr const char* kMovieFormatPreferenceKey = "Movie_Format";
-inline constexpr AEEventClass kPTPEventClass = FOUR_CHAR_CODE("Itnt");
-inline constexpr AEEventID kPTPConvertEventID = FOUR_CHAR_CODE("St2M");
-inline constexpr const char* kReplyErrorString = "Complain.";
-// Added to the reply when a conversion failed: a record of the failure's code and its words.
-inline constexpr AEKeyword keyConversionResult = FOUR_CHAR_CODE("cnvr");
-inline constexpr AEKeyword keyConversionStatus = FOUR_CHAR_CODE("stat");   // SInt32, never 0
-inline constexpr AEKeyword keyConversionMessage = FOUR_CHAR_CODE("mesg");  // text
 inline constexpr double kTerminationDelay = 5.0;
-// The width the movie's picture is scaled to when the resize preference is on.
-inline constexpr SInt32 kResizeWidth = 600;
-
-// The stored resize preference: true when it is unset or holds no boolean.
-bool readResizePreference();
-// The stored format preference: mov when it is unset or names no format.
-const outputs::Output& readMovieFormatPreference();
-// What the driver is asked to scale to: the width, or 0 for the picture's natural size.
-constexpr SInt32 resizeTargetFor(bool resize) { return resize ? kResizeWidth : 0; }
 
 // What came of one request: status 0 when it succeeded (a movie, or a photograph with nothing
 // to convert), else a failure code and what went wrong, in words.

@@ -275,8 +275,10 @@ const sources::SoundSource* Convert2Mov::soundSourceOf(const std::string& image,
   return located.source;
 }
 
-const sources::SoundSource* Convert2Mov::soundSourceAt(const std::string& image) {
+std::string Convert2Mov::extractedRecordingPathFor(const std::string& image) {
   Convert2Mov look;
-  if (!look.readPhotograph(image)) return nullptr;
-  return sources::LocateRecording(look.photographForSources(image)).source;
+  if (!look.readPhotograph(image)) return recordingPathFor(image);
+  const sources::Located located = sources::LocateRecording(look.photographForSources(image));
+  if (!located.found.extension.empty()) return NSStringByDeletingPathExtension(image) + located.found.extension;
+  return recordingPathFor(image, located.source);
 }

@@ -149,9 +149,10 @@ class Convert2Mov {
   // would use. What --info shows.
   static const sources::SoundSource* soundSourceOf(const std::string& image, std::span<const UInt8> bytes,
                                                    const ExImageInfo& record, std::string* file = nullptr);
-  // The source of the photograph at image's recording, for naming what extract writes; a read of
-  // the photograph. nullptr when it has none or cannot be read.
-  static const sources::SoundSource* soundSourceAt(const std::string& image);
+  // Where extract writes the recording of the photograph at image by default: beside it, with the
+  // extension of the recording its source found (".m4a" for an AAC note), else its source's; a
+  // read of the photograph.
+  static std::string extractedRecordingPathFor(const std::string& image);
 
  private:
   // Reads the photograph whole by its kind into mRecord, and its still; false when no regular

@@ -13,6 +13,7 @@
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Files/Files.h"
+#include "media/MotionPhoto.h"
 #include "toolbox/Movies/Movies.h"
 
 namespace {
@@ -35,11 +36,10 @@ bool resolve(const std::string& path, FSSpec* spec) {
 // place since it was checked is then refused by the import, not followed out of the folder.
 void resolveInFolder(const std::string& path, FSSpec* spec) {
   std::memset(spec, 0, sizeof *spec);
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string folder = NSStringByDeletingLastPathComponent(path);
   FSRef ref;
   if (FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &ref, nullptr) != noErr) return;
-  const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  const std::string name = NSStringLastPathComponent(path);
   if (FSpFromPath(ref.path == "/" ? "/" + name : ref.path + "/" + name, spec) != noErr) std::memset(spec, 0, sizeof *spec);
 }
 

@@ -15,14 +15,8 @@ namespace {
 
 
 
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string besideOf(const std::string& image, const std::string& name) {
-  const std::string folder = folderOf(image);
+  const std::string folder = NSStringByDeletingLastPathComponent(image);
   return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The resize and format preferences, read where they are needed: apart from the controller, so
 // that a plain conversion reads them without bringing in the application and its desktop services.
-#include "Controller.h"
+#include "PreferenceKeys.h"
+#include "outputs/Outputs.h"
 #include "toolbox/Preferences/CFPreferences.h"
 
 bool readResizePreference() {

@@ -16,6 +16,8 @@
 #include "../fuzz/SidecarInput.h"
 #include "../fuzz/TiffFileScript.h"
 #include "ImageAudio/Embed/FlashPixAudioWriter.h"
+#include "media/MotionPhotoXmp.h"
+#include "support/EmbeddedNoteBuilder.h"
 #include "support/Fixtures.h"
 #include "support/JpegBuilder.h"
 #include "support/TestPaths.h"
@@ -636,9 +638,106 @@ void pictureSeeds() {
   put("picture", "crafted-huge-frame-claim.jpg", claim);
 }
 
+// ---- XMP packets for the motion photo merge: one selector byte, then the packet ----
+
+void motionXmpSeeds() {
+  const std::string head = "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">"
+                           "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n";
+  const std::string tail = "\n</rdf:RDF></x:xmpmeta>\n" + std::string(200, ' ') + "<?xpacket end=\"w\"?>";
+  const std::string camera = "xmlns:GCamera=\"http://ns.google.com/photos/1.0/camera/\"";
+  const std::string container = "xmlns:Container=\"http://ns.google.com/photos/1.0/container/\" "
+                                "xmlns:Item=\"http://ns.google.com/photos/1.0/container/item/\"";
+  const std::string directory = "<Container:Directory " + container + "><rdf:Seq><rdf:li rdf:parseType=\"Resource\">"
+                                "<Container:Item Item:Semantic=\"Primary\" Item:Mime=\"image/jpeg\" Item:Padding=\"1\"/></rdf:li>"
+                                "<rdf:li rdf:parseType=\"Resource\"><Container:Item rdf:parseType=\"Resource\"><Item:Semantic>GainMap</Item:Semantic>"
+                                "<Item:Length>4000</Item:Length></Container:Item></rdf:li></rdf:Seq></Container:Directory>";
+  const struct {
+    const char* name;
+    char selector;  // bytes after the picture (low two bits), the movie's length (next two)
+    std::string packet;
+  } seeds[] = {
+      {"ours.xmp", 0, media::MotionPhotoXmp(4096, 5000)},
+      {"attributes.xmp", 1, head + "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"3\"/>" + tail},
+      {"elements.xmp", 2, head + "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:title><rdf:Alt>"
+                              "<rdf:li xml:lang=\"x-default\">t</rdf:li></rdf:Alt></dc:title></rdf:Description>" + tail},
+      {"crafted-comment-description.xmp", 0, head + "<!-- <rdf:Description rdf:about=\"\"> --><rdf:Description rdf:about=\"\"/>" + tail},
+      {"crafted-nested-description.xmp", 4, head + "<rdf:Description rdf:about=\"\" xmlns:r=\"http://www.metadataworkinggroup.com/schemas/regions/\">"
+                                              "<r:Regions rdf:parseType=\"Resource\"><r:RegionList><rdf:Bag><rdf:li><rdf:Description r:Name=\"A\"/>"
+                                              "</rdf:li></rdf:Bag></r:RegionList></r:Regions></rdf:Description>" + tail},
+      {"crafted-cdata-end-tag.xmp", 5, head + "<rdf:Description xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:source><![CDATA[</rdf:Description>]]>"
+                                         "</dc:source></rdf:Description>" + tail},
+      {"crafted-rebound-prefix.xmp", 6, head + "<rdf:Description xmlns:GCamera=\"http://example.com/\" GCamera:MotionPhoto=\"1\"/>" + tail},
+      {"crafted-other-prefix.xmp", 7, head + "<rdf:Description xmlns:C=\"http://ns.google.com/photos/1.0/camera/\" C:MicroVideoOffset=\"9\"/>" + tail},
+      {"crafted-gain-map-directory.xmp", 2, head + "<rdf:Description>" + directory + "</rdf:Description>" + tail},
+      {"crafted-motion-photo-zero.xmp", 8, head + "<rdf:Description " + camera + "><GCamera:MotionPhoto>0</GCamera:MotionPhoto><GCamera:MicroVideo/>"
+                                             "</rdf:Description>" + tail},
+      {"crafted-offset-in-text.xmp", 9, head + "<rdf:Description xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:source>GCamera:MicroVideoOffset=\"12\""
+                                          "</dc:source></rdf:Description>" + tail},
+      {"crafted-default-namespace.xmp", 10, head + "<Description xmlns=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"/>" + tail},
+      {"crafted-two-descriptions.xmp", 11, head + "<rdf:Description " + camera + " GCamera:MotionPhoto=\"0\"/><rdf:Description>" + directory +
+                                               "</rdf:Description>" + tail},
+      {"crafted-doctype.xmp", 0, "<!DOCTYPE x [<!ENTITY a \"b\">]>" + head + "<rdf:Description/>" + tail},
+      {"crafted-no-description.xmp", 0, head + tail},
+      {"crafted-not-utf8-in-instruction.xmp", 7, "<?pi \xD5?>" + head + "<rdf:Description/>" + tail},
+      {"crafted-full-segment.xmp", 12, head + "<rdf:Description xmlns:dc=\"http://purl.org/dc/elements/1.1/\" dc:format=\"" + std::string(64000, 'x') +
+                                           "\"/>" + tail},
+  };
+  for (const auto& seed : seeds) put("motion_xmp", seed.name, std::string(1, seed.selector) + seed.packet);
+  // Photographs: one with its own packet and a Samsung trailer after the picture, one without.
+  auto le = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  const std::string name = "Sound_Shot_Data", block = std::string(2, '\0') + "\x30\x0a" + le(uint32_t(name.size())) + name + "note";
+  const std::string sefh = "SEFH" + le(107) + le(1) + std::string(2, '\0') + "\x30\x0a" + le(uint32_t(block.size())) + le(uint32_t(block.size()));
+  const std::string samsung = block + sefh + le(uint32_t(sefh.size())) + "SEFT";
+  const std::string photo = fixtures::withSegment(fixtures::makeJpeg(), 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29) + seeds[1].packet);
+  put("motion_xmp", "photo-with-packet-and-trailer.jpg", std::string(1, '\x02') + photo + samsung);
+  put("motion_xmp", "photo.jpg", std::string(1, '\x05') + fixtures::makeJpeg());
+}
+
 }  // namespace
 
 void rawPreviewSeeds(const std::string& out);  // tools/fuzz-seeds-raw.cpp
+// ---- voice notes kept inside photographs ----
+
+void embeddedSeeds() {
+  using namespace notebuilder;
+  fixtures::JpegSpec small;
+  small.width = small.height = 16;
+  const std::string jpeg = fixtures::makeJpeg(small);
+  fixtures::WaveSpec brief;
+  brief.seconds = 0.05;
+  const std::string wave = fixtures::makeWave(WaveKind::pcm16Mono, brief);
+  const std::string m4aHead = std::string("\0\0\0\x18" "ftypM4A \0\0\0\0M4A mp42", 24);
+  put("embedded_trailer", "sound-and-shot", soundAndShot(jpeg, wave));
+  put("embedded_trailer", "sound-and-shot-m4a", soundAndShot(jpeg, m4aHead));
+  put("embedded_trailer", "other-blocks", samsungTrailer(jpeg, {{0x0a01, "Image_UTC_Data", "1700000000000"}, {0x0b41, "Other", "x"}}));
+  std::string outside = soundAndShot(jpeg, wave);
+  outside.replace(outside.size() - 8, 4, "\xF0\xFF\xFF\xFF");
+  put("embedded_trailer", "crafted-directory-outside-file", outside);
+
+  const std::string fff = flirFff(wave);
+  put("embedded_flir", "one-segment", flirSegments(jpeg, fff, 60000));
+  put("embedded_flir", "three-segments", flirSegments(jpeg, fff, 400));
+  put("embedded_flir", "out-of-order", flirSegments(jpeg, fff, 400, {2, 0, 1}));
+  put("embedded_flir", "crafted-segment-missing", flirSegments(jpeg, fff, 400, {0, 2}));
+  put("embedded_flir", "no-audio-record", flirSegments(jpeg, flirFff(wave, 0x22), 60000));
+
+  put("embedded_gaudio", "main-packet", withStandardXmp(jpeg, xmpPacket(gaudioAttributes("audio/wav", wave))));
+  put("embedded_gaudio", "extended", gaudioExtended(jpeg, wave, 500));
+  const std::string ext = xmpPacket(gaudioAttributes("audio/mp4", m4aHead)), guid = md5Guid(ext);
+  const std::string main = xmpPacket("xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\" xmpNote:HasExtendedXMP=\"" + guid + "\"");
+  put("embedded_gaudio", "extended-out-of-order", withExtendedXmp(jpeg, main, ext, guid, 100, {1, 0}));
+  put("embedded_gaudio", "crafted-extended-chunk-missing", withExtendedXmp(jpeg, main, ext, guid, 50, {0, 2}));
+  put("extended_xmp", "two-chunks", withExtendedXmp(jpeg, main, ext, guid, 100));
+  put("extended_xmp", "out-of-order", withExtendedXmp(jpeg, main, ext, guid, 40, {2, 0, 1}));
+  put("extended_xmp", "crafted-gap", withExtendedXmp(jpeg, main, ext, guid, 40, {0, 2}));
+
+  const std::string text = base64(wave);
+  std::string lines;
+  for (std::size_t at = 0; at < text.size(); at += 76) lines += text.substr(at, 76) + "\n";
+  put("gaudio_base64", "plain", std::string(1, char(40)) + text);
+  put("gaudio_base64", "lines", std::string(1, char(255)) + lines);
+  put("gaudio_base64", "crafted-over-limit", std::string(1, char(1)) + text);
+}
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -653,5 +752,7 @@ int main(int argc, char** argv) {
   tiffSeeds();
   pictureSeeds();
   rawPreviewSeeds(gOut);
+  motionXmpSeeds();
+  embeddedSeeds();
   return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Descriptors.h"
@@ -35,7 +36,7 @@ bool fileToWrite(const std::string& path, FSSpec* spec, std::string* reason) {
     return false;
   }
   // The folder part is unknown as a folder: missing, or something else that has its name.
-  const std::string folder = path.find('/') == std::string::npos ? "." : path.substr(0, path.find_last_of('/') + 1);
+  const std::string folder = NSStringByDeletingLastPathComponent(path);
   FSRef ref;
   const OSErr look = FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &ref, nullptr);
   if (look == noErr) *reason = "its folder cannot be used";

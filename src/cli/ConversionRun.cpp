@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "Controller.h"
+#include "PreferenceKeys.h"
 #include "cli/ParallelConversions.h"
 #include "toolbox/AppKit/NSLog.h"
 #include "toolbox/Core/Terminals.h"

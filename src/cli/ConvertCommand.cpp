@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "Controller.h"
 #include "Convert2Mov.h"
 #include "cli/Commands.h"
 #include "cli/ConversionOutput.h"

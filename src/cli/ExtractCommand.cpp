@@ -64,7 +64,7 @@ int runExtractCommand(const std::vector<std::string>& args) {
   const std::string& photo = operands[0];
   // Named by default after the photograph, with the extension its recording's source gives.
   const std::string out =
-      operands.size() == 2 ? operands[1] : Convert2Mov::recordingPathFor(photo, Convert2Mov::soundSourceAt(photo));
+      operands.size() == 2 ? operands[1] : Convert2Mov::extractedRecordingPathFor(photo);
 
   if (cli::isStandardOutput(out)) return extractToStandardOutput(photo);
   if (out == photo || cli::sameFile(out, photo)) return fail(out, "is the photograph itself; choose another file");

@@ -14,6 +14,7 @@
 #include "cli/JsonText.h"
 #include "cli/Numbers.h"
 #include "media/WaveFormats.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
 
 namespace cli {
 namespace {
@@ -263,9 +264,8 @@ InfoItem audioBlocksItem(const ExImageInfo& r, bool verbose) {
 
 std::vector<InfoItem> infoItems(const ExImageInfo& r, const PhotoFacts& facts, bool verbose) {
   std::vector<InfoItem> items;
-  const std::size_t slash = facts.path.rfind('/');
-  items.push_back(stringItem("FileName", slash == std::string::npos ? facts.path : facts.path.substr(slash + 1)));
-  items.push_back(stringItem("Directory", slash == std::string::npos ? "." : slash == 0 ? "/" : facts.path.substr(0, slash)));
+  items.push_back(stringItem("FileName", NSStringLastPathComponent(facts.path)));
+  items.push_back(stringItem("Directory", NSStringByDeletingLastPathComponent(facts.path)));
   items.push_back(numberItem("FileSize", facts.fileBytes));
   if (r.getCreationDate()) items.push_back(stringItem("CreationDate", isoDate(*r.getCreationDate())));
   items.push_back(numberItem("ImageWidth", r.getPixelWidth()));

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Controller.h"
+#include "outputs/Outputs.h"
+#include "PreferenceKeys.h"
 #include "cli/Commands.h"
 #include "cli/OptionParser.h"
 #include "toolbox/Preferences/CFPreferences.h"

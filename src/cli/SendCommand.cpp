@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Controller.h"
+#include "ApplicationKeys.h"
 #include "Convert2Mov.h"
 #include "cli/Commands.h"
 #include "cli/DisplayText.h"

@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/ConversionRun.h"
 #include "cli/PhotoWalk.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/FolderItems.h"
 #include "toolbox/Files/FolderWatch.h"
@@ -38,11 +39,6 @@ struct WatchOptions : cli::ConversionOptions {
   int poll = 30;
 };
 
-std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
 
 class Watcher {
  public:
@@ -93,7 +89,7 @@ class Watcher {
     if (added == FSFolderWatch::Added::watching || added == FSFolderWatch::Added::gone) return;
     if (polled_.insert(folder).second) {
       // One line for the top of each polled part of a tree.
-      if (!polled_.count(folderOf(folder)))
+      if (!polled_.count(NSStringByDeletingLastPathComponent(folder)))
         std::fprintf(stderr, "%s: %s; looking for changes every %d s instead\n", folder.c_str(), reason.c_str(),
                      options_.poll);
       lookInto(folder, false);
@@ -143,8 +139,8 @@ class Watcher {
   void recordingArrived(const std::string& path, Clock::duration wait) {
     std::vector<FSFolderItem> items;
     std::string reason;
-    if (FSListFolder(folderOf(path), &items, &reason) != noErr) return;
-    const std::string name = nameOf(path), folder = folderOf(path);
+    if (FSListFolder(NSStringByDeletingLastPathComponent(path), &items, &reason) != noErr) return;
+    const std::string name = NSStringLastPathComponent(path), folder = NSStringByDeletingLastPathComponent(path);
     for (const FSFolderItem& item : items)
       if (item.kind == FSItemKind::file && cli::hasPhotographName(item.name) && sources::MayBeRecordingOf(name, item.name))
         schedule(folder + "/" + item.name, wait);

@@ -35,8 +35,10 @@ struct JpegMarker {
 
 class JpegMarkerWalker {
  public:
-  // Starts right after the SOI; data must outlive the walker.
-  JpegMarkerWalker(const std::uint8_t* data, std::size_t size) : data_(data), size_(size), pos_(2) {}
+  // Starts right after the SOI, or at start when the bytes are a later part of the stream (a
+  // marker there); data must outlive the walker.
+  JpegMarkerWalker(const std::uint8_t* data, std::size_t size, std::size_t start = 2)
+      : data_(data), size_(size), pos_(start) {}
 
   // The marker at the current position. A segment, a two-byte marker or EOI moves past it;
   // anything else stays where it is, for the caller to stop or to skip scan data.
@@ -55,7 +57,7 @@ class JpegMarkerWalker {
   std::size_t pos_;
 };
 
-// True when the bytes start with an SOI.
+// True when the bytes start with an SOI: the one test of "is this a JPEG stream" before a walk.
 bool StartsWithSOI(const std::uint8_t* data, std::size_t size);
 
 // The markers from the SOI up to and including the first scan header (SOS, last), the

@@ -35,7 +35,11 @@ namespace media {
   X(avformat, avformat_alloc_output_context2) X(avformat, avformat_new_stream)                       \
   X(avformat, avformat_write_header) X(avformat, av_interleaved_write_frame)                         \
   X(avformat, av_write_trailer) X(avformat, avformat_free_context) X(avformat, avio_alloc_context)   \
-  X(avformat, avio_context_free)                                                                     \
+  X(avformat, avio_context_free) X(avformat, avformat_alloc_context) X(avformat, avformat_open_input)  \
+  X(avformat, avformat_find_stream_info) X(avformat, av_find_best_stream)                            \
+  X(avformat, avformat_close_input) X(avformat, av_read_frame) X(avcodec, avcodec_find_decoder)      \
+  X(avcodec, avcodec_parameters_to_context) X(avcodec, avcodec_send_packet)                         \
+  X(avcodec, avcodec_receive_frame) X(avcodec, av_packet_unref)                                      \
   X(swscale, sws_getContext) X(swscale, sws_setColorspaceDetails) X(swscale, sws_getCoefficients)   \
   X(swscale, sws_scale) X(swscale, sws_freeContext)                                                  \
   X(swresample, swr_alloc_set_opts2) X(swresample, swr_init) X(swresample, swr_free)                 \

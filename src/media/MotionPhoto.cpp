@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "media/JpegMarkers.h"
+#include "media/JpegStructure.h"
 #include "media/MotionPhotoXmp.h"
 
 namespace media {
@@ -36,7 +37,9 @@ std::string segmentWith(const std::string& packet) {
 std::string xmpPacketOf(const std::uint8_t* jpeg, std::size_t size) {
   if (!StartsWithSOI(jpeg, size)) return "";
   JpegMarkerWalker walk(jpeg, size);
-  for (JpegMarker m = walk.next(); m.kind == JpegMarker::Kind::segment && m.code != jpeg::kSOS; m = walk.next())
+  // Two-byte markers among the header segments are stepped over, as the still's writer does.
+  for (JpegMarker m = walk.next(); (m.kind == JpegMarker::Kind::segment || m.kind == JpegMarker::Kind::standalone) && m.code != jpeg::kSOS;
+       m = walk.next())
     if (isXmp(jpeg, m)) {
       const std::size_t packet = m.bodyOffset() + sizeof kXmpSignature;
       return std::string(reinterpret_cast<const char*>(jpeg) + packet, m.endOffset() - packet);
@@ -44,44 +47,110 @@ std::string xmpPacketOf(const std::uint8_t* jpeg, std::size_t size) {
   return "";
 }
 
-// The digits of the last value="N" of that property in the packet.
-std::optional<std::uint64_t> lastNumber(const std::string& packet, const std::string& property) {
-  const std::size_t at = packet.rfind(property + "=\"");
-  if (at == std::string::npos) return std::nullopt;
-  std::uint64_t value = 0;
-  std::size_t i = at + property.size() + 2, digits = 0;
-  for (; i < packet.size() && packet[i] >= '0' && packet[i] <= '9' && digits < 19; ++i, ++digits)
-    value = value * 10 + std::uint64_t(packet[i] - '0');
-  if (digits == 0 || i >= packet.size() || packet[i] != '"') return std::nullopt;
-  return value;
+std::uint32_t le32(const std::uint8_t* p) { return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24; }
+
+// Samsung's trailer ends the file with its directory ("SEFH", a version, a count, then per entry
+// two bytes, a type, the distance back from the directory to the entry's data and its length),
+// that directory's length and "SEFT". Each entry's data opens with two bytes, the type, and a
+// named length; the video of a motion photo is the entry named MotionPhoto_Data.
+bool samsungMotionPhoto(const std::uint8_t* data, std::size_t size) {
+  static constexpr char kName[] = "MotionPhoto_Data";
+  if (size < 8 || std::memcmp(data + size - 4, "SEFT", 4) != 0) return false;
+  const std::uint32_t directoryLength = le32(data + size - 8);
+  if (directoryLength < 12 || directoryLength > size - 8) return false;
+  const std::size_t directory = size - 8 - directoryLength;
+  if (std::memcmp(data + directory, "SEFH", 4) != 0) return false;
+  const std::uint32_t entries = le32(data + directory + 8);
+  for (std::uint32_t i = 0; i < entries && i < (directoryLength - 12) / 12; ++i) {
+    const std::uint8_t* entry = data + directory + 12 + 12 * std::size_t(i);
+    const std::uint32_t back = le32(entry + 4), length = le32(entry + 8);
+    if (back > directory || length < 8 || length > back) continue;
+    const std::uint8_t* block = data + directory - back;
+    const std::uint32_t nameLength = le32(block + 4);
+    if (nameLength == sizeof kName - 1 && nameLength <= length - 8 && std::memcmp(block + 8, kName, nameLength) == 0) return true;
+  }
+  return false;
+}
+
+// The header of an ISO BMFF "free" box around that many bytes, which every MP4 reader skips.
+std::string skippedBoxHeader(std::uint64_t size) {
+  std::string box;
+  auto be = [&box](std::uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) box += char((value >> (8 * i)) & 0xFF);
+  };
+  if (size + 8 <= 0xFFFFFFFFu) {
+    be(size + 8, 4);
+    box += "free";
+  } else {
+    be(1, 4);
+    box += "free";
+    be(size + 16, 8);
+  }
+  return box;
 }
 
 }  // namespace
 
-bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size) { return XmpSaysMotionPhoto(xmpPacketOf(jpeg, size)); }
-
-std::optional<std::uint64_t> MotionPhotoVideoLength(const std::uint8_t* jpeg, std::size_t size) {
-  const std::string packet = xmpPacketOf(jpeg, size);
-  if (auto offset = lastNumber(packet, "GCamera:MicroVideoOffset")) return offset;
-  return lastNumber(packet, "Item:Length");
+bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size) {
+  return XmpSaysMotionPhoto(xmpPacketOf(jpeg, size)) || samsungMotionPhoto(jpeg, size);
 }
 
-std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength,
-                                            std::string* why) {
-  auto refuse = [why](const std::string& words) -> std::optional<std::string> {
+std::optional<std::uint64_t> MotionPhotoVideoLength(const std::uint8_t* jpeg, std::size_t size) {
+  return XmpMotionPhotoVideoLength(xmpPacketOf(jpeg, size));
+}
+
+namespace {
+
+// Where the still's XMP goes and what moves after the movie, worked out without copying the
+// photograph: bytes [0, keepTo) of the still, with [replaceFrom, replaceTo) replaced by segment.
+struct StillPlan {
+  std::string segment;
+  std::size_t replaceFrom = 0, replaceTo = 0, keepTo = 0;
+  std::size_t pictureEnd = 0;
+  bool tail = false;  // what follows the picture goes after the movie
+};
+
+std::optional<StillPlan> planStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength, bool canTail,
+                                   std::string* why) {
+  auto refuse = [why](const std::string& words) -> std::optional<StillPlan> {
     if (why) *why = words;
     return std::nullopt;
   };
   std::vector<JpegMarker> markers;
   if (JpegHeaderMarkers(jpeg, size, &markers) != Status::ok) return refuse("the photograph's JPEG header is damaged");
-  const char* bytes = reinterpret_cast<const char*>(jpeg);
-  for (const JpegMarker& m : markers) {
-    if (!isXmp(jpeg, m)) continue;
-    const std::size_t packet = m.bodyOffset() + sizeof kXmpSignature;
+  if (IsMotionPhoto(jpeg, size)) return refuse("the photograph already is a motion photo");
+  StillPlan plan;
+  plan.pictureEnd = JpegImageEnd(jpeg, size);
+  if (plan.pictureEnd == 0) return refuse("the photograph's image data has no end");
+  const JpegMarker* xmp = nullptr;
+  for (const JpegMarker& m : markers)
+    if (isXmp(jpeg, m)) {
+      xmp = &m;
+      break;
+    }
+  const std::size_t packetAt = xmp ? xmp->bodyOffset() + sizeof kXmpSignature : 0;
+  const std::string packet = xmp ? std::string(reinterpret_cast<const char*>(jpeg) + packetAt, xmp->endOffset() - packetAt) : "";
+
+  // What follows the picture is kept. Readers look for the movie both right after the picture's
+  // end and at the file's end less its length, so when the caller can write bytes after the
+  // movie, they go there, in a box MP4 readers skip, and count as part of the movie's item. A
+  // directory of the photograph's own (a gain map) keeps its items where they are.
+  plan.keepTo = size;
+  std::uint64_t itemLength = videoLength;
+  if (canTail && plan.pictureEnd < size && !XmpHasContainerDirectory(packet)) {
+    plan.tail = true;
+    plan.keepTo = plan.pictureEnd;
+    itemLength += skippedBoxHeader(size - plan.pictureEnd).size() + (size - plan.pictureEnd);
+  }
+  const std::uint64_t between = plan.keepTo - plan.pictureEnd;
+  if (xmp) {
     std::string reason;
-    auto merged = MergeMotionPhotoXmp(std::string(bytes + packet, m.endOffset() - packet), videoLength, &reason);
+    auto merged = MergeMotionPhotoXmp(packet, itemLength, between, &reason);
     if (!merged) return refuse(reason);
-    return std::string(bytes, m.offset) + segmentWith(*merged) + std::string(bytes + m.endOffset(), size - m.endOffset());
+    plan.segment = segmentWith(*merged);
+    plan.replaceFrom = xmp->offset;
+    plan.replaceTo = xmp->endOffset();
+    return plan;
   }
   // A new packet: after the Exif segment, else after a JFIF one, else right after the start.
   std::size_t at = 2;
@@ -91,7 +160,32 @@ std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_
       break;
     }
   if (at == 2 && markers.front().code == jpeg::kAPP0) at = markers.front().endOffset();
-  return std::string(bytes, at) + segmentWith(MotionPhotoXmp(videoLength)) + std::string(bytes + at, size - at);
+  plan.segment = segmentWith(MotionPhotoXmp(itemLength, between));
+  plan.replaceFrom = plan.replaceTo = at;
+  return plan;
+}
+
+}  // namespace
+
+std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength,
+                                            std::string* why, std::string* tail) {
+  const auto plan = planStill(jpeg, size, videoLength, tail != nullptr, why);
+  if (!plan) return std::nullopt;
+  const char* bytes = reinterpret_cast<const char*>(jpeg);
+  if (tail) {
+    tail->clear();
+    if (plan->tail) *tail = skippedBoxHeader(size - plan->pictureEnd).append(bytes + plan->pictureEnd, size - plan->pictureEnd);
+  }
+  std::string still;
+  still.reserve(plan->keepTo - (plan->replaceTo - plan->replaceFrom) + plan->segment.size());
+  still.append(bytes, plan->replaceFrom).append(plan->segment).append(bytes + plan->replaceTo, plan->keepTo - plan->replaceTo);
+  return still;
+}
+
+std::string MotionPhotoRefusal(const std::uint8_t* jpeg, std::size_t size) {
+  // The longest length a movie can have makes the packet as long as it will ever be.
+  std::string why;
+  return planStill(jpeg, size, 9999999999999999999u, true, &why) ? std::string() : why;
 }
 
 std::string MotionPhotoName(const std::string& photographName) {

@@ -10,13 +10,21 @@
 
 namespace media {
 
-// The bytes that go before an MP4 of videoLength bytes: the whole photograph (whatever follows
-// its image data too) with the XMP in place. Nothing, and why in words, for a photograph that is
-// no JPEG, whose header segments are damaged, or that already is a motion photo.
+// The bytes that go before an MP4 of videoLength bytes: the photograph's own bytes with the XMP in
+// place, the properties of a motion photo merged into its own packet or in one of their own.
+// What follows its picture's end (a maker's trailer) is kept: with tail given, it goes into *tail,
+// to be written after the MP4 inside a box MP4 readers skip, so that the movie starts right at the
+// picture's end and ends the file; without, it stays before the MP4 as the primary item's padding.
+// Nothing, and why in words, for a photograph that is no JPEG, whose header segments are damaged,
+// whose XMP cannot take the properties, or that already is a motion photo.
 std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength,
-                                            std::string* why);
+                                            std::string* why, std::string* tail = nullptr);
 
-// Whether a photograph's own XMP says it is a motion photo already.
+// Why the photograph cannot become a motion photo, in words; "" when it can.
+std::string MotionPhotoRefusal(const std::uint8_t* jpeg, std::size_t size);
+
+// Whether a photograph already is a motion photo of any maker: its own XMP says so (Motion Photo
+// or MicroVideo set to 1), or a Samsung trailer ends it holding a MotionPhoto_Data entry.
 bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size);
 
 // The byte length of the video a motion photo's XMP says is appended (its MicroVideoOffset, else

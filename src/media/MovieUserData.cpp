@@ -2,6 +2,7 @@
 // Finding a user-data text item in a movie atom's body; every size is checked against its parent.
 #include "media/MovieUserData.h"
 
+#include "media/AtomWalk.h"
 #include "media/ByteOrder.h"
 
 namespace media {
@@ -9,26 +10,7 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-// The body of the first child atom of that type, or nothing.
-std::optional<Bytes> child(Bytes parent, FourCC type) {
-  for (std::size_t at = 0; parent.size() - at >= 8;) {
-    const std::uint8_t* p = parent.data() + at;
-    const std::size_t avail = parent.size() - at;
-    std::uint64_t size = ReadBigEndian32(p);
-    std::size_t header = 8;
-    if (size == 1) {
-      if (avail < 16) break;
-      size = ReadBigEndian64(p + 8);
-      header = 16;
-    } else if (size == 0) {
-      size = avail;
-    }
-    if (size < header || size > avail) break;
-    if (ReadBigEndian32(p + 4) == type) return parent.subspan(at + header, std::size_t(size) - header);
-    at += std::size_t(size);
-  }
-  return std::nullopt;
-}
+std::optional<Bytes> child(Bytes parent, FourCC type) { return ChildAtom(parent, type); }
 
 std::string textOf(Bytes b) { return std::string(reinterpret_cast<const char*>(b.data()), b.size()); }
 

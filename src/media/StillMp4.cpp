@@ -282,8 +282,9 @@ StillMp4Outcome WriteMotionPhoto(int fd, const Still& still, PcmSource& sound, c
   const off_t videoLength = lseek(fd, 0, SEEK_END);
   if (videoLength <= 0) return writeFailed(errno);
   std::string why;
+  std::string tail;  // what followed the photograph's picture, kept after the movie
   const std::optional<std::string> front =
-      MotionPhotoStill(still.jpeg.data(), still.jpeg.size(), std::uint64_t(videoLength), &why);
+      MotionPhotoStill(still.jpeg.data(), still.jpeg.size(), std::uint64_t(videoLength), &why, &tail);
   if (!front) {
     o.failed = StillMp4Step::photograph;
     o.problem = why;
@@ -291,7 +292,9 @@ StillMp4Outcome WriteMotionPhoto(int fd, const Still& still, PcmSource& sound, c
   }
   int error = 0;
   if (!shiftUp(fd, videoLength, off_t(front->size()), &error) ||
-      !writeAllAt(fd, reinterpret_cast<const std::uint8_t*>(front->data()), front->size(), 0, &error))
+      !writeAllAt(fd, reinterpret_cast<const std::uint8_t*>(front->data()), front->size(), 0, &error) ||
+      !writeAllAt(fd, reinterpret_cast<const std::uint8_t*>(tail.data()), tail.size(),
+                  off_t(front->size()) + videoLength, &error))
     return writeFailed(error);
   return {};
 }

@@ -17,8 +17,7 @@ constexpr std::uint32_t kMaxFormatChunk = 2048;  // room for any MS ADPCM coeffi
 
 Found locate(const ReadAt& read, std::uint64_t fileSize, Layout* out) {
   std::uint8_t h[12];
-  if (read(0, h, 12) != 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0)
-    return Found::noSound;
+  if (read(0, h, 12) != 12 || !IsRiffWaveHeader(h, sizeof h)) return Found::noSound;
   bool haveFormat = false, haveData = false;
   std::uint64_t pos = 12;
   while (pos + 8 <= fileSize && !(haveFormat && haveData)) {

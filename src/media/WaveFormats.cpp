@@ -195,11 +195,15 @@ bool parseFormat(const std::uint8_t* b, std::uint32_t n, Format* f) {
   return true;
 }
 
+bool IsRiffWaveHeader(const std::uint8_t* bytes, std::size_t size) {
+  return bytes != nullptr && size >= 12 && std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WAVE", 4) == 0;
+}
+
 double headerSeconds(const std::uint8_t* bytes, std::size_t size, std::uint64_t wholeSize) {
   // The file may follow a few bytes of something else (a stream header).
   const std::uint8_t* riff = nullptr;
   for (std::size_t at = 0; at + 12 <= size && at <= 64; ++at)
-    if (std::memcmp(bytes + at, "RIFF", 4) == 0 && std::memcmp(bytes + at + 8, "WAVE", 4) == 0) {
+    if (IsRiffWaveHeader(bytes + at, size - at)) {
       riff = bytes + at;
       break;
     }

@@ -73,4 +73,8 @@ std::uint32_t msFramesIn(const Format& f, std::uint32_t bytes);
 void msDecode(const Format& f, const std::uint8_t* in, std::uint32_t bytes, std::uint8_t* out);
 extern const std::pair<std::int16_t, std::int16_t> kMSStandardCoefficients[7];
 
+// True for bytes that begin as a RIFF WAVE file does: "RIFF", a size, "WAVE". The one test of
+// that signature, wherever a recording is taken in.
+bool IsRiffWaveHeader(const std::uint8_t* bytes, std::size_t size);
+
 }  // namespace media::wave

@@ -26,9 +26,10 @@ std::optional<std::string> photographOf(const std::string& path) {
   return pathFor(source) == path ? std::optional(source) : std::nullopt;
 }
 
-// A motion photo is made of the photograph once: one that already is one stays as it is.
+// A motion photo is made of the photograph once: one that already is one (of any maker) stays as
+// it is, and so does one whose XMP cannot take the properties, each said in its own words.
 std::string refusal(std::span<const std::uint8_t> photograph) {
-  return IsMotionPhotoData(photograph.data(), photograph.size()) ? "the photograph already is a motion photo" : "";
+  return media::MotionPhotoRefusal(photograph.data(), photograph.size());
 }
 
 int write(const OutputJob& job) { return WriteStillMp4(job, true); }

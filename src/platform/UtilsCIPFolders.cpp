@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/UtilsCIP.h"
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Core/TextConversion.h"
@@ -70,8 +71,7 @@ bool UtilsCIP::GetParentSpec(FSSpec& spec, FSSpec& parent) {
   }
   std::string path;
   if (FSpGetPath(&spec, &path) != noErr) return false;
-  size_t slash = path.find_last_of('/');
-  std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+  const std::string folder = NSStringByDeletingLastPathComponent(path);
   FSRef holder;
   if (FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &holder, nullptr) != noErr) return false;
   // Only a folder mounted here starts a volume; a link belongs to its folder wherever it leads.

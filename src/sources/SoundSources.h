@@ -34,6 +34,7 @@ struct Found {
   std::string problem;  // "" when usable; else why not, in words
   OSErr status = noErr;  // the problem's code
   std::uint64_t bytes = 0;  // the recording's size, once known
+  std::string extension;    // extract's extension when it depends on the recording found (".m4a"); "" for the row's
   std::string passedOver;         // a file asked for first that did not serve, when this one did
   std::string passedOverProblem;  // why it did not ("is not there" ...)
 };

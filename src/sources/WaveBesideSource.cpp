@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
+#include "media/WaveFormats.h"
 #include "sources/RiffSize.h"
 #include "sources/SoundSources.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
@@ -75,7 +76,7 @@ Found examine(const std::string& prefix, const std::string& name, std::FILE** ke
   if (size < 0) {
     r.status = ioErr;
     r.problem = "cannot be read (read error)";
-  } else if (got < sizeof header || std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0) {
+  } else if (!media::wave::IsRiffWaveHeader(header, got)) {
     r.status = badFileFormat;
     r.problem = "is not a RIFF WAVE file";
   } else if (declared > std::uint64_t(size)) {

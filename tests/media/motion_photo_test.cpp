@@ -37,6 +37,16 @@ std::string exiftoolOn(const ScratchDir& dir, const std::string& still, std::uin
   return out;
 }
 
+const std::string kHead = "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?><x:xmpmeta xmlns:x=\"adobe:ns:meta/\">"
+                          "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">";
+const std::string kTail = "</rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
+
+// A packet whose one description carries these attributes, the camera namespace bound.
+std::string packetWith(const std::string& attributes) {
+  return kHead + "<rdf:Description rdf:about=\"\" xmlns:GCamera=\"http://ns.google.com/photos/1.0/camera/\" " + attributes +
+         "/>" + kTail;
+}
+
 }  // namespace
 
 TEST(MotionPhotoStill, APacketOfItsOwnGoesAfterTheExifSegmentAndEveryOtherByteStays) {
@@ -93,9 +103,11 @@ TEST(MotionPhotoStill, AMotionPhotoADamagedHeaderAndNoJpegAreRefusedInWords) {
   EXPECT_NE(why.find("already is a motion photo"), std::string::npos) << why;
 
   // The older form alone counts too; a longer property name that begins alike does not.
-  const std::string older = "<rdf:Description rdf:about=\"\" GCamera:MicroVideo=\"1\"/>";
-  EXPECT_TRUE(media::XmpSaysMotionPhoto(older));
-  EXPECT_FALSE(media::XmpSaysMotionPhoto("<rdf:Description GCamera:MotionPhotoOwner=\"1\"/>"));
+  EXPECT_TRUE(media::XmpSaysMotionPhoto(packetWith("GCamera:MicroVideo=\"1\"")));
+  EXPECT_FALSE(media::XmpSaysMotionPhoto(packetWith("GCamera:MotionPhotoOwner=\"1\"")));
+  // Lengths read back to the largest a file can have, and none past it.
+  EXPECT_EQ(media::XmpMotionPhotoVideoLength(media::MotionPhotoXmp(UINT64_MAX)), UINT64_MAX);
+  EXPECT_EQ(media::XmpMotionPhotoVideoLength(packetWith("GCamera:MicroVideoOffset=\"18446744073709551616\"")), std::nullopt);
 
   const std::string photo = fixtures::makeJpeg();
   std::string cut = photo.substr(0, 2) + "\xFF\xE1\xFF\xF0" + "Exif";  // a length past the end

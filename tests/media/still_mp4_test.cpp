@@ -141,14 +141,17 @@ TEST(StillMp4, MotionPhotoIsThePhotographWithItsXmpThenTheMp4) {
   Tone sound(kMono8k, 8000);
   const Written w = write(dir.file("m.jpg"), stillOf(jpeg, 320, 240, 6), sound, {}, true);
   ASSERT_EQ(w.outcome.failed, StillMp4Step::done) << w.outcome.problem;
-  // The front is what the photograph becomes for an MP4 of the rest's length, byte for byte.
-  std::string why;
+  // The front is what the photograph becomes for an MP4 of the rest's length, byte for byte, and
+  // what followed the picture ends the file, after the MP4.
+  std::string why, tail;
   for (std::size_t videoLength = 1000; videoLength < w.bytes.size(); ++videoLength) {
     const auto front = media::MotionPhotoStill(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size(),
-                                               videoLength, &why);
+                                               videoLength, &why, &tail);
     ASSERT_TRUE(front) << why;
-    if (front->size() + videoLength != w.bytes.size()) continue;
+    if (front->size() + videoLength + tail.size() != w.bytes.size()) continue;
     EXPECT_EQ(w.bytes.compare(0, front->size(), *front), 0);
+    EXPECT_EQ(w.bytes.compare(w.bytes.size() - tail.size(), tail.size(), tail), 0);
+    EXPECT_NE(tail.find("trailer bytes kept"), std::string::npos);
     testsupport::writeFile(dir.file("tail.mp4"), w.bytes.substr(front->size()));
     const auto streams = moviechecks::probeStreams(dir.file("tail.mp4"));
     ASSERT_EQ(streams.size(), 2u);

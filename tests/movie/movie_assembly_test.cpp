@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
+
 #include "Convert2Mov.h"
 #include "faults/FaultShim.h"
 #include "movie/QuickTimeU.h"
@@ -161,7 +163,8 @@ TEST(MovieAssembly, TheSampleNeverReachesPastTheImageData) {
   BeginMediaEdits(media);
   auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
   (**desc).cType = kJPEGCodecType;
-  Ptr data = NewPtrClear(100);
+  Ptr data = NewPtr(100);
+  std::memset(data, 0, 100);
 
   (**desc).dataSize = 0;
   EXPECT_FALSE(QuickTimeU::AddImageToMedia(media, desc, data, 600));

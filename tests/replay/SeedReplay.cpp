@@ -14,7 +14,8 @@
 
 // Each target's entry points under the names its object was built with; a target without an
 // initializer leaves its name unresolved.
-#define REPLAY_TARGETS(X) X(jpeg_reader) X(exif_segment) X(tiff_file) X(wave_import) X(picture) X(conversion) X(conversion_mp4)
+#define REPLAY_TARGETS(X) X(jpeg_reader) X(exif_segment) X(tiff_file) X(wave_import) X(picture) X(conversion) X(conversion_mp4) X(movie_head) \
+  X(motion_xmp) X(embedded_trailer) X(embedded_flir) X(embedded_gaudio) X(gaudio_base64) X(extended_xmp)
 #define DECLARE(t)                                                        \
   extern "C" int replayOne_##t(const unsigned char* data, size_t size);   \
   extern "C" int replayInit_##t(int* argc, char*** argv) __attribute__((weak));

@@ -12,6 +12,7 @@
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "photos/PhotoKinds.h"
 #include "sources/SoundSources.h"
+#include "support/EmbeddedNoteBuilder.h"
 #include "support/Fixtures.h"
 #include "support/TestPaths.h"
 #include "toolbox/Files/FolderNames.h"
@@ -52,6 +53,22 @@ const std::map<std::string, std::function<std::string(const ScratchDir&, const s
        testsupport::writeFile(dir.file("P.JPG"), fixtures::makeJpeg());
        testsupport::writeFile(dir.file("p.WAV"), wave);
        return dir.file("P.JPG");
+     }},
+    {"samsung-trailer",
+     [](const ScratchDir& dir, const std::string& wave) {
+       testsupport::writeFile(dir.file("s.jpg"), notebuilder::soundAndShot(fixtures::makeJpeg(), wave));
+       return dir.file("s.jpg");
+     }},
+    {"gaudio",
+     [](const ScratchDir& dir, const std::string& wave) {
+       testsupport::writeFile(dir.file("g.jpg"), notebuilder::gaudioExtended(fixtures::makeJpeg(), wave, 500));
+       return dir.file("g.jpg");
+     }},
+    {"flir",
+     [](const ScratchDir& dir, const std::string& wave) {
+       testsupport::writeFile(dir.file("f.jpg"),
+                              notebuilder::flirSegments(fixtures::makeJpeg(), notebuilder::flirFff(wave), 400));
+       return dir.file("f.jpg");
      }},
 };
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "media/JpegMarkers.h"
+#include "media/WaveFormats.h"
 
 namespace flashpix {
 namespace {
@@ -143,7 +144,7 @@ const char* describe(EmbedStatus status) {
 }
 
 bool isRiffWave(const std::string& bytes) {
-  return bytes.size() >= 12 && bytes.compare(0, 4, "RIFF") == 0 && bytes.compare(8, 4, "WAVE") == 0;
+  return media::wave::IsRiffWaveHeader(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
 RecordingReader readerOf(const std::string& wave) {

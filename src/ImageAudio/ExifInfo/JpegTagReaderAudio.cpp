@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "media/WaveFormats.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ bool isFirstAudioPiece(const UInt8* s, UInt32 n) {
   if (!(s[13] == 0xFE && s[14] == 0xFF && s[15] == 0x00 && s[16] == 0x00)) return false;
   if (le32(s + 37) == 0) return false;
   if (std::memcmp(s + 21, s_aClassID, sizeof s_aClassID) != 0) return false;
-  return std::memcmp(s + 41, "RIFF", 4) == 0 && std::memcmp(s + 49, "WAVE", 4) == 0;
+  return media::wave::IsRiffWaveHeader(s + 41, n - 41);
 }
 
 }  // namespace

@@ -73,25 +73,6 @@ std::string NSAppleEventDescriptor::data() const {
   return bytes;
 }
 
-SInt32 NSAppleEventDescriptor::int32Value() const {
-  AEDesc v;
-  SInt32 out = 0;
-  if (AECoerceDesc(mDesc, typeSInt32, &v) == noErr) AEGetDescData(&v, &out, sizeof out);
-  AEDisposeDesc(&v);
-  return out;
-}
-
-std::string NSAppleEventDescriptor::stringValue() const {
-  AEDesc v;
-  std::string out;
-  if (AECoerceDesc(mDesc, typeUTF8Text, &v) == noErr) {
-    out.resize(size_t(AEGetDescDataSize(&v)));
-    if (!out.empty()) AEGetDescData(&v, out.data(), Size(out.size()));
-  }
-  AEDisposeDesc(&v);
-  return out;
-}
-
 std::optional<NSAppleEventDescriptor> NSAppleEventDescriptor::descriptorForKeyword(AEKeyword keyword) const {
   NSAppleEventDescriptor d;
   if (AEGetParamDesc(mDesc, keyword, typeWildCard, &d.mOwned) != noErr) return std::nullopt;

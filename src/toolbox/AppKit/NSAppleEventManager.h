@@ -27,8 +27,6 @@ class NSAppleEventDescriptor {
 
   DescType descriptorType() const { return mDesc->descriptorType; }
   std::string data() const;  // the bytes of a plain descriptor
-  SInt32 int32Value() const;  // 0 when it is no integer
-  std::string stringValue() const;  // "" when it is no text
   // A parameter of an event (or item of a record), or nothing when there is none.
   std::optional<NSAppleEventDescriptor> descriptorForKeyword(AEKeyword keyword) const;
   std::optional<NSAppleEventDescriptor> paramDescriptorForKeyword(AEKeyword keyword) const {

@@ -49,3 +49,12 @@ std::string NSStringLastPathComponent(const std::string& path) {
   if (slash == std::string::npos || p.size() == 1) return p;
   return p.substr(slash + 1);
 }
+
+std::string NSStringByDeletingLastPathComponent(const std::string& path) {
+  std::string p = withoutTrailingSlashes(path);
+  const size_t slash = p.rfind('/');
+  if (slash == std::string::npos) return ".";
+  size_t end = slash;
+  while (end > 0 && p[end - 1] == '/') --end;  // "a//b" is in "a"
+  return end == 0 ? "/" : p.substr(0, end);
+}

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Path strings: the user's home folder and the parts of a path's last component.
+// Path strings: the user's home folder, a path's folder and its last component and that one's parts.
 // Pure string work: nothing here looks at the file system.
 #pragma once
 #include <string>
@@ -16,3 +16,7 @@ std::string NSStringPathExtension(const std::string& path);
 // The last component, trailing slashes dropped first:
 //   "/a/b/photo.mov" -> "photo.mov", "/a/b/" -> "b", "photo" -> "photo", "/" -> "/", "" -> ""
 std::string NSStringLastPathComponent(const std::string& path);
+// The folder that holds the last component, trailing slashes dropped first; "." for a bare name,
+// as dirname(1) says:
+//   "/a/b/photo.mov" -> "/a/b", "/a/b/" -> "/a", "/photo" -> "/", "photo" -> ".", "/" -> "/"
+std::string NSStringByDeletingLastPathComponent(const std::string& path);

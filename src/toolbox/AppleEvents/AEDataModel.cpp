@@ -11,10 +11,6 @@
 #include "toolbox/AppleEvents/AEInternal.h"
 #include "toolbox/Core/MacErrors.h"
 
-namespace ae_internal {
-AEDataStorage newStorage() { return new OpaqueAEDataStorageType(); }
-}  // namespace ae_internal
-
 namespace {
 
 bool isInteger(DescType t) { return t == typeSInt16 || t == typeSInt32 || t == typeUInt32 || t == typeSInt64; }
@@ -313,18 +309,6 @@ OSErr AEGetParamPtr(const AppleEvent* ev, AEKeyword key, DescType desiredType, D
   err = ae_internal::isContainer(d.descriptorType) ? errAEWrongDataType : copyBytesOut(&d, dataPtr, maximumSize, actualSize);
   AEDisposeDesc(&d);
   return err;
-}
-
-OSErr AEDeleteParam(AppleEvent* ev, AEKeyword key) {
-  if (ev == nullptr || !AECheckIsRecord(ev) || ev->dataHandle == nullptr) return paramErr;
-  auto& items = ev->dataHandle->items;
-  for (auto it = items.begin(); it != items.end(); ++it) {
-    if (it->first != key) continue;
-    AEDisposeDesc(&it->second);
-    items.erase(it);
-    return noErr;
-  }
-  return errAEDescNotFound;
 }
 
 OSErr AESizeOfParam(const AppleEvent* ev, AEKeyword key, DescType* typeCode, Size* dataSize) {

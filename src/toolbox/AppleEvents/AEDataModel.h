@@ -101,7 +101,6 @@ OSErr AEPutParamPtr(AppleEvent* theAppleEvent, AEKeyword theAEKeyword, DescType 
 OSErr AEGetParamDesc(const AppleEvent* theAppleEvent, AEKeyword theAEKeyword, DescType desiredType, AEDesc* result);
 OSErr AEGetParamPtr(const AppleEvent* theAppleEvent, AEKeyword theAEKeyword, DescType desiredType,
                     DescType* actualType, void* dataPtr, Size maximumSize, Size* actualSize);
-OSErr AEDeleteParam(AppleEvent* theAppleEvent, AEKeyword theAEKeyword);
 OSErr AESizeOfParam(const AppleEvent* theAppleEvent, AEKeyword theAEKeyword, DescType* typeCode, Size* dataSize);
 inline OSErr AEPutKeyDesc(AERecord* r, AEKeyword k, const AEDesc* d) { return AEPutParamDesc(r, k, d); }
 inline OSErr AEGetKeyDesc(const AERecord* r, AEKeyword k, DescType t, AEDesc* d) { return AEGetParamDesc(r, k, t, d); }

@@ -59,17 +59,6 @@ OSErr AERemoveEventHandler(AEEventClass cls, AEEventID id, AEEventHandlerUPP han
   return errAEDescNotFound;
 }
 
-OSErr AEGetEventHandler(AEEventClass cls, AEEventID id, AEEventHandlerUPP* handler, SRefCon* refcon, Boolean) {
-  for (const auto& e : table()) {
-    if (e.eventClass == cls && e.eventID == id) {
-      if (handler) *handler = e.handler;
-      if (refcon) *refcon = e.refcon;
-      return noErr;
-    }
-  }
-  return errAEDescNotFound;
-}
-
 void AESetFirstEventHook(AEFirstEventHook hook, void* context) {
   firstEvent().hook = hook;
   firstEvent().context = context;

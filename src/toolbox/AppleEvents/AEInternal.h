@@ -21,6 +21,4 @@ struct OpaqueAEDataStorageType {
 
 namespace ae_internal {
 inline bool isContainer(DescType t) { return t == typeAEList || t == typeAERecord || t == typeAppleEvent; }
-// A new storage block for a descriptor of that type (never null).
-AEDataStorage newStorage();
 }  // namespace ae_internal

@@ -37,8 +37,6 @@ OSErr AEInstallEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID
                             SRefCon handlerRefcon, Boolean isSysHandler);
 OSErr AERemoveEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID, AEEventHandlerUPP handler,
                            Boolean isSysHandler);
-OSErr AEGetEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID, AEEventHandlerUPP* handler,
-                        SRefCon* handlerRefcon, Boolean isSysHandler);
 
 // Called once, just before the first event of the process is dispatched (by whatever route it came).
 using AEFirstEventHook = void (*)(void* context);

@@ -158,7 +158,6 @@ bool sharedSize(Ptr p, Size* size) {
 }  // namespace
 
 Ptr NewPtr(Size byteCount) { return makePtr(byteCount, false); }
-Ptr NewPtrClear(Size byteCount) { return makePtr(byteCount, true); }
 
 Ptr NewPtrSharing(std::shared_ptr<const void> owner, const void* bytes, Size count) {
   if (count < 0 || (bytes == nullptr && count > 0) || (owner == nullptr && count > 0)) {

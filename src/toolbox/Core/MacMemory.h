@@ -18,7 +18,6 @@ OSErr MemError();
 
 // Pointer blocks remember their size, so GetPtrSize can bound every use of one.
 Ptr NewPtr(Size byteCount);
-Ptr NewPtrClear(Size byteCount);
 void DisposePtr(Ptr p);
 Size GetPtrSize(Ptr p);
 void BlockMoveData(const void* src, void* dst, Size count);

@@ -50,12 +50,6 @@ OSErr Gestalt(OSType selector, SInt32* response) {
 
 void CopyCStringToPascal(const char* src, Str255 dst) { CopyTextToPascal(src ? src : "", dst); }
 
-void CopyPascalStringToC(ConstStr255Param src, char* dst) {
-  size_t n = src ? src[0] : 0;
-  if (n) std::memmove(dst, src + 1, n);
-  dst[n] = '\0';
-}
-
 void SetIdentityMatrix(MatrixRecord* m) {
   for (auto& row : m->matrix)
     for (auto& v : row) v = 0;

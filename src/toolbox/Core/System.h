@@ -19,4 +19,3 @@ void SetEmulatedSystemVersion(SInt32 version);  // 0 returns to the default
 // Pascal-string helpers for building the platform's arguments from C++ text. A C string longer
 // than 255 bytes is cut as CopyTextToPascal cuts it, never inside a character.
 void CopyCStringToPascal(const char* src, Str255 dst);
-void CopyPascalStringToC(ConstStr255Param src, char* dst);  // dst holds at least 256 bytes

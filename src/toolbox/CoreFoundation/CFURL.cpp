@@ -15,11 +15,3 @@ CFURLRef CFURLCreateFromFSRef(CFAllocatorRef, const FSRef* fsRef) {
 }
 
 std::string CFURLCopyFileSystemPath(CFURLRef anURL, CFURLPathStyle) { return anURL ? anURL->path : std::string(); }
-
-std::string CFURLGetString(CFURLRef anURL) {
-  if (anURL == nullptr) return {};
-  gchar* uri = g_filename_to_uri(anURL->path.c_str(), nullptr, nullptr);
-  std::string s = uri ? uri : "";
-  g_free(uri);
-  return s;
-}

@@ -27,5 +27,3 @@ void CFRelease(CFTypeRef cf);
 CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef);
 // The URL's path in that style ("" for a null URL).
 std::string CFURLCopyFileSystemPath(CFURLRef anURL, CFURLPathStyle pathStyle);
-// The file:// URL text, with reserved bytes percent-escaped.
-std::string CFURLGetString(CFURLRef anURL);

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
@@ -143,7 +144,7 @@ OSErr FSResolveAliasWithMountFlags(const FSRef*, AliasHandle alias, FSRef* targe
   } else if (!volumeMounted(f.device)) {
     return nsvErr;
   } else {
-    std::string folder = f.path.substr(0, f.path.rfind('/'));
+    std::string folder = NSStringByDeletingLastPathComponent(f.path);
     found = findByInode(folder, f);
     if (found.empty()) return fnfErr;
     moved = true;

@@ -21,6 +21,7 @@
 #include <random>
 #include <vector>
 
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/ByteOrder.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
@@ -111,13 +112,6 @@ void flushFolder(const std::string& folder) {
 std::string joinPath(const std::string& folder, const std::string& name) {
   if (folder == "/") return "/" + name;
   return folder + "/" + name;
-}
-
-std::string folderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 std::string leafOf(const std::string& path) {
@@ -316,10 +310,10 @@ OSErr FSpFromPath(const std::string& path, FSSpec* spec) {
   }
   std::string leaf = leafOf(trimmed);
   if (leaf.size() > 255) return bdNamErr;
-  SInt32 dirID = FSDirIDForFolder(folderOf(trimmed));
+  SInt32 dirID = FSDirIDForFolder(NSStringByDeletingLastPathComponent(trimmed));
   if (dirID == 0) return dirNFErr;
   struct stat st {};
-  stat(folderOf(trimmed).c_str(), &st);
+  stat(NSStringByDeletingLastPathComponent(trimmed).c_str(), &st);
   spec->vRefNum = FSVolumeRefNumForDevice(st.st_dev);
   spec->parID = dirID;
   CopyTextToPascal(leaf, spec->name);
@@ -356,7 +350,7 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap, FSCatalogInfo* cat
     if (err != noErr) return err;
   }
   if (parentRef) {
-    std::string parent = folderOf(ref->path);
+    std::string parent = NSStringByDeletingLastPathComponent(ref->path);
     OSErr err = FSPathMakeRef(reinterpret_cast<const UInt8*>(parent.c_str()), parentRef, nullptr);
     if (err != noErr) return err;
   }
@@ -418,7 +412,7 @@ OSErr PBGetCatInfoSync(CInfoPBPtr pb) {
   if (access(path.c_str(), W_OK) != 0 && errno == EACCES) pb->ioFlAttrib |= kioFlAttribLockedMask;
   readFinderInfo(path, &pb->ioFlFndrInfo);
   if (isLink) pb->ioFlFndrInfo.fdFlags |= kIsAlias;
-  pb->ioFlParID = path == "/" ? fsRtParID : FSDirIDForFolder(folderOf(path));
+  pb->ioFlParID = path == "/" ? fsRtParID : FSDirIDForFolder(NSStringByDeletingLastPathComponent(path));
   pb->ioFlLgLen = S_ISDIR(st.st_mode) ? 0 : UInt64(st.st_size);
   pb->ioFlMode = UInt32(st.st_mode);
   if (S_ISDIR(st.st_mode)) pb->ioDirID = FSDirIDForFolder(path);
@@ -554,7 +548,7 @@ OSErr FSpPublishTemporaryByRule(const FSSpec* temporary, const FSSpec* target, F
   OSErr err = FSpGetPath(target, &to);
   if (err != noErr) return err;
   if (target->name[0] == 0) return bdNamErr;
-  const std::string folder = folderOf(to);
+  const std::string folder = NSStringByDeletingLastPathComponent(to);
   const bool replaceExisting = rule == FSPublishRule::replaceAny;
 
   if (file) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/FolderNames.h"
@@ -74,7 +75,7 @@ OSErr FSDescribeItem(const std::string& path, FSFolderItem* item, std::string* r
   *item = FSFolderItem{};
   const int error = describe(path, item);
   if (error == 0) {
-    item->name = path.substr(path.find_last_of('/') + 1);
+    item->name = NSStringLastPathComponent(path);
     return noErr;
   }
   if (reason != nullptr) *reason = ErrnoWords(error);

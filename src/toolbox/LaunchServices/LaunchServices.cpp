@@ -17,6 +17,7 @@
 #include <set>
 #include <tuple>
 
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/TextConversion.h"
 
@@ -120,8 +121,7 @@ std::string desktopIdOf(const std::string& file) {
     std::replace(id.begin(), id.end(), '/', '-');
     return id;
   }
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return NSStringLastPathComponent(path);
 }
 
 // A private connection to the session bus, or null when there is none. Private, because the

@@ -18,7 +18,6 @@ class GraphicsImporterComponent : public ComponentInstanceRecord {
   // Takes one image's bytes, kept alive by owner and shared rather than copied, and reads
   // their structure; resets source rectangle and matrix.
   OSErr setData(std::shared_ptr<const void> owner, const std::uint8_t* bytes, std::size_t size);
-  OSErr setData(std::vector<std::uint8_t> bytes);
   bool hasImage() const { return hasImage_; }
   std::span<const std::uint8_t> bytes() const { return {bytes_, size_}; }
   // What keeps bytes() alive, for whoever shares them beyond the importer's life.

@@ -95,11 +95,6 @@ OSErr GraphicsImporterComponent::setData(std::shared_ptr<const void> owner, cons
   return err;
 }
 
-OSErr GraphicsImporterComponent::setData(std::vector<std::uint8_t> bytes) {
-  auto owned = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
-  return setData(owned, owned->data(), owned->size());
-}
-
 namespace {
 OSErr openImporterForContents(FSContentsRef contents, GraphicsImportComponent* gi) {
   const std::uint8_t* bytes = contents->data();
@@ -126,25 +121,6 @@ OSErr GetGraphicsImporterForDataRef(Handle dataRef, OSType dataRefType, Graphics
   if (err != noErr) return err;
   auto owned = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
   return openImporterFor(owned, owned->data(), owned->size(), gi);
-}
-
-OSErr GraphicsImportSetDataFile(GraphicsImportComponent ci, const FSSpec* theFile) {
-  auto* importer = dynamic_cast<GraphicsImporterComponent*>(ci);
-  if (importer == nullptr) return ci ? badComponentType : paramErr;
-  FSContentsRef contents;
-  OSErr err = readWholeFile(theFile, &contents);
-  if (err != noErr) return err;
-  const std::uint8_t* bytes = contents->data();
-  std::size_t size = contents->size();
-  return importer->setData(std::move(contents), bytes, size);
-}
-
-OSErr GraphicsImportSetDataHandle(GraphicsImportComponent ci, Handle h) {
-  auto* importer = dynamic_cast<GraphicsImporterComponent*>(ci);
-  if (importer == nullptr) return ci ? badComponentType : paramErr;
-  if (h == nullptr || *h == nullptr) return nilHandleErr;
-  const auto* p = reinterpret_cast<const std::uint8_t*>(*h);
-  return importer->setData(std::vector<std::uint8_t>(p, p + GetHandleSize(h)));
 }
 
 OSErr GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* naturalBounds) {

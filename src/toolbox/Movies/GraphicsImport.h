@@ -19,10 +19,6 @@ constexpr OSType kGraphicsHandleDataRefType = FOUR_CHAR_CODE("hndl");
 OSErr GetGraphicsImporterForFile(const FSSpec* theFile, GraphicsImportComponent* gi);
 OSErr GetGraphicsImporterForDataRef(Handle dataRef, OSType dataRefType, GraphicsImportComponent* gi);
 
-// Give an opened importer its image; the source rectangle and matrix start afresh.
-OSErr GraphicsImportSetDataFile(GraphicsImportComponent ci, const FSSpec* theFile);
-OSErr GraphicsImportSetDataHandle(GraphicsImportComponent ci, Handle h);
-
 OSErr GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* naturalBounds);
 // The part of the image that is drawn: the whole image, top and left 0, until set.
 OSErr GraphicsImportGetSourceRect(GraphicsImportComponent ci, Rect* sourceRect);

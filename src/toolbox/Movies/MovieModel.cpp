@@ -187,12 +187,6 @@ void DisposeMovie(Movie movie) {
   setMoviesError(noErr);
 }
 
-TimeScale GetMovieTimeScale(Movie movie) {
-  MovieType* m = get(movie);
-  setMoviesError(m ? noErr : invalidMovie);
-  return m ? m->timeScale : 0;
-}
-
 TimeValue GetMovieDuration(Movie movie) {
   MovieType* m = get(movie);
   setMoviesError(m ? noErr : invalidMovie);
@@ -263,12 +257,6 @@ void SetMovieCreationTime(Movie movie, UInt64 creationTime) {
   if (m) m->creationTime = creationTime;
 }
 
-UInt64 GetMovieCreationTime(Movie movie) {
-  MovieType* m = get(movie);
-  setMoviesError(m ? noErr : invalidMovie);
-  return m ? m->creationTime : 0;
-}
-
 Track NewMovieTrack(Movie movie, Fixed width, Fixed height, short trackVolume) {
   MovieType* m = get(movie);
   if (m == nullptr) {
@@ -329,12 +317,6 @@ void SetTrackMatrix(Track track, const MatrixRecord* matrix) {
   TrackType* t = get(track);
   setMoviesError(t ? noErr : invalidTrack);
   if (t) t->matrix = matrix ? *matrix : kIdentityMatrix;
-}
-
-void GetTrackMatrix(Track track, MatrixRecord* matrix) {
-  TrackType* t = get(track);
-  setMoviesError(t ? noErr : invalidTrack);
-  if (matrix) *matrix = t ? t->matrix : kIdentityMatrix;
 }
 
 Media NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef, OSType) {

@@ -154,7 +154,6 @@ OSErr GetMoviesError();  // the result of the last movie toolbox call
 
 Movie NewMovie(long flags);
 void DisposeMovie(Movie movie);
-TimeScale GetMovieTimeScale(Movie movie);
 TimeValue GetMovieDuration(Movie movie);
 long GetMovieTrackCount(Movie movie);
 Track GetMovieIndTrack(Movie movie, long index);  // 1-based
@@ -197,7 +196,6 @@ OSErr AddUserDataText(UserData theUserData, Handle data, OSType udType, long ind
 // When the movie was made, in seconds since 1904 (UTC): its header and those of its tracks and
 // media carry it. A new movie is made now; its modification time stays the time it was made.
 void SetMovieCreationTime(Movie movie, UInt64 creationTime);  // seconds since 1904, any year
-UInt64 GetMovieCreationTime(Movie movie);
 
 Track NewMovieTrack(Movie movie, Fixed width, Fixed height, short trackVolume);
 void DisposeMovieTrack(Track track);
@@ -207,7 +205,6 @@ void GetTrackDimensions(Track track, Fixed* width, Fixed* height);
 // How the track's picture (width by height) is placed in the movie: turned, mirrored, moved.
 // A new track's matrix is the identity; nullptr sets the identity.
 void SetTrackMatrix(Track track, const MatrixRecord* matrix);
-void GetTrackMatrix(Track track, MatrixRecord* matrix);
 Media NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef, OSType dataRefType);
 Media GetTrackMedia(Track track);
 Track GetMediaTrack(Media media);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
@@ -16,9 +17,9 @@ OSErr ExecProgramBesideThisOne(const std::vector<std::string>& places, char* con
   int error = ENOENT;
   const std::string self = FSResolvedPath("/proc/self/exe");
   if (!self.empty()) {
-    const std::string folder = self.substr(0, self.rfind('/') + 1);
+    const std::string folder = NSStringByDeletingLastPathComponent(self);
     for (const std::string& place : places) {
-      const std::string program = !place.empty() && place[0] == '/' ? place : folder + place;
+      const std::string program = !place.empty() && place[0] == '/' ? place : folder + "/" + place;
       execv(program.c_str(), argv);
       // A program that is there but will not run says more than one that is missing elsewhere.
       if (errno != ENOENT) error = errno;

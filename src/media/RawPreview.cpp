@@ -251,7 +251,7 @@ bool ReadRawPreviewAnswer(std::string_view bytes, RawPreviewOutcome* outcome, Ra
   std::memcpy(&length, bytes.data() + 16, sizeof length);
   const std::string_view payload = bytes.substr(kAnswerHeader);
   if (payload.size() != length) return false;
-  if (said > unsigned(RawPreviewOutcome::lost)) return false;
+  if (said > unsigned(RawPreviewOutcome::lost) || unsigned(static_cast<unsigned char>(bytes[5])) > 1) return false;
   const auto told = RawPreviewOutcome(said);
   if (told != RawPreviewOutcome::ok) {
     if (!payload.empty() || width != 0 || height != 0 || isJpeg || channels != 0 || orientation != 1) return false;

@@ -166,6 +166,7 @@ TEST(RawPreview, AnswersReadBackWholeOrNotAtAll) {
       {"two channels", edited(good[1], 6, 2)},
       {"a refusal with bytes", good[2] + "x"},
       {"a refusal turned", edited(good[2], 7, 6)},
+      {"a JPEG flag of 2", edited(good[0], 5, 2)},
       {"a width of 0", edited(edited(good[0], 8, 0), 9, 0)},
   };
   for (const auto& b : bad) {

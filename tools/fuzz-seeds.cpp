@@ -695,6 +695,7 @@ void motionXmpSeeds() {
 
 }  // namespace
 
+void rawPreviewSeeds(const std::string& out);  // tools/fuzz-seeds-raw.cpp
 // ---- voice notes kept inside photographs ----
 
 void embeddedSeeds() {
@@ -750,6 +751,7 @@ int main(int argc, char** argv) {
   sidecarSeeds();
   tiffSeeds();
   pictureSeeds();
+  rawPreviewSeeds(gOut);
   motionXmpSeeds();
   embeddedSeeds();
   return 0;

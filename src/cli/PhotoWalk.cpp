@@ -4,6 +4,7 @@
 #include "cli/PhotoWalk.h"
 
 #include "photos/PhotoKinds.h"
+#include "photos/PhotoPairs.h"
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
 #include "toolbox/Files/Files.h"
@@ -36,13 +37,17 @@ void walk(const std::string& folder, UInt64 device, UInt64 inode, std::vector<An
     return;
   }
   ancestors->push_back({folder, device, inode});
+  std::vector<std::string> names;
+  for (const FSFolderItem& item : items) names.push_back(item.name);
   for (const FSFolderItem& item : items) {
     const std::string path = joined(folder, item.name);
     switch (item.kind) {
       case FSItemKind::link: notes.passedOver(path, "symbolic link; not followed"); break;
       case FSItemKind::folder: walk(path, item.device, item.inode, ancestors, photos, notes); break;
       case FSItemKind::file:
-        if (hasPhotographName(item.name)) photos->push_back(path);
+        // A raw beside its JPEG is the JPEG's photograph: converted once, from the JPEG.
+        if (hasPhotographName(item.name) && ::photos::PicturePartnerOf(item.name, names).empty())
+          photos->push_back(path);
         break;
       case FSItemKind::other: break;
     }

@@ -3,6 +3,7 @@
 // own frame, or a raw's preview), its pixel size, and the EXIF orientation that stands it upright.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <span>
 
 namespace media {
@@ -12,6 +13,9 @@ struct Still {
   int width = 0;                       // as stored, before orientation
   int height = 0;
   int orientation = 1;  // EXIF 1 to 8; anything else counts as 1
+  // Keeps jpeg alive when the kind made the bytes itself (a raw's preview) rather than pointing
+  // into the photograph's; empty otherwise.
+  std::shared_ptr<const void> owner;
 };
 
 }  // namespace media

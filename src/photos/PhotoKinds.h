@@ -16,7 +16,7 @@ struct PhotoKind {
   const char* name;  // "jpeg"
   // The name endings the folder walk and watch take as this kind, lower case, any letter case
   // matching ("" ends the list).
-  const char* extensions[6];
+  const char* extensions[48];
   // Whether bytes are a photograph of this kind, judged from their start.
   bool (*recognizes)(std::span<const std::uint8_t> bytes);
   // Reads the header and metadata of the photograph at path (its bytes) into record; the record

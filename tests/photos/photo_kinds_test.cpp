@@ -6,6 +6,7 @@
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "photos/PhotoKinds.h"
+#include "support/DngBuilder.h"
 #include "support/Fixtures.h"
 #include "support/TiffBuilder.h"
 
@@ -43,7 +44,8 @@ TEST(PhotoKinds, EachKindHandsOverItsOwnBytesSizedAndTurned) {
   const std::string turned = fixtures::withSegment(fixtures::makeJpeg({.width = 40, .height = 30}), 0xE1,
                                                    std::string("Exif\0\0", 6) + tiff.build());
   const Sample samples[] = {{"jpeg", fixtures::makeJpeg({.width = 40, .height = 30}), 40, 30, 1},
-                            {"jpeg", turned, 40, 30, 6}};
+                            {"jpeg", turned, 40, 30, 6},
+                            {"raw", testsupport::buildDng({.orientation = 6}, testsupport::dngPreviewJpeg({})), 64, 48, 6}};
   for (const photos::PhotoKind& kind : photos::PhotoKinds()) {
     bool sampled = false;
     for (const Sample& s : samples) {
@@ -54,7 +56,10 @@ TEST(PhotoKinds, EachKindHandsOverItsOwnBytesSizedAndTurned) {
       const photos::ReadPhotograph read = photos::ReadPhotographBytes("p", span(s.bytes), &record);
       EXPECT_EQ(read.kind, &kind);
       ASSERT_TRUE(read.readable()) << kind.name;
-      EXPECT_EQ(read.still.jpeg.data(), span(s.bytes).data()) << "the still is the photograph's bytes, not a copy";
+      // A kind that makes its picture (a raw's preview) keeps it alive itself.
+      if (read.still.owner == nullptr) {
+        EXPECT_EQ(read.still.jpeg.data(), span(s.bytes).data()) << "the still is the photograph's bytes, not a copy";
+      }
       EXPECT_EQ(read.still.width, s.width);
       EXPECT_EQ(read.still.height, s.height);
       EXPECT_EQ(read.still.orientation, s.orientation);

@@ -28,6 +28,9 @@ class JpegTagReader {
 
   // One APP1 payload (after its length field), handed on while the decoder's copy is alive.
   void readExifSegment(const UInt8* payload, UInt32 length);
+  // A TIFF stream's primary, EXIF and GPS directories (a segment's after its identifier, or a
+  // TIFF-based raw photograph whole), read in place into the current record.
+  void readTiffStream(const UInt8* tiff, size_t length);
 
   // Directory reading over an open TIFF handle into the current record.
   void readIFDs(TIFF* tif, UInt32 sourceKind);

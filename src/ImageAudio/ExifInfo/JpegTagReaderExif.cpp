@@ -10,8 +10,12 @@
 void JpegTagReader::readExifSegment(const UInt8* payload, UInt32 length) {
   if (payload == nullptr || length < 6) return;
   if (std::memcmp(payload, "Exif", 4) != 0) return;
-  if (length - 6 > UInt32(INT32_MAX)) return;
-  const SInt32 fd = mfs_open(const_cast<UInt8*>(payload + 6), SInt32(length - 6), "r");
+  readTiffStream(payload + 6, length - 6);
+}
+
+void JpegTagReader::readTiffStream(const UInt8* tiff, size_t length) {
+  if (tiff == nullptr || length > size_t(INT32_MAX)) return;
+  const SInt32 fd = mfs_open(const_cast<UInt8*>(tiff), SInt32(length), "r");
   if (fd < 0) return;
   TIFF* tif = XTIFFClientOpenNoRead("APP1", "r", mfs_handle(fd), mfs_read, mfs_write, mfs_lseek,
                                     mfs_close, mfs_size, mfs_map, mfs_unmap);

@@ -1,0 +1,14 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Photographs of several kinds under one name (DSC_0001.NEF beside DSC_0001.JPG) are one
+// photograph: the kind first in the table of kinds, the camera's finished JPEG, is its picture.
+#pragma once
+#include <span>
+#include <string>
+
+namespace photos {
+
+// The name, among the names in the photograph's folder, of the partner that is the picture in
+// path's place; "" when path is the picture itself (no partner, or one of a later kind).
+std::string PicturePartnerOf(const std::string& path, std::span<const std::string> folderNames);
+
+}  // namespace photos

@@ -1,0 +1,153 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The raw photograph: its picture the largest preview LibRaw finds in it, its metadata the raw's
+// own TIFF directories where it is TIFF-based, else the EXIF LibRaw's preview carries.
+#include <memory>
+#include <vector>
+
+#include "ImageAudio/ExifInfo/ExImageInfo.h"
+#include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "media/JpegCodec.h"
+#include "media/RawPreview.h"
+#include "photos/PhotoKinds.h"
+#include "toolbox/Files/FileAttributes.h"
+#include "toolbox/Processes/ChildCalls.h"
+
+namespace photos {
+namespace {
+
+// A preview handed on as a still, with the JPEG bytes it owns (a bitmap preview encoded once).
+struct Preview {
+  media::RawPreviewOutcome outcome = media::RawPreviewOutcome::notRaw;
+  std::shared_ptr<const std::vector<std::uint8_t>> jpeg;
+  int width = 0, height = 0, orientation = 1;
+};
+
+// LibRaw reads a hostile file in a child process: its crash, its runaway allocation or its hang
+// ends the child, and the photograph is refused in words. Bounds well past a real raw's needs.
+const ChildCallLimits kLibRawLimits{.extraAddressSpace = std::uint64_t(3) << 30, .milliseconds = 20000};
+// An answer holds at most the file's bytes (a JPEG preview) or a bitmap within the pixel bound.
+constexpr std::uint64_t kMaxAnswer = media::kMaxRawPreviewPixels * 3 + 64;
+
+media::RawPreviewOutcome readInChild(std::span<const std::uint8_t> bytes, media::RawPreview* raw) {
+  const ChildCallResult r = CallInChildProcess(
+      [&] {
+        media::RawPreview found;
+        const media::RawPreviewOutcome outcome = media::ReadRawPreview(bytes.data(), bytes.size(), &found);
+        return media::RawPreviewAnswer(outcome, found);
+      },
+      kLibRawLimits, kMaxAnswer + bytes.size());
+  media::RawPreviewOutcome outcome = media::RawPreviewOutcome::lost;
+  if (r.ending != ChildCallResult::Ending::answered || !media::ReadRawPreviewAnswer(r.bytes, &outcome, raw))
+    return media::RawPreviewOutcome::lost;
+  return outcome;
+}
+
+// Bitmap previews are small (a camera's thumbnail); kept close to their pixels.
+constexpr int kBitmapQuality = 95;
+
+Preview readPreview(std::span<const std::uint8_t> bytes) {
+  Preview p;
+  media::RawPreview raw;
+  p.outcome = readInChild(bytes, &raw);
+  if (p.outcome != media::RawPreviewOutcome::ok) return p;
+  auto jpeg = std::make_shared<std::vector<std::uint8_t>>();
+  if (raw.isJpeg) {
+    *jpeg = std::move(raw.jpeg);
+  } else if (media::JpegEncode(raw.bitmap, kBitmapQuality, true, jpeg.get()) != media::Status::ok) {
+    p.outcome = media::RawPreviewOutcome::noMemory;
+    return p;
+  }
+  p.jpeg = std::move(jpeg);
+  p.width = raw.width;
+  p.height = raw.height;
+  p.orientation = raw.orientation;
+  return p;
+}
+
+// The metadata and the still come from one LibRaw reading: the last photograph's preview on
+// this thread is kept until the next one is read.
+struct LastPreview {
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+  Preview preview;
+};
+thread_local LastPreview tLast;
+
+const Preview& previewOf(std::span<const std::uint8_t> bytes) {
+  if (tLast.data != bytes.data() || tLast.size != bytes.size() || tLast.data == nullptr) {
+    tLast.preview = readPreview(bytes);
+    tLast.data = bytes.data();
+    tLast.size = bytes.size();
+  }
+  return tLast.preview;
+}
+
+bool tiffBased(std::span<const std::uint8_t> b) {
+  return b.size() >= 8 && ((b[0] == 'I' && b[1] == 'I' && b[2] == 42 && b[3] == 0) ||
+                           (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && b[3] == 42));
+}
+
+bool recognizes(std::span<const std::uint8_t> bytes) {
+  if (tiffBased(bytes)) return true;  // a TIFF that is no raw is told so in this kind's words
+  const ChildCallResult r = CallInChildProcess(
+      [&] { return std::string(1, char(media::IdentifyRaw(bytes.data(), bytes.size()))); }, kLibRawLimits, 1);
+  return r.ending == ChildCallResult::Ending::answered && r.bytes.size() == 1 &&
+         r.bytes[0] == char(media::RawPreviewOutcome::ok);
+}
+
+void readMetadata(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record) {
+  if (record == nullptr) return;
+  tLast = {};  // a new photograph: read afresh, even at the last one's address
+  const Preview& preview = previewOf(bytes);
+  JpegTagReader reader;
+  if (tiffBased(bytes) || preview.jpeg == nullptr) {
+    reader.setDataStore(record);
+    if (tiffBased(bytes)) reader.readTiffStream(bytes.data(), bytes.size());
+    record->setFileName(path);
+    FSFileAttributes attributes;
+    if (FSFileAttributesAtPath(path, true, &attributes) == 0 && attributes.creationDate)
+      record->setCreationDate(attributes.creationDate);
+  } else {
+    // LibRaw writes what it read of the shot into the EXIF of a preview that had none.
+    reader.readTags(path, preview.jpeg->data(), preview.jpeg->size(), record);
+  }
+  if (preview.jpeg != nullptr) {
+    record->setPixelWidth(UInt32(preview.width));
+    record->setPixelHeight(UInt32(preview.height));
+  }
+}
+
+media::Still still(std::span<const std::uint8_t> bytes, const ExImageInfo& record) {
+  const Preview& preview = previewOf(bytes);
+  media::Still s;
+  if (preview.jpeg == nullptr) return s;
+  s.jpeg = *preview.jpeg;
+  s.owner = preview.jpeg;
+  s.width = preview.width;
+  s.height = preview.height;
+  // A TIFF-based raw's own Orientation, as its metadata says; else LibRaw's reading of it.
+  s.orientation = tiffBased(bytes) && record.getOrientationPresent() ? record.getOrientation() : preview.orientation;
+  return s;
+}
+
+std::string unreadable(std::span<const std::uint8_t> bytes) {
+  if (bytes.empty()) return "empty file";
+  const Preview& preview = previewOf(bytes);
+  return media::RawPreviewWords(preview.outcome == media::RawPreviewOutcome::ok ? media::RawPreviewOutcome::noPreview
+                                                                                 : preview.outcome);
+}
+
+}  // namespace
+
+PhotoKind RawPhoto() {
+  return {"raw",
+          {".3fr", ".ari", ".arw", ".bay", ".cr2", ".cr3", ".crw", ".cs1", ".dcr", ".dcs", ".dng", ".drf", ".eip",
+           ".erf", ".fff", ".gpr", ".iiq", ".k25", ".kdc", ".mdc", ".mef", ".mos", ".mrw", ".nef", ".nrw", ".orf",
+           ".pef", ".ptx", ".pxn", ".raf", ".raw", ".rw2", ".rwl", ".rwz", ".sr2", ".srf", ".srw", ".sti", ".x3f", ""},
+          recognizes,
+          readMetadata,
+          still,
+          unreadable};
+}
+
+}  // namespace photos

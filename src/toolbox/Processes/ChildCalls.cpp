@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Child calls over a pipe: the child writes an 8-byte length and the bytes; this process reads
+// them as they come (a pipe holds less than an answer) until the deadline, then kills and reaps.
+#include "toolbox/Processes/ChildCalls.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool writeAll(int fd, const void* data, std::size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= std::size_t(n);
+  }
+  return true;
+}
+
+// What this process maps now, from /proc/self/statm (pages); 0 when it cannot be told.
+std::uint64_t mappedBytes() {
+  std::FILE* f = std::fopen("/proc/self/statm", "re");
+  if (f == nullptr) return 0;
+  unsigned long long pages = 0;
+  const bool read = std::fscanf(f, "%llu", &pages) == 1;
+  std::fclose(f);
+  return read ? pages * std::uint64_t(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+[[noreturn]] void runChild(int fd, pid_t parent, const std::function<std::string()>& call,
+                           const ChildCallLimits& limits, std::uint64_t mapped) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);
+  // A crash is the child's death alone: no handler of this process's (nor a sanitizer's)
+  // reports it as this process's own; a stop request ends the child at once.
+  for (int s : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS, SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+    signal(s, SIG_DFL);
+  // The limit counts from what is mapped already: a sanitizer's shadow is terabytes of it.
+  if (mapped > 0) {
+    const rlim_t limit = rlim_t(mapped + limits.extraAddressSpace);
+    const rlimit r{limit, limit};
+    if (setrlimit(RLIMIT_AS, &r) != 0) _exit(126);
+  }
+  std::string answer;
+  try {
+    answer = call();
+  } catch (...) {
+    _exit(125);
+  }
+  const std::uint64_t size = answer.size();
+  const bool sent = writeAll(fd, &size, sizeof size) && writeAll(fd, answer.data(), answer.size());
+  // No exit handlers: they belong to the process this one was copied from.
+  _exit(sent ? 0 : 124);
+}
+
+}  // namespace
+
+ChildCallResult CallInChildProcess(const std::function<std::string()>& call, const ChildCallLimits& limits,
+                                   std::uint64_t maxAnswer) {
+  ChildCallResult result;
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return result;
+  const std::uint64_t mapped = mappedBytes();
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    return result;
+  }
+  if (pid == 0) {
+    close(pipeFds[0]);
+    runChild(pipeFds[1], parent, call, limits, mapped);
+  }
+  close(pipeFds[1]);
+
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits.milliseconds);
+  std::string got;
+  bool timedOut = false, tooLong = false;
+  char buffer[65536];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      timedOut = true;
+      break;
+    }
+    pollfd p{pipeFds[0], POLLIN, 0};
+    const int ready = poll(&p, 1, int(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) break;
+    if (ready == 0) continue;  // the deadline is checked above
+    const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // the child closed its end: answered, or died
+    got.append(buffer, std::size_t(n));
+    if (got.size() > maxAnswer + sizeof(std::uint64_t)) {
+      tooLong = true;
+      break;
+    }
+  }
+  close(pipeFds[0]);
+  if (timedOut || tooLong) kill(pid, SIGKILL);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (timedOut) {
+    result.ending = ChildCallResult::Ending::timedOut;
+    return result;
+  }
+  result.ending = ChildCallResult::Ending::crashed;
+  if (WIFSIGNALED(status)) {
+    result.signalWords = strsignal(WTERMSIG(status));
+    return result;
+  }
+  std::uint64_t size = 0;
+  if (tooLong || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || got.size() < sizeof size) return result;
+  std::memcpy(&size, got.data(), sizeof size);
+  if (size != got.size() - sizeof size) return result;
+  result.ending = ChildCallResult::Ending::answered;
+  result.bytes = got.substr(sizeof size);
+  return result;
+}

@@ -10,6 +10,7 @@
 #include "media/ByteOrder.h"
 #include "media/RecordingDecoder.h"
 #include "sources/RiffSize.h"
+#include "sources/WorkingWave.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/TemporaryItems.h"
@@ -18,7 +19,6 @@
 namespace sources {
 namespace {
 
-constexpr UInt32 kWaveNameTries = 256;
 
 OSErr codeFor(media::Status s) {
   switch (s) {
@@ -143,32 +143,10 @@ OSErr EmbeddedNoteWaveFile(const Photograph& photo, NoteFinder finder, WaveFile*
       return codeFor(status);
     }
   }
-  std::string folder, reason;
-  OSErr err = FSFindTemporaryItemsFolder(&folder, &reason);
-  if (err != noErr) {
-    *problem = "no place for the recording: " + reason;
-    return err;
-  }
-  std::string path;
+  std::string folder, path;
   std::FILE* file = nullptr;
-  err = dupFNErr;
-  const UInt32 tick = TickCount();
-  {
-    // No interrupt falls between making the file and registering it for removal.
-    FSInterruptsHeld held;
-    for (UInt32 attempt = 0; attempt < kWaveNameTries && err == dupFNErr; ++attempt) {
-      char name[32];
-      std::snprintf(name, sizeof name, "%d.wav", SInt32(tick + attempt));
-      path = folder + "/" + name;
-      err = FSOpenNewFile(path.c_str(), 0600, &file);
-    }
-    if (err == noErr) FSRemoveOnInterrupt(path);
-  }
-  if (err != noErr) {
-    *problem = "no new file for the recording could be made in " + folder +
-               (err == dupFNErr ? " (every name tried is taken)" : " (" + std::string(std::strerror(errno)) + ")");
-    return err;
-  }
+  OSErr err = NewWorkingWave(&folder, &path, &file, problem);
+  if (err != noErr) return err;
   if (pcm) err = writeDecodedWave(file, *pcm);
   else if (std::fwrite(note.bytes(photo.bytes.data()), 1, std::size_t(note.size()), file) != note.size()) err = ioErr;
   if (std::fclose(file) != 0 && err == noErr) err = ioErr;

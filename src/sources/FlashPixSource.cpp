@@ -9,6 +9,7 @@
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "sources/RiffSize.h"
+#include "sources/WorkingWave.h"
 #include "sources/SoundSources.h"
 #include "toolbox/Core/System.h"
 #include "toolbox/Files/Files.h"
@@ -21,9 +22,6 @@ namespace {
 // A piece ending this far past the bytes all pieces hold together cannot belong to the
 // recording (a crafted offset would otherwise make a file of gigabytes).
 constexpr std::uint64_t kHeaderSlack = 4096;
-// Names taken in the folder (conversions running at the same moment) are passed over; this
-// many tick numbers are tried before giving up.
-constexpr UInt32 kWaveNameTries = 256;
 
 struct Piece {
   const UInt8* data;
@@ -146,32 +144,10 @@ OSErr check(const Photograph& photo, Found* found, std::string* problem) {
 // A new WAVE file in the user's private temporary-items folder, created exclusively and never
 // through a link; gone however the run is stopped.
 OSErr waveFile(const Photograph& photo, const Found&, WaveFile* wave, std::string* problem) {
-  std::string folder, reason;
-  OSErr err = FSFindTemporaryItemsFolder(&folder, &reason);
-  if (err != noErr) {
-    *problem = "no place for the recording: " + reason;
-    return err;
-  }
-  std::string wavePath;
+  std::string folder, wavePath;
   std::FILE* file = nullptr;
-  err = dupFNErr;
-  const UInt32 tick = TickCount();
-  {
-    // No interrupt falls between making the file and registering it for removal.
-    FSInterruptsHeld held;
-    for (UInt32 attempt = 0; attempt < kWaveNameTries && err == dupFNErr; ++attempt) {
-      char name[32];
-      std::snprintf(name, sizeof name, "%d.wav", SInt32(tick + attempt));
-      wavePath = folder + "/" + name;
-      err = FSOpenNewFile(wavePath.c_str(), 0600, &file);
-    }
-    if (err == noErr) FSRemoveOnInterrupt(wavePath);
-  }
-  if (err != noErr) {
-    const std::string why = err == dupFNErr ? "every name tried is taken" : std::strerror(errno);
-    *problem = "no new file for the recording could be made in " + folder + " (" + why + ")";
-    return err;
-  }
+  OSErr err = NewWorkingWave(&folder, &wavePath, &file, problem);
+  if (err != noErr) return err;
 
   err = writeRecording(file, *photo.record);
   int writeErrno = errno;

@@ -19,6 +19,7 @@
 #include "media/JpegMarkers.h"
 #include "media/JpegStructure.h"
 #include "photos/PhotoKinds.h"
+#include "sources/PhotographReader.h"
 
 namespace {
 
@@ -158,11 +159,15 @@ bool Convert2Mov::readPhotograph(const std::string& image) {
     return false;
   }
   FSContentsRef bytes;
-  if (FSReadFileContents(image, &bytes, &mReport.unreadable) != noErr) return false;
+  if (FSReadFileContents(image, &bytes, &mReport.unreadable, kFSMaxWholeFileBytes,
+                         [](const UInt8* data, std::size_t have) { return photos::PhotographHeldLength(data, have); }) !=
+      noErr)
+    return false;
   mReport.imageFound = true;
   const std::span<const UInt8> all(bytes->data(), bytes->size());
   const photos::ReadPhotograph read = photos::ReadPhotographBytes(image, all, mRecord.get());
   mStill = read.still;
+  if (!bytes->holdsWholeFile() && mStill.jpeg.data() == bytes->data()) mStill.file = sources::PhotographReader(bytes);
   mReport.imageReadable = mStill.width != 0;
   if (!mReport.imageReadable) {
     mReport.unreadable = read.kind->unreadable(all);
@@ -178,7 +183,10 @@ sources::Photograph Convert2Mov::photographForSources(const std::string& image) 
   sources::Photograph photo;
   photo.path = image;
   photo.record = mRecord.get();
-  if (const FSContentsRef bytes = mPhotograph.contents()) photo.bytes = {bytes->data(), bytes->size()};
+  if (const FSContentsRef bytes = mPhotograph.contents()) {
+    photo.bytes = {bytes->data(), bytes->size()};
+    if (!bytes->holdsWholeFile()) photo.file = sources::PhotographReader(bytes);
+  }
   photo.readable = mReport.imageReadable;
   return photo;
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "faults/FaultShim.h"
@@ -242,4 +243,59 @@ TEST(FileContents, HeldBytesStandOnlyForTheSameUnchangedFile) {
   hold = FSContentsHold();
   ASSERT_EQ(FSpReadFileContents(&spec, &again), noErr);
   EXPECT_NE(again, fresh) << "a released hold answers nothing";
+}
+
+// Only the start a reader asks for is held (up to a mark here, as a photograph's picture ends at
+// its end of image); the rest of the file is read where asked, across the boundary too. A start
+// longer than the first read is read in further steps, one past the limit is refused in words,
+// and a file whose start never ends is held whole.
+TEST(FileContents, OnlyTheStartAskedForIsHeldAndTheRestIsReadWhereAsked) {
+  ScratchDir dir;
+  const auto toMark = [](const UInt8* data, std::size_t have) -> std::size_t {
+    const void* mark = std::memchr(data, '|', have);
+    return mark ? std::size_t(static_cast<const UInt8*>(mark) - data) + 1 : 0;
+  };
+  const std::string longStart = std::string(3u << 20, 's') + "|";
+  const struct {
+    const char* name;
+    std::string file;
+    UInt64 limit;
+    OSErr err;
+    std::size_t held;
+  } rows[] = {
+      {"short start, long rest", "head|" + std::string(5u << 20, 'r'), kFSMaxWholeFileBytes, noErr, 5},
+      {"start past the first read", longStart + "rest", kFSMaxWholeFileBytes, noErr, longStart.size()},
+      {"no mark: all of it", std::string(100000, 'x'), kFSMaxWholeFileBytes, noErr, 100000},
+      {"empty", "", kFSMaxWholeFileBytes, noErr, 0},
+      {"start past the limit", longStart + "rest", 2u << 20, memFullErr, 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::string path = dir.file("photo.jpg");
+    testsupport::writeFile(path, r.file);
+    FSContentsRef contents;
+    std::string reason;
+    ASSERT_EQ(FSReadFileContents(path, &contents, &reason, r.limit, toMark), r.err);
+    if (r.err != noErr) {
+      EXPECT_EQ(reason, "larger than 2 MB");
+      continue;
+    }
+    EXPECT_EQ(contents->size(), r.held);
+    EXPECT_EQ(contents->fileSize(), r.file.size());
+    EXPECT_EQ(contents->holdsWholeFile(), r.held == r.file.size());
+    EXPECT_EQ(std::memcmp(contents->data(), r.file.data(), r.held), 0);
+    // Across the held start's end, at the file's end, and one byte past it.
+    const std::size_t from = r.held > 2 ? r.held - 2 : 0, n = std::min<std::size_t>(r.file.size() - from, 7);
+    std::string got(n, '\0');
+    EXPECT_TRUE(contents->readAt(from, reinterpret_cast<UInt8*>(got.data()), n));
+    EXPECT_EQ(got, r.file.substr(from, n));
+    UInt8 past = 0;
+    EXPECT_FALSE(contents->readAt(r.file.size(), &past, 1));
+    // Held, it stands for its file as a whole read does.
+    FSContentsHold hold(contents);
+    FSSpec spec = specFor(path);
+    FSContentsRef again;
+    ASSERT_EQ(FSpReadFileContents(&spec, &again), noErr);
+    EXPECT_EQ(again, contents);
+  }
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "media/Recording.h"
 #include "media/Status.h"
 
 namespace media {
@@ -36,20 +37,21 @@ const char* RecordingExtension(RecordingKind kind);
 // The kind in words, for --info and messages.
 const char* RecordingKindWords(RecordingKind kind);
 
-// The most any embedded note may hold: far above any voice note, far below what would strain
-// memory when a hostile file claims more.
+// The most an embedded note that has to be pieced together or decoded into memory may hold (XMP's
+// base64, FLIR's records): far above any voice note, far below what would strain memory when a
+// hostile file claims more. A note stored in one piece is read where it lies, at any size.
 constexpr std::uint64_t kMaxEmbeddedNoteBytes = 48u << 20;
 
 struct EmbeddedNote {
   bool found = false;
-  // Where the recording lies in the photograph's bytes, when stored there in one piece.
+  // Where the recording lies in the photograph's file, when stored there in one piece.
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
   // The recording's bytes, when they had to be pieced together or decoded (empty otherwise).
   std::vector<std::uint8_t> assembled;
   RecordingKind kind = RecordingKind::unknown;
 
-  // The recording's bytes within the photograph's (data, size) either way.
+  // The recording's bytes, when all the photograph's (data, size) are in memory.
   const std::uint8_t* bytes(const std::uint8_t* file) const {
     return assembled.empty() ? file + offset : assembled.data();
   }
@@ -69,6 +71,8 @@ std::vector<SegmentBody> AppSegmentsWith(const std::uint8_t* file, std::size_t s
 // ok with found true: the note, its bounds checked; damaged or noMemory: a note that is there but
 // cannot be taken, with why in words.
 Status FindSamsungTrailerNote(const std::uint8_t* file, std::size_t size, EmbeddedNote* note, std::string* why);
+// The same read from the file's end by range (the trailer after the picture is not held).
+Status FindSamsungTrailerNote(ByteReader& file, EmbeddedNote* note, std::string* why);
 Status FindGAudioNote(const std::uint8_t* file, std::size_t size, EmbeddedNote* note, std::string* why);
 Status FindFlirNote(const std::uint8_t* file, std::size_t size, EmbeddedNote* note, std::string* why);
 

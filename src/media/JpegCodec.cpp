@@ -19,9 +19,9 @@ namespace media {
 namespace {
 thread_local JpegDecodeStats gLastStats;
 
-// A progressive or multi-scan stream keeps its coefficients in memory; a forged header could
-// ask for gigabytes, so libjpeg is held to this much and fails cleanly beyond it.
-constexpr long kMaxCodecMemory = 1L << 30;
+// libjpeg fails cleanly (no backing store) past max_memory_to_use, which bounds what a
+// progressive or multi-scan stream holds of its coefficients.
+constexpr long kMaxCodecMemory = long(kMaxJpegDecodeBytes);
 
 struct ErrorManager {
   jpeg_error_mgr pub;

@@ -11,6 +11,12 @@
 
 namespace media {
 
+// The most one decode may hold (libjpeg's max_memory_to_use). A baseline picture at any size
+// needs a few rows; a progressive or multi-scan one holds all its coefficients, about 3 bytes a
+// pixel at 4:2:0 (a 50-megapixel photograph: 150 MB), whatever the scale it is decoded at. Past
+// this it is refused with Status::noMemory rather than decoded.
+constexpr std::uint64_t kMaxJpegDecodeBytes = std::uint64_t(192) << 20;
+
 // What the last decode on this thread did; lets tests and benchmarks see the scale chosen.
 struct JpegDecodeStats {
   int scaleNum = 0;  // over 8
@@ -23,7 +29,7 @@ JpegDecodeStats JpegLastDecodeStats();
 // (full size when none is) and hands the rows to sink as they come, so the picture is never
 // held whole. Grey stays grey; colour, CMYK and YCCK come out as RGB. Status::damaged for a
 // stream libjpeg cannot decode whole (cut short or corrupt), after some rows may have gone to
-// the sink; Status::noMemory past the memory bound; the sink's own refusal of the size.
+// the sink; Status::noMemory past kMaxJpegDecodeBytes; the sink's own refusal of the size.
 Status JpegDecodeScaled(const std::uint8_t* data, std::size_t size, std::uint32_t minWidth, std::uint32_t minHeight,
                        PixelRowSink* sink);
 

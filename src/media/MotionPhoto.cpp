@@ -4,9 +4,11 @@
 // standard XMP packet already there.
 #include "media/MotionPhoto.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "media/ByteReaders.h"
 #include "media/JpegMarkers.h"
 #include "media/JpegStructure.h"
 #include "media/MotionPhotoXmp.h"
@@ -53,19 +55,25 @@ std::uint32_t le32(const std::uint8_t* p) { return std::uint32_t(p[0]) | std::ui
 // two bytes, a type, the distance back from the directory to the entry's data and its length),
 // that directory's length and "SEFT". Each entry's data opens with two bytes, the type, and a
 // named length; the video of a motion photo is the entry named MotionPhoto_Data.
-bool samsungMotionPhoto(const std::uint8_t* data, std::size_t size) {
+bool samsungMotionPhoto(ByteReader& file) {
   static constexpr char kName[] = "MotionPhoto_Data";
-  if (size < 8 || std::memcmp(data + size - 4, "SEFT", 4) != 0) return false;
-  const std::uint32_t directoryLength = le32(data + size - 8);
-  if (directoryLength < 12 || directoryLength > size - 8) return false;
-  const std::size_t directory = size - 8 - directoryLength;
-  if (std::memcmp(data + directory, "SEFH", 4) != 0) return false;
-  const std::uint32_t entries = le32(data + directory + 8);
+  // A directory lists a few blocks; a longer one is no maker's, and is not read.
+  constexpr std::uint64_t kMaxDirectory = 1u << 20;
+  const std::uint64_t size = file.size();
+  std::uint8_t end[8];
+  if (size < 8 || !file.read(size - 8, end, 8) || std::memcmp(end + 4, "SEFT", 4) != 0) return false;
+  const std::uint32_t directoryLength = le32(end);
+  if (directoryLength < 12 || directoryLength > size - 8 || directoryLength > kMaxDirectory) return false;
+  const std::uint64_t directory = size - 8 - directoryLength;
+  std::vector<std::uint8_t> d(directoryLength);
+  if (!file.read(directory, d.data(), d.size()) || std::memcmp(d.data(), "SEFH", 4) != 0) return false;
+  const std::uint32_t entries = le32(d.data() + 8);
   for (std::uint32_t i = 0; i < entries && i < (directoryLength - 12) / 12; ++i) {
-    const std::uint8_t* entry = data + directory + 12 + 12 * std::size_t(i);
+    const std::uint8_t* entry = d.data() + 12 + 12 * std::size_t(i);
     const std::uint32_t back = le32(entry + 4), length = le32(entry + 8);
     if (back > directory || length < 8 || length > back) continue;
-    const std::uint8_t* block = data + directory - back;
+    std::uint8_t block[8 + sizeof kName - 1];
+    if (length < sizeof block || !file.read(directory - back, block, sizeof block)) continue;
     const std::uint32_t nameLength = le32(block + 4);
     if (nameLength == sizeof kName - 1 && nameLength <= length - 8 && std::memcmp(block + 8, kName, nameLength) == 0) return true;
   }
@@ -91,8 +99,10 @@ std::string skippedBoxHeader(std::uint64_t size) {
 
 }  // namespace
 
-bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size) {
-  return XmpSaysMotionPhoto(xmpPacketOf(jpeg, size)) || samsungMotionPhoto(jpeg, size);
+bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size, ByteReader* file) {
+  if (XmpSaysMotionPhoto(xmpPacketOf(jpeg, size))) return true;
+  MemoryByteReader held({jpeg, size});
+  return samsungMotionPhoto(file ? *file : held);
 }
 
 std::optional<std::uint64_t> MotionPhotoVideoLength(const std::uint8_t* jpeg, std::size_t size) {
@@ -101,27 +111,18 @@ std::optional<std::uint64_t> MotionPhotoVideoLength(const std::uint8_t* jpeg, st
 
 namespace {
 
-// Where the still's XMP goes and what moves after the movie, worked out without copying the
-// photograph: bytes [0, keepTo) of the still, with [replaceFrom, replaceTo) replaced by segment.
-struct StillPlan {
-  std::string segment;
-  std::size_t replaceFrom = 0, replaceTo = 0, keepTo = 0;
-  std::size_t pictureEnd = 0;
-  bool tail = false;  // what follows the picture goes after the movie
-};
-
-std::optional<StillPlan> planStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength, bool canTail,
-                                   std::string* why) {
-  auto refuse = [why](const std::string& words) -> std::optional<StillPlan> {
+std::optional<MotionPhotoParts> planStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t fileSize,
+                                          std::uint64_t videoLength, bool canTail, std::string* why) {
+  auto refuse = [why](const std::string& words) -> std::optional<MotionPhotoParts> {
     if (why) *why = words;
     return std::nullopt;
   };
   std::vector<JpegMarker> markers;
   if (JpegHeaderMarkers(jpeg, size, &markers) != Status::ok) return refuse("the photograph's JPEG header is damaged");
   if (IsMotionPhoto(jpeg, size)) return refuse("the photograph already is a motion photo");
-  StillPlan plan;
-  plan.pictureEnd = JpegImageEnd(jpeg, size);
-  if (plan.pictureEnd == 0) return refuse("the photograph's image data has no end");
+  MotionPhotoParts plan;
+  const std::uint64_t pictureEnd = JpegImageEnd(jpeg, size);
+  if (pictureEnd == 0) return refuse("the photograph's image data has no end");
   const JpegMarker* xmp = nullptr;
   for (const JpegMarker& m : markers)
     if (isXmp(jpeg, m)) {
@@ -135,14 +136,16 @@ std::optional<StillPlan> planStill(const std::uint8_t* jpeg, std::size_t size, s
   // end and at the file's end less its length, so when the caller can write bytes after the
   // movie, they go there, in a box MP4 readers skip, and count as part of the movie's item. A
   // directory of the photograph's own (a gain map) keeps its items where they are.
-  plan.keepTo = size;
+  plan.keepTo = fileSize;
   std::uint64_t itemLength = videoLength;
-  if (canTail && plan.pictureEnd < size && !XmpHasContainerDirectory(packet)) {
-    plan.tail = true;
-    plan.keepTo = plan.pictureEnd;
-    itemLength += skippedBoxHeader(size - plan.pictureEnd).size() + (size - plan.pictureEnd);
+  if (canTail && pictureEnd < fileSize && !XmpHasContainerDirectory(packet)) {
+    plan.keepTo = pictureEnd;
+    plan.tailHeader = skippedBoxHeader(fileSize - pictureEnd);
+    plan.tailFrom = pictureEnd;
+    plan.tailTo = fileSize;
+    itemLength += plan.tailHeader.size() + (fileSize - pictureEnd);
   }
-  const std::uint64_t between = plan.keepTo - plan.pictureEnd;
+  const std::uint64_t between = plan.keepTo - pictureEnd;
   if (xmp) {
     std::string reason;
     auto merged = MergeMotionPhotoXmp(packet, itemLength, between, &reason);
@@ -167,25 +170,31 @@ std::optional<StillPlan> planStill(const std::uint8_t* jpeg, std::size_t size, s
 
 }  // namespace
 
+std::optional<MotionPhotoParts> MotionPhotoPartsOf(const std::uint8_t* start, std::size_t startSize,
+                                                   std::uint64_t fileSize, std::uint64_t videoLength, std::string* why) {
+  return planStill(start, startSize, std::max<std::uint64_t>(fileSize, startSize), videoLength, true, why);
+}
+
 std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength,
                                             std::string* why, std::string* tail) {
-  const auto plan = planStill(jpeg, size, videoLength, tail != nullptr, why);
+  const auto plan = planStill(jpeg, size, size, videoLength, tail != nullptr, why);
   if (!plan) return std::nullopt;
   const char* bytes = reinterpret_cast<const char*>(jpeg);
   if (tail) {
     tail->clear();
-    if (plan->tail) *tail = skippedBoxHeader(size - plan->pictureEnd).append(bytes + plan->pictureEnd, size - plan->pictureEnd);
+    if (plan->tailTo > plan->tailFrom)
+      *tail = plan->tailHeader + std::string(bytes + plan->tailFrom, std::size_t(plan->tailTo - plan->tailFrom));
   }
   std::string still;
-  still.reserve(plan->keepTo - (plan->replaceTo - plan->replaceFrom) + plan->segment.size());
-  still.append(bytes, plan->replaceFrom).append(plan->segment).append(bytes + plan->replaceTo, plan->keepTo - plan->replaceTo);
+  still.reserve(std::size_t(plan->stillSize()));
+  still.append(bytes, plan->replaceFrom).append(plan->segment).append(bytes + plan->replaceTo, std::size_t(plan->keepTo - plan->replaceTo));
   return still;
 }
 
 std::string MotionPhotoRefusal(const std::uint8_t* jpeg, std::size_t size) {
   // The longest length a movie can have makes the packet as long as it will ever be.
   std::string why;
-  return planStill(jpeg, size, 9999999999999999999u, true, &why) ? std::string() : why;
+  return planStill(jpeg, size, size, 9999999999999999999u, true, &why) ? std::string() : why;
 }
 
 std::string MotionPhotoName(const std::string& photographName) {

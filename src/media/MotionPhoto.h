@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "media/Recording.h"
+
 namespace media {
 
 // The bytes that go before an MP4 of videoLength bytes: the photograph's own bytes with the XMP in
@@ -20,12 +22,29 @@ namespace media {
 std::optional<std::string> MotionPhotoStill(const std::uint8_t* jpeg, std::size_t size, std::uint64_t videoLength,
                                             std::string* why, std::string* tail = nullptr);
 
+// The same as parts of the photograph's file, for a writer that copies them from the file in
+// steps rather than holding them: the still is the file's [0, replaceFrom), then segment (the
+// XMP), then the file's [replaceTo, keepTo); after the MP4 come tailHeader and the file's
+// [tailFrom, tailTo) (nothing when tailTo is tailFrom). start is the file's held start: through
+// its picture's end, with the header segments.
+struct MotionPhotoParts {
+  std::uint64_t replaceFrom = 0, replaceTo = 0, keepTo = 0;
+  std::string segment;
+  std::string tailHeader;
+  std::uint64_t tailFrom = 0, tailTo = 0;
+  std::uint64_t stillSize() const { return replaceFrom + segment.size() + (keepTo - replaceTo); }
+  std::uint64_t tailSize() const { return tailTo > tailFrom ? tailHeader.size() + (tailTo - tailFrom) : 0; }
+};
+std::optional<MotionPhotoParts> MotionPhotoPartsOf(const std::uint8_t* start, std::size_t startSize,
+                                                   std::uint64_t fileSize, std::uint64_t videoLength, std::string* why);
+
 // Why the photograph cannot become a motion photo, in words; "" when it can.
 std::string MotionPhotoRefusal(const std::uint8_t* jpeg, std::size_t size);
 
 // Whether a photograph already is a motion photo of any maker: its own XMP says so (Motion Photo
 // or MicroVideo set to 1), or a Samsung trailer ends it holding a MotionPhoto_Data entry.
-bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size);
+// With file, the whole file jpeg is the start of (a trailer is read from its end by range).
+bool IsMotionPhoto(const std::uint8_t* jpeg, std::size_t size, ByteReader* file = nullptr);
 
 // The byte length of the video a motion photo's XMP says is appended (its MicroVideoOffset, else
 // the last directory item's length); nothing for a JPEG that says none.

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 
+#include "media/ByteReaders.h"
 #include "media/Libav.h"
 
 namespace media {
@@ -16,23 +18,23 @@ constexpr int kIoBuffer = 32 * 1024;
 constexpr int kMaxChannels = 16;
 
 struct Memory {
-  std::vector<std::uint8_t> bytes;
-  std::size_t position = 0;
+  std::unique_ptr<ByteReader> bytes;
+  std::uint64_t position = 0;
 };
 
 int readPacket(void* opaque, std::uint8_t* out, int n) {
   auto* m = static_cast<Memory*>(opaque);
-  const std::size_t left = m->bytes.size() - m->position;
+  const std::uint64_t left = m->bytes->size() - m->position;
   if (left == 0) return AVERROR_EOF;
-  const std::size_t taken = std::min(left, std::size_t(n));
-  std::memcpy(out, m->bytes.data() + m->position, taken);
+  const std::size_t taken = std::size_t(std::min<std::uint64_t>(left, std::uint64_t(n)));
+  if (!m->bytes->read(m->position, out, taken)) return AVERROR(EIO);
   m->position += taken;
   return int(taken);
 }
 
 std::int64_t seekTo(void* opaque, std::int64_t offset, int whence) {
   auto* m = static_cast<Memory*>(opaque);
-  const auto size = std::int64_t(m->bytes.size());
+  const auto size = std::int64_t(m->bytes->size());
   std::int64_t to;
   switch (whence & ~AVSEEK_FORCE) {
     case AVSEEK_SIZE: return size;
@@ -42,13 +44,13 @@ std::int64_t seekTo(void* opaque, std::int64_t offset, int whence) {
     default: return -1;
   }
   if (to < 0 || to > size) return -1;
-  m->position = std::size_t(to);
+  m->position = std::uint64_t(to);
   return to;
 }
 
 class DecodedPcm final : public PcmSource {
  public:
-  DecodedPcm(PcmLayout layout, std::vector<std::int16_t> samples) : layout_(layout), samples_(std::move(samples)) {}
+  DecodedPcm(PcmLayout layout, std::deque<std::int16_t> samples) : layout_(layout), samples_(std::move(samples)) {}
   const PcmLayout& layout() const override { return layout_; }
   std::uint64_t frames() const override { return samples_.size() / std::size_t(layout_.channels); }
   std::size_t read(std::uint8_t* out, std::size_t frames) override {
@@ -68,7 +70,7 @@ class DecodedPcm final : public PcmSource {
 
  private:
   PcmLayout layout_;
-  std::vector<std::int16_t> samples_;
+  std::deque<std::int16_t> samples_;
   std::size_t next_ = 0;
   std::string problem_;
 };
@@ -98,7 +100,7 @@ struct Session {
 
 }  // namespace
 
-std::unique_ptr<PcmSource> DecodeRecording(std::vector<std::uint8_t> bytes, Status* status, std::string* why) {
+std::unique_ptr<PcmSource> DecodeRecording(std::unique_ptr<ByteReader> bytes, Status* status, std::string* why) {
   auto fail = [&](Status s, const std::string& words) -> std::unique_ptr<PcmSource> {
     *status = s;
     if (why != nullptr) *why = words;
@@ -107,6 +109,7 @@ std::unique_ptr<PcmSource> DecodeRecording(std::vector<std::uint8_t> bytes, Stat
   std::string loadWhy;
   const Libav* av = LoadLibav(&loadWhy);
   if (av == nullptr) return fail(Status::failed, "the recording cannot be decoded: " + loadWhy);
+  if (bytes == nullptr) return fail(Status::badArgument, "no recording to decode");
   av->av_log_set_level(AV_LOG_QUIET);
 
   Session s;
@@ -149,7 +152,10 @@ std::unique_ptr<PcmSource> DecodeRecording(std::vector<std::uint8_t> bytes, Stat
   s.frame = av->av_frame_alloc();
   if (s.packet == nullptr || s.frame == nullptr) return fail(Status::noMemory, "no memory to decode the recording");
 
-  std::vector<std::int16_t> samples;
+  const std::string tooLong = "the decoded recording would need more than " +
+                              std::to_string(kMaxDecodedRecordingBytes >> 20) + " MB, the most one is decoded into";
+  // In blocks: a growing array would hold twice the sound (and three times while it moves).
+  std::deque<std::int16_t> samples;
   std::vector<std::int16_t> piece;
   auto drain = [&]() -> bool {  // false when past the bound
     while (av->avcodec_receive_frame(s.codec, s.frame) == 0) {
@@ -171,10 +177,10 @@ std::unique_ptr<PcmSource> DecodeRecording(std::vector<std::uint8_t> bytes, Stat
   while (av->av_read_frame(s.format, s.packet) >= 0) {
     if (s.packet->stream_index == stream) av->avcodec_send_packet(s.codec, s.packet);
     av->av_packet_unref(s.packet);
-    if (!drain()) return fail(Status::noMemory, "the decoded recording is larger than any voice note");
+    if (!drain()) return fail(Status::noMemory, tooLong);
   }
   av->avcodec_send_packet(s.codec, nullptr);
-  if (!drain()) return fail(Status::noMemory, "the decoded recording is larger than any voice note");
+  if (!drain()) return fail(Status::noMemory, tooLong);
   if (samples.empty()) return fail(Status::damaged, "the recording holds no sound that decodes");
   *status = Status::ok;
   PcmLayout pcm;
@@ -182,6 +188,21 @@ std::unique_ptr<PcmSource> DecodeRecording(std::vector<std::uint8_t> bytes, Stat
   pcm.rate = rate;
   pcm.bits = 16;
   return std::make_unique<DecodedPcm>(pcm, std::move(samples));
+}
+
+std::unique_ptr<PcmSource> DecodeRecording(std::vector<std::uint8_t> bytes, Status* status, std::string* why) {
+  // The reader owns the bytes it reads.
+  class Owned final : public ByteReader {
+   public:
+    explicit Owned(std::vector<std::uint8_t> b) : bytes_(std::move(b)), reader_(bytes_) {}
+    std::uint64_t size() const override { return reader_.size(); }
+    bool read(std::uint64_t offset, std::uint8_t* out, std::size_t n) override { return reader_.read(offset, out, n); }
+
+   private:
+    std::vector<std::uint8_t> bytes_;
+    MemoryByteReader reader_;
+  };
+  return DecodeRecording(std::make_unique<Owned>(std::move(bytes)), status, why);
 }
 
 }  // namespace media

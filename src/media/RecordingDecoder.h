@@ -12,11 +12,15 @@
 
 namespace media {
 
-// The most decoded sound taken from one recording: hours of a voice note, far from memory's end.
-constexpr std::uint64_t kMaxDecodedRecordingBytes = 512u << 20;
+// The most decoded sound held from one recording (it is decoded whole before the movie is
+// written): 16-bit PCM of about 12 minutes of stereo at 48 kHz, an hour of mono at 8 kHz. What a
+// conversion holds stays within its memory bound; a longer recording is refused in words.
+constexpr std::uint64_t kMaxDecodedRecordingBytes = 40u << 20;
 
 // The whole recording decoded; nullptr with the status and why in words when libav cannot be
-// loaded, finds no sound in the bytes, or the sound would pass the bound above.
+// loaded, finds no sound in the bytes, or the sound would pass the bound above. The stored bytes
+// are read where asked, never held whole.
+std::unique_ptr<PcmSource> DecodeRecording(std::unique_ptr<ByteReader> bytes, Status* status, std::string* why);
 std::unique_ptr<PcmSource> DecodeRecording(std::vector<std::uint8_t> bytes, Status* status, std::string* why);
 
 }  // namespace media

@@ -6,6 +6,8 @@
 #include <memory>
 #include <span>
 
+#include "media/Recording.h"
+
 namespace media {
 
 struct Still {
@@ -16,6 +18,9 @@ struct Still {
   // Keeps jpeg alive when the kind made the bytes itself (a raw's preview) rather than pointing
   // into the photograph's; empty otherwise.
   std::shared_ptr<const void> owner;
+  // The whole file jpeg is the start of, when more follows it than jpeg holds (a maker's trailer,
+  // read where needed and never held); nullptr when jpeg is all there is.
+  std::shared_ptr<ByteReader> file;
 };
 
 }  // namespace media

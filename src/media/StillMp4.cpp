@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "media/ByteReaders.h"
 #include "media/JpegCodec.h"
 #include "media/JpegStructure.h"
 #include "media/Libav.h"
@@ -202,7 +203,10 @@ StillMp4Outcome WriteStillMp4(int fd, const Still& still, PcmSource& sound, cons
     StillMp4Outcome o;
     o.failed = StillMp4Step::picture;
     o.status = decoded != Status::ok ? decoded : Status::damaged;
-    o.problem = decoded == Status::noMemory ? "not enough memory to decode the picture" : "the picture is damaged";
+    o.problem = decoded == Status::noMemory ? "the picture would need more than " +
+                                                  std::to_string(kMaxJpegDecodeBytes >> 20) +
+                                                  " MB to decode (a progressive JPEG is held whole while it is decoded)"
+                                            : "the picture is damaged";
     return o;
   }
 
@@ -268,8 +272,31 @@ bool shiftUp(int fd, off_t length, off_t by, int* error) {
 
 }  // namespace
 
+namespace {
+
+// Copies the file's [from, to) to fd at at, in steps: a photograph's trailer may be as long as
+// the file allows, and is never held.
+bool copyRangeAt(int fd, ByteReader& file, std::uint64_t from, std::uint64_t to, off_t at, int* error) {
+  std::vector<std::uint8_t> buffer(std::size_t(std::min<std::uint64_t>(kCopyBytes, to > from ? to - from : 1)));
+  for (; from < to;) {
+    const std::size_t n = std::size_t(std::min<std::uint64_t>(buffer.size(), to - from));
+    if (!file.read(from, buffer.data(), n)) {
+      *error = EIO;
+      return false;
+    }
+    if (!writeAllAt(fd, buffer.data(), n, at, error)) return false;
+    from += n;
+    at += off_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 StillMp4Outcome WriteMotionPhoto(int fd, const Still& still, PcmSource& sound, const StillMp4Request& request) {
-  if (IsMotionPhoto(still.jpeg.data(), still.jpeg.size())) {
+  MemoryByteReader held(still.jpeg);
+  ByteReader& file = still.file ? *still.file : held;
+  if (IsMotionPhoto(still.jpeg.data(), still.jpeg.size(), &file)) {
     StillMp4Outcome o;
     o.failed = StillMp4Step::photograph;
     o.problem = "the photograph already is a motion photo";
@@ -282,19 +309,28 @@ StillMp4Outcome WriteMotionPhoto(int fd, const Still& still, PcmSource& sound, c
   const off_t videoLength = lseek(fd, 0, SEEK_END);
   if (videoLength <= 0) return writeFailed(errno);
   std::string why;
-  std::string tail;  // what followed the photograph's picture, kept after the movie
-  const std::optional<std::string> front =
-      MotionPhotoStill(still.jpeg.data(), still.jpeg.size(), std::uint64_t(videoLength), &why, &tail);
-  if (!front) {
+  const std::optional<MotionPhotoParts> parts =
+      MotionPhotoPartsOf(still.jpeg.data(), still.jpeg.size(), file.size(), std::uint64_t(videoLength), &why);
+  if (!parts) {
     o.failed = StillMp4Step::photograph;
     o.problem = why;
     return o;
   }
+  // The still: the photograph's start, the XMP segment, the rest of the still; then what
+  // followed the picture, after the movie.
+  const off_t front = off_t(parts->stillSize());
+  const off_t segmentAt = off_t(parts->replaceFrom), restAt = segmentAt + off_t(parts->segment.size());
+  const off_t tailAt = front + videoLength;
   int error = 0;
-  if (!shiftUp(fd, videoLength, off_t(front->size()), &error) ||
-      !writeAllAt(fd, reinterpret_cast<const std::uint8_t*>(front->data()), front->size(), 0, &error) ||
-      !writeAllAt(fd, reinterpret_cast<const std::uint8_t*>(tail.data()), tail.size(),
-                  off_t(front->size()) + videoLength, &error))
+  if (!shiftUp(fd, videoLength, front, &error) || !copyRangeAt(fd, file, 0, parts->replaceFrom, 0, &error) ||
+      !writeAllAt(fd, reinterpret_cast<const std::uint8_t*>(parts->segment.data()), parts->segment.size(), segmentAt,
+                  &error) ||
+      !copyRangeAt(fd, file, parts->replaceTo, parts->keepTo, restAt, &error))
+    return writeFailed(error);
+  if (parts->tailSize() > 0 &&
+      (!writeAllAt(fd, reinterpret_cast<const std::uint8_t*>(parts->tailHeader.data()), parts->tailHeader.size(), tailAt,
+                   &error) ||
+       !copyRangeAt(fd, file, parts->tailFrom, parts->tailTo, tailAt + off_t(parts->tailHeader.size()), &error)))
     return writeFailed(error);
   return {};
 }

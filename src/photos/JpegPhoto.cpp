@@ -4,6 +4,7 @@
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
 #include "media/JpegMarkers.h"
+#include "media/JpegStructure.h"
 #include "photos/PhotoKinds.h"
 
 namespace photos {
@@ -31,8 +32,14 @@ std::string unreadable(std::span<const std::uint8_t> bytes) {
   return "damaged JPEG header";
 }
 
+// The picture through its end of image, with every header segment before it: what follows (a
+// maker's trailer, an appended movie) is read where needed, never held.
+std::size_t heldLength(std::span<const std::uint8_t> start) { return media::JpegImageEnd(start.data(), start.size()); }
+
 }  // namespace
 
-PhotoKind JpegPhoto() { return {"jpeg", {".jpg", ".jpeg", ""}, recognizes, readMetadata, still, unreadable}; }
+PhotoKind JpegPhoto() {
+  return {"jpeg", {".jpg", ".jpeg", ""}, recognizes, readMetadata, still, unreadable, heldLength};
+}
 
 }  // namespace photos

@@ -48,6 +48,13 @@ const PhotoKind& PhotoKindForBytes(std::span<const std::uint8_t> bytes) {
   return PhotoKinds().front();
 }
 
+std::size_t PhotographHeldLength(const std::uint8_t* data, std::size_t have) {
+  const std::span<const std::uint8_t> start(data, have);
+  for (const PhotoKind& kind : PhotoKinds())
+    if (kind.recognizes(start)) return kind.heldLength ? kind.heldLength(start) : 0;
+  return 0;
+}
+
 ReadPhotograph ReadPhotographBytes(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record) {
   ReadPhotograph r;
   r.kind = &PhotoKindForBytes(bytes);

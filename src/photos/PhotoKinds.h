@@ -27,6 +27,9 @@ struct PhotoKind {
   media::Still (*still)(std::span<const std::uint8_t> bytes, const ExImageInfo& record);
   // Why bytes hold no readable photograph of this kind, in words ("empty file" ...).
   std::string (*unreadable)(std::span<const std::uint8_t> bytes);
+  // How much of the file's start every reader of this kind needs, judged from the bytes read so
+  // far: the length, or 0 while it cannot tell yet. nullptr: the whole file.
+  std::size_t (*heldLength)(std::span<const std::uint8_t> start) = nullptr;
 };
 
 // Every kind, in the order they are tried.
@@ -36,6 +39,10 @@ const PhotoKind* PhotoKindForName(const std::string& path);
 // The kind whose bytes these are; the first kind when none recognizes them, so that its words
 // say what is wrong.
 const PhotoKind& PhotoKindForBytes(std::span<const std::uint8_t> bytes);
+
+// How much of a photograph's start to hold, as its kind says (0 while it cannot tell yet, and
+// for a kind that needs all of it), from the first have bytes.
+std::size_t PhotographHeldLength(const std::uint8_t* data, std::size_t have);
 
 // What a photograph read whole gives: its kind, the record filled and its still.
 struct ReadPhotograph {

@@ -4,10 +4,12 @@
 // is always the recording as the camera stored it.
 #include "sources/EmbeddedNoteRow.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "media/ByteOrder.h"
+#include "media/ByteReaders.h"
 #include "media/RecordingDecoder.h"
 #include "sources/RiffSize.h"
 #include "sources/WorkingWave.h"
@@ -29,10 +31,26 @@ OSErr codeFor(media::Status s) {
   }
 }
 
-// The note found again in the photograph's bytes; its status as a code, with words.
+// The photograph's whole file: its reader, or its held bytes when they are all of it.
+class WholeFile {
+ public:
+  explicit WholeFile(const Photograph& photo) : memory_(photo.bytes), file_(photo.file) {}
+  media::ByteReader& reader() { return file_ ? *file_ : memory_; }
+
+ private:
+  media::MemoryByteReader memory_;
+  std::shared_ptr<media::ByteReader> file_;
+};
+
+media::Status findNote(const Photograph& photo, NoteFinder finder, media::EmbeddedNote* note, std::string* why) {
+  WholeFile file(photo);
+  return finder(photo.bytes.data(), photo.bytes.size(), file.reader(), note, why);
+}
+
+// The note found again in the photograph; its status as a code, with words.
 OSErr noteOf(const Photograph& photo, NoteFinder finder, media::EmbeddedNote* note, std::string* problem) {
   std::string why;
-  const media::Status s = finder(photo.bytes.data(), photo.bytes.size(), note, &why);
+  const media::Status s = findNote(photo, finder, note, &why);
   if (s != media::Status::ok) {
     *problem = why;
     return codeFor(s);
@@ -44,27 +62,41 @@ OSErr noteOf(const Photograph& photo, NoteFinder finder, media::EmbeddedNote* no
   return noErr;
 }
 
-// The stored bytes, where they lie or as pieced together.
+// The stored bytes: pieced together in memory, or where they lie in the photograph's file (read
+// there as asked, never copied whole).
 class NoteReader : public media::ByteReader {
  public:
-  NoteReader(std::vector<std::uint8_t> assembled, const std::uint8_t* data, std::uint64_t size)
-      : assembled_(std::move(assembled)), data_(assembled_.empty() ? data : assembled_.data()), size_(size) {}
+  NoteReader(const Photograph& photo, media::EmbeddedNote& note)
+      : assembled_(std::move(note.assembled)), memory_(assembled_), file_(photo), start_(note.offset),
+        size_(assembled_.empty() ? note.length : assembled_.size()) {}
   std::uint64_t size() const override { return size_; }
   bool read(std::uint64_t offset, std::uint8_t* out, std::size_t n) override {
     if (offset > size_ || n > size_ - offset) return false;
-    std::memcpy(out, data_ + offset, n);
-    return true;
+    return assembled_.empty() ? file_.reader().read(start_ + offset, out, n) : memory_.read(offset, out, n);
   }
 
  private:
   std::vector<std::uint8_t> assembled_;
-  const std::uint8_t* data_;
+  media::MemoryByteReader memory_;
+  WholeFile file_;
+  std::uint64_t start_;
   std::uint64_t size_;
 };
 
-std::vector<std::uint8_t> storedBytes(const Photograph& photo, const media::EmbeddedNote& note) {
-  const std::uint8_t* b = note.bytes(photo.bytes.data());
-  return std::vector<std::uint8_t>(b, b + note.size());
+// The stored bytes copied to out in steps.
+bool copyNote(media::ByteReader& note, std::FILE* out) {
+  std::vector<std::uint8_t> buffer(std::size_t(1) << 16);
+  for (std::uint64_t at = 0; at < note.size();) {
+    const std::size_t n = std::size_t(std::min<std::uint64_t>(buffer.size(), note.size() - at));
+    if (!note.read(at, buffer.data(), n) || std::fwrite(buffer.data(), 1, n, out) != n) return false;
+    at += n;
+  }
+  return true;
+}
+
+std::unique_ptr<media::PcmSource> decoded(const Photograph& photo, media::EmbeddedNote& note, media::Status* status,
+                                          std::string* why) {
+  return media::DecodeRecording(std::make_unique<NoteReader>(photo, note), status, why);
 }
 
 // Decoded sound as the WAVE file the movie importer reads: 16-bit PCM, its own rate and channels.
@@ -93,7 +125,7 @@ std::optional<Found> FindEmbeddedNote(const Photograph& photo, NoteFinder finder
   if (photo.bytes.empty()) return std::nullopt;
   media::EmbeddedNote note;
   std::string why;
-  const media::Status s = finder(photo.bytes.data(), photo.bytes.size(), &note, &why);
+  const media::Status s = findNote(photo, finder, &note, &why);
   if (s == media::Status::ok && !note.found) return std::nullopt;
   Found found;
   if (s != media::Status::ok) {
@@ -110,11 +142,16 @@ OSErr CheckEmbeddedNote(const Photograph& photo, NoteFinder finder, Found* found
   media::EmbeddedNote note;
   if (const OSErr err = noteOf(photo, finder, &note, problem); err != noErr) return err;
   found->bytes = note.size();
-  const std::uint8_t* b = note.bytes(photo.bytes.data());
   if (note.kind == media::RecordingKind::wave) {
-    const std::uint64_t declared = RiffDeclaredBytes(media::ReadLittleEndian32(b + 4));
-    if (declared > note.size()) {
-      *problem = "the voice note is cut short: the photograph carries " + std::to_string(note.size()) + " of the " +
+    std::uint8_t head[8] = {};
+    NoteReader stored(photo, note);
+    if (!stored.read(0, head, sizeof head)) {
+      *problem = "the voice note cannot be read from the photograph";
+      return ioErr;
+    }
+    const std::uint64_t declared = RiffDeclaredBytes(media::ReadLittleEndian32(head + 4));
+    if (declared > found->bytes) {
+      *problem = "the voice note is cut short: the photograph carries " + std::to_string(found->bytes) + " of the " +
                  std::to_string(declared) + " bytes its recording declares";
       return badFileFormat;
     }
@@ -123,7 +160,7 @@ OSErr CheckEmbeddedNote(const Photograph& photo, NoteFinder finder, Found* found
   // Any other kind must decode before anything is written.
   media::Status status;
   std::string why;
-  if (!media::DecodeRecording(storedBytes(photo, note), &status, &why)) {
+  if (!decoded(photo, note, &status, &why)) {
     *problem = "the voice note (" + std::string(media::RecordingKindWords(note.kind)) + ") cannot be used: " + why;
     return codeFor(status);
   }
@@ -137,7 +174,7 @@ OSErr EmbeddedNoteWaveFile(const Photograph& photo, NoteFinder finder, WaveFile*
   if (note.kind != media::RecordingKind::wave) {
     media::Status status;
     std::string why;
-    pcm = media::DecodeRecording(storedBytes(photo, note), &status, &why);
+    pcm = decoded(photo, note, &status, &why);
     if (!pcm) {
       *problem = "the voice note cannot be decoded: " + why;
       return codeFor(status);
@@ -147,8 +184,12 @@ OSErr EmbeddedNoteWaveFile(const Photograph& photo, NoteFinder finder, WaveFile*
   std::FILE* file = nullptr;
   OSErr err = NewWorkingWave(&folder, &path, &file, problem);
   if (err != noErr) return err;
-  if (pcm) err = writeDecodedWave(file, *pcm);
-  else if (std::fwrite(note.bytes(photo.bytes.data()), 1, std::size_t(note.size()), file) != note.size()) err = ioErr;
+  if (pcm) {
+    err = writeDecodedWave(file, *pcm);
+  } else {
+    NoteReader stored(photo, note);
+    if (!copyNote(stored, file)) err = ioErr;
+  }
   if (std::fclose(file) != 0 && err == noErr) err = ioErr;
   if (err != noErr) {
     // A truncated recording must not become a movie.
@@ -165,14 +206,12 @@ OSErr OpenEmbeddedNote(const Photograph& photo, NoteFinder finder, Recording* re
   media::EmbeddedNote note;
   if (const OSErr err = noteOf(photo, finder, &note, problem); err != noErr) return err;
   if (note.kind == media::RecordingKind::wave) {
-    const std::uint64_t size = note.size();
-    const std::uint8_t* where = note.bytes(photo.bytes.data());
-    recording->wave = std::make_unique<NoteReader>(std::move(note.assembled), where, size);
+    recording->wave = std::make_unique<NoteReader>(photo, note);
     return noErr;
   }
   media::Status status;
   std::string why;
-  recording->pcm = media::DecodeRecording(storedBytes(photo, note), &status, &why);
+  recording->pcm = decoded(photo, note, &status, &why);
   if (!recording->pcm) {
     *problem = "the voice note cannot be decoded: " + why;
     return codeFor(status);
@@ -184,11 +223,13 @@ OSErr ExtractEmbeddedNote(const Photograph& photo, NoteFinder finder, std::FILE*
                           std::string* problem) {
   media::EmbeddedNote note;
   if (const OSErr err = noteOf(photo, finder, &note, problem); err != noErr) return err;
-  if (std::fwrite(note.bytes(photo.bytes.data()), 1, std::size_t(note.size()), out) != note.size()) {
+  const std::uint64_t size = note.size();
+  NoteReader stored(photo, note);
+  if (!copyNote(stored, out)) {
     *problem = std::string("the recording could not be written (") + std::strerror(errno) + ")";
     return ioErr;
   }
-  *written = note.size();
+  *written = size;
   return noErr;
 }
 

@@ -10,7 +10,16 @@
 
 namespace sources {
 
-using NoteFinder = media::Status (*)(const std::uint8_t*, std::size_t, media::EmbeddedNote*, std::string*);
+// A finder looks at the photograph's held start (its picture and header segments) and, for what
+// lies after the picture, at the whole file by range.
+using NoteFinder = media::Status (*)(const std::uint8_t*, std::size_t, media::ByteReader&, media::EmbeddedNote*,
+                                     std::string*);
+// A finder of notes kept in the header segments, which the held start always has.
+template <media::Status (*finder)(const std::uint8_t*, std::size_t, media::EmbeddedNote*, std::string*)>
+media::Status InHeader(const std::uint8_t* start, std::size_t size, media::ByteReader&, media::EmbeddedNote* note,
+                       std::string* why) {
+  return finder(start, size, note, why);
+}
 
 std::optional<Found> FindEmbeddedNote(const Photograph& photo, NoteFinder finder);
 OSErr CheckEmbeddedNote(const Photograph& photo, NoteFinder finder, Found* found, std::string* problem);

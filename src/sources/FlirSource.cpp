@@ -5,6 +5,6 @@
 
 namespace sources {
 
-SoundSource FlirSource() { return EmbeddedNoteRow<media::FindFlirNote>("flir"); }
+SoundSource FlirSource() { return EmbeddedNoteRow<InHeader<media::FindFlirNote>>("flir"); }
 
 }  // namespace sources

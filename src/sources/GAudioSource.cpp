@@ -5,6 +5,6 @@
 
 namespace sources {
 
-SoundSource GAudioSource() { return EmbeddedNoteRow<media::FindGAudioNote>("gaudio"); }
+SoundSource GAudioSource() { return EmbeddedNoteRow<InHeader<media::FindGAudioNote>>("gaudio"); }
 
 }  // namespace sources

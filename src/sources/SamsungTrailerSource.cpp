@@ -4,7 +4,16 @@
 #include "sources/EmbeddedNoteRow.h"
 
 namespace sources {
+namespace {
 
-SoundSource SamsungTrailerSource() { return EmbeddedNoteRow<media::FindSamsungTrailerNote>("samsung-trailer"); }
+// The trailer lies after the picture: read from the file's end, not from the held start.
+media::Status findInTrailer(const std::uint8_t*, std::size_t, media::ByteReader& file, media::EmbeddedNote* note,
+                            std::string* why) {
+  return media::FindSamsungTrailerNote(file, note, why);
+}
+
+}  // namespace
+
+SoundSource SamsungTrailerSource() { return EmbeddedNoteRow<findInTrailer>("samsung-trailer"); }
 
 }  // namespace sources

@@ -23,8 +23,11 @@ namespace sources {
 struct Photograph {
   std::string path;                      // as given; its folder is where recordings beside it are
   const ExImageInfo* record = nullptr;   // its tags and voice-annotation blocks
-  std::span<const std::uint8_t> bytes;   // the whole file
+  std::span<const std::uint8_t> bytes;   // the file's start: its picture and header segments
   bool readable = false;                 // its header was read (its pixel size is known)
+  // The whole file, read where asked (a trailer after the picture is not held); nullptr when
+  // bytes are the whole file.
+  std::shared_ptr<media::ByteReader> file;
 };
 
 // What a source found for a photograph.

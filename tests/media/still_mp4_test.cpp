@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "media/MotionPhoto.h"
+#include "media/ByteReaders.h"
 #include "media/StillMp4.h"
 #include "support/Fixtures.h"
 #include "support/MovieChecks.h"
@@ -160,6 +161,57 @@ TEST(StillMp4, MotionPhotoIsThePhotographWithItsXmpThenTheMp4) {
     return;
   }
   ADD_FAILURE() << "no MP4 length makes the file's size";
+}
+
+// A photograph held only through its picture's end, the rest read from the file where needed,
+// becomes the same motion photo as one held whole: its trailer after the movie, a gain map's
+// directory keeping what follows the picture in place, and a Samsung motion photo whose mark
+// lies past the held start refused.
+TEST(StillMp4, MotionPhotoOfAPhotographHeldOnlyToItsPictureIsTheSame) {
+  ScratchDir dir;
+  const std::string picture320 = picture(320, 240);
+  const std::string samsungEnd = [] {
+    const std::string name = "MotionPhoto_Data";
+    std::string block = std::string("\0\0\x30\x0a", 4) + char(name.size()) + std::string(3, '\0') + name + "video";
+    std::string entry = std::string("\0\0\x30\x0a", 4);
+    for (std::uint32_t v : {std::uint32_t(block.size()), std::uint32_t(block.size())})
+      for (int i = 0; i < 4; ++i) entry += char((v >> (8 * i)) & 0xFF);
+    std::string directory = "SEFH" + std::string("\x6a\0\0\0\x01\0\0\0", 8) + entry;
+    std::string length;
+    for (int i = 0; i < 4; ++i) length += char((directory.size() >> (8 * i)) & 0xFF);
+    return block + directory + length + "SEFT";
+  }();
+  const struct {
+    const char* name;
+    std::string file;
+    bool refused;
+  } rows[] = {
+      {"trailer", picture320 + std::string(300000, 't') + "end", false},
+      {"nothing after", picture320, false},
+      {"samsung motion photo", picture320 + samsungEnd, true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::string made[2];
+    for (int held = 0; held < 2; ++held) {
+      media::Still still = stillOf(r.file, 320, 240, 1);
+      if (held == 1) {
+        still.jpeg = still.jpeg.first(picture320.size());
+        still.file = std::make_shared<media::MemoryByteReader>(
+            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(r.file.data()), r.file.size()));
+      }
+      Tone sound(kMono8k, 8000);
+      const Written w = write(dir.file("m.jpg"), still, sound, {}, true);
+      if (r.refused) {
+        EXPECT_EQ(w.outcome.failed, StillMp4Step::photograph);
+        EXPECT_EQ(w.outcome.problem, "the photograph already is a motion photo");
+        continue;
+      }
+      ASSERT_EQ(w.outcome.failed, StillMp4Step::done) << w.outcome.problem;
+      made[held] = w.bytes;
+    }
+    EXPECT_TRUE(made[0] == made[1]) << made[0].size() << " against " << made[1].size();
+  }
 }
 
 TEST(StillMp4, EachRefusalNamesItsStepInWords) {

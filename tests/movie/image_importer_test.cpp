@@ -390,6 +390,32 @@ TEST(JpegImporter, ForgedHugeProgressiveFrameIsRefusedNotAllocated) {
   FSpDelete(&copy);
 }
 
+// A progressive picture holds all its coefficients while it decodes, whatever the scale: past the
+// decoder's cap (about 3 bytes a pixel at 4:2:0) it is refused as too large, below it it is
+// decoded (here: found damaged, its few bytes of data standing for a larger frame).
+TEST(JpegDecoder, ProgressivePicturesPastTheMemoryCapAreRefused) {
+  const std::string small = encode(scene(16, 16, 3), {90, true});
+  const struct {
+    int width, height;
+    media::Status status;
+  } rows[] = {
+      {16000, 16000, media::Status::noMemory},
+      {9000, 9000, media::Status::noMemory},
+      {8000, 6000, media::Status::damaged},
+      {16, 16, media::Status::ok},
+  };
+  ASSERT_LT(8000.0 * 6000 * 3, double(media::kMaxJpegDecodeBytes));
+  ASSERT_GT(9000.0 * 9000 * 3, double(media::kMaxJpegDecodeBytes));
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::to_string(r.width) + " x " + std::to_string(r.height));
+    std::string s = small;
+    const std::size_t sof = s.find("\xFF\xC2");
+    s.replace(sof + 5, 4, be16(r.height) + be16(r.width));
+    media::RegionResampler one(0, 0, r.width, r.height, r.width, r.height, 1, 1);
+    EXPECT_EQ(media::JpegDecodeScaled(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), 1, 1, &one), r.status);
+  }
+}
+
 TEST(JpegImporter, EveryCorpusPhotographIsReadSafely) {
   std::vector<std::string> files = testsupport::corpusJpegs();
   if (files.empty()) GTEST_SKIP() << "corpus not present";

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "media/ByteReaders.h"
+#include "media/JpegStructure.h"
 #include "sources/SoundSources.h"
 #include "support/EmbeddedNoteBuilder.h"
 #include "support/Fixtures.h"
@@ -26,10 +28,17 @@ int placeOf(const char* name) {
   return -1;
 }
 
-sources::Photograph photographOf(const std::string& bytes) {
+// The photograph held whole, or (held) only through its picture's end as a conversion holds it,
+// the rest read from the file by range.
+sources::Photograph photographOf(const std::string& bytes, bool held = false) {
   sources::Photograph p;
   p.path = "photo.jpg";
-  p.bytes = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  const std::span<const std::uint8_t> all(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  p.bytes = all;
+  if (held) {
+    p.bytes = all.first(media::JpegImageEnd(all.data(), all.size()));
+    p.file = std::make_shared<media::MemoryByteReader>(all);
+  }
   p.readable = true;
   return p;
 }
@@ -75,44 +84,47 @@ TEST(EmbeddedSources, EachRowHandsOverItsNoteAndExtractsItAsStored) {
       {"flir", notebuilder::flirSegments(jpeg, notebuilder::flirFff(wave), 20000), wave, ".wav"},
   };
   for (const auto& r : rows) {
-    SCOPED_TRACE(std::string(r.source) + r.extension);
-    const sources::Photograph photo = photographOf(r.photo);
-    const sources::Located located = sources::LocateRecording(photo);
-    ASSERT_NE(located.source, nullptr);
-    EXPECT_STREQ(located.source->name, r.source);
-    sources::Found found = located.found;
-    EXPECT_EQ(found.extension, r.extension);
-    std::string problem;
-    ASSERT_EQ(located.source->check(photo, &found, &problem), noErr) << problem;
-    EXPECT_EQ(found.bytes, r.stored.size());
+    for (const bool held : {false, true}) {
+      SCOPED_TRACE(std::string(r.source) + r.extension + (held ? ", held to the picture's end" : ", held whole"));
+      const sources::Photograph photo = photographOf(r.photo, held);
+      if (held && std::string(r.source) == "samsung-trailer") ASSERT_LT(photo.bytes.size(), r.photo.size() - r.stored.size());
+      const sources::Located located = sources::LocateRecording(photo);
+      ASSERT_NE(located.source, nullptr);
+      EXPECT_STREQ(located.source->name, r.source);
+      sources::Found found = located.found;
+      EXPECT_EQ(found.extension, r.extension);
+      std::string problem;
+      ASSERT_EQ(located.source->check(photo, &found, &problem), noErr) << problem;
+      EXPECT_EQ(found.bytes, r.stored.size());
 
-    sources::Recording recording;
-    ASSERT_EQ(located.source->open(photo, found, &recording, &problem), noErr) << problem;
-    if (std::string(r.extension) == ".wav") {
-      ASSERT_TRUE(recording.wave);
-      EXPECT_TRUE(readAll(*recording.wave) == r.stored);
-    } else {
-      ASSERT_TRUE(recording.pcm);
-      EXPECT_EQ(recording.pcm->layout().rate, 16000);
-      EXPECT_NEAR(double(recording.pcm->frames()), 16000, 1024);  // AAC ends on a whole frame, as ffmpeg decodes it
+      sources::Recording recording;
+      ASSERT_EQ(located.source->open(photo, found, &recording, &problem), noErr) << problem;
+      if (std::string(r.extension) == ".wav") {
+        ASSERT_TRUE(recording.wave);
+        EXPECT_TRUE(readAll(*recording.wave) == r.stored);
+      } else {
+        ASSERT_TRUE(recording.pcm);
+        EXPECT_EQ(recording.pcm->layout().rate, 16000);
+        EXPECT_NEAR(double(recording.pcm->frames()), 16000, 1024);  // AAC ends on a whole frame, as ffmpeg decodes it
+      }
+
+      // The movie road's WAVE file: what ffprobe reads is a second of sound.
+      sources::WaveFile waveFile;
+      ASSERT_EQ(located.source->waveFile(photo, found, &waveFile, &problem), noErr) << problem;
+      EXPECT_TRUE(waveFile.working);
+      std::string duration;
+      run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + shellQuote(waveFile.path), &duration);
+      EXPECT_NEAR(std::atof(duration.c_str()), 1.0, 0.03) << duration;
+      std::remove(waveFile.path.c_str());
+
+      const std::string path = dir.file(std::string("extracted") + found.extension);
+      std::FILE* out = std::fopen(path.c_str(), "wb");
+      ASSERT_NE(out, nullptr);
+      std::uint64_t written = 0;
+      EXPECT_EQ(located.source->extract(photo, found, out, &written, &problem), noErr) << problem;
+      std::fclose(out);
+      EXPECT_EQ(written, r.stored.size());
+      EXPECT_TRUE(readFile(path) == r.stored);
     }
-
-    // The movie road's WAVE file: what ffprobe reads is a second of sound.
-    sources::WaveFile waveFile;
-    ASSERT_EQ(located.source->waveFile(photo, found, &waveFile, &problem), noErr) << problem;
-    EXPECT_TRUE(waveFile.working);
-    std::string duration;
-    run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + shellQuote(waveFile.path), &duration);
-    EXPECT_NEAR(std::atof(duration.c_str()), 1.0, 0.03) << duration;
-    std::remove(waveFile.path.c_str());
-
-    const std::string path = dir.file(std::string("extracted") + found.extension);
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    std::uint64_t written = 0;
-    EXPECT_EQ(located.source->extract(photo, found, out, &written, &problem), noErr) << problem;
-    std::fclose(out);
-    EXPECT_EQ(written, r.stored.size());
-    EXPECT_TRUE(readFile(path) == r.stored);
   }
 }

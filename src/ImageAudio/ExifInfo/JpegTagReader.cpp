@@ -52,6 +52,35 @@ struct DecodedSize {
   UInt32 components = 0;
 };
 
+// The APP2 segment at the source, its body copied straight into the record's FlashPix data list
+// (cinfo->client_data): libjpeg keeps no copy of its own, so a long voice annotation is held once.
+// A body cut short ends the header read as running out of data does (see the emit hook).
+boolean copyFlashPixSegment(j_decompress_ptr cinfo) {
+  jpeg_source_mgr* src = cinfo->src;
+  auto byte = [cinfo, src]() -> UInt8 {
+    if (src->bytes_in_buffer == 0) (*src->fill_input_buffer)(cinfo);
+    --src->bytes_in_buffer;
+    return *src->next_input_byte++;
+  };
+  const UInt32 high = byte();
+  const UInt32 length = (high << 8) | byte();
+  if (length < 2) return TRUE;  // a bogus length word: nothing kept, as libjpeg's own saving does
+  const UInt32 body = length - 2;
+  if (src->bytes_in_buffer < body) {
+    // The source holds the whole stream, so this is its end: the fill reports it, and the emit
+    // hook makes that fatal before anything is allocated.
+    (*src->fill_input_buffer)(cinfo);
+    return TRUE;
+  }
+  auto* copy = static_cast<UInt8*>(std::malloc(body > 0 ? body : 1));
+  if (copy != nullptr && body > 0) std::memcpy(copy, src->next_input_byte, body);
+  src->next_input_byte += body;
+  src->bytes_in_buffer -= body;
+  // An allocation that fails skips the segment; later ones are still collected.
+  if (copy != nullptr) static_cast<ExImageInfo*>(cinfo->client_data)->addFlashPixData(copy, body);
+  return TRUE;
+}
+
 // Every decoder step that can fail. Only complete segments are on the saved-marker list, so
 // what it holds after a failure is sound. No C++ object with a destructor lives here, as a
 // failure leaves by longjmp.
@@ -61,7 +90,7 @@ bool runDecoder(jpeg_decompress_struct* cinfo, ReaderErrorManager* manager, cons
   jpeg_create_decompress(cinfo);
   jpeg_mem_src(cinfo, bytes, static_cast<unsigned long>(length));
   jpeg_save_markers(cinfo, kAPP1, 0xFFFF);
-  jpeg_save_markers(cinfo, kAPP2, 0xFFFF);
+  jpeg_set_marker_processor(cinfo, kAPP2, copyFlashPixSegment);
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
   // Gives the output size the start step would give, without reading a progressive file's scans.
   jpeg_calc_output_dimensions(cinfo);
@@ -104,20 +133,13 @@ void JpegTagReader::readTags(const std::string& path, const UInt8* bytes, size_t
   manager.pub.error_exit = my_error_exit;
   manager.pub.output_message = ExifJpegOutputMessage;
   manager.pub.emit_message = ExifJpegEmitMessage;
+  cinfo.client_data = mDataStore;
 
   DecodedSize size;
   bool headerRead = runDecoder(&cinfo, &manager, bytes, length, &size);
 
   for (jpeg_saved_marker_ptr marker = cinfo.marker_list; marker != nullptr; marker = marker->next) {
-    if (marker->marker == kAPP1) {
-      readExifSegment(marker->data, marker->data_length);
-    } else if (marker->marker == kAPP2) {
-      UInt32 length = marker->data_length;
-      auto* copy = static_cast<UInt8*>(std::malloc(length > 0 ? length : 1));
-      if (copy == nullptr) continue;
-      if (length > 0) std::memcpy(copy, marker->data, length);
-      mDataStore->addFlashPixData(copy, length);
-    }
+    if (marker->marker == kAPP1) readExifSegment(marker->data, marker->data_length);
   }
 
   if (headerRead) {

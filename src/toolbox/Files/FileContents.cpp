@@ -3,7 +3,10 @@
 // with one stat, so that holding never costs more than the read it saves.
 #include "toolbox/Files/FileContents.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -34,24 +37,48 @@ FSContentsRef heldContentsOf(const std::string& path) {
 
 }  // namespace
 
-FSFileContents::FSFileContents(std::unique_ptr<UInt8[]> bytes, std::size_t size, const struct stat& st)
-    : bytes_(std::move(bytes)), size_(size), identity_(st) {}
+FSFileContents::FSFileContents(std::unique_ptr<UInt8[]> bytes, std::size_t size, const struct stat& st, int fd)
+    : bytes_(std::move(bytes)), size_(size), fileSize_(st.st_size > 0 ? UInt64(st.st_size) : 0), fd_(fd), identity_(st) {
+  // Held whole (or the file shrank while it was read): what was read is the file.
+  if (fileSize_ <= size_) {
+    fileSize_ = size_;
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+}
+
+FSFileContents::~FSFileContents() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool FSFileContents::readAt(UInt64 offset, UInt8* out, std::size_t n) const {
+  if (offset > fileSize_ || n > fileSize_ - offset) return false;
+  if (offset < size_) {
+    const std::size_t held = std::min<std::size_t>(n, size_ - std::size_t(offset));
+    std::memcpy(out, bytes_.get() + offset, held);
+    out += held, offset += held, n -= held;
+  }
+  return n == 0 || (fd_ >= 0 && FSReadAt(fd_, offset, out, n));
+}
 
 bool FSFileContents::isContentsOf(const struct stat& st) const {
   return st.st_dev == identity_.st_dev && st.st_ino == identity_.st_ino && st.st_size == identity_.st_size &&
-         UInt64(st.st_size) == size_ && sameTime(st.st_mtim, identity_.st_mtim) &&
+         UInt64(st.st_size) == fileSize_ && sameTime(st.st_mtim, identity_.st_mtim) &&
          sameTime(st.st_ctim, identity_.st_ctim);
 }
 
-OSErr FSReadFileContents(const std::string& path, FSContentsRef* contents, std::string* reason, UInt64 maxBytes) {
+OSErr FSReadFileContents(const std::string& path, FSContentsRef* contents, std::string* reason, UInt64 maxBytes,
+                         FSHeldLength held) {
   if (contents == nullptr) return paramErr;
   contents->reset();
   std::unique_ptr<UInt8[]> bytes;
   std::size_t size = 0;
   struct stat st {};
-  OSErr err = FSReadRegularFileInto(path, &bytes, &size, &st, reason, maxBytes);
+  int fd = -1;
+  const OSErr err = held ? FSReadRegularFileStart(path, held, &bytes, &size, &st, &fd, reason, maxBytes)
+                         : FSReadRegularFileInto(path, &bytes, &size, &st, reason, maxBytes);
   if (err != noErr) return err;
-  *contents = std::make_shared<const FSFileContents>(std::move(bytes), size, st);
+  *contents = std::make_shared<const FSFileContents>(std::move(bytes), size, st, fd);
   return noErr;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A regular file's bytes read once and shared: while a conversion holds a photograph's bytes,
-// every reader of that same, unchanged file takes them instead of reading the file again.
+// every reader of that same, unchanged file takes them instead of reading the file again. Only
+// the file's start may be held (a picture without the trailer after it): the rest is read where asked.
 #pragma once
 #include <sys/stat.h>
 
@@ -13,25 +14,41 @@
 #include "toolbox/Files/RegularFiles.h"
 
 // The bytes as read, and what tells the file they came from: device, inode, size and the time
-// of its last change.
+// of its last change. data() and size() are the held start of the file; fileSize() and readAt()
+// are the whole file, through a descriptor kept open while more of it is not held.
 class FSFileContents {
  public:
-  FSFileContents(std::unique_ptr<UInt8[]> bytes, std::size_t size, const struct stat& st);
+  FSFileContents(std::unique_ptr<UInt8[]> bytes, std::size_t size, const struct stat& st, int fd = -1);
+  ~FSFileContents();
+  FSFileContents(const FSFileContents&) = delete;
+  FSFileContents& operator=(const FSFileContents&) = delete;
   const UInt8* data() const { return bytes_.get(); }
   std::size_t size() const { return size_; }
+  UInt64 fileSize() const { return fileSize_; }
+  bool holdsWholeFile() const { return size_ == fileSize_; }
+  // Copies the n bytes at offset of the whole file into out; false when they are not all there
+  // (the file shrank, or a read failed).
+  bool readAt(UInt64 offset, UInt8* out, std::size_t n) const;
   // Whether st describes the very file these bytes were read from, unchanged since.
   bool isContentsOf(const struct stat& st) const;
 
  private:
   std::unique_ptr<UInt8[]> bytes_;
   std::size_t size_;
+  UInt64 fileSize_;
+  int fd_;  // open while the file is not held whole; -1 otherwise
   struct stat identity_;
 };
 using FSContentsRef = std::shared_ptr<const FSFileContents>;
 
-// Reads a regular file whole, with FSReadRegularFile's refusals and limit.
+// How much of a file's start must be held, judged from the first have bytes: the length to keep
+// (at most have), or 0 to read on. The whole file is held when the answer stays 0 to its end.
+using FSHeldLength = std::size_t (*)(const UInt8* data, std::size_t have);
+
+// Reads a regular file whole, with FSReadRegularFile's refusals and limit; with held, only the
+// start it asks for (the limit then bounds what is held, not the file).
 OSErr FSReadFileContents(const std::string& path, FSContentsRef* contents, std::string* reason,
-                         UInt64 maxBytes = kFSMaxWholeFileBytes);
+                         UInt64 maxBytes = kFSMaxWholeFileBytes, FSHeldLength held = nullptr);
 
 // While a hold lives, FSpReadFileContents answers its contents for the file they were read from.
 class FSContentsHold {

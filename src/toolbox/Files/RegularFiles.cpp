@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -192,4 +193,82 @@ OSErr FSReadRegularFileInto(const std::string& path, std::unique_ptr<UInt8[]>* b
   *bytes = std::move(block);
   *size = have;
   return noErr;
+}
+
+namespace {
+// The first step of a start read: a picture's header and much of its data in one read.
+constexpr std::size_t kFirstStartRead = std::size_t(1) << 20;
+}  // namespace
+
+OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(const UInt8*, std::size_t),
+                             std::unique_ptr<UInt8[]>* bytes, std::size_t* size, struct stat* st, int* fd,
+                             std::string* reason, UInt64 maxBytes) {
+  if (bytes == nullptr || size == nullptr || st == nullptr || fd == nullptr || enough == nullptr) return paramErr;
+  bytes->reset();
+  *size = 0;
+  *fd = -1;
+  OSErr err = noErr;
+  const int file = openRegular(path, st, &err, reason);
+  if (file < 0) return err;
+  const UInt64 fileSize = st->st_size > 0 ? UInt64(st->st_size) : 0;
+  std::unique_ptr<UInt8[]> block;
+  std::size_t capacity = 0, have = 0, keep = 0;
+  for (;;) {
+    const UInt64 want = std::min<UInt64>(fileSize, capacity == 0 ? kFirstStartRead : UInt64(capacity) * 2);
+    if (want > maxBytes) {
+      close(file);
+      if (reason) *reason = "larger than " + std::to_string(maxBytes >> 20) + " MB";
+      return memFullErr;
+    }
+    if (want > capacity || !block) {
+      std::unique_ptr<UInt8[]> grown(new (std::nothrow) UInt8[want > 0 ? std::size_t(want) : 1]);
+      if (!grown) {
+        close(file);
+        if (reason) *reason = "not enough memory";
+        return memFullErr;
+      }
+      if (have > 0) std::memcpy(grown.get(), block.get(), have);
+      block = std::move(grown);
+      capacity = std::size_t(want);
+    }
+    std::size_t got = 0;
+    err = readUpTo(file, block.get() + have, capacity - have, &got, reason);
+    if (err != noErr) {
+      close(file);
+      return err;
+    }
+    have += got;
+    keep = enough(block.get(), have);
+    if (keep != 0) break;
+    // At the end of the file (or where it now ends, if it shrank) what is there is the start.
+    if (have < capacity || have >= fileSize) {
+      keep = have;
+      break;
+    }
+  }
+  keep = std::min(keep, have);
+  // A start much shorter than what was read gives the rest back.
+  if (keep + kFirstStartRead < capacity) {
+    std::unique_ptr<UInt8[]> exact(new (std::nothrow) UInt8[keep > 0 ? keep : 1]);
+    if (exact) {
+      std::memcpy(exact.get(), block.get(), keep);
+      block = std::move(exact);
+    }
+  }
+  *bytes = std::move(block);
+  *size = keep;
+  *fd = file;
+  return noErr;
+}
+
+bool FSReadAt(int fd, UInt64 offset, UInt8* out, std::size_t n) {
+  while (n > 0) {
+    const ssize_t got = pread(fd, out, n, off_t(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    out += got;
+    offset += UInt64(got);
+    n -= std::size_t(got);
+  }
+  return true;
 }

@@ -33,3 +33,13 @@ OSErr FSReadRegularFile(const std::string& path, std::vector<UInt8>* bytes, std:
 // The same into a block of its own, without clearing it first; st describes the file read.
 OSErr FSReadRegularFileInto(const std::string& path, std::unique_ptr<UInt8[]>* bytes, std::size_t* size,
                             struct stat* st, std::string* reason, UInt64 maxBytes = kFSMaxWholeFileBytes);
+// The first bytes of a regular file as far as enough asks (enough(data, have) gives the length to
+// keep, or 0 to read on; the whole file when it never answers), read in doubling steps so that a
+// long file after a short start is never read. The descriptor is handed over in *fd (the caller
+// closes it) for reading the rest. memFullErr, "larger than ...", when the start asked for passes
+// maxBytes.
+OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(const UInt8*, std::size_t),
+                             std::unique_ptr<UInt8[]>* bytes, std::size_t* size, struct stat* st, int* fd,
+                             std::string* reason, UInt64 maxBytes = kFSMaxWholeFileBytes);
+// Reads exactly n bytes at offset of fd; false when they are not all there.
+bool FSReadAt(int fd, UInt64 offset, UInt8* out, std::size_t n);

@@ -149,6 +149,8 @@ SInt32 Convert2Mov::createMovie(const std::string& movie, const std::string& ima
 }
 
 bool Convert2Mov::readPhotograph(const std::string& image) {
+  // The record may point into the photograph's bytes: it goes first.
+  mRecord.reset();
   mPhotograph.release();
   mRecord = std::make_unique<ExImageInfo>();
   mStill = media::Still{};
@@ -165,7 +167,8 @@ bool Convert2Mov::readPhotograph(const std::string& image) {
     return false;
   mReport.imageFound = true;
   const std::span<const UInt8> all(bytes->data(), bytes->size());
-  const photos::ReadPhotograph read = photos::ReadPhotographBytes(image, all, mRecord.get());
+  // The record points into the bytes: they are held (mPhotograph) for as long as it lives.
+  const photos::ReadPhotograph read = photos::ReadPhotographBytes(image, all, mRecord.get(), true);
   mStill = read.still;
   if (!bytes->holdsWholeFile() && mStill.jpeg.data() == bytes->data()) mStill.file = sources::PhotographReader(bytes);
   mReport.imageReadable = mStill.width != 0;

@@ -239,8 +239,9 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     return dupFNErr;
   }
   if (status != noErr) {
-    // A writer that read the recording itself says its refusal in its own words.
-    const bool ownWords = (status == codecErr || status == noCodecErr) && !refusal.empty();
+    // A writer that read the recording itself says its refusal in its own words, and so does one
+    // that refused to hold more than its cap.
+    const bool ownWords = (status == codecErr || status == noCodecErr || status == memFullErr) && !refusal.empty();
     const std::string reason = ownWords              ? refusal
                                : status == noCodecErr ? "recording format " + QuickTimeU::SoundFormatName(audioSpec) +
                                                             " not supported"

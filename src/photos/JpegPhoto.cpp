@@ -17,6 +17,12 @@ void readMetadata(const std::string& path, std::span<const std::uint8_t> bytes, 
   reader.readTags(path, bytes.data(), bytes.size(), record);
 }
 
+// A long voice annotation's pieces are pointed at where they lie, not held a second time.
+void readMetadataInPlace(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record) {
+  JpegTagReader reader;
+  reader.readTags(path, bytes.data(), bytes.size(), record, true);
+}
+
 media::Still still(std::span<const std::uint8_t> bytes, const ExImageInfo& record) {
   media::Still s;
   s.jpeg = bytes;
@@ -39,7 +45,7 @@ std::size_t heldLength(std::span<const std::uint8_t> start) { return media::Jpeg
 }  // namespace
 
 PhotoKind JpegPhoto() {
-  return {"jpeg", {".jpg", ".jpeg", ""}, recognizes, readMetadata, still, unreadable, heldLength};
+  return {"jpeg", {".jpg", ".jpeg", ""}, recognizes, readMetadata, still, unreadable, heldLength, readMetadataInPlace};
 }
 
 }  // namespace photos

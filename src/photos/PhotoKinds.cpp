@@ -55,10 +55,12 @@ std::size_t PhotographHeldLength(const std::uint8_t* data, std::size_t have) {
   return 0;
 }
 
-ReadPhotograph ReadPhotographBytes(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record) {
+ReadPhotograph ReadPhotographBytes(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record,
+                                   bool bytesOutliveRecord) {
   ReadPhotograph r;
   r.kind = &PhotoKindForBytes(bytes);
-  r.kind->readMetadata(path, bytes, record);
+  if (bytesOutliveRecord && r.kind->readMetadataInPlace) r.kind->readMetadataInPlace(path, bytes, record);
+  else r.kind->readMetadata(path, bytes, record);
   r.still = r.kind->still(bytes, *record);
   return r;
 }

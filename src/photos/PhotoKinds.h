@@ -30,6 +30,10 @@ struct PhotoKind {
   // How much of the file's start every reader of this kind needs, judged from the bytes read so
   // far: the length, or 0 while it cannot tell yet. nullptr: the whole file.
   std::size_t (*heldLength)(std::span<const std::uint8_t> start) = nullptr;
+  // readMetadata for bytes that outlive the record: the record may point into them rather than
+  // copy what it keeps (a voice annotation's pieces). nullptr: readMetadata serves.
+  void (*readMetadataInPlace)(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record) =
+      nullptr;
 };
 
 // Every kind, in the order they are tried.
@@ -50,7 +54,9 @@ struct ReadPhotograph {
   media::Still still;
   bool readable() const { return still.width > 0 && still.height > 0; }
 };
-// Reads the metadata of the photograph at path (bytes) into record by its kind.
-ReadPhotograph ReadPhotographBytes(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record);
+// Reads the metadata of the photograph at path (bytes) into record by its kind; with
+// bytesOutliveRecord, the record may point into bytes instead of copying.
+ReadPhotograph ReadPhotographBytes(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record,
+                                   bool bytesOutliveRecord = false);
 
 }  // namespace photos

@@ -103,6 +103,33 @@ TEST(JpegTagReaderSegments, EveryApp2IsCopiedInFileOrderAndAudioIsFound) {
   EXPECT_EQ(record.getPixelWidth(), 32u);
 }
 
+// Read in place (the bytes outlive the record), every APP2 body is the same, in the same order,
+// and lies in the bytes themselves rather than in a copy; a file cut inside a segment keeps only
+// the whole ones, as copies do.
+TEST(JpegTagReaderSegments, InPlaceTheSegmentsArePointedAtNotCopied) {
+  const std::string wave = pcmWave(1, 8, 8000, 16000);
+  auto pieces = fpxrPieces(wave, {9000}, {0, 1});
+  const std::string icc = std::string("ICC_PROFILE\0\x01\x02", 14) + pseudoRandomBytes(3000, 7);
+  const std::string jpeg = buildJpeg(32, 16, 3, {{0xE2, icc}, pieces[1], {0xE1, std::string("Exif\0\0", 6)}, pieces[0]});
+  const std::size_t cut = jpeg.find(pieces[0].payload) + 10;
+  for (const std::string& bytes : {jpeg, jpeg.substr(0, cut)}) {
+    SCOPED_TRACE(bytes.size());
+    const auto* data = reinterpret_cast<const UInt8*>(bytes.data());
+    ExImageInfo copied, inPlace;
+    JpegTagReader().readTags("p.jpg", data, bytes.size(), &copied);
+    JpegTagReader().readTags("p.jpg", data, bytes.size(), &inPlace, true);
+    EXPECT_EQ(segmentCopies(inPlace), segmentCopies(copied));
+    EXPECT_EQ(segmentCopies(inPlace).size(), bytes.size() == jpeg.size() ? 3u : 2u);
+    for (const UInt8* segment : inPlace.getFPDataArray()) {
+      EXPECT_GE(segment, data);
+      EXPECT_LT(segment, data + bytes.size());
+    }
+    for (const UInt8* segment : copied.getFPDataArray()) EXPECT_TRUE(segment < data || segment >= data + bytes.size());
+    EXPECT_EQ(inPlace.numAudioBlocks(), copied.numAudioBlocks());
+    EXPECT_EQ(inPlace.getAudioSeconds(), copied.getAudioSeconds());
+  }
+}
+
 TEST(JpegTagReaderFiles, SymbolicLinkGivesTheTargetsCreationDate) {
   ScratchDir dir;
   const std::string target = dir.file("target.jpg");

@@ -3,6 +3,7 @@
 // decoded through libav sample for sample as ffmpeg decodes it, at their own rate and channels.
 #include <gtest/gtest.h>
 
+#include "media/ByteReaders.h"
 #include "media/EmbeddedNote.h"
 #include "media/RecordingDecoder.h"
 #include "support/EmbeddedNoteBuilder.h"
@@ -111,5 +112,36 @@ TEST(RecordingDecoder, BytesWithoutSoundAreRefusedInWordsAndACutRecordingGivesWh
     EXPECT_EQ(status == media::Status::ok, decodes);
     if (pcm) EXPECT_NEAR(double(pcm->frames()), 16000, 8000);  // about half of the two seconds
     else EXPECT_FALSE(why.empty());
+  }
+}
+
+// Decoded sound is held whole, so it has a cap: a recording whose PCM passes it is refused in
+// words naming it (here 48 kHz stereo, 4 bytes a frame, just over and just under the cap), read
+// from its bytes where they lie rather than from a copy.
+TEST(RecordingDecoder, SoundDecodingPastTheCapIsRefusedInWords) {
+  REQUIRE_TOOL("ffmpeg");
+  ScratchDir dir;
+  const double capSeconds = double(media::kMaxDecodedRecordingBytes) / (48000 * 4);
+  const struct {
+    double seconds;
+    bool decodes;
+  } rows[] = {{capSeconds + 3, false}, {capSeconds - 3, true}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.seconds);
+    ASSERT_EQ(run("ffmpeg -v error -y -f lavfi -i sine=duration=" + std::to_string(r.seconds) +
+                  ":sample_rate=48000 -ac 2 -c:a aac -b:a 32k -f adts " + shellQuote(dir.file("long.aac"))),
+              0);
+    const std::string adts = readFile(dir.file("long.aac"));
+    media::Status status = media::Status::ok;
+    std::string why;
+    auto pcm = media::DecodeRecording(
+        std::make_unique<media::MemoryByteReader>(
+            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(adts.data()), adts.size())),
+        &status, &why);
+    EXPECT_EQ(bool(pcm), r.decodes) << why;
+    if (r.decodes) continue;
+    EXPECT_EQ(status, media::Status::noMemory);
+    EXPECT_NE(why.find("more than " + std::to_string(media::kMaxDecodedRecordingBytes >> 20) + " MB"), std::string::npos)
+        << why;
   }
 }

@@ -78,9 +78,11 @@ ExImageInfo::~ExImageInfo() {
   mAudioData.clear();
   mAudioLength.clear();
   mAudioOffset.clear();
-  for (UInt8* data : mFPExtensionData) std::free(data);
+  for (std::size_t i = 0; i < mFPExtensionData.size(); ++i)
+    if (i >= mFPExtensionOwned.size() || mFPExtensionOwned[i]) std::free(mFPExtensionData[i]);
   mFPExtensionData.clear();
   mFPExtensionLength.clear();
+  mFPExtensionOwned.clear();
 }
 
 // Room is made in every list of a group before any is appended, so the lists stay parallel
@@ -89,12 +91,28 @@ void ExImageInfo::addFlashPixData(UInt8* data, UInt32 length) {
   try {
     makeRoom(mFPExtensionData);
     makeRoom(mFPExtensionLength);
+    makeRoom(mFPExtensionOwned);
   } catch (const std::bad_alloc&) {
     std::free(data);
     return;
   }
   mFPExtensionData.push_back(data);
   mFPExtensionLength.push_back(length);
+  mFPExtensionOwned.push_back(true);
+}
+
+void ExImageInfo::addFlashPixView(const UInt8* data, UInt32 length) {
+  try {
+    makeRoom(mFPExtensionData);
+    makeRoom(mFPExtensionLength);
+    makeRoom(mFPExtensionOwned);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  // Never written through: the list's element type is shared with the owned copies.
+  mFPExtensionData.push_back(const_cast<UInt8*>(data));
+  mFPExtensionLength.push_back(length);
+  mFPExtensionOwned.push_back(false);
 }
 
 void ExImageInfo::addAudioSample(const UInt8* data, UInt32 length, UInt32 offset) {

@@ -71,6 +71,9 @@ class ExImageInfo {
 
   // FlashPix data list: the record takes ownership of each malloc'd buffer and frees it once.
   void addFlashPixData(UInt8* data, UInt32 length);
+  // The same for a segment body the record does not own: it lies in the photograph's bytes,
+  // which outlive the record, so a long voice annotation is not held twice.
+  void addFlashPixView(const UInt8* data, UInt32 length);
   const std::vector<UInt8*>& getFPDataArray() const { return mFPExtensionData; }
   const std::vector<UInt32>& getFPLengthArray() const { return mFPExtensionLength; }
 
@@ -114,6 +117,7 @@ class ExImageInfo {
 
   std::vector<UInt8*> mFPExtensionData;
   std::vector<UInt32> mFPExtensionLength;
+  std::vector<bool> mFPExtensionOwned;  // false for the views, which are not freed
   std::vector<const UInt8*> mAudioData;
   std::vector<UInt32> mAudioLength;
   std::vector<UInt32> mAudioOffset;

@@ -52,9 +52,15 @@ struct DecodedSize {
   UInt32 components = 0;
 };
 
+// Where the APP2 segments go (cinfo->client_data).
+struct SegmentSink {
+  ExImageInfo* record;
+  bool inPlace;  // the source's bytes outlive the record: pointed at, not copied
+};
+
 // The APP2 segment at the source, its body copied straight into the record's FlashPix data list
-// (cinfo->client_data): libjpeg keeps no copy of its own, so a long voice annotation is held once.
-// A body cut short ends the header read as running out of data does (see the emit hook).
+// (or pointed at, in place): libjpeg keeps no copy of its own, so a long voice annotation is held
+// once. A body cut short ends the header read as running out of data does (see the emit hook).
 boolean copyFlashPixSegment(j_decompress_ptr cinfo) {
   jpeg_source_mgr* src = cinfo->src;
   auto byte = [cinfo, src]() -> UInt8 {
@@ -72,12 +78,19 @@ boolean copyFlashPixSegment(j_decompress_ptr cinfo) {
     (*src->fill_input_buffer)(cinfo);
     return TRUE;
   }
-  auto* copy = static_cast<UInt8*>(std::malloc(body > 0 ? body : 1));
-  if (copy != nullptr && body > 0) std::memcpy(copy, src->next_input_byte, body);
+  const SegmentSink* sink = static_cast<const SegmentSink*>(cinfo->client_data);
+  const UInt8* at = src->next_input_byte;
   src->next_input_byte += body;
   src->bytes_in_buffer -= body;
+  if (sink->inPlace) {
+    sink->record->addFlashPixView(at, body);
+    return TRUE;
+  }
+  auto* copy = static_cast<UInt8*>(std::malloc(body > 0 ? body : 1));
   // An allocation that fails skips the segment; later ones are still collected.
-  if (copy != nullptr) static_cast<ExImageInfo*>(cinfo->client_data)->addFlashPixData(copy, body);
+  if (copy == nullptr) return TRUE;
+  if (body > 0) std::memcpy(copy, at, body);
+  sink->record->addFlashPixData(copy, body);
   return TRUE;
 }
 
@@ -119,7 +132,8 @@ void JpegTagReader::readTags(const std::string& path, ExImageInfo* record) {
   readTags(path, bytes.data(), bytes.size(), record);
 }
 
-void JpegTagReader::readTags(const std::string& path, const UInt8* bytes, size_t length, ExImageInfo* record) {
+void JpegTagReader::readTags(const std::string& path, const UInt8* bytes, size_t length, ExImageInfo* record,
+                             bool inPlace) {
   if (record == nullptr) return;
   std::lock_guard<std::recursive_mutex> lock(m_pTagReaderLock);
   mDataStore = record;
@@ -133,7 +147,8 @@ void JpegTagReader::readTags(const std::string& path, const UInt8* bytes, size_t
   manager.pub.error_exit = my_error_exit;
   manager.pub.output_message = ExifJpegOutputMessage;
   manager.pub.emit_message = ExifJpegEmitMessage;
-  cinfo.client_data = mDataStore;
+  SegmentSink sink{mDataStore, inPlace};
+  cinfo.client_data = &sink;
 
   DecodedSize size;
   bool headerRead = runDecoder(&cinfo, &manager, bytes, length, &size);

@@ -23,8 +23,10 @@ class JpegTagReader {
   // before the damage.
   void readTags(const std::string& path, ExImageInfo* record);
   // The same over the photograph's bytes, already read from path (which still names it in the
-  // record and gives the creation date). The bytes stay the caller's.
-  void readTags(const std::string& path, const UInt8* bytes, size_t length, ExImageInfo* record);
+  // record and gives the creation date). The bytes stay the caller's; with inPlace they outlive
+  // the record, whose FlashPix data list then points into them instead of holding copies.
+  void readTags(const std::string& path, const UInt8* bytes, size_t length, ExImageInfo* record,
+                bool inPlace = false);
 
   // One APP1 payload (after its length field), handed on while the decoder's copy is alive.
   void readExifSegment(const UInt8* payload, UInt32 length);

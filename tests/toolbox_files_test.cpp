@@ -255,7 +255,7 @@ TEST(FileContents, OnlyTheStartAskedForIsHeldAndTheRestIsReadWhereAsked) {
     const void* mark = std::memchr(data, '|', have);
     return mark ? std::size_t(static_cast<const UInt8*>(mark) - data) + 1 : 0;
   };
-  const std::string longStart = std::string(3u << 20, 's') + "|";
+  const std::string longStart = std::string(9u << 20, 's') + "|";
   const struct {
     const char* name;
     std::string file;
@@ -268,6 +268,7 @@ TEST(FileContents, OnlyTheStartAskedForIsHeldAndTheRestIsReadWhereAsked) {
       {"no mark: all of it", std::string(100000, 'x'), kFSMaxWholeFileBytes, noErr, 100000},
       {"empty", "", kFSMaxWholeFileBytes, noErr, 0},
       {"start past the limit", longStart + "rest", 2u << 20, memFullErr, 0},
+      {"start within the limit, file past it", "head|" + std::string(5u << 20, 'r'), 2u << 20, noErr, 5},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);

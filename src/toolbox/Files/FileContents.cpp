@@ -37,7 +37,7 @@ FSContentsRef heldContentsOf(const std::string& path) {
 
 }  // namespace
 
-FSFileContents::FSFileContents(std::unique_ptr<UInt8[]> bytes, std::size_t size, const struct stat& st, int fd)
+FSFileContents::FSFileContents(FSBlock bytes, std::size_t size, const struct stat& st, int fd)
     : bytes_(std::move(bytes)), size_(size), fileSize_(st.st_size > 0 ? UInt64(st.st_size) : 0), fd_(fd), identity_(st) {
   // Held whole (or the file shrank while it was read): what was read is the file.
   if (fileSize_ <= size_) {
@@ -71,7 +71,7 @@ OSErr FSReadFileContents(const std::string& path, FSContentsRef* contents, std::
                          FSHeldLength held) {
   if (contents == nullptr) return paramErr;
   contents->reset();
-  std::unique_ptr<UInt8[]> bytes;
+  FSBlock bytes;
   std::size_t size = 0;
   struct stat st {};
   int fd = -1;

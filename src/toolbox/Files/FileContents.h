@@ -18,7 +18,7 @@
 // are the whole file, through a descriptor kept open while more of it is not held.
 class FSFileContents {
  public:
-  FSFileContents(std::unique_ptr<UInt8[]> bytes, std::size_t size, const struct stat& st, int fd = -1);
+  FSFileContents(FSBlock bytes, std::size_t size, const struct stat& st, int fd = -1);
   ~FSFileContents();
   FSFileContents(const FSFileContents&) = delete;
   FSFileContents& operator=(const FSFileContents&) = delete;
@@ -33,7 +33,7 @@ class FSFileContents {
   bool isContentsOf(const struct stat& st) const;
 
  private:
-  std::unique_ptr<UInt8[]> bytes_;
+  FSBlock bytes_;
   std::size_t size_;
   UInt64 fileSize_;
   int fd_;  // open while the file is not held whole; -1 otherwise

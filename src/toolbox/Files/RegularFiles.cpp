@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <new>
 
 #include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/SystemErrors.h"
@@ -170,7 +169,7 @@ OSErr FSReadRegularFile(const std::string& path, std::vector<UInt8>* bytes, std:
   return err;
 }
 
-OSErr FSReadRegularFileInto(const std::string& path, std::unique_ptr<UInt8[]>* bytes, std::size_t* size,
+OSErr FSReadRegularFileInto(const std::string& path, FSBlock* bytes, std::size_t* size,
                             struct stat* st, std::string* reason, UInt64 maxBytes) {
   if (bytes == nullptr || size == nullptr || st == nullptr) return paramErr;
   bytes->reset();
@@ -180,7 +179,7 @@ OSErr FSReadRegularFileInto(const std::string& path, std::unique_ptr<UInt8[]>* b
   if (fd < 0) return err;
   // Not cleared first: the read fills it, and clearing a photograph's worth of pages costs as
   // much again as reading it.
-  std::unique_ptr<UInt8[]> block(new (std::nothrow) UInt8[st->st_size > 0 ? size_t(st->st_size) : 1]);
+  FSBlock block(static_cast<UInt8*>(std::malloc(st->st_size > 0 ? size_t(st->st_size) : 1)));
   if (!block) {
     close(fd);
     if (reason) *reason = "not enough memory";
@@ -196,12 +195,12 @@ OSErr FSReadRegularFileInto(const std::string& path, std::unique_ptr<UInt8[]>* b
 }
 
 namespace {
-// The first step of a start read: a picture's header and much of its data in one read.
-constexpr std::size_t kFirstStartRead = std::size_t(1) << 20;
+// The first step of a start read: most photographs whole in one read (and one look at them).
+constexpr std::size_t kFirstStartRead = std::size_t(8) << 20;
 }  // namespace
 
 OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(const UInt8*, std::size_t),
-                             std::unique_ptr<UInt8[]>* bytes, std::size_t* size, struct stat* st, int* fd,
+                             FSBlock* bytes, std::size_t* size, struct stat* st, int* fd,
                              std::string* reason, UInt64 maxBytes) {
   if (bytes == nullptr || size == nullptr || st == nullptr || fd == nullptr || enough == nullptr) return paramErr;
   bytes->reset();
@@ -211,24 +210,28 @@ OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(cons
   const int file = openRegular(path, st, &err, reason);
   if (file < 0) return err;
   const UInt64 fileSize = st->st_size > 0 ? UInt64(st->st_size) : 0;
-  std::unique_ptr<UInt8[]> block;
+  FSBlock block;
   std::size_t capacity = 0, have = 0, keep = 0;
   for (;;) {
-    const UInt64 want = std::min<UInt64>(fileSize, capacity == 0 ? kFirstStartRead : UInt64(capacity) * 2);
+    UInt64 want = std::min<UInt64>(fileSize, capacity == 0 ? kFirstStartRead : UInt64(capacity) * 2);
     if (want > maxBytes) {
-      close(file);
-      if (reason) *reason = "larger than " + std::to_string(maxBytes >> 20) + " MB";
-      return memFullErr;
+      // The start may still end within the limit; past it, it is refused.
+      if (capacity >= maxBytes) {
+        close(file);
+        if (reason) *reason = "larger than " + std::to_string(maxBytes >> 20) + " MB";
+        return memFullErr;
+      }
+      want = maxBytes;
     }
     if (want > capacity || !block) {
-      std::unique_ptr<UInt8[]> grown(new (std::nothrow) UInt8[want > 0 ? std::size_t(want) : 1]);
-      if (!grown) {
+      auto* grown = static_cast<UInt8*>(std::realloc(block.get(), want > 0 ? std::size_t(want) : 1));
+      if (grown == nullptr) {
         close(file);
         if (reason) *reason = "not enough memory";
         return memFullErr;
       }
-      if (have > 0) std::memcpy(grown.get(), block.get(), have);
-      block = std::move(grown);
+      (void)block.release();
+      block.reset(grown);
       capacity = std::size_t(want);
     }
     std::size_t got = 0;
@@ -248,13 +251,11 @@ OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(cons
   }
   keep = std::min(keep, have);
   // A start much shorter than what was read gives the rest back.
-  if (keep + kFirstStartRead < capacity) {
-    std::unique_ptr<UInt8[]> exact(new (std::nothrow) UInt8[keep > 0 ? keep : 1]);
-    if (exact) {
-      std::memcpy(exact.get(), block.get(), keep);
-      block = std::move(exact);
+  if (capacity - keep > capacity / 4)
+    if (auto* exact = static_cast<UInt8*>(std::realloc(block.get(), keep > 0 ? keep : 1))) {
+      (void)block.release();
+      block.reset(exact);
     }
-  }
   *bytes = std::move(block);
   *size = keep;
   *fd = file;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,13 @@
 
 // Files larger than this are not read whole into memory.
 constexpr UInt64 kFSMaxWholeFileBytes = UInt64(1) << 30;
+
+// A block of a file's bytes, from malloc: a start read in steps grows it in place (realloc moves
+// the pages of a large block without copying them, so it never exists twice).
+struct FSBlockFree {
+  void operator()(UInt8* p) const { std::free(p); }
+};
+using FSBlock = std::unique_ptr<UInt8, FSBlockFree>;
 
 // Opens the file at path for reading once it is known to be a regular file (checked on the
 // open descriptor, so nothing can be swapped in between). On failure stream is null and
@@ -31,7 +39,7 @@ OSErr FSOpenRegularFileInFolder(const std::string& folder, const std::string& na
 OSErr FSReadRegularFile(const std::string& path, std::vector<UInt8>* bytes, std::string* reason,
                         UInt64 maxBytes = kFSMaxWholeFileBytes);
 // The same into a block of its own, without clearing it first; st describes the file read.
-OSErr FSReadRegularFileInto(const std::string& path, std::unique_ptr<UInt8[]>* bytes, std::size_t* size,
+OSErr FSReadRegularFileInto(const std::string& path, FSBlock* bytes, std::size_t* size,
                             struct stat* st, std::string* reason, UInt64 maxBytes = kFSMaxWholeFileBytes);
 // The first bytes of a regular file as far as enough asks (enough(data, have) gives the length to
 // keep, or 0 to read on; the whole file when it never answers), read in doubling steps so that a
@@ -39,7 +47,7 @@ OSErr FSReadRegularFileInto(const std::string& path, std::unique_ptr<UInt8[]>* b
 // closes it) for reading the rest. memFullErr, "larger than ...", when the start asked for passes
 // maxBytes.
 OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(const UInt8*, std::size_t),
-                             std::unique_ptr<UInt8[]>* bytes, std::size_t* size, struct stat* st, int* fd,
+                             FSBlock* bytes, std::size_t* size, struct stat* st, int* fd,
                              std::string* reason, UInt64 maxBytes = kFSMaxWholeFileBytes);
 // Reads exactly n bytes at offset of fd; false when they are not all there.
 bool FSReadAt(int fd, UInt64 offset, UInt8* out, std::size_t n);

@@ -17,7 +17,7 @@ namespace {
 
 // The record's own facts, which exiftool has no tag for in a photograph (Duration is the name
 // it gives a WAVE file's length).
-const std::set<std::string> kOwnNames = {"CreationDate", "BitmapSize", "AudioBlocks", "AudioSeconds", "Duration", "SoundSource",
+const std::set<std::string> kOwnNames = {"CreationDate", "BitmapSize", "AudioBlocks", "AudioSeconds", "Duration", "SoundSource", "SoundSources",
                                          "SoundFile", "MakerNote"};
 
 // Known, explained disagreements: "file|key" (or "*|key" for every file) and the cause.

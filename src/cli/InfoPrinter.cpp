@@ -267,11 +267,9 @@ InfoItem notesItem(const std::vector<PhotoFacts::Note>& notes) {
     if (!item.text.empty()) item.text += ", ";
     item.text += displayText(note.source);
     if (!note.file.empty()) item.text += " " + displayText(note.file);
-    if (!note.problem.empty()) item.text += " (" + displayText(note.problem) + ")";
     if (note.used) item.text += " (used)";
     std::vector<std::pair<std::string, std::string>> members{{"Source", json::quote(note.source)}};
     if (!note.file.empty()) members.emplace_back("File", json::quote(note.file));
-    if (!note.problem.empty()) members.emplace_back("Problem", json::quote(note.problem));
     members.emplace_back("Used", note.used ? "true" : "false");
     noteJson.push_back(json::object(members));
   }

@@ -24,10 +24,9 @@
 //                            with an empty code) is its text in both forms
 //   AudioBlocks              the count (verbose: one line per block after it) /
 //                            [{"Length": n, "Offset": n}, ...]
-//   SoundSources             every voice note found, in the order they are taken, the one a
-//                            conversion uses marked: "embedded (used), sidecar DIR/P.WAV" /
-//                            [{"Source": s, "File": f, "Problem": p, "Used": b}, ...], File and
-//                            Problem only when there are such
+//   SoundSources             every usable voice note found, in the order they are taken, the
+//                            one a conversion uses marked: "embedded (used), sidecar DIR/P.WAV" /
+//                            [{"Source": s, "File": f, "Used": b}, ...], File only for a file
 #pragma once
 #include <cstdint>
 #include <string>
@@ -49,12 +48,11 @@ struct PhotoFacts {
   std::uint64_t fileBytes = 0;
   std::string soundSource;   // "embedded" or "sidecar"; "" when there is no recording
   std::string soundFile;     // the recording beside the photograph, for "sidecar"
-  // Every voice note found for the photograph, in the order they are taken.
+  // Every usable voice note found for the photograph, in the order they are taken.
   struct Note {
-    std::string source;   // the source's name
-    std::string file;     // the recording's own file, when it is one
-    std::string problem;  // why it cannot be used, in words; "" when it can
-    bool used = false;    // the one a conversion takes
+    std::string source;  // the source's name
+    std::string file;    // the recording's own file, when it is one
+    bool used = false;   // the one a conversion takes
   };
   std::vector<Note> notes;
 };

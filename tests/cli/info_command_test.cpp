@@ -179,13 +179,10 @@ TEST(InfoCommand, ListsEveryVoiceNoteAndMarksTheOneAConversionTakes) {
        "[{'Source': 'embedded', 'Used': True}, {'Source': 'sidecar', 'File': '%s/p.WAV', 'Used': False}]"},
       {"beside only", false, "p.wav", true, "sidecar", "sidecar %s/p.wav (used)",
        "[{'Source': 'sidecar', 'File': '%s/p.wav', 'Used': True}]"},
-      // What cannot serve is listed with its reason, and no note is taken.
-      {"a file beside that is no WAVE", false, "p.wav", false, "", "sidecar %s/p.wav (is not a RIFF WAVE file)",
-       "[{'Source': 'sidecar', 'File': '%s/p.wav', 'Problem': 'is not a RIFF WAVE file', 'Used': False}]"},
-      {"inside, and no WAVE beside", true, "p.wav", false, "embedded",
-       "embedded (used), sidecar %s/p.wav (is not a RIFF WAVE file)",
-       "[{'Source': 'embedded', 'Used': True}, {'Source': 'sidecar', 'File': '%s/p.wav', 'Problem': 'is not a RIFF "
-       "WAVE file', 'Used': False}]"},
+      // What cannot serve is no note.
+      {"a file beside that is no WAVE", false, "p.wav", false, "", "", "None"},
+      {"inside, and no WAVE beside", true, "p.wav", false, "embedded", "embedded (used)",
+       "[{'Source': 'embedded', 'Used': True}]"},
       {"none", false, nullptr, false, "", "", "None"},
   };
   auto withFolder = [](const char* format, const std::string& folder) {

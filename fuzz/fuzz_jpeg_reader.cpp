@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     record.getNthAudioBlock(SInt32(k), &block, &length, &offset);
     for (UInt32 i = 0; i < length; ++i) sum += block[i];
   }
-  const std::vector<cli::InfoItem> items = cli::infoItems(record, {path, size, "", ""}, true);
+  const std::vector<cli::InfoItem> items = cli::infoItems(record, {path, size, "", "", {}}, true);
   sum += cli::formatInfoText(items).size() + cli::formatInfoJson(path, items).size();
   return sum == 0xFFFFFFFFul ? 1 : 0;
 }

@@ -77,6 +77,7 @@ constexpr FailureNameRow kFailureNames[] = {
     {codecBadDataErr, "damaged-picture"},
     {noVideoTrackInMovieErr, "damaged-picture"},
     {-1, "no-sound"},
+    {Convert2Mov::kOutputRefused, "output-refused"},
     {paramErr, "internal-error"},
 };
 }  // namespace

@@ -98,6 +98,9 @@ class Convert2Mov {
   // The stable word for a failure: the system's name for the error behind it (ENOSPC, ELOOP ...),
   // else the conversion's own name for the code (damaged-recording, not-a-jpeg ...).
   static std::string failureName(SInt32 failure, int systemError);
+  // The code of a photograph the chosen output cannot be made of (a motion photo of one that
+  // already is one): nothing is damaged and no system error stands behind it.
+  static constexpr SInt32 kOutputRefused = -2;
 
   // 0 when no failure was reported (movie written, or nothing to convert), else the failure
   // code of the assembly, kept whole so that no failure reads as 0. The temporary WAVE file

@@ -183,7 +183,7 @@ SInt32 Convert2Mov::assembleMovieTracksForMovie(const std::string& movie, const 
     const std::string why = mOutput->refusal({mPhotograph.contents()->data(), mPhotograph.contents()->size()});
     if (!why.empty()) {
       mReport.problem = why + "; nothing written";
-      return badFileFormat;
+      return kOutputRefused;
     }
   }
 

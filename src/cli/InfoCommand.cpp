@@ -14,6 +14,7 @@
 #include "cli/JsonText.h"
 #include "cli/OptionParser.h"
 #include "photos/PhotoKinds.h"
+#include "sources/SoundSources.h"
 #include "toolbox/Files/FolderNames.h"
 #include "toolbox/Files/RegularFiles.h"
 
@@ -66,6 +67,11 @@ bool readPhotograph(const std::string& photo, ExImageInfo* record, cli::PhotoFac
   facts->fileBytes = bytes.size();
   const sources::SoundSource* source = Convert2Mov::soundSourceOf(photo, bytes, *record, &facts->soundFile);
   facts->soundSource = source != nullptr ? source->name : "";
+  // Every note the photograph has, not only the one taken: the table says which and in what
+  // order. What cannot serve (a link, no WAVE) is no note, as for SoundSource.
+  const sources::Photograph look{photo, record, bytes, record->getPixelWidth() != 0};
+  for (const sources::Located& found : sources::FindRecordings(look))
+    if (found.found.problem.empty()) facts->notes.push_back({found.source->name, found.found.file, found.source == source});
   return true;
 }
 

@@ -260,6 +260,23 @@ InfoItem audioBlocksItem(const ExImageInfo& r, bool verbose) {
   return blocks;
 }
 
+InfoItem notesItem(const std::vector<PhotoFacts::Note>& notes) {
+  InfoItem item{"SoundSources", "", ""};
+  std::vector<std::string> noteJson;
+  for (const PhotoFacts::Note& note : notes) {
+    if (!item.text.empty()) item.text += ", ";
+    item.text += displayText(note.source);
+    if (!note.file.empty()) item.text += " " + displayText(note.file);
+    if (note.used) item.text += " (used)";
+    std::vector<std::pair<std::string, std::string>> members{{"Source", json::quote(note.source)}};
+    if (!note.file.empty()) members.emplace_back("File", json::quote(note.file));
+    members.emplace_back("Used", note.used ? "true" : "false");
+    noteJson.push_back(json::object(members));
+  }
+  item.json = json::array(noteJson);
+  return item;
+}
+
 }  // namespace
 
 std::vector<InfoItem> infoItems(const ExImageInfo& r, const PhotoFacts& facts, bool verbose) {
@@ -276,6 +293,7 @@ std::vector<InfoItem> infoItems(const ExImageInfo& r, const PhotoFacts& facts, b
   if (const double seconds = durationOf(r); seconds > 0) items.push_back(numberItem("Duration", seconds));  // exact
   if (!facts.soundSource.empty()) items.push_back(stringItem("SoundSource", facts.soundSource));
   if (!facts.soundFile.empty()) items.push_back(stringItem("SoundFile", facts.soundFile));
+  if (!facts.notes.empty()) items.push_back(notesItem(facts.notes));
 
   bool gps = false;
   auto wanted = [verbose](const Presentation& p) { return verbose || p.form != Form::offset; };

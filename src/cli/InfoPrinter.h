@@ -5,7 +5,7 @@
 //
 // Items, in order: FileName, Directory, FileSize (bytes of the file), CreationDate (ISO 8601,
 // UTC), ImageWidth, ImageHeight, BitmapSize (bytes of the decoded picture), AudioBlocks,
-// AudioSeconds, SoundSource, SoundFile; then each metadata field the photograph carries, in the record's
+// AudioSeconds, SoundSource, SoundFile, SoundSources; then each metadata field the photograph carries, in the record's
 // field order. Directory offsets (ExifOffset, GPSInfo, InteropOffset) only when verbose.
 //
 // Value forms (text / JSON):
@@ -24,6 +24,9 @@
 //                            with an empty code) is its text in both forms
 //   AudioBlocks              the count (verbose: one line per block after it) /
 //                            [{"Length": n, "Offset": n}, ...]
+//   SoundSources             every usable voice note found, in the order they are taken, the
+//                            one a conversion uses marked: "embedded (used), sidecar DIR/P.WAV" /
+//                            [{"Source": s, "File": f, "Used": b}, ...], File only for a file
 #pragma once
 #include <cstdint>
 #include <string>
@@ -45,6 +48,13 @@ struct PhotoFacts {
   std::uint64_t fileBytes = 0;
   std::string soundSource;   // "embedded" or "sidecar"; "" when there is no recording
   std::string soundFile;     // the recording beside the photograph, for "sidecar"
+  // Every usable voice note found for the photograph, in the order they are taken.
+  struct Note {
+    std::string source;  // the source's name
+    std::string file;    // the recording's own file, when it is one
+    bool used = false;   // the one a conversion takes
+  };
+  std::vector<Note> notes;
 };
 
 std::vector<InfoItem> infoItems(const ExImageInfo& record, const PhotoFacts& facts, bool verbose);

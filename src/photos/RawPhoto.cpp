@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The raw photograph: its picture the largest preview LibRaw finds in it, its metadata the raw's
-// own TIFF directories where it is TIFF-based, else the EXIF LibRaw's preview carries.
+// own TIFF directories where it is TIFF-based, else the camera's EXIF inside it, else the EXIF
+// LibRaw's preview carries.
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
@@ -95,14 +100,85 @@ bool recognizes(std::span<const std::uint8_t> bytes) {
          r.bytes[0] == char(media::RawPreviewOutcome::ok);
 }
 
+// The EXIF segment of the JPEG picture a camera keeps inside a raw that is no TIFF (a Fujifilm
+// RAF's): the camera's own names and values, where the EXIF LibRaw gives its preview holds what
+// LibRaw made of them ("S5Pro", its own Software). Empty when the raw has none.
+std::span<const std::uint8_t> cameraExif(std::span<const std::uint8_t> bytes) {
+  static constexpr std::uint8_t kExifStart[] = {0xFF, 0xD8, 0xFF, 0xE1};  // start of image, APP1
+  static constexpr char kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+  for (auto at = std::search(bytes.begin(), bytes.end(), std::begin(kExifStart), std::end(kExifStart));
+       at != bytes.end(); at = std::search(at + 1, bytes.end(), std::begin(kExifStart), std::end(kExifStart))) {
+    const std::span<const std::uint8_t> rest = bytes.subspan(std::size_t(at - bytes.begin()) + 4);
+    if (rest.size() < 2 + sizeof kExif) break;
+    const std::size_t length = std::size_t(rest[0]) << 8 | rest[1];  // counts itself
+    if (length >= 2 + sizeof kExif && length <= rest.size() && std::memcmp(&rest[2], kExif, sizeof kExif) == 0)
+      return rest.subspan(2, length - 2);
+  }
+  return {};
+}
+
+// The TIFF streams raws of other containers keep their metadata in, by their block's name: a
+// Minolta MRW's TTW block (its name, a big-endian length of what follows, the TIFF), and a Canon
+// CR3's boxes CMT1 (primary directory), CMT2 (EXIF) and CMT4 (GPS), each a big-endian size
+// counting itself, the name, the TIFF.
+struct TiffBlock {
+  std::string_view fileStart;  // how the raw's container begins, at fileStartAt
+  std::size_t fileStartAt;
+  std::string_view name;
+  bool sizeBefore;  // a box's size comes before its name; else a length after it
+  JpegTagReader::FirstDirectory first;
+};
+using namespace std::string_view_literals;
+constexpr TiffBlock kTiffBlocks[] = {
+    {"\0MRM"sv, 0, "\0TTW"sv, false, JpegTagReader::FirstDirectory::primary},
+    {"ftypcrx "sv, 4, "CMT1"sv, true, JpegTagReader::FirstDirectory::primary},
+    {"ftypcrx "sv, 4, "CMT2"sv, true, JpegTagReader::FirstDirectory::exif},
+    {"ftypcrx "sv, 4, "CMT4"sv, true, JpegTagReader::FirstDirectory::gps},
+};
+
+std::uint32_t bigEndian32(std::span<const std::uint8_t> b, std::size_t at) {
+  return std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 | std::uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+// Reads each of those blocks the raw has; whether any was there.
+bool readTiffBlocks(std::span<const std::uint8_t> bytes, JpegTagReader* reader) {
+  const std::string_view all(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  bool read = false;
+  for (const TiffBlock& block : kTiffBlocks) {
+    if (all.substr(std::min(all.size(), block.fileStartAt), block.fileStart.size()) != block.fileStart) continue;
+    const std::size_t at = all.find(block.name, block.fileStartAt + block.fileStart.size());
+    if (at == std::string_view::npos || at < 4 || at + 8 > all.size()) continue;
+    std::size_t start = at + 8, size = bigEndian32(bytes, at + 4);  // a length after the name
+    if (block.sizeBefore) {
+      start = at + 4;
+      size = bigEndian32(bytes, at - 4);
+      if (size < 8) continue;
+      size -= 8;
+    }
+    if (size > all.size() - std::min(all.size(), start)) continue;
+    reader->readTiffStream(bytes.data() + start, size, block.first);
+    read = true;
+  }
+  return read;
+}
+
 void readMetadata(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record) {
   if (record == nullptr) return;
   tLast = {};  // a new photograph: read afresh, even at the last one's address
   const Preview& preview = previewOf(bytes);
   JpegTagReader reader;
-  if (tiffBased(bytes) || preview.jpeg == nullptr) {
-    reader.setDataStore(record);
-    if (tiffBased(bytes)) reader.readTiffStream(bytes.data(), bytes.size());
+  reader.setDataStore(record);
+  // The raw's own metadata before what LibRaw made of it.
+  bool own = tiffBased(bytes);
+  if (own) {
+    reader.readTiffStream(bytes.data(), bytes.size());
+  } else if (const std::span<const std::uint8_t> exif = cameraExif(bytes); !exif.empty()) {
+    reader.readExifSegment(exif.data(), UInt32(exif.size()));
+    own = true;
+  } else {
+    own = readTiffBlocks(bytes, &reader);
+  }
+  if (own || preview.jpeg == nullptr) {
     record->setFileName(path);
     FSFileAttributes attributes;
     if (FSFileAttributesAtPath(path, true, &attributes) == 0 && attributes.creationDate)
@@ -112,6 +188,10 @@ void readMetadata(const std::string& path, std::span<const std::uint8_t> bytes, 
     reader.readTags(path, preview.jpeg->data(), preview.jpeg->size(), record);
   }
   if (preview.jpeg != nullptr) {
+    // The decoded picture's bytes are the preview's, whichever directories gave the metadata.
+    ExImageInfo shown;
+    JpegTagReader().readTags(path, preview.jpeg->data(), preview.jpeg->size(), &shown);
+    record->setFileSize(shown.getFileSize());
     record->setPixelWidth(UInt32(preview.width));
     record->setPixelHeight(UInt32(preview.height));
   }

@@ -30,6 +30,13 @@ Located LocateRecording(const Photograph& photo) {
   return {};
 }
 
+std::vector<Located> FindRecordings(const Photograph& photo) {
+  std::vector<Located> all;
+  for (const SoundSource& row : SoundSources())
+    if (std::optional<Found> found = row.find(photo)) all.push_back({&row, std::move(*found)});
+  return all;
+}
+
 bool MayBeRecording(const std::string& name) {
   for (const SoundSource& row : SoundSources())
     if (row.recordingName && row.recordingName(name)) return true;

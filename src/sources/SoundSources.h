@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "media/Recording.h"
 #include "toolbox/Core/MacErrors.h"
@@ -91,6 +92,9 @@ struct Located {
   Found found;
 };
 Located LocateRecording(const Photograph& photo);
+// Every source that finds a recording for the photograph, in the table's order: the first is
+// the one LocateRecording gives.
+std::vector<Located> FindRecordings(const Photograph& photo);
 // Whether a file of that name may be a recording beside a photograph, by any source.
 bool MayBeRecording(const std::string& name);
 // Whether a file of that name may be the recording of the photograph photoName, by any source.

@@ -161,3 +161,61 @@ TEST(InfoCommand, TheBundledSampleCarriesItsVoiceNote) {
   ASSERT_EQ(json.status, 0);
   EXPECT_EQ(jsonQuery(json.out, "len(d[0]['AudioBlocks']) > 0, d[0]['AudioSeconds'] > 0"), "True True\n");
 }
+
+TEST(InfoCommand, ListsEveryVoiceNoteAndMarksTheOneAConversionTakes) {
+  const std::string inside = fixtures::makeWave(fixtures::WaveKind::pcm16Mono, {.seconds = 0.2});
+  const std::string beside = fixtures::makeWave(fixtures::WaveKind::pcm8, {.seconds = 0.3});
+  struct Case {
+    const char* what;
+    bool embedded;           // FlashPix pieces in the photograph
+    const char* besideName;  // a file beside it, or nullptr
+    bool besideIsWave;
+    const char* soundSource;  // the SoundSource line, "" for none
+    const char* list;         // the SoundSources line, "%s" for the folder; "" for none
+    const char* json;         // python's repr of the JSON list, "%s" for the folder
+  };
+  const Case cases[] = {
+      {"inside and beside", true, "p.WAV", true, "embedded", "embedded (used), sidecar %s/p.WAV",
+       "[{'Source': 'embedded', 'Used': True}, {'Source': 'sidecar', 'File': '%s/p.WAV', 'Used': False}]"},
+      {"beside only", false, "p.wav", true, "sidecar", "sidecar %s/p.wav (used)",
+       "[{'Source': 'sidecar', 'File': '%s/p.wav', 'Used': True}]"},
+      // What cannot serve is no note.
+      {"a file beside that is no WAVE", false, "p.wav", false, "", "", "None"},
+      {"inside, and no WAVE beside", true, "p.wav", false, "embedded", "embedded (used)",
+       "[{'Source': 'embedded', 'Used': True}]"},
+      {"none", false, nullptr, false, "", "", "None"},
+  };
+  auto withFolder = [](const char* format, const std::string& folder) {
+    std::string s = format;
+    if (const std::size_t at = s.find("%s"); at != std::string::npos) s.replace(at, 2, folder);
+    return s;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::ScratchDir dir;
+    const std::string photo = dir.file("p.jpg");
+    testsupport::writeFile(photo, c.embedded ? fixtures::embedWave(fixtures::makeJpeg(), inside) : fixtures::makeJpeg());
+    if (c.besideName) testsupport::writeFile(dir.file(c.besideName), c.besideIsWave ? beside : "not a recording");
+
+    const RunResult text = fixtures::runStill2mov({"--info", photo});
+    ASSERT_EQ(text.status, 0) << text.err;
+    auto line = [&](const std::string& name) {
+      const std::size_t at = text.out.find("\n" + name + " ");
+      if (at == std::string::npos) return std::string();
+      const std::size_t value = text.out.find(": ", at) + 2;
+      return text.out.substr(value, text.out.find('\n', value) - value);
+    };
+    // The line scripts read stays as it was; the list comes after it.
+    EXPECT_EQ(line("SoundSource"), c.soundSource) << text.out;
+    EXPECT_EQ(line("SoundSources"), withFolder(c.list, dir.path())) << text.out;
+    if (*c.soundSource) {
+      EXPECT_LT(text.out.find("\nSoundSource "), text.out.find("\nSoundSources "));
+    }
+
+    REQUIRE_TOOL("python3");
+    const RunResult json = fixtures::runStill2mov({"--info", "--json", photo});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(jsonQuery(json.out, "d[0].get('SoundSources')"), withFolder(c.json, dir.path()) + "\n");
+    EXPECT_EQ(jsonQuery(json.out, "d[0].get('SoundSource', '')"), std::string(c.soundSource) + "\n");
+  }
+}

@@ -18,7 +18,7 @@
 namespace {
 
 std::vector<cli::InfoItem> itemsOf(const ExImageInfo& r, bool verbose = false) {
-  return cli::infoItems(r, {"/photos/dsc0001.jpg", 1234, "", ""}, verbose);
+  return cli::infoItems(r, {"/photos/dsc0001.jpg", 1234, "", "", {}}, verbose);
 }
 
 std::string itemText(const ExImageInfo& r, const std::string& name, std::string* json = nullptr, bool verbose = false) {

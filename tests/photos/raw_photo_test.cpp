@@ -57,8 +57,8 @@ TEST(RawPhotoKind, StillIsTheUprightPreviewAndMetadataTheRawsOwn) {
                   "no preview picture to show"});
   if (!corpus.empty()) {
     auto file = [&](const char* name) { return testsupport::readFile(corpus + "/exiftool-raw/" + name); };
-    // No TIFF: the model LibRaw read, as the EXIF it gives the preview (the camera wrote "FinePix S5Pro").
-    rows.push_back({"FujiFilm.raf", file("FujiFilm.raf"), 160, 120, 1, "S5Pro", ""});
+    // No TIFF: the camera's own EXIF, in the JPEG it keeps inside (LibRaw's preview says "S5Pro").
+    rows.push_back({"FujiFilm.raf", file("FujiFilm.raf"), 160, 120, 1, "FinePix S5Pro  ", ""});  // padded
     rows.push_back({"Nikon.nef", file("Nikon.nef"), 0, 0, 1, "NIKON D70", "no preview picture to show"});
     rows.push_back({"CanonRaw.cr2", file("CanonRaw.cr2"), 0, 0, 1, "Canon EOS 350D DIGITAL",
                     "not a raw photograph LibRaw reads"});

@@ -165,3 +165,36 @@ TEST(SoundSources, WatchKnowsARecordingBesideAPhotographByItsName) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SoundSources, EveryNoteOfAPhotographIsFoundInTheTablesOrder) {
+  // One photograph holding every kind inside, and a WAVE beside it.
+  const std::string wave = fixtures::makeWave(fixtures::WaveKind::pcm16Mono, {.seconds = 0.2});
+  std::string jpeg = fixtures::embedWave(fixtures::makeJpeg(), wave, fixtures::pieces(700));
+  jpeg = notebuilder::gaudioExtended(jpeg, wave, 500);
+  jpeg = notebuilder::flirSegments(jpeg, notebuilder::flirFff(wave), 400);
+  jpeg = notebuilder::soundAndShot(jpeg, wave);  // a trailer: after the picture, so last
+  ScratchDir dir;
+  testsupport::writeFile(dir.file("p.jpg"), jpeg);
+  testsupport::writeFile(dir.file("p.wav"), wave);
+  ReadPhoto p(dir.file("p.jpg"));
+
+  const std::vector<sources::Located> all = sources::FindRecordings(p.photo);
+  std::vector<std::string> names, table;
+  for (const sources::Located& found : all) names.push_back(found.source->name);
+  for (const sources::SoundSource& row : sources::SoundSources()) table.push_back(row.name);
+  EXPECT_EQ(names, table) << "every row finds its note, in the table's order";
+  ASSERT_FALSE(all.empty());
+  // The first is the one a conversion takes.
+  EXPECT_EQ(all.front().source, sources::LocateRecording(p.photo).source);
+  for (const sources::Located& found : all) EXPECT_EQ(found.found.problem, "") << found.source->name;
+  EXPECT_EQ(all.back().found.file, dir.file("p.wav"));
+
+  // A photograph without a note finds none.
+  testsupport::writeFile(dir.file("q.jpg"), fixtures::makeJpeg());
+  ReadPhoto plain(dir.file("q.jpg"));
+  EXPECT_TRUE(sources::FindRecordings(plain.photo).empty());
+}
+
+}  // namespace

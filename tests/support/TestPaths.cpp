@@ -15,6 +15,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "photos/PhotoKinds.h"
+
 namespace testsupport {
 
 std::string sourceDir() { return STILL2MOV_SOURCE_DIR; }
@@ -37,6 +39,18 @@ std::vector<std::string> corpusJpegs() {
     std::string ext = entry.path().extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
     if (ext == ".jpg" || ext == ".jpeg") files.push_back(entry.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::vector<std::string> corpusPhotographs(const std::string& kind) {
+  std::vector<std::string> files;
+  const std::string dir = corpusDir();
+  if (dir.empty()) return files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    const photos::PhotoKind* taken = entry.is_regular_file() ? photos::PhotoKindForName(entry.path().string()) : nullptr;
+    if (taken != nullptr && kind == taken->name) files.push_back(entry.path().string());
   }
   std::sort(files.begin(), files.end());
   return files;

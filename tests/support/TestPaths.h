@@ -12,6 +12,9 @@ std::string sourceDir();
 std::string binaryPath();      // the built still2mov executable
 std::string corpusDir();       // $STILL2MOV_CORPUS, else ../shared/corpus beside the source tree; "" when absent
 std::vector<std::string> corpusJpegs();  // every .jpg/.jpeg below corpusDir(), sorted
+// Every file below corpusDir() that the photograph kind of that name ("raw") takes by its name,
+// sorted.
+std::vector<std::string> corpusPhotographs(const std::string& kind);
 bool haveTool(const std::string& name);  // the command is on PATH
 
 class ScratchDir {

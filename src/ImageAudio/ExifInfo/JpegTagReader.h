@@ -31,14 +31,18 @@ class JpegTagReader {
   // One APP1 payload (after its length field), handed on while the decoder's copy is alive.
   void readExifSegment(const UInt8* payload, UInt32 length);
   // A TIFF stream's primary, EXIF and GPS directories (a segment's after its identifier, or a
-  // TIFF-based raw photograph whole), read in place into the current record.
-  void readTiffStream(const UInt8* tiff, size_t length);
+  // TIFF-based raw photograph whole), read in place into the current record. A stream may hold
+  // one EXIF or GPS directory as its first, as a Canon CR3 keeps each in a box of its own.
+  enum class FirstDirectory { primary, exif, gps };
+  void readTiffStream(const UInt8* tiff, size_t length, FirstDirectory first = FirstDirectory::primary);
 
   // Directory reading over an open TIFF handle into the current record.
   void readIFDs(TIFF* tif, UInt32 sourceKind);
   void readMainTags(TIFF* tif);
   void readExifTags(TIFF* tif);
   void readGPSTags(TIFF* tif);
+  // The stream's first directory read as an EXIF or a GPS one.
+  void readFirstDirectoryAs(TIFF* tif, FirstDirectory first);
 
   // FlashPix audio: finds the audio stream among the record's segment copies, adds one audio
   // block per piece and works out the recording's length in whole seconds.

@@ -13,13 +13,14 @@ void JpegTagReader::readExifSegment(const UInt8* payload, UInt32 length) {
   readTiffStream(payload + 6, length - 6);
 }
 
-void JpegTagReader::readTiffStream(const UInt8* tiff, size_t length) {
+void JpegTagReader::readTiffStream(const UInt8* tiff, size_t length, FirstDirectory first) {
   if (tiff == nullptr || length > size_t(INT32_MAX)) return;
   const SInt32 fd = mfs_open(const_cast<UInt8*>(tiff), SInt32(length), "r");
   if (fd < 0) return;
   TIFF* tif = XTIFFClientOpenNoRead("APP1", "r", mfs_handle(fd), mfs_read, mfs_write, mfs_lseek,
                                     mfs_close, mfs_size, mfs_map, mfs_unmap);
   if (tif == nullptr) return;  // the stream has been closed with the failed open
-  readIFDs(tif, FOUR_CHAR_CODE("JPEG"));
+  if (first == FirstDirectory::primary) readIFDs(tif, FOUR_CHAR_CODE("JPEG"));
+  else readFirstDirectoryAs(tif, first);
   XTIFFClose(tif);
 }

@@ -205,3 +205,9 @@ void JpegTagReader::readGPSTags(TIFF* tif) {
   if (tif == nullptr || mDataStore == nullptr) return;
   copyDirectory(tif, UInt8(Dir::Gps));
 }
+
+void JpegTagReader::readFirstDirectoryAs(TIFF* tif, FirstDirectory first) {
+  if (tif == nullptr || mDataStore == nullptr || first == FirstDirectory::primary) return;
+  readExifDirectory(tif, TIFFPrivateFirstDirectoryOffset(tif));
+  copyDirectory(tif, UInt8(first == FirstDirectory::exif ? Dir::Exif : Dir::Gps));
+}

@@ -139,6 +139,7 @@ RawPreviewOutcome readPreview(const std::uint8_t* data, std::size_t size, RawPre
   if (o.outcome != RawPreviewOutcome::ok) return o.outcome;
   Processor& raw = *o.raw;
   out->orientation = RawFlipOrientation(raw.imgdata.sizes.flip);
+  out->captureTime = raw.imgdata.other.timestamp > 0 ? std::int64_t(raw.imgdata.other.timestamp) : 0;
 
   const libraw_thumbnail_t& t = raw.imgdata.thumbnail;
   if (t.tlength == 0 && t.twidth == 0 && t.theight == 0) return RawPreviewOutcome::noPreview;
@@ -168,6 +169,9 @@ RawPreviewOutcome readPreview(const std::uint8_t* data, std::size_t size, RawPre
       return RawPreviewOutcome::damaged;
     if (!sizeTaken(layout.width, layout.height)) return RawPreviewOutcome::tooLarge;
     out->isJpeg = true;
+    // LibRaw puts an EXIF segment of its own right after the start of image when the stored
+    // preview opens with none: then it hands over more than the file stores.
+    out->ownExif = image->data_size <= t.tlength;
     out->jpeg.assign(image->data, image->data + image->data_size);
     out->width = int(layout.width);
     out->height = int(layout.height);
@@ -206,11 +210,11 @@ const char* RawPreviewWords(RawPreviewOutcome outcome) {
 
 namespace {
 
-// The answer's layout: "RPV1", outcome, isJpeg, channels, orientation (a byte each), then width,
-// height (4 bytes each), the payload's length (8; this machine's order: both ends are this
-// program) and the payload.
-constexpr char kAnswerTag[4] = {'R', 'P', 'V', '1'};
-constexpr std::size_t kAnswerHeader = 4 + 4 + 4 + 4 + 8;
+// The answer's layout: "RPV2", outcome, isJpeg, channels, orientation (a byte each), then width,
+// height (4 bytes each), ownExif (a byte), the capture time and the payload's length (8 each;
+// this machine's order: both ends are this program) and the payload.
+constexpr char kAnswerTag[4] = {'R', 'P', 'V', '2'};
+constexpr std::size_t kAnswerHeader = 4 + 4 + 4 + 4 + 1 + 8 + 8;
 
 void putU32(std::string* s, std::uint32_t v) { s->append(reinterpret_cast<const char*>(&v), sizeof v); }
 std::uint32_t getU32(const char* p) {
@@ -232,6 +236,9 @@ std::string RawPreviewAnswer(RawPreviewOutcome outcome, const RawPreview& previe
   s.push_back(char(ok ? preview.orientation : 1));
   putU32(&s, std::uint32_t(ok ? preview.width : 0));
   putU32(&s, std::uint32_t(ok ? preview.height : 0));
+  s.push_back(char(ok && preview.isJpeg && preview.ownExif));
+  const std::int64_t captureTime = ok && preview.captureTime > 0 ? preview.captureTime : 0;
+  s.append(reinterpret_cast<const char*>(&captureTime), sizeof captureTime);
   const std::uint64_t length = ok ? payload.size() : 0;
   s.append(reinterpret_cast<const char*>(&length), sizeof length);
   if (ok) s.append(reinterpret_cast<const char*>(payload.data()), payload.size());
@@ -247,14 +254,21 @@ bool ReadRawPreviewAnswer(std::string_view bytes, RawPreviewOutcome* outcome, Ra
   const int channels = static_cast<unsigned char>(bytes[6]);
   const int orientation = static_cast<unsigned char>(bytes[7]);
   const std::uint32_t width = getU32(bytes.data() + 8), height = getU32(bytes.data() + 12);
+  const auto ownExif = static_cast<unsigned char>(bytes[16]);
+  std::int64_t captureTime;
+  std::memcpy(&captureTime, bytes.data() + 17, sizeof captureTime);
   std::uint64_t length;
-  std::memcpy(&length, bytes.data() + 16, sizeof length);
+  std::memcpy(&length, bytes.data() + 25, sizeof length);
   const std::string_view payload = bytes.substr(kAnswerHeader);
   if (payload.size() != length) return false;
-  if (said > unsigned(RawPreviewOutcome::lost) || unsigned(static_cast<unsigned char>(bytes[5])) > 1) return false;
+  if (said > unsigned(RawPreviewOutcome::lost) || unsigned(static_cast<unsigned char>(bytes[5])) > 1 || ownExif > 1 ||
+      captureTime < 0 || (ownExif && !isJpeg))
+    return false;
   const auto told = RawPreviewOutcome(said);
   if (told != RawPreviewOutcome::ok) {
-    if (!payload.empty() || width != 0 || height != 0 || isJpeg || channels != 0 || orientation != 1) return false;
+    if (!payload.empty() || width != 0 || height != 0 || isJpeg || channels != 0 || orientation != 1 ||
+        captureTime != 0)
+      return false;
     *outcome = told;
     return true;
   }
@@ -275,6 +289,8 @@ bool ReadRawPreviewAnswer(std::string_view bytes, RawPreviewOutcome* outcome, Ra
   preview->width = int(width);
   preview->height = int(height);
   preview->orientation = orientation;
+  preview->ownExif = ownExif != 0;
+  preview->captureTime = captureTime;
   *outcome = told;
   return true;
 }

@@ -36,6 +36,12 @@ struct RawPreview {
   int width = 0;                   // as stored, before orientation
   int height = 0;
   int orientation = 1;  // EXIF 1 to 8
+  // Whether the JPEG came with an EXIF segment of its own; where it did not, LibRaw put one in
+  // of what it read, which a caller may replace with the raw's own metadata.
+  bool ownExif = false;
+  // When the shot was taken as LibRaw read it, in seconds since 1970 as this machine's local time
+  // zone counts them (LibRaw reads the camera's clock as local time); 0 when it read none.
+  std::int64_t captureTime = 0;
 };
 
 // Reads the preview of the raw photograph in data; nothing is kept of data after the call.

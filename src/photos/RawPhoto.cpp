@@ -36,6 +36,8 @@ const ChildCallLimits kLibRawLimits{.extraAddressSpace = std::uint64_t(3) << 30,
 constexpr std::uint64_t kMaxAnswer = media::kMaxRawPreviewPixels * 3 + 64;
 
 media::RawPreviewOutcome readInChild(std::span<const std::uint8_t> bytes, media::RawPreview* raw) {
+  // Loaded here, once, so that each child has LibRaw without loading it again.
+  if (!media::LoadRawPreviewModule()) return media::RawPreviewOutcome::unavailable;
   const ChildCallResult r = CallInChildProcess(
       [&] {
         media::RawPreview found;
@@ -98,6 +100,7 @@ bool tiffBased(std::span<const std::uint8_t> b) {
 
 bool recognizes(std::span<const std::uint8_t> bytes) {
   if (tiffBased(bytes)) return true;  // a TIFF that is no raw is told so in this kind's words
+  if (!media::LoadRawPreviewModule()) return false;
   const ChildCallResult r = CallInChildProcess(
       [&] { return std::string(1, char(media::IdentifyRaw(bytes.data(), bytes.size()))); }, kLibRawLimits, 1);
   return r.ending == ChildCallResult::Ending::answered && r.bytes.size() == 1 &&

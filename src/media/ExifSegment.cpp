@@ -155,7 +155,7 @@ std::string ExifSegment(const ExifFacts& facts) {
   return segment + tiff;
 }
 
-std::optional<std::string> JpegWithExif(const std::uint8_t* jpeg, std::size_t size, const std::string& segment,
+std::optional<std::vector<std::uint8_t>> JpegWithExif(const std::uint8_t* jpeg, std::size_t size, const std::string& segment,
                                         bool replaceLeading) {
   if (!StartsWithSOI(jpeg, size)) return std::nullopt;
   std::size_t rest = 2;
@@ -164,11 +164,10 @@ std::optional<std::string> JpegWithExif(const std::uint8_t* jpeg, std::size_t si
     if (length < 8 || length > size - 4) return std::nullopt;
     rest = 4 + length;
   }
-  std::string out;
-  out.reserve(2 + segment.size() + (size - rest));
-  out.append(reinterpret_cast<const char*>(jpeg), 2);
-  out += segment;
-  out.append(reinterpret_cast<const char*>(jpeg) + rest, size - rest);
+  std::vector<std::uint8_t> out(2 + segment.size() + (size - rest));
+  std::memcpy(out.data(), jpeg, 2);
+  std::memcpy(out.data() + 2, segment.data(), segment.size());
+  std::memcpy(out.data() + 2 + segment.size(), jpeg + rest, size - rest);
   return out;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace media {
 
@@ -39,7 +40,7 @@ std::string ExifSegment(const ExifFacts& facts);
 // The JPEG with segment right after its start of image. With replaceLeading, an EXIF segment that
 // directly follows the start of image is dropped first. Nothing for bytes that are no JPEG, or
 // whose leading segment runs past their end.
-std::optional<std::string> JpegWithExif(const std::uint8_t* jpeg, std::size_t size, const std::string& segment,
+std::optional<std::vector<std::uint8_t>> JpegWithExif(const std::uint8_t* jpeg, std::size_t size, const std::string& segment,
                                         bool replaceLeading);
 
 }  // namespace media

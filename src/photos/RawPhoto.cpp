@@ -192,9 +192,9 @@ media::Still still(std::span<const std::uint8_t> bytes, const ExImageInfo& recor
   // A preview without EXIF of its own carries the raw's, as the camera's JPEG would: a motion
   // photo made of it is the shot's in every photo library.
   if (!preview.ownExif) {
-    const std::optional<std::string> withExif = media::JpegWithExif(
+    std::optional<std::vector<std::uint8_t>> withExif = media::JpegWithExif(
         jpeg->data(), jpeg->size(), media::ExifSegment(exifFactsOf(record, s.orientation)), true);
-    if (withExif) jpeg = std::make_shared<const std::vector<std::uint8_t>>(withExif->begin(), withExif->end());
+    if (withExif) jpeg = std::make_shared<const std::vector<std::uint8_t>>(std::move(*withExif));
   }
   s.jpeg = *jpeg;
   s.owner = jpeg;

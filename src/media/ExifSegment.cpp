@@ -164,10 +164,11 @@ std::optional<std::vector<std::uint8_t>> JpegWithExif(const std::uint8_t* jpeg, 
     if (length < 8 || length > size - 4) return std::nullopt;
     rest = 4 + length;
   }
-  std::vector<std::uint8_t> out(2 + segment.size() + (size - rest));
-  std::memcpy(out.data(), jpeg, 2);
-  std::memcpy(out.data() + 2, segment.data(), segment.size());
-  std::memcpy(out.data() + 2 + segment.size(), jpeg + rest, size - rest);
+  std::vector<std::uint8_t> out;
+  out.reserve(2 + segment.size() + (size - rest));
+  out.insert(out.end(), jpeg, jpeg + 2);
+  out.insert(out.end(), segment.begin(), segment.end());
+  out.insert(out.end(), jpeg + rest, jpeg + size);
   return out;
 }
 

@@ -172,7 +172,7 @@ const Module& module() {
     }
     void* handle = nullptr;
     for (const char* place : {"$ORIGIN/" STILL2MOV_LIBRAW_MODULE_NAME, "$ORIGIN/" STILL2MOV_LIBRAW_MODULE})
-      if ((handle = dlopen(place, RTLD_NOW | RTLD_LOCAL)) != nullptr) break;
+      if ((handle = dlopen(place, RTLD_LAZY | RTLD_LOCAL)) != nullptr) break;
     if (handle == nullptr) {
       const char* error = dlerror();
       out->why = std::string("cannot load " STILL2MOV_LIBRAW_MODULE_NAME) + (error ? std::string(": ") + error : "");

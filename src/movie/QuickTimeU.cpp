@@ -69,7 +69,7 @@ long importWaveBytes(Movie movie, char* data, long length, Track* usedTrack) {
 }  // namespace
 
 int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts,
-                            const MoviePublication& publication) {
+                            const MoviePublication& publication, const media::Still* still) {
   OSErr err = EnterMovies();
   if (err != noErr) {
     report("Image Convert: CreateMovieFile failed");
@@ -112,14 +112,18 @@ int QuickTimeU::CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int res
   }
 
   // A movie without its still frame is no movie: nothing is written.
-  int videoErr = CreateVideoTrack(theMovie, image, duration, resize);
+  int videoErr = CreateVideoTrack(theMovie, image, duration, resize, still);
   if (videoErr != noErr) {
     discard();
     report("Image Convert: CreateVideoTrack failed");
     return videoErr;
   }
 
-  err = AddPhotoFacts(theMovie, facts);
+  // A still of its own stands upright by its orientation, which the photograph's record may not
+  // hold (a raw's orientation is LibRaw's reading where the raw is not TIFF-based).
+  PhotoFacts shown = facts;
+  if (still != nullptr) shown.orientation = UInt16(still->orientation >= 1 && still->orientation <= 8 ? still->orientation : 1);
+  err = AddPhotoFacts(theMovie, shown);
   if (err == noErr) err = MarkMovie(theMovie);
   if (err == noErr && !facts.madeFrom.empty()) {
     Handle text = nullptr;
@@ -186,9 +190,9 @@ std::string QuickTimeU::SoundFormatName(FSSpec& audio) {
   return name;
 }
 
-int QuickTimeU::CreateVideoTrack(Movie movie, FSSpec& image, long duration, int resize) {
+int QuickTimeU::CreateVideoTrack(Movie movie, FSSpec& image, long duration, int resize, const media::Still* still) {
   short width = 0, height = 0;
-  GetScaledDimension(image, &width, &height, short(resize));
+  GetScaledDimension(image, &width, &height, short(resize), still);
 
   Track track = NewMovieTrack(movie, IntToFixed(width), IntToFixed(height), kNoVolume);
   OSErr err = GetMoviesError();
@@ -203,10 +207,10 @@ int QuickTimeU::CreateVideoTrack(Movie movie, FSSpec& image, long duration, int 
   ImageDescriptionHandle desc = nullptr;
   if (resize != 0) {
     // Nothing but this step reads the scaled copy, so it is made in memory, not in a file.
-    CreateScaledImage(image, width, height, &data, &desc);
+    CreateScaledImage(image, width, height, &data, &desc, still);
   } else {
-    data = GetImageDataFromFile(image);
-    desc = GetImageDescFromFile(image);
+    data = GetImageDataFromFile(image, still);
+    desc = GetImageDescFromFile(image, still);
   }
   // The frame is the movie's picture: without it (unreadable, or not stored) the track fails.
   OSErr frameErr = noErr;

@@ -36,9 +36,10 @@ class QuickTimeU {
 
   // Movie assembly.
   // facts: how the picture stands and what else the movie carries of the photograph. publication:
-  // how the finished file may take the movie's name.
+  // how the finished file may take the movie's name. still: the frame's picture when it is not the
+  // image file itself (a raw's preview), standing upright by its own orientation.
   static int CreateMovie(FSSpec& movie, FSSpec& image, FSSpec& audio, int resize, const PhotoFacts& facts = {},
-                         const MoviePublication& publication = {});
+                         const MoviePublication& publication = {}, const media::Still* still = nullptr);
   // The MP4 (or, with motionPhoto, the motion photo) of a still and its recording, written straight
   // from the JPEG and the PCM into a working file beside movie and published as CreateMovie
   // publishes. resize: the frame's width in the stored orientation, 0 for the picture's own size.
@@ -55,7 +56,9 @@ class QuickTimeU {
   static long CreateSoundTrack(Movie movie, FSSpec& audio, OSErr* importErr = nullptr);
   // The recording's format in words ("GSM 6.10"), or "" when it is no readable WAVE file.
   static std::string SoundFormatName(FSSpec& audio);
-  static int CreateVideoTrack(Movie movie, FSSpec& image, long duration, int resize);
+  // The picture is the still's when one is given, else the image file's; so in every call below.
+  static int CreateVideoTrack(Movie movie, FSSpec& image, long duration, int resize,
+                              const media::Still* still = nullptr);
   static bool AddImageToMedia(Media media, ImageDescriptionHandle desc, char* data, long duration);
   static long ImportWAVDataFromMemory(Movie movie, char* data, long length);
   static long GetMediaFromPtr(char* data, long length, Media* media);
@@ -72,7 +75,8 @@ class QuickTimeU {
   static std::string ISO6709Text(const GeoPosition& position);
 
   // Image scaling and descriptions.
-  static int GetScaledDimension(FSSpec& image, short* width, short* height, short target);
+  static int GetScaledDimension(FSSpec& image, short* width, short* height, short target,
+                                const media::Still* still = nullptr);
   static OSErr AdjustImageInt(ComponentInstanceRecord* importer, unsigned short rotation, SDimension32 box,
                               SCALE_TYPE scaleType);
   // Writes the scaled copy to a new, uniquely named file beside the source and names it in
@@ -81,10 +85,11 @@ class QuickTimeU {
   // The same scaled copy made in memory, with what GetImageDataFromFile and GetImageDescFromFile
   // would read from it: a NewPtr block and a description, both the caller's. On failure both
   // are null and the result says why (a damaged photograph's decoding error, say).
-  static OSErr CreateScaledImage(FSSpec& source, short width, short height, char** data, ImageDescriptionHandle* desc);
+  static OSErr CreateScaledImage(FSSpec& source, short width, short height, char** data, ImageDescriptionHandle* desc,
+                                 const media::Still* still = nullptr);
   // A pointer block (GetPtrSize gives its length) that the caller releases with DisposePtr; it
   // shares the image's bytes with whoever holds them rather than copying them.
-  static char* GetImageDataFromFile(FSSpec& image);
-  static ImageDescriptionHandle GetImageDescFromFile(FSSpec& image);
+  static char* GetImageDataFromFile(FSSpec& image, const media::Still* still = nullptr);
+  static ImageDescriptionHandle GetImageDescFromFile(FSSpec& image, const media::Still* still = nullptr);
   static ImageDescriptionHandle GetImageDescForImage(char* data, unsigned long length);
 };

@@ -30,13 +30,32 @@ Fixed clampFixed(std::int64_t v) { return Fixed(std::clamp<std::int64_t>(v, INT3
 
 // Whole pixels as 16.16, within what a Fixed holds.
 Fixed pixelsToFixed(std::int64_t pixels) { return IntToFixed(clamp16(pixels)); }
+
+// The importer of the frame's picture: the still's bytes when one is given (a picture made for the
+// movie, such as a raw's preview), else the image file's.
+OSErr openPicture(FSSpec& image, const media::Still* still, GraphicsImportComponent* importer) {
+  if (still == nullptr) return GetGraphicsImporterForFile(&image, importer);
+  *importer = nullptr;
+  if (still->jpeg.empty()) return noDataHandler;
+  Handle bytes = nullptr, dataRef = nullptr;
+  OSErr err = PtrToHand(still->jpeg.data(), &bytes, long(still->jpeg.size()));
+  if (err == noErr && bytes == nullptr) err = memFullErr;
+  if (err == noErr) err = PtrToHand(&bytes, &dataRef, sizeof(Handle));
+  if (err == noErr && dataRef == nullptr) err = memFullErr;
+  if (err == noErr) err = GetGraphicsImporterForDataRef(dataRef, kGraphicsHandleDataRefType, importer);
+  // The importer keeps a copy of its own.
+  if (dataRef != nullptr) DisposeHandle(dataRef);
+  if (bytes != nullptr) DisposeHandle(bytes);
+  return err;
+}
 }  // namespace
 
-int QuickTimeU::GetScaledDimension(FSSpec& image, short* width, short* height, short target) {
+int QuickTimeU::GetScaledDimension(FSSpec& image, short* width, short* height, short target,
+                                   const media::Still* still) {
   *width = 0;
   *height = 0;
   GraphicsImportComponent importer = nullptr;
-  OSErr err = GetGraphicsImporterForFile(&image, &importer);
+  OSErr err = openPicture(image, still, &importer);
   if (err != noErr) return err;
   Rect r{};
   err = GraphicsImportGetSourceRect(importer, &r);
@@ -107,11 +126,11 @@ namespace {
 // that the track's size gives, and exported at high quality to wherever setOutput points the
 // exporter. The export's result, or why the photograph could not be opened.
 template <typename SetOutput>
-OSErr exportScaled(FSSpec& source, short width, short height, SetOutput setOutput) {
+OSErr exportScaled(FSSpec& source, const media::Still* still, short width, short height, SetOutput setOutput) {
   GraphicsExportComponent exporter = nullptr;
   GraphicsImportComponent importer = nullptr;
   OSErr openErr = OpenADefaultComponent(GraphicsExporterComponentType, kQTFileTypeJPEG, &exporter);
-  OSErr importErr = GetGraphicsImporterForFile(&source, &importer);
+  OSErr importErr = openPicture(source, still, &importer);
 
   Rect bounds{};
   GraphicsImportGetNaturalBounds(importer, &bounds);
@@ -146,19 +165,19 @@ bool QuickTimeU::CreateScaledImageFile(FSSpec& source, FSSpec& destination, shor
     std::memcpy(destination.name + 1, kName, sizeof kName - 1);
     return true;
   }
-  exportScaled(source, width, height,
+  exportScaled(source, nullptr, width, height,
                [&](GraphicsExportComponent exporter) { return GraphicsExportSetOutputFile(exporter, &destination); });
   return true;
 }
 
 OSErr QuickTimeU::CreateScaledImage(FSSpec& source, short width, short height, char** data,
-                                    ImageDescriptionHandle* desc) {
+                                    ImageDescriptionHandle* desc, const media::Still* still) {
   if (data == nullptr || desc == nullptr) return paramErr;
   *data = nullptr;
   *desc = nullptr;
   Handle encoded = NewHandle(0);
   if (encoded == nullptr) return MemError() != noErr ? MemError() : memFullErr;
-  OSErr err = exportScaled(source, width, height, [&](GraphicsExportComponent exporter) {
+  OSErr err = exportScaled(source, still, width, height, [&](GraphicsExportComponent exporter) {
     return GraphicsExportSetOutputHandle(exporter, encoded);
   });
   if (err == noErr) {
@@ -178,9 +197,9 @@ OSErr QuickTimeU::CreateScaledImage(FSSpec& source, short width, short height, c
   return err;
 }
 
-char* QuickTimeU::GetImageDataFromFile(FSSpec& image) {
+char* QuickTimeU::GetImageDataFromFile(FSSpec& image, const media::Still* still) {
   GraphicsImportComponent importer = nullptr;
-  if (GetGraphicsImporterForFile(&image, &importer) != noErr) return nullptr;
+  if (openPicture(image, still, &importer) != noErr) return nullptr;
   unsigned long offset = 0, size = 0;
   if (GraphicsImportGetDataOffsetAndSize(importer, &offset, &size) != noErr) {
     CloseComponent(importer);
@@ -194,9 +213,9 @@ char* QuickTimeU::GetImageDataFromFile(FSSpec& image) {
   return data;
 }
 
-ImageDescriptionHandle QuickTimeU::GetImageDescFromFile(FSSpec& image) {
+ImageDescriptionHandle QuickTimeU::GetImageDescFromFile(FSSpec& image, const media::Still* still) {
   GraphicsImportComponent importer = nullptr;
-  if (GetGraphicsImporterForFile(&image, &importer) != noErr) return nullptr;
+  if (openPicture(image, still, &importer) != noErr) return nullptr;
   ImageDescriptionHandle desc = nullptr;
   GraphicsImportGetImageDescription(importer, &desc);
   CloseComponent(importer);

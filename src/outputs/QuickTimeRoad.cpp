@@ -8,7 +8,10 @@
 namespace outputs {
 
 int WriteThroughQuickTime(const OutputJob& job) {
-  return QuickTimeU::CreateMovie(*job.movie, *job.image, *job.audio, job.resize, *job.facts, *job.publication);
+  // A still that points into the photograph's own bytes is the image file: the road reads the
+  // file as it always has. One the photograph kind made (a raw's preview) is handed over.
+  const media::Still* made = job.still != nullptr && job.still->owner != nullptr ? job.still : nullptr;
+  return QuickTimeU::CreateMovie(*job.movie, *job.image, *job.audio, job.resize, *job.facts, *job.publication, made);
 }
 
 std::optional<media::MadeFrom> ReadMovieMadeFrom(const std::string& path) { return media::ReadMadeFromMovie(path); }

@@ -2,15 +2,20 @@
 // The raw photograph: its picture the largest preview LibRaw finds in it, its metadata the raw's
 // own TIFF directories where it is TIFF-based, else the camera's EXIF inside it, else the EXIF
 // LibRaw's preview carries.
+#include <glib.h>
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "media/ExifSegment.h"
 #include "media/JpegCodec.h"
 #include "media/RawPreview.h"
 #include "photos/PhotoKinds.h"
@@ -25,6 +30,8 @@ struct Preview {
   media::RawPreviewOutcome outcome = media::RawPreviewOutcome::notRaw;
   std::shared_ptr<const std::vector<std::uint8_t>> jpeg;
   int width = 0, height = 0, orientation = 1;
+  bool ownExif = false;  // the JPEG came with EXIF of its own, rather than LibRaw's or none
+  std::int64_t captureTime = 0;
 };
 
 // LibRaw reads a hostile file in a child process: its crash, its runaway allocation or its hang
@@ -34,6 +41,8 @@ const ChildCallLimits kLibRawLimits{.extraAddressSpace = std::uint64_t(3) << 30,
 constexpr std::uint64_t kMaxAnswer = media::kMaxRawPreviewPixels * 3 + 64;
 
 media::RawPreviewOutcome readInChild(std::span<const std::uint8_t> bytes, media::RawPreview* raw) {
+  // Loaded here, once, so that each child has LibRaw without loading it again.
+  if (!media::LoadRawPreviewModule()) return media::RawPreviewOutcome::unavailable;
   const ChildCallResult r = CallInChildProcess(
       [&] {
         media::RawPreview found;
@@ -66,6 +75,8 @@ Preview readPreview(std::span<const std::uint8_t> bytes) {
   p.width = raw.width;
   p.height = raw.height;
   p.orientation = raw.orientation;
+  p.ownExif = raw.isJpeg && raw.ownExif;
+  p.captureTime = raw.captureTime;
   return p;
 }
 
@@ -94,6 +105,7 @@ bool tiffBased(std::span<const std::uint8_t> b) {
 
 bool recognizes(std::span<const std::uint8_t> bytes) {
   if (tiffBased(bytes)) return true;  // a TIFF that is no raw is told so in this kind's words
+  if (!media::LoadRawPreviewModule()) return false;
   const ChildCallResult r = CallInChildProcess(
       [&] { return std::string(1, char(media::IdentifyRaw(bytes.data(), bytes.size()))); }, kLibRawLimits, 1);
   return r.ending == ChildCallResult::Ending::answered && r.bytes.size() == 1 &&
@@ -184,8 +196,20 @@ void readMetadata(const std::string& path, std::span<const std::uint8_t> bytes, 
     if (FSFileAttributesAtPath(path, true, &attributes) == 0 && attributes.creationDate)
       record->setCreationDate(attributes.creationDate);
   } else {
-    // LibRaw writes what it read of the shot into the EXIF of a preview that had none.
+    // LibRaw writes what it read of the shot into the EXIF of a preview that had none, its
+    // capture time as the time of the last change: that is when the shot was taken.
     reader.readTags(path, preview.jpeg->data(), preview.jpeg->size(), record);
+    if (!record->getDateTimeOriginalPresent() && preview.captureTime > 0) {
+      if (GDateTime* local = g_date_time_new_from_unix_local(preview.captureTime)) {
+        gchar* text = g_date_time_format(local, "%Y:%m:%d %H:%M:%S");
+        if (text != nullptr) {
+          record->setDateTimeOriginal(text);
+          record->setDateTimeOriginalPresent(true);
+        }
+        g_free(text);
+        g_date_time_unref(local);
+      }
+    }
   }
   if (preview.jpeg != nullptr) {
     // The decoded picture's bytes are the preview's, whichever directories gave the metadata.
@@ -197,16 +221,65 @@ void readMetadata(const std::string& path, std::span<const std::uint8_t> bytes, 
   }
 }
 
+std::string text(const char* s) { return s != nullptr ? s : ""; }
+
+std::optional<media::ExifRational> rationalOf(bool present, float v) {
+  return present && v > 0 ? media::ExifRationalOf(v) : std::nullopt;
+}
+
+// The raw's metadata as the record holds it, for the EXIF of a preview that has none of its own:
+// what photo libraries show of the shot, and the orientation the still is shown in.
+media::ExifFacts exifFactsOf(const ExImageInfo& record, int orientation) {
+  media::ExifFacts f;
+  f.make = text(record.getMake());
+  f.model = text(record.getModel());
+  f.software = text(record.getSoftware());
+  f.artist = text(record.getArtist());
+  if (record.getDateTimeOriginalPresent()) f.dateTimeOriginal = record.getDateTimeOriginal();
+  if (record.getOffsetTimeOriginalPresent()) f.offsetTimeOriginal = record.getOffsetTimeOriginal();
+  f.orientation = orientation;
+  f.exposureTime = rationalOf(record.getExposureTimePresent(), record.getExposureTime());
+  f.fNumber = rationalOf(record.getFNumberPresent(), record.getFNumber());
+  f.focalLength = rationalOf(record.getFocalLengthPresent(), record.getFocalLength());
+  if (record.getNumISOSpeeds() > 0 && record.getISOSpeedRating() != nullptr) f.iso = record.getISOSpeedRating()[0];
+  auto dms = [](const float* v, media::ExifRational* out) {
+    for (int i = 0; i < 3; ++i) {
+      const std::optional<media::ExifRational> r = media::ExifRationalOf(v[i]);
+      if (!r) return false;
+      out[i] = *r;
+    }
+    return true;
+  };
+  media::ExifFacts::Position p;
+  if (record.getGpsLattitudePresent() && record.getGpsLongitudePresent() && dms(record.getGpsLattitude(), p.latitude) &&
+      dms(record.getGpsLongitude(), p.longitude)) {
+    p.latitudeRef = record.getGpsLattitudeRefPresent() ? record.getGpsLattitudeRef()[0] : 'N';
+    p.longitudeRef = record.getGpsLongitudeRefPresent() ? record.getGpsLongitudeRef()[0] : 'E';
+    if (record.getGpsAltitudePresent()) p.altitude = media::ExifRationalOf(record.getGpsAltitude());
+    p.belowSeaLevel = record.getGpsAltitudeRefPresent() && record.getGpsAltitudeRef() == 1;
+    f.position = p;
+  }
+  return f;
+}
+
 media::Still still(std::span<const std::uint8_t> bytes, const ExImageInfo& record) {
   const Preview& preview = previewOf(bytes);
   media::Still s;
   if (preview.jpeg == nullptr) return s;
-  s.jpeg = *preview.jpeg;
-  s.owner = preview.jpeg;
-  s.width = preview.width;
-  s.height = preview.height;
   // A TIFF-based raw's own Orientation, as its metadata says; else LibRaw's reading of it.
   s.orientation = tiffBased(bytes) && record.getOrientationPresent() ? record.getOrientation() : preview.orientation;
+  std::shared_ptr<const std::vector<std::uint8_t>> jpeg = preview.jpeg;
+  // A preview without EXIF of its own carries the raw's, as the camera's JPEG would: a motion
+  // photo made of it is the shot's in every photo library.
+  if (!preview.ownExif) {
+    std::optional<std::vector<std::uint8_t>> withExif = media::JpegWithExif(
+        jpeg->data(), jpeg->size(), media::ExifSegment(exifFactsOf(record, s.orientation)), true);
+    if (withExif) jpeg = std::make_shared<const std::vector<std::uint8_t>>(std::move(*withExif));
+  }
+  s.jpeg = *jpeg;
+  s.owner = jpeg;
+  s.width = preview.width;
+  s.height = preview.height;
   return s;
 }
 

@@ -139,6 +139,8 @@ TEST(RawPreview, AnswersReadBackWholeOrNotAtAll) {
   jpeg.width = 64;
   jpeg.height = 48;
   jpeg.orientation = 6;
+  jpeg.ownExif = true;
+  jpeg.captureTime = 1700000000;
   media::RawPreview grey;
   grey.bitmap = {3, 2, 1, std::vector<std::uint8_t>(6, 7)};
   grey.width = 3;
@@ -168,6 +170,10 @@ TEST(RawPreview, AnswersReadBackWholeOrNotAtAll) {
       {"a refusal turned", edited(good[2], 7, 6)},
       {"a JPEG flag of 2", edited(good[0], 5, 2)},
       {"a width of 0", edited(edited(good[0], 8, 0), 9, 0)},
+      {"an own-EXIF flag of 2", edited(good[0], 16, 2)},
+      {"a bitmap with EXIF of its own", edited(good[1], 16, 1)},
+      {"a refusal with a capture time", edited(good[2], 17, 1)},
+      {"a capture time before 1970", edited(good[0], 24, char(0x80))},
   };
   for (const auto& b : bad) {
     RawPreviewOutcome r;

@@ -29,6 +29,9 @@ TEST(Outputs, EachRowIsFoundByItsNameAndNamesItsFile) {
       {"mov", "/d/IMG_1.JPG", "/d/IMG_1.mov"},     {"mov", "shot.jpeg", "shot.mov"},
       {"mp4", "/d/IMG_1.JPG", "/d/IMG_1.mp4"},     {"mp4", "a.b/c", "a.b/c.mp4"},
       {"motion", "/d/IMG_1.JPG", "/d/IMG_1.MP.JPG"}, {"motion", "/d/x.jpg//", "/d/x.MP.jpg"},
+      // A motion photo is a JPEG, whatever the photograph's kind.
+      {"motion", "/d/DSC_1.NEF", "/d/DSC_1.MP.jpg"}, {"motion", "/d/a.JPEG", "/d/a.MP.JPEG"},
+      {"motion", "/d.x/raw", "/d.x/raw.MP.jpg"},    {"mov", "/d/DSC_1.NEF", "/d/DSC_1.mov"},
   };
   for (const Case& c : cases) {
     const outputs::Output* row = outputs::OutputNamed(c.output);

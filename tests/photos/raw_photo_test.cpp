@@ -4,6 +4,7 @@
 // and a raw beside its JPEG is that JPEG's. DNGs built by tests/support/DngBuilder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,6 +21,14 @@ namespace {
 
 std::span<const std::uint8_t> spanOf(const std::string& s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+// A JPEG without the EXIF segment that directly follows its start of image, if it has one.
+std::string withoutLeadingExif(const std::string& jpeg) {
+  if (jpeg.size() < 12 || jpeg.compare(2, 2, "\xFF\xE1") != 0 || jpeg.compare(6, 6, std::string("Exif\0\0", 6)) != 0)
+    return jpeg;
+  const std::size_t length = (std::size_t(std::uint8_t(jpeg[4])) << 8) | std::uint8_t(jpeg[5]);
+  return jpeg.substr(0, 2) + jpeg.substr(std::min(jpeg.size(), 4 + length));
 }
 
 TEST(RawPhotoKind, NamesAndPairs) {
@@ -42,23 +51,41 @@ TEST(RawPhotoKind, NamesAndPairs) {
 
 TEST(RawPhotoKind, StillIsTheUprightPreviewAndMetadataTheRawsOwn) {
   REQUIRE_TOOL("simple_dcraw");
+  REQUIRE_TOOL("exiftool");
   const std::string corpus = testsupport::corpusDir();
   struct Row {
     std::string name, bytes;
     int width, height, orientation;
     const char* model;  // as our record reads it
     const char* words;  // of an unreadable one
+    // What exiftool reads of the still: Make, Model, Orientation, DateTimeOriginal, one a line.
+    std::string exif = "";
   };
   std::vector<Row> rows;
   auto dng = [](const testsupport::DngSpec& s) { return testsupport::buildDng(s, testsupport::dngPreviewJpeg(s)); };
-  rows.push_back({"a.dng", dng({.orientation = 6}), 64, 48, 6, "Canon EOS 350D DIGITAL", ""});
-  rows.push_back({"b.dng", dng({.jpegPreview = false, .bigEndian = true}), 24, 16, 1, "Canon EOS 350D DIGITAL", ""});
+  const std::string canon = "Canon\nCanon EOS 350D DIGITAL\n";
+  rows.push_back({"a.dng", dng({.orientation = 6, .dateTimeOriginal = "2024:03:01 10:20:30"}), 64, 48, 6,
+                  "Canon EOS 350D DIGITAL", "", canon + "6\n2024:03:01 10:20:30\n"});
+  rows.push_back({"b.dng", dng({.jpegPreview = false, .bigEndian = true}), 24, 16, 1, "Canon EOS 350D DIGITAL", "",
+                  canon + "1\n"});
   rows.push_back({"c.dng", dng({.thumbnail = false, .jpegPreview = false}), 0, 0, 1, "Canon EOS 350D DIGITAL",
                   "no preview picture to show"});
   if (!corpus.empty()) {
     auto file = [&](const char* name) { return testsupport::readFile(corpus + "/exiftool-raw/" + name); };
     // No TIFF: the camera's own EXIF, in the JPEG it keeps inside (LibRaw's preview says "S5Pro").
-    rows.push_back({"FujiFilm.raf", file("FujiFilm.raf"), 160, 120, 1, "FinePix S5Pro  ", ""});  // padded
+    rows.push_back({"FujiFilm.raf", file("FujiFilm.raf"), 160, 120, 1, "FinePix S5Pro  ", "",  // padded
+                    "Fujifilm
+S5Pro
+1
+2007:05:22 13:58:30
+"});
+    // A preview with EXIF of its own keeps it.
+    rows.push_back({"Panasonic.rw2", file("Panasonic.rw2"), 8, 8, 1, "DMC-LX3", "",
+                    "Panasonic
+DMC-LX3
+1
+2008:08:06 15:21:56
+"});
     rows.push_back({"Nikon.nef", file("Nikon.nef"), 0, 0, 1, "NIKON D70", "no preview picture to show"});
     rows.push_back({"CanonRaw.cr2", file("CanonRaw.cr2"), 0, 0, 1, "Canon EOS 350D DIGITAL",
                     "not a raw photograph LibRaw reads"});
@@ -84,9 +111,19 @@ TEST(RawPhotoKind, StillIsTheUprightPreviewAndMetadataTheRawsOwn) {
     EXPECT_EQ(read.still.orientation, row.orientation);
     std::string ext;
     const std::string judge = testsupport::simpleDcrawExtract(path, &ext);
-    // A bitmap preview is handed on as a JPEG of its own; a JPEG one as LibRaw extracts it.
-    if (ext == "jpg") EXPECT_EQ(std::string(read.still.jpeg.begin(), read.still.jpeg.end()), judge);
-    else EXPECT_EQ(std::string(read.still.jpeg.begin(), read.still.jpeg.begin() + 2), "\xFF\xD8");
+    const std::string still(read.still.jpeg.begin(), read.still.jpeg.end());
+    // A bitmap preview is handed on as a JPEG of its own; a JPEG one as LibRaw extracts it, with
+    // the raw's EXIF in place of the one LibRaw makes up for a preview without its own.
+    if (ext == "jpg") EXPECT_TRUE(withoutLeadingExif(still) == withoutLeadingExif(judge));
+    else EXPECT_EQ(still.substr(0, 2), "\xFF\xD8");
+    const std::string stillPath = path + ".still.jpg";
+    testsupport::writeFile(stillPath, still);
+    std::string exif;
+    ASSERT_EQ(testsupport::run("exiftool -m -s -s -s -Make -Model -Orientation# -DateTimeOriginal " +
+                                   testsupport::shellQuote(stillPath),
+                               &exif),
+              0);
+    EXPECT_EQ(exif, row.exif);
   }
 }
 

@@ -41,6 +41,7 @@ std::string buildDng(const DngSpec& spec, const std::string& jpeg) {
     const int ifd0 = b.directory();
     const int raw = b.directory();
     const int preview = spec.jpegPreview ? b.directory() : -1;
+    const int exif = spec.dateTimeOriginal.empty() ? -1 : b.directory();
     const uint32_t thumbAt = blobs, rawAt = blobs + uint32_t(thumb.size()), jpegAt = rawAt + uint32_t(rawData.size());
     b.longs(ifd0, 254, {1});
     if (spec.thumbnail) {
@@ -64,6 +65,10 @@ std::string buildDng(const DngSpec& spec, const std::string& jpeg) {
       b.longs(ifd0, 330, {rawIfd, previewIfd});
     else
       b.rawEntry(ifd0, 330, 4, 1, rawIfd);
+    if (exif >= 0) {
+      b.pointer(ifd0, 34665, exif);
+      b.ascii(exif, 36867, spec.dateTimeOriginal);
+    }
     b.bytes(ifd0, 50706, std::string("\1\4\0\0", 4), 1);
     b.bytes(ifd0, 50707, std::string("\1\1\0\0", 4), 1);
     b.ascii(ifd0, 50708, "Canon EOS 350D");

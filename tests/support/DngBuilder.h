@@ -18,6 +18,7 @@ struct DngSpec {
   int frameSide = 0;        // when set, the JPEG's frame header claims this square size
   bool bigEndian = false;
   int thumbnailCompression = 1;  // IFD0's Compression (0 is LibRaw's "layer" loader)
+  std::string dateTimeOriginal{};  // when set, an EXIF directory holding it ("YYYY:MM:DD HH:MM:SS")
 };
 
 constexpr int kDngThumbWidth = 24, kDngThumbHeight = 16;

@@ -2,8 +2,13 @@
 // Which of the photographs that share a name is the picture: by the order of the kinds.
 #include "photos/PhotoPairs.h"
 
+#include <vector>
+
 #include "photos/PhotoKinds.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
+#include "toolbox/Core/MacErrors.h"
+#include "toolbox/Files/FolderItems.h"
+#include "toolbox/Files/FolderNames.h"
 
 namespace photos {
 namespace {
@@ -31,6 +36,22 @@ std::string PicturePartnerOf(const std::string& path, std::span<const std::strin
     }
   }
   return best;
+}
+
+std::string PictureOf(const std::string& path) {
+  const PhotoKind* kind = PhotoKindForName(path);
+  if (kind == nullptr || rankOf(kind) == 0) return path;
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  std::vector<std::string> names;
+  if (FSListFolderNames(folder, &names, nullptr) != noErr) return path;
+  // Only a regular file of the folder's own stands in: a link to a JPEG elsewhere does not.
+  for (std::string partner; !(partner = PicturePartnerOf(path, names)).empty();) {
+    FSFolderItem item;
+    if (FSDescribeItem(folder + partner, &item) == noErr && item.kind == FSItemKind::file) return folder + partner;
+    std::erase(names, partner);
+  }
+  return path;
 }
 
 }  // namespace photos

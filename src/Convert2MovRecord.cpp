@@ -26,14 +26,24 @@ std::string besideOf(const std::string& image, const std::string& name) {
 
 std::int64_t nanoseconds(const struct timespec& t) { return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
-// The path from the root; the working folder is asked once, not for every photograph.
+// The path from the root; the working folder is asked once, not for every photograph, and a
+// path with nothing to normalise (no "." or ".." part, no doubled or trailing slash) is joined
+// as text: a run over a library asks this of every current photograph.
 std::string absolute(const std::string& path) {
   static const std::filesystem::path here = [] {
     std::error_code error;
     return std::filesystem::current_path(error);
   }();
-  const std::filesystem::path p(path);
-  return (p.is_absolute() ? p : here / p).lexically_normal().string();
+  static const std::string hereText = here.string();
+  const std::string_view p(path);
+  const bool plain = !p.empty() && p.back() != '/' && p.find("//") == std::string_view::npos &&
+                     p.find("/./") == std::string_view::npos && p.find("/../") == std::string_view::npos &&
+                     !p.starts_with("./") && !p.starts_with("../") && !p.ends_with("/.") && !p.ends_with("/..") &&
+                     p != "." && p != "..";
+  if (plain && p.front() == '/') return path;
+  if (plain && !hereText.empty() && hereText.back() != '/') return hereText + "/" + path;
+  const std::filesystem::path fs(path);
+  return (fs.is_absolute() ? fs : here / fs).lexically_normal().string();
 }
 
 std::optional<media::MadeFrom> recordOf(FSSpec& movie, const outputs::Output& output) {

@@ -46,6 +46,7 @@ void walk(const std::string& folder, UInt64 device, UInt64 inode, std::vector<An
     if (item.kind == FSItemKind::file) names.push_back(item.name);
   const std::set<std::string> files(names.begin(), names.end());
   const auto isThere = [&files](const std::string& name) { return files.count(name) > 0; };
+  const std::unordered_map<std::string, std::string> partners = ::photos::PicturePartners(names);
   for (const FSFolderItem& item : items) {
     const std::string path = joined(folder, item.name);
     switch (item.kind) {
@@ -59,7 +60,7 @@ void walk(const std::string& folder, UInt64 device, UInt64 inode, std::vector<An
           break;
         }
         // A raw beside its JPEG is the JPEG's photograph: converted once, from the JPEG.
-        if (::photos::PicturePartnerOf(item.name, names).empty()) photos->push_back(path);
+        if (!partners.count(item.name)) photos->push_back(path);
         break;
       case FSItemKind::other: break;
     }

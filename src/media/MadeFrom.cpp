@@ -29,6 +29,7 @@ std::string escaped(std::string_view name) {
 }
 
 std::optional<std::string> unescaped(std::string_view text) {
+  if (text.find('%') == std::string_view::npos) return std::string(text);
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '%') {

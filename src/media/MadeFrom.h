@@ -28,7 +28,8 @@ std::string StampDigest(const FileStamp& stamp);
 // (a change of mode or owner, another link, a restore that keeps times).
 std::string LookDigest(const FileStamp& stamp);
 
-// A digest of a file's contents, fed in pieces: SHA-256 (GLib's), as lower-case hex.
+// A digest of a file's contents, fed in pieces: SHA-256, as lower-case hex ("" when it could not
+// be taken). OpenSSL's where the system has it, for its speed; else GLib's.
 class ContentDigest {
  public:
   ContentDigest();

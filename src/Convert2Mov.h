@@ -146,6 +146,9 @@ class Convert2Mov {
   // What a look at the regular file at path (never through a link) tells of its contents; the
   // record compares it, and watchers of folders without notifications see changes by it.
   static std::optional<media::FileStamp> stampOf(const std::string& path);
+  // The names of recordings beside the photograph at image that its lookup asks for (a read of
+  // it): a recording arriving under one of them may be its recording now.
+  static std::vector<std::string> recordingNamesAskedBy(const std::string& image);
 
   // Where the recording of the photograph at image (bytes, read into record) comes from, by the
   // table of sources, and its own file when it has one; nullptr when it has none a conversion

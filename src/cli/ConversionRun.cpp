@@ -95,13 +95,22 @@ std::vector<std::size_t> convertCandidates(Convert2Mov& converter, const std::ve
                                            const std::function<bool(std::size_t, const PhotoResult&)>& holdBack) {
   // What is current is said here: a look at it costs less than handing it to a worker, and the
   // looks, mostly waits on the file system, run on as many threads as there are jobs.
+  // What is to be converted from a folder or with -u is first asked whether it is one of ours (a
+  // motion photo renamed): the walks knew ours by name, this reads the mark, and only of what is
+  // not current.
   std::vector<char> current(candidates.size(), 0);
-  if (converter.updateOnly())
+  std::vector<std::optional<std::string>> ours(candidates.size());
+  bool anyFromFolder = false;
+  for (const Candidate& c : candidates) anyFromFolder |= c.foundInFolder;
+  if (converter.updateOnly() || anyFromFolder)
     RunJobsInThreads(
         candidates.size(), jobs,
         [&](std::size_t i) {
           const std::string& photo = candidates[i].path;
-          current[i] = converter.isCurrent(Convert2Mov::moviePathFor(photo, converter.output()), photo, target);
+          current[i] = converter.updateOnly() &&
+                       converter.isCurrent(Convert2Mov::moviePathFor(photo, converter.output()), photo, target);
+          if (!current[i] && (converter.updateOnly() || candidates[i].foundInFolder))
+            ours[i] = outputs::OurOutputByMark(photo);
         },
         stop);
   // Round k holds each movie's k-th photograph, in the order given.
@@ -114,6 +123,12 @@ std::vector<std::size_t> convertCandidates(Convert2Mov& converter, const std::ve
       converter.passOver(Convert2Mov::moviePathFor(candidates[i].path, converter.output()));
       ran[i] = true;
       printer.finishedAt(i, candidates[i].path, resultOf(converter.lastReport()), candidates[i].foundInFolder);
+      continue;
+    }
+    if (ours[i]) {
+      ran[i] = true;
+      printer.passedOver(candidates[i].path, *ours[i]);
+      printer.silentAt(i);
       continue;
     }
     const std::size_t k = seen[Convert2Mov::moviePathFor(candidates[i].path, converter.output())]++;

@@ -14,6 +14,7 @@
 #include "cli/OptionParser.h"
 #include "cli/ConversionRun.h"
 #include "cli/PhotoWalk.h"
+#include "photos/PhotoPairs.h"
 #include "toolbox/AppKit/NSLog.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Core/Terminals.h"
@@ -26,14 +27,6 @@ namespace {
 struct ConvertOptions : cli::ConversionOptions {
   bool recursive = false;
 };
-
-// The output a name like IMG_0001.MP.JPG would be of a photograph (IMG_0001.JPG), and that one.
-std::optional<std::pair<const outputs::Output*, std::string>> outputMadeFrom(const std::string& path) {
-  for (const outputs::Output& output : outputs::Outputs())
-    if (output.photographOf != nullptr)
-      if (std::optional<std::string> photo = output.photographOf(path)) return std::pair(&output, *photo);
-  return std::nullopt;
-}
 
 std::string formatList() {
   std::string out;
@@ -97,9 +90,14 @@ int runConvertCommand(const std::vector<std::string>& args) {
   std::vector<std::pair<std::string, std::string>> refused;  // path, problem
   std::vector<std::pair<std::string, std::string>> passed;   // path, why
   std::vector<cli::Candidate> candidates;
+  std::set<std::string> given, standIns;
   for (const std::string& operand : operands) {
     if (!cli::isFolder(operand)) {
-      candidates.push_back({operand, false});
+      // A raw with its JPEG beside it is converted from the JPEG, once however it is named.
+      const std::string photo = photos::PictureOf(operand);
+      const bool first = given.insert(photo).second, standsIn = photo != operand;
+      if (first || (!standsIn && !standIns.count(photo))) candidates.push_back({photo, false});
+      if (standsIn) standIns.insert(photo);
     } else if (!options.recursive) {
       refused.emplace_back(operand, "is a folder (-r converts the photographs in it)");
     } else {
@@ -110,17 +108,7 @@ int runConvertCommand(const std::vector<std::string>& args) {
       };
       notes.passedOver = [&](const std::string& path, const std::string& why) { passed.emplace_back(path, why); };
       cli::findPhotographs(operand, &found, notes);
-      // An output beside the photograph it was made from (a motion photo) is this program's, not
-      // a photograph to convert again.
-      const std::set<std::string> names(found.begin(), found.end());
-      for (std::string& photo : found) {
-        if (const auto made = outputMadeFrom(photo); made && names.count(made->second)) {
-          passed.emplace_back(photo, std::string("a ") + made->first->noun + " made from " +
-                                         NSStringLastPathComponent(made->second));
-          continue;
-        }
-        candidates.push_back({std::move(photo), true});
-      }
+      for (std::string& photo : found) candidates.push_back({std::move(photo), true});
     }
   }
 

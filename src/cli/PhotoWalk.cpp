@@ -3,6 +3,9 @@
 // links, and a folder that is its own ancestor (a bind mount) not entered again.
 #include "cli/PhotoWalk.h"
 
+#include <set>
+
+#include "outputs/Outputs.h"
 #include "photos/PhotoKinds.h"
 #include "photos/PhotoPairs.h"
 #include "toolbox/Core/MacErrors.h"
@@ -37,17 +40,27 @@ void walk(const std::string& folder, UInt64 device, UInt64 inode, std::vector<An
     return;
   }
   ancestors->push_back({folder, device, inode});
+  // The folder's own regular files: what a raw's JPEG, or an output's photograph, can be.
   std::vector<std::string> names;
-  for (const FSFolderItem& item : items) names.push_back(item.name);
+  for (const FSFolderItem& item : items)
+    if (item.kind == FSItemKind::file) names.push_back(item.name);
+  const std::set<std::string> files(names.begin(), names.end());
+  const auto isThere = [&files](const std::string& name) { return files.count(name) > 0; };
+  const std::unordered_map<std::string, std::string> partners = ::photos::PicturePartners(names);
   for (const FSFolderItem& item : items) {
     const std::string path = joined(folder, item.name);
     switch (item.kind) {
       case FSItemKind::link: notes.passedOver(path, "symbolic link; not followed"); break;
       case FSItemKind::folder: walk(path, item.device, item.inode, ancestors, photos, notes); break;
       case FSItemKind::file:
+        if (!hasPhotographName(item.name)) break;
+        // One of ours beside the photograph it was made from (a motion photo) is no photograph.
+        if (const std::optional<std::string> ours = outputs::OurOutputByName(item.name, isThere)) {
+          notes.passedOver(path, *ours);
+          break;
+        }
         // A raw beside its JPEG is the JPEG's photograph: converted once, from the JPEG.
-        if (hasPhotographName(item.name) && ::photos::PicturePartnerOf(item.name, names).empty())
-          photos->push_back(path);
+        if (!partners.count(item.name)) photos->push_back(path);
         break;
       case FSItemKind::other: break;
     }

@@ -11,12 +11,14 @@
 #include "cli/Commands.h"
 #include "cli/ConversionRun.h"
 #include "cli/PhotoWalk.h"
+#include "outputs/Outputs.h"
+#include "photos/PhotoPairs.h"
+#include "sources/SoundSources.h"
 #include "toolbox/AppKit/NSPathUtilities.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/FolderItems.h"
+#include "toolbox/Files/FolderNames.h"
 #include "toolbox/Files/FolderWatch.h"
-#include "toolbox/Files/Files.h"
-#include "sources/SoundSources.h"
 #include "toolbox/Processes/StopRequests.h"
 
 namespace {
@@ -135,15 +137,42 @@ class Watcher {
     }
   }
 
-  // A recording arrived: the photographs it belongs to, by name, are converted again.
+  // A photograph as it arrives: one of ours beside its photograph is none, and a raw beside its
+  // JPEG is that JPEG's. What its lookup asked for may have changed with it.
+  void photographArrived(const std::string& path, Clock::duration wait) {
+    asked_.erase(path);
+    const auto isThere = [](const std::string& photo) {
+      FSFolderItem item;
+      return FSDescribeItem(photo, &item) == noErr && item.kind == FSItemKind::file;
+    };
+    if (const std::optional<std::string> ours = outputs::OurOutputByName(path, isThere)) {
+      printer_.passedOver(path, *ours);
+      return;
+    }
+    if (isOwnFile(path)) schedule(photos::PictureOf(path), wait);
+  }
+
+  // The names of recordings the photograph's lookup asks for, read once while it stays as it is.
+  const std::vector<std::string>& askedBy(const std::string& photo) {
+    auto it = asked_.find(photo);
+    if (it == asked_.end()) it = asked_.emplace(photo, Convert2Mov::recordingNamesAskedBy(photo)).first;
+    return it->second;
+  }
+
+  // A recording arrived: every photograph of its folder whose lookup asks for it, by its own
+  // name or by a name its tags give, is converted again; -u then passes over any whose lookup
+  // still chooses what it chose.
   void recordingArrived(const std::string& path, Clock::duration wait) {
     std::vector<FSFolderItem> items;
     std::string reason;
     if (FSListFolder(NSStringByDeletingLastPathComponent(path), &items, &reason) != noErr) return;
     const std::string name = NSStringLastPathComponent(path), folder = NSStringByDeletingLastPathComponent(path);
-    for (const FSFolderItem& item : items)
-      if (item.kind == FSItemKind::file && cli::hasPhotographName(item.name) && sources::MayBeRecordingOf(name, item.name))
-        schedule(folder + "/" + item.name, wait);
+    for (const FSFolderItem& item : items) {
+      if (item.kind != FSItemKind::file || !cli::hasPhotographName(item.name)) continue;
+      const std::string photo = folder + "/" + item.name;
+      if (sources::MayBeRecordingOf(name, item.name) || sources::IsAskedFor(askedBy(photo), name))
+        schedule(photos::PictureOf(photo), wait);
+    }
   }
 
   void handle(const FSWatchEvent& e) {
@@ -152,15 +181,16 @@ class Watcher {
     switch (e.kind) {
       case FSWatchEvent::Kind::overflow:
         // Notifications were lost: everything is looked at again; what is current is passed over.
+        asked_.clear();
         for (const std::string& root : roots_) explore(root, kAfterClose);
         break;
       case FSWatchEvent::Kind::folder: explore(e.path, kAfterClose); break;
       case FSWatchEvent::Kind::gone: rootGone(e.path); break;
       case FSWatchEvent::Kind::closed:
       case FSWatchEvent::Kind::changed:
-        if (cli::hasPhotographName(e.path)) {
-          if (isOwnFile(e.path)) schedule(e.path, wait);
-        } else if (sources::MayBeRecording(e.path))
+        if (cli::hasPhotographName(e.path))
+          photographArrived(e.path, wait);
+        else if (sources::MayBeRecording(e.path))
           recordingArrived(e.path, wait);
         break;
     }
@@ -193,6 +223,9 @@ class Watcher {
       it = pending_.erase(it);
     }
     if (due.empty()) return;
+    // The folders' names are read once for the round's lookups; what arrives meanwhile comes
+    // with its own notification.
+    FSListingRun listings;
     const std::vector<std::size_t> left = cli::convertCandidates(
         converter_, due, target_, cli::jobCountFor(options_), printer_, [] { return StopRequested(); },
         [&](std::size_t i, const cli::PhotoResult& r) {
@@ -231,7 +264,7 @@ class Watcher {
       seen_[path] = *look;
       if (!scheduleChanges) continue;
       if (cli::hasPhotographName(path))
-        schedule(path, kAfterClose);
+        photographArrived(path, kAfterClose);
       else
         recordingArrived(path, kAfterClose);
     }
@@ -257,6 +290,7 @@ class Watcher {
   std::set<std::string> known_;        // folders below polled ones already explored
   std::set<std::string> missing_;      // folders given that have gone, looked for at every turn
   std::map<std::string, media::FileStamp> seen_;   // in polled folders: each file as last looked at
+  std::map<std::string, std::vector<std::string>> asked_;  // photographs' lookups, until they change
 };
 
 cli::CommandSyntax watchSyntax(WatchOptions* o) {

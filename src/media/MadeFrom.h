@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "media/MovieAtoms.h"
 
@@ -23,6 +24,34 @@ struct FileStamp {
 // The stamp as the record keeps it: a digest (64-bit FNV-1a of its numbers), so that a movie
 // shared with others does not tell when its photograph was written; a change still shows.
 std::string StampDigest(const FileStamp& stamp);
+// The same of the size and modification time alone: what stays when only the change time moves
+// (a change of mode or owner, another link, a restore that keeps times).
+std::string LookDigest(const FileStamp& stamp);
+
+// A digest of a file's contents, fed in pieces: SHA-256, as lower-case hex ("" when it could not
+// be taken). OpenSSL's where the system has it, for its speed; else GLib's.
+class ContentDigest {
+ public:
+  ContentDigest();
+  ~ContentDigest();
+  ContentDigest(const ContentDigest&) = delete;
+  ContentDigest& operator=(const ContentDigest&) = delete;
+  void add(const std::uint8_t* bytes, std::size_t size);
+  std::string hex();  // ends the digest
+
+ private:
+  struct Sum;
+  Sum* sum_;
+};
+
+// One file the record names beside the movie, as it was when the movie was made.
+struct RecordedFile {
+  std::string name;     // its name in the movie's folder
+  std::string stamp;    // StampDigest
+  std::string look;     // LookDigest; "" in records that keep none
+  std::string content;  // ContentDigest's hex; "" when none was taken
+  bool operator==(const RecordedFile&) const = default;
+};
 
 struct MadeFrom {
   std::string photograph;            // its name in the movie's folder
@@ -32,6 +61,15 @@ struct MadeFrom {
   std::string format = "mov";        // the kind of movie made
   std::int32_t resize = 0;           // the longest side asked for, 0 for the natural size
   bool metadata = false;             // whether the capture facts were put in
+  // What the recording's lookup saw, in records that keep it (older ones do not): the source
+  // that served, the names it asked the folder for, and the files it passed over before the
+  // recording, each as it was; and the look and contents of the photograph and the recording.
+  bool lookupKept = false;
+  std::string source;
+  std::vector<std::string> asked;
+  std::vector<RecordedFile> passedOver;
+  std::string photographLook, photographContent;
+  std::string recordingLook, recordingContent;
   bool operator==(const MadeFrom&) const = default;
 };
 

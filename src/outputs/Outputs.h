@@ -4,6 +4,7 @@
 // readers of the made-from record and of the duration. A new output is one file and one row.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -65,6 +66,15 @@ std::span<const Output> Outputs();
 const Output* OutputNamed(std::string_view name);
 // The QuickTime movie, written unless another is asked for.
 const Output& DefaultOutput();
+// Whether the file at path is one of ours rather than a photograph, with what it is in words ("a
+// motion photo made from IMG_1.jpg"). By name, without a read: an output's name for a
+// photograph that isThere finds (IMG_1.MP.jpg beside IMG_1.jpg). By mark, with a read of its
+// head: the made-from record it carries (a motion photo renamed). The walks ask by name; what is
+// about to be converted is asked by mark.
+std::optional<std::string> OurOutputByName(const std::string& path,
+                                           const std::function<bool(const std::string& photo)>& isThere);
+std::optional<std::string> OurOutputByMark(const std::string& path);
+
 // The names for words: "mov, mp4 or motion".
 std::string OutputNamesInWords(const char* lastJoin = " or ");
 

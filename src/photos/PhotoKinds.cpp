@@ -3,25 +3,15 @@
 // of it.
 #include "photos/PhotoKinds.h"
 
+#include <string_view>
+#include <unordered_map>
+
 namespace photos {
 
 #define PHOTO_KIND(row) PhotoKind row();
 #include "photos/PhotoKinds.def"
 #undef PHOTO_KIND
 
-namespace {
-
-bool endsWithIgnoringCase(const std::string& name, const std::string& tail) {
-  if (name.size() <= tail.size()) return false;
-  for (std::size_t i = 0; i < tail.size(); ++i) {
-    char c = name[name.size() - tail.size() + i];
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    if (c != tail[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::span<const PhotoKind> PhotoKinds() {
   static const PhotoKind rows[] = {
@@ -33,13 +23,26 @@ std::span<const PhotoKind> PhotoKinds() {
 }
 
 const PhotoKind* PhotoKindForName(const std::string& path) {
-  const std::string name = path.substr(path.rfind('/') + 1);
-  for (const PhotoKind& kind : PhotoKinds())
-    for (const char* extension : kind.extensions) {
-      if (extension == nullptr || *extension == '\0') break;
-      if (endsWithIgnoringCase(name, extension)) return &kind;
-    }
-  return nullptr;
+  // Asked for every name of every folder walked: each kind's endings are put in one index once,
+  // the first kind to list an ending keeping it. Every ending is one extension, from its dot.
+  static const std::unordered_map<std::string, const PhotoKind*> byEnding = [] {
+    std::unordered_map<std::string, const PhotoKind*> index;
+    for (const PhotoKind& kind : PhotoKinds())
+      for (const char* extension : kind.extensions) {
+        if (extension == nullptr || *extension == '\0') break;
+        index.emplace(extension, &kind);
+      }
+    return index;
+  }();
+  const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+  const std::size_t dot = name.rfind('.');
+  // A name that is only its ending (".jpg") is no photograph's.
+  if (dot == std::string_view::npos || dot == 0) return nullptr;
+  std::string ending(name.substr(dot));
+  for (char& c : ending)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  const auto it = byEnding.find(ending);
+  return it == byEnding.end() ? nullptr : it->second;
 }
 
 const PhotoKind& PhotoKindForBytes(std::span<const std::uint8_t> bytes) {

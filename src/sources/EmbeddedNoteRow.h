@@ -42,6 +42,8 @@ SoundSource EmbeddedNoteRow(const char* name) {
             return ExtractEmbeddedNote(p, finder, out, n, why);
           },
           nullptr,
+          nullptr,
+          nullptr,
           nullptr};
 }
 

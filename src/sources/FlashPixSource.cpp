@@ -179,7 +179,7 @@ OSErr extract(const Photograph& photo, const Found&, std::FILE* out, std::uint64
 }  // namespace
 
 SoundSource FlashPixSource() {
-  return {"embedded", find, check, waveFile, open, ".wav", extract, nullptr, nullptr};
+  return {"embedded", find, check, waveFile, open, ".wav", extract, nullptr, nullptr, nullptr, nullptr};
 }
 
 }  // namespace sources

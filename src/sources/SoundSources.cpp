@@ -49,4 +49,28 @@ bool MayBeRecordingOf(const std::string& recordingName, const std::string& photo
   return false;
 }
 
+std::vector<std::string> RecordingNamesAsked(const Photograph& photo) {
+  std::vector<std::string> names;
+  for (const SoundSource& row : SoundSources()) {
+    if (row.namesAsked) {
+      for (std::string& name : row.namesAsked(photo)) names.push_back(std::move(name));
+    } else if (row.find(photo)) {
+      break;
+    }
+  }
+  return names;
+}
+
+bool IsAskedFor(std::span<const std::string> asked, const std::string& recordingName) {
+  auto lower = [](std::string s) {
+    for (char& c : s)
+      if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return s;
+  };
+  const std::string wanted = lower(recordingName);
+  for (const std::string& name : asked)
+    if (lower(name) == wanted) return true;
+  return false;
+}
+
 }  // namespace sources

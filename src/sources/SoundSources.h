@@ -78,6 +78,12 @@ struct SoundSource {
   // photograph again when it arrives).
   bool (*recordingName)(const std::string& name);
   bool (*recordingOf)(const std::string& recordingName, const std::string& photoName);
+  // For those beside it too: the names the photograph's lookup asks its folder for, in the order
+  // asked (a name its tags give, then its own); and for those names, what the folder holds now
+  // under each, in the same order ("" where it holds none), without reading the photograph: what
+  // the lookup would examine if it ran now.
+  std::vector<std::string> (*namesAsked)(const Photograph& photo);
+  std::vector<std::string> (*namesNow)(const std::string& image, std::span<const std::string> asked);
 };
 
 // Every source, in the order a photograph's are taken: the first that finds one serves.
@@ -99,5 +105,10 @@ std::vector<Located> FindRecordings(const Photograph& photo);
 bool MayBeRecording(const std::string& name);
 // Whether a file of that name may be the recording of the photograph photoName, by any source.
 bool MayBeRecordingOf(const std::string& recordingName, const std::string& photoName);
+// The names of files beside the photograph that its lookup would ask for, by the sources in
+// their order; none past a source inside the photograph that finds one (it serves first).
+std::vector<std::string> RecordingNamesAsked(const Photograph& photo);
+// Whether a file of that name is one of those asked (letter case aside, as the folder is asked).
+bool IsAskedFor(std::span<const std::string> asked, const std::string& recordingName);
 
 }  // namespace sources

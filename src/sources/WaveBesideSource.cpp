@@ -5,6 +5,7 @@
 // It is read, never changed.
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,19 +94,44 @@ Found examine(const std::string& prefix, const std::string& name, std::FILE** ke
   return r;
 }
 
+std::string stemOf(const std::string& image) {
+  return NSStringLastPathComponent(NSStringByDeletingPathExtension(image));
+}
+
+// The names asked for: the one RelatedSoundFile gives, then the photograph's own with ".wav".
+std::vector<std::string> askedBeside(const std::string& image, const ExImageInfo& record) {
+  std::vector<std::string> asked;
+  if (std::string related = relatedName(record); !related.empty()) asked.push_back(std::move(related));
+  if (const std::string stem = stemOf(image); !stem.empty()) asked.push_back(stem + ".wav");
+  return asked;
+}
+
+// The folder's name for each name asked. The photograph's own name, asked last, prefers the
+// camera's spelling (IMG_1.WAV) to the lower-case one; a tag's name prefers itself.
+std::vector<std::string> namesFor(const std::string& image, std::span<const std::string> asked) {
+  const std::string prefix = folderPrefix(image);
+  const std::string photoName = NSStringLastPathComponent(image);
+  const std::string own = stemOf(image) + ".wav";
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < asked.size(); ++i) {
+    const bool isOwn = i + 1 == asked.size() && asked[i] == own;
+    const std::vector<std::string> preferred =
+        isOwn ? std::vector<std::string>{stemOf(image) + ".WAV", own} : std::vector<std::string>{asked[i]};
+    names.push_back(nameInFolder(prefix, asked[i], preferred, photoName));
+  }
+  return names;
+}
+
 // The one rule for conversion, --info and extract: a name that is no usable recording gives way
 // to the next; when none is usable, the first found is returned with its problem.
 std::optional<Found> findBeside(const std::string& image, const ExImageInfo& record, std::FILE** stream) {
   if (stream) *stream = nullptr;
   const std::string prefix = folderPrefix(image);
-  const std::string photoName = NSStringLastPathComponent(image);
-  const std::string stem = NSStringLastPathComponent(NSStringByDeletingPathExtension(image));
   // Each rule: the name it asks for, and the folder's name for it ("" when none).
+  const std::vector<std::string> asked = askedBeside(image, record);
+  const std::vector<std::string> inFolder = namesFor(image, asked);
   std::vector<std::pair<std::string, std::string>> rules;
-  if (std::string related = relatedName(record); !related.empty())
-    rules.emplace_back(related, nameInFolder(prefix, related, {related}, photoName));
-  if (!stem.empty())
-    rules.emplace_back(stem + ".wav", nameInFolder(prefix, stem + ".wav", {stem + ".WAV", stem + ".wav"}, photoName));
+  for (std::size_t i = 0; i < asked.size(); ++i) rules.emplace_back(asked[i], inFolder[i]);
 
   // The first usable one serves; when none is, the first that is there is the one refused.
   std::optional<Found> found;
@@ -229,10 +255,15 @@ bool recordingOf(const std::string& recording, const std::string& photo) {
   return stem(recording) == stem(photo);
 }
 
+std::vector<std::string> namesAsked(const Photograph& photo) {
+  if (!photo.readable || photo.record == nullptr) return {};
+  return askedBeside(photo.path, *photo.record);
+}
+
 }  // namespace
 
 SoundSource WaveBesideSource() {
-  return {"sidecar", find, check, waveFile, open, ".wav", extract, recordingName, recordingOf};
+  return {"sidecar", find, check, waveFile, open, ".wav", extract, recordingName, recordingOf, namesAsked, namesFor};
 }
 
 }  // namespace sources

@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Converting only what changed (-u): a movie made from the photograph as it is now, with its
 // recording as it is now and the same choices, is left alone and counted; every other change is
-// converted again. Also: two photographs with one movie name, and results in the order given.
+// converted again. Also: two photographs with one movie name, results in the order given, and a
+// raw with its JPEG as one photograph.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "support/DngBuilder.h"
 #include "support/Fixtures.h"
 #include "support/TestPaths.h"
 
@@ -222,5 +226,204 @@ TEST(ResultOrder, WithJobsLinesComeInTheOrderGivenAndTheWalksOrder) {
   for (auto p = photos.rbegin(); p != photos.rend(); ++p) {
     at = listed.out.find(*p + " -> ", at);
     ASSERT_NE(at, std::string::npos) << *p << "\n" << listed.out;
+  }
+}
+
+namespace {
+
+std::string wave(double seconds) { return fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = seconds}); }
+
+// Whether a run of -u over the photograph converted it, and from which recording.
+std::string updatedFrom(const ScratchDir& dir, const std::string& photo) {
+  RunResult r = run(dir, {"-u", photo});
+  EXPECT_EQ(r.status, 0) << r.err;
+  if (r.out.find(" -> ") == std::string::npos) return "";
+  const std::size_t from = r.out.find("sound from ");
+  if (from == std::string::npos) return "(inside)";
+  const std::string file = r.out.substr(from + 11, r.out.find_first_of(";)", from) - from - 11);
+  return file.substr(file.rfind('/') + 1);
+}
+
+}  // namespace
+
+TEST(UpdateOnly, WhatTheLookupWouldChooseNowDecidesAndNothingElse) {
+  struct Case {
+    const char* name;
+    const char* related;  // the photograph's RelatedSoundFile, "" for none
+    std::vector<std::pair<const char*, std::string>> before;  // files beside it at the first run
+    const char* firstFrom;
+    std::vector<std::pair<const char*, std::string>> then;  // written afterwards
+    const char* thenFrom;  // what -u converts from next ("" for nothing)
+  };
+  const std::string good = wave(0.3), damaged = "RIFF\x10\0\0\0WAVEjunk-not-a-wave";
+  const std::vector<Case> cases = {
+      {"the file RelatedSoundFile names arrives", "REC_0009.WAV", {{"IMG_1.wav", good}}, "IMG_1.wav",
+       {{"REC_0009.WAV", wave(0.4)}}, "REC_0009.WAV"},
+      {"the preferred spelling appears", "", {{"img_1.wav", good}}, "img_1.wav", {{"IMG_1.WAV", wave(0.4)}},
+       "IMG_1.WAV"},
+      {"a damaged RelatedSoundFile is repaired", "REC_0009.WAV",
+       {{"REC_0009.WAV", damaged}, {"IMG_1.wav", good}}, "IMG_1.wav", {{"REC_0009.WAV", wave(0.4)}},
+       "REC_0009.WAV"},
+      {"a spelling passed over by preference changes", "", {{"IMG_1.WAV", good}, {"img_1.wav", good}}, "IMG_1.WAV",
+       {{"img_1.wav", wave(0.4)}}, ""},
+      {"an unrelated WAVE arrives", "REC_0009.WAV", {{"REC_0009.WAV", good}}, "REC_0009.WAV",
+       {{"IMG_1.wav", wave(0.4)}, {"OTHER.WAV", good}}, ""},
+      {"a damaged file stays damaged", "REC_0009.WAV", {{"REC_0009.WAV", damaged}, {"IMG_1.wav", good}}, "IMG_1.wav",
+       {}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::string photo = dir.file("IMG_1.JPG");
+    const std::string jpeg = fixtures::makeJpeg();
+    writeFile(photo, *c.related ? fixtures::withRelatedSoundFile(jpeg, c.related) : jpeg);
+    for (const auto& [name, bytes] : c.before) writeFile(dir.file(name), bytes);
+    EXPECT_EQ(updatedFrom(dir, photo), c.firstFrom);
+    EXPECT_EQ(updatedFrom(dir, photo), "");
+    for (const auto& [name, bytes] : c.then) writeFile(dir.file(name), bytes);
+    EXPECT_EQ(updatedFrom(dir, photo), c.thenFrom);
+    EXPECT_EQ(updatedFrom(dir, photo), "");
+    // What -u converts from is what a plain conversion chooses.
+    RunResult plain = run(dir, {photo});
+    EXPECT_NE(plain.out.find(dir.file(*c.thenFrom ? c.thenFrom : c.firstFrom) + ")"), std::string::npos) << plain.out;
+  }
+}
+
+TEST(UpdateOnly, WhenOnlyTheChangeTimeMovedTheContentsDecide) {
+  struct Case {
+    const char* name;
+    std::function<void(const ScratchDir&)> change;
+    bool converts;
+  };
+  auto restore = [](const std::string& path) {
+    // As cp -a restores it: a new file with the old times.
+    const std::string copy = path + ".restored";
+    ASSERT_EQ(std::system(("cp -a '" + path + "' '" + copy + "' && mv '" + copy + "' '" + path + "'").c_str()), 0);
+  };
+  const std::vector<Case> cases = {
+      {"chmod of the photograph", [](const ScratchDir& d) { chmod(d.file("IMG_1.JPG").c_str(), 0600); }, false},
+      {"chmod of the recording", [](const ScratchDir& d) { chmod(d.file("IMG_1.WAV").c_str(), 0600); }, false},
+      {"a hard link elsewhere", [](const ScratchDir& d) {
+         mkdir(d.file("snapshot").c_str(), 0755);
+         link(d.file("IMG_1.JPG").c_str(), d.file("snapshot/IMG_1.JPG").c_str());
+         link(d.file("IMG_1.WAV").c_str(), d.file("snapshot/IMG_1.WAV").c_str());
+       }, false},
+      {"both restored by cp -a", [&](const ScratchDir& d) { restore(d.file("IMG_1.JPG")), restore(d.file("IMG_1.WAV")); },
+       false},
+      {"the photograph rewritten with its time set back", [](const ScratchDir& d) {
+         std::string other = readFile(d.file("IMG_1.JPG"));
+         other[other.size() - 3] ^= 0x55;
+         rewriteKeepingTime(d.file("IMG_1.JPG"), other);
+       }, true},
+      {"the recording rewritten with its time set back", [](const ScratchDir& d) {
+         std::string other = readFile(d.file("IMG_1.WAV"));
+         other[other.size() - 1] ^= 0x55;
+         rewriteKeepingTime(d.file("IMG_1.WAV"), other);
+       }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    writeFile(dir.file("IMG_1.JPG"), fixtures::makeJpeg());
+    writeFile(dir.file("IMG_1.WAV"), wave(0.3));
+    ASSERT_EQ(updatedFrom(dir, dir.file("IMG_1.JPG")), "IMG_1.WAV");
+    c.change(dir);
+    EXPECT_EQ(updatedFrom(dir, dir.file("IMG_1.JPG")), c.converts ? "IMG_1.WAV" : "");
+    EXPECT_EQ(updatedFrom(dir, dir.file("IMG_1.JPG")), "");
+  }
+}
+
+TEST(UpdateOnly, MoviesTheReleaseBeforeWroteAreStillJudged) {
+  // The record as the release before wrote it: the keys it did not know are renamed away, in
+  // place, so that the movie is otherwise the one just written.
+  auto asBefore = [](const std::string& movie) {
+    std::string bytes = readFile(movie);
+    for (const char* key : {"\nlookup=", "\nsource=", "\nasked=", "\npassed=", "\nphotograph-look=",
+                            "\nphotograph-digest=", "\nrecording-look=", "\nrecording-digest="})
+      for (std::size_t at = bytes.find(key); at != std::string::npos; at = bytes.find(key, at + 1)) bytes[at + 1] = 'x';
+    writeFile(movie, bytes);
+  };
+  struct Case {
+    const char* name;
+    bool beside;    // the recording beside the photograph, else inside it
+    bool converts;  // the first -u after: a recording inside decides by the photograph alone
+  };
+  for (const Case& c : {Case{"a recording inside", false, false}, Case{"a recording beside", true, true}}) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::string photo = dir.file("IMG_1.JPG");
+    writeFile(photo, c.beside ? fixtures::makeJpeg() : voicePhoto());
+    if (c.beside) writeFile(dir.file("IMG_1.WAV"), wave(0.3));
+    ASSERT_NE(updatedFrom(dir, photo), "");
+    asBefore(dir.file("IMG_1.mov"));
+    EXPECT_EQ(updatedFrom(dir, photo) != "", c.converts);
+    EXPECT_EQ(updatedFrom(dir, photo), "");
+    // Its own movie, whatever the record's age: replaced without -y.
+    asBefore(dir.file("IMG_1.mov"));
+    EXPECT_EQ(run(dir, {photo}).status, 0);
+  }
+}
+
+TEST(RawAndJpeg, APairIsOnePhotographConvertedFromItsJpegHoweverItIsNamed) {
+  const std::string raw = testsupport::buildDng({}, testsupport::dngPreviewJpeg({}));
+  struct Case {
+    const char* name;
+    std::vector<std::string> operands;  // in the folder; "." for the folder with -r
+  };
+  const std::vector<Case> cases = {
+      {"-r", {"-r", ""}}, {"the raw", {"DSC_0001.DNG"}}, {"both", {"DSC_0001.DNG", "DSC_0001.JPG"}},
+      {"both, the JPEG first", {"DSC_0001.JPG", "DSC_0001.DNG"}}, {"the JPEG", {"DSC_0001.JPG"}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    writeFile(dir.file("DSC_0001.DNG"), raw);
+    writeFile(dir.file("DSC_0001.JPG"), fixtures::makeJpeg({.width = 40, .height = 30}));
+    writeFile(dir.file("DSC_0001.WAV"), wave(0.3));
+    std::vector<std::string> args;
+    for (const std::string& a : c.operands) args.push_back(a == "-r" ? a : a.empty() ? dir.path() : dir.file(a));
+    RunResult first = run(dir, args);
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, dir.file("DSC_0001.JPG") + " -> " + dir.file("DSC_0001.mov") +
+                             " (0.3 s of sound from " + dir.file("DSC_0001.WAV") + ")\n")
+        << first.err;
+    args.insert(args.begin(), "-u");
+    RunResult again = run(dir, args);
+    EXPECT_EQ(again.out, "") << again.err;
+    EXPECT_EQ(again.status, 0);
+  }
+}
+
+TEST(RawAndJpeg, TheRecordCoversThePairAndTheRawAloneStillConverts) {
+  ScratchDir dir;
+  const std::string raw = testsupport::buildDng({}, testsupport::dngPreviewJpeg({}));
+  writeFile(dir.file("DSC_0001.DNG"), raw);
+  writeFile(dir.file("DSC_0001.JPG"), fixtures::makeJpeg({.width = 40, .height = 30}));
+  writeFile(dir.file("DSC_0001.WAV"), wave(0.3));
+  // An MP4, which a raw alone makes too.
+  auto converted = [&] {
+    RunResult r = run(dir, {"--format=mp4", "-r", "-u", dir.path()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::size_t arrow = r.out.find(" -> ");
+    return arrow == std::string::npos ? std::string() : r.out.substr(0, arrow);
+  };
+  ASSERT_EQ(converted(), dir.file("DSC_0001.JPG"));
+  struct Step {
+    const char* name;
+    std::function<void()> change;
+    std::string converts;  // the photograph converted again, "" for none
+  };
+  const std::vector<Step> steps = {
+      {"the raw changed", [&] { rewriteKeepingTime(dir.file("DSC_0001.DNG"), raw + "x"); }, ""},
+      {"the JPEG changed", [&] { writeFile(dir.file("DSC_0001.JPG"), fixtures::makeJpeg({.width = 48, .height = 30})); },
+       dir.file("DSC_0001.JPG")},
+      {"the recording changed", [&] { writeFile(dir.file("DSC_0001.WAV"), wave(0.4)); }, dir.file("DSC_0001.JPG")},
+      {"the JPEG deleted", [&] { unlink(dir.file("DSC_0001.JPG").c_str()); }, dir.file("DSC_0001.DNG")},
+      {"the JPEG back", [&] { writeFile(dir.file("DSC_0001.JPG"), fixtures::makeJpeg()); }, dir.file("DSC_0001.JPG")},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    s.change();
+    EXPECT_EQ(converted(), s.converts);
+    EXPECT_EQ(converted(), "");
   }
 }

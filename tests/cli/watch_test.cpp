@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/DngBuilder.h"
 #include "support/Fixtures.h"
 #include "support/TestPaths.h"
 
@@ -433,5 +434,111 @@ TEST(Watch, AFolderThatGoesIsSaidOnceAndWatchedAgainWhenItComesBack) {
     EXPECT_EQ(count(watcher.err(), w + ": the folder has gone; watching for it to come back\n"), 1u) << watcher.err();
     EXPECT_EQ(count(watcher.err(), w + ": the folder is back; watching it again\n"), 1u) << watcher.err();
     EXPECT_EQ(count(watcher.err(), "failed"), 1u) << watcher.err();  // the summary's count only
+  }
+}
+
+// What arrives after its photograph and belongs to it by the photograph's own rules: a recording
+// its tag names under another stem, a raw whose JPEG is its picture. Polled or notified.
+TEST(Watch, WhatArrivesIsJudgedByThePhotographsLookupAndItsPair) {
+  const std::string raw = testsupport::buildDng({}, testsupport::dngPreviewJpeg({}));
+  const std::string wave = fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = 0.2});
+  struct Arrival {
+    const char* name;
+    std::string bytes;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Arrival> arrivals;  // in turn, each after the one before was taken in
+    const char* photo;              // the one photograph converted, once
+    const char* recording;          // from this recording
+  };
+  const std::vector<Case> cases = {
+      {"a recording RelatedSoundFile names, after its photograph",
+       {{"IMG_0005.JPG", fixtures::withRelatedSoundFile(fixtures::makeJpeg(), "REC_0077.WAV")},
+        {"REC_0077.WAV", wave}},
+       "IMG_0005.JPG", "REC_0077.WAV"},
+      {"a raw after its JPEG and its recording",
+       {{"DSC_0001.JPG", fixtures::makeJpeg()}, {"DSC_0001.WAV", wave}, {"DSC_0001.DNG", raw}}, "DSC_0001.JPG",
+       "DSC_0001.WAV"},
+      {"a raw, its JPEG, then their recording",
+       {{"DSC_0001.DNG", raw}, {"DSC_0001.JPG", fixtures::makeJpeg()}, {"DSC_0001.WAV", wave}}, "DSC_0001.JPG",
+       "DSC_0001.WAV"},
+  };
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::map<std::string, std::string> polled = {
+      {"LD_PRELOAD", STILL2MOV_FAULT_SHIM}, {"STILL2MOV_WATCH_LIMIT", "0"},
+      {"ASAN_OPTIONS", std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0"}};
+  for (const Case& c : cases)
+    for (const auto& env : {std::map<std::string, std::string>{}, polled}) {
+      SCOPED_TRACE(testing::Message() << c.name << (env.empty() ? "" : ", polled"));
+      ScratchDir dir;
+      const std::string w = dir.file("w");
+      mkdir(w.c_str(), 0755);
+      // Formats a raw alone makes too, so that a raw taken alone would show.
+      Watcher watcher(dir, {"--poll=1", "--format=mp4", w}, env);
+      std::this_thread::sleep_for(500ms);
+      for (const Arrival& a : c.arrivals) {
+        writeFile(w + "/" + a.name, a.bytes);
+        std::this_thread::sleep_for(env.empty() ? 400ms : 1500ms);
+      }
+      const std::string photo = c.photo, movie = w + "/" + photo.substr(0, photo.rfind('.')) + ".mp4";
+      ASSERT_TRUE(waitFor([&] { return exists(movie); }, 20s)) << watcher.out() << watcher.err();
+      std::this_thread::sleep_for(env.empty() ? 500ms : 2000ms);
+      EXPECT_EQ(watcher.stop(SIGTERM, 3000ms), 0);
+      EXPECT_EQ(converted(watcher.out()), (std::map<std::string, int>{{w + "/" + c.photo, 1}})) << watcher.out();
+      EXPECT_NE(watcher.out().find("sound from " + w + "/" + c.recording + ")"), std::string::npos) << watcher.out();
+      EXPECT_EQ(count(watcher.err(), "failed"), 1u) << watcher.err();  // the summary's count only
+    }
+}
+
+// Our own outputs are never photographs: the motion photos a watcher writes are not arrivals,
+// and neither a later watch nor -r takes them, by name beside their photograph or, renamed, by
+// the mark they carry.
+TEST(Watch, OurOwnOutputsAreNeverTakenForPhotographs) {
+  ScratchDir dir;
+  const std::string w = dir.file("w");
+  mkdir(w.c_str(), 0755);
+  const std::vector<std::string> names = {"a.jpg", "b.JPG", "c.jpeg", "d.jpg"};
+  {
+    Watcher watcher(dir, {"--format=motion", w});
+    std::this_thread::sleep_for(500ms);
+    for (const std::string& n : names) writeFile(w + "/" + n, voicePhoto());
+    ASSERT_TRUE(waitFor([&] { return exists(w + "/d.MP.jpg") && exists(w + "/b.MP.JPG"); }, 20s))
+        << watcher.out() << watcher.err();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(watcher.stop(SIGTERM, 3000ms), 0);
+    EXPECT_EQ(converted(watcher.out()).size(), 4u) << watcher.out();
+    EXPECT_NE(watcher.err().find("4 converted, 0 up to date, 0 without a voice annotation, 0 skipped, 0 failed"),
+              std::string::npos)
+        << watcher.err();
+  }
+  // One motion photo renamed, away from its photograph's name.
+  ASSERT_EQ(rename((w + "/d.MP.jpg").c_str(), (w + "/holiday.jpg").c_str()), 0);
+  struct Surface {
+    const char* name;
+    std::vector<std::string> args;
+  };
+  for (const Surface& s : {Surface{"-r", {"-r", w}}, Surface{"-r -u", {"-r", "-u", w}}, Surface{"watch", {}}}) {
+    SCOPED_TRACE(s.name);
+    std::string out;
+    if (s.args.empty()) {
+      Watcher watcher(dir, {w});
+      ASSERT_TRUE(waitFor([&] { return exists(w + "/d.mov"); }, 20s)) << watcher.err();
+      std::this_thread::sleep_for(1000ms);
+      EXPECT_EQ(watcher.stop(SIGTERM, 3000ms), 0);
+      out = watcher.out();
+      EXPECT_EQ(count(watcher.err(), "failed"), 1u) << watcher.err();
+    } else {
+      std::vector<std::string> args = s.args;
+      args.insert(args.begin(), "--no-resize");
+      const fixtures::RunResult r = fixtures::runStill2mov(args, {{"TMPDIR", dir.file("tmp")}});
+      EXPECT_EQ(r.status, 0) << r.err;
+      out = r.out;
+    }
+    for (const char* made : {"a.MP.mov", "b.MP.mov", "c.MP.mov", "holiday.mov", "a.MP.MP.jpg", "holiday.MP.jpg"})
+      EXPECT_FALSE(exists(w + "/" + made)) << made << "\n" << out;
+    for (const auto& [photo, times] : converted(out))
+      EXPECT_TRUE(photo == w + "/a.jpg" || photo == w + "/b.JPG" || photo == w + "/c.jpeg" || photo == w + "/d.jpg")
+          << photo;
   }
 }

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "media/MadeFrom.h"
@@ -230,5 +232,83 @@ TEST(MadeFromMovie, FoundInAnMp4sMetadataAndInAMotionPhotosAppendedMp4) {
   for (std::size_t n = 0; n < indexEnd; n += 7) {
     testsupport::writeFile(dir.file("cut.MP.jpg"), whole.substr(0, n));
     EXPECT_FALSE(media::ReadMadeFromMovie(dir.file("cut.MP.jpg"))) << n;
+  }
+}
+
+TEST(MadeFromRecord, WhatTheLookupSawReadsBackAndDamageToItIsNeverTrusted) {
+  MadeFrom r;
+  r.photograph = "IMG_1.JPG";
+  r.photographStamp = media::StampDigest({1, 2, 3});
+  r.photographLook = media::LookDigest({1, 2, 3});
+  r.photographContent = std::string(64, 'a');
+  r.recording = "IMG_1.WAV";
+  r.recordingStamp = media::StampDigest({4, 5, 6});
+  r.recordingLook = media::LookDigest({4, 5, 6});
+  r.lookupKept = true;
+  r.source = "sidecar";
+  r.asked = {"REC 1\n%.WAV", "IMG_1.wav"};
+  r.passedOver = {{"REC 1\n%.WAV", media::StampDigest({7, 8, 9}), media::LookDigest({7, 8, 9}), ""},
+                  {"img_1.wav", media::StampDigest({}), media::LookDigest({}), std::string(64, '0')}};
+  const std::string text = EncodeMadeFrom(r);
+  ASSERT_EQ(DecodeMadeFrom(text), r) << text;
+
+  // What the release before wrote: read as it always was, with no lookup kept.
+  const std::string before =
+      "still2mov made-from 1\nphotograph=IMG_1.JPG\nphotograph-stamp=0123456789abcdef\nrecording=IMG_1.WAV\n"
+      "recording-stamp=fedcba9876543210\nformat=mov\nresize=0\nmetadata=0\n";
+  const std::optional<MadeFrom> old = DecodeMadeFrom(before);
+  ASSERT_TRUE(old);
+  EXPECT_FALSE(old->lookupKept);
+  EXPECT_EQ(old->recording, "IMG_1.WAV");
+  EXPECT_TRUE(old->photographLook.empty() && old->photographContent.empty());
+
+  // A damaged line of the lookup's leaves the record (whose movie it is) but not the lookup; a
+  // damaged digest is dropped alone.
+  struct Damage {
+    const char* from;
+    const char* to;
+    bool lookupKept;
+  };
+  for (const Damage& d : {Damage{"\nlookup=1", "\nlookup=2", false}, Damage{"\nasked=IMG_1.wav", "\nasked=", false},
+                          Damage{"\npassed=", "\npassed=zz", false}, Damage{"\nsource=sidecar\n", "\n", false},
+                          Damage{"\nphotograph-digest=a", "\nphotograph-digest=X", true}}) {
+    SCOPED_TRACE(d.to);
+    std::string damaged = text;
+    const std::size_t at = damaged.find(d.from);
+    ASSERT_NE(at, std::string::npos);
+    damaged.replace(at, std::strlen(d.from), d.to);
+    const std::optional<MadeFrom> back = DecodeMadeFrom(damaged);
+    ASSERT_TRUE(back) << damaged;
+    EXPECT_EQ(back->photograph, "IMG_1.JPG");
+    EXPECT_EQ(back->lookupKept, d.lookupKept);
+    EXPECT_EQ(back->asked.empty() && back->passedOver.empty(), !d.lookupKept);
+    if (d.lookupKept) {
+      EXPECT_TRUE(back->photographContent.empty());
+    }
+  }
+}
+
+TEST(MadeFromRecord, TheLookSeesSizeAndModificationButNotChangeAndTheContentDigestIsSha256) {
+  const media::FileStamp stamp{100, 5, 9};
+  EXPECT_EQ(media::LookDigest(stamp), media::LookDigest({100, 5, 10}));
+  EXPECT_NE(media::LookDigest(stamp), media::LookDigest({101, 5, 9}));
+  EXPECT_NE(media::LookDigest(stamp), media::LookDigest({100, 6, 9}));
+  EXPECT_NE(media::LookDigest(stamp), media::StampDigest(stamp));
+  // FIPS 180-2's examples, whole and in pieces.
+  struct Vector {
+    std::string text;
+    const char* sha256;
+  };
+  for (const Vector& v :
+       {Vector{"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        Vector{"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        Vector{"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"}}) {
+    for (std::size_t piece : {std::size_t(1), std::size_t(7), std::size_t(64)}) {
+      media::ContentDigest digest;
+      for (std::size_t at = 0; at < v.text.size(); at += piece)
+        digest.add(reinterpret_cast<const std::uint8_t*>(v.text.data()) + at, std::min(piece, v.text.size() - at));
+      EXPECT_EQ(digest.hex(), v.sha256) << v.text << " in pieces of " << piece;
+    }
   }
 }

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "Convert2Mov.h"
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
@@ -161,6 +163,50 @@ TEST(SoundSources, WatchKnowsARecordingBesideAPhotographByItsName) {
   for (const Case& c : cases) {
     EXPECT_EQ(sources::MayBeRecording(c.recording), c.mayBe) << c.recording;
     EXPECT_EQ(sources::MayBeRecordingOf(c.recording, c.photo), c.ofPhoto) << c.recording << " " << c.photo;
+  }
+}
+
+// What the lookup asks the folder for, and what the folder holds under each name now, are the
+// lookup's own answers: the record and the watcher judge a change by them alone.
+TEST(SoundSources, TheNamesAskedAndWhatTheFolderHoldsNowAreTheLookups) {
+  struct Case {
+    const char* name;
+    const char* related;  // RelatedSoundFile, "" for none
+    bool inside;          // a recording inside the photograph too
+    std::vector<std::string> files;
+    std::vector<std::string> asked, now;
+  };
+  const std::vector<Case> cases = {
+      {"its own name, the camera's spelling preferred", "", false, {"img_1.wav", "IMG_1.WAV", "Img_1.Wav"},
+       {"IMG_1.wav"}, {"IMG_1.WAV"}},
+      {"its own name, else the first in byte order", "", false, {"img_1.wav", "Img_1.Wav"}, {"IMG_1.wav"}, {"Img_1.Wav"}},
+      {"the tag's name first, as it spells it", "REC_0009.WAV", false, {"rec_0009.wav", "REC_0009.WAV", "IMG_1.wav"},
+       {"REC_0009.WAV", "IMG_1.wav"}, {"REC_0009.WAV", "IMG_1.wav"}},
+      {"a tag's name the folder lacks", "REC_0009.WAV", false, {}, {"REC_0009.WAV", "IMG_1.wav"}, {"", ""}},
+      {"a tag naming its own name keeps its spelling", "IMG_1.wav", false, {"IMG_1.wav", "IMG_1.WAV"},
+       {"IMG_1.wav", "IMG_1.wav"}, {"IMG_1.wav", "IMG_1.WAV"}},
+      {"a tag leading elsewhere asks nothing", "../x.wav", false, {}, {"IMG_1.wav"}, {""}},
+      {"a recording inside asks the folder nothing", "REC_0009.WAV", true, {"REC_0009.WAV"}, {}, {}},
+  };
+  const sources::SoundSource* beside = sources::SoundSourceNamed("sidecar");
+  ASSERT_TRUE(beside && beside->namesAsked && beside->namesNow);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::string jpeg = c.inside ? fixtures::embedWave(fixtures::makeJpeg(), fixtures::makeWave(fixtures::WaveKind::pcm8))
+                                      : fixtures::makeJpeg();
+    testsupport::writeFile(dir.file("IMG_1.JPG"), *c.related ? fixtures::withRelatedSoundFile(jpeg, c.related) : jpeg);
+    for (const std::string& f : c.files) testsupport::writeFile(dir.file(f), fixtures::makeWave(fixtures::WaveKind::pcm8));
+    ReadPhoto p(dir.file("IMG_1.JPG"));
+    const std::vector<std::string> asked = sources::RecordingNamesAsked(p.photo);
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(beside->namesNow(p.photo.path, c.asked), c.now);
+    for (const std::string& a : asked) {
+      std::string other = a;
+      for (char& ch : other) ch = char(ch ^ ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') ? 0x20 : 0));
+      EXPECT_TRUE(sources::IsAskedFor(asked, other)) << other;
+    }
+    EXPECT_FALSE(sources::IsAskedFor(asked, "IMG_2.wav"));
   }
 }
 

@@ -105,7 +105,7 @@ std::unique_ptr<PcmSource> DecodeRecording(std::vector<std::uint8_t> bytes, Stat
     return nullptr;
   };
   std::string loadWhy;
-  const Libav* av = LoadLibav(&loadWhy);
+  const Libav* av = LoadLibavWithFormats(&loadWhy);
   if (av == nullptr) return fail(Status::failed, "the recording cannot be decoded: " + loadWhy);
   av->av_log_set_level(AV_LOG_QUIET);
 

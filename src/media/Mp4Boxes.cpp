@@ -4,6 +4,8 @@
 #include "media/Mp4Boxes.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 #include "media/AtomScope.h"
 #include "media/ByteOrder.h"
@@ -350,10 +352,20 @@ std::uint64_t soundDuration(const Mp4SoundFacts& s) {
   return std::uint64_t(s.packets > 0 ? s.packets - 1 : 0) * s.frameSamples + s.lastDuration;
 }
 
-// Metadata items under their keys: meta (handler mdta), keys, and ilst with a UTF-8 text each.
+void meta(Out& o, const Mp4Facts& f);
+void loci(Out& o, const std::string& place);
+
+// Metadata items under their keys: meta (handler mdta), keys, and ilst with a UTF-8 text each,
+// and the place also as 3GPP's location.
 void udta(Out& o, const Mp4Facts& f) {
-  if (f.items.empty()) return;
+  if (f.items.empty() && f.place.empty()) return;
   Box u(o, MakeFourCC("udta"));
+  meta(o, f);
+  if (!f.place.empty()) loci(o, f.place);
+}
+
+void meta(Out& o, const Mp4Facts& f) {
+  if (f.items.empty()) return;
   Box m(o, MakeFourCC("meta"));
   fullBox(o, 0);
   {
@@ -380,6 +392,32 @@ void udta(Out& o, const Mp4Facts& f) {
     o.u32(0);  // any locale
     o.text(f.items[k].second);
   }
+}
+
+// The place as 3GPP readers look for it: longitude, latitude and altitude in 16.16 fixed point,
+// cut towards zero as other writers do.
+void loci(Out& o, const std::string& place) {
+  const char* text = place.c_str();
+  char* end = nullptr;
+  const double latitude = std::strtod(text, &end);
+  if (end == text) return;
+  text = end;
+  const double longitude = std::strtod(text, &end);
+  if (end == text) return;
+  text = end;
+  const double altitude = *text == '+' || *text == '-' ? std::strtod(text, &end) : 0;
+  auto fixed = [](double v) { return std::uint32_t(std::int32_t(std::clamp(v, -32768.0, 32767.0) * 65536)); };
+  Box b(o, MakeFourCC("loci"));
+  fullBox(o, 0);
+  o.u16(0);  // language
+  o.u8(0);   // no name
+  o.u8(0);   // role: where it was shot
+  o.u32(fixed(longitude));
+  o.u32(fixed(latitude));
+  o.u32(fixed(altitude));
+  o.text("earth");
+  o.u8(0);
+  o.u8(0);  // no notes
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ struct Mp4Facts {
   Mp4VideoFacts video;
   Mp4SoundFacts sound;
   std::vector<std::pair<std::string, std::string>> items;  // metadata keys and texts, in order
+  std::string place;  // ISO 6709 ("+48.8577+002.2950+035.000/"), also as a 3GPP location; "" none
 };
 
 std::vector<std::uint8_t> BuildMp4FileType();

@@ -402,6 +402,7 @@ Mp4Result Mp4Writer::State::startFile() {
   for (const auto& [key, value] : metadata) f.items.emplace_back(key, value);
   f.items.emplace_back("encoder", kMark);
   if (auto it = metadata.find("creation_time"); it != metadata.end()) f.creationTime = macTimeOf(it->second);
+  if (auto it = metadata.find("location"); it != metadata.end()) f.place = it->second;
   f.durationMs = std::int64_t((totalFrames * 1000 + std::uint64_t(sound.rate) - 1) / std::uint64_t(sound.rate));
   f.wideTimes = f.creationTime > UINT32_MAX || packetBound * frameSamples > UINT32_MAX;
   f.video.width = picture.outWidth;

@@ -144,4 +144,34 @@ TEST(Mp4Boxes, TheIndexKeepsItsSizeAndEndsWithTheSoundsSampleSizes) {
       }
 }
 
+TEST(Mp4Boxes, ThePlaceIsAlsoThe3gppLocation) {
+  struct Case {
+    const char* place;
+    bool written;
+    std::uint32_t longitude, latitude, altitude;  // 16.16
+  };
+  const Case cases[] = {
+      {"-33.856667+151.210000+012.500/", true, 0x009735C2, 0xFFDE24B2, 0x000C8000},
+      {"+48.8577+002.2950/", true, 0x00024B85, 0x0030DB92, 0},
+      {"", false, 0, 0, 0},
+      {"somewhere", false, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.place);
+    media::Mp4Facts f = facts(2, false, false, true);
+    f.place = c.place;
+    const Bytes moov = media::BuildMp4MovieHead(f);
+    const std::string text(moov.begin(), moov.end());
+    const std::size_t at = text.find("loci");
+    ASSERT_EQ(at != std::string::npos, c.written);
+    if (!c.written) continue;
+    // After version and flags, language, an empty name and the role.
+    const std::uint8_t* p = moov.data() + at + 4 + 8;
+    EXPECT_EQ(media::ReadBigEndian32(p), c.longitude);
+    EXPECT_EQ(media::ReadBigEndian32(p + 4), c.latitude);
+    EXPECT_EQ(media::ReadBigEndian32(p + 8), c.altitude);
+    EXPECT_EQ(text.substr(at + 4 + 20, 6), std::string("earth\0", 6));
+  }
+}
+
 }  // namespace

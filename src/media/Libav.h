@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The libav* functions the MP4 writer calls, loaded from the shared libraries when an MP4 is first
-// made: linked in, their hundred-odd dependencies would load with every start of the program.
+// The libav* functions the MP4 writer and the recording decoder call, loaded from the shared
+// libraries when first needed: linked in, their hundred-odd dependencies would load with every
+// start of the program. libavformat, whose dependencies weigh most, only for decoding.
 #pragma once
 #include <string>
 
@@ -31,28 +32,30 @@ namespace media {
   X(avcodec, avcodec_alloc_context3) X(avcodec, avcodec_open2) X(avcodec, avcodec_free_context)      \
   X(avcodec, avcodec_parameters_from_context) X(avcodec, avcodec_send_frame)                         \
   X(avcodec, avcodec_receive_packet) X(avcodec, av_packet_alloc) X(avcodec, av_packet_free)          \
-  X(avcodec, av_packet_rescale_ts) X(avcodec, av_packet_move_ref)                                   \
-  X(avformat, avformat_alloc_output_context2) X(avformat, avformat_new_stream)                       \
-  X(avformat, avformat_write_header) X(avformat, av_interleaved_write_frame)                         \
-  X(avformat, av_write_trailer) X(avformat, avformat_free_context) X(avformat, avio_alloc_context)   \
-  X(avformat, avio_context_free) X(avformat, avformat_alloc_context) X(avformat, avformat_open_input)  \
-  X(avformat, avformat_find_stream_info) X(avformat, av_find_best_stream)                            \
-  X(avformat, avformat_close_input) X(avformat, av_read_frame) X(avcodec, avcodec_find_decoder)      \
-  X(avcodec, avcodec_parameters_to_context) X(avcodec, avcodec_send_packet)                         \
-  X(avcodec, avcodec_receive_frame) X(avcodec, av_packet_unref)                                      \
+  X(avcodec, avcodec_find_decoder) X(avcodec, avcodec_parameters_to_context)                         \
+  X(avcodec, avcodec_send_packet) X(avcodec, avcodec_receive_frame) X(avcodec, av_packet_unref)      \
   X(swscale, sws_getContext) X(swscale, sws_setColorspaceDetails) X(swscale, sws_getCoefficients)   \
   X(swscale, sws_scale) X(swscale, sws_freeContext)                                                  \
   X(swresample, swr_alloc_set_opts2) X(swresample, swr_init) X(swresample, swr_free)                 \
   X(swresample, swr_get_out_samples) X(swresample, swr_convert)
 
+// The container reader's, for decoding a stored recording.
+#define LIBAV_FORMAT_FUNCTIONS(X)                                                                   \
+  X(avformat, avio_alloc_context) X(avformat, avio_context_free) X(avformat, avformat_alloc_context) \
+  X(avformat, avformat_open_input) X(avformat, avformat_find_stream_info)                           \
+  X(avformat, av_find_best_stream) X(avformat, avformat_close_input) X(avformat, av_read_frame)
+
 struct Libav {
 #define LIBAV_POINTER(library, name) decltype(&::name) name = nullptr;
   LIBAV_FUNCTIONS(LIBAV_POINTER)
+  LIBAV_FORMAT_FUNCTIONS(LIBAV_POINTER)
 #undef LIBAV_POINTER
 };
 
 // The functions, loaded once (the libraries whose major versions the program was built against);
-// nullptr, with why in words, when a library or a function is missing.
+// nullptr, with why in words, when a library or a function is missing. LoadLibav leaves the
+// container reader's out; LoadLibavWithFormats loads them too.
 const Libav* LoadLibav(std::string* why);
+const Libav* LoadLibavWithFormats(std::string* why);
 
 }  // namespace media

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "media/AtomScope.h"
 #include "media/ByteOrder.h"
 #include "media/SampleDescriptions.h"
 
@@ -14,31 +15,8 @@ namespace media {
 
 namespace {
 
-// The atom writer's record: numbers big-endian, names as Pascal strings.
-class Out : public BigEndianBytes {
- public:
-  void pascal(const char* s) {
-    size_t n = std::char_traits<char>::length(s);
-    u8(std::uint8_t(n));
-    raw(reinterpret_cast<const std::uint8_t*>(s), n);
-  }
-};
-
-// Opens an atom; its size is filled in when the scope ends.
-class Atom {
- public:
-  Atom(Out& out, FourCC type) : out_(out), start_(out.bytes.size()) {
-    out_.u32(0);
-    out_.u32(type);
-  }
-  ~Atom() { out_.patch32(start_, std::uint32_t(out_.bytes.size() - start_)); }
-  Atom(const Atom&) = delete;
-  Atom& operator=(const Atom&) = delete;
-
- private:
-  Out& out_;
-  size_t start_;
-};
+using Out = AtomBytes;
+using Atom = AtomScope;
 
 void versionFlags(Out& o, std::uint32_t flags = 0) { o.u32(flags & 0x00FFFFFF); }
 

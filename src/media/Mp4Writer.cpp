@@ -8,13 +8,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
+#include <span>
 #include <utility>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "media/ByteOrder.h"
 #include "media/Libav.h"
+#include "media/MovieAtoms.h"
+#include "media/Mp4Boxes.h"
 #include "media/PlaneOrientation.h"
 
 namespace media {
@@ -26,7 +31,6 @@ const Libav& av() { return *LoadLibav(nullptr); }
 
 constexpr const char* kMarkPrefix = "still2mov";
 constexpr const char* kMark = "still2mov " STILL2MOV_VERSION;
-constexpr int kIoBufferBytes = 64 * 1024;
 constexpr int kRowsPerSlice = 16;
 // libswscale reads its source rows in vectors of up to 64 bytes and may run past a row's end and
 // the last row's: each row of the slice starts at a multiple of this, with as much again after.
@@ -52,120 +56,44 @@ std::string avWords(int err) {
   return text;
 }
 
-// The file the muxer writes, and a second reader of it for moving the index to the front.
-struct FdSink {
-  int fd = -1;
-  int error = 0;  // errno of the first failed write or seek
+// The file as it is laid out: ftyp, the moov box and a free box in room reserved for them, then
+// mdat with the picture's one sample and the sound's packets in one chunk. The sound's sample
+// sizes go into their place in the reserved room as they come, so nothing grows with the
+// recording but the file; the rest of the moov box is written last, into the same room.
+struct Layout {
+  std::uint64_t moovAt = 0;
+  std::size_t headBytes = 0;     // the moov box but for the sound's sizes
+  std::uint64_t room = 0;        // for moov and free together
+  std::uint64_t mdatAt = 0;
+  std::uint32_t mdatHeader = 8;  // 16 when mdat may pass 4 GiB
+  std::uint32_t packetBound = 0;  // the most sound packets the room holds sizes for
 };
 
-int writeFd(void* opaque, uint8_t* buf, int size) {
-  auto* sink = static_cast<FdSink*>(opaque);
-  int left = size;
-  while (left > 0) {
-    ssize_t n = ::write(sink->fd, buf, size_t(left));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (sink->error == 0) sink->error = n < 0 ? errno : ENOSPC;
-      return AVERROR(sink->error);
-    }
-    buf += n;
-    left -= int(n);
-  }
-  return size;
-}
-
-int64_t seekFd(void* opaque, int64_t offset, int whence) {
-  auto* sink = static_cast<FdSink*>(opaque);
-  if (whence == AVSEEK_SIZE) {
-    struct stat st;
-    return fstat(sink->fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
-  }
-  off_t at = lseek(sink->fd, off_t(offset), whence & ~AVSEEK_FORCE);
-  if (at < 0) {
-    if (sink->error == 0) sink->error = errno;
-    return AVERROR(errno);
-  }
-  return at;
-}
-
-struct FdReader {
-  int fd = -1;
-  int64_t pos = 0;
-};
-
-int readFd(void* opaque, uint8_t* buf, int size) {
-  auto* r = static_cast<FdReader*>(opaque);
-  for (;;) {
-    ssize_t n = pread(r->fd, buf, size_t(size), off_t(r->pos));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return AVERROR(errno);
-    if (n == 0) return AVERROR_EOF;
-    r->pos += n;
-    return int(n);
-  }
-}
-
-int64_t seekReader(void* opaque, int64_t offset, int whence) {
-  auto* r = static_cast<FdReader*>(opaque);
-  struct stat st;
-  if (fstat(r->fd, &st) != 0) return AVERROR(errno);
-  switch (whence & ~AVSEEK_FORCE) {
-    case AVSEEK_SIZE: return st.st_size;
-    case SEEK_SET: r->pos = offset; break;
-    case SEEK_CUR: r->pos += offset; break;
-    case SEEK_END: r->pos = st.st_size + offset; break;
-    default: return AVERROR(EINVAL);
-  }
-  return r->pos;
-}
-
-// The muxer reopens its output by name to read it back while moving the index to the front;
-// here that reopening reads the same descriptor.
-int openReader(AVFormatContext* s, AVIOContext** pb, const char*, int flags, AVDictionary**) {
-  if (flags & AVIO_FLAG_WRITE) return AVERROR(EPERM);
-  auto* sink = static_cast<FdSink*>(s->opaque);
-  auto* reader = new FdReader{sink->fd, 0};
-  auto* buffer = static_cast<uint8_t*>(av().av_malloc(kIoBufferBytes));
-  *pb = buffer ? av().avio_alloc_context(buffer, kIoBufferBytes, 0, reader, readFd, nullptr, seekReader) : nullptr;
-  if (*pb == nullptr) {
-    av().av_free(buffer);
-    delete reader;
-    return AVERROR(ENOMEM);
-  }
-  return 0;
-}
-
-int closeReader(AVFormatContext*, AVIOContext* pb) {
-  if (pb == nullptr) return 0;
-  delete static_cast<FdReader*>(pb->opaque);
-  av().av_freep(&pb->buffer);
-  av().avio_context_free(&pb);
-  return 0;
-}
+constexpr std::size_t kWriteBytes = 64 * 1024;
+constexpr std::size_t kSizesBatch = 4096;
+// AAC-LC codes at most 6144 bits for each channel in a frame.
+constexpr std::uint32_t kAacMaxPacketBytesPerChannel = 768;
 
 }  // namespace
 
 struct Mp4Writer::State {
-  FdSink sink;
+  int fd = -1;
+  int error = 0;  // errno of the first failed write
   std::map<std::string, std::string> metadata;
   Mp4Result result = Mp4Result::ok;
   std::string problem;
   bool begun = false, finished = false;  // begun: the picture's
   bool soundKnown = false;     // sound and totalFrames say what the recording is
   bool soundBegun = false;     // the AAC encoder is open
-  bool headerWritten = false;  // packets go to the muxer; before, they are kept in early
+  bool fileStarted = false;    // packets go to the file; before, they are kept in memory
   bool loaded = false;  // libav* is there: what is below was made with it
 
   Mp4Picture picture;
   PcmLayout sound;
   std::uint64_t totalFrames = 0;
 
-  AVIOContext* pb = nullptr;
-  AVFormatContext* fmt = nullptr;
   AVCodecContext* video = nullptr;
   AVCodecContext* audio = nullptr;
-  AVStream* videoStream = nullptr;
-  AVStream* audioStream = nullptr;
   SwsContext* sws = nullptr;
   SwrContext* swr = nullptr;
   AVAudioFifo* fifo = nullptr;
@@ -180,18 +108,25 @@ struct Mp4Writer::State {
   int sliceRows = 0, rowsIn = 0;
   std::vector<std::uint8_t> widened;  // 24-bit or signed 8-bit samples in a width swresample takes
   std::int64_t audioPts = 0;          // in output samples, from the encoder's priming on
-  // Packets encoded before the header (the picture's, or sound ahead of the picture), each in its
-  // encoder's time base.
-  struct Kept {
-    AVPacket* packet;
-    AVRational timeBase;
-    bool video;
-  };
-  std::vector<Kept> early;
+
+  // The picture's sample, length-prefixed, and its decoder configuration, once encoded.
+  std::vector<std::uint8_t> videoSample, avcConfig;
+  bool videoDone = false;
+  // The sound's packets: kept here until the file starts, then gathered for writing.
+  std::vector<std::uint8_t> soundBytes;
+  std::vector<std::uint32_t> keptSizes;  // of the packets kept before the file started
+  std::uint32_t packets = 0, lastDuration = 0;
+  bool unevenDurations = false;  // a packet before the last lasted other than a frame
+  std::uint64_t soundTotal = 0;  // bytes
+  // The file: where the next sound bytes go, and sizes waiting for their place.
+  Layout layout;
+  Mp4Facts facts;
+  std::uint64_t at = 0;
+  std::vector<std::uint8_t> sizes;
+  std::uint64_t sizesWritten = 0;
 
   ~State() {
     if (!loaded) return;
-    for (Kept& k : early) av().av_packet_free(&k.packet);
     av().sws_freeContext(sws);
     av().swr_free(&swr);
     if (fifo) av().av_audio_fifo_free(fifo);
@@ -201,11 +136,6 @@ struct Mp4Writer::State {
     av().av_packet_free(&packet);
     av().avcodec_free_context(&video);
     av().avcodec_free_context(&audio);
-    if (fmt) av().avformat_free_context(fmt);
-    if (pb) {
-      av().av_freep(&pb->buffer);
-      av().avio_context_free(&pb);
-    }
   }
 
   Mp4Result fail(Mp4Result r, const std::string& words) {
@@ -215,9 +145,11 @@ struct Mp4Writer::State {
     }
     return result;
   }
-  // A libav failure: a write failure when our descriptor said so, else the step's own words.
+  Mp4Result failWrite(int err) {
+    if (error == 0) error = err;
+    return fail(Mp4Result::writeFailed, std::string("cannot write: ") + std::strerror(error));
+  }
   Mp4Result failAv(int err, const std::string& step) {
-    if (sink.error != 0) return fail(Mp4Result::writeFailed, std::string("cannot write: ") + std::strerror(sink.error));
     if (err == AVERROR(ENOMEM)) return fail(Mp4Result::noMemory, "not enough memory");
     return fail(Mp4Result::encoderFailed, step + ": " + avWords(err));
   }
@@ -227,32 +159,30 @@ struct Mp4Writer::State {
   Mp4Result knowSound(const PcmLayout& layout, std::uint64_t frames);
   Mp4Result startSound(const PcmLayout& layout, std::uint64_t frames);
   Mp4Result startPicture(const Mp4Picture& p);
-  // Once both the picture's and the sound's encoders are there: the header, then what was kept.
-  Mp4Result startMuxing();
   Mp4Result openVideo();
   Mp4Result openAudio();
-  // Opens the encoder with options (freed here) and, when stream is given, gives the muxer a
-  // stream of its kind.
-  Mp4Result openStream(AVCodecContext* codec, const AVCodec* encoder, AVDictionary** options, AVStream** stream,
-                       const char* refused);
-  // Gives the muxer a stream for the open encoder.
-  Mp4Result addStream(AVCodecContext* codec, AVStream** stream);
+  Mp4Result openEncoder(AVCodecContext* codec, const AVCodec* encoder, AVDictionary** options, const char* refused);
   Mp4Result scaleSlice();
-  Mp4Result writePackets(AVCodecContext* codec, AVStream* stream, std::int64_t duration);
-  // One packet, in timeBase, to the muxer.
-  Mp4Result writePacket(AVPacket* p, AVRational timeBase, AVStream* stream);
+  // Drains the encoder's packets: the picture's kept, the sound's written or kept.
+  Mp4Result takePackets(AVCodecContext* codec);
+  Mp4Result takeSoundPacket(const std::uint8_t* data, std::uint32_t size, std::uint32_t duration);
   Mp4Result encodeAudio(bool flushing);
+  // Once the picture is encoded and the sound begun: the room laid out, the picture's sample
+  // and the sound kept so far written.
+  Mp4Result startFile();
+  Mp4Result writeAt(std::uint64_t offset, const std::uint8_t* bytes, std::size_t n);
+  Mp4Result flushSound();
+  Mp4Result flushSizes();
+  Mp4Result finishFile();
 };
 
-Mp4Writer::Mp4Writer(int fd) : s_(std::make_unique<State>()) {
-  s_->sink.fd = fd;
-}
+Mp4Writer::Mp4Writer(int fd) : s_(std::make_unique<State>()) { s_->fd = fd; }
 Mp4Writer::~Mp4Writer() = default;
 
 const char* Mp4Writer::mark() { return kMark; }
 bool Mp4Writer::isMark(const std::string& text) { return text.compare(0, std::strlen(kMarkPrefix), kMarkPrefix) == 0; }
 const std::string& Mp4Writer::problem() const { return s_->problem; }
-int Mp4Writer::systemError() const { return s_->sink.error; }
+int Mp4Writer::systemError() const { return s_->error; }
 
 void Mp4Writer::setMetadata(const std::string& key, const std::string& value) { s_->metadata[key] = value; }
 
@@ -276,20 +206,13 @@ void Mp4FrameSize(int width, int height, int orientation, int boxWidth, int boxH
   *outHeight = std::max(2, int(h + 0.5) & ~1);
 }
 
-Mp4Result Mp4Writer::State::openStream(AVCodecContext* codec, const AVCodec* encoder, AVDictionary** options,
-                                       AVStream** stream, const char* refused) {
+Mp4Result Mp4Writer::State::openEncoder(AVCodecContext* codec, const AVCodec* encoder, AVDictionary** options,
+                                        const char* refused) {
+  // The decoder configuration goes once into the sample description, not into every packet.
+  codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   int err = av().avcodec_open2(codec, encoder, options);
   av().av_dict_free(options);
-  if (err < 0) return failAv(err, refused);
-  return stream != nullptr ? addStream(codec, stream) : Mp4Result::ok;
-}
-
-Mp4Result Mp4Writer::State::addStream(AVCodecContext* codec, AVStream** stream) {
-  *stream = av().avformat_new_stream(fmt, nullptr);
-  if (*stream == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
-  (*stream)->time_base = codec->time_base;
-  const int err = av().avcodec_parameters_from_context((*stream)->codecpar, codec);
-  return err < 0 ? failAv(err, "the stream's parameters") : Mp4Result::ok;
+  return err < 0 ? failAv(err, refused) : Mp4Result::ok;
 }
 
 Mp4Result Mp4Writer::State::openVideo() {
@@ -311,7 +234,6 @@ Mp4Result Mp4Writer::State::openVideo() {
   video->gop_size = 1;
   video->max_b_frames = 0;
   video->thread_count = 1;
-  if (fmt->oformat->flags & AVFMT_GLOBALHEADER) video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   AVDictionary* options = nullptr;
   av().av_dict_set(&options, "preset", Mp4Settings::preset, 0);
   av().av_dict_set(&options, "tune", Mp4Settings::tune, 0);
@@ -319,8 +241,9 @@ Mp4Result Mp4Writer::State::openVideo() {
   // High profile at a level every decoder since phones of 2012 takes; no lookahead for one frame.
   av().av_dict_set(&options, "profile", "high", 0);
   av().av_dict_set(&options, "x264-params", "rc-lookahead=0:sync-lookahead=0:keyint=1", 0);
-  if (openStream(video, codec, &options, &videoStream, "the H.264 encoder refused the picture") != Mp4Result::ok)
-    return result;
+  if (openEncoder(video, codec, &options, "the H.264 encoder refused the picture") != Mp4Result::ok) return result;
+  avcConfig = Mp4AvcConfig({video->extradata, std::size_t(std::max(0, video->extradata_size))});
+  if (avcConfig.empty()) return fail(Mp4Result::encoderFailed, "the H.264 encoder gave no decoder configuration");
 
   stored = av().av_frame_alloc();
   frame = av().av_frame_alloc();
@@ -358,13 +281,12 @@ Mp4Result Mp4Writer::State::openAudio() {
   audio->bit_rate = aacBitsPerChannel(audio->sample_rate) * channels;
   audio->profile = FF_PROFILE_AAC_LOW;
   audio->time_base = AVRational{1, audio->sample_rate};
-  if (fmt->oformat->flags & AVFMT_GLOBALHEADER) audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   AVDictionary* options = nullptr;
   const bool narrow = audio->sample_rate <= Mp4Settings::aacNarrowRate;
   av().av_dict_set(&options, "aac_coder", narrow ? Mp4Settings::aacCoderNarrow : Mp4Settings::aacCoder, 0);
-  // Its stream is added after the picture's, when the muxer is set up.
-  if (openStream(audio, codec, &options, nullptr, "the AAC encoder refused the recording") != Mp4Result::ok)
-    return result;
+  if (openEncoder(audio, codec, &options, "the AAC encoder refused the recording") != Mp4Result::ok) return result;
+  if (audio->extradata_size <= 0 || audio->frame_size <= 0)
+    return fail(Mp4Result::encoderFailed, "the AAC encoder gave no decoder configuration");
 
   switch (sound.bits) {
     case 8: inFormat = AV_SAMPLE_FMT_U8; break;
@@ -404,14 +326,12 @@ bool sameLayout(const PcmLayout& a, const PcmLayout& b) {
 
 // The libraries, the muxer (not yet writing) and a packet to receive into.
 Mp4Result Mp4Writer::State::load() {
-  if (fmt != nullptr) return Mp4Result::ok;
+  if (loaded) return Mp4Result::ok;
   std::string why;
   if (LoadLibav(&why) == nullptr) return fail(Mp4Result::encoderMissing, "libav* cannot be used: " + why);
   loaded = true;
   // Failures are said in the program's own words; the libraries' chatter would only confuse.
   av().av_log_set_level(AV_LOG_QUIET);
-  int err = av().avformat_alloc_output_context2(&fmt, nullptr, "mp4", nullptr);
-  if (err < 0) return failAv(err, "no MP4 muxer in libavformat");
   packet = av().av_packet_alloc();
   return packet == nullptr ? fail(Mp4Result::noMemory, "not enough memory") : Mp4Result::ok;
 }
@@ -453,56 +373,165 @@ Mp4Result Mp4Writer::State::startPicture(const Mp4Picture& p) {
   if (load() != Mp4Result::ok) return result;
   picture = p;
   if (picture.orientation < 1 || picture.orientation > 8) picture.orientation = 1;
-  auto* buffer = static_cast<uint8_t*>(av().av_malloc(kIoBufferBytes));
-  pb = buffer ? av().avio_alloc_context(buffer, kIoBufferBytes, 1, &sink, nullptr, writeFd, seekFd) : nullptr;
-  if (pb == nullptr) {
-    av().av_free(buffer);
-    return fail(Mp4Result::noMemory, "not enough memory");
-  }
-  fmt->pb = pb;
-  fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
-  fmt->opaque = &sink;
-  fmt->io_open = openReader;
-  fmt->io_close2 = closeReader;
-  fmt->url = av().av_strdup("still2mov.mp4");
-  // Packets gather in the write buffer: flushing each one would cost a system call per AAC frame.
-  fmt->flush_packets = 0;
   return openVideo();
 }
 
-Mp4Result Mp4Writer::State::startMuxing() {
-  if (!begun || !soundBegun || headerWritten || result != Mp4Result::ok) return result;
-  // The picture's track first, then the sound's.
-  if (addStream(audio, &audioStream) != Mp4Result::ok) return result;
-  for (const auto& [key, value] : metadata) av().av_dict_set(&fmt->metadata, key.c_str(), value.c_str(), 0);
-  AVDictionary* options = nullptr;
-  // Every item under its own key (QuickTime's metadata keys), so any text can be carried.
-  av().av_dict_set(&options, "movflags", "+faststart+use_metadata_tags", 0);
-  int err = av().avformat_write_header(fmt, &options);
-  av().av_dict_free(&options);
-  if (err < 0) return failAv(err, "the MP4 header");
-  headerWritten = true;
-  // The muxer names itself as the encoder when the header is written; the index, written last,
-  // names this program instead.
-  av().av_dict_set(&fmt->metadata, "encoder", kMark, 0);
-  // What was encoded meanwhile goes in now, in order.
-  std::vector<Kept> kept = std::move(early);
-  early.clear();
-  for (Kept& k : kept) {
-    if (result == Mp4Result::ok) writePacket(k.packet, k.timeBase, k.video ? videoStream : audioStream);
-    av().av_packet_free(&k.packet);
-  }
-  return result;
+// Seconds since 1904 of an ISO 8601 UTC time ("2024-05-01T12:00:00Z"); 0 when it is none.
+std::uint64_t macTimeOf(const std::string& iso) {
+  std::tm t{};
+  const char* end = strptime(iso.c_str(), "%Y-%m-%dT%H:%M:%S", &t);
+  if (end == nullptr) return 0;
+  const std::int64_t unix = std::int64_t(timegm(&t));
+  constexpr std::int64_t kFrom1904 = 2082844800;
+  return unix + kFrom1904 > 0 ? std::uint64_t(unix + kFrom1904) : 0;
 }
 
-void Mp4Writer::setOutput(int fd) { s_->sink.fd = fd; }
+Mp4Result Mp4Writer::State::startFile() {
+  if (!videoDone || !soundBegun || fileStarted || result != Mp4Result::ok) return result;
+  fileStarted = true;
+  if (fd < 0) return fail(Mp4Result::badInput, "the writer was given no file");
+  // The facts known now; the sound's counts are filled in at the end, in room sized for the most
+  // packets the recording can give: its frames resampled, with some to spare, and the priming.
+  const std::uint64_t frameSamples = std::uint64_t(audio->frame_size);
+  const std::uint64_t samplesBound = totalFrames * std::uint64_t(audio->sample_rate) / std::uint64_t(sound.rate) + 4096;
+  const std::uint64_t packetBound = (samplesBound + std::uint64_t(std::max(0, audio->initial_padding))) / frameSamples + 2;
+  if (packetBound > UINT32_MAX / 4) return fail(Mp4Result::badInput, "the recording is too long for an MP4");
+  layout.packetBound = std::uint32_t(packetBound);
+
+  Mp4Facts& f = facts;
+  for (const auto& [key, value] : metadata) f.items.emplace_back(key, value);
+  f.items.emplace_back("encoder", kMark);
+  if (auto it = metadata.find("creation_time"); it != metadata.end()) f.creationTime = macTimeOf(it->second);
+  if (auto it = metadata.find("location"); it != metadata.end()) f.place = it->second;
+  f.durationMs = std::int64_t((totalFrames * 1000 + std::uint64_t(sound.rate) - 1) / std::uint64_t(sound.rate));
+  f.wideTimes = f.creationTime > UINT32_MAX || packetBound * frameSamples > UINT32_MAX;
+  f.video.width = picture.outWidth;
+  f.video.height = picture.outHeight;
+  f.video.timeScale = sound.rate;
+  f.video.sampleDuration = std::uint32_t(totalFrames);
+  f.video.sampleSize = std::uint32_t(videoSample.size());
+  f.video.avcConfig = avcConfig;
+  f.sound.channels = audio->ch_layout.nb_channels;
+  f.sound.rate = audio->sample_rate;
+  f.sound.audioConfig.assign(audio->extradata, audio->extradata + audio->extradata_size);
+  f.sound.frameSamples = std::uint32_t(frameSamples);
+  f.sound.priming = std::max(0, audio->initial_padding);
+  f.sound.packets = layout.packetBound;
+
+  const std::vector<std::uint8_t> fileType = BuildMp4FileType();
+  const std::uint64_t mdatBound = 16 + videoSample.size() + packetBound * kAacMaxPacketBytesPerChannel * std::uint64_t(f.sound.channels);
+  layout.mdatHeader = mdatBound > UINT32_MAX ? 16 : 8;
+  layout.moovAt = fileType.size();
+  // The head's size depends on no count, only on the widths fixed here.
+  f.wideOffsets = true;
+  layout.headBytes = BuildMp4MovieHead(f).size();
+  layout.room = layout.headBytes + 4 * packetBound + 8;  // and at least a free box's header
+  layout.mdatAt = layout.moovAt + layout.room;
+  f.wideOffsets = layout.mdatAt + mdatBound > UINT32_MAX;
+  layout.headBytes = BuildMp4MovieHead(f).size();
+  f.video.sampleOffset = layout.mdatAt + layout.mdatHeader;
+  f.sound.offset = f.video.sampleOffset + videoSample.size();
+
+  if (writeAt(0, fileType.data(), fileType.size()) != Mp4Result::ok) return result;
+  at = layout.mdatAt + layout.mdatHeader;
+  if (writeAt(at, videoSample.data(), videoSample.size()) != Mp4Result::ok) return result;
+  at += videoSample.size();
+  videoSample = {};
+  // The sound kept so far, and its sizes.
+  for (std::uint32_t size : keptSizes) {
+    std::uint8_t b[4];
+    WriteBigEndian32(b, size);
+    sizes.insert(sizes.end(), b, b + 4);
+  }
+  keptSizes = {};
+  return flushSound();
+}
+
+Mp4Result Mp4Writer::State::writeAt(std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
+  while (n > 0) {
+    const ssize_t done = pwrite(fd, bytes, n, off_t(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return failWrite(done < 0 ? errno : ENOSPC);
+    bytes += done;
+    n -= std::size_t(done);
+    offset += std::uint64_t(done);
+  }
+  return Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::State::flushSound() {
+  if (writeAt(at, soundBytes.data(), soundBytes.size()) != Mp4Result::ok) return result;
+  at += soundBytes.size();
+  soundBytes.clear();
+  return flushSizes();
+}
+
+Mp4Result Mp4Writer::State::flushSizes() {
+  if (sizes.empty()) return Mp4Result::ok;
+  if (sizesWritten + sizes.size() / 4 > layout.packetBound)
+    return fail(Mp4Result::encoderFailed, "the AAC encoder gave more packets than the recording can");
+  if (writeAt(layout.moovAt + layout.headBytes + 4 * sizesWritten, sizes.data(), sizes.size()) != Mp4Result::ok)
+    return result;
+  sizesWritten += sizes.size() / 4;
+  sizes.clear();
+  return Mp4Result::ok;
+}
+
+Mp4Result Mp4Writer::State::takeSoundPacket(const std::uint8_t* data, std::uint32_t size, std::uint32_t duration) {
+  if (packets > 0 && lastDuration != std::uint32_t(audio->frame_size)) unevenDurations = true;
+  ++packets;
+  lastDuration = duration;
+  soundTotal += size;
+  soundBytes.insert(soundBytes.end(), data, data + size);
+  if (!fileStarted) {
+    keptSizes.push_back(size);
+    return Mp4Result::ok;
+  }
+  std::uint8_t b[4];
+  WriteBigEndian32(b, size);
+  sizes.insert(sizes.end(), b, b + 4);
+  if (soundBytes.size() >= kWriteBytes) return flushSound();
+  if (sizes.size() >= 4 * kSizesBatch) return flushSizes();
+  return Mp4Result::ok;
+}
+
+// The moov box into its room, a free box over what is left of it, and mdat's size.
+Mp4Result Mp4Writer::State::finishFile() {
+  if (flushSound() != Mp4Result::ok) return result;
+  if (packets == 0 || unevenDurations || sizesWritten != packets)
+    return fail(Mp4Result::encoderFailed, "the AAC encoder gave packets an MP4 cannot index");
+  facts.sound.packets = packets;
+  facts.sound.lastDuration = lastDuration;
+  facts.sound.averageBitRate = std::uint32_t(std::min<std::uint64_t>(
+      UINT32_MAX, soundTotal * 8 * std::uint64_t(sound.rate) / std::max<std::uint64_t>(1, totalFrames)));
+  facts.sound.maxBitRate = std::max(facts.sound.averageBitRate, std::uint32_t(audio->bit_rate));
+  const std::vector<std::uint8_t> head = BuildMp4MovieHead(facts);
+  if (head.size() != layout.headBytes) return fail(Mp4Result::encoderFailed, "the MP4's index did not keep its size");
+  if (writeAt(layout.moovAt, head.data(), head.size()) != Mp4Result::ok) return result;
+  const std::uint64_t moovBytes = head.size() + 4ULL * packets;
+  const std::vector<std::uint8_t> free = BuildAtomHeader(MakeFourCC("free"), layout.room - moovBytes - 8);
+  if (writeAt(layout.moovAt + moovBytes, free.data(), free.size()) != Mp4Result::ok) return result;
+  const std::uint64_t mdatBody = at - layout.mdatAt - layout.mdatHeader;
+  BigEndianBytes mdat;
+  if (layout.mdatHeader == 16) {
+    mdat.u32(1);
+    mdat.u32(MakeFourCC("mdat"));
+    mdat.u64(mdatBody + 16);
+  } else {
+    mdat.u32(std::uint32_t(mdatBody + 8));
+    mdat.u32(MakeFourCC("mdat"));
+  }
+  return writeAt(layout.mdatAt, mdat.bytes.data(), mdat.bytes.size());
+}
+
+void Mp4Writer::setOutput(int fd) { s_->fd = fd; }
 
 Mp4Result Mp4Writer::beginSound(const PcmLayout& sound, std::uint64_t totalFrames) {
   State& s = *s_;
   if (s.result != Mp4Result::ok) return s.result;
   if (s.soundBegun) return s.fail(Mp4Result::badInput, "the writer's sound was already begun");
   if (s.startSound(sound, totalFrames) != Mp4Result::ok) return s.result;
-  return s.startMuxing();
+  return s.startFile();
 }
 
 Mp4Result Mp4Writer::beginPicture(const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t totalFrames) {
@@ -512,7 +541,7 @@ Mp4Result Mp4Writer::beginPicture(const Mp4Picture& picture, const PcmLayout& so
   s.begun = true;
   if (!pictureFits(picture)) return s.fail(Mp4Result::badInput, "the picture's size cannot be encoded");
   if (s.knowSound(sound, totalFrames) != Mp4Result::ok || s.startPicture(picture) != Mp4Result::ok) return s.result;
-  return s.startMuxing();
+  return s.startFile();
 }
 
 Mp4Result Mp4Writer::begin(const Mp4Picture& picture, const PcmLayout& sound, std::uint64_t totalFrames) {
@@ -538,11 +567,15 @@ Mp4Result Mp4Writer::adoptSound(Mp4Writer& ahead) {
   s.fifo = std::exchange(a.fifo, nullptr);
   s.audioFrame = std::exchange(a.audioFrame, nullptr);
   s.inFormat = a.inFormat;
-  for (const State::Kept& k : a.early) s.early.push_back(k);
-  a.early.clear();
+  s.soundBytes = std::move(a.soundBytes);
+  s.keptSizes = std::move(a.keptSizes);
+  s.packets = a.packets;
+  s.lastDuration = a.lastDuration;
+  s.unevenDurations = a.unevenDurations;
+  s.soundTotal = a.soundTotal;
   a.soundBegun = false;
   s.soundBegun = true;
-  return s.startMuxing();
+  return s.startFile();
 }
 
 Mp4Result Mp4Writer::State::scaleSlice() {
@@ -568,7 +601,7 @@ Mp4Result Mp4Writer::addPictureRows(const std::uint8_t* rows, std::size_t stride
   }
   if (s.rowsIn < s.picture.sourceHeight) return Mp4Result::ok;
 
-  // The whole picture is in: turn it upright, encode it, and hand its one packet to the muxer.
+  // The whole picture is in: turn it upright, encode it, and keep its one packet for the file.
   // Each buffer goes as soon as it has served: the encoder's own copies of a large frame are
   // what bounds the memory.
   s.slice = {};
@@ -599,38 +632,28 @@ Mp4Result Mp4Writer::addPictureRows(const std::uint8_t* rows, std::size_t stride
   av().av_frame_free(&s.frame);
   err = av().avcodec_send_frame(s.video, nullptr);
   if (err < 0) return s.failAv(err, "the H.264 encoder failed");
-  if (s.writePackets(s.video, s.videoStream, std::int64_t(s.totalFrames)) != Mp4Result::ok) return s.result;
+  if (s.takePackets(s.video) != Mp4Result::ok) return s.result;
   av().avcodec_free_context(&s.video);  // its frames stay allocated until it is closed
-  return Mp4Result::ok;
+  if (s.videoSample.empty()) return s.fail(Mp4Result::encoderFailed, "the H.264 encoder gave no picture");
+  s.videoDone = true;
+  return s.startFile();
 }
 
-// Drains the encoder's packets into the muxer; duration, when non-zero, is the (one) video
-// packet's length.
-Mp4Result Mp4Writer::State::writePackets(AVCodecContext* codec, AVStream* stream, std::int64_t duration) {
+Mp4Result Mp4Writer::State::takePackets(AVCodecContext* codec) {
   for (;;) {
     int err = av().avcodec_receive_packet(codec, packet);
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return Mp4Result::ok;
     if (err < 0) return failAv(err, "the encoder failed");
+    const std::span<const std::uint8_t> data(packet->data, std::size_t(std::max(0, packet->size)));
     if (codec == video) {
-      packet->pts = packet->dts = 0;
-      packet->duration = duration;
+      const std::vector<std::uint8_t> units = Mp4LengthPrefixed(data);
+      videoSample.insert(videoSample.end(), units.begin(), units.end());
+    } else if (takeSoundPacket(data.data(), std::uint32_t(data.size()), std::uint32_t(std::max<std::int64_t>(0, packet->duration))) !=
+               Mp4Result::ok) {
+      return result;
     }
-    if (!headerWritten) {  // kept until both encoders are there and the muxer is set up
-      AVPacket* kept = av().av_packet_alloc();
-      if (kept == nullptr) return fail(Mp4Result::noMemory, "not enough memory");
-      av().av_packet_move_ref(kept, packet);
-      early.push_back({kept, codec->time_base, codec == video});
-      continue;
-    }
-    if (writePacket(packet, codec->time_base, stream) != Mp4Result::ok) return result;
+    av().av_packet_unref(packet);
   }
-}
-
-Mp4Result Mp4Writer::State::writePacket(AVPacket* p, AVRational timeBase, AVStream* stream) {
-  av().av_packet_rescale_ts(p, timeBase, stream->time_base);
-  p->stream_index = stream->index;
-  const int err = av().av_interleaved_write_frame(fmt, p);
-  return err < 0 ? failAv(err, "the MP4 could not be written") : Mp4Result::ok;
 }
 
 Mp4Result Mp4Writer::State::encodeAudio(bool flushing) {
@@ -648,12 +671,12 @@ Mp4Result Mp4Writer::State::encodeAudio(bool flushing) {
     audioPts += n;
     int err = av().avcodec_send_frame(audio, audioFrame);
     if (err < 0) return failAv(err, "the AAC encoder failed");
-    if (writePackets(audio, audioStream, 0) != Mp4Result::ok) return result;
+    if (takePackets(audio) != Mp4Result::ok) return result;
   }
   if (flushing) {
     int err = av().avcodec_send_frame(audio, nullptr);
     if (err < 0) return failAv(err, "the AAC encoder failed");
-    return writePackets(audio, audioStream, 0);
+    return takePackets(audio);
   }
   return Mp4Result::ok;
 }
@@ -699,7 +722,7 @@ Mp4Result Mp4Writer::finish() {
   if (!s.begun || s.finished) return s.fail(Mp4Result::badInput, "finish without a begun writer");
   s.finished = true;
   if (s.rowsIn < s.picture.sourceHeight) return s.fail(Mp4Result::badInput, "the picture was not given whole");
-  if (!s.headerWritten) return s.fail(Mp4Result::badInput, "finish without the recording");
+  if (!s.fileStarted) return s.fail(Mp4Result::badInput, "finish without the recording");
   // What the resampler still holds.
   const int outMax = av().swr_get_out_samples(s.swr, 0);
   if (outMax > 0) {
@@ -711,9 +734,7 @@ Mp4Result Mp4Writer::finish() {
     av().av_freep(&planes[0]);
   }
   if (s.encodeAudio(true) != Mp4Result::ok) return s.result;
-  int err = av().av_write_trailer(s.fmt);
-  if (err < 0 || s.sink.error != 0) return s.failAv(err, "the MP4 could not be finished");
-  return Mp4Result::ok;
+  return s.finishFile();
 }
 
 }  // namespace media

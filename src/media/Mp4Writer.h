@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // An MP4 of one still picture lasting as long as a recording: H.264 (libx264) and AAC-LC through
-// libavcodec, libavformat's MP4 muxer with the index first, libswscale and libswresample.
+// libavcodec, libswscale and libswresample, in our own boxes with the index first.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -107,7 +107,7 @@ std::unique_ptr<PcmSource> DecodeRecording(std::unique_ptr<ByteReader> bytes, St
     return nullptr;
   };
   std::string loadWhy;
-  const Libav* av = LoadLibav(&loadWhy);
+  const Libav* av = LoadLibavWithFormats(&loadWhy);
   if (av == nullptr) return fail(Status::failed, "the recording cannot be decoded: " + loadWhy);
   if (bytes == nullptr) return fail(Status::badArgument, "no recording to decode");
   av->av_log_set_level(AV_LOG_QUIET);

@@ -30,7 +30,10 @@ Found Locate(const ReadAt& read, std::uint64_t fileSize, Layout* out) {
     // A recording that claims more than its file holds is refused, not guessed at (the pad byte
     // of an odd size may be missing at the very end).
     if (sound && available < size) return Found::damagedFormat;
-    if (!haveFormat && std::memcmp(c, "fmt ", 4) == 0) {
+    if (std::memcmp(c, "fact", 4) == 0 && !haveData && available >= 4) {
+      std::uint8_t b[4];
+      if (read(body, b, 4) == 4) out->factFrames = ReadLittleEndian32(b);
+    } else if (!haveFormat && std::memcmp(c, "fmt ", 4) == 0) {
       std::uint8_t b[kMaxFormatChunk];
       const std::uint32_t n = std::uint32_t(std::min<std::uint64_t>(available, kMaxFormatChunk));
       if (read(body, b, n) != n) return Found::noSound;
@@ -50,6 +53,10 @@ std::uint64_t FramesIn(const Codec& codec, const Format& format, std::uint64_t l
   const std::uint32_t unit = codec.unitBytes(format);
   if (unit == 0) return 0;
   return (length / unit) * codec.framesIn(format, unit) + codec.framesIn(format, std::uint32_t(length % unit));
+}
+
+std::uint64_t PlayedFrames(const Codec& codec, const Layout& layout) {
+  return PlayedFrames(layout.format, FramesIn(codec, layout.format, layout.dataLength), layout.factFrames);
 }
 
 }  // namespace media::wave

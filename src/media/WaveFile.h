@@ -17,6 +17,7 @@ struct Layout {
   Format format;
   std::uint64_t dataOffset = 0;
   std::uint64_t dataLength = 0;  // as declared, within the file
+  std::uint64_t factFrames = 0;  // what a 'fact' chunk before the data says; 0 when none does
 };
 
 enum class Found {
@@ -31,5 +32,7 @@ Found Locate(const ReadAt& read, std::uint64_t fileSize, Layout* out);
 
 // The whole frames that length bytes of data give when decoded by codec, a unit at a time.
 std::uint64_t FramesIn(const Codec& codec, const Format& format, std::uint64_t length);
+// The frames the recording plays: its data's, decoded, as far as its fact chunk says.
+std::uint64_t PlayedFrames(const Codec& codec, const Layout& layout);
 
 }  // namespace media::wave

@@ -199,6 +199,11 @@ bool IsRiffWaveHeader(const std::uint8_t* bytes, std::size_t size) {
   return bytes != nullptr && size >= 12 && std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WAVE", 4) == 0;
 }
 
+std::uint64_t PlayedFrames(const Format& format, std::uint64_t decodedFrames, std::uint64_t factFrames) {
+  const bool exact = format.tag == kFormatPCM || format.tag == kFormatIEEEFloat;
+  return exact || factFrames == 0 ? decodedFrames : std::min(decodedFrames, factFrames);
+}
+
 double HeaderSeconds(const std::uint8_t* bytes, std::size_t size, std::uint64_t wholeSize) {
   // The file may follow a few bytes of something else (a stream header).
   const std::uint8_t* riff = nullptr;
@@ -211,9 +216,12 @@ double HeaderSeconds(const std::uint8_t* bytes, std::size_t size, std::uint64_t 
   const std::size_t n = size - std::size_t(riff - bytes);
   Format format;
   bool haveFormat = false;
+  std::uint64_t fact = 0;
   for (std::size_t at = 12; at + 8 <= n;) {
     const std::uint32_t length = ReadLittleEndian32(riff + at + 4);
-    if (std::memcmp(riff + at, "fmt ", 4) == 0) {
+    if (std::memcmp(riff + at, "fact", 4) == 0 && length >= 4 && n - at - 8 >= 4) {
+      fact = ReadLittleEndian32(riff + at + 8);
+    } else if (std::memcmp(riff + at, "fmt ", 4) == 0) {
       if (length > n - at - 8 || !ParseFormat(riff + at + 8, length, &format)) return 0;
       haveFormat = true;
     } else if (std::memcmp(riff + at, "data", 4) == 0) {
@@ -229,7 +237,7 @@ double HeaderSeconds(const std::uint8_t* bytes, std::size_t size, std::uint64_t 
       const std::uint32_t unit = std::max<std::uint32_t>(1, codec.unitBytes(format));
       const std::uint64_t frames =
           std::uint64_t(data / unit) * codec.framesIn(format, unit) + codec.framesIn(format, data % unit);
-      return double(frames) / format.rate;
+      return double(PlayedFrames(format, frames, fact)) / format.rate;
     }
     at += 8 + std::size_t(length) + (length & 1);  // chunks are padded to even sizes
   }

@@ -56,6 +56,12 @@ struct Verdict {
 };
 Verdict Judge(const Format& format);
 
+// The frames a recording plays: a compressed format's last block is padded out, and its 'fact'
+// chunk (factFrames, 0 when there is none) says how many of the decoded frames are sound. Linear
+// PCM and float give their length exactly, and a fact that promises more than the data is not
+// believed.
+std::uint64_t PlayedFrames(const Format& format, std::uint64_t decodedFrames, std::uint64_t factFrames);
+
 // Reads a 'fmt ' chunk's body of n bytes; false when it is too short for its kind.
 bool ParseFormat(const std::uint8_t* b, std::uint32_t n, Format* f);
 

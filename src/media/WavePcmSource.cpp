@@ -39,7 +39,7 @@ WavePcmSource::WavePcmSource(ByteReader& bytes) : bytes_(bytes) {
   const wave::SampleLayout out = codec_->output(wave_.format);
   layout_ = {int(wave_.format.channels), int(wave_.format.rate), int(out.bits), out.isFloat, out.isSigned};
   frameBytes_ = std::size_t(layout_.channels) * std::size_t(out.bits / 8);
-  frames_ = wave::FramesIn(*codec_, wave_.format, wave_.dataLength);
+  frames_ = wave::PlayedFrames(*codec_, wave_);
   if (frames_ > kWaveMaxFrames) {
     refuse(WaveRefusal::tooLong,
            "the recording is too long for a QuickTime movie (at most 2,147,483,647 sample frames)");

@@ -291,3 +291,40 @@ TEST(Mp4Writer, CallsOutOfOrderAndUnusableInputAreRefusedInWords) {
   }
   ::close(fd);
 }
+
+namespace {
+
+TEST(Mp4Writer, EveryPacketOfAnyLengthAndRateIsIndexedAndPlays) {
+  REQUIRE_TOOL("ffprobe");
+  REQUIRE_TOOL("ffmpeg");
+  struct Case {
+    int rate;
+    double seconds;
+    int aacRate;
+  };
+  // Resampled up eightfold, at an AAC rate as it is, and long enough for many batches of sizes.
+  const Case cases[] = {{1000, 5.0, 8000}, {44100, 1.5, 44100}, {8000, 600.0, 8000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.seconds) + " s");
+    ScratchDir dir;
+    const std::string path = dir.file("a.mp4");
+    const std::size_t frames = std::size_t(c.rate * c.seconds);
+    writeFileMp4(path, 64, 48, 1, c.rate, frames);
+    std::string out;
+    run("ffprobe -v error -count_packets -select_streams a -show_entries stream=nb_frames,nb_read_packets,duration "
+        "-of csv=p=0 " + shellQuote(path),
+        &out);
+    int indexed = 0, read = 0;
+    double seconds = 0;
+    ASSERT_EQ(std::sscanf(out.c_str(), "%lf,%d,%d", &seconds, &indexed, &read), 3) << out;
+    EXPECT_EQ(indexed, read);
+    // Every frame of 1024 samples and the encoder's priming.
+    EXPECT_GE(indexed, int(std::ceil(c.seconds * c.aacRate / 1024)) + 1);
+    EXPECT_NEAR(seconds, double(frames) / c.rate, 0.002);
+    std::string errors;
+    run("ffmpeg -v error -i " + shellQuote(path) + " -f null - 2>&1", &errors);
+    EXPECT_EQ(errors, "");
+  }
+}
+
+}  // namespace

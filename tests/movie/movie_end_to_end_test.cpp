@@ -88,7 +88,8 @@ TEST_P(EveryKind, ConvertsInOneAndInSeveralPiecesWithAndWithoutResizing) {
       std::size_t open = r.out.find("photo.mov (");
       ASSERT_NE(open, std::string::npos) << r.out;
       EXPECT_NEAR(std::atof(r.out.c_str() + open + 11), probeStreams(movie).at(0).duration, 0.051) << r.out;
-      EXPECT_TRUE(decodePcm(movie) == decodePcm(tmp.file("reference.wav")));
+      // The recording's samples, as far as a compressed one's fact chunk says.
+      EXPECT_TRUE(decodePcm(movie) == moviechecks::playedPart(decodePcm(tmp.file("reference.wav")), wave, 2));
       if (!resize) {
         EXPECT_TRUE(copyFrame(movie) == photoBytes);
       }

@@ -99,7 +99,7 @@ WaveParts split(const std::string& wave) {
 void expectSameSamplesAsFfmpeg(const Imported& r, const std::string& wavePath) {
   if (!testsupport::requireTool("ffmpeg")) return;
   ASSERT_FALSE(r.moviePath.empty());
-  std::string expected = moviechecks::decodePcm(wavePath);
+  std::string expected = moviechecks::playedPart(moviechecks::decodePcm(wavePath), testsupport::readFile(wavePath), 2);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(moviechecks::decodePcm(r.moviePath), expected);
 }

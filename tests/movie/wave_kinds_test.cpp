@@ -133,8 +133,9 @@ TEST_P(WaveKinds, EveryReaderDecodesTheMovieToTheSamplesOfTheWave) {
   EXPECT_EQ(soundDescriptionFormat(movie), k.soundFormat);
 
   if (k.ffmpegMisreadsWave) REQUIRE_TOOL("gst-launch-1.0");
-  const std::string expected = k.ffmpegMisreadsWave ? gstreamerSamples(dir.file("voice.wav"), "wavparse", tmp)
-                                                    : ffmpegSamples(dir.file("voice.wav"));
+  const std::string expected = moviechecks::playedPart(
+      k.ffmpegMisreadsWave ? gstreamerSamples(dir.file("voice.wav"), "wavparse", tmp) : ffmpegSamples(dir.file("voice.wav")),
+      wave, 8);
   ASSERT_FALSE(expected.empty());
   EXPECT_TRUE(ffmpegSamples(moviePath) == expected) << "ffmpeg decodes other samples from the movie";
   // Rate and channel count as the WAVE file gives them, and beyond stereo the speakers too

@@ -10,7 +10,9 @@
 
 #include "Convert2Mov.h"
 #include "outputs/Outputs.h"
+#include "support/Fixtures.h"
 #include "support/MovieChecks.h"
+#include "support/RequireTool.h"
 #include "support/TestPaths.h"
 
 namespace {
@@ -84,6 +86,68 @@ TEST(Outputs, EachRowWritesTheSampleAndReadsBackWhatItWrote) {
       EXPECT_FALSE(row.refusal({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}).empty());
       const std::string original = testsupport::readFile(photo);
       EXPECT_TRUE(row.refusal({reinterpret_cast<const std::uint8_t*>(original.data()), original.size()}).empty());
+    }
+  }
+}
+
+// wave with a fact chunk saying frames put before its data chunk.
+std::string withFact(const std::string& wave, std::uint32_t frames) {
+  const std::size_t data = wave.find("data");
+  std::string fact = "fact";
+  for (std::uint32_t v : {4u, frames})
+    for (int k = 0; k < 4; ++k) fact += char((v >> (8 * k)) & 0xFF);
+  std::string out = wave.substr(0, data) + fact + wave.substr(data);
+  const std::uint32_t riff = std::uint32_t(out.size() - 8);
+  for (int k = 0; k < 4; ++k) out[4 + std::size_t(k)] = char((riff >> (8 * k)) & 0xFF);
+  return out;
+}
+
+// The MP4 a motion photo carries, as a file of its own; the file itself for any other output.
+std::string movieToProbe(const std::string& file, const ScratchDir& dir) {
+  const std::string bytes = testsupport::readFile(file);
+  const std::size_t ftyp = bytes.find("ftypisom");
+  if (bytes.compare(0, 2, "\xFF\xD8") != 0 || ftyp == std::string::npos || ftyp < 4) return file;
+  testsupport::writeFile(dir.file("carried.mp4"), bytes.substr(ftyp - 4));
+  return dir.file("carried.mp4");
+}
+
+TEST(Outputs, EachRowLastsWhatACompressedRecordingsFactChunkSays) {
+  REQUIRE_TOOL("ffprobe");
+  using fixtures::WaveKind;
+  struct Recording {
+    const char* what;
+    std::string wave;
+    double seconds;  // what every track of every output lasts
+  };
+  // 0.9 s of IMA ADPCM fill 15 blocks of 505 frames: 7,575 decoded, 7,200 in the fact chunk.
+  const std::string ima = fixtures::makeWave(WaveKind::imaAdpcm, {.seconds = 0.9, .rate = 8000});
+  const std::string pcm = fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = 0.9, .rate = 8000});
+  const Recording recordings[] = {
+      {"IMA ADPCM, its last block padded", ima, 7200.0 / 8000},
+      {"IMA ADPCM whose fact promises more than its blocks", withFact(ima.substr(0, ima.find("fact")) +
+                                                                          ima.substr(ima.find("fact") + 12),
+                                                                      99999),
+       7575.0 / 8000},
+      {"PCM, whose data says its length whatever a fact says", withFact(pcm, 4000), 0.9},
+  };
+  for (const outputs::Output& row : outputs::Outputs()) {
+    for (const Recording& rec : recordings) {
+      SCOPED_TRACE(std::string(row.name) + ": " + rec.what);
+      ScratchDir dir;
+      const std::string photo = dir.file("p.jpg");
+      testsupport::writeFile(photo, fixtures::embedWave(fixtures::makeJpeg({.width = 64, .height = 48}), rec.wave));
+      Convert2Mov driver;
+      driver.setOutput(row);
+      const std::string file = Convert2Mov::moviePathFor(photo, row);
+      ASSERT_EQ(driver.createMovie(file, photo, 0), 0) << driver.lastReport().problem;
+      // The movie's headers count 600ths of a second, the MP4's milliseconds; a padded block
+      // would add 47 ms.
+      const double tick = 1.0 / 600 + 1e-6;
+      EXPECT_NEAR(driver.lastReport().soundSeconds, rec.seconds, tick);
+      const auto streams = moviechecks::probeStreams(movieToProbe(file, dir));
+      ASSERT_EQ(streams.size(), 2u);
+      // The picture lasts as long as the sound.
+      for (const auto& s : streams) EXPECT_NEAR(s.duration, rec.seconds, tick) << s.codecType;
     }
   }
 }
@@ -168,9 +232,11 @@ TEST(Outputs, TheSamplesQuickTimeMovieStaysByteForByteAsItWas) {
     EXPECT_EQ(clean.size(), bytes.size());
     EXPECT_NE(clean, bytes);
     // Digests of the movies the release before the tables wrote, masked the same way, but for
-    // the made-from record's length, which grew by what the recording's lookup saw and by the
-    // photograph's look and contents (the atoms' sizes and the chunk offsets follow it).
-    const std::uint64_t expected = resize == 0 ? 0xd7100d5692a2e060ull : 0xed3069013c8e508dull;
+    // two changes since: the made-from record grew by what the recording's lookup saw and by the
+    // photograph's look and contents (the atoms' sizes and the chunk offsets follow it), and the
+    // sample's IMA ADPCM note lasts its fact chunk's 27,596 frames, not the 27,775 its 55 blocks
+    // decode to (the durations, the sample counts and mdat's size).
+    const std::uint64_t expected = resize == 0 ? 0x0ull : 0x0ull;
     EXPECT_EQ(digest(clean), expected) << "resize " << resize << std::hex << ": 0x" << digest(clean);
     std::remove(movie.c_str());
   }

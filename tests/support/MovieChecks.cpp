@@ -149,6 +149,29 @@ std::string decodePcm(const std::string& path) {
   return out;
 }
 
+std::string playedPart(std::string decoded, const std::string& wave, std::size_t bytesPerSample) {
+  auto le = [&](std::size_t at, int n) {
+    std::uint32_t v = 0;
+    for (int k = n - 1; k >= 0; --k) v = (v << 8) | std::uint8_t(wave[at + std::size_t(k)]);
+    return v;
+  };
+  std::uint32_t tag = 0, channels = 0, fact = 0;
+  for (std::size_t at = 12; at + 8 <= wave.size();) {
+    const std::uint32_t size = le(at + 4, 4);
+    const std::string id = wave.substr(at, 4);
+    if (id == "fmt " && at + 12 <= wave.size()) {
+      tag = le(at + 8, 2);
+      channels = le(at + 10, 2);
+    }
+    if (id == "fact" && size >= 4 && at + 12 <= wave.size()) fact = le(at + 8, 4);
+    if (id == "data") break;
+    at += 8 + std::size_t(size) + (size & 1);
+  }
+  const std::size_t played = std::size_t(fact) * channels * bytesPerSample;
+  if (tag != 1 && tag != 3 && fact != 0 && played < decoded.size()) decoded.resize(played);
+  return decoded;
+}
+
 std::string copyFrame(const std::string& path) {
   std::string out;
   run("ffmpeg -v error -i " + shellQuote(path) + " -map 0:v -c copy -frames:v 1 -f image2 - 2>/dev/null", &out);

@@ -42,6 +42,10 @@ std::vector<Stream> probeStreams(const std::string& path);
 
 // 16-bit little-endian PCM of the first sound stream, as ffmpeg decodes it.
 std::string decodePcm(const std::string& path);
+// What of decoded (samples of bytesPerSample, the WAVE's channels interleaved) the recording
+// plays: a compressed WAVE's fact chunk cuts its last block's padding; decoders of WAVE files
+// (ffmpeg's) play it. decoded as it is for a WAVE without a fact or of linear PCM or float.
+std::string playedPart(std::string decoded, const std::string& wave, std::size_t bytesPerSample);
 // The first video frame's stored bytes (no re-encoding).
 std::string copyFrame(const std::string& path);
 // The first video frame decoded to packed RGB, optionally scaled to w by h first.

@@ -54,9 +54,10 @@ OSErr describeSound(const wave::Format& f, const wave::SampleLayout& out, SoundD
                                         description));
 }
 
-// The decoded samples of the data chunk, added to the media in chunks of about 64 KB.
-OSErr addSamples(const ImportSource& source, const wave::Layout& w, const wave::Codec& codec, Media media,
-                 SoundDescriptionHandle description) {
+// The decoded samples of the data chunk, as far as played frames, added to the media in chunks
+// of about 64 KB.
+OSErr addSamples(const ImportSource& source, const wave::Layout& w, const wave::Codec& codec, UInt64 played,
+                 Media media, SoundDescriptionHandle description) {
   const wave::Format& f = w.format;
   const UInt32 unit = codec.unitBytes(f);
   const UInt32 framesPerUnit = codec.framesIn(f, unit);
@@ -76,12 +77,15 @@ OSErr addSamples(const ImportSource& source, const wave::Layout& w, const wave::
   };
   UInt64 pos = w.dataOffset;
   UInt64 remaining = w.dataLength;
-  while (remaining > 0 && err == noErr) {
+  while (remaining > 0 && played > 0 && err == noErr) {
     UInt32 want = UInt32(std::min<UInt64>(unit, remaining));
     UInt32 got = UInt32(source.readAt(pos, input.data(), want));
     UInt32 frames = codec.framesIn(f, got);
     if (frames == 0) break;
     codec.decode(f, input.data(), got, reinterpret_cast<UInt8*>(*output) + size_t(buffered) * frameBytes);
+    // The padding of a compressed recording's last block is decoded but not kept.
+    frames = UInt32(std::min<UInt64>(frames, played));
+    played -= frames;
     buffered += frames;
     pos += got;
     remaining -= got;
@@ -106,7 +110,7 @@ ComponentResult WaveMovieImporter::importSource(const ImportSource& source, Movi
   const wave::Codec* codec = verdict.codec;
   // A movie counts a track's frames in 32 bits (signed): a longer recording is refused before
   // anything is read. RIFF's own 32-bit sizes keep the count itself from overflowing here.
-  const UInt64 frames = wave::FramesIn(*codec, w.format, w.dataLength);
+  const UInt64 frames = wave::PlayedFrames(*codec, w);
   if (frames > UInt64(INT32_MAX)) return invalidDuration;
   if (frames == 0) return badFileFormat;
 
@@ -121,7 +125,7 @@ ComponentResult WaveMovieImporter::importSource(const ImportSource& source, Movi
   }
 
   err = BeginMediaEdits(media);
-  if (err == noErr) err = addSamples(source, w, *codec, media, description);
+  if (err == noErr) err = addSamples(source, w, *codec, frames, media, description);
   OSErr endErr = EndMediaEdits(media);
   if (err == noErr) err = endErr;
   DisposeHandle(reinterpret_cast<Handle>(description));

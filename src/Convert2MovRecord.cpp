@@ -69,12 +69,13 @@ std::string contentDigestOf(const std::string& path, const media::FileStamp& sta
                                 &reason) != noErr)
     return {};
   media::ContentDigest digest;
-  std::vector<std::uint8_t> buffer(1 << 20);
+  // On the stack: short of memory, the record goes without a digest rather than the run failing.
+  std::uint8_t buffer[64 * 1024];
   bool whole = true;
   for (;;) {
-    const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
-    digest.add(buffer.data(), n);
-    if (n < buffer.size()) {
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
+    digest.add(buffer, n);
+    if (n < sizeof buffer) {
       whole = !std::ferror(file);
       break;
     }

@@ -272,19 +272,18 @@ OSErr Convert2Mov::writeRecordingOf(const std::string& image, std::FILE* out) {
   return noErr;
 }
 
-const sources::SoundSource* Convert2Mov::soundSourceOf(const std::string& image, std::span<const UInt8> bytes,
-                                                       const ExImageInfo& record, std::string* file) {
+const sources::SoundSource* Convert2Mov::soundSourceOf(const sources::Photograph& photo, std::string* file) {
   if (file) file->clear();
-  sources::Photograph photo;
-  photo.path = image;
-  photo.record = &record;
-  photo.bytes = bytes;
-  photo.readable = record.getPixelWidth() != 0;
   const sources::Located located = sources::LocateRecording(photo);
   // What a conversion would refuse is no recording.
   if (located.source == nullptr || !located.found.problem.empty()) return nullptr;
   if (file) *file = located.found.file;
   return located.source;
+}
+
+bool Convert2Mov::readForLook(const std::string& image) {
+  mReport = ConversionReport{};
+  return readPhotograph(image);
 }
 
 std::string Convert2Mov::extractedRecordingPathFor(const std::string& image) {

@@ -150,11 +150,18 @@ class Convert2Mov {
   // it): a recording arriving under one of them may be its recording now.
   static std::vector<std::string> recordingNamesAskedBy(const std::string& image);
 
-  // Where the recording of the photograph at image (bytes, read into record) comes from, by the
-  // table of sources, and its own file when it has one; nullptr when it has none a conversion
-  // would use. What --info shows.
-  static const sources::SoundSource* soundSourceOf(const std::string& image, std::span<const UInt8> bytes,
-                                                   const ExImageInfo& record, std::string* file = nullptr);
+  // Reads the photograph at image as a conversion reads it (its start through the picture held,
+  // the rest read from the file where asked), for a look at it: false, with why in the report's
+  // unreadable, when no regular file could be read there. What was read stays until the next
+  // look or conversion.
+  bool readForLook(const std::string& image);
+  // What the last look read: the record (nullptr before any), and the photograph as its sources
+  // look at it.
+  const ExImageInfo* lookedAtRecord() const { return mRecord.get(); }
+  sources::Photograph lookedAtPhotograph(const std::string& image) const { return photographForSources(image); }
+  // Where the recording of the photograph comes from, by the table of sources, and its own file
+  // when it has one; nullptr when it has none a conversion would use. What --info shows.
+  static const sources::SoundSource* soundSourceOf(const sources::Photograph& photo, std::string* file = nullptr);
   // Where extract writes the recording of the photograph at image by default: beside it, with the
   // extension of the recording its source found (".m4a" for an AAC note), else its source's; a
   // read of the photograph.

@@ -13,10 +13,8 @@
 #include "cli/InfoPrinter.h"
 #include "cli/JsonText.h"
 #include "cli/OptionParser.h"
-#include "photos/PhotoKinds.h"
 #include "sources/SoundSources.h"
 #include "toolbox/Files/FolderNames.h"
-#include "toolbox/Files/RegularFiles.h"
 
 namespace {
 
@@ -53,24 +51,22 @@ cli::CommandSyntax infoSyntax(InfoOptions* o) {
   return s;
 }
 
-// Reads one photograph; false with the reason in words when it is no readable photograph.
-bool readPhotograph(const std::string& photo, ExImageInfo* record, cli::PhotoFacts* facts, std::string* reason) {
+// Reads one photograph as a conversion reads it, into look (which holds what was read while the
+// record is printed); false with the reason in words when it is no readable photograph.
+bool readPhotograph(const std::string& photo, Convert2Mov* look, cli::PhotoFacts* facts, std::string* reason) {
   // Only a regular file is a photograph; the read never waits on anything else under the name.
-  std::vector<UInt8> bytes;
-  if (FSReadRegularFile(photo, &bytes, reason) != 0) return false;
-  const photos::ReadPhotograph read = photos::ReadPhotographBytes(photo, bytes, record);
-  if (!read.readable()) {
-    *reason = read.kind->unreadable(bytes);
+  if (!look->readForLook(photo) || !look->lastReport().imageReadable) {
+    *reason = look->lastReport().unreadable;
     return false;
   }
+  const sources::Photograph seen = look->lookedAtPhotograph(photo);
   facts->path = photo;
-  facts->fileBytes = bytes.size();
-  const sources::SoundSource* source = Convert2Mov::soundSourceOf(photo, bytes, *record, &facts->soundFile);
+  facts->fileBytes = seen.file ? seen.file->size() : seen.bytes.size();
+  const sources::SoundSource* source = Convert2Mov::soundSourceOf(seen, &facts->soundFile);
   facts->soundSource = source != nullptr ? source->name : "";
   // Every note the photograph has, not only the one taken: the table says which and in what
   // order. What cannot serve (a link, no WAVE) is no note, as for SoundSource.
-  const sources::Photograph look{photo, record, bytes, record->getPixelWidth() != 0};
-  for (const sources::Located& found : sources::FindRecordings(look))
+  for (const sources::Located& found : sources::FindRecordings(seen))
     if (found.found.problem.empty()) facts->notes.push_back({found.source->name, found.found.file, found.source == source});
   return true;
 }
@@ -89,21 +85,21 @@ int runInfoCommand(const std::vector<std::string>& args) {
   std::string out = options.json ? "[" : "";
   for (std::size_t i = 0; i < photos.size(); ++i) {
     const std::string& photo = photos[i];
-    ExImageInfo record;
+    Convert2Mov look;
     cli::PhotoFacts facts;
     std::string reason;
-    const bool read = readPhotograph(photo, &record, &facts, &reason);
+    const bool read = readPhotograph(photo, &look, &facts, &reason);
     if (!read) {
       anyFailed = true;
       std::fprintf(stderr, "still2mov: %s: cannot be read (%s)\n", cli::displayText(photo).c_str(), reason.c_str());
     }
     if (options.json) {
       if (i > 0) out += ",\n";
-      out += read ? cli::formatInfoJson(photo, cli::infoItems(record, facts, options.verbose))
+      out += read ? cli::formatInfoJson(photo, cli::infoItems(*look.lookedAtRecord(), facts, options.verbose))
                   : cli::formatInfoErrorJson(photo, "cannot be read (" + reason + ")");
     } else if (read) {
       if (photos.size() > 1) out += "======== " + cli::displayText(photo) + "\n";
-      out += cli::formatInfoText(cli::infoItems(record, facts, options.verbose));
+      out += cli::formatInfoText(cli::infoItems(*look.lookedAtRecord(), facts, options.verbose));
     }
     // Each photograph's lines go out as soon as they are known.
     if (!options.json) {

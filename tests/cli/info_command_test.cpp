@@ -4,10 +4,14 @@
 // cannot upset a terminal.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
+#include "support/AddressSpace.h"
 #include "support/Fixtures.h"
+#include "support/JpegBuilder.h"
 #include "support/TestPaths.h"
 
 using fixtures::RunResult;
@@ -25,6 +29,33 @@ std::string jsonQuery(const std::string& json, const std::string& expression) {
                                 " " + testsupport::shellQuote(dir.file("x.json")) + " 2>&1",
                             &out);
   return rc == 0 ? out : "error: " + out;
+}
+
+// The photograph followed by a Sound & Shot trailer (Samsung's block 0x0100 "SoundShot_000" and
+// its SEFH/SEFT directory) holding a WAVE of dataBytes of samples, or by dataBytes of other bytes;
+// either way the bulk is a hole in the file, so the disk holds none of it.
+void writeWithTrailer(const std::string& path, const std::string& jpeg, std::uint64_t dataBytes, bool recording) {
+  using testsupport::le16;
+  using testsupport::le32;
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(jpeg.data(), 1, jpeg.size(), f);
+  if (!recording) {
+    std::fclose(f);
+    std::filesystem::resize_file(path, jpeg.size() + dataBytes);
+    return;
+  }
+  const std::string name = "SoundShot_000";
+  const std::string wave = "RIFF" + le32(std::uint32_t(36 + dataBytes)) + "WAVEfmt " + le32(16) +
+                           testsupport::pcmFormat(2, 44100, 16) + "data" + le32(std::uint32_t(dataBytes));
+  const std::string block = le16(0) + le16(0x0100) + le32(std::uint32_t(name.size())) + name + wave;
+  const std::uint32_t length = std::uint32_t(block.size() + dataBytes);
+  std::fwrite(block.data(), 1, block.size(), f);
+  const std::string directory = "SEFH" + le32(106) + le32(1) + le16(0) + le16(0x0100) + le32(length) + le32(length);
+  const std::string tail = directory + le32(std::uint32_t(directory.size())) + "SEFT";
+  ASSERT_EQ(fseeko(f, off_t(jpeg.size() + length), SEEK_SET), 0);
+  std::fwrite(tail.data(), 1, tail.size(), f);
+  ASSERT_EQ(std::fclose(f), 0);
 }
 
 }  // namespace
@@ -219,5 +250,42 @@ TEST(InfoCommand, ListsEveryVoiceNoteAndMarksTheOneAConversionTakes) {
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(jsonQuery(json.out, "d[0].get('SoundSources')"), withFolder(c.json, dir.path()) + "\n");
     EXPECT_EQ(jsonQuery(json.out, "d[0].get('SoundSource', '')"), std::string(c.soundSource) + "\n");
+  }
+}
+
+TEST(InfoCommand, APhotographMostlyTrailerIsReadInMemoryThatDoesNotGrowWithIt) {
+  SKIP_UNDER_ADDRESS_SANITIZER();
+  const std::uint64_t gib = std::uint64_t(1) << 30;
+  const struct {
+    const char* what;
+    std::uint64_t bytes;
+    bool recording;
+    const char* soundSource;  // the SoundSource line, "" for none
+  } cases[] = {
+      {"a 1 GiB Sound & Shot recording", gib, true, "samsung-trailer"},
+      {"1 GiB of other trailer", gib, false, ""},
+      {"a short Sound & Shot recording", 4096, true, "samsung-trailer"},
+  };
+  const std::string jpeg = fixtures::makeJpeg({.width = 96, .height = 64});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::ScratchDir dir;
+    const std::string photo = dir.file("p.jpg");
+    writeWithTrailer(photo, jpeg, c.bytes, c.recording);
+    const std::uint64_t fileBytes = std::filesystem::file_size(photo);
+    std::string out;
+    // Far less address space than the file's size: it is never held whole.
+    const int status = testsupport::run(testsupport::still2movLimited(128 * 1024, {"--info", photo}), &out);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("\nFileSize                        : " + std::to_string(fileBytes) + "\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\nImageWidth                      : 96\n"), std::string::npos) << out;
+    const std::size_t at = out.find("\nSoundSource ");
+    if (*c.soundSource) {
+      ASSERT_NE(at, std::string::npos) << out;
+      EXPECT_EQ(out.substr(out.find(": ", at) + 2, std::strlen(c.soundSource)), c.soundSource) << out;
+    } else {
+      EXPECT_EQ(at, std::string::npos) << out;
+    }
   }
 }

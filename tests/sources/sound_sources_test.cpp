@@ -87,7 +87,7 @@ TEST(SoundSources, EveryRowHandsOverTheStoredRecordingWhole) {
     ASSERT_EQ(located.source, &row);
     // --info says what the conversion finds.
     std::string shownFile;
-    EXPECT_EQ(Convert2Mov::soundSourceOf(p.photo.path, p.photo.bytes, p.record, &shownFile), &row);
+    EXPECT_EQ(Convert2Mov::soundSourceOf(p.photo, &shownFile), &row);
     EXPECT_EQ(shownFile, located.found.file);
     sources::Found found = located.found;
     std::string problem;

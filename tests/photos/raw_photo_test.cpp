@@ -74,18 +74,10 @@ TEST(RawPhotoKind, StillIsTheUprightPreviewAndMetadataTheRawsOwn) {
     auto file = [&](const char* name) { return testsupport::readFile(corpus + "/exiftool-raw/" + name); };
     // No TIFF: the camera's own EXIF, in the JPEG it keeps inside (LibRaw's preview says "S5Pro").
     rows.push_back({"FujiFilm.raf", file("FujiFilm.raf"), 160, 120, 1, "FinePix S5Pro  ", "",  // padded
-                    "Fujifilm
-S5Pro
-1
-2007:05:22 13:58:30
-"});
+                    "FUJIFILM\nFinePix S5Pro\n1\n2007:05:22 13:58:30\n"});
     // A preview with EXIF of its own keeps it.
     rows.push_back({"Panasonic.rw2", file("Panasonic.rw2"), 8, 8, 1, "DMC-LX3", "",
-                    "Panasonic
-DMC-LX3
-1
-2008:08:06 15:21:56
-"});
+                    "Panasonic\nDMC-LX3\n1\n2008:08:06 15:21:56\n"});
     rows.push_back({"Nikon.nef", file("Nikon.nef"), 0, 0, 1, "NIKON D70", "no preview picture to show"});
     rows.push_back({"CanonRaw.cr2", file("CanonRaw.cr2"), 0, 0, 1, "Canon EOS 350D DIGITAL",
                     "not a raw photograph LibRaw reads"});
@@ -96,7 +88,7 @@ DMC-LX3
     const std::string path = dir.file(row.name);
     testsupport::writeFile(path, row.bytes);
     ExImageInfo record;
-    const photos::ReadPhotograph read = photos::ReadPhotographBytes(path, spanOf(row.bytes), &record);
+    photos::ReadPhotograph read = photos::ReadPhotographBytes(path, spanOf(row.bytes), &record);
     ASSERT_STREQ(read.kind->name, "raw");
     EXPECT_STREQ(record.getModel() ? record.getModel() : "", row.model);
     EXPECT_EQ(record.getFileName(), path);
@@ -124,6 +116,25 @@ DMC-LX3
                                &exif),
               0);
     EXPECT_EQ(exif, row.exif);
+
+    // Asked again (with the first still held, then with none held, from a record of nothing and
+    // back): each still is what the first was for its record, and a still held never changes.
+    auto text = [](const media::Still& s) { return std::string(s.jpeg.begin(), s.jpeg.end()); };
+    media::Still again = read.kind->still(spanOf(row.bytes), record);
+    EXPECT_EQ(text(again), still);
+    read.still = {};
+    again = {};
+    ExImageInfo bare;
+    std::string ofBare;
+    {
+      const media::Still other = read.kind->still(spanOf(row.bytes), bare);
+      ofBare = text(other);
+      EXPECT_EQ(withoutLeadingExif(ofBare), withoutLeadingExif(still));
+    }
+    const media::Still back = read.kind->still(spanOf(row.bytes), record);
+    EXPECT_EQ(text(back), still);
+    EXPECT_EQ(text(read.kind->still(spanOf(row.bytes), bare)), ofBare);
+    EXPECT_EQ(text(back), still);
   }
 }
 

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -40,7 +41,7 @@ std::uint64_t mappedBytes() {
   return read ? pages * std::uint64_t(sysconf(_SC_PAGESIZE)) : 0;
 }
 
-[[noreturn]] void runChild(int fd, pid_t parent, const std::function<std::string()>& call,
+[[noreturn]] void runChild(int fd, pid_t parent, const std::function<ChildAnswer()>& call,
                            const ChildCallLimits& limits, std::uint64_t mapped) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(127);
@@ -54,14 +55,15 @@ std::uint64_t mappedBytes() {
     const rlimit r{limit, limit};
     if (setrlimit(RLIMIT_AS, &r) != 0) _exit(126);
   }
-  std::string answer;
+  ChildAnswer answer;
   try {
     answer = call();
   } catch (...) {
     _exit(125);
   }
-  const std::uint64_t size = answer.size();
-  const bool sent = writeAll(fd, &size, sizeof size) && writeAll(fd, answer.data(), answer.size());
+  const std::uint64_t size = answer.head.size() + answer.body.size();
+  const bool sent = writeAll(fd, &size, sizeof size) && writeAll(fd, answer.head.data(), answer.head.size()) &&
+                    writeAll(fd, answer.body.data(), answer.body.size());
   // No exit handlers: they belong to the process this one was copied from.
   _exit(sent ? 0 : 124);
 }
@@ -70,6 +72,11 @@ std::uint64_t mappedBytes() {
 
 ChildCallResult CallInChildProcess(const std::function<std::string()>& call, const ChildCallLimits& limits,
                                    std::uint64_t maxAnswer) {
+  return CallInChildProcess([&] { return ChildAnswer{call(), {}}; }, limits, maxAnswer);
+}
+
+ChildCallResult CallInChildProcess(const std::function<ChildAnswer()>& call, const ChildCallLimits& limits,
+                                   std::uint64_t maxAnswer, std::size_t spare) {
   ChildCallResult result;
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return result;
@@ -89,9 +96,11 @@ ChildCallResult CallInChildProcess(const std::function<std::string()>& call, con
 
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits.milliseconds);
-  std::string got;
-  bool timedOut = false, tooLong = false;
-  char buffer[65536];
+  // The length comes first; the answer is then read into its own block, which is allocated once
+  // the length is known to be within the bound.
+  std::uint64_t size = 0;
+  std::size_t got = 0;
+  bool timedOut = false, tooLong = false, sized = false;
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
@@ -103,11 +112,31 @@ ChildCallResult CallInChildProcess(const std::function<std::string()>& call, con
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) break;
     if (ready == 0) continue;  // the deadline is checked above
-    const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+    // Once the answer is whole, one byte more is asked for: more than the length said is no answer.
+    char extra = 0;
+    char* into = !sized ? reinterpret_cast<char*>(&size) + got
+                 : got < size ? reinterpret_cast<char*>(result.bytes.data()) + got
+                              : &extra;
+    const std::size_t want = !sized ? sizeof size - got : got < size ? std::size_t(size - got) : 1;
+    const ssize_t n = read(pipeFds[0], into, want);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // the child closed its end: answered, or died
-    got.append(buffer, std::size_t(n));
-    if (got.size() > maxAnswer + sizeof(std::uint64_t)) {
+    got += std::size_t(n);
+    if (!sized && got == sizeof size) {
+      if (size > maxAnswer) {
+        tooLong = true;
+        break;
+      }
+      try {
+        result.bytes.reserve(std::size_t(size) + spare);
+        result.bytes.resize(std::size_t(size));
+      } catch (const std::bad_alloc&) {
+        tooLong = true;
+        break;
+      }
+      sized = true;
+      got = 0;
+    } else if (sized && got > size) {
       tooLong = true;
       break;
     }
@@ -118,19 +147,20 @@ ChildCallResult CallInChildProcess(const std::function<std::string()>& call, con
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (timedOut) {
+    result.bytes = {};
     result.ending = ChildCallResult::Ending::timedOut;
     return result;
   }
   result.ending = ChildCallResult::Ending::crashed;
   if (WIFSIGNALED(status)) {
+    result.bytes = {};
     result.signalWords = strsignal(WTERMSIG(status));
     return result;
   }
-  std::uint64_t size = 0;
-  if (tooLong || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || got.size() < sizeof size) return result;
-  std::memcpy(&size, got.data(), sizeof size);
-  if (size != got.size() - sizeof size) return result;
+  if (tooLong || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !sized || got != size) {
+    result.bytes = {};
+    return result;
+  }
   result.ending = ChildCallResult::Ending::answered;
-  result.bytes = got.substr(sizeof size);
   return result;
 }

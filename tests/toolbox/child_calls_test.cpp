@@ -48,7 +48,9 @@ TEST(ChildCalls, TwoPartAnswersComeBackWhole) {
     std::string expected;
     if (row.ending == Ending::answered) expected = row.head + std::string(row.body.begin(), row.body.end());
     EXPECT_EQ(std::string(r.bytes.begin(), r.bytes.end()), expected);
-    if (row.ending == Ending::answered) EXPECT_GE(r.bytes.capacity(), r.bytes.size() + spare);
+    if (row.ending == Ending::answered) {
+      EXPECT_GE(r.bytes.capacity(), r.bytes.size() + spare);
+    }
     EXPECT_TRUE(noChildLeft());
   }
 }

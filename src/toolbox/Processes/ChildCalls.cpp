@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +20,9 @@
 #include <new>
 
 namespace {
+
+// What one read of an answer takes at most: the pipe's size.
+constexpr std::size_t kReadStep = std::size_t(1) << 20;
 
 bool writeAll(int fd, const void* data, std::size_t size) {
   const char* p = static_cast<const char*>(data);
@@ -110,7 +114,7 @@ ChildCallResult CallInChildProcess(const std::function<ChildAnswer()>& call, con
   }
   close(pipeFds[1]);
   // Fewer, larger hand-overs of a picture of megabytes; the default stands where it is refused.
-  fcntl(pipeFds[0], F_SETPIPE_SZ, 1 << 20);
+  fcntl(pipeFds[0], F_SETPIPE_SZ, int(kReadStep));
 
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits.milliseconds);
@@ -130,13 +134,22 @@ ChildCallResult CallInChildProcess(const std::function<ChildAnswer()>& call, con
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) break;
     if (ready == 0) continue;  // the deadline is checked above
-    // Once the answer is whole, one byte more is asked for: more than the length said is no answer.
+    // The block grows, within what was reserved, only by what has come: a length that the bytes
+    // do not follow costs no memory. Once the answer is whole, one byte more is asked for: more
+    // than the length said is no answer.
     char extra = 0;
-    char* into = !sized ? reinterpret_cast<char*>(&size) + got
-                 : got < size ? reinterpret_cast<char*>(result.bytes.data()) + got
-                              : &extra;
-    const std::size_t want = !sized ? sizeof size - got : got < size ? std::size_t(size - got) : 1;
+    char* into = reinterpret_cast<char*>(&size) + got;
+    std::size_t want = sizeof size - got;
+    if (sized && got < size) {
+      want = std::size_t(std::min<std::uint64_t>(size - got, kReadStep));
+      result.bytes.resize(got + want);
+      into = reinterpret_cast<char*>(result.bytes.data()) + got;
+    } else if (sized) {
+      into = &extra;
+      want = 1;
+    }
     const ssize_t n = read(pipeFds[0], into, want);
+    if (sized && got < size) result.bytes.resize(got + std::size_t(std::max<ssize_t>(n, 0)));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // the child closed its end: answered, or died
     got += std::size_t(n);
@@ -147,7 +160,6 @@ ChildCallResult CallInChildProcess(const std::function<ChildAnswer()>& call, con
       }
       try {
         result.bytes.reserve(std::size_t(size) + spare);
-        result.bytes.resize(std::size_t(size));
       } catch (const std::bad_alloc&) {
         tooLong = true;
         break;

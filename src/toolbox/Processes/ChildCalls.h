@@ -40,7 +40,7 @@ struct ChildAnswer {
 ChildCallResult CallInChildProcess(const std::function<std::string()>& call, const ChildCallLimits& limits,
                                    std::uint64_t maxAnswer);
 // The same for a two-part answer, which comes back whole in bytes. bytes is read straight into
-// a block of its final size, with spare bytes of capacity beyond it, so that a caller may grow
-// the answer in place.
+// one block, reserved at the answer's length and spare bytes beyond it (a caller may grow the
+// answer in place) and filled only as the bytes come.
 ChildCallResult CallInChildProcess(const std::function<ChildAnswer()>& call, const ChildCallLimits& limits,
                                    std::uint64_t maxAnswer, std::size_t spare = 0);

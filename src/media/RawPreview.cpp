@@ -4,6 +4,7 @@
 #include "media/RawPreview.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <mutex>
@@ -201,8 +202,18 @@ const Module& module() {
       return out;
     }
     void* handle = nullptr;
-    for (const char* place : {"$ORIGIN/" STILL2MOV_LIBRAW_MODULE_NAME, "$ORIGIN/" STILL2MOV_LIBRAW_MODULE})
-      if ((handle = dlopen(place, RTLD_LAZY | RTLD_LOCAL)) != nullptr) break;
+    // $ORIGIN spelled out as the program's folder: dlopen would read it as the folder of whatever
+    // calls it, which under a sanitizer is the sanitizer's library.
+    std::string origin = "$ORIGIN";
+    char exe[4096];
+    if (const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe); n > 0 && std::size_t(n) < sizeof exe) {
+      const std::string path(exe, std::size_t(n));
+      origin = path.substr(0, path.rfind('/'));
+    }
+    for (const char* place : {"/" STILL2MOV_LIBRAW_MODULE_NAME, "/" STILL2MOV_LIBRAW_MODULE}) {
+      const std::string full = origin + place;
+      if ((handle = dlopen(full.c_str(), RTLD_LAZY | RTLD_LOCAL)) != nullptr) break;
+    }
     if (handle == nullptr) {
       const char* error = dlerror();
       out->why = std::string("cannot load " STILL2MOV_LIBRAW_MODULE_NAME) + (error ? std::string(": ") + error : "");

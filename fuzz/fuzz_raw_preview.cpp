@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     return 0;
   }
   const bool sound = media::RawLayoutSound(body, bodySize);
-  const ChildCallResult child = CallInChildProcess(
+  ChildCallResult child = CallInChildProcess(
       [&] {
         media::RawPreview found;
         const media::RawPreviewOutcome outcome = media::ReadRawPreview(body, bodySize, &found);

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     return 0;
   }
   const bool sound = media::RawLayoutSound(body, bodySize);
-  const ChildCallResult child = CallInChildProcess(
+  ChildCallResult child = CallInChildProcess(
       [&] {
         media::RawPreview found;
         const media::RawPreviewOutcome outcome = media::ReadRawPreview(body, bodySize, &found);
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
       kLimits, std::uint64_t(1) << 30);
   if (child.ending == ChildCallResult::Ending::notStarted) return 0;  // the machine's state, not the input's
   if (child.ending != ChildCallResult::Ending::answered) return 0;  // LibRaw's crash, refused
-  if (!media::ReadRawPreviewAnswer(child.bytes, &r, &preview)) std::abort();
+  if (!media::ReadRawPreviewAnswer(std::move(child.bytes), &r, &preview)) std::abort();
   checkPreview(r, preview);
   // Bytes refused before LibRaw is asked never give a preview.
   if (!sound && r == media::RawPreviewOutcome::ok) std::abort();

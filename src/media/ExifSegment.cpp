@@ -155,21 +155,41 @@ std::string ExifSegment(const ExifFacts& facts) {
   return segment + tiff;
 }
 
-std::optional<std::vector<std::uint8_t>> JpegWithExif(const std::uint8_t* jpeg, std::size_t size, const std::string& segment,
-                                        bool replaceLeading) {
-  if (!StartsWithSOI(jpeg, size)) return std::nullopt;
-  std::size_t rest = 2;
+namespace {
+// Where the picture resumes after the start of image and the leading EXIF segment to be dropped;
+// 0 for bytes that are no JPEG or whose leading segment runs past their end.
+std::size_t restAt(const std::uint8_t* jpeg, std::size_t size, bool replaceLeading) {
+  if (!StartsWithSOI(jpeg, size)) return 0;
   if (replaceLeading && size >= 12 && jpeg[2] == 0xFF && jpeg[3] == jpeg::kAPP1 && std::memcmp(jpeg + 6, "Exif\0\0", 6) == 0) {
     const std::size_t length = (std::size_t(jpeg[4]) << 8) | jpeg[5];
-    if (length < 8 || length > size - 4) return std::nullopt;
-    rest = 4 + length;
+    if (length < 8 || length > size - 4) return 0;
+    return 4 + length;
   }
+  return 2;
+}
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> JpegWithExif(const std::uint8_t* jpeg, std::size_t size, const std::string& segment,
+                                        bool replaceLeading) {
+  const std::size_t rest = restAt(jpeg, size, replaceLeading);
+  if (rest == 0) return std::nullopt;
   std::vector<std::uint8_t> out;
   out.reserve(2 + segment.size() + (size - rest));
   out.insert(out.end(), jpeg, jpeg + 2);
   out.insert(out.end(), segment.begin(), segment.end());
   out.insert(out.end(), jpeg + rest, jpeg + size);
   return out;
+}
+
+bool JpegPutExif(std::vector<std::uint8_t>* jpeg, const std::string& segment, bool replaceLeading) {
+  const std::size_t rest = restAt(jpeg->data(), jpeg->size(), replaceLeading);
+  if (rest == 0) return false;
+  // The segment takes the place of bytes 2..rest; the picture after them moves once, in place.
+  const std::size_t kept = rest - 2;
+  if (segment.size() > kept) jpeg->insert(jpeg->begin() + std::ptrdiff_t(rest), segment.size() - kept, 0);
+  else jpeg->erase(jpeg->begin() + 2 + std::ptrdiff_t(segment.size()), jpeg->begin() + std::ptrdiff_t(rest));
+  std::memcpy(jpeg->data() + 2, segment.data(), segment.size());
+  return true;
 }
 
 }  // namespace media

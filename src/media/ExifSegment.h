@@ -42,5 +42,8 @@ std::string ExifSegment(const ExifFacts& facts);
 // whose leading segment runs past their end.
 std::optional<std::vector<std::uint8_t>> JpegWithExif(const std::uint8_t* jpeg, std::size_t size, const std::string& segment,
                                         bool replaceLeading);
+// The same within jpeg's own block (grown in place where its capacity allows); false, and jpeg as
+// it was, where JpegWithExif gives nothing.
+bool JpegPutExif(std::vector<std::uint8_t>* jpeg, const std::string& segment, bool replaceLeading);
 
 }  // namespace media

@@ -4,6 +4,7 @@
 #include "media/RawPreview.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <mutex>
@@ -78,11 +79,11 @@ std::uint32_t getU32(const char* p) {
 
 }  // namespace
 
-std::string RawPreviewAnswer(RawPreviewOutcome outcome, const RawPreview& preview) {
+std::string RawPreviewAnswerHead(RawPreviewOutcome outcome, const RawPreview& preview) {
   const bool ok = outcome == RawPreviewOutcome::ok;
   const std::vector<std::uint8_t>& payload = preview.isJpeg ? preview.jpeg : preview.bitmap.pixels;
   std::string s(kAnswerTag, sizeof kAnswerTag);
-  s.reserve(kAnswerHeader + (ok ? payload.size() : 0));
+  s.reserve(kAnswerHeader);
   s.push_back(char(outcome));
   s.push_back(char(ok && preview.isJpeg));
   s.push_back(char(ok && !preview.isJpeg ? preview.bitmap.channels : 0));
@@ -94,11 +95,22 @@ std::string RawPreviewAnswer(RawPreviewOutcome outcome, const RawPreview& previe
   s.append(reinterpret_cast<const char*>(&captureTime), sizeof captureTime);
   const std::uint64_t length = ok ? payload.size() : 0;
   s.append(reinterpret_cast<const char*>(&length), sizeof length);
-  if (ok) s.append(reinterpret_cast<const char*>(payload.data()), payload.size());
   return s;
 }
 
-bool ReadRawPreviewAnswer(std::string_view bytes, RawPreviewOutcome* outcome, RawPreview* preview) {
+std::string RawPreviewAnswer(RawPreviewOutcome outcome, const RawPreview& preview) {
+  std::string s = RawPreviewAnswerHead(outcome, preview);
+  if (outcome == RawPreviewOutcome::ok) {
+    const std::vector<std::uint8_t>& payload = preview.isJpeg ? preview.jpeg : preview.bitmap.pixels;
+    s.append(reinterpret_cast<const char*>(payload.data()), payload.size());
+  }
+  return s;
+}
+
+namespace {
+
+// Checks an answer whole and fills all of the preview but its payload; the caller puts that in.
+bool readAnswerHead(std::string_view bytes, RawPreviewOutcome* outcome, RawPreview* preview) {
   *preview = RawPreview{};
   *outcome = RawPreviewOutcome::lost;
   if (bytes.size() < kAnswerHeader || std::memcmp(bytes.data(), kAnswerTag, sizeof kAnswerTag) != 0) return false;
@@ -129,15 +141,11 @@ bool ReadRawPreviewAnswer(std::string_view bytes, RawPreviewOutcome* outcome, Ra
   if (isJpeg ? (payload.empty() || channels != 0)
              : ((channels != 1 && channels != 3) || payload.size() != std::uint64_t(width) * height * channels))
     return false;
-  const auto* p = reinterpret_cast<const std::uint8_t*>(payload.data());
   preview->isJpeg = isJpeg;
-  if (isJpeg) {
-    preview->jpeg.assign(p, p + payload.size());
-  } else {
+  if (!isJpeg) {
     preview->bitmap.width = int(width);
     preview->bitmap.height = int(height);
     preview->bitmap.channels = channels;
-    preview->bitmap.pixels.assign(p, p + payload.size());
   }
   preview->width = int(width);
   preview->height = int(height);
@@ -145,6 +153,29 @@ bool ReadRawPreviewAnswer(std::string_view bytes, RawPreviewOutcome* outcome, Ra
   preview->ownExif = ownExif != 0;
   preview->captureTime = captureTime;
   *outcome = told;
+  return true;
+}
+
+}  // namespace
+
+bool ReadRawPreviewAnswer(std::string_view bytes, RawPreviewOutcome* outcome, RawPreview* preview) {
+  if (!readAnswerHead(bytes, outcome, preview)) return false;
+  if (*outcome == RawPreviewOutcome::ok) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data()) + kAnswerHeader;
+    (preview->isJpeg ? preview->jpeg : preview->bitmap.pixels).assign(p, p + (bytes.size() - kAnswerHeader));
+  }
+  return true;
+}
+
+bool ReadRawPreviewAnswer(std::vector<std::uint8_t>&& bytes, RawPreviewOutcome* outcome, RawPreview* preview) {
+  std::vector<std::uint8_t> block = std::move(bytes);
+  bytes.clear();
+  if (!readAnswerHead({reinterpret_cast<const char*>(block.data()), block.size()}, outcome, preview)) return false;
+  if (*outcome == RawPreviewOutcome::ok) {
+    // The header is moved out of the way within the block (no new pages), not the payload copied.
+    block.erase(block.begin(), block.begin() + kAnswerHeader);
+    (preview->isJpeg ? preview->jpeg : preview->bitmap.pixels) = std::move(block);
+  }
   return true;
 }
 
@@ -171,8 +202,18 @@ const Module& module() {
       return out;
     }
     void* handle = nullptr;
-    for (const char* place : {"$ORIGIN/" STILL2MOV_LIBRAW_MODULE_NAME, "$ORIGIN/" STILL2MOV_LIBRAW_MODULE})
-      if ((handle = dlopen(place, RTLD_LAZY | RTLD_LOCAL)) != nullptr) break;
+    // $ORIGIN spelled out as the program's folder: dlopen would read it as the folder of whatever
+    // calls it, which under a sanitizer is the sanitizer's library.
+    std::string origin = "$ORIGIN";
+    char exe[4096];
+    if (const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe); n > 0 && std::size_t(n) < sizeof exe) {
+      const std::string path(exe, std::size_t(n));
+      origin = path.substr(0, path.rfind('/'));
+    }
+    for (const char* place : {"/" STILL2MOV_LIBRAW_MODULE_NAME, "/" STILL2MOV_LIBRAW_MODULE}) {
+      const std::string full = origin + place;
+      if ((handle = dlopen(full.c_str(), RTLD_LAZY | RTLD_LOCAL)) != nullptr) break;
+    }
     if (handle == nullptr) {
       const char* error = dlerror();
       out->why = std::string("cannot load " STILL2MOV_LIBRAW_MODULE_NAME) + (error ? std::string(": ") + error : "");

@@ -66,6 +66,12 @@ bool RawLayoutSound(const std::uint8_t* data, std::size_t size);
 // trusts nothing it is handed: false for bytes that are no such answer, or whose sizes disagree.
 std::string RawPreviewAnswer(RawPreviewOutcome outcome, const RawPreview& preview);
 bool ReadRawPreviewAnswer(std::string_view bytes, RawPreviewOutcome* outcome, RawPreview* preview);
+// The answer without its payload, for a sender that writes the payload from where it lies
+// (preview.jpeg, or the bitmap's pixels; nothing unless outcome is ok) right after it.
+std::string RawPreviewAnswerHead(RawPreviewOutcome outcome, const RawPreview& preview);
+// As ReadRawPreviewAnswer, taking the answer's block: its payload becomes the preview's bytes
+// where it lies, with the block's spare capacity. bytes is left empty either way.
+bool ReadRawPreviewAnswer(std::vector<std::uint8_t>&& bytes, RawPreviewOutcome* outcome, RawPreview* preview);
 
 // EXIF orientation (1 to 8) of LibRaw's flip code (bit 2 swaps the axes, bit 1 turns rows
 // upside down, bit 0 mirrors columns); 1 for anything else.

@@ -20,6 +20,10 @@ namespace {
 // data, so this only caps a forged header's demands.
 constexpr unsigned kLibRawMemoryMB = 512;
 
+// How much of a stored JPEG preview LibRaw is given to make its memory picture of: past the
+// start of image and the name of a leading APP1 segment, by which LibRaw tells whether it has EXIF.
+constexpr unsigned kJpegHead = 64;
+
 // LibRaw reports a short file and a refused allocation on stderr unless told otherwise; a
 // conversion says such things in its own words.
 void quietData(void*, const char*, const int) {}
@@ -115,8 +119,17 @@ RawPreviewOutcome readPreview(const std::uint8_t* data, std::size_t size, RawPre
     return outcome == RawPreviewOutcome::noMemory ? outcome : RawPreviewOutcome::noPreview;
   }
 
+  // For a JPEG, LibRaw's memory picture is its start of image and the EXIF segment it may put in,
+  // then the stored stream's bytes: made of the stream's head alone, and the rest taken from the
+  // stream as it lies, the megabytes are copied once, not twice.
+  libraw_thumbnail_t& stored = raw.imgdata.thumbnail;
+  const unsigned wholeLength = stored.tlength;
+  const bool jpegStream = stored.tformat == LIBRAW_THUMBNAIL_JPEG && stored.thumb != nullptr &&
+                          wholeLength > kJpegHead;
+  if (jpegStream) stored.tlength = kJpegHead;
   int error = 0;
   libraw_processed_image_t* image = raw.dcraw_make_mem_thumb(&error);
+  stored.tlength = wholeLength;
   if (image == nullptr)
     return error == ENOMEM ? RawPreviewOutcome::noMemory : outcomeOf(error ? error : LIBRAW_NO_THUMBNAIL);
   std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> held(image,
@@ -127,8 +140,16 @@ RawPreviewOutcome readPreview(const std::uint8_t* data, std::size_t size, RawPre
     out->isJpeg = true;
     // LibRaw puts an EXIF segment of its own right after the start of image when the stored
     // preview opens with none: then it hands over more than the file stores.
-    out->ownExif = image->data_size <= t.tlength;
+    if (!jpegStream) {
+      out->ownExif = image->data_size <= t.tlength;
+      out->jpeg.assign(image->data, image->data + image->data_size);
+      return RawPreviewOutcome::ok;
+    }
+    if (image->data_size < kJpegHead) return RawPreviewOutcome::damaged;
+    out->ownExif = image->data_size <= kJpegHead;
+    out->jpeg.reserve(image->data_size + (wholeLength - kJpegHead));
     out->jpeg.assign(image->data, image->data + image->data_size);
+    out->jpeg.insert(out->jpeg.end(), stored.thumb + kJpegHead, stored.thumb + wholeLength);
     return RawPreviewOutcome::ok;
   }
   if (image->type != LIBRAW_IMAGE_BITMAP || image->bits != 8 || (image->colors != 1 && image->colors != 3))

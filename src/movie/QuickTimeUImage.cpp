@@ -32,18 +32,20 @@ Fixed clampFixed(std::int64_t v) { return Fixed(std::clamp<std::int64_t>(v, INT3
 Fixed pixelsToFixed(std::int64_t pixels) { return IntToFixed(clamp16(pixels)); }
 
 // The importer of the frame's picture: the still's bytes when one is given (a picture made for the
-// movie, such as a raw's preview), else the image file's.
+// movie, such as a raw's preview), shared with the importer as they lie, else the image file's.
 OSErr openPicture(FSSpec& image, const media::Still* still, GraphicsImportComponent* importer) {
   if (still == nullptr) return GetGraphicsImporterForFile(&image, importer);
   *importer = nullptr;
   if (still->jpeg.empty()) return noDataHandler;
+  if (still->owner != nullptr)
+    return GetGraphicsImporterForBytes(still->owner, still->jpeg.data(), still->jpeg.size(), importer);
+  // Bytes nothing keeps alive are copied into a block of the importer's own.
   Handle bytes = nullptr, dataRef = nullptr;
   OSErr err = PtrToHand(still->jpeg.data(), &bytes, long(still->jpeg.size()));
   if (err == noErr && bytes == nullptr) err = memFullErr;
   if (err == noErr) err = PtrToHand(&bytes, &dataRef, sizeof(Handle));
   if (err == noErr && dataRef == nullptr) err = memFullErr;
   if (err == noErr) err = GetGraphicsImporterForDataRef(dataRef, kGraphicsHandleDataRefType, importer);
-  // The importer keeps a copy of its own.
   if (dataRef != nullptr) DisposeHandle(dataRef);
   if (bytes != nullptr) DisposeHandle(bytes);
   return err;

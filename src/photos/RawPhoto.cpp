@@ -28,9 +28,10 @@ namespace {
 // A preview handed on as a still, with the JPEG bytes it owns (a bitmap preview encoded once).
 struct Preview {
   media::RawPreviewOutcome outcome = media::RawPreviewOutcome::notRaw;
-  std::shared_ptr<const std::vector<std::uint8_t>> jpeg;
+  std::shared_ptr<std::vector<std::uint8_t>> jpeg;
   int width = 0, height = 0, orientation = 1;
   bool ownExif = false;  // the JPEG came with EXIF of its own, rather than LibRaw's or none
+  std::string putExif;   // the EXIF segment still() put into jpeg where it lies; empty: none yet
   std::int64_t captureTime = 0;
 };
 
@@ -39,19 +40,25 @@ struct Preview {
 const ChildCallLimits kLibRawLimits{.extraAddressSpace = std::uint64_t(3) << 30, .milliseconds = 20000};
 // An answer holds at most the file's bytes (a JPEG preview) or a bitmap within the pixel bound.
 constexpr std::uint64_t kMaxAnswer = media::kMaxRawPreviewPixels * 3 + 64;
+// Room kept behind the answer for the raw's EXIF segment (at most one segment's length), which
+// then goes into the preview without a copy of it.
+constexpr std::size_t kExifRoom = 65536 + 4;
 
 media::RawPreviewOutcome readInChild(std::span<const std::uint8_t> bytes, media::RawPreview* raw) {
   // Loaded here, once, so that each child has LibRaw without loading it again.
   if (!media::LoadRawPreviewModule()) return media::RawPreviewOutcome::unavailable;
-  const ChildCallResult r = CallInChildProcess(
+  // The preview crosses as it lies: written from the child's block, read into the one it keeps.
+  ChildCallResult r = CallInChildProcess(
       [&] {
         media::RawPreview found;
         const media::RawPreviewOutcome outcome = media::ReadRawPreview(bytes.data(), bytes.size(), &found);
-        return media::RawPreviewAnswer(outcome, found);
+        ChildAnswer answer{media::RawPreviewAnswerHead(outcome, found), {}};
+        if (outcome == media::RawPreviewOutcome::ok) answer.body = std::move(found.isJpeg ? found.jpeg : found.bitmap.pixels);
+        return answer;
       },
-      kLibRawLimits, kMaxAnswer + bytes.size());
+      kLibRawLimits, kMaxAnswer + bytes.size(), kExifRoom);
   media::RawPreviewOutcome outcome = media::RawPreviewOutcome::lost;
-  if (r.ending != ChildCallResult::Ending::answered || !media::ReadRawPreviewAnswer(r.bytes, &outcome, raw))
+  if (r.ending != ChildCallResult::Ending::answered || !media::ReadRawPreviewAnswer(std::move(r.bytes), &outcome, raw))
     return media::RawPreviewOutcome::lost;
   return outcome;
 }
@@ -89,7 +96,7 @@ struct LastPreview {
 };
 thread_local LastPreview tLast;
 
-const Preview& previewOf(std::span<const std::uint8_t> bytes) {
+Preview& previewOf(std::span<const std::uint8_t> bytes) {
   if (tLast.data != bytes.data() || tLast.size != bytes.size() || tLast.data == nullptr) {
     tLast.preview = readPreview(bytes);
     tLast.data = bytes.data();
@@ -109,7 +116,7 @@ bool recognizes(std::span<const std::uint8_t> bytes) {
   const ChildCallResult r = CallInChildProcess(
       [&] { return std::string(1, char(media::IdentifyRaw(bytes.data(), bytes.size()))); }, kLibRawLimits, 1);
   return r.ending == ChildCallResult::Ending::answered && r.bytes.size() == 1 &&
-         r.bytes[0] == char(media::RawPreviewOutcome::ok);
+         r.bytes[0] == std::uint8_t(media::RawPreviewOutcome::ok);
 }
 
 // The EXIF segment of the JPEG picture a camera keeps inside a raw that is no TIFF (a Fujifilm
@@ -263,19 +270,27 @@ media::ExifFacts exifFactsOf(const ExImageInfo& record, int orientation) {
 }
 
 media::Still still(std::span<const std::uint8_t> bytes, const ExImageInfo& record) {
-  const Preview& preview = previewOf(bytes);
+  Preview& preview = previewOf(bytes);
   media::Still s;
   if (preview.jpeg == nullptr) return s;
   // A TIFF-based raw's own Orientation, as its metadata says; else LibRaw's reading of it.
   s.orientation = tiffBased(bytes) && record.getOrientationPresent() ? record.getOrientation() : preview.orientation;
-  std::shared_ptr<const std::vector<std::uint8_t>> jpeg = preview.jpeg;
   // A preview without EXIF of its own carries the raw's, as the camera's JPEG would: a motion
-  // photo made of it is the shot's in every photo library.
+  // photo made of it is the shot's in every photo library. The segment goes in where the
+  // preview's bytes lie while no still handed out shares them, replacing LibRaw's or the one put
+  // there before.
+  std::shared_ptr<const std::vector<std::uint8_t>> jpeg;
   if (!preview.ownExif) {
-    std::optional<std::vector<std::uint8_t>> withExif = media::JpegWithExif(
-        jpeg->data(), jpeg->size(), media::ExifSegment(exifFactsOf(record, s.orientation)), true);
-    if (withExif) jpeg = std::make_shared<const std::vector<std::uint8_t>>(std::move(*withExif));
+    const std::string segment = media::ExifSegment(exifFactsOf(record, s.orientation));
+    if (segment != preview.putExif && preview.jpeg.use_count() == 1) {
+      if (media::JpegPutExif(preview.jpeg.get(), segment, true)) preview.putExif = segment;
+    } else if (segment != preview.putExif) {
+      if (std::optional<std::vector<std::uint8_t>> withExif =
+              media::JpegWithExif(preview.jpeg->data(), preview.jpeg->size(), segment, true))
+        jpeg = std::make_shared<const std::vector<std::uint8_t>>(std::move(*withExif));
+    }
   }
+  if (jpeg == nullptr) jpeg = preview.jpeg;
   s.jpeg = *jpeg;
   s.owner = jpeg;
   s.width = preview.width;

@@ -129,6 +129,9 @@ TEST(ExifSegment, PlacedRightAfterTheStartOfImage) {
   const std::string segment = media::ExifSegment(fullFacts());
   const std::string leading = std::string("\xFF\xE1\0\x10" "Exif\0\0", 10) + std::string(8, 'x');
   const std::string withLeading = "\xFF\xD8" + leading + plain.substr(2);
+  // 2000 bytes of segment: longer than any the facts make.
+  const std::string withLongLeading =
+      "\xFF\xD8" + std::string("\xFF\xE1\x07\xCE" "Exif\0\0", 10) + std::string(1990, 'y') + plain.substr(2);
   const struct {
     const char* name;
     std::string jpeg;
@@ -141,6 +144,7 @@ TEST(ExifSegment, PlacedRightAfterTheStartOfImage) {
       {"a leading EXIF past the end", withLeading.substr(0, 15), true, std::nullopt},
       {"a leading EXIF too short", "\xFF\xD8" + std::string("\xFF\xE1\0\x02" "Exif\0\0", 10) + plain.substr(2), true,
        std::nullopt},
+      {"a long leading EXIF replaced", withLongLeading, true, "\xFF\xD8" + segment + plain.substr(2)},
       {"no JPEG", "II*\0" + plain, true, std::nullopt},
       {"empty", "", true, std::nullopt},
   };
@@ -148,6 +152,19 @@ TEST(ExifSegment, PlacedRightAfterTheStartOfImage) {
     const auto made = media::JpegWithExif(bytesOf(c.jpeg), c.jpeg.size(), segment, c.replace);
     EXPECT_EQ(made ? std::optional<std::string>(std::string(made->begin(), made->end())) : std::nullopt, c.expected)
         << c.name;
+  }
+  // In place, with a segment longer and one shorter than the one it replaces, the bytes come out
+  // as the copy has them; where there is no copy, they stay as they were.
+  media::ExifFacts bare;
+  bare.orientation = 3;
+  for (const std::string& put : {segment, media::ExifSegment(bare)}) {
+    for (const auto& c : cases) {
+      const auto made = media::JpegWithExif(bytesOf(c.jpeg), c.jpeg.size(), put, c.replace);
+      std::vector<std::uint8_t> inPlace(c.jpeg.begin(), c.jpeg.end());
+      EXPECT_EQ(media::JpegPutExif(&inPlace, put, c.replace), made.has_value()) << c.name;
+      EXPECT_EQ(std::string(inPlace.begin(), inPlace.end()),
+                made ? std::string(made->begin(), made->end()) : c.jpeg) << c.name << ", " << put.size();
+    }
   }
 }
 

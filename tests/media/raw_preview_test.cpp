@@ -148,11 +148,23 @@ TEST(RawPreview, AnswersReadBackWholeOrNotAtAll) {
   const std::string good[] = {media::RawPreviewAnswer(RawPreviewOutcome::ok, jpeg),
                               media::RawPreviewAnswer(RawPreviewOutcome::ok, grey),
                               media::RawPreviewAnswer(RawPreviewOutcome::tooLarge, jpeg)};
+  // Each answer is read the same from a view and from the block it came in, which the preview
+  // then keeps; a head with its payload behind it is the whole answer.
+  auto fromBlock = [](const std::string& answer, RawPreviewOutcome* r, media::RawPreview* back) {
+    std::vector<std::uint8_t> block(answer.begin(), answer.end());
+    const bool read = media::ReadRawPreviewAnswer(std::move(block), r, back);
+    EXPECT_TRUE(block.empty());
+    return read;
+  };
   for (const std::string& answer : good) {
-    RawPreviewOutcome r;
-    media::RawPreview back;
+    RawPreviewOutcome r, rb;
+    media::RawPreview back, backFromBlock;
     ASSERT_TRUE(media::ReadRawPreviewAnswer(answer, &r, &back));
     EXPECT_EQ(media::RawPreviewAnswer(r, back), answer);
+    ASSERT_TRUE(fromBlock(answer, &rb, &backFromBlock));
+    EXPECT_EQ(media::RawPreviewAnswer(rb, backFromBlock), answer);
+    const std::vector<std::uint8_t>& payload = back.isJpeg ? back.jpeg : back.bitmap.pixels;
+    EXPECT_EQ(media::RawPreviewAnswerHead(r, back) + std::string(payload.begin(), payload.end()), answer);
   }
   auto edited = [](std::string s, std::size_t at, char c) { return s.replace(at, 1, 1, c); };
   const struct {
@@ -179,6 +191,9 @@ TEST(RawPreview, AnswersReadBackWholeOrNotAtAll) {
     RawPreviewOutcome r;
     media::RawPreview back;
     EXPECT_FALSE(media::ReadRawPreviewAnswer(b.answer, &r, &back)) << b.name;
+    EXPECT_EQ(r, RawPreviewOutcome::lost) << b.name;
+    EXPECT_TRUE(back.jpeg.empty() && back.bitmap.pixels.empty()) << b.name;
+    EXPECT_FALSE(fromBlock(b.answer, &r, &back)) << b.name;
     EXPECT_EQ(r, RawPreviewOutcome::lost) << b.name;
     EXPECT_TRUE(back.jpeg.empty() && back.bitmap.pixels.empty()) << b.name;
   }

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <memory>
 
 #include "movie/image_fixtures.h"
 #include "movie/QuickTimeU.h"
+#include "toolbox/Core/MacErrors.h"
 #include "toolbox/Core/MacMemory.h"
 #include "toolbox/Movies/GraphicsImport.h"
 
@@ -296,4 +298,40 @@ TEST(ImageData, IsThePhotographsOwnImageBytesWithAMatchingDescription) {
     DisposePtr(bytes);
     DisposeHandle(reinterpret_cast<Handle>(d));
   }
+}
+
+// A picture the conversion made (its still has an owner) is shared with every importer, and its
+// bytes live on in the image data after the still is gone; one nothing keeps alive is copied.
+TEST(ImageData, AStillsOwnBytesAreSharedNotCopied) {
+  ScratchDir dir;
+  FSSpec none = writeImage(dir, "absent.jpg", "not read");
+  const std::string image = encode(scene(64, 48, 3));
+  const struct {
+    const char* name;
+    bool owned;
+  } rows[] = {{"owned", true}, {"held elsewhere", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto bytes = std::make_shared<const std::vector<std::uint8_t>>(image.begin(), image.end());
+    auto still = std::make_unique<media::Still>();
+    still->jpeg = *bytes;
+    if (row.owned) still->owner = bytes;
+    const std::uint8_t* at = bytes->data();
+    char* data = QuickTimeU::GetImageDataFromFile(none, still.get());
+    ImageDescriptionHandle desc = QuickTimeU::GetImageDescFromFile(none, still.get());
+    ASSERT_NE(data, nullptr);
+    ASSERT_NE(desc, nullptr);
+    EXPECT_EQ((*desc)->width, 64);
+    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(data) == at, row.owned);
+    still.reset();
+    if (row.owned) bytes.reset();  // the data's block keeps them
+    ASSERT_EQ(std::size_t(GetPtrSize(data)), image.size());
+    EXPECT_EQ(std::string(data, image.size()), image);
+    DisposePtr(data);
+    DisposeHandle(reinterpret_cast<Handle>(desc));
+  }
+  GraphicsImportComponent ci = nullptr;
+  EXPECT_EQ(GetGraphicsImporterForBytes(nullptr, reinterpret_cast<const std::uint8_t*>(image.data()), image.size(), &ci),
+            invalidDataRef);
+  EXPECT_EQ(ci, nullptr);
 }

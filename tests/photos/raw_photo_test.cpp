@@ -88,7 +88,7 @@ TEST(RawPhotoKind, StillIsTheUprightPreviewAndMetadataTheRawsOwn) {
     const std::string path = dir.file(row.name);
     testsupport::writeFile(path, row.bytes);
     ExImageInfo record;
-    const photos::ReadPhotograph read = photos::ReadPhotographBytes(path, spanOf(row.bytes), &record);
+    photos::ReadPhotograph read = photos::ReadPhotographBytes(path, spanOf(row.bytes), &record);
     ASSERT_STREQ(read.kind->name, "raw");
     EXPECT_STREQ(record.getModel() ? record.getModel() : "", row.model);
     EXPECT_EQ(record.getFileName(), path);
@@ -116,6 +116,25 @@ TEST(RawPhotoKind, StillIsTheUprightPreviewAndMetadataTheRawsOwn) {
                                &exif),
               0);
     EXPECT_EQ(exif, row.exif);
+
+    // Asked again (with the first still held, then with none held, from a record of nothing and
+    // back): each still is what the first was for its record, and a still held never changes.
+    auto text = [](const media::Still& s) { return std::string(s.jpeg.begin(), s.jpeg.end()); };
+    media::Still again = read.kind->still(spanOf(row.bytes), record);
+    EXPECT_EQ(text(again), still);
+    read.still = {};
+    again = {};
+    ExImageInfo bare;
+    std::string ofBare;
+    {
+      const media::Still other = read.kind->still(spanOf(row.bytes), bare);
+      ofBare = text(other);
+      EXPECT_EQ(withoutLeadingExif(ofBare), withoutLeadingExif(still));
+    }
+    const media::Still back = read.kind->still(spanOf(row.bytes), record);
+    EXPECT_EQ(text(back), still);
+    EXPECT_EQ(text(read.kind->still(spanOf(row.bytes), bare)), ofBare);
+    EXPECT_EQ(text(back), still);
   }
 }
 

@@ -22,6 +22,39 @@ using Ending = ChildCallResult::Ending;
 
 bool noChildLeft() { return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
 
+// A two-part answer comes back as one, head first, within the bound on the whole, in a block
+// with the spare room asked for.
+TEST(ChildCalls, TwoPartAnswersComeBackWhole) {
+  const std::vector<std::uint8_t> megabyte(1 << 20, 'b');
+  const struct {
+    const char* name;
+    std::string head;
+    std::vector<std::uint8_t> body;
+    std::uint64_t maxAnswer;
+    Ending ending;
+  } rows[] = {
+      {"a head alone", "head", {}, 16, Ending::answered},
+      {"a body alone, past what a pipe holds", "", megabyte, 1 << 20, Ending::answered},
+      {"both, exactly at the bound", std::string(1000, 'h'), megabyte, 1000 + (1 << 20), Ending::answered},
+      {"both, a byte past the bound", std::string(1000, 'h'), megabyte, 999 + (1 << 20), Ending::crashed},
+      {"nothing at all", "", {}, 0, Ending::answered},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::size_t spare = 70000;
+    const ChildCallResult r = CallInChildProcess([&] { return ChildAnswer{row.head, row.body}; }, {}, row.maxAnswer,
+                                                 spare);
+    EXPECT_EQ(int(r.ending), int(row.ending));
+    std::string expected;
+    if (row.ending == Ending::answered) expected = row.head + std::string(row.body.begin(), row.body.end());
+    EXPECT_EQ(std::string(r.bytes.begin(), r.bytes.end()), expected);
+    if (row.ending == Ending::answered) {
+      EXPECT_GE(r.bytes.capacity(), r.bytes.size() + spare);
+    }
+    EXPECT_TRUE(noChildLeft());
+  }
+}
+
 TEST(ChildCalls, EveryEndingIsReportedAndReaped) {
   const struct {
     const char* name;
@@ -64,7 +97,7 @@ TEST(ChildCalls, EveryEndingIsReportedAndReaped) {
     const ChildCallResult r =
         CallInChildProcess(row.call, {.extraAddressSpace = std::uint64_t(1) << 30, .milliseconds = 1000}, maxAnswer);
     EXPECT_EQ(int(r.ending), int(row.ending));
-    EXPECT_EQ(r.bytes, row.bytes);
+    EXPECT_EQ(std::string(r.bytes.begin(), r.bytes.end()), row.bytes);
     EXPECT_TRUE(noChildLeft());
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
   }
@@ -77,7 +110,7 @@ TEST(ChildCalls, ACrashIsNamedAndTheCallerGoesOn) {
   // The caller's own state is untouched by what the child did.
   int here = 1;
   const ChildCallResult s = CallInChildProcess([&] { here = 2; return std::to_string(here); }, {}, 16);
-  EXPECT_EQ(s.bytes, "2");
+  EXPECT_EQ(std::string(s.bytes.begin(), s.bytes.end()), "2");
   EXPECT_EQ(here, 1);
 }
 

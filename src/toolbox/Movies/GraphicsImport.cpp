@@ -123,6 +123,14 @@ OSErr GetGraphicsImporterForDataRef(Handle dataRef, OSType dataRefType, Graphics
   return openImporterFor(owned, owned->data(), owned->size(), gi);
 }
 
+OSErr GetGraphicsImporterForBytes(std::shared_ptr<const void> owner, const std::uint8_t* bytes, std::size_t size,
+                                  GraphicsImportComponent* gi) {
+  if (gi == nullptr) return paramErr;
+  *gi = nullptr;
+  if (owner == nullptr || bytes == nullptr) return invalidDataRef;
+  return openImporterFor(std::move(owner), bytes, size, gi);
+}
+
 OSErr GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* naturalBounds) {
   GraphicsImporterComponent* importer = nullptr;
   OSErr err = importerOf(ci, &importer);

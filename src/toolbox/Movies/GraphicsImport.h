@@ -2,6 +2,10 @@
 // Graphics importers (read an image file or block: size, data range, description, drawing)
 // and graphics exporters (draw an importer's picture through its matrix into a file or handle).
 #pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Movies/Components.h"
@@ -18,6 +22,10 @@ constexpr OSType kGraphicsHandleDataRefType = FOUR_CHAR_CODE("hndl");
 // cantFindHandler when no importer reads it, a file error when it cannot be read.
 OSErr GetGraphicsImporterForFile(const FSSpec* theFile, GraphicsImportComponent* gi);
 OSErr GetGraphicsImporterForDataRef(Handle dataRef, OSType dataRefType, GraphicsImportComponent* gi);
+// The importer for bytes in memory that owner keeps alive: shared, not copied, by the importer
+// and by the data it shares on (a picture a conversion made, handed to several importers).
+OSErr GetGraphicsImporterForBytes(std::shared_ptr<const void> owner, const std::uint8_t* bytes, std::size_t size,
+                                  GraphicsImportComponent* gi);
 
 OSErr GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* naturalBounds);
 // The part of the image that is drawn: the whole image, top and left 0, until set.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct ChildCallLimits {
   // Address space the child may map beyond what it inherits from this process.
@@ -22,8 +23,15 @@ struct ChildCallResult {
     notStarted,  // no child could be made
   };
   Ending ending = Ending::notStarted;
-  std::string bytes;
+  std::vector<std::uint8_t> bytes;
   std::string signalWords;  // "Segmentation fault" ...
+};
+
+// An answer in two parts, sent as one: a short head, then a body that is written from where it
+// lies rather than copied behind the head (a picture of megabytes).
+struct ChildAnswer {
+  std::string head;
+  std::vector<std::uint8_t> body;
 };
 
 // Runs call() in a copy of this process and hands back the bytes it returns. The child runs no
@@ -31,3 +39,8 @@ struct ChildCallResult {
 // ends with this process. An answer longer than maxAnswer counts as no answer.
 ChildCallResult CallInChildProcess(const std::function<std::string()>& call, const ChildCallLimits& limits,
                                    std::uint64_t maxAnswer);
+// The same for a two-part answer, which comes back whole in bytes. bytes is read straight into
+// one block, reserved at the answer's length and spare bytes beyond it (a caller may grow the
+// answer in place) and filled only as the bytes come.
+ChildCallResult CallInChildProcess(const std::function<ChildAnswer()>& call, const ChildCallLimits& limits,
+                                   std::uint64_t maxAnswer, std::size_t spare = 0);

@@ -15,6 +15,7 @@
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "ImageAudio/ExifInfo/JpegTagReader.h"
+#include "media/ByteOrder.h"
 #include "media/ExifSegment.h"
 #include "media/JpegCodec.h"
 #include "media/RawPreview.h"
@@ -155,10 +156,6 @@ constexpr TiffBlock kTiffBlocks[] = {
     {"ftypcrx "sv, 4, "CMT4"sv, true, JpegTagReader::FirstDirectory::gps},
 };
 
-std::uint32_t bigEndian32(std::span<const std::uint8_t> b, std::size_t at) {
-  return std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 | std::uint32_t(b[at + 2]) << 8 | b[at + 3];
-}
-
 // Reads each of those blocks the raw has; whether any was there.
 bool readTiffBlocks(std::span<const std::uint8_t> bytes, JpegTagReader* reader) {
   const std::string_view all(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -167,10 +164,10 @@ bool readTiffBlocks(std::span<const std::uint8_t> bytes, JpegTagReader* reader) 
     if (all.substr(std::min(all.size(), block.fileStartAt), block.fileStart.size()) != block.fileStart) continue;
     const std::size_t at = all.find(block.name, block.fileStartAt + block.fileStart.size());
     if (at == std::string_view::npos || at < 4 || at + 8 > all.size()) continue;
-    std::size_t start = at + 8, size = bigEndian32(bytes, at + 4);  // a length after the name
+    std::size_t start = at + 8, size = media::ReadBigEndian32(bytes.data() + at + 4);  // a length after the name
     if (block.sizeBefore) {
       start = at + 4;
-      size = bigEndian32(bytes, at - 4);
+      size = media::ReadBigEndian32(bytes.data() + at - 4);
       if (size < 8) continue;
       size -= 8;
     }

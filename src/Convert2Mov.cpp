@@ -162,9 +162,15 @@ bool Convert2Mov::readPhotograph(const std::string& image) {
     return false;
   }
   FSContentsRef bytes;
-  if (FSReadFileContents(image, &bytes, &mReport.unreadable, kFSMaxWholeFileBytes,
-                         [](const UInt8* data, std::size_t have) { return photos::PhotographHeldLength(data, have); }) !=
-      noErr)
+  if (FSReadFileContents(
+          image, &bytes, &mReport.unreadable, kFSMaxWholeFileBytes,
+          [](const UInt8* data, std::size_t have) { return photos::PhotographHeldLength(data, have); },
+          [](const FSFileReader& read, UInt64 size) {
+            std::vector<FSByteRange> parts;
+            for (const photos::FileStretch& s : photos::PhotographUnheldParts(read, size))
+              parts.push_back({s.offset, s.length});
+            return parts;
+          }) != noErr)
     return false;
   mReport.imageFound = true;
   const std::span<const UInt8> all(bytes->data(), bytes->size());

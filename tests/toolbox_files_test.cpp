@@ -3,6 +3,7 @@
 // and a file's bytes held for whoever reads the same file again.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -300,3 +301,64 @@ TEST(FileContents, OnlyTheStartAskedForIsHeldAndTheRestIsReadWhereAsked) {
     EXPECT_EQ(again, contents);
   }
 }
+
+// Stretches a reader takes from the file are not held: the whole pages inside them are never
+// read nor made (they read as zeros and are not resident), and readAt gives their bytes from the
+// file, across every edge. Stretches out of order, overlapping or past the file are not trusted.
+TEST(FileContents, StretchesLeftInTheFileAreNeitherReadNorHeld) {
+  const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
+  static std::vector<FSByteRange> stretches;
+  const FSUnheldParts unheld = [](const FSFileReader&, UInt64) { return stretches; };
+  // The held start's length, told without reading it (a scan would map the gaps' pages).
+  static std::size_t held = 0;
+  held = 12 * page + 1;
+  const auto toMark = [](const UInt8*, std::size_t have) -> std::size_t { return have >= held ? held : 0; };
+  std::string file;
+  for (std::size_t k = 0; k < 12 * page; ++k) file += char('a' + k % 23);
+  file += "|" + std::string(3 * page, 't');  // a trailer past the held start
+  const UInt64 p = page;
+  const struct {
+    const char* name;
+    std::vector<FSByteRange> stretches;
+    std::vector<FSByteRange> gaps;  // the whole pages left unread
+  } rows[] = {
+      {"one stretch", {{p + 100, 4 * p}}, {{2 * p, 3 * p}}},
+      {"two, and one within a page", {{10, 100}, {3 * p, 2 * p}, {7 * p - 1, 2 * p + 2}}, {{3 * p, 2 * p}, {7 * p, 2 * p}}},
+      {"overlapping and out of order", {{4 * p, 3 * p}, {5 * p, 3 * p}, {p, 2 * p}}, {{4 * p, 3 * p}}},
+      {"past the file", {{p, UInt64(file.size())}}, {}},
+  };
+  ScratchDir dir;
+  const std::string path = dir.file("photo.jpg");
+  testsupport::writeFile(path, file);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    stretches = r.stretches;
+    FSContentsRef contents;
+    ASSERT_EQ(FSReadFileContents(path, &contents, nullptr, kFSMaxWholeFileBytes, toMark, unheld), noErr);
+    ASSERT_EQ(contents->size(), 12 * page + 1);
+    ASSERT_EQ(contents->gaps().size(), r.gaps.size());
+    for (std::size_t g = 0; g < r.gaps.size(); ++g) {
+      EXPECT_EQ(contents->gaps()[g].offset, r.gaps[g].offset);
+      EXPECT_EQ(contents->gaps()[g].length, r.gaps[g].length);
+    }
+    EXPECT_EQ(contents->holdsWholeFile(), false);
+    for (const FSByteRange& g : r.gaps) {
+      std::vector<unsigned char> resident(std::size_t((g.length + page - 1) / page));
+      ASSERT_EQ(mincore(const_cast<UInt8*>(contents->data()) + g.offset, std::size_t(g.length), resident.data()), 0);
+      EXPECT_EQ(std::count(resident.begin(), resident.end(), 0), std::ptrdiff_t(resident.size()));
+    }
+    for (std::size_t at = 0; at < contents->size(); at += page / 2) {
+      const bool inGap = std::any_of(r.gaps.begin(), r.gaps.end(),
+                                     [&](const FSByteRange& g) { return at >= g.offset && at < g.end(); });
+      EXPECT_EQ(contents->data()[at], inGap ? 0 : UInt8(file[at])) << at;
+    }
+    // Every edge: across gaps, the held start's end and the file's end.
+    for (std::size_t from : {std::size_t(0), page - 3, 2 * page - 1, 5 * page - 2, 9 * page + 1, 12 * page - 5}) {
+      const std::size_t n = std::min(file.size() - from, 3 * page + 7);
+      std::string got(n, '\0');
+      ASSERT_TRUE(contents->readAt(from, reinterpret_cast<UInt8*>(got.data()), n)) << from;
+      EXPECT_TRUE(got == file.substr(from, n)) << from;
+    }
+  }
+}
+

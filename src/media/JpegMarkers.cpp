@@ -3,6 +3,7 @@
 // rules of where a marker starts, which markers stand alone and where scan data ends.
 #include "media/JpegMarkers.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "media/ByteOrder.h"
@@ -96,6 +97,53 @@ Status JpegHeaderMarkers(const std::uint8_t* data, std::size_t size, std::vector
     }
     markers->push_back(m);
     if (m.code == jpeg::kSOS) return Status::ok;
+  }
+}
+
+void VisitJpegHeaderSegments(
+    ByteReader& file,
+    const std::function<bool(std::uint8_t, std::uint64_t, std::uint32_t, std::span<const std::uint8_t>)>& visit) {
+  // One read of a window at each marker: a walk over long segments costs a read per segment, one
+  // over many short ones a read per window.
+  constexpr std::size_t kWindow = 4096, kHead = 32;
+  std::uint8_t window[kWindow];
+  std::uint64_t windowAt = 0;
+  std::size_t windowSize = 0;
+  const std::uint64_t size = file.size();
+  // The bytes at [at, at + n) from the window, moved there when they are not in it; null past the end.
+  auto bytesAt = [&](std::uint64_t at, std::size_t n) -> const std::uint8_t* {
+    if (at < windowAt || at + n > windowAt + windowSize) {
+      if (at >= size) return nullptr;
+      windowAt = at;
+      windowSize = std::size_t(std::min<std::uint64_t>(kWindow, size - at));
+      if (!file.read(windowAt, window, windowSize)) windowSize = 0;
+    }
+    return at + n <= windowAt + windowSize ? window + (at - windowAt) : nullptr;
+  };
+  const std::uint8_t* p = bytesAt(0, 2);
+  if (p == nullptr || !StartsWithSOI(p, 2)) return;
+  std::uint64_t pos = 2;
+  for (std::size_t segments = 0; segments < kMaxHeaderSegments; ++segments) {
+    p = bytesAt(pos, 2);
+    if (p == nullptr || p[0] != 0xFF) return;
+    std::size_t fill = 0;
+    while (p[1] == 0xFF && fill < kHead) {
+      ++pos, ++fill;
+      if ((p = bytesAt(pos, 2)) == nullptr) return;
+    }
+    const std::uint8_t code = p[1];
+    if (isStandalone(code)) {
+      pos += 2;
+      continue;
+    }
+    if (code == 0x00 || code == 0xFF || code == jpeg::kSOI || code == jpeg::kEOI || code == jpeg::kSOS) return;
+    if ((p = bytesAt(pos, 4)) == nullptr) return;
+    const std::uint32_t length = ReadBigEndian16(p + 2);
+    if (length < 2 || pos + 2 + length > size) return;
+    const std::size_t head = std::min<std::size_t>(kHead, length - 2);
+    const std::uint8_t* h = bytesAt(pos + 4, head);
+    if (h == nullptr || !visit(code, pos + 4, length - 2, {h, head})) return;
+    pos += 2 + length;
   }
 }
 

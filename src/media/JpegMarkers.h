@@ -4,8 +4,11 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <vector>
 
+#include "media/Recording.h"
 #include "media/Status.h"
 
 namespace media {
@@ -64,5 +67,15 @@ bool StartsWithSOI(const std::uint8_t* data, std::size_t size);
 // two-byte ones included. damaged when there is no SOI, when the walk meets anything but a
 // whole segment or a two-byte marker first, or when the bytes end before a scan.
 Status JpegHeaderMarkers(const std::uint8_t* data, std::size_t size, std::vector<JpegMarker>* markers);
+
+// The header segments of the JPEG stream that starts file, read from the file by their markers
+// and lengths, not their bodies: visit(code, bodyOffset, bodyLength, head), head being the
+// body's first bytes (up to 32), until it answers false. The walk ends at the first scan, at
+// anything but a segment or a two-byte marker, at the file's end and after kMaxHeaderSegments.
+constexpr std::size_t kMaxHeaderSegments = 65536;
+void VisitJpegHeaderSegments(
+    ByteReader& file,
+    const std::function<bool(std::uint8_t code, std::uint64_t body, std::uint32_t length,
+                             std::span<const std::uint8_t> head)>& visit);
 
 }  // namespace media

@@ -42,10 +42,25 @@ std::string unreadable(std::span<const std::uint8_t> bytes) {
 // maker's trailer, an appended movie) is read where needed, never held.
 std::size_t heldLength(std::span<const std::uint8_t> start) { return media::JpegImageEnd(start.data(), start.size()); }
 
+// A long FlashPix voice annotation's pieces after their headers: the recording's reader reads
+// them from the file, and nothing else reads them at all.
+std::vector<FileStretch> unheldParts(media::ByteReader& file) {
+  std::vector<FileStretch> parts;
+  media::VisitJpegHeaderSegments(file, [&](std::uint8_t code, std::uint64_t body, std::uint32_t length,
+                                           std::span<const std::uint8_t> head) {
+    if (code != media::jpeg::kAPP2) return true;
+    const UInt32 header = JpegTagReader::flashPixPieceHeader(head.data(), UInt32(head.size()));
+    if (header != 0 && header < length) parts.push_back({body + header, length - header});
+    return true;
+  });
+  return parts;
+}
+
 }  // namespace
 
 PhotoKind JpegPhoto() {
-  return {"jpeg", {".jpg", ".jpeg", ""}, recognizes, readMetadata, still, unreadable, heldLength, readMetadataInPlace};
+  return {"jpeg",  {".jpg", ".jpeg", ""}, recognizes, readMetadata, still, unreadable, heldLength, readMetadataInPlace,
+          unheldParts};
 }
 
 }  // namespace photos

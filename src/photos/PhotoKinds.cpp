@@ -3,6 +3,7 @@
 // of it.
 #include "photos/PhotoKinds.h"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 
@@ -56,6 +57,34 @@ std::size_t PhotographHeldLength(const std::uint8_t* data, std::size_t have) {
   for (const PhotoKind& kind : PhotoKinds())
     if (kind.recognizes(start)) return kind.heldLength ? kind.heldLength(start) : 0;
   return 0;
+}
+
+namespace {
+class CalledReader final : public media::ByteReader {
+ public:
+  CalledReader(const std::function<bool(std::uint64_t, std::uint8_t*, std::size_t)>& read, std::uint64_t size)
+      : read_(read), size_(size) {}
+  std::uint64_t size() const override { return size_; }
+  bool read(std::uint64_t offset, std::uint8_t* out, std::size_t n) override {
+    return offset <= size_ && n <= size_ - offset && read_(offset, out, n);
+  }
+
+ private:
+  const std::function<bool(std::uint64_t, std::uint8_t*, std::size_t)>& read_;
+  std::uint64_t size_;
+};
+}  // namespace
+
+std::vector<FileStretch> PhotographUnheldParts(
+    const std::function<bool(std::uint64_t offset, std::uint8_t* out, std::size_t n)>& read, std::uint64_t size) {
+  // Enough of the start for every kind's recognition.
+  std::uint8_t start[4096];
+  const std::size_t have = std::size_t(std::min<std::uint64_t>(size, sizeof start));
+  if (have == 0 || !read(0, start, have)) return {};
+  CalledReader file(read, size);
+  for (const PhotoKind& kind : PhotoKinds())
+    if (kind.recognizes({start, have})) return kind.unheldParts ? kind.unheldParts(file) : std::vector<FileStretch>{};
+  return {};
 }
 
 ReadPhotograph ReadPhotographBytes(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record,

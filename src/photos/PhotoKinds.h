@@ -3,14 +3,23 @@
 // is read into the record and how it hands over its still. A new kind is one file and one row.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "media/Recording.h"
 #include "media/Still.h"
 
 class ExImageInfo;
 
 namespace photos {
+
+// A stretch of a photograph's file.
+struct FileStretch {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+};
 
 struct PhotoKind {
   const char* name;  // "jpeg"
@@ -34,6 +43,10 @@ struct PhotoKind {
   // copy what it keeps (a voice annotation's pieces). nullptr: readMetadata serves.
   void (*readMetadataInPlace)(const std::string& path, std::span<const std::uint8_t> bytes, ExImageInfo* record) =
       nullptr;
+  // Stretches of the held start that no reader takes from the held bytes, because they are read
+  // from the file where asked (a long voice annotation's pieces), in file order, found from the
+  // headers in file; they need not be held. nullptr: none.
+  std::vector<FileStretch> (*unheldParts)(media::ByteReader& file) = nullptr;
 };
 
 // Every kind, in the order they are tried.
@@ -47,6 +60,10 @@ const PhotoKind& PhotoKindForBytes(std::span<const std::uint8_t> bytes);
 // How much of a photograph's start to hold, as its kind says (0 while it cannot tell yet, and
 // for a kind that needs all of it), from the first have bytes.
 std::size_t PhotographHeldLength(const std::uint8_t* data, std::size_t have);
+
+// The same for the stretches its kind leaves in the file, reading the file through read.
+std::vector<FileStretch> PhotographUnheldParts(
+    const std::function<bool(std::uint64_t offset, std::uint8_t* out, std::size_t n)>& read, std::uint64_t size);
 
 // What a photograph read whole gives: its kind, the record filled and its still.
 struct ReadPhotograph {

@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
+#include "media/ByteReaders.h"
 #include "sources/RiffSize.h"
 #include "sources/WorkingWave.h"
 #include "sources/SoundSources.h"
@@ -24,9 +27,29 @@ namespace {
 constexpr std::uint64_t kHeaderSlack = 4096;
 
 struct Piece {
-  const UInt8* data;
+  const UInt8* data;  // where the record points: in the photograph's held bytes, or a copy
   std::uint64_t start;
   std::uint64_t end;
+};
+
+// The pieces' bytes: those inside the photograph's held bytes are read through its file, since a
+// long annotation's pieces are left there unread; copies the record made are read as they are.
+class PieceBytes {
+ public:
+  explicit PieceBytes(const Photograph& photo) : held_(photo.bytes), memory_(photo.bytes), file_(photo.file) {}
+  bool read(const Piece& p, std::uint64_t from, UInt8* out, std::size_t n) {
+    const auto at = reinterpret_cast<std::uintptr_t>(p.data), first = reinterpret_cast<std::uintptr_t>(held_.data());
+    if (at < first || at - first >= held_.size()) {
+      std::memcpy(out, p.data + from, n);
+      return true;
+    }
+    return (file_ ? *file_ : static_cast<media::ByteReader&>(memory_)).read(at - first + from, out, n);
+  }
+
+ private:
+  std::span<const std::uint8_t> held_;
+  media::MemoryByteReader memory_;
+  std::shared_ptr<media::ByteReader> file_;
 };
 
 // Where each block lands: at its offset, or straight after the one before when that is 0.
@@ -44,40 +67,10 @@ std::vector<Piece> placePieces(const ExImageInfo& record) {
   return pieces;
 }
 
-// The RIFF size field (bytes 4 to 7) as the file ends up holding it: later pieces overwrite.
-UInt32 riffSize(const std::vector<Piece>& pieces) {
-  UInt8 field[4] = {};
-  for (const Piece& p : pieces)
-    for (std::uint64_t at = 4; at < 8; ++at)
-      if (p.data != nullptr && at >= p.start && at < p.end) field[at - 4] = p.data[at - p.start];
-  return UInt32(field[0]) | (UInt32(field[1]) << 8) | (UInt32(field[2]) << 16) | (UInt32(field[3]) << 24);
-}
-
-std::string count(std::uint64_t n) { return std::to_string(n); }
-
-// Each block at its WAVE offset; a block at offset 0 follows the one before it.
-OSErr writeRecording(std::FILE* file, const ExImageInfo& record) {
-  const UInt32 n = record.numAudioBlocks();
-  for (UInt32 k = 0; k < n; ++k) {
-    const UInt8* data = nullptr;
-    UInt32 length = 0;
-    UInt32 offset = 0;
-    record.getNthAudioBlock(SInt32(k), &data, &length, &offset);
-    if (offset != 0 && std::fseek(file, long(offset), SEEK_SET) != 0) return posErr;
-    if (length != 0 && (data == nullptr || std::fwrite(data, 1, length, file) != length)) return ioErr;
-  }
-  return std::fflush(file) == 0 ? noErr : ioErr;
-}
-
-void removeFile(const std::string& path) {
-  FSSpec spec;
-  if (FSpFromPath(path, &spec) == noErr) FSpDelete(&spec);
-}
-
 // The pieces read as the one file they make: a later piece over an earlier one, as written.
 class PiecesReader : public media::ByteReader {
  public:
-  explicit PiecesReader(std::vector<Piece> pieces) : pieces_(std::move(pieces)) {
+  PiecesReader(const Photograph& photo, std::vector<Piece> pieces) : bytes_(photo), pieces_(std::move(pieces)) {
     for (const Piece& p : pieces_) size_ = std::max(size_, p.end);
   }
   std::uint64_t size() const override { return size_; }
@@ -87,16 +80,56 @@ class PiecesReader : public media::ByteReader {
     for (const Piece& p : pieces_) {
       const std::uint64_t from = std::max(p.start, offset), to = std::min(p.end, offset + n);
       if (p.data == nullptr || from >= to) continue;
-      std::memcpy(out + (from - offset), p.data + (from - p.start), std::size_t(to - from));
+      if (!bytes_.read(p, from - p.start, out + (from - offset), std::size_t(to - from))) return false;
       std::fill(filled.begin() + std::ptrdiff_t(from - offset), filled.begin() + std::ptrdiff_t(to - offset), true);
     }
     return std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
   }
 
  private:
+  PieceBytes bytes_;
   std::vector<Piece> pieces_;
   std::uint64_t size_ = 0;
 };
+
+// The RIFF size field (bytes 4 to 7) as the file ends up holding it: later pieces overwrite.
+UInt32 riffSize(const Photograph& photo, const std::vector<Piece>& pieces) {
+  UInt8 field[4] = {};
+  PieceBytes bytes(photo);
+  for (const Piece& p : pieces)
+    for (std::uint64_t at = 4; at < 8; ++at)
+      if (p.data != nullptr && at >= p.start && at < p.end && !bytes.read(p, at - p.start, field + (at - 4), 1))
+        field[at - 4] = 0;
+  return UInt32(field[0]) | (UInt32(field[1]) << 8) | (UInt32(field[2]) << 16) | (UInt32(field[3]) << 24);
+}
+
+std::string count(std::uint64_t n) { return std::to_string(n); }
+
+// Each block at its WAVE offset; a block at offset 0 follows the one before it. Copied in steps,
+// so a long recording is never held.
+OSErr writeRecording(std::FILE* file, const Photograph& photo) {
+  PieceBytes bytes(photo);
+  UInt8 step[32768];
+  std::uint64_t position = 0;
+  for (const Piece& p : placePieces(*photo.record)) {
+    // Pieces in order need no seek, so the recording can go to a pipe.
+    if (p.start != position && std::fseek(file, long(p.start), SEEK_SET) != 0) return posErr;
+    position = p.end;
+    if (p.end > p.start && p.data == nullptr) return ioErr;
+    for (std::uint64_t at = 0; at < p.end - p.start;) {
+      const std::size_t n = std::size_t(std::min<std::uint64_t>(sizeof step, p.end - p.start - at));
+      if (!bytes.read(p, at, step, n)) return ioErr;
+      if (std::fwrite(step, 1, n, file) != n) return ioErr;
+      at += n;
+    }
+  }
+  return std::fflush(file) == 0 ? noErr : ioErr;
+}
+
+void removeFile(const std::string& path) {
+  FSSpec spec;
+  if (FSpFromPath(path, &spec) == noErr) FSpDelete(&spec);
+}
 
 std::optional<Found> find(const Photograph& photo) {
   // The blocks decide, not the length: a recording of unknown length is still one.
@@ -108,7 +141,7 @@ OSErr check(const Photograph& photo, Found* found, std::string* problem) {
   std::vector<Piece> pieces = placePieces(*photo.record);
   std::uint64_t carried = 0;
   for (const Piece& p : pieces) carried += p.end - p.start;
-  const std::uint64_t declared = RiffDeclaredBytes(riffSize(pieces));
+  const std::uint64_t declared = RiffDeclaredBytes(riffSize(photo, pieces));
 
   // Beyond both what the photograph carries and what the header declares, a piece belongs to
   // no recording: refused before a byte is written, so no file grows to its offset.
@@ -149,7 +182,7 @@ OSErr waveFile(const Photograph& photo, const Found&, WaveFile* wave, std::strin
   OSErr err = NewWorkingWave(&folder, &wavePath, &file, problem);
   if (err != noErr) return err;
 
-  err = writeRecording(file, *photo.record);
+  err = writeRecording(file, photo);
   int writeErrno = errno;
   if (std::fclose(file) != 0 && err == noErr) {
     err = ioErr;
@@ -166,12 +199,12 @@ OSErr waveFile(const Photograph& photo, const Found&, WaveFile* wave, std::strin
 }
 
 OSErr open(const Photograph& photo, const Found&, Recording* recording, std::string*) {
-  recording->wave = std::make_unique<PiecesReader>(placePieces(*photo.record));
+  recording->wave = std::make_unique<PiecesReader>(photo, placePieces(*photo.record));
   return noErr;
 }
 
 OSErr extract(const Photograph& photo, const Found&, std::FILE* out, std::uint64_t*, std::string* problem) {
-  const OSErr err = writeRecording(out, *photo.record);
+  const OSErr err = writeRecording(out, photo);
   if (err != noErr) *problem = std::string("the recording could not be written (") + std::strerror(errno) + ")";
   return err;
 }

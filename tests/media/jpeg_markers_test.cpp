@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "media/ByteReaders.h"
 #include "media/JpegMarkers.h"
 #include "media/JpegStructure.h"
 #include "support/JpegBuilder.h"
@@ -170,4 +172,42 @@ TEST(JpegImageEnd, IsJustPastTheEndOfImageWhateverFollows) {
   for (const auto& [bytes, end] : cases) EXPECT_EQ(media::JpegImageEnd(bytesOf(bytes), bytes.size()), end);
 }
 
+// The walk over a file reads segments by their lengths alone and visits each one before the
+// first scan with its body's place and first bytes; whatever is not a whole segment ends it.
+TEST(JpegMarkerWalk, TheFileWalkVisitsTheHeaderSegmentsAndStopsWhereTheMemoryWalkDoes) {
+  const std::string app1 = segment(0xE1, "Exif"), big = segment(0xE2, std::string(5000, 'b'));
+  const std::string sos = segment(0xDA, std::string("\x01\x01\x00\x00\x3F\x00", 6));
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::vector<std::string> visited;  // "code@body+length"
+  };
+  const std::vector<Case> cases = {
+      {"segments, fill bytes and a restart marker, up to the scan",
+       kSOI + app1 + "\xFF\xFF\xFF\xD0" + big + sos + segment(0xE3, "after"),
+       {"e1@6+4", "e2@" + std::to_string(2 + app1.size() + 4 + 4) + "+5000"}},
+      {"no SOI", app1 + sos, {}},
+      {"a stray byte", kSOI + app1 + "x" + segment(0xE2, "z"), {"e1@6+4"}},
+      {"length under two", kSOI + std::string("\xFF\xE1\x00\x01xx", 6), {}},
+      {"a segment past the end", kSOI + app1 + big.substr(0, 100), {"e1@6+4"}},
+      {"the end of image", kSOI + kEOI + app1, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    media::MemoryByteReader file({bytesOf(c.bytes), c.bytes.size()});
+    std::vector<std::string> visited;
+    media::VisitJpegHeaderSegments(file, [&](std::uint8_t code, std::uint64_t body, std::uint32_t length,
+                                             std::span<const std::uint8_t> head) {
+      char name[8];
+      std::snprintf(name, sizeof name, "%02x", code);
+      visited.push_back(std::string(name) + "@" + std::to_string(body) + "+" + std::to_string(length));
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(head.data()), head.size()),
+                c.bytes.substr(std::size_t(body), std::min<std::size_t>(32, length)));
+      return true;
+    });
+    EXPECT_EQ(visited, c.visited);
+  }
+}
+
 }  // namespace
+

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <sstream>
 
 #include "Convert2Mov.h"
@@ -150,6 +151,45 @@ TEST(Outputs, EachRowLastsWhatACompressedRecordingsFactChunkSays) {
       for (const auto& s : streams) EXPECT_NEAR(s.duration, rec.seconds, tick) << s.codecType;
     }
   }
+}
+
+// A note long enough that its pieces are left in the photograph's file rather than held: every
+// output still carries every byte of it (the movie's sound verbatim, the motion photo's pieces),
+// the unscaled movie's frame is the photograph whole, and extract writes the note as stored.
+TEST(Outputs, EachRowCarriesALongEmbeddedNoteWhole) {
+  using fixtures::WaveKind;
+  const std::string wave = fixtures::makeWave(WaveKind::pcm16Mono, {.seconds = 40.0, .rate = 16000});
+  const std::string samples = wave.substr(wave.find("data") + 8);
+  const std::string jpeg = fixtures::embedWave(fixtures::makeJpeg({.width = 64, .height = 48}), wave);
+  auto extracted = [](const std::string& photo, const ScratchDir& dir) {
+    std::FILE* out = std::fopen(dir.file("note.wav").c_str(), "wb");
+    Convert2Mov driver;
+    const SInt32 status = driver.extractRecording(photo, out);
+    std::fclose(out);
+    return status == 0 ? testsupport::readFile(dir.file("note.wav")) : driver.lastReport().problem;
+  };
+  ScratchDir dir;
+  const std::string photo = dir.file("p.jpg");
+  testsupport::writeFile(photo, jpeg);
+  EXPECT_TRUE(extracted(photo, dir) == wave);
+  for (const outputs::Output& row : outputs::Outputs()) {
+    for (SInt32 resize : {0, 1}) {
+      SCOPED_TRACE(std::string(row.name) + (resize ? " --resize" : " --no-resize"));
+      Convert2Mov driver;
+      driver.setOutput(row);
+      const std::string file = Convert2Mov::moviePathFor(photo, row);
+      ASSERT_EQ(driver.createMovie(file, photo, resize), 0) << driver.lastReport().problem;
+      EXPECT_NEAR(driver.lastReport().soundSeconds, 40.0, 0.01);
+      const std::string written = testsupport::readFile(file);
+      if (std::string(row.name) == "mov") {
+        EXPECT_NE(written.find(samples), std::string::npos) << "the sound, byte for byte";
+        if (!resize) EXPECT_NE(written.find(jpeg), std::string::npos) << "the frame is the photograph";
+      }
+      if (std::string(row.name) == "motion") EXPECT_TRUE(extracted(file, dir) == wave);
+      std::remove(file.c_str());
+    }
+  }
+  EXPECT_TRUE(testsupport::readFile(photo) == jpeg);
 }
 
 // The words between key and the next end in text, bars aside.

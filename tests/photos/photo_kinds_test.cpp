@@ -4,6 +4,8 @@
 // for bytes that are no photograph of it.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
 #include "photos/PhotoKinds.h"
 #include "support/DngBuilder.h"
@@ -88,4 +90,31 @@ TEST(PhotoKinds, BytesOfNoKindAreSaidInTheFirstKindsWords) {
   }
 }
 
+// A FlashPix note's pieces past the first are left in the file after their headers, and they are
+// nothing but the recording; the first piece, with the WAVE header, and every other segment stay.
+TEST(PhotoKinds, AJpegLeavesOnlyItsNotesLaterPiecesInTheFile) {
+  const std::string wave = fixtures::makeWave(fixtures::WaveKind::pcm8, {.seconds = 2.0});
+  const std::string plain = fixtures::makeJpeg();
+  const auto read = [](const std::string& file) {
+    return [&file](std::uint64_t at, std::uint8_t* out, std::size_t n) {
+      if (at > file.size() || n > file.size() - at) return false;
+      std::memcpy(out, file.data() + at, n);
+      return true;
+    };
+  };
+  const std::string photo = fixtures::embedWave(plain, wave, fixtures::pieces(4000));
+  const std::vector<photos::FileStretch> parts = photos::PhotographUnheldParts(read(photo), photo.size());
+  ASSERT_EQ(parts.size(), flashpix::pieceCount(wave.size(), 4000) - 1);
+  std::uint64_t carried = 0;
+  for (const photos::FileStretch& s : parts) {
+    EXPECT_NE(wave.find(photo.substr(std::size_t(s.offset), std::size_t(s.length))), std::string::npos);
+    carried += s.length;
+  }
+  EXPECT_GT(carried, wave.size() - 4000);
+  EXPECT_TRUE(photos::PhotographUnheldParts(read(plain), plain.size()).empty());
+  const std::string raw = testsupport::buildDng({}, testsupport::dngPreviewJpeg({}));
+  EXPECT_TRUE(photos::PhotographUnheldParts(read(raw), raw.size()).empty());
+}
+
 }  // namespace
+

@@ -48,6 +48,10 @@ class JpegTagReader {
   // block per piece and works out the recording's length in whole seconds.
   void parseAudioData();
   void parseWaveHeaders();
+  // How many of an APP2 body's first bytes (its first n) to read before the rest can be left in
+  // the file: the header of a FlashPix stream piece past its stream's start, whose rest only the
+  // recording's reader needs. 0 for any other segment, which is held whole.
+  static UInt32 flashPixPieceHeader(const UInt8* body, UInt32 n);
   // Offset of the first match of the NUL-terminated pattern, 0 when none. The last start
   // position is not tried, and a match at 0 reads as none.
   static UInt32 findCharSequence(const char* pattern, const UInt8* data, UInt32 length);

@@ -46,6 +46,10 @@ bool isFirstAudioPiece(const UInt8* s, UInt32 n) {
 
 }  // namespace
 
+UInt32 JpegTagReader::flashPixPieceHeader(const UInt8* body, UInt32 n) {
+  return isStreamSegment(body, n) && be32(body + 9) != 0 ? kSegmentHeader : 0;
+}
+
 void JpegTagReader::parseAudioData() {
   if (mDataStore == nullptr) return;
   const auto& segments = mDataStore->getFPDataArray();

@@ -37,10 +37,12 @@ FSContentsRef heldContentsOf(const std::string& path) {
 
 }  // namespace
 
-FSFileContents::FSFileContents(FSBlock bytes, std::size_t size, const struct stat& st, int fd)
-    : bytes_(std::move(bytes)), size_(size), fileSize_(st.st_size > 0 ? UInt64(st.st_size) : 0), fd_(fd), identity_(st) {
+FSFileContents::FSFileContents(FSBlock bytes, std::size_t size, const struct stat& st, int fd,
+                               std::vector<FSByteRange> gaps)
+    : bytes_(std::move(bytes)), size_(size), fileSize_(st.st_size > 0 ? UInt64(st.st_size) : 0), fd_(fd), identity_(st),
+      gaps_(fd >= 0 ? std::move(gaps) : std::vector<FSByteRange>{}) {
   // Held whole (or the file shrank while it was read): what was read is the file.
-  if (fileSize_ <= size_) {
+  if (fileSize_ <= size_ && gaps_.empty()) {
     fileSize_ = size_;
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
@@ -53,10 +55,20 @@ FSFileContents::~FSFileContents() {
 
 bool FSFileContents::readAt(UInt64 offset, UInt8* out, std::size_t n) const {
   if (offset > fileSize_ || n > fileSize_ - offset) return false;
-  if (offset < size_) {
-    const std::size_t held = std::min<std::size_t>(n, size_ - std::size_t(offset));
-    std::memcpy(out, bytes_.get() + offset, held);
-    out += held, offset += held, n -= held;
+  // The first gap that ends past offset; held bytes run up to it.
+  auto gap = std::upper_bound(gaps_.begin(), gaps_.end(), offset,
+                              [](UInt64 at, const FSByteRange& g) { return at < g.end(); });
+  while (n > 0 && offset < size_) {
+    const bool inGap = gap != gaps_.end() && gap->offset <= offset;
+    const UInt64 stop = std::min<UInt64>(gap == gaps_.end() ? size_ : inGap ? gap->end() : gap->offset, size_);
+    const std::size_t part = std::size_t(std::min<UInt64>(n, stop - offset));
+    if (inGap) {
+      if (fd_ < 0 || !FSReadAt(fd_, offset, out, part)) return false;
+      ++gap;
+    } else {
+      std::memcpy(out, bytes_.get() + offset, part);
+    }
+    out += part, offset += part, n -= part;
   }
   return n == 0 || (fd_ >= 0 && FSReadAt(fd_, offset, out, n));
 }
@@ -68,17 +80,18 @@ bool FSFileContents::isContentsOf(const struct stat& st) const {
 }
 
 OSErr FSReadFileContents(const std::string& path, FSContentsRef* contents, std::string* reason, UInt64 maxBytes,
-                         FSHeldLength held) {
+                         FSHeldLength held, FSUnheldParts unheld) {
   if (contents == nullptr) return paramErr;
   contents->reset();
   FSBlock bytes;
   std::size_t size = 0;
   struct stat st {};
   int fd = -1;
-  const OSErr err = held ? FSReadRegularFileStart(path, held, &bytes, &size, &st, &fd, reason, maxBytes)
+  std::vector<FSByteRange> gaps;
+  const OSErr err = held ? FSReadRegularFileStart(path, held, unheld, &bytes, &size, &st, &fd, &gaps, reason, maxBytes)
                          : FSReadRegularFileInto(path, &bytes, &size, &st, reason, maxBytes);
   if (err != noErr) return err;
-  *contents = std::make_shared<const FSFileContents>(std::move(bytes), size, st, fd);
+  *contents = std::make_shared<const FSFileContents>(std::move(bytes), size, st, fd, std::move(gaps));
   return noErr;
 }
 

@@ -8,24 +8,29 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "toolbox/Core/MacTypes.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Files/RegularFiles.h"
 
 // The bytes as read, and what tells the file they came from: device, inode, size and the time
-// of its last change. data() and size() are the held start of the file; fileSize() and readAt()
-// are the whole file, through a descriptor kept open while more of it is not held.
+// of its last change. data() and size() are the held start of the file, but for its gaps (read
+// as zeros there); fileSize() and readAt() are the whole file, through a descriptor kept open
+// while any of it is not held.
 class FSFileContents {
  public:
-  FSFileContents(FSBlock bytes, std::size_t size, const struct stat& st, int fd = -1);
+  FSFileContents(FSBlock bytes, std::size_t size, const struct stat& st, int fd = -1,
+                 std::vector<FSByteRange> gaps = {});
   ~FSFileContents();
   FSFileContents(const FSFileContents&) = delete;
   FSFileContents& operator=(const FSFileContents&) = delete;
   const UInt8* data() const { return bytes_.get(); }
   std::size_t size() const { return size_; }
   UInt64 fileSize() const { return fileSize_; }
-  bool holdsWholeFile() const { return size_ == fileSize_; }
+  bool holdsWholeFile() const { return size_ == fileSize_ && gaps_.empty(); }
+  // Stretches of the held start left unread, in file order: only readAt gives their bytes.
+  const std::vector<FSByteRange>& gaps() const { return gaps_; }
   // Copies the n bytes at offset of the whole file into out; false when they are not all there
   // (the file shrank, or a read failed).
   bool readAt(UInt64 offset, UInt8* out, std::size_t n) const;
@@ -38,6 +43,7 @@ class FSFileContents {
   UInt64 fileSize_;
   int fd_;  // open while the file is not held whole; -1 otherwise
   struct stat identity_;
+  std::vector<FSByteRange> gaps_;
 };
 using FSContentsRef = std::shared_ptr<const FSFileContents>;
 
@@ -46,9 +52,11 @@ using FSContentsRef = std::shared_ptr<const FSFileContents>;
 using FSHeldLength = std::size_t (*)(const UInt8* data, std::size_t have);
 
 // Reads a regular file whole, with FSReadRegularFile's refusals and limit; with held, only the
-// start it asks for (the limit then bounds what is held, not the file).
+// start it asks for (the limit then bounds what is held, not the file), and without what unheld
+// finds there.
 OSErr FSReadFileContents(const std::string& path, FSContentsRef* contents, std::string* reason,
-                         UInt64 maxBytes = kFSMaxWholeFileBytes, FSHeldLength held = nullptr);
+                         UInt64 maxBytes = kFSMaxWholeFileBytes, FSHeldLength held = nullptr,
+                         FSUnheldParts unheld = nullptr);
 
 // While a hold lives, FSpReadFileContents answers its contents for the file they were read from.
 class FSContentsHold {

@@ -4,6 +4,7 @@
 #include "toolbox/Files/RegularFiles.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -197,20 +198,132 @@ OSErr FSReadRegularFileInto(const std::string& path, FSBlock* bytes, std::size_t
 namespace {
 // The first step of a start read: most photographs whole in one read (and one look at them).
 constexpr std::size_t kFirstStartRead = std::size_t(8) << 20;
+
+UInt64 pageSize() {
+  static const UInt64 size = UInt64(sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096);
+  return size;
+}
+UInt64 pageUp(UInt64 n) { return (n + pageSize() - 1) / pageSize() * pageSize(); }
+
+// The whole pages inside each stretch (only those can stay unread and cost nothing), within the
+// file; stretches out of order, overlapping or wrapping are not trusted and skipped.
+std::vector<FSByteRange> wholePagesOf(const std::vector<FSByteRange>& parts, UInt64 fileSize) {
+  std::vector<FSByteRange> pages;
+  UInt64 last = 0;
+  for (const FSByteRange& r : parts) {
+    if (r.offset < last || r.end() < r.offset || r.end() > fileSize) continue;
+    last = r.end();
+    const UInt64 from = pageUp(r.offset), to = r.end() / pageSize() * pageSize();
+    if (to > from) pages.push_back({from, to - from});
+  }
+  return pages;
+}
+
+// Reads [from, to) of fd into block (file offsets) with the gaps' bytes left as they are; *end
+// is where the file ended, when it did before to.
+OSErr readAround(int fd, UInt8* block, UInt64 from, UInt64 to, const std::vector<FSByteRange>& gaps, UInt64* end,
+                 std::string* reason) {
+  *end = to;
+  for (auto gap = gaps.begin(); from < to;) {
+    while (gap != gaps.end() && gap->end() <= from) ++gap;
+    if (gap != gaps.end() && gap->offset <= from) {
+      from = std::min(to, gap->end());
+      continue;
+    }
+    const UInt64 stop = gap != gaps.end() ? std::min(to, gap->offset) : to;
+    while (from < stop) {
+      const ssize_t n = pread(fd, block + from, std::size_t(stop - from), off_t(from));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        const int e = errno;
+        const OSErr err = fail(e, reason);
+        if (err == ioErr && reason) *reason = std::string("read error (") + std::strerror(e) + ")";
+        return err;
+      }
+      if (n == 0) {
+        *end = from;
+        return noErr;
+      }
+      from += UInt64(n);
+    }
+  }
+  return noErr;
+}
+
+// The block a start is read into: grown by realloc, or, with gaps, a mapping grown by mremap,
+// which moves pages without touching them, so the unread ones never exist.
+class StartBlock {
+ public:
+  explicit StartBlock(bool mapped) : mapped_(mapped) {}
+  UInt8* data() const { return block_.get(); }
+  bool grow(std::size_t want) {
+    if (mapped_) {
+      const std::size_t size = std::size_t(pageUp(std::max<std::size_t>(want, 1)));
+      void* p = block_ ? mremap(block_.get(), mappedSize_, size, MREMAP_MAYMOVE)
+                       : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (p == MAP_FAILED) return false;
+      (void)block_.release();
+      block_ = FSBlock(static_cast<UInt8*>(p), FSBlockFree{size});
+      mappedSize_ = size;
+      return true;
+    }
+    auto* grown = static_cast<UInt8*>(std::realloc(block_.get(), want > 0 ? want : 1));
+    if (grown == nullptr) return false;
+    (void)block_.release();
+    block_.reset(grown);
+    return true;
+  }
+  // Gives back what lies past keep when it is much of what was read.
+  FSBlock finish(std::size_t keep, std::size_t capacity) {
+    if (mapped_) {
+      const std::size_t kept = std::size_t(pageUp(std::max<std::size_t>(keep, 1)));
+      if (kept < mappedSize_) munmap(block_.get() + kept, mappedSize_ - kept);
+      return FSBlock(block_.release(), FSBlockFree{std::min(kept, mappedSize_)});
+    }
+    if (capacity - keep > capacity / 4)
+      if (auto* exact = static_cast<UInt8*>(std::realloc(block_.get(), keep > 0 ? keep : 1))) {
+        (void)block_.release();
+        block_.reset(exact);
+      }
+    return std::move(block_);
+  }
+
+ private:
+  bool mapped_;
+  std::size_t mappedSize_ = 0;
+  FSBlock block_;
+};
 }  // namespace
+
+void FSBlockFree::operator()(UInt8* p) const {
+  if (mapped != 0) munmap(p, mapped);
+  else std::free(p);
+}
 
 OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(const UInt8*, std::size_t),
                              FSBlock* bytes, std::size_t* size, struct stat* st, int* fd,
                              std::string* reason, UInt64 maxBytes) {
+  return FSReadRegularFileStart(path, enough, nullptr, bytes, size, st, fd, nullptr, reason, maxBytes);
+}
+
+OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(const UInt8*, std::size_t),
+                             FSUnheldParts unheld, FSBlock* bytes, std::size_t* size, struct stat* st, int* fd,
+                             std::vector<FSByteRange>* gaps, std::string* reason, UInt64 maxBytes) {
   if (bytes == nullptr || size == nullptr || st == nullptr || fd == nullptr || enough == nullptr) return paramErr;
   bytes->reset();
   *size = 0;
   *fd = -1;
+  if (gaps) gaps->clear();
   OSErr err = noErr;
   const int file = openRegular(path, st, &err, reason);
   if (file < 0) return err;
   const UInt64 fileSize = st->st_size > 0 ? UInt64(st->st_size) : 0;
-  FSBlock block;
+  std::vector<FSByteRange> skipped;
+  if (unheld != nullptr && gaps != nullptr)
+    skipped = wholePagesOf(unheld([file](UInt64 at, UInt8* out, std::size_t n) { return FSReadAt(file, at, out, n); },
+                                  fileSize),
+                           fileSize);
+  StartBlock block(!skipped.empty());
   std::size_t capacity = 0, have = 0, keep = 0;
   for (;;) {
     UInt64 want = std::min<UInt64>(fileSize, capacity == 0 ? kFirstStartRead : UInt64(capacity) * 2);
@@ -223,25 +336,22 @@ OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(cons
       }
       want = maxBytes;
     }
-    if (want > capacity || !block) {
-      auto* grown = static_cast<UInt8*>(std::realloc(block.get(), want > 0 ? std::size_t(want) : 1));
-      if (grown == nullptr) {
+    if (want > capacity || !block.data()) {
+      if (!block.grow(std::size_t(want))) {
         close(file);
         if (reason) *reason = "not enough memory";
         return memFullErr;
       }
-      (void)block.release();
-      block.reset(grown);
       capacity = std::size_t(want);
     }
-    std::size_t got = 0;
-    err = readUpTo(file, block.get() + have, capacity - have, &got, reason);
+    UInt64 end = 0;
+    err = readAround(file, block.data(), have, capacity, skipped, &end, reason);
     if (err != noErr) {
       close(file);
       return err;
     }
-    have += got;
-    keep = enough(block.get(), have);
+    have = std::size_t(end);
+    keep = enough(block.data(), have);
     if (keep != 0) break;
     // At the end of the file (or where it now ends, if it shrank) what is there is the start.
     if (have < capacity || have >= fileSize) {
@@ -250,13 +360,9 @@ OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(cons
     }
   }
   keep = std::min(keep, have);
-  // A start much shorter than what was read gives the rest back.
-  if (capacity - keep > capacity / 4)
-    if (auto* exact = static_cast<UInt8*>(std::realloc(block.get(), keep > 0 ? keep : 1))) {
-      (void)block.release();
-      block.reset(exact);
-    }
-  *bytes = std::move(block);
+  for (const FSByteRange& gap : skipped)
+    if (gap.offset < keep) gaps->push_back({gap.offset, std::min<UInt64>(gap.end(), keep) - gap.offset});
+  *bytes = block.finish(keep, capacity);
   *size = keep;
   *fd = file;
   return noErr;

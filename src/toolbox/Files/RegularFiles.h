@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,9 +17,11 @@
 constexpr UInt64 kFSMaxWholeFileBytes = UInt64(1) << 30;
 
 // A block of a file's bytes, from malloc: a start read in steps grows it in place (realloc moves
-// the pages of a large block without copying them, so it never exists twice).
+// the pages of a large block without copying them, so it never exists twice). A start read with
+// stretches left unread is mapped instead (mapped: its length), so that their pages never exist.
 struct FSBlockFree {
-  void operator()(UInt8* p) const { std::free(p); }
+  std::size_t mapped = 0;
+  void operator()(UInt8* p) const;
 };
 using FSBlock = std::unique_ptr<UInt8, FSBlockFree>;
 
@@ -51,3 +54,22 @@ OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(cons
                              std::string* reason, UInt64 maxBytes = kFSMaxWholeFileBytes);
 // Reads exactly n bytes at offset of fd; false when they are not all there.
 bool FSReadAt(int fd, UInt64 offset, UInt8* out, std::size_t n);
+
+// A stretch of a file.
+struct FSByteRange {
+  UInt64 offset = 0;
+  UInt64 length = 0;
+  UInt64 end() const { return offset + length; }
+};
+// Reads n bytes at offset of the file being read; false when they are not all there.
+using FSFileReader = std::function<bool(UInt64 offset, UInt8* out, std::size_t n)>;
+// Stretches of a file's start that need not be held, because their readers read them from the
+// file where asked (a long voice annotation's pieces), found by reading what the file's headers
+// say through read. In file order, not overlapping.
+using FSUnheldParts = std::vector<FSByteRange> (*)(const FSFileReader& read, UInt64 fileSize);
+// FSReadRegularFileStart leaving the whole memory pages inside unheld's stretches unread: they
+// read as zeros in *bytes, and *gaps says where they are (in file order).
+OSErr FSReadRegularFileStart(const std::string& path, std::size_t (*enough)(const UInt8*, std::size_t),
+                             FSUnheldParts unheld, FSBlock* bytes, std::size_t* size, struct stat* st, int* fd,
+                             std::vector<FSByteRange>* gaps, std::string* reason,
+                             UInt64 maxBytes = kFSMaxWholeFileBytes);

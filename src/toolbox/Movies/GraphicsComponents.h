@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "toolbox/Files/FileContents.h"
 #include "toolbox/Files/Files.h"
 #include "toolbox/Movies/Components.h"
 #include "toolbox/Movies/ImageCompression.h"
@@ -22,6 +23,9 @@ class GraphicsImporterComponent : public ComponentInstanceRecord {
   std::span<const std::uint8_t> bytes() const { return {bytes_, size_}; }
   // What keeps bytes() alive, for whoever shares them beyond the importer's life.
   const std::shared_ptr<const void>& bytesOwner() const { return owner_; }
+  // The file contents bytes() are the held start of, when parts of it were left unread (their
+  // bytes read as zeros in bytes()); nullptr otherwise. Kept alive by bytesOwner().
+  const FSFileContents* gappedFile = nullptr;
 
   Rect naturalBounds{};
   Rect sourceRect{};

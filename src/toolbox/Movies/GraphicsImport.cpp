@@ -99,7 +99,20 @@ namespace {
 OSErr openImporterForContents(FSContentsRef contents, GraphicsImportComponent* gi) {
   const std::uint8_t* bytes = contents->data();
   std::size_t size = contents->size();
-  return openImporterFor(std::move(contents), bytes, size, gi);
+  const FSFileContents* gapped = contents->gaps().empty() ? nullptr : contents.get();
+  const OSErr err = openImporterFor(std::move(contents), bytes, size, gi);
+  if (err == noErr) dynamic_cast<GraphicsImporterComponent*>(*gi)->gappedFile = gapped;
+  return err;
+}
+
+// Bytes of the image whose held copy has gaps, read whole into a block of their own.
+OSErr readThroughGaps(const FSFileContents& file, unsigned long offset, unsigned long size, Ptr* data) {
+  *data = NewPtr(Size(size));
+  if (*data == nullptr) return MemError() != noErr ? MemError() : memFullErr;
+  if (file.readAt(offset, reinterpret_cast<UInt8*>(*data), size)) return noErr;
+  DisposePtr(*data);
+  *data = nullptr;
+  return ioErr;
 }
 }  // namespace
 
@@ -194,7 +207,10 @@ OSErr GraphicsImportReadData(GraphicsImportComponent ci, void* dataPtr, unsigned
   if (dataPtr == nullptr && dataSize > 0) return paramErr;
   std::span<const std::uint8_t> bytes = importer->bytes();
   if (dataOffset > bytes.size() || dataSize > bytes.size() - dataOffset) return eofErr;
-  if (dataSize > 0) std::memcpy(dataPtr, bytes.data() + dataOffset, dataSize);
+  if (dataSize == 0) return noErr;
+  if (importer->gappedFile)
+    return importer->gappedFile->readAt(dataOffset, static_cast<UInt8*>(dataPtr), dataSize) ? noErr : ioErr;
+  std::memcpy(dataPtr, bytes.data() + dataOffset, dataSize);
   return noErr;
 }
 
@@ -207,6 +223,8 @@ OSErr GraphicsImportShareData(GraphicsImportComponent ci, unsigned long dataOffs
   if (data == nullptr || dataSize == 0 || dataSize > static_cast<unsigned long>(LONG_MAX)) return paramErr;
   std::span<const std::uint8_t> bytes = importer->bytes();
   if (dataOffset > bytes.size() || dataSize > bytes.size() - dataOffset) return eofErr;
+  // Gaps read as zeros in the held bytes: the image data is read whole instead of shared.
+  if (importer->gappedFile) return readThroughGaps(*importer->gappedFile, dataOffset, dataSize, data);
   *data = NewPtrSharing(importer->bytesOwner(), bytes.data() + dataOffset, Size(dataSize));
   return *data ? noErr : MemError();
 }

@@ -394,6 +394,8 @@ void photoSeeds() {
   flashpix::EmbedOptions noContents = fixtures::pieces(400);
   noContents.contentsList = false;
   both("pieces-no-contents-list.jpg", embed(plain, ima, noContents));
+  // Pieces long enough that the conversion leaves whole pages of them in the file, unheld.
+  both("long-pieces.jpg", embed(plain, wave(WaveKind::pcm8, 1.5), fixtures::pieces(6000)));
   both("grey-progressive.jpg",
        embed(fixtures::makeJpeg({.width = 40, .height = 30, .grey = true, .progressive = true, .quality = 50}),
              wave(WaveKind::muLaw, 0.1)));

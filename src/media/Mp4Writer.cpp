@@ -106,7 +106,7 @@ struct Mp4Writer::State {
   std::vector<std::uint8_t> slice;  // rows waiting to be scaled together, sliceStride apart
   std::size_t sliceStride = 0;
   int sliceRows = 0, rowsIn = 0;
-  std::vector<std::uint8_t> widened;  // 24-bit or signed 8-bit samples in a width swresample takes
+  std::vector<std::uint8_t> widened;  // 24-bit, signed 8-bit or clipped float samples, as swresample takes them
   std::int64_t audioPts = 0;          // in output samples, from the encoder's priming on
 
   // The picture's sample, length-prefixed, and its decoder configuration, once encoded.
@@ -681,6 +681,36 @@ Mp4Result Mp4Writer::State::encodeAudio(bool flushing) {
   return Mp4Result::ok;
 }
 
+namespace {
+// Float samples may hold any value. Far outside the nominal -1 to 1 (where every player clips),
+// the AAC encoder's search never ends, so such samples are clipped, and NaN is silence. In-range
+// samples are handed on as they are, uncopied.
+template <typename T>
+const std::uint8_t* clipped(const std::uint8_t* samples, std::size_t values, std::vector<std::uint8_t>* copy) {
+  auto outside = [](T v) { return !(v >= T(-1) && v <= T(1)); };
+  std::size_t i = 0;
+  for (T v; i < values; ++i) {
+    std::memcpy(&v, samples + i * sizeof(T), sizeof(T));
+    if (outside(v)) break;
+  }
+  if (i == values) return samples;
+  copy->assign(samples, samples + values * sizeof(T));
+  for (; i < values; ++i) {
+    T v;
+    std::memcpy(&v, copy->data() + i * sizeof(T), sizeof(T));
+    if (!outside(v)) continue;
+    v = v != v ? T(0) : v > 0 ? T(1) : T(-1);
+    std::memcpy(copy->data() + i * sizeof(T), &v, sizeof(T));
+  }
+  return copy->data();
+}
+
+const std::uint8_t* clippedFloats(const std::uint8_t* samples, std::size_t values, bool wide,
+                                  std::vector<std::uint8_t>* copy) {
+  return wide ? clipped<double>(samples, values, copy) : clipped<float>(samples, values, copy);
+}
+}  // namespace
+
 Mp4Result Mp4Writer::addSound(const std::uint8_t* samples, std::size_t frames) {
   State& s = *s_;
   if (s.result != Mp4Result::ok) return s.result;
@@ -702,6 +732,8 @@ Mp4Result Mp4Writer::addSound(const std::uint8_t* samples, std::size_t frames) {
       }
     }
     in = s.widened.data();
+  } else if (s.sound.isFloat) {
+    in = clippedFloats(samples, values, s.sound.bits == 64, &s.widened);
   }
   const int outMax = av().swr_get_out_samples(s.swr, int(frames));
   if (outMax < 0) return s.failAv(outMax, "the recording cannot be resampled");

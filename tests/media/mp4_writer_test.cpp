@@ -327,4 +327,49 @@ TEST(Mp4Writer, EveryPacketOfAnyLengthAndRateIsIndexedAndPlays) {
   }
 }
 
+// Float samples far outside -1 to 1, infinite or NaN (a damaged or hostile float WAVE) are clipped
+// rather than handed to the AAC encoder, whose search never ends on some of them; what plays is
+// in range.
+TEST(Mp4Writer, FloatSamplesOfAnyValueAreClippedAndNeverStallTheEncoder) {
+  REQUIRE_TOOL("ffmpeg");
+  const double wild[] = {2.159e8, -1e30, INFINITY, -INFINITY, NAN, 1.0000001, -3.5};
+  for (const int bits : {32, 64}) {
+    SCOPED_TRACE(bits);
+    ScratchDir dir;
+    const std::string path = dir.file("a.mp4");
+    const std::size_t frames = 8000, width = std::size_t(bits / 8);
+    std::vector<std::uint8_t> pcm(frames * width);
+    for (std::size_t i = 0; i < frames; ++i) {
+      const double v = i % 400 < 7 ? wild[i % 400] : 0.5 * std::sin(double(i) / 10);
+      const float f = float(v);
+      std::memcpy(&pcm[i * width], bits == 32 ? static_cast<const void*>(&f) : &v, width);
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    Mp4Writer writer(fd);
+    Mp4Picture picture{64, 48, 3, 1, 0, 0};
+    media::Mp4FrameSize(64, 48, 1, 0, 0, &picture.outWidth, &picture.outHeight);
+    alarm(120);  // a stalled encoder ends the test rather than the suite's patience
+    Mp4Result r = writer.begin(picture, PcmLayout{1, 8000, bits, true, true}, frames);
+    const auto rgb = quadrantPicture(64, 48);
+    if (r == Mp4Result::ok) r = writer.addPictureRows(rgb.data(), 64 * 3, 48);
+    if (r == Mp4Result::ok) r = writer.addSound(pcm.data(), frames);
+    if (r == Mp4Result::ok) r = writer.finish();
+    alarm(0);
+    ::close(fd);
+    ASSERT_EQ(r, Mp4Result::ok) << writer.problem();
+    std::string decoded;
+    run("ffmpeg -v error -i " + shellQuote(path) + " -f f32le -", &decoded);
+    ASSERT_GT(decoded.size(), frames * 4 / 2);
+    float peak = 0;
+    for (std::size_t at = 0; at + 4 <= decoded.size(); at += 4) {
+      float f;
+      std::memcpy(&f, decoded.data() + at, 4);
+      peak = std::max(peak, std::fabs(f));
+    }
+    EXPECT_LT(peak, 1.5f);
+  }
+}
+
 }  // namespace
+

@@ -73,6 +73,17 @@ bool FSFileContents::readAt(UInt64 offset, UInt8* out, std::size_t n) const {
   return n == 0 || (fd_ >= 0 && FSReadAt(fd_, offset, out, n));
 }
 
+bool FSFileContents::fillGaps() const {
+  std::lock_guard<std::mutex> lock(filling_);
+  if (filled_) return true;
+  // The block is ours and its gaps are read by no one from data(): writing them changes nothing
+  // any reader has seen.
+  for (const FSByteRange& g : gaps_)
+    if (!FSReadAt(fd_, g.offset, bytes_.get() + g.offset, std::size_t(g.length))) return false;
+  filled_ = true;
+  return true;
+}
+
 bool FSFileContents::isContentsOf(const struct stat& st) const {
   return st.st_dev == identity_.st_dev && st.st_ino == identity_.st_ino && st.st_size == identity_.st_size &&
          UInt64(st.st_size) == fileSize_ && sameTime(st.st_mtim, identity_.st_mtim) &&

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,11 @@ class FSFileContents {
   std::size_t size() const { return size_; }
   UInt64 fileSize() const { return fileSize_; }
   bool holdsWholeFile() const { return size_ == fileSize_ && gaps_.empty(); }
-  // Stretches of the held start left unread, in file order: only readAt gives their bytes.
+  // Stretches of the held start left unread, in file order: only readAt gives their bytes, until
+  // fillGaps has read them into data() for a reader that needs the start whole.
   const std::vector<FSByteRange>& gaps() const { return gaps_; }
+  // Reads the gaps into the held bytes, once; false when the file no longer gives them.
+  bool fillGaps() const;
   // Copies the n bytes at offset of the whole file into out; false when they are not all there
   // (the file shrank, or a read failed).
   bool readAt(UInt64 offset, UInt8* out, std::size_t n) const;
@@ -44,6 +48,8 @@ class FSFileContents {
   int fd_;  // open while the file is not held whole; -1 otherwise
   struct stat identity_;
   std::vector<FSByteRange> gaps_;
+  mutable std::mutex filling_;
+  mutable bool filled_ = false;
 };
 using FSContentsRef = std::shared_ptr<const FSFileContents>;
 

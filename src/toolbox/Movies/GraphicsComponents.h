@@ -23,8 +23,8 @@ class GraphicsImporterComponent : public ComponentInstanceRecord {
   std::span<const std::uint8_t> bytes() const { return {bytes_, size_}; }
   // What keeps bytes() alive, for whoever shares them beyond the importer's life.
   const std::shared_ptr<const void>& bytesOwner() const { return owner_; }
-  // The file contents bytes() are the held start of, when parts of it were left unread (their
-  // bytes read as zeros in bytes()); nullptr otherwise. Kept alive by bytesOwner().
+  // The file contents bytes() are the held start of, when parts of it were left unread (zeros in
+  // bytes() until its fillGaps reads them); nullptr otherwise. Kept alive by bytesOwner().
   const FSFileContents* gappedFile = nullptr;
 
   Rect naturalBounds{};

@@ -105,15 +105,6 @@ OSErr openImporterForContents(FSContentsRef contents, GraphicsImportComponent* g
   return err;
 }
 
-// Bytes of the image whose held copy has gaps, read whole into a block of their own.
-OSErr readThroughGaps(const FSFileContents& file, unsigned long offset, unsigned long size, Ptr* data) {
-  *data = NewPtr(Size(size));
-  if (*data == nullptr) return MemError() != noErr ? MemError() : memFullErr;
-  if (file.readAt(offset, reinterpret_cast<UInt8*>(*data), size)) return noErr;
-  DisposePtr(*data);
-  *data = nullptr;
-  return ioErr;
-}
 }  // namespace
 
 OSErr GetGraphicsImporterForFile(const FSSpec* theFile, GraphicsImportComponent* gi) {
@@ -208,8 +199,7 @@ OSErr GraphicsImportReadData(GraphicsImportComponent ci, void* dataPtr, unsigned
   std::span<const std::uint8_t> bytes = importer->bytes();
   if (dataOffset > bytes.size() || dataSize > bytes.size() - dataOffset) return eofErr;
   if (dataSize == 0) return noErr;
-  if (importer->gappedFile)
-    return importer->gappedFile->readAt(dataOffset, static_cast<UInt8*>(dataPtr), dataSize) ? noErr : ioErr;
+  if (importer->gappedFile && !importer->gappedFile->fillGaps()) return ioErr;
   std::memcpy(dataPtr, bytes.data() + dataOffset, dataSize);
   return noErr;
 }
@@ -223,8 +213,8 @@ OSErr GraphicsImportShareData(GraphicsImportComponent ci, unsigned long dataOffs
   if (data == nullptr || dataSize == 0 || dataSize > static_cast<unsigned long>(LONG_MAX)) return paramErr;
   std::span<const std::uint8_t> bytes = importer->bytes();
   if (dataOffset > bytes.size() || dataSize > bytes.size() - dataOffset) return eofErr;
-  // Gaps read as zeros in the held bytes: the image data is read whole instead of shared.
-  if (importer->gappedFile) return readThroughGaps(*importer->gappedFile, dataOffset, dataSize, data);
+  // The image data is shared whole, so the gaps left in its held bytes are read in first.
+  if (importer->gappedFile && !importer->gappedFile->fillGaps()) return ioErr;
   *data = NewPtrSharing(importer->bytesOwner(), bytes.data() + dataOffset, Size(dataSize));
   return *data ? noErr : MemError();
 }

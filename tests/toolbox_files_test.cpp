@@ -304,7 +304,8 @@ TEST(FileContents, OnlyTheStartAskedForIsHeldAndTheRestIsReadWhereAsked) {
 
 // Stretches a reader takes from the file are not held: the whole pages inside them are never
 // read nor made (they read as zeros and are not resident), and readAt gives their bytes from the
-// file, across every edge. Stretches out of order, overlapping or past the file are not trusted.
+// file, across every edge, as fillGaps does into the held bytes. Stretches out of order,
+// overlapping or past the file are not trusted.
 TEST(FileContents, StretchesLeftInTheFileAreNeitherReadNorHeld) {
   const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
   static std::vector<FSByteRange> stretches;
@@ -359,6 +360,9 @@ TEST(FileContents, StretchesLeftInTheFileAreNeitherReadNorHeld) {
       ASSERT_TRUE(contents->readAt(from, reinterpret_cast<UInt8*>(got.data()), n)) << from;
       EXPECT_TRUE(got == file.substr(from, n)) << from;
     }
+    // For a reader that needs the start whole, the gaps are read in.
+    ASSERT_TRUE(contents->fillGaps());
+    EXPECT_EQ(std::memcmp(contents->data(), file.data(), contents->size()), 0);
   }
 }
 

@@ -620,6 +620,10 @@ void pictureSeeds() {
   put("picture", "rgb-48x64-444.jpg", encode({48, 64, 3, false, false, 0, true}));
   put("picture", "grey-40x30.jpg", encode({40, 30, 1}));
   put("picture", "progressive-40x30.jpg", encode({40, 30, 3, true}));
+  // Scaled to an eighth, progressive pictures are decoded from their DC scans alone.
+  put("picture", "progressive-restarts-48x40.jpg", encode({48, 40, 3, true, false, 1}));
+  put("picture", "progressive-grey-33x17.jpg", encode({33, 17, 1, true}));
+  put("picture", "progressive-444-24x24.jpg", encode({24, 24, 3, true, false, 0, true}));
   put("picture", "cmyk-16x16.jpg", encode({16, 16, 4}));
   put("picture", "arithmetic-16x16.jpg", encode({16, 16, 3, false, true}));
   put("picture", "restarts-32x32.jpg", encode({32, 32, 3, false, false, 1}));

@@ -12,6 +12,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "media/JpegDcDecode.h"
 #include "media/Status.h"
 
 namespace media {
@@ -103,6 +104,13 @@ void runDecode(DecodeJob& job) {
   cinfo.scale_denom = 8;
   jpeg_calc_output_dimensions(&cinfo);
   gLastStats = JpegDecodeStats{chosen, cinfo.output_width, cinfo.output_height};
+  // At 1/8 only the DC coefficients count: a progressive picture is decoded from its DC scans in
+  // 2 bytes a block, where libjpeg would hold all 64 coefficients of every block.
+  if (chosen == 1 && cinfo.progressive_mode && !cinfo.arith_code && cinfo.data_precision == 8 &&
+      (cinfo.jpeg_color_space == JCS_GRAYSCALE || cinfo.jpeg_color_space == JCS_YCbCr)) {
+    job.result = JpegDecodeDcOnly(job.data, job.size, cinfo.jpeg_color_space == JCS_YCbCr, kMaxJpegDecodeBytes, job.sink);
+    return;
+  }
   const int width = int(cinfo.output_width), height = int(cinfo.output_height);
   job.result = job.sink->begin(width, height, cmyk ? 3 : cinfo.output_components);
   if (job.result != Status::ok) return;

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "media/ByteOrder.h"
@@ -128,7 +131,9 @@ struct Component {
   bool latched = false;
   int blocksWide = 0, blocksHigh = 0;  // padded to whole MCUs
   int usedWide = 0, usedHigh = 0;      // the blocks a scan of it alone covers
-  std::vector<std::int16_t> dc;
+  // From calloc: pages no scan reaches are never touched, so a frame that claims far more
+  // blocks than its data holds costs only what is decoded before the data runs out.
+  std::unique_ptr<std::int16_t[], void (*)(void*)> dc{nullptr, std::free};
   int predictor = 0;
 };
 
@@ -156,7 +161,7 @@ Status readFrame(const std::uint8_t* p, std::size_t n, std::size_t maxBytes, Fra
     if (comp.h < 1 || comp.h > 4 || comp.v < 1 || comp.v > 4 || comp.table > 3) return Status::damaged;
     f->hMax = std::max(f->hMax, comp.h);
     f->vMax = std::max(f->vMax, comp.v);
-    f->components.push_back(comp);
+    f->components.push_back(std::move(comp));
   }
   f->mcusWide = ceilDiv(f->width, 8L * f->hMax);
   f->mcusHigh = ceilDiv(f->height, 8L * f->vMax);
@@ -171,7 +176,10 @@ Status readFrame(const std::uint8_t* p, std::size_t n, std::size_t maxBytes, Fra
     bytes += std::size_t(c.blocksWide) * std::size_t(c.blocksHigh) * sizeof(std::int16_t);
   }
   if (bytes > maxBytes) return Status::noMemory;
-  for (Component& c : f->components) c.dc.assign(std::size_t(c.blocksWide) * std::size_t(c.blocksHigh), 0);
+  for (Component& c : f->components) {
+    c.dc.reset(static_cast<std::int16_t*>(std::calloc(std::size_t(c.blocksWide) * std::size_t(c.blocksHigh), sizeof(std::int16_t))));
+    if (!c.dc) return Status::noMemory;
+  }
   f->seen = true;
   return Status::ok;
 }
@@ -250,8 +258,10 @@ Status decodeScan(Bits& in, const Scan& s, Frame& f, const std::array<DcTable, 4
             if (!decodeBlock(in, s, k, tables, c, index)) return Status::damaged;
           }
       }
+      // Past the data's end every block would read zeros: damaged, now rather than after them all.
+      if (in.ranShort()) return Status::damaged;
     }
-  return in.ranShort() ? Status::damaged : Status::ok;
+  return Status::ok;
 }
 
 // libjpeg's 1x1 inverse DCT: the dequantized DC over 8, rounded, level-shifted and clamped.

@@ -624,6 +624,11 @@ void pictureSeeds() {
   put("picture", "progressive-restarts-48x40.jpg", encode({48, 40, 3, true, false, 1}));
   put("picture", "progressive-grey-33x17.jpg", encode({33, 17, 1, true}));
   put("picture", "progressive-444-24x24.jpg", encode({24, 24, 3, true, false, 0, true}));
+  // The DC-scan decoder's own: a byte saying YCbCr (1) or grey (0), then the stream.
+  put("jpeg_dc", "ycc-420.jpg", "\x01" + encode({40, 30, 3, true}));
+  put("jpeg_dc", "ycc-restarts.jpg", "\x01" + encode({48, 40, 3, true, false, 1}));
+  put("jpeg_dc", "ycc-444.jpg", "\x01" + encode({24, 24, 3, true, false, 0, true}));
+  put("jpeg_dc", "grey.jpg", std::string(1, '\0') + encode({33, 17, 1, true}));
   put("picture", "cmyk-16x16.jpg", encode({16, 16, 4}));
   put("picture", "arithmetic-16x16.jpg", encode({16, 16, 3, false, true}));
   put("picture", "restarts-32x32.jpg", encode({32, 32, 3, false, false, 1}));

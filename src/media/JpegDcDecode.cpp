@@ -206,6 +206,8 @@ Status readScan(const std::uint8_t* p, std::size_t n, Frame& f, Scan* s) {
   s->ah = t[2] >> 4;
   s->al = t[2] & 15;
   if (s->dc && (t[1] != 0 || s->al > 13)) return Status::damaged;
+  for (int table : s->tables)
+    if (s->dc && table > 3) return Status::damaged;
   return Status::ok;
 }
 

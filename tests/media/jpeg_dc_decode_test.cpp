@@ -98,6 +98,12 @@ TEST(JpegDcDecode, DamagedDcScansAndTheCapAreSaid) {
   EXPECT_EQ(media::JpegDecodeDcOnly(reinterpret_cast<const std::uint8_t*>(stranger.data()), stranger.size(), true,
                                     1 << 20, &sink),
             media::Status::damaged);
+  // A scan naming a DC table past the four there are.
+  std::string badTable = jpeg;
+  badTable[firstScan + 6] = '\xF0';
+  EXPECT_EQ(media::JpegDecodeDcOnly(reinterpret_cast<const std::uint8_t*>(badTable.data()), badTable.size(), true,
+                                    1 << 20, &sink),
+            media::Status::damaged);
   // Only the DC scans are read: a damaged AC scan changes nothing at this scale.
   std::string acDamaged = jpeg;
   for (std::size_t at = secondScan + 20; at < secondScan + 40; ++at) acDamaged[at] = '\x5A';

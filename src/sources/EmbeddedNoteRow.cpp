@@ -11,6 +11,7 @@
 #include "media/ByteOrder.h"
 #include "media/ByteReaders.h"
 #include "media/RecordingDecoder.h"
+#include "sources/PhotographReader.h"
 #include "sources/RiffSize.h"
 #include "sources/WorkingWave.h"
 #include "toolbox/Core/System.h"
@@ -31,19 +32,8 @@ OSErr codeFor(media::Status s) {
   }
 }
 
-// The photograph's whole file: its reader, or its held bytes when they are all of it.
-class WholeFile {
- public:
-  explicit WholeFile(const Photograph& photo) : memory_(photo.bytes), file_(photo.file) {}
-  media::ByteReader& reader() { return file_ ? *file_ : memory_; }
-
- private:
-  media::MemoryByteReader memory_;
-  std::shared_ptr<media::ByteReader> file_;
-};
-
 media::Status findNote(const Photograph& photo, NoteFinder finder, media::EmbeddedNote* note, std::string* why) {
-  WholeFile file(photo);
+  WholeFile file(photo.bytes, photo.file);
   return finder(photo.bytes.data(), photo.bytes.size(), file.reader(), note, why);
 }
 
@@ -67,7 +57,7 @@ OSErr noteOf(const Photograph& photo, NoteFinder finder, media::EmbeddedNote* no
 class NoteReader : public media::ByteReader {
  public:
   NoteReader(const Photograph& photo, media::EmbeddedNote& note)
-      : assembled_(std::move(note.assembled)), memory_(assembled_), file_(photo), start_(note.offset),
+      : assembled_(std::move(note.assembled)), memory_(assembled_), file_(photo.bytes, photo.file), start_(note.offset),
         size_(assembled_.empty() ? note.length : assembled_.size()) {}
   std::uint64_t size() const override { return size_; }
   bool read(std::uint64_t offset, std::uint8_t* out, std::size_t n) override {

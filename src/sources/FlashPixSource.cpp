@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ImageAudio/ExifInfo/ExImageInfo.h"
-#include "media/ByteReaders.h"
+#include "sources/PhotographReader.h"
 #include "sources/RiffSize.h"
 #include "sources/WorkingWave.h"
 #include "sources/SoundSources.h"
@@ -36,20 +36,19 @@ struct Piece {
 // long annotation's pieces are left there unread; copies the record made are read as they are.
 class PieceBytes {
  public:
-  explicit PieceBytes(const Photograph& photo) : held_(photo.bytes), memory_(photo.bytes), file_(photo.file) {}
+  explicit PieceBytes(const Photograph& photo) : held_(photo.bytes), file_(photo.bytes, photo.file) {}
   bool read(const Piece& p, std::uint64_t from, UInt8* out, std::size_t n) {
     const auto at = reinterpret_cast<std::uintptr_t>(p.data), first = reinterpret_cast<std::uintptr_t>(held_.data());
     if (at < first || at - first >= held_.size()) {
       std::memcpy(out, p.data + from, n);
       return true;
     }
-    return (file_ ? *file_ : static_cast<media::ByteReader&>(memory_)).read(at - first + from, out, n);
+    return file_.reader().read(at - first + from, out, n);
   }
 
  private:
   std::span<const std::uint8_t> held_;
-  media::MemoryByteReader memory_;
-  std::shared_ptr<media::ByteReader> file_;
+  WholeFile file_;
 };
 
 // Where each block lands: at its offset, or straight after the one before when that is 0.

@@ -121,6 +121,13 @@ OSErr FSOpenRegularFileInFolder(const std::string& folder, const std::string& na
 
 namespace {
 
+// A read that failed with error, in words: a device's I/O error says it was the read.
+OSErr readFailed(int error, std::string* reason) {
+  const OSErr err = fail(error, reason);
+  if (err == ioErr && reason) *reason = std::string("read error (") + std::strerror(error) + ")";
+  return err;
+}
+
 // Reads up to capacity bytes from fd into dst; have says how many came (fewer when the file
 // shrank while it was read: what is there is the file).
 OSErr readUpTo(int fd, UInt8* dst, std::size_t capacity, std::size_t* have, std::string* reason) {
@@ -128,12 +135,7 @@ OSErr readUpTo(int fd, UInt8* dst, std::size_t capacity, std::size_t* have, std:
   while (*have < capacity) {
     ssize_t n = read(fd, dst + *have, capacity - *have);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int e = errno;
-      OSErr err = fail(e, reason);
-      if (err == ioErr && reason) *reason = std::string("read error (") + std::strerror(e) + ")";
-      return err;
-    }
+    if (n < 0) return readFailed(errno, reason);
     if (n == 0) break;
     *have += size_t(n);
   }
@@ -234,12 +236,7 @@ OSErr readAround(int fd, UInt8* block, UInt64 from, UInt64 to, const std::vector
     while (from < stop) {
       const ssize_t n = pread(fd, block + from, std::size_t(stop - from), off_t(from));
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        const int e = errno;
-        const OSErr err = fail(e, reason);
-        if (err == ioErr && reason) *reason = std::string("read error (") + std::strerror(e) + ")";
-        return err;
-      }
+      if (n < 0) return readFailed(errno, reason);
       if (n == 0) {
         *end = from;
         return noErr;
